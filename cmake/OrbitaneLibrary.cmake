@@ -1,0 +1,26 @@
+# orbitane_library(<name> DEPS <targets...>)
+# Builds the static library orb_<name> from every .cpp of the calling
+# folder (and its arch/ subfolder when present). The project root is the
+# include root, so headers are included as "net/Message.h".
+function(orbitane_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/arch/*.cpp)
+  add_library(orb_${name} STATIC ${sources})
+  target_include_directories(orb_${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(orb_${name} PUBLIC ${ARG_DEPS} Threads::Threads)
+endfunction()
+
+# orbitane_test(<name> DEPS <targets...>)
+# One GoogleTest executable per test folder, every case registered in ctest.
+function(orbitane_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(test_${name} ${sources})
+  target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} orb_testsupport GTest::gtest_main GTest::gmock)
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 30
+    PROPERTIES LABELS "${name}" ENVIRONMENT "ORBITANE_BIN_DIR=${PROJECT_BINARY_DIR}")
+endfunction()

@@ -1,0 +1,85 @@
+#include "log/ConsoleLogAppender.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace nivo {
+namespace system {
+namespace util {
+
+namespace {
+
+bool checkTerminal() {
+    const char* term = std::getenv("TERM");
+    if (term == nullptr) {
+        return false;
+    }
+    return std::strcmp(term, "linux") == 0 || std::strcmp(term, "screen") == 0 ||
+           std::strcmp(term, "xterm") == 0;
+}
+
+}  // namespace
+
+bool ConsoleLogAppender::terminalTakesColour() {
+    static std::once_flag once;
+    static bool takesColour = false;
+    std::call_once(once, [] { takesColour = checkTerminal(); });
+    return takesColour;
+}
+
+ConsoleLogAppender::ConsoleLogAppender() : ConsoleLogAppender(stdout, stderr) {}
+
+ConsoleLogAppender::ConsoleLogAppender(FILE* out, FILE* err) : out_(out), err_(err) {
+    level = LOG_DEBUG;
+    terminalTakesColour();
+}
+
+const char* ConsoleLogAppender::levelTag(int lvl) {
+    switch (lvl) {
+        case LOG_INFO: return "INFO";
+        case LOG_WARN: return "WARN";
+        case LOG_ERROR: return "ERRO";
+        case LOG_FATAL: return "FATL";
+        default: return "DBUG";
+    }
+}
+
+const char* ConsoleLogAppender::levelColour(int lvl) {
+    // The console attributes grey, green, yellow and light red in ANSI form.
+    switch (lvl) {
+        case LOG_INFO: return "\033[32m";
+        case LOG_WARN: return "\033[33m";
+        case LOG_ERROR:
+        case LOG_FATAL: return "\033[91m";
+        default: return "\033[90m";
+    }
+}
+
+bool ConsoleLogAppender::useColour(FILE* stream) const {
+    if (std::getenv("NO_COLOR") != nullptr) {
+        return false;
+    }
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+        return false;
+    }
+    return isatty(fileno(stream)) == 1;
+}
+
+void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    FILE* stream = lvl < LOG_WARN ? out_ : err_;
+    if (useColour(stream)) {
+        std::fprintf(stream, "%s[%s] [%s] %s\033[0m\n", levelColour(lvl), source.c_str(), levelTag(lvl),
+                     message.c_str());
+    } else {
+        std::fprintf(stream, "[%s] [%s] %s\n", source.c_str(), levelTag(lvl), message.c_str());
+    }
+    std::fflush(stream);
+}
+
+}  // namespace util
+}  // namespace system
+}  // namespace nivo

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+
+#include "log/LogAppender.h"
+
+namespace nivo {
+namespace system {
+namespace util {
+
+// Writes "[source] [TAG] message" lines: debug and info to standard output,
+// warn and above to standard error. Lines are coloured with ANSI sequences
+// only when the stream written is a terminal, NO_COLOR is unset and TERM is
+// set and not "dumb"; otherwise they are plain text.
+class ConsoleLogAppender : public LogAppender {
+public:
+    ConsoleLogAppender();
+    // Streams are injectable so tests can capture the output.
+    ConsoleLogAppender(FILE* out, FILE* err);
+
+    void append(const std::string& source, int level, const std::string& message) override;
+
+    static const char* levelTag(int level);
+    // ANSI colour sequence of a level ("" for none).
+    static const char* levelColour(int level);
+    // Result of the one-time TERM check: "linux", "screen" or "xterm" exactly.
+    static bool terminalTakesColour();
+
+private:
+    bool useColour(FILE* stream) const;
+
+    std::mutex mutex_;
+    FILE* out_;
+    FILE* err_;
+};
+
+}  // namespace util
+}  // namespace system
+}  // namespace nivo
