@@ -1,0 +1,181 @@
+#include "app/OrbitaneConsoleApplication.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Interrupt.h"
+#include "console/InterceptProtocol.h"
+#include "log/Log.h"
+#include "net/Protocol.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::util;
+
+const char* const OrbitaneConsoleApplication::VERSION = "2.0.0_dev";
+const char* const OrbitaneConsoleApplication::DEFAULT_TCP_HOST = "192.168.11.1";
+const char* const OrbitaneConsoleApplication::DEFAULT_TCP_PORT = "11331";
+
+OrbitaneConsoleApplication::OrbitaneConsoleApplication()
+    : logSource_(LOG_SOURCE_CONSOLE_APP), commandTable_(logSource_) {
+    options_[OPT_CHANNEL] = {"channel", "The communication channel with the base, supported channels: serial, tcp",
+                             "c", "channel", true, false, ""};
+    options_[OPT_HOST] = {"host", "The host used to communicate with the base (required for tcp channel)", "",
+                          "host", true, false, ""};
+    options_[OPT_PORT] = {"port",
+                          "The port used to communicate with the base (required for serial and tcp channel)", "p",
+                          "port", true, false, ""};
+    options_[OPT_HELP] = {"help", "Show this message", "h", "help", false, false, ""};
+    options_[OPT_VERSION] = {"print version number", "Print version number", "v", "version", false, false, ""};
+    options_[OPT_TRACE] = {"trace comm", "Trace communication between host and base", "t", "trace-comm", false,
+                           false, ""};
+    for (auto& option : options_) {
+        if (!option.shortName.empty()) {
+            shortOptions_[option.shortName] = &option;
+        }
+        if (!option.longName.empty()) {
+            longOptions_[option.longName] = &option;
+        }
+    }
+}
+
+OrbitaneConsoleApplication::~OrbitaneConsoleApplication() {
+    disconnectChannel();
+    traceProtocol_.reset();
+    provider_.reset();
+}
+
+void OrbitaneConsoleApplication::disconnectChannel() {
+    if (channel_ != nullptr && provider_) {
+        provider_->disconnect();
+    }
+    channel_ = nullptr;
+}
+
+bool OrbitaneConsoleApplication::parseTcpPort(const std::string& text, int& port) {
+    if (text.empty()) {
+        port = 0;
+        return true;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text.c_str(), &end, 10);
+    if (end != text.c_str() + text.size() || errno == ERANGE || value < 0 || value > 65535) {
+        return false;
+    }
+    port = static_cast<int>(value);
+    return true;
+}
+
+bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv, std::vector<std::string>& args) {
+    if (!parseCommandLine(argc, argv, args, shortOptions_, longOptions_)) {
+        return false;
+    }
+    if (argc == 1 || options_[OPT_HELP].isSet) {
+        return false;
+    }
+    const ConsoleOption& channel = options_[OPT_CHANNEL];
+    if (!channel.isSet) {
+        logFatal(logSource_, "No channel specified");
+        return false;
+    }
+    if (channel.value != "serial" && channel.value != "tcp") {
+        logFatal(logSource_, "Unsupported channel: %s", channel.value.c_str());
+        return false;
+    }
+    channelType_ = channel.value;
+    const ConsoleOption& port = options_[OPT_PORT];
+    if (channelType_ == "serial") {
+        if (!port.isSet) {
+            logFatal(logSource_, "Configured to use serial channel, but port not specified");
+            return false;
+        }
+        portName_ = port.value;
+    } else {
+        host_ = options_[OPT_HOST].isSet ? options_[OPT_HOST].value : DEFAULT_TCP_HOST;
+        if (port.isSet) {
+            int number = 0;
+            if (!parseTcpPort(port.value, number)) {
+                logFatal(logSource_, "Invalid port %s for tcp channel", port.value.c_str());
+                return false;
+            }
+            portName_ = port.value;
+        } else {
+            portName_ = DEFAULT_TCP_PORT;
+        }
+    }
+    if (options_[OPT_TRACE].isSet) {
+        traceProtocol_.reset(new InterceptProtocol(getProtocol()));
+    }
+    return true;
+}
+
+bool OrbitaneConsoleApplication::connectChannel() {
+    zorn::net::Protocol* protocol = traceProtocol_ ? traceProtocol_.get() : getProtocol();
+    if (!provider_ || !provider_->connect(protocol)) {
+        return false;
+    }
+    channel_ = provider_->getChannel();
+    return true;
+}
+
+int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
+    std::fprintf(stderr, "Orbitane Console %s\n", VERSION);
+    std::fprintf(stderr, "Usage: %s [options] <command> [cmd_arguments]\n", programName.c_str());
+    std::fprintf(stderr, "Options:\n");
+    printOptions(shortOptions_, longOptions_);
+    std::fprintf(stderr, "Available Commands:\n");
+    commandTable_.printCommands();
+    return 5;
+}
+
+int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
+    LogManager::defaultManager()->addAppender(std::make_shared<ConsoleLogAppender>());
+    const std::string programName = argc > 0 ? argv[0] : "";
+    std::vector<std::string> args;
+    if (!parseOptions(argc, argv, args)) {
+        return printUsage(programName);
+    }
+    if (options_[OPT_VERSION].isSet) {
+        std::fprintf(stdout, "%s\n", VERSION);
+        std::fflush(stdout);
+        return 0;
+    }
+    logInfo(logSource_, "Orbitane Console %s", VERSION);
+    if (channelType_ == "serial") {
+        utils::ChannelFactory::createSerialProvider(provider_, portName_);
+    } else {
+        int port = 0;
+        parseTcpPort(portName_, port);
+        utils::ChannelFactory::createTcpProvider(provider_, host_, port);
+    }
+    if (!connectChannel()) {
+        logFatal(logSource_, "Failed to connect to %s", utils::ChannelFactory::describeProvider(provider_).c_str());
+        return 4;
+    }
+    if (!onConnected()) {
+        logFatal(logSource_, "Failed to communicate with device at %s",
+                 utils::ChannelFactory::describeProvider(provider_).c_str());
+        return 4;
+    }
+    if (args.empty() || options_[OPT_HELP].isSet) {
+        return printUsage(programName);
+    }
+    int result = commandTable_.executeCommand(args);
+    if (interrupted() && result == interruptStatus(interruptSignal())) {
+        return result;  // the command already said it was interrupted
+    }
+    if (result != 0) {
+        logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
+    } else {
+        logInfo(logSource_, "Successfully executed command");
+    }
+    return result;
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

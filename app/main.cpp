@@ -1,0 +1,64 @@
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/ExitStatus.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
+
+#ifdef ORBITANE_HAVE_LIBUSB
+#include <libusb.h>
+
+namespace {
+// The default libusb context lives from before main to process exit.
+struct LibusbContext {
+    LibusbContext() { libusb_init(nullptr); }
+    ~LibusbContext() { libusb_exit(nullptr); }
+} g_libusbContext;
+}  // namespace
+#endif
+
+namespace {
+
+std::string programBaseName(const char* argv0) {
+    std::string name = argv0 != nullptr ? argv0 : "";
+    size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos) {
+        name = name.substr(slash + 1);
+    }
+    size_t backslash = name.find_last_of('\\');
+    if (backslash != std::string::npos) {
+        name = name.substr(backslash + 1);
+    }
+    return name;
+}
+
+void printComponentUsage() {
+    std::fprintf(stderr, "USAGE: orbitane_[component]_console <args>\n");
+    std::fprintf(stderr, "       orbitane_console [component] <args>\n");
+    std::fprintf(stderr, "\nAvailable components:\n");
+    std::fprintf(stderr, "base    Control bus debug tool\n");
+}
+
+int runBaseConsole(int argc, const char* const* argv) {
+    zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+    return application.run(argc, argv);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int result;
+    if (programBaseName(argc > 0 ? argv[0] : nullptr) == "orbitane_base_console") {
+        result = runBaseConsole(argc, argv);
+    } else if (argc <= 1) {
+        printComponentUsage();
+        result = -1;
+    } else if (std::strcmp(argv[1], "base") == 0) {
+        argv[1] = const_cast<char*>("orbitane_console base");
+        result = runBaseConsole(argc - 1, argv + 1);
+    } else {
+        printComponentUsage();
+        result = -1;
+    }
+    return zorn::orbitane::test::toProcessStatus(result);
+}

@@ -1,0 +1,141 @@
+#include "console/ChannelFactory.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "log/Log.h"
+#include "net/SerialChannel.h"
+#include "net/Socket.h"
+#include "net/TCPChannel.h"
+
+namespace zorn {
+namespace orbitane {
+namespace utils {
+
+using namespace nivo::system::util;
+
+namespace {
+
+constexpr uint32_t SERIAL_BAUD_RATE = 115200;
+
+// One more warning line when the operating system said why a serial port
+// could not be opened, with what the user can do about it.
+void explainSerialFailure(const std::string& portName, int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: no such device; check the device path (for example /dev/ttyUSB0)",
+                    portName.c_str());
+            break;
+        case EACCES:
+        case EPERM:
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY,
+                    "%s: permission denied; add your user to the dialout group and log in again",
+                    portName.c_str());
+            break;
+        case EBUSY:
+        case EWOULDBLOCK:
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: device busy; another program is using the port",
+                    portName.c_str());
+            break;
+        default:
+            if (error != 0) {
+                logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", portName.c_str(), std::strerror(error));
+            }
+            break;
+    }
+}
+
+}  // namespace
+
+SerialChannelProvider::~SerialChannelProvider() { disconnect(); }
+
+bool SerialChannelProvider::connect(zorn::net::Protocol* protocol) {
+    disconnect();
+    logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to serial:%s...", portName_.c_str());
+    auto* channel = new zorn::net::SerialChannel(protocol);
+    auto* serial = channel->getSerial();
+    if (!serial->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !serial->open()) {
+        int error = serial->lastError();
+        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to serial port");
+        explainSerialFailure(portName_, error);
+        delete channel;
+        return false;
+    }
+    channel->clearStatusBits(zorn::net::Channel::RX_STOPPED | zorn::net::Channel::TX_STOPPED);
+    channel->start();
+    channel->sync();
+    channel_ = channel;
+    logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
+    return true;
+}
+
+void SerialChannelProvider::disconnect() {
+    delete channel_;
+    channel_ = nullptr;
+}
+
+zorn::net::Channel* SerialChannelProvider::getChannel() { return channel_; }
+
+TcpChannelProvider::~TcpChannelProvider() { disconnect(); }
+
+bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
+    disconnect();
+    logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to tcp:%s:%d...", host_.c_str(), port_);
+    zorn::net::SocketAddress address(host_.c_str(), port_);
+    socket_ = zorn::net::StreamSocket::createSocket();
+    if (socket_ == nullptr) {
+        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+        return false;
+    }
+    socket_->setNoDelay(true);
+    socket_->setKeepAlive(true);
+    if (socket_->connect(address) < 0) {
+        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+        socket_->dispose();
+        socket_ = nullptr;
+        return false;
+    }
+    channel_ = new zorn::net::TCPChannel(protocol);
+    if (channel_->bind(socket_) < 0) {
+        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to bind tcp channel to socket");
+        delete channel_;
+        channel_ = nullptr;
+        socket_->dispose();
+        socket_ = nullptr;
+        return false;
+    }
+    logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
+    return true;
+}
+
+void TcpChannelProvider::disconnect() {
+    // The channel stops its threads before the socket they use goes away.
+    delete channel_;
+    channel_ = nullptr;
+    if (socket_ != nullptr) {
+        socket_->dispose();
+        socket_ = nullptr;
+    }
+}
+
+zorn::net::Channel* TcpChannelProvider::getChannel() { return channel_; }
+
+bool ChannelFactory::createSerialProvider(std::shared_ptr<IChannelProvider>& out, const std::string& portName) {
+    out = std::make_shared<SerialChannelProvider>(portName);
+    return true;
+}
+
+bool ChannelFactory::createTcpProvider(std::shared_ptr<IChannelProvider>& out, const std::string& host, int port) {
+    out = std::make_shared<TcpChannelProvider>(host, port);
+    return true;
+}
+
+std::string ChannelFactory::describeProvider(const std::shared_ptr<IChannelProvider>& provider) {
+    return provider ? provider->describe() : "[Not configured]";
+}
+
+}  // namespace utils
+}  // namespace orbitane
+}  // namespace zorn

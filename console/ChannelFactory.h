@@ -1,0 +1,69 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace zorn {
+namespace net {
+class Protocol;
+class Channel;
+class SerialChannel;
+class TCPChannel;
+class StreamSocket;
+}  // namespace net
+
+namespace orbitane {
+namespace utils {
+
+// Turns the console's channel options into an open, running channel bound
+// to a protocol. The provider owns the channel (and, for TCP, the socket).
+class IChannelProvider {
+public:
+    virtual ~IChannelProvider() = default;
+    virtual bool connect(zorn::net::Protocol* protocol) = 0;
+    virtual void disconnect() = 0;
+    virtual zorn::net::Channel* getChannel() = 0;
+    virtual std::string describe() = 0;
+};
+
+class SerialChannelProvider : public IChannelProvider {
+public:
+    explicit SerialChannelProvider(const std::string& portName) : portName_(portName) {}
+    ~SerialChannelProvider() override;
+    bool connect(zorn::net::Protocol* protocol) override;
+    void disconnect() override;
+    zorn::net::Channel* getChannel() override;
+    std::string describe() override { return "serial:" + portName_; }
+
+private:
+    std::string portName_;
+    zorn::net::SerialChannel* channel_ = nullptr;
+};
+
+class TcpChannelProvider : public IChannelProvider {
+public:
+    TcpChannelProvider(const std::string& host, int port) : host_(host), port_(port) {}
+    ~TcpChannelProvider() override;
+    bool connect(zorn::net::Protocol* protocol) override;
+    void disconnect() override;
+    zorn::net::Channel* getChannel() override;
+    std::string describe() override { return "tcp:" + host_ + ":" + std::to_string(port_); }
+
+private:
+    std::string host_;
+    int port_;
+    zorn::net::StreamSocket* socket_ = nullptr;
+    zorn::net::TCPChannel* channel_ = nullptr;
+};
+
+class ChannelFactory {
+public:
+    static bool createSerialProvider(std::shared_ptr<IChannelProvider>& out, const std::string& portName);
+    static bool createTcpProvider(std::shared_ptr<IChannelProvider>& out, const std::string& host, int port);
+    // The provider's description, or "[Not configured]" for an empty pointer.
+    static std::string describeProvider(const std::shared_ptr<IChannelProvider>& provider);
+};
+
+}  // namespace utils
+}  // namespace orbitane
+}  // namespace zorn

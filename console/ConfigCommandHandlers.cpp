@@ -1,0 +1,23 @@
+// The config, sensor and bumper commands of the command table.
+#include "console/ConfigCommands.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+int OrbitaneBaseConsoleApplication::configCommand(const std::vector<std::string>&) {
+    return ::zorn::orbitane::test::configCommand(*driver_);
+}
+
+int OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>&) {
+    return ::zorn::orbitane::test::sensorCommand(*driver_);
+}
+
+int OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
+    return ::zorn::orbitane::test::bumperCommand(*driver_);
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,75 @@
+#include "console/InterceptProtocol.h"
+
+#include <cstdio>
+
+#include "log/Log.h"
+#include "net/Events.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::util;
+using zorn::net::MessagePtr;
+
+InterceptProtocol::InterceptProtocol(zorn::net::Protocol* inner) : inner_(inner) {
+    for (uint32_t event : {zorn::net::EVT_MESSAGE, zorn::net::EVT_BAD_FRAME}) {
+        auto* handler = new zorn::net::MessageHandler<InterceptProtocol>(event, this, &InterceptProtocol::relay);
+        if (inner_->addHandler(handler)) {
+            innerHandlers_.push_back(handler);
+        } else {
+            delete handler;
+        }
+    }
+}
+
+int InterceptProtocol::relay(uint32_t event, zorn::net::MessageDispatcher*, MessagePtr& message) {
+    dispatch(event, message);
+    return 0;
+}
+
+bool InterceptProtocol::getSyncMessage(MessagePtr& out) { return inner_->getSyncMessage(out); }
+
+void InterceptProtocol::reset() { inner_->reset(); }
+
+void InterceptProtocol::decodeByte(uint8_t byte) {
+    logInfo(LOG_SOURCE_INTERCEPT, "1 byte received: %02x", byte);
+    inner_->decodeByte(byte);
+}
+
+void InterceptProtocol::decode(const uint8_t* data, uint16_t offset, uint16_t count) {
+    logInfo(LOG_SOURCE_INTERCEPT, "%d bytes received:", count);
+    dumpBytes(stdout, data + offset, count);
+    inner_->decode(data, offset, count);
+}
+
+uint32_t InterceptProtocol::encodedSize(const MessagePtr& message) { return inner_->encodedSize(message); }
+
+void InterceptProtocol::encode(const MessagePtr& message, uint8_t* out, uint32_t& size) {
+    inner_->encode(message, out, size);
+    logInfo(LOG_SOURCE_INTERCEPT, "Sending %d bytes:", static_cast<int>(size));
+    dumpBytes(stdout, out, size);
+}
+
+void InterceptProtocol::dumpBytes(FILE* stream, const uint8_t* data, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        if (i % 16 == 0) {
+            std::fputc('\t', stream);
+        }
+        std::fprintf(stream, "%02x ", data[i]);
+        if (i % 4 == 3) {
+            std::fputc(' ', stream);
+        }
+        if (i % 16 == 15) {
+            std::fputc('\n', stream);
+        }
+    }
+    if (count % 16 != 0) {
+        std::fputc('\n', stream);
+    }
+    std::fflush(stream);
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,80 @@
+#include "console/OrbitaneBaseConsoleApplication.h"
+
+#include <cstring>
+
+#include "drv/QuindleBaseDrv.h"
+#include "log/Log.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::util;
+using namespace zorn::drv;
+using std::placeholders::_1;
+
+OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication() { registerCommands(); }
+
+OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
+    // Channel threads stop before the driver, endpoint and protocol go.
+    disconnectChannel();
+    driver_.reset();
+    endpoint_.unbindChannel();
+}
+
+void OrbitaneBaseConsoleApplication::registerCommands() {
+    CommandTable& table = commandTable();
+    table.addCommand("config", "Read configuration (legacy)", "Read configuration from base",
+                     std::bind(&OrbitaneBaseConsoleApplication::configCommand, this, _1));
+    table.addCommand("status", "Read base status", "Read base status, such as battery, charging status and etc.",
+                     std::bind(&OrbitaneBaseConsoleApplication::statusCommand, this, _1));
+    table.addCommand("motor", "Read motor information", "Read motor information, such as wheels' odometry",
+                     std::bind(&OrbitaneBaseConsoleApplication::motorCommand, this, _1));
+    table.addCommand("sensor", "Read distance sensor data", "Read distance sensors' data, such as ultrasonic data",
+                     std::bind(&OrbitaneBaseConsoleApplication::sensorCommand, this, _1));
+    table.addCommand("bumper", "Read bumper sensor data", "Read bumper, cliff sensor data",
+                     std::bind(&OrbitaneBaseConsoleApplication::bumperCommand, this, _1));
+    table.addCommand("beacon", "Read auto home IR beacon data", "Read auto home IR beacon data",
+                     std::bind(&OrbitaneBaseConsoleApplication::beaconCommand, this, _1));
+    table.addCommand("monitor", "Continiously read sensor data", "Repeat read all above data and output to the console",
+                     std::bind(&OrbitaneBaseConsoleApplication::monitorCommand, this, _1));
+    table.addCommand("test", "Test all control bus protocol", "Test base control bus protocol",
+                     std::bind(&OrbitaneBaseConsoleApplication::testCommand, this, _1));
+    table.addCommand("run", "run", "Make motor run", std::bind(&OrbitaneBaseConsoleApplication::runCommand, this, _1));
+    table.addCommand("vrun", "vrun", "Vector run. vrun <vx> <vy> <omega> <time>. Units: m/s m/s rad/s s",
+                     std::bind(&OrbitaneBaseConsoleApplication::vrunCommand, this, _1));
+    table.addCommand("poll", "poll", "Poll Base Cmd", std::bind(&OrbitaneBaseConsoleApplication::pollCommand, this, _1));
+    table.addCommand("event", "event", "Send Event Cmd",
+                     std::bind(&OrbitaneBaseConsoleApplication::eventCommand, this, _1));
+}
+
+bool OrbitaneBaseConsoleApplication::onConnected() {
+    if (channel() == nullptr) {
+        return false;
+    }
+    endpoint_.bindChannel(channel());
+    driver_.reset(new QuindleBaseDrv(&endpoint_));
+    base_connect_response_t info;
+    std::memset(&info, 0, sizeof info);
+    if (driver_->connect(info) < 0) {
+        return false;
+    }
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    logInfo(source, "Connected to Control Bus Device at %s",
+            utils::ChannelFactory::describeProvider(provider()).c_str());
+    char model[sizeof info.model + 1];
+    std::memcpy(model, info.model, sizeof info.model);
+    model[sizeof info.model] = '\0';
+    logInfo(source, "Model: %s", model);
+    logInfo(source, "Firmware Version: %d.%d", info.firmware_version >> 8, info.firmware_version & 0xFF);
+    logInfo(source, "Hardware version: %d.%d", info.hardware_version >> 8, info.hardware_version & 0xFF);
+    char serial[3 * 8 + 1];
+    std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
+                  info.serial_number[2]);
+    logInfo(source, "Serial Number: %s", serial);
+    return true;
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/OrbitaneConsoleApplication.h"
+#include "net/ControlEndpoint.h"
+#include "net/InterchipProtocol.h"
+
+namespace zorn {
+namespace drv {
+class QuindleBaseDrv;
+}
+
+namespace orbitane {
+namespace test {
+
+// The console for the robot base ("Control Bus Device"): its command table,
+// the identity lines printed once connected, and every command.
+class OrbitaneBaseConsoleApplication : public OrbitaneConsoleApplication {
+public:
+    OrbitaneBaseConsoleApplication();
+    ~OrbitaneBaseConsoleApplication() override;
+
+    bool onConnected() override;
+    zorn::net::Protocol* getProtocol() override { return &protocol_; }
+
+    // Command handlers; each takes the positional words, command name first.
+    int statusCommand(const std::vector<std::string>& args);
+    int motorCommand(const std::vector<std::string>& args);
+    int beaconCommand(const std::vector<std::string>& args);
+    int monitorCommand(const std::vector<std::string>& args);
+    int runCommand(const std::vector<std::string>& args);
+    int vrunCommand(const std::vector<std::string>& args);
+    int pollCommand(const std::vector<std::string>& args);
+    int eventCommand(const std::vector<std::string>& args);
+    int testCommand(const std::vector<std::string>& args);
+    int configCommand(const std::vector<std::string>& args);
+    int sensorCommand(const std::vector<std::string>& args);
+    int bumperCommand(const std::vector<std::string>& args);
+
+    // Text of the charging flags (the legacy value 1 is handled by status).
+    static const char* chargingStatusText(uint8_t flags);
+
+private:
+    void registerCommands();
+
+    zorn::net::InterchipProtocol protocol_;
+    zorn::net::ControlEndpoint endpoint_;
+    std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
+};
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

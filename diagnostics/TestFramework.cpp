@@ -1,0 +1,107 @@
+#include "diagnostics/TestFramework.h"
+
+#include <exception>
+
+#include "log/Log.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using nivo::system::util::LOG_SOURCE_TEST;
+using nivo::system::util::logError;
+using nivo::system::util::logInfo;
+
+void TestFixture::addCase(const std::string& name, std::function<void()> handler) {
+    TestCase testCase;
+    testCase.name = name;
+    testCase.handler = std::move(handler);
+    cases_.push_back(std::move(testCase));
+}
+
+TestResult runCase(TestCase& testCase) {
+    testCase.skipped = 0;
+    testCase.pass = 0;
+    testCase.failed = 0;
+    try {
+        if (!testCase.handler) {
+            throw TestException("no handler");
+        }
+        testCase.handler();
+        logInfo(LOG_SOURCE_TEST, "\t\tpass");
+        testCase.pass = 1;
+    } catch (const TestException& e) {
+        logError(LOG_SOURCE_TEST, "\t\tfail: %s", e.message().c_str());
+        testCase.failed = 1;
+    } catch (const std::exception& e) {
+        logError(LOG_SOURCE_TEST, "\t\tfail: uncaught exception %s", e.what());
+        testCase.failed = 1;
+    } catch (...) {
+        logError(LOG_SOURCE_TEST, "\t\tfail: unknown uncaught exception");
+        testCase.failed = 1;
+    }
+    TestResult result;
+    result.total = 1;
+    result.skipped = testCase.skipped;
+    result.pass = testCase.pass;
+    result.failed = testCase.failed;
+    return result;
+}
+
+TestResult runFixture(TestFixture& fixture) {
+    TestResult result;
+    result.total = static_cast<int>(fixture.cases().size());
+    logInfo(LOG_SOURCE_TEST, "Test Fixture: %s", fixture.name().c_str());
+    for (TestCase& testCase : fixture.cases()) {
+        logInfo(LOG_SOURCE_TEST, "\tTesting %s...", testCase.name.c_str());
+        TestResult one = runCase(testCase);
+        result.skipped += one.skipped;
+        result.pass += one.pass;
+        result.failed += one.failed;
+    }
+    if (result.failed != 0) {
+        logError(LOG_SOURCE_TEST, "%s: %d total, %d skipped, %d pass, %d failed",
+                 fixture.name().c_str(), result.total, result.skipped, result.pass, result.failed);
+    } else {
+        logInfo(LOG_SOURCE_TEST, "%s: %d total, %d skipped, %d pass, %d failed",
+                fixture.name().c_str(), result.total, result.skipped, result.pass, result.failed);
+    }
+    return result;
+}
+
+namespace {
+
+[[noreturn]] void fail(const std::string& text, int actual, const char* negatedOperator, int bound) {
+    throw TestException(text + ": actual " + std::to_string(actual) + negatedOperator +
+                        std::to_string(bound));
+}
+
+}  // namespace
+
+void assertEqual(const std::string& text, int actual, int expected) {
+    if (!(actual == expected)) {
+        fail(text, actual, " != ", expected);
+    }
+}
+
+void assertGreater(const std::string& text, int actual, int bound) {
+    if (!(actual > bound)) {
+        fail(text, actual, " <= ", bound);
+    }
+}
+
+void assertLess(const std::string& text, int actual, int bound) {
+    if (!(actual < bound)) {
+        fail(text, actual, " >= ", bound);
+    }
+}
+
+void assertLessOrEqual(const std::string& text, int actual, int bound) {
+    if (!(actual <= bound)) {
+        fail(text, actual, " > ", bound);
+    }
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,217 @@
+#include "drv/QuindleBaseDrv.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/ControlEndpoint.h"
+#include "net/Result.h"
+
+namespace zorn {
+namespace drv {
+
+using zorn::net::MessagePtr;
+using zorn::net::RESULT_INVALID_DATA;
+using zorn::net::RESULT_OK;
+
+namespace {
+
+// Largest request payload: the code and the 89-byte get-info record.
+constexpr uint32_t MAX_REQUEST_PAYLOAD = 1 + sizeof(base_get_info_answer_t);
+
+}  // namespace
+
+QuindleBaseDrv::QuindleBaseDrv(zorn::net::ControlEndpoint* endpoint) : AbsDevice(endpoint) {}
+
+int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength, MessagePtr& answer,
+                                 const uint8_t*& answerData, uint32_t& answerLength) {
+    answerData = nullptr;
+    answerLength = 0;
+    zorn::net::ControlEndpoint* ep = getEndpoint();
+    if (ep == nullptr || argLength > MAX_REQUEST_PAYLOAD - 1) {
+        return zorn::net::RESULT_OPERATION_FAIL;
+    }
+    uint8_t payload[MAX_REQUEST_PAYLOAD];
+    payload[0] = code;
+    if (argLength != 0) {
+        std::memcpy(payload + 1, args, argLength);
+    }
+    int32_t result = ep->request(answer, CMD_CONTROL_BUS, payload, static_cast<int32_t>(1 + argLength),
+                                 REQUEST_TIMEOUT_MS);
+    if (result < 0) {
+        return result;
+    }
+    // An answer without a buffer (or with a length its buffer does not
+    // cover) is treated as carrying only what is really there.
+    if (answer && answer->data != nullptr) {
+        answerLength = std::min(answer->payloadLength(), answer->capacity);
+        answerData = answer->data;
+    }
+    return result;
+}
+
+int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength) {
+    MessagePtr answer;
+    const uint8_t* data = nullptr;
+    uint32_t length = 0;
+    return exchange(code, args, argLength, answer, data, length);
+}
+
+namespace {
+
+// Copies a fixed-size record: the answer must cover it, extra bytes are ignored.
+template <class Record>
+int32_t copyFixed(const uint8_t* data, uint32_t length, Record& record) {
+    if (length < sizeof(Record)) {
+        return RESULT_INVALID_DATA;
+    }
+    std::memcpy(&record, data, sizeof(Record));
+    return RESULT_OK;
+}
+
+// Copies a variable-size record: missing bytes become 0, extra bytes are cut.
+template <class Record>
+int32_t copyZeroFilled(const uint8_t* data, uint32_t length, Record& record) {
+    std::memset(&record, 0, sizeof(Record));
+    uint32_t n = std::min<uint32_t>(length, sizeof(Record));
+    if (n != 0) {
+        std::memcpy(&record, data, n);
+    }
+    return RESULT_OK;
+}
+
+// Copies at most `capacity` bytes into a caller's buffer; returns the count.
+uint32_t copyBounded(const uint8_t* data, uint32_t length, uint8_t* buffer, uint32_t capacity) {
+    uint32_t n = std::min(length, capacity);
+    if (n != 0) {
+        std::memcpy(buffer, data, n);
+    }
+    return n;
+}
+
+}  // namespace
+
+int32_t QuindleBaseDrv::connect(base_connect_response_t& info) {
+    const uint8_t argument = CONNECT_ARGUMENT;
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_CONNECT, &argument, 1, answer, data, length);
+    return result < 0 ? result : copyFixed(data, length, info);
+}
+
+int32_t QuindleBaseDrv::getConfig(base_conf_response_t& conf) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_CONFIG, nullptr, 0, answer, data, length);
+    return result < 0 ? result : copyFixed(data, length, conf);
+}
+
+int32_t QuindleBaseDrv::getBinaryConfig(uint8_t* buffer, uint32_t& size) {
+    // A capacity without a buffer would be written through a null pointer.
+    if (buffer == nullptr && size != 0) {
+        return RESULT_INVALID_DATA;
+    }
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_BINARY_CONFIG, nullptr, 0, answer, data, length);
+    if (result < 0) {
+        return result;
+    }
+    size = copyBounded(data, length, buffer, size);
+    return RESULT_OK;
+}
+
+int32_t QuindleBaseDrv::getStatus(base_status_response_t& status) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_STATUS, nullptr, 0, answer, data, length);
+    return result < 0 ? result : copyFixed(data, length, status);
+}
+
+int32_t QuindleBaseDrv::getMotorData(base_motor_status_response_t& motorStatus) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_MOTOR_DATA, nullptr, 0, answer, data, length);
+    return result < 0 ? result : copyZeroFilled(data, length, motorStatus);
+}
+
+int32_t QuindleBaseDrv::getSensorData(base_sensor_data_response_t& sensors) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_SENSOR_DATA, nullptr, 0, answer, data, length);
+    return result < 0 ? result : copyZeroFilled(data, length, sensors);
+}
+
+int32_t QuindleBaseDrv::getBumperData(base_bumper_data_response_t& bumper) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_BUMPER_DATA, nullptr, 0, answer, data, length);
+    if (result < 0) {
+        return result;
+    }
+    if (length > sizeof(base_bumper_data_response_t)) {
+        return RESULT_INVALID_DATA;
+    }
+    return copyZeroFilled(data, length, bumper);
+}
+
+int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize) {
+    // Without a size there is no capacity to respect; a capacity without a
+    // buffer would be written through a null pointer.
+    if (responseSize == nullptr || (response == nullptr && *responseSize != 0)) {
+        return RESULT_INVALID_DATA;
+    }
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_GET_AUTOHOME_DATA, &req, 1, answer, data, length);
+    if (result < 0) {
+        return result;
+    }
+    *responseSize = copyBounded(data, length, response, *responseSize);
+    return RESULT_OK;
+}
+
+int32_t QuindleBaseDrv::setMotor(const base_set_motor_request_t& req) {
+    return exchange(REQ_SET_MOTOR, &req, sizeof(req));
+}
+
+int32_t QuindleBaseDrv::setVelocity(const base_set_velocity_request_t& req, base_set_velocity_response_t& response) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_SET_VELOCITY, &req, sizeof(req), answer, data, length);
+    return result < 0 ? result : copyZeroFilled(data, length, response);
+}
+
+int32_t QuindleBaseDrv::pollCommand(uint8_t& command) {
+    MessagePtr answer;
+    const uint8_t* data;
+    uint32_t length;
+    int32_t result = exchange(REQ_POLL_COMMAND, nullptr, 0, answer, data, length);
+    if (result < 0) {
+        return result;
+    }
+    if (length < 1) {
+        return RESULT_INVALID_DATA;
+    }
+    command = data[0];
+    return RESULT_OK;
+}
+
+int32_t QuindleBaseDrv::answerGetInfo(const base_get_info_answer_t& info) {
+    return exchange(REQ_ANSWER_GET_INFO, &info, sizeof(info));
+}
+
+int32_t QuindleBaseDrv::sendEvent(uint8_t evt) {
+    return exchange(REQ_SEND_EVENT, &evt, 1);
+}
+
+}  // namespace drv
+}  // namespace zorn

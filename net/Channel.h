@@ -1,0 +1,124 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "net/EventDispatcher.h"
+#include "net/Events.h"
+#include "net/Message.h"
+#include "net/Protocol.h"
+#include "net/Result.h"
+#include "net/arch/Event.h"
+#include "net/arch/Mutex.h"
+
+namespace zorn {
+namespace net {
+
+// Abstract byte channel with a transmit, a receive and a dispatch thread.
+// Derived media supply writeBytes, readBytes and waitForData, and should
+// implement interruptWait/clearInterrupt so that stop() returns at once.
+//
+// A derived class must call stop() in its own destructor: once the derived
+// part is gone the threads could no longer reach the medium.
+class Channel : public MessageDispatcher {
+public:
+    static constexpr uint32_t RX_STOPPED = 1u << 0;
+    static constexpr uint32_t TX_STOPPED = 1u << 1;
+    // Largest frame the transmit thread writes (its buffer size).
+    static constexpr uint32_t MAX_FRAME_SIZE = 65536;
+    // Largest chunk the receive thread reads at once.
+    static constexpr uint32_t MAX_CHUNK_SIZE = 65535;
+    // Bound of the waits inside the channel's own loops, in ms.
+    static constexpr uint32_t LOOP_WAIT_MS = 1000;
+
+    // One queued transmission.
+    struct TxNode {
+        MessagePtr message;
+        Event done;
+        int32_t result = RESULT_OPERATION_FAIL;
+        explicit TxNode(const MessagePtr& m) : message(m) {}
+    };
+    typedef std::shared_ptr<TxNode> TxNodePtr;
+
+    // One received chunk.
+    struct Buffer {
+        uint32_t length = 0;
+        uint8_t* data = nullptr;
+        uint32_t size = 0;
+        explicit Buffer(uint32_t n) : data(n ? new uint8_t[n] : nullptr), size(n) {}
+        ~Buffer() { delete[] data; }
+        Buffer(const Buffer&) = delete;
+        Buffer& operator=(const Buffer&) = delete;
+    };
+    typedef std::shared_ptr<Buffer> BufferPtr;
+
+    explicit Channel(Protocol* protocol);
+    ~Channel() override;
+
+    // Queues the message and waits until the transmit thread finished it.
+    virtual int32_t send(const MessagePtr& message);
+    // Queues the message; the outcome is seen only through events 2 and 3.
+    virtual int32_t post(const MessagePtr& message);
+    // Sends the protocol's synchronisation message twice; always 0.
+    virtual int32_t sync();
+    virtual int32_t writeBytes(const uint8_t* data, uint32_t length) = 0;
+    virtual int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) = 0;
+    // Waits a short, bounded time for input; available = bytes to read.
+    virtual int32_t waitForData(uint32_t& available) = 0;
+    virtual void start();
+    // Stops and joins the threads; fails the messages still queued.
+    virtual void stop();
+    virtual int32_t receiveLoop();
+    virtual int32_t dispatchLoop();
+    virtual int32_t transmitLoop();
+    virtual int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
+    virtual int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
+
+    bool isRunning() const { return running.load(); }
+    Protocol* getProtocol() const { return protocol; }
+    uint32_t getStatusBits() const { return statusBits.load(); }
+    void setStatusBits(uint32_t bits) { statusBits.fetch_or(bits); }
+    void clearStatusBits(uint32_t bits) { statusBits.fetch_and(~bits); }
+    // Clears RX_STOPPED and TX_STOPPED, as an owner does before start().
+    void clearStopped() { clearStatusBits(RX_STOPPED | TX_STOPPED); }
+
+protected:
+    // Wakes the receive thread out of waitForData (and a blocked write) once
+    // `running` is false. Called by stop(); the default does nothing, so a
+    // medium without it makes stop wait for its waitForData bound.
+    virtual void interruptWait() {}
+    // Undoes interruptWait before the threads start again.
+    virtual void clearInterrupt() {}
+    // Sleeps ms unless the channel stops (or is not running).
+    void pauseWhileRunning(uint32_t ms);
+
+    Protocol* protocol;
+    std::list<TxNodePtr> txQueue;
+    std::list<BufferPtr> rxQueue;
+    Event txReady;
+    Event rxReady;
+    std::thread txThread;
+    std::thread rxThread;
+    std::thread dispatchThread;
+    Mutex txLock;
+    Mutex rxLock;
+    std::list<AbsMessageHandler*> protocolHandlers;
+    std::atomic<bool> running;
+    std::atomic<uint32_t> statusBits;
+
+private:
+    int32_t enqueue(const MessagePtr& message, TxNodePtr& node);
+    static void joinThread(std::thread& t);
+
+    std::mutex lifecycle_;  // serialises start and stop
+    std::mutex pauseMutex_;
+    std::condition_variable pauseCv_;
+};
+
+}  // namespace net
+}  // namespace zorn

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "net/Message.h"
+#include "net/arch/Mutex.h"
+
+namespace zorn {
+namespace ev {
+
+template <class Arg>
+class EventDispatcher;
+
+// A handler registered under one event code. Owned by the dispatcher it is
+// registered on unless `external` is true.
+template <class Arg>
+class AbsEventHandler {
+public:
+    uint32_t event;
+    std::string name;
+    bool external;
+
+    explicit AbsEventHandler(uint32_t evt, const std::string& nm = "_unnamed")
+        : event(evt), name(nm), external(false) {}
+    virtual ~AbsEventHandler() {}
+    // Called by the dispatcher; the result is ignored.
+    virtual int invoke(EventDispatcher<Arg>* sender, Arg arg) = 0;
+};
+
+// Calls a member function of a target object.
+template <class T, class Arg>
+class EventHandler : public AbsEventHandler<Arg> {
+public:
+    typedef int (T::*Callback)(uint32_t, EventDispatcher<Arg>*, Arg);
+
+    T* target;
+    Callback callback;
+
+    EventHandler(uint32_t evt, T* tgt, Callback cb) : AbsEventHandler<Arg>(evt), target(tgt), callback(cb) {}
+
+    int invoke(EventDispatcher<Arg>* sender, Arg arg) override {
+        return (target->*callback)(this->event, sender, arg);
+    }
+};
+
+// A thread-safe table from event codes to handlers. Handlers run on the
+// dispatching thread while the dispatcher's lock is held, so a handler must
+// not call back into the dispatcher that is calling it.
+template <class Arg>
+class EventDispatcher {
+public:
+    typedef AbsEventHandler<Arg> Handler;
+
+    EventDispatcher() {}
+    EventDispatcher(const EventDispatcher&) = delete;
+    EventDispatcher& operator=(const EventDispatcher&) = delete;
+    virtual ~EventDispatcher() { clearHandlers(); }
+
+    // Registers after every handler with the same code. False only when the
+    // lock could not be taken (the caller then still owns the handler).
+    bool addHandler(Handler* handler) {
+        if (!handler) return false;
+        if (!lock_.lock()) return false;
+        handlers_.insert(typename Table::value_type(handler->event, handler));
+        lock_.unlock();
+        return true;
+    }
+
+    // Unregisters one handler and destroys it unless external. True also
+    // when the handler was not registered.
+    bool removeHandler(Handler* handler) {
+        if (!handler) return true;
+        if (!lock_.lock()) return false;
+        for (typename Table::iterator it = handlers_.lower_bound(handler->event); it != handlers_.end(); ++it) {
+            if (it->second == handler) {
+                handlers_.erase(it);
+                if (!handler->external) delete handler;
+                break;
+            }
+        }
+        lock_.unlock();
+        return true;
+    }
+
+    // Calls every handler registered under exactly `code`, in registration
+    // order.
+    void dispatch(uint32_t code, Arg arg) {
+        if (!lock_.lock()) return;
+        typename Table::iterator it = handlers_.lower_bound(code);
+        while (it != handlers_.end() && it != handlers_.upper_bound(code)) {
+            it->second->invoke(this, arg);
+            ++it;
+        }
+        lock_.unlock();
+    }
+
+    void clearHandlers() {
+        if (!lock_.lock()) return;
+        for (typename Table::iterator it = handlers_.begin(); it != handlers_.end(); ++it) {
+            if (!it->second->external) delete it->second;
+        }
+        handlers_.clear();
+        lock_.unlock();
+    }
+
+    // Number of handlers registered under `code` (diagnostics and tests).
+    size_t handlerCount(uint32_t code) {
+        if (!lock_.lock()) return 0;
+        size_t n = handlers_.count(code);
+        lock_.unlock();
+        return n;
+    }
+
+    // Number of handlers registered in all.
+    size_t handlerCount() {
+        if (!lock_.lock()) return 0;
+        size_t n = handlers_.size();
+        lock_.unlock();
+        return n;
+    }
+
+private:
+    typedef std::multimap<uint32_t, Handler*> Table;
+    Table handlers_;
+    ::zorn::arch::net::Mutex lock_;
+};
+
+}  // namespace ev
+
+namespace net {
+typedef ::zorn::ev::EventDispatcher<MessagePtr&> MessageDispatcher;
+typedef ::zorn::ev::AbsEventHandler<MessagePtr&> AbsMessageHandler;
+template <class T>
+using MessageHandler = ::zorn::ev::EventHandler<T, MessagePtr&>;
+}  // namespace net
+}  // namespace zorn

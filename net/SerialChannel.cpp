@@ -1,0 +1,47 @@
+#include "net/SerialChannel.h"
+
+namespace zorn {
+namespace net {
+
+using ::zorn::hal::RXTX_ERROR;
+using ::zorn::hal::RXTX_OK;
+using ::zorn::hal::RXTX_TIMEOUT;
+using ::zorn::hal::RXTX_WAIT_INFINITE;
+
+SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(new ::zorn::arch::net::raw_serial()) {}
+
+SerialChannel::~SerialChannel() {
+    stop();
+    serial->close();
+    delete serial;
+    serial = nullptr;
+}
+
+int32_t SerialChannel::writeBytes(const uint8_t* data, uint32_t length) {
+    if (!serial->is_open()) return RESULT_OPERATION_FAIL;
+    if (serial->send_data(data, length) == RXTX_ERROR) return RESULT_OPERATION_FAIL;
+    if (serial->wait_for_sent(RXTX_WAIT_INFINITE, nullptr) != RXTX_OK) return RESULT_OPERATION_FAIL;
+    return RESULT_OK;
+}
+
+int32_t SerialChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
+    got = 0;
+    if (!serial->is_open()) return RESULT_OPERATION_FAIL;
+    int32_t n = serial->recv_data(data, capacity);
+    got = n > 0 ? static_cast<uint32_t>(n) : 0;
+    return RESULT_OK;
+}
+
+int32_t SerialChannel::waitForData(uint32_t& available) {
+    available = 0;
+    if (!serial->is_open()) return RESULT_OPERATION_FAIL;
+    uint32_t count = 0;
+    int32_t r = serial->wait_for_data(1, WAIT_MS, &count);
+    available = count > Channel::MAX_CHUNK_SIZE ? Channel::MAX_CHUNK_SIZE : count;
+    if (r == RXTX_ERROR) return RESULT_OPERATION_FAIL;
+    if (r == RXTX_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
+    return RESULT_OK;
+}
+
+}  // namespace net
+}  // namespace zorn

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "net/Channel.h"
+#include "net/arch/raw_serial.h"
+
+namespace zorn {
+namespace net {
+
+// Channel over a serial port. The owner configures and opens the port
+// through getSerial(), then clears the stopped bits, starts and syncs.
+class SerialChannel : public Channel {
+public:
+    // Bound of waitForData, in ms.
+    static constexpr uint32_t WAIT_MS = 2000;
+
+    explicit SerialChannel(Protocol* protocol);
+    ~SerialChannel() override;
+
+    ::zorn::arch::net::raw_serial* getSerial() const { return serial; }
+
+    int32_t writeBytes(const uint8_t* data, uint32_t length) override;
+    int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) override;
+    int32_t waitForData(uint32_t& available) override;
+
+protected:
+    void interruptWait() override { serial->interrupt(); }
+    void clearInterrupt() override { serial->clear_interrupt(); }
+
+    ::zorn::arch::net::raw_serial* serial;
+};
+
+}  // namespace net
+}  // namespace zorn

@@ -1,0 +1,50 @@
+#include "net/TCPChannel.h"
+
+namespace zorn {
+namespace net {
+
+TCPChannel::TCPChannel(Protocol* p) : Channel(p), socket(nullptr) { setStatusBits(RX_STOPPED | TX_STOPPED); }
+
+TCPChannel::~TCPChannel() {
+    bindLock.lock();
+    stop();
+    bindLock.unlock();
+}
+
+int32_t TCPChannel::bind(StreamSocket* s) {
+    bindLock.lock();
+    stop();
+    socket = nullptr;
+    if (!s) {
+        bindLock.unlock();
+        return RESULT_INVALID_DATA;
+    }
+    clearStopped();
+    socket = s;
+    start();
+    sync();
+    bindLock.unlock();
+    return RESULT_OK;
+}
+
+int32_t TCPChannel::writeBytes(const uint8_t* data, uint32_t length) {
+    if (!socket) return RESULT_OPERATION_FAIL;
+    return socket->send(data, length);
+}
+
+int32_t TCPChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
+    got = 0;
+    if (!socket) return RESULT_OPERATION_FAIL;
+    return socket->recv(data, capacity, got);
+}
+
+int32_t TCPChannel::waitForData(uint32_t& available) {
+    available = 0;
+    if (!socket) return RESULT_OPERATION_FAIL;
+    int32_t r = socket->waitForReadOrWake(WAIT_MS, wake.fd());
+    if (r == RESULT_OK) available = CHUNK_SIZE;
+    return r;
+}
+
+}  // namespace net
+}  // namespace zorn

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace zorn {
+namespace arch {
+namespace net {
+
+// Wait without a time limit.
+constexpr uint32_t WAIT_INFINITE = 0xFFFFFFFFu;
+
+// A non-recursive binary semaphore (initial and maximum count 1).
+// Unlike std::mutex it may be released from any thread.
+class Mutex {
+public:
+    Mutex() = default;
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    // Takes the semaphore, waiting at most timeoutMs (WAIT_INFINITE: no
+    // limit). True when it was acquired.
+    bool lock(uint32_t timeoutMs = WAIT_INFINITE);
+    // Releases one count; releasing a free semaphore has no effect.
+    void unlock();
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool taken_ = false;
+};
+
+}  // namespace net
+}  // namespace arch
+
+namespace net {
+using ::zorn::arch::net::Mutex;
+using ::zorn::arch::net::WAIT_INFINITE;
+}  // namespace net
+}  // namespace zorn

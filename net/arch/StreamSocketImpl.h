@@ -1,0 +1,45 @@
+#pragma once
+
+#include "net/Socket.h"
+
+namespace zorn {
+namespace arch {
+namespace net {
+
+// StreamSocket over a BSD socket descriptor.
+class StreamSocketImpl : public ::zorn::net::StreamSocket {
+public:
+    // Takes ownership of fd and applies SO_REUSEADDR, TCP_NODELAY,
+    // SO_KEEPALIVE and 10 s receive and send time-outs.
+    explicit StreamSocketImpl(int fd);
+    ~StreamSocketImpl() override;
+
+    void dispose() override;
+    int32_t bind(const ::zorn::net::SocketAddress& address) override;
+    int32_t getLocalAddress(::zorn::net::SocketAddress& out) override;
+    int32_t setTimeout(uint32_t milliseconds, uint32_t flags) override;
+    int32_t waitForWrite(uint32_t milliseconds) override;
+    int32_t waitForRead(uint32_t milliseconds) override;
+    int32_t connect(const ::zorn::net::SocketAddress& address) override;
+    int32_t listen(int32_t backlog) override;
+    ::zorn::net::StreamSocket* accept(::zorn::net::SocketAddress* peer) override;
+    int32_t waitForIncoming(uint32_t milliseconds) override;
+    int32_t send(const uint8_t* data, uint32_t length) override;
+    int32_t recv(uint8_t* buffer, uint32_t size, uint32_t& got) override;
+    int32_t getPeerAddress(::zorn::net::SocketAddress& out) override;
+    int32_t shutdown(int32_t direction) override;
+    int32_t setKeepAlive(bool on) override;
+    int32_t setNoDelay(bool on) override;
+    int32_t waitForReadOrWake(uint32_t milliseconds, int wakeFd) override;
+
+    int handle() const { return fd_; }
+
+private:
+    int32_t pollFor(short events, uint32_t milliseconds, int wakeFd);
+
+    int fd_;
+};
+
+}  // namespace net
+}  // namespace arch
+}  // namespace zorn

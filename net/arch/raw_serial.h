@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "net/abs_rxtx.h"
+#include "net/arch/WakeSignal.h"
+
+namespace zorn {
+namespace arch {
+namespace net {
+
+// A serial port over a POSIX tty: raw 8N1, no flow control, opened
+// exclusively (TIOCEXCL and flock). Waits use poll beside a wake descriptor
+// so that another thread can cut them short (interrupt()).
+class raw_serial : public ::zorn::hal::abs_rxtx {
+public:
+    static constexpr uint32_t DEFAULT_BAUD = 115200;
+    static constexpr uint32_t NAME_SIZE = 260;
+
+    raw_serial();
+    ~raw_serial() override;
+    raw_serial(const raw_serial&) = delete;
+    raw_serial& operator=(const raw_serial&) = delete;
+
+    bool purge() override;
+    // Stores the name (cut to 259 characters), baud rate (0: 115200) and flags.
+    bool configure(const char* name, uint32_t baud, uint32_t flags) override;
+    // False when the device cannot be opened, is not a tty, is in use by
+    // another program, or refuses the line settings; lastError() tells why.
+    bool open() override;
+    bool close() override;
+    int32_t wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count) override;
+    int32_t send_data(const uint8_t* data, uint32_t size) override;
+    int32_t recv_data(uint8_t* buffer, uint32_t size) override;
+    int32_t wait_for_sent(uint32_t ms, uint32_t* count) override;
+    int32_t wait_for_recv(uint32_t ms, uint32_t* count) override;
+    uint32_t rx_queue_count() override;
+    int32_t set_line(int32_t line, bool level) override;
+
+    // errno of the last failure (0 when none).
+    int lastError() const { return lastError_.load(); }
+    const char* portName() const { return portName_; }
+    uint32_t baudRate() const { return baudRate_; }
+
+    // Cuts a wait_for_data or wait_for_sent short (they report RXTX_TIMEOUT)
+    // until clear_interrupt().
+    void interrupt() { wake_.signal(); }
+    void clear_interrupt() { wake_.clear(); }
+
+private:
+    bool lineErrorsChanged();
+    void fail(int err) { lastError_.store(err); }
+
+    char portName_[NAME_SIZE];
+    uint32_t baudRate_;
+    uint32_t flags_;
+    int fd_;
+    WakeSignal wake_;
+    std::atomic<int> lastError_;
+    // Write in progress between send_data and wait_for_sent.
+    const uint8_t* pendingData_;
+    uint32_t pendingLeft_;
+    uint32_t pendingDone_;
+    // Line-error counters (TIOCGICOUNT) as last seen.
+    bool icountSupported_;
+    uint64_t lineErrors_;
+};
+
+}  // namespace net
+}  // namespace arch
+}  // namespace zorn

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/OrbitaneConsoleApplication.h"
+#include "net/InterchipProtocol.h"
+
+using namespace zorn::orbitane::test;
+
+namespace {
+
+// A frame whose device never answers; only option handling is exercised.
+class FrameUnderTest : public OrbitaneConsoleApplication {
+public:
+    bool onConnected() override { return false; }
+    zorn::net::Protocol* getProtocol() override { return &protocol; }
+
+    bool parse(std::vector<std::string> words, std::vector<std::string>& args) {
+        words.insert(words.begin(), "orbitane_console base");
+        std::vector<const char*> argv;
+        for (auto& w : words) argv.push_back(w.c_str());
+        return parseOptions(static_cast<int>(argv.size()), argv.data(), args);
+    }
+
+    zorn::net::InterchipProtocol protocol;
+};
+
+}  // namespace
+
+TEST(ConsoleFrame, TcpDefaultsToThePrivateHostAndPortWithoutConnecting) {
+    FrameUnderTest frame;
+    std::vector<std::string> args;
+    ASSERT_TRUE(frame.parse({"-c", "tcp", "status"}, args));
+    EXPECT_EQ(frame.channelType(), "tcp");
+    EXPECT_EQ(frame.host(), "192.168.11.1");
+    EXPECT_EQ(frame.portName(), "11331");
+    EXPECT_FALSE(frame.traceEnabled());
+    EXPECT_EQ(args, std::vector<std::string>{"status"});
+}
+
+TEST(ConsoleFrame, ExplicitTcpSettingsAndTrace) {
+    FrameUnderTest frame;
+    std::vector<std::string> args;
+    ASSERT_TRUE(frame.parse({"status", "--host", "127.0.0.1", "-p", "", "-t", "-c", "tcp"}, args));
+    EXPECT_EQ(frame.host(), "127.0.0.1");
+    EXPECT_EQ(frame.portName(), "") << "the empty port text is port 0";
+    EXPECT_TRUE(frame.traceEnabled());
+}
+
+TEST(ConsoleFrame, SerialTakesThePortAsDeviceName) {
+    FrameUnderTest frame;
+    std::vector<std::string> args;
+    ASSERT_TRUE(frame.parse({"-c", "serial", "-p", "/dev/ttyUSB0", "motor"}, args));
+    EXPECT_EQ(frame.channelType(), "serial");
+    EXPECT_EQ(frame.portName(), "/dev/ttyUSB0");
+    EXPECT_EQ(frame.host(), "");
+}
+
+TEST(ConsoleFrame, TcpPortRule) {
+    int port = -1;
+    EXPECT_TRUE(OrbitaneConsoleApplication::parseTcpPort("", port));
+    EXPECT_EQ(port, 0);
+    EXPECT_TRUE(OrbitaneConsoleApplication::parseTcpPort(" +80", port));
+    EXPECT_EQ(port, 80);
+    EXPECT_TRUE(OrbitaneConsoleApplication::parseTcpPort("65535", port));
+    EXPECT_EQ(port, 65535);
+    for (const char* bad : {"80x", "65536", "-1", "4294967376", "99999999999999999999", " ", "0x50"}) {
+        EXPECT_FALSE(OrbitaneConsoleApplication::parseTcpPort(bad, port)) << bad;
+    }
+}

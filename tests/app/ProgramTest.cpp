@@ -1,0 +1,157 @@
+// Runs the real console binary as a child process.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/ChildProcess.h"
+
+using namespace orbitane::testsupport;
+
+namespace {
+
+const char* const COMPONENT_USAGE =
+    "USAGE: orbitane_[component]_console <args>\n"
+    "       orbitane_console [component] <args>\n"
+    "\nAvailable components:\n"
+    "base    Control bus debug tool\n";
+
+const char* const OPTION_LISTING =
+    "Options:\n"
+    "    --channel,-c channel\n"
+    "                 The communication channel with the base, supported channels: serial, tcp\n\n"
+    "       --help,-h help\n"
+    "                 Show this message\n\n"
+    "       --port,-p port\n"
+    "                 The port used to communicate with the base (required for serial and tcp channel)\n\n"
+    " --trace-comm,-t trace comm\n"
+    "                 Trace communication between host and base\n\n"
+    "    --version,-v print version number\n"
+    "                 Print version number\n\n"
+    "          --host host\n"
+    "                 The host used to communicate with the base (required for tcp channel)\n\n";
+
+const char* const COMMAND_LISTING =
+    "Available Commands:\n"
+    "beacon     Read auto home IR beacon data\n           Read auto home IR beacon data\n"
+    "bumper     Read bumper sensor data\n           Read bumper, cliff sensor data\n"
+    "config     Read configuration (legacy)\n           Read configuration from base\n"
+    "event      event\n           Send Event Cmd\n"
+    "monitor    Continiously read sensor data\n           Repeat read all above data and output to the console\n"
+    "motor      Read motor information\n           Read motor information, such as wheels' odometry\n"
+    "poll       poll\n           Poll Base Cmd\n"
+    "run        run\n           Make motor run\n"
+    "sensor     Read distance sensor data\n           Read distance sensors' data, such as ultrasonic data\n"
+    "status     Read base status\n           Read base status, such as battery, charging status and etc.\n"
+    "test       Test all control bus protocol\n           Test base control bus protocol\n"
+    "vrun       vrun\n           Vector run. vrun <vx> <vy> <omega> <time>. Units: m/s m/s rad/s s\n";
+
+std::string usageFor(const std::string& program) {
+    return "Orbitane Console 2.0.0_dev\nUsage: " + program + " [options] <command> [cmd_arguments]\n" +
+           OPTION_LISTING + COMMAND_LISTING;
+}
+
+ChildResult console(const std::vector<std::string>& args) {
+    return runChild(builtProgram("orbitane_console"), args);
+}
+
+const std::string FRAME = "[zorn.orbitane.test.OrbitaneConsoleApplication] ";
+
+// A loopback port with nothing listening on it.
+int closedPort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+}  // namespace
+
+TEST(Program, ComponentChoice) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"foo"}, {"Base"}}) {
+        ChildResult r = console(args);
+        EXPECT_EQ(r.status, 255);
+        EXPECT_EQ(r.err, COMPONENT_USAGE);
+        EXPECT_EQ(r.out, "");
+    }
+    // The extension is not stripped, so the second name is not recognised.
+    ChildResult exe = runChild(builtProgram("orbitane_console"), {"-c", "tcp", "-v"}, std::chrono::seconds(20),
+                               "orbitane_base_console.exe");
+    EXPECT_EQ(exe.status, 255);
+    EXPECT_EQ(exe.err, COMPONENT_USAGE);
+
+    ChildResult named = runChild(builtProgram("orbitane_console"), {"-c", "tcp", "-v"}, std::chrono::seconds(20),
+                                 "orbitane_base_console");
+    EXPECT_EQ(named.status, 0);
+    EXPECT_EQ(named.out, "2.0.0_dev\n");
+}
+
+TEST(Program, UsageAndVersion) {
+    ChildResult bare = console({"base"});
+    EXPECT_EQ(bare.status, 5);
+    EXPECT_EQ(bare.err, usageFor("orbitane_console base"));
+
+    ChildResult version = console({"base", "-c", "tcp", "-v"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "2.0.0_dev\n") << "no banner, no connection";
+    EXPECT_EQ(version.err, "");
+
+    // Help anywhere on the line wins before any channel is opened.
+    ChildResult help = console({"base", "-c", "tcp", "status", "--help"});
+    EXPECT_EQ(help.status, 5);
+    EXPECT_EQ(help.out, "");
+    EXPECT_EQ(help.err, usageFor("orbitane_console base"));
+}
+
+TEST(Program, OptionErrorsPrintTheMessageThenTheUsage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string firstLine;
+    };
+    const std::vector<Case> cases = {
+        {{"base", "-v"}, FRAME + "[FATL] No channel specified"},
+        {{"base", "-c", "udp", "status"}, FRAME + "[FATL] Unsupported channel: udp"},
+        {{"base", "-c", "TCP", "status"}, FRAME + "[FATL] Unsupported channel: TCP"},
+        {{"base", "-c", "serial", "status"}, FRAME + "[FATL] Configured to use serial channel, but port not specified"},
+        {{"base", "-c", "tcp", "-p", "80x", "status"}, FRAME + "[FATL] Invalid port 80x for tcp channel"},
+        {{"base", "-c", "tcp", "-p", "70000", "status"}, FRAME + "[FATL] Invalid port 70000 for tcp channel"},
+        {{"base", "-c", "tcp", "status", "-x"}, "Unknown option: -x"},
+        {{"base", "status", "-c"}, "Option -c accepts an argument, but not specified"},
+    };
+    for (const auto& c : cases) {
+        ChildResult r = console(c.args);
+        EXPECT_EQ(r.status, 5) << c.firstLine;
+        EXPECT_EQ(r.err, c.firstLine + "\n" + usageFor("orbitane_console base"));
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(Program, NothingListeningFailsToConnectAtOnce) {
+    const int port = closedPort();
+    auto started = std::chrono::steady_clock::now();
+    ChildResult r = console({"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(port), "status"});
+    auto took = std::chrono::steady_clock::now() - started;
+    const std::string where = "tcp:127.0.0.1:" + std::to_string(port);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.out, FRAME + "[INFO] Orbitane Console 2.0.0_dev\n"
+                         "[zorn.orbitane.utils.ChannelFactory] [INFO] Connecting to " + where + "...\n");
+    EXPECT_EQ(r.err, "[zorn.orbitane.utils.ChannelFactory] [WARN] Failed to connect to tcp server\n" + FRAME +
+                         "[FATL] Failed to connect to " + where + "\n");
+    EXPECT_LT(took, std::chrono::seconds(3));
+}
+
+TEST(Program, MissingSerialDeviceFailsWithTheReason) {
+    ChildResult r = console({"base", "-c", "serial", "-p", "/dev/does-not-exist", "status"});
+    EXPECT_EQ(r.status, 4);
+    EXPECT_NE(r.err.find("[WARN] Failed to connect to serial port\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("no such device"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(FRAME + "[FATL] Failed to connect to serial:/dev/does-not-exist\n"), std::string::npos);
+}

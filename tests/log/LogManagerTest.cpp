@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "log/Log.h"
+
+using namespace nivo::system::util;
+
+namespace {
+
+struct Line {
+    std::string source;
+    int level;
+    std::string message;
+};
+
+class RecordingAppender : public LogAppender {
+public:
+    void append(const std::string& source, int lvl, const std::string& message) override {
+        lines.push_back({source, lvl, message});
+    }
+    std::vector<Line> lines;
+};
+
+std::string readAll(FILE* file) {
+    std::rewind(file);
+    std::string text;
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+        text.append(buffer, got);
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST(LogSourceMatching, DottedPrefixRule) {
+    EXPECT_TRUE(logSourceMatches("zorn.orbitane", "zorn.orbitane"));
+    EXPECT_TRUE(logSourceMatches("zorn.orbitane", "zorn.orbitane.test"));
+    EXPECT_FALSE(logSourceMatches("zorn.orbitane", "zorn.orbitanex"));
+    EXPECT_FALSE(logSourceMatches("zorn.orbitane", "zorn"));
+    EXPECT_FALSE(logSourceMatches("Zorn.orbitane", "zorn.orbitane.test"));  // case-sensitive
+}
+
+TEST(LogManagerTest, DropsBelowThresholdExcludedOrUnwanted) {
+    LogManager manager;
+    EXPECT_TRUE(manager.shouldDrop("a", LOG_FATAL)) << "no appender wants anything";
+
+    auto appender = std::make_shared<RecordingAppender>();
+    appender->level = LOG_WARN;
+    appender->excludeLogSources = {"noisy"};
+    manager.addAppender(appender);
+
+    EXPECT_TRUE(manager.shouldDrop("a", LOG_DEBUG)) << "below the manager's info threshold";
+    EXPECT_TRUE(manager.shouldDrop("a", LOG_INFO)) << "below the appender's threshold";
+    EXPECT_FALSE(manager.shouldDrop("a", LOG_WARN));
+    EXPECT_TRUE(manager.shouldDrop("noisy.child", LOG_ERROR));
+    EXPECT_FALSE(manager.shouldDrop("noisyx", LOG_ERROR));
+
+    manager.setExcludeLogSources({"a"});
+    EXPECT_TRUE(manager.shouldDrop("a.b", LOG_FATAL));
+}
+
+TEST(LogManagerTest, DispatchReachesEveryInterestedAppenderInOrder) {
+    LogManager manager;
+    auto everything = std::make_shared<RecordingAppender>();
+    auto errorsOnly = std::make_shared<RecordingAppender>();
+    errorsOnly->level = LOG_ERROR;
+    manager.addAppender(everything);
+    manager.addAppender(errorsOnly);
+
+    manager.dispatch("s", LOG_INFO, "hello");
+    manager.dispatch("s", LOG_ERROR, "bad");
+    ASSERT_EQ(everything->lines.size(), 2u);
+    ASSERT_EQ(errorsOnly->lines.size(), 1u);
+    EXPECT_EQ(errorsOnly->lines[0].message, "bad");
+}
+
+TEST(LogFunctions, DisabledMessagesAreNotFormattedAndLongOnesAreCut) {
+    auto recorder = std::make_shared<RecordingAppender>();
+    recorder->excludeLogSources = {"other"};
+    LogManager::defaultManager()->addAppender(recorder);
+
+    // %n would write through the pointer if the message were ever formatted.
+    int written = -1;
+    logDebug("test.cut", "%n", &written);
+    EXPECT_EQ(written, -1);
+    EXPECT_TRUE(recorder->lines.empty());
+
+    std::string longText(70000, 'x');
+    logInfo("test.cut", "%s", longText.c_str());
+    ASSERT_EQ(recorder->lines.size(), 1u);
+    EXPECT_EQ(recorder->lines[0].message.size(), 65535u);
+
+    logWarn("test.cut", "value %d and %s", 42, "text");
+    EXPECT_EQ(recorder->lines.back().message, "value 42 and text");
+    EXPECT_EQ(recorder->lines.back().level, LOG_WARN);
+}
+
+TEST(ConsoleLogAppenderTest, StreamsTagsAndPlainFormat) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    ASSERT_TRUE(out && err);
+    {
+        ConsoleLogAppender appender(out, err);
+        appender.append("zorn.a", LOG_DEBUG, "d");
+        appender.append("zorn.a", LOG_INFO, "i");
+        appender.append("zorn.a", LOG_WARN, "w");
+        appender.append("zorn.a", LOG_ERROR, "e");
+        appender.append("zorn.a", LOG_FATAL, "f");
+        appender.append("zorn.a", 7, "odd");
+        appender.append("zorn.a", -3, "neg");
+    }
+    // Temporary files are not terminals: lines carry no colour sequences.
+    EXPECT_EQ(readAll(out), "[zorn.a] [DBUG] d\n[zorn.a] [INFO] i\n[zorn.a] [DBUG] neg\n");
+    EXPECT_EQ(readAll(err), "[zorn.a] [WARN] w\n[zorn.a] [ERRO] e\n[zorn.a] [FATL] f\n[zorn.a] [DBUG] odd\n");
+    std::fclose(out);
+    std::fclose(err);
+}
+
+TEST(ConsoleLogAppenderTest, TwoAppendersPrintEveryMessageTwice) {
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    LogManager manager;
+    manager.addAppender(std::make_shared<ConsoleLogAppender>(out, err));
+    manager.addAppender(std::make_shared<ConsoleLogAppender>(out, err));
+    manager.dispatch("x", LOG_INFO, "twice");
+    EXPECT_EQ(readAll(out), "[x] [INFO] twice\n[x] [INFO] twice\n");
+    std::fclose(out);
+    std::fclose(err);
+}

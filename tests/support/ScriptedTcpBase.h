@@ -1,0 +1,58 @@
+#pragma once
+
+// A ScriptedBase served over a loopback TCP connection, for tests that talk
+// to the base the way the console does (an in-process TCP channel, or the
+// console program run as a child process with --host 127.0.0.1 -p port()).
+//
+// Listens on 127.0.0.1 on a port chosen by the system and serves one client
+// at a time on its own thread; a new client is accepted after the previous
+// one closed. The destructor wakes and joins the thread at once.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "tests/support/ScriptedBase.h"
+
+namespace orbitane {
+namespace testsupport {
+
+class ScriptedTcpBase {
+public:
+    // The base is not owned and must outlive this object. Throws
+    // std::runtime_error when the listening socket cannot be set up.
+    explicit ScriptedTcpBase(ScriptedBase& base);
+    ~ScriptedTcpBase();
+    ScriptedTcpBase(const ScriptedTcpBase&) = delete;
+    ScriptedTcpBase& operator=(const ScriptedTcpBase&) = delete;
+
+    uint16_t port() const { return port_; }
+    // Clients accepted so far.
+    int connectionCount() const;
+    // Waits (bounded) until `count` clients have been accepted.
+    bool waitForConnections(int count, std::chrono::milliseconds limit) const;
+    // Closes the present client connection (as a base that goes away).
+    void dropClient();
+
+private:
+    void serve();
+    void serveClient(int fd);
+
+    ScriptedBase& base_;
+    int listenFd_ = -1;
+    int wakeRead_ = -1;
+    int wakeWrite_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> dropRequested_{false};
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    int connections_ = 0;
+    std::thread thread_;
+};
+
+}  // namespace testsupport
+}  // namespace orbitane
