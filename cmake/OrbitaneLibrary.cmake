@@ -20,7 +20,7 @@ function(orbitane_test name)
     return()
   endif()
   add_executable(test_${name} ${sources})
-  target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} orb_testsupport GTest::gtest_main GTest::gmock)
+  target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} GTest::gtest_main GTest::gmock)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS "${name}" ENVIRONMENT "ORBITANE_BIN_DIR=${PROJECT_BINARY_DIR}")
 endfunction()

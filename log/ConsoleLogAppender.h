@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "log/LogAppender.h"
+#include "log/LogLevel.h"
 
 namespace nivo {
 namespace system {

@@ -1,5 +1,6 @@
 #include "sim/RequestNames.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,6 +69,47 @@ bool parseRequestSelector(const Json::Value& value, int& code) {
         }
     }
     return false;
+}
+
+namespace {
+
+int32_t argInt32(const uint8_t* p) {
+    return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                                static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+std::string describeRequest(uint8_t code, const uint8_t* args, size_t size) {
+    const char* name = requestName(code);
+    char text[160];
+    std::snprintf(text, sizeof text, "%s (0x%02X)", name != nullptr ? name : "unknown request", code);
+    std::string out = text;
+    if (code == drv::REQ_SET_MOTOR && size == sizeof(drv::base_set_motor_request_t)) {
+        std::snprintf(text, sizeof text, " left=%d right=%d mm/s", argInt32(args), argInt32(args + 4));
+        out += text;
+    } else if (code == drv::REQ_SET_VELOCITY && size == sizeof(drv::base_set_velocity_request_t)) {
+        std::snprintf(text, sizeof text, " vx=%.4f vy=%.4f m/s omega=%.4f rad/s", argInt32(args) / 65536.0,
+                      argInt32(args + 4) / 65536.0, argInt32(args + 8) / 65536.0);
+        out += text;
+    } else if (code == drv::REQ_SEND_EVENT && size == 1) {
+        std::snprintf(text, sizeof text, " event=%u", args[0]);
+        out += text;
+    } else if (code == drv::REQ_ANSWER_GET_INFO && size == sizeof(drv::base_get_info_answer_t)) {
+        const auto* info = reinterpret_cast<const drv::base_get_info_answer_t*>(args);
+        char name12[13] = {0};
+        char device[41] = {0};
+        char address[21] = {0};
+        std::memcpy(name12, info->model, 12);
+        std::memcpy(device, info->device_name, 40);
+        std::memcpy(address, info->host_address, 20);
+        std::snprintf(text, sizeof text, " model=\"%s\" device=\"%s\" address=\"%s\"", name12, device, address);
+        out += text;
+    } else if (size > 0) {
+        std::snprintf(text, sizeof text, " with %zu argument byte%s", size, size == 1 ? "" : "s");
+        out += text;
+    }
+    return out;
 }
 
 }  // namespace sim

@@ -15,11 +15,8 @@ static_assert(sizeof(sockaddr_storage) == SocketAddress::STORAGE_SIZE, "storage 
 namespace {
 
 sockaddr_storage* ss(uint8_t* p) { return reinterpret_cast<sockaddr_storage*>(p); }
-const sockaddr_storage* ss(const uint8_t* p) { return reinterpret_cast<const sockaddr_storage*>(p); }
 sockaddr_in* v4(uint8_t* p) { return reinterpret_cast<sockaddr_in*>(p); }
-const sockaddr_in* v4(const uint8_t* p) { return reinterpret_cast<const sockaddr_in*>(p); }
 sockaddr_in6* v6(uint8_t* p) { return reinterpret_cast<sockaddr_in6*>(p); }
-const sockaddr_in6* v6(const uint8_t* p) { return reinterpret_cast<const sockaddr_in6*>(p); }
 
 }  // namespace
 

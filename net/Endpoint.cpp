@@ -1,0 +1,116 @@
+#include "net/Endpoint.h"
+
+namespace zorn {
+namespace net {
+
+Endpoint::Endpoint() : address(0), channel(nullptr), answerResult(0) {}
+
+Endpoint::~Endpoint() {
+    unregisterHandlers();
+    std::lock_guard<std::mutex> g(answerMutex_);
+    answer.reset();
+}
+
+void Endpoint::bindChannel(Channel* c) {
+    unregisterHandlers();
+    channel = c;
+    registerHandlers();
+}
+
+void Endpoint::unbindChannel() {
+    unregisterHandlers();
+    channel = nullptr;
+}
+
+Channel* Endpoint::getChannel() { return channel; }
+
+int32_t Endpoint::sendMessage(const MessagePtr& message) {
+    if (!channel || !message) return RESULT_OPERATION_FAIL;
+    message->address = static_cast<uint32_t>(address);
+    return channel->send(message);
+}
+
+int32_t Endpoint::postMessage(const MessagePtr& message) {
+    if (!channel || !message) return RESULT_OPERATION_FAIL;
+    message->address = static_cast<uint32_t>(address);
+    channel->post(message);
+    return RESULT_OK;
+}
+
+int32_t Endpoint::sendCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
+    if (!channel) return RESULT_OPERATION_FAIL;
+    return sendMessage(std::make_shared<Message>(cmd, data, len));
+}
+
+int32_t Endpoint::postCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
+    if (!channel) return RESULT_OPERATION_FAIL;
+    return postMessage(std::make_shared<Message>(cmd, data, len));
+}
+
+int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
+    if (!channel) return RESULT_OPERATION_FAIL;
+    uint32_t ms = timeoutMs == ENDPOINT_WAIT_INFINITE ? WAIT_INFINITE
+                  : timeoutMs < 0                     ? 0u
+                                                      : static_cast<uint32_t>(timeoutMs);
+    WaitResult w = answerReady.wait(ms);
+    if (w == WAIT_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
+    if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
+    std::lock_guard<std::mutex> g(answerMutex_);
+    out = answer;
+    return answerResult;
+}
+
+int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
+    requestLock.lock();
+    answerReady.reset();
+    int32_t r = sendCommand(cmd, data, len);
+    if (r == RESULT_OK) r = waitAnswer(out, timeoutMs);
+    requestLock.unlock();
+    return r;
+}
+
+int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message) {
+    if (!message || message->source != address) {
+        if (event == EVT_CHANNEL_BROKEN) dispatch(EVT_CHANNEL_BROKEN, message);
+        return 0;
+    }
+    if (event == EVT_MESSAGE) {
+        if (message->cmd == ANS_OK) {
+            completeAnswer(RESULT_OK, sender, message);
+        } else if (message->cmd == ANS_ERROR) {
+            bool notSupported = message->payloadLength() >= 2 && message->data &&
+                                (message->data[0] | (message->data[1] << 8)) == ANS_ERROR_NOT_SUPPORTED;
+            completeAnswer(notSupported ? RESULT_OPERATION_NOT_SUPPORT : RESULT_OPERATION_FAIL, sender, message);
+        }
+    }
+    dispatch(event, message);
+    return 0;
+}
+
+int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& message) {
+    {
+        std::lock_guard<std::mutex> g(answerMutex_);
+        answer = message;
+        answerResult = result;
+    }
+    answerReady.set();
+    return 0;
+}
+
+void Endpoint::registerHandlers() {
+    if (!channel) return;
+    for (uint32_t code = EVT_MESSAGE; code <= EVT_CHANNEL_BROKEN; ++code) {
+        AbsMessageHandler* h = new MessageHandler<Endpoint>(code, this, &Endpoint::onChannelEvent);
+        if (channel->addHandler(h)) channelHandlers.push_back(h);
+        else delete h;
+    }
+}
+
+void Endpoint::unregisterHandlers() {
+    if (!channel) return;
+    for (AbsMessageHandler* h : channelHandlers) channel->removeHandler(h);
+    channelHandlers.clear();
+}
+
+}  // namespace net
+}  // namespace zorn

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <mutex>
+
+#include "net/Channel.h"
+#include "net/EventDispatcher.h"
+#include "net/Events.h"
+#include "net/Message.h"
+#include "net/Result.h"
+#include "net/arch/Event.h"
+#include "net/arch/Mutex.h"
+
+namespace zorn {
+namespace net {
+
+// Answer command bytes.
+constexpr uint8_t ANS_OK = 2;
+constexpr uint8_t ANS_ERROR = 3;
+// Error code of an ANS_ERROR answer meaning "request not supported".
+constexpr uint16_t ANS_ERROR_NOT_SUPPORTED = 0x8000;
+
+// Time-out value of waitAnswer and request that means "wait without limit".
+constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
+
+// Request/response layer over a channel: one request at a time, the next
+// ANS_OK or ANS_ERROR message that arrives is its answer. Every channel
+// event is relayed to the endpoint's own listeners.
+class Endpoint : public MessageDispatcher {
+public:
+    Endpoint();
+    ~Endpoint() override;
+
+    virtual void bindChannel(Channel* channel);
+    virtual void unbindChannel();
+    virtual Channel* getChannel();
+    virtual int32_t sendMessage(const MessagePtr& message);
+    virtual int32_t waitAnswer(MessagePtr& out, int32_t timeoutMs);
+    virtual int32_t postMessage(const MessagePtr& message);
+    virtual int32_t sendCommand(uint8_t cmd, const uint8_t* data, int32_t len);
+    virtual int32_t postCommand(uint8_t cmd, const uint8_t* data, int32_t len);
+    virtual int32_t request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs);
+    virtual int onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
+    virtual int completeAnswer(int32_t result, MessageDispatcher* sender, MessagePtr& message);
+    virtual void registerHandlers();
+    virtual void unregisterHandlers();
+
+    int32_t getAddress() const { return address; }
+
+protected:
+    std::list<AbsMessageHandler*> channelHandlers;
+    int32_t address;
+    Channel* channel;
+    Event answerReady;
+    int32_t answerResult;
+    MessagePtr answer;
+    Mutex requestLock;
+
+private:
+    std::mutex answerMutex_;  // guards answer and answerResult
+};
+
+}  // namespace net
+}  // namespace zorn

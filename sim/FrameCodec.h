@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "net/InterchipProtocol.h"
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+// One frame as the decoder delivered it.
+struct Frame {
+    bool good = true;  // false when the checksum did not match
+    uint32_t length = 0;  // command byte plus payload; 0 when no command byte
+    uint8_t cmd = 0;
+    std::vector<uint8_t> payload;
+};
+
+// The base's side of the interchip framing, on top of the project's
+// protocol: bytes in, frames out; answers out as frame bytes.
+class FrameCodec {
+public:
+    FrameCodec();
+    ~FrameCodec();
+    FrameCodec(const FrameCodec&) = delete;
+    FrameCodec& operator=(const FrameCodec&) = delete;
+
+    // Decodes any number of bytes; returns the frames completed by them.
+    std::vector<Frame> feed(const uint8_t* data, size_t size);
+    // Drops a frame that is half-way through.
+    void reset();
+    bool midFrame() const;
+
+    // Frame bytes of one message; empty when the payload is too large for
+    // a frame.
+    static std::vector<uint8_t> encode(uint8_t cmd, const std::vector<uint8_t>& payload);
+
+private:
+    int onFrame(uint32_t event, zorn::net::MessageDispatcher* sender, zorn::net::MessagePtr& message);
+
+    zorn::net::InterchipProtocol protocol_;
+    std::vector<Frame> completed_;
+};
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,178 @@
+#include "sim/Session.h"
+
+#include <cstdio>
+
+#include "drv/ControlBus.h"
+#include "log/LogLevel.h"
+#include "sim/RequestNames.h"
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+namespace {
+
+namespace util = nivo::system::util;
+
+// The console's synchronisation message: command 0 with 64 bytes.
+bool isSyncFrame(const Frame& f) { return f.good && f.cmd == 0 && f.length == 65; }
+
+std::string describeAnswer(const Answer& a) {
+    char text[64];
+    if (a.cmd == ANS_ERROR && a.payload.size() == 2) {
+        std::snprintf(text, sizeof text, "error 0x%04X", a.payload[0] | a.payload[1] << 8);
+    } else {
+        std::snprintf(text, sizeof text, "ok, %zu byte%s", a.payload.size(), a.payload.size() == 1 ? "" : "s");
+    }
+    return text;
+}
+
+}  // namespace
+
+Session::Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log)
+    : device_(device), name_(name), options_(options), log_(log) {
+    // A close-after count of 0 refuses the connection at once. A serial
+    // line cannot be refused before it is used, so there it acts like 1.
+    if (!options_.serialLine && device_.closeAfter() == 0) {
+        closeScheduled_ = true;
+        log(util::LOG_INFO, "closing the connection before any request");
+    }
+}
+
+void Session::log(int level, const std::string& line) const {
+    if (log_) log_(level, name_ + ": " + line);
+}
+
+void Session::receive(const uint8_t* data, size_t size, int64_t nowNs) {
+    if (size == 0) return;
+    checkPartialFrame(nowNs);
+    lastByteNs_ = nowNs;
+    for (const Frame& f : codec_.feed(data, size)) onFrame(f, nowNs);
+}
+
+int64_t Session::partialFrameDeadlineNs() const {
+    if (!options_.serialLine || !codec_.midFrame()) return -1;
+    return lastByteNs_ + options_.partialFrameTimeoutNs;
+}
+
+void Session::checkPartialFrame(int64_t nowNs) {
+    int64_t deadline = partialFrameDeadlineNs();
+    if (deadline >= 0 && nowNs >= deadline) {
+        log(util::LOG_WARN, "incomplete frame dropped after a pause on the line");
+        codec_.reset();
+    }
+}
+
+void Session::onFrame(const Frame& f, int64_t nowNs) {
+    if (!f.good) {
+        char text[96];
+        std::snprintf(text, sizeof text, "bad frame ignored (command 0x%02X, %u bytes, checksum mismatch)", f.cmd,
+                      f.length);
+        log(util::LOG_WARN, text);
+        return;
+    }
+    if (f.cmd == drv::CMD_CONTROL_BUS && f.length >= 1) {
+        onRequest(f, nowNs);
+        return;
+    }
+    if (isSyncFrame(f)) {
+        if (options_.serialLine && handled_ > 0) restart(nowNs);
+        log(util::LOG_DEBUG, "synchronisation message");
+        return;
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "message 0x%02X with %zu payload bytes ignored", f.cmd, f.payload.size());
+    log(util::LOG_INFO, text);
+}
+
+void Session::restart(int64_t nowNs) {
+    log(util::LOG_INFO, "new host session");
+    plan_.reset();
+    handled_ = 0;
+    closeScheduled_ = false;
+    (void)nowNs;
+    device_.hostGone();
+}
+
+void Session::onRequest(const Frame& f, int64_t nowNs) {
+    ReceivedRequest received;
+    received.atNs = nowNs;
+    received.code = f.payload.empty() ? -1 : f.payload[0];
+    if (!f.payload.empty()) received.args.assign(f.payload.begin() + 1, f.payload.end());
+    std::string what = f.payload.empty() ? std::string("empty request")
+                                          : describeRequest(f.payload[0], received.args.data(), received.args.size());
+    if (closeScheduled_) {
+        log(util::LOG_INFO, what + " -> ignored, connection closing");
+        return;
+    }
+    ++handled_;
+
+    std::vector<FaultRule> rules = device_.faults();
+    const FaultRule* rule = plan_.next(rules, received.code);
+    FaultEffect effect = effectOf(rule);
+    if (rule != nullptr) received.fault = faultKindName(rule->kind);
+    device_.noteReceived(received);
+
+    Answer answer;
+    if (rule != nullptr && rule->kind == FaultKind::Unsupported) {
+        answer = Answer::error(ERR_NOT_SUPPORTED);
+    } else if (rule != nullptr && rule->kind == FaultKind::Error) {
+        answer = Answer::error(rule->errorCode);
+    } else if (effect.execute) {
+        answer = device_.execute(f.payload.data(), f.payload.size());
+    }
+
+    std::string outcome;
+    if (!effect.answer) {
+        outcome = "no answer (silent)";
+    } else {
+        if (rule != nullptr && rule->kind == FaultKind::Short) {
+            size_t keep = rule->size >= 0 ? static_cast<size_t>(rule->size)
+                                          : (answer.payload.empty() ? 0 : answer.payload.size() - 1);
+            if (keep < answer.payload.size()) answer.payload.resize(keep);
+        } else if (rule != nullptr && rule->kind == FaultKind::Long) {
+            answer.payload.insert(answer.payload.end(), static_cast<size_t>(rule->extra), 0);
+        }
+        std::vector<uint8_t> bytes = FrameCodec::encode(answer.cmd, answer.payload);
+        outcome = describeAnswer(answer);
+        if (bytes.empty()) {
+            outcome += " too large for a frame, not sent";
+        } else {
+            if (effect.corruptChecksum) {
+                bytes.back() ^= 0xFF;
+                outcome += ", bad checksum";
+            }
+            if (effect.delayNs > 0) outcome += ", delayed " + std::to_string(rule->delayMs) + " ms";
+            // Answers leave in request order, even behind a delayed one.
+            int64_t due = nowNs + effect.delayNs;
+            if (due < lastDueNs_) due = lastDueNs_;
+            lastDueNs_ = due;
+            queue_.push_back(Pending{due, std::move(bytes)});
+        }
+        if (rule != nullptr && (rule->kind == FaultKind::Short || rule->kind == FaultKind::Long)) {
+            outcome += std::string(" (") + faultKindName(rule->kind) + ")";
+        }
+    }
+    log(util::LOG_INFO, what + " -> " + outcome);
+
+    int closeAfter = device_.closeAfter();
+    if (closeAfter >= 0 && handled_ >= closeAfter) {
+        closeScheduled_ = true;
+        log(util::LOG_INFO, "closing the connection after " + std::to_string(handled_) + " requests");
+    }
+}
+
+std::vector<uint8_t> Session::takeDue(int64_t nowNs) {
+    std::vector<uint8_t> out;
+    while (!queue_.empty() && queue_.front().dueNs <= nowNs) {
+        out.insert(out.end(), queue_.front().bytes.begin(), queue_.front().bytes.end());
+        queue_.pop_front();
+    }
+    return out;
+}
+
+int64_t Session::nextDueNs() const { return queue_.empty() ? -1 : queue_.front().dueNs; }
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim/BaseDevice.h"
+#include "sim/FaultPlan.h"
+#include "sim/FrameCodec.h"
+#include "sim/SimLog.h"
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+// One host talking to the base over one link (a TCP connection, or the
+// serial line of the pseudo-terminal). Decodes the host's frames, runs the
+// control-bus requests on the device with the scenario's faults, and queues
+// the answer frames with the time they are due.
+class Session {
+public:
+    struct Options {
+        // A serial line has no connection boundaries: the start of a new
+        // console run (its synchronisation message after earlier requests)
+        // begins a new session, and a frame left half-way for longer than
+        // `partialFrameTimeoutNs` is dropped.
+        bool serialLine = false;
+        int64_t partialFrameTimeoutNs = 500000000;
+    };
+
+    Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log);
+
+    // Bytes from the host, received at nowNs.
+    void receive(const uint8_t* data, size_t size, int64_t nowNs);
+
+    // Answer bytes whose time has come, in order.
+    std::vector<uint8_t> takeDue(int64_t nowNs);
+    // Time of the next queued answer, or -1 when nothing is queued.
+    int64_t nextDueNs() const;
+    // True when the link must be closed once the bytes taken so far are
+    // written (the scenario's close-after count was reached and every
+    // answer before it has been handed out).
+    bool closeWanted() const { return closeScheduled_ && queue_.empty(); }
+
+    // When the partial-frame timer of a serial line expires; -1 when idle.
+    int64_t partialFrameDeadlineNs() const;
+    // Drops a frame left half-way past its timeout.
+    void checkPartialFrame(int64_t nowNs);
+
+    const std::string& name() const { return name_; }
+    int requestsHandled() const { return handled_; }
+
+private:
+    struct Pending {
+        int64_t dueNs;
+        std::vector<uint8_t> bytes;
+    };
+
+    void onFrame(const Frame& frame, int64_t nowNs);
+    void onRequest(const Frame& frame, int64_t nowNs);
+    void restart(int64_t nowNs);
+    void log(int level, const std::string& line) const;
+
+    BaseDevice& device_;
+    std::string name_;
+    Options options_;
+    LogSink log_;
+    FrameCodec codec_;
+    FaultPlan plan_;
+    std::deque<Pending> queue_;
+    int64_t lastDueNs_ = 0;
+    int64_t lastByteNs_ = 0;
+    int handled_ = 0;
+    bool closeScheduled_ = false;
+};
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn

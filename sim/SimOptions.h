@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+// Command line of orbitane_base_sim.
+struct SimOptions {
+    bool tcp = false;
+    std::string tcpHost = "127.0.0.1";
+    uint16_t tcpPort = 11331;
+    bool pty = false;
+    std::string ptyLink;  // empty: no symlink
+    std::string scenarioFile;
+    bool legacy = false;
+    bool quiet = false;
+    bool help = false;
+    bool printScenario = false;
+};
+
+// Parses argv[1..argc-1]. Without --tcp and --pty the simulator serves TCP
+// on 127.0.0.1:11331. False with `error` set on a bad command line.
+bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::string& error);
+
+// The --help text.
+std::string simUsage(const std::string& program);
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,112 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/BaseDevice.h"
+#include "sim/LoopbackListener.h"
+#include "sim/PtyPort.h"
+#include "sim/Scenario.h"
+#include "sim/Session.h"
+#include "sim/SimClock.h"
+#include "sim/SimLog.h"
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+// The simulated base on its links: a loopback TCP port that serves one
+// connection after another (each console run is one connection) and/or a
+// pseudo-terminal standing in for the serial port. One thread runs every
+// link with poll(); stop() (or destruction) ends it promptly.
+//
+//     SimServer sim(scenario);
+//     sim.startTcp("127.0.0.1", 0);   // port 0: any free port
+//     ... run the console against 127.0.0.1:sim.port() ...
+//     sim.device().motorCommands();   // what the base was told
+class SimServer {
+public:
+    explicit SimServer(const Scenario& scenario = defaultScenario(),
+                       std::shared_ptr<const SimClock> clock = std::make_shared<SteadyClock>());
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Lines describing what the base receives and does; none by default.
+    void setLogSink(const LogSink& sink);
+
+    // Starts serving TCP on a loopback address; false with `error` set when
+    // the address is not loopback or cannot be bound.
+    bool startTcp(const std::string& host, uint16_t port, std::string* error = nullptr);
+    // Creates the pseudo-terminal (and the link when given); false with
+    // `error` set on failure.
+    bool startPty(const std::string& link = "", std::string* error = nullptr);
+    void stop();
+
+    uint16_t port() const;
+    std::string host() const;
+    // Current slave device of the pseudo-terminal (it changes when the
+    // scenario closes the line and a new one is made), empty without one.
+    std::string ptyPath() const;
+
+    BaseDevice& device() { return device_; }
+
+    // TCP connections accepted so far, and whether one is open now.
+    int connectionsAccepted() const;
+    bool connectionOpen() const;
+
+    // Waits until `condition` holds, re-checking whenever the base handled
+    // something; false when `limit` passed first.
+    bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+private:
+    struct Link {
+        int fd = -1;
+        bool serial = false;
+        std::unique_ptr<Session> session;
+        std::vector<uint8_t> output;
+    };
+
+    void ensureRunning();
+    void wake();
+    void loop();
+    int pollTimeoutMs(int64_t now) const;
+    void acceptPending();
+    void readLink(Link& link, int64_t now);
+    void flushLink(Link& link, int64_t now);
+    void closeTcp();
+    void reopenPty();
+    void notifyChanged();
+    void log(int level, const std::string& line) const;
+
+    std::shared_ptr<const SimClock> clock_;
+    BaseDevice device_;
+    LogSink log_;
+
+    mutable std::mutex mutex_;  // links, listener and pty
+    LoopbackListener listener_;
+    PtyPort pty_;
+    std::string ptyLink_;
+    Link tcp_;
+    Link serial_;
+    int accepted_ = 0;
+
+    int wakePipe_[2] = {-1, -1};
+    bool stopping_ = false;
+    std::thread thread_;
+
+    std::mutex changedMutex_;
+    std::condition_variable changed_;
+    uint64_t generation_ = 0;
+};
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn

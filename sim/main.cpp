@@ -1,0 +1,81 @@
+// orbitane_base_sim: a simulated motion base for the console.
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "log/Log.h"
+#include "sim/Scenario.h"
+#include "sim/SimLog.h"
+#include "sim/SimOptions.h"
+#include "sim/SimServer.h"
+
+namespace sim = zorn::orbitane::sim;
+namespace util = nivo::system::util;
+
+int main(int argc, char** argv) {
+    const std::string program = "orbitane_base_sim";
+    sim::SimOptions options;
+    std::string error;
+    if (!sim::parseSimOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "%s: %s\n\n%s", program.c_str(), error.c_str(), sim::simUsage(program).c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(sim::simUsage(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.printScenario) {
+        std::fputs(sim::defaultScenarioText(), stdout);
+        return 0;
+    }
+
+    sim::Scenario scenario = sim::defaultScenario();
+    if (!options.scenarioFile.empty() && !sim::loadScenarioFile(options.scenarioFile, scenario, error)) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+        return 2;
+    }
+    if (options.legacy) scenario.legacyBase = true;
+
+    // SIGINT and SIGTERM are taken by sigwait below; block them before any
+    // thread exists so that no other thread receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    auto manager = util::LogManager::defaultManager();
+    manager->addAppender(std::make_shared<util::ConsoleLogAppender>());
+    if (options.quiet) manager->setLevel(util::LOG_WARN);
+
+    sim::SimServer server(scenario);
+    server.setLogSink(sim::logManagerSink());
+    if (options.tcp && !server.startTcp(options.tcpHost, options.tcpPort, &error)) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+        return 1;
+    }
+    if (options.pty && !server.startPty(options.ptyLink, &error)) {
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+        return 1;
+    }
+    // The ready lines, for scripts and tests waiting on the simulator.
+    if (options.tcp) std::printf("listening on tcp %s:%u\n", server.host().c_str(), server.port());
+    if (options.pty) {
+        std::printf("pty %s\n", server.ptyPath().c_str());
+        if (!options.ptyLink.empty()) std::printf("link %s -> %s\n", options.ptyLink.c_str(), server.ptyPath().c_str());
+    }
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&stopSignals, &received);
+    server.stop();
+    std::printf("stopped on %s\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+    std::fflush(stdout);
+    return 0;
+}

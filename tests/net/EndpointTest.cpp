@@ -1,0 +1,290 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "NetTestUtil.h"
+#include "net/ControlEndpoint.h"
+#include "net/Endpoint.h"
+#include "net/InterchipProtocol.h"
+
+using namespace zorn::net;
+using nettest::Bytes;
+using nettest::Clock;
+using nettest::FakeChannel;
+using nettest::hex;
+using nettest::msSince;
+using nettest::payloadOf;
+using nettest::Recorder;
+
+namespace {
+
+Bytes frame(uint8_t cmd, const Bytes& payload) {
+    InterchipProtocol p;
+    MessagePtr m = std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
+                                             static_cast<int32_t>(payload.size()));
+    Bytes out(p.encodedSize(m));
+    uint32_t size = static_cast<uint32_t>(out.size());
+    p.encode(m, out.data(), size);
+    return out;
+}
+
+// An endpoint on a fake channel whose scripted peer answers each frame.
+class EndpointTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        channel.start();
+        endpoint.bindChannel(&channel);
+        rec.listen(endpoint);
+    }
+    void TearDown() override {
+        channel.setResponder(nullptr);
+        channel.stop();
+        endpoint.unbindChannel();
+    }
+    // The peer answers every request with these bytes.
+    void answerWith(const Bytes& reply) {
+        channel.setResponder([reply](FakeChannel& ch, const Bytes&) { ch.feed(reply); });
+    }
+
+    Recorder rec;
+    InterchipProtocol proto;
+    FakeChannel channel{&proto};
+    ControlEndpoint endpoint;
+};
+
+}  // namespace
+
+TEST(EndpointUnbound, EverythingFailsAtOnce) {
+    ControlEndpoint e;
+    EXPECT_EQ(e.getChannel(), nullptr);
+    MessagePtr out;
+    auto t0 = Clock::now();
+    EXPECT_EQ(e.request(out, 0xF8, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(e.waitAnswer(out, 1000), RESULT_OPERATION_FAIL);
+    EXPECT_LT(msSince(t0), 100.0);
+    EXPECT_EQ(e.sendCommand(1, nullptr, 0), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(e.postCommand(1, nullptr, 0), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(e.sendMessage(std::make_shared<Message>(1, nullptr, 0)), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(e.postMessage(std::make_shared<Message>(1, nullptr, 0)), RESULT_OPERATION_FAIL);
+    e.unbindChannel();
+    e.unregisterHandlers();
+}
+
+TEST_F(EndpointTest, BindRegistersFiveHandlersAndTwiceStillFive) {
+    EXPECT_EQ(channel.handlerCount(), 5u);
+    for (uint32_t c = 0; c <= 4; ++c) EXPECT_EQ(channel.handlerCount(c), 1u);
+    endpoint.bindChannel(&channel);
+    EXPECT_EQ(channel.handlerCount(), 5u);
+    for (uint32_t c = 0; c <= 4; ++c) EXPECT_EQ(channel.handlerCount(c), 1u);
+    EXPECT_EQ(endpoint.getChannel(), &channel);
+    endpoint.unbindChannel();
+    EXPECT_EQ(channel.handlerCount(), 0u);
+    EXPECT_EQ(endpoint.getChannel(), nullptr);
+}
+
+TEST(EndpointLifecycle, DestructionUnregistersFromTheChannel) {
+    InterchipProtocol proto;
+    FakeChannel channel(&proto);
+    {
+        Endpoint e;
+        e.bindChannel(&channel);
+        EXPECT_EQ(channel.handlerCount(), 5u);
+    }
+    EXPECT_EQ(channel.handlerCount(), 0u);
+}
+
+TEST_F(EndpointTest, RequestGetsTheAnswer) {
+    answerWith(frame(ANS_OK, {0x50, 0x03}));
+    MessagePtr out;
+    const uint8_t arg = 0x30;
+    EXPECT_EQ(endpoint.request(out, 0xF8, &arg, 1, 1000), RESULT_OK);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->cmd, ANS_OK);
+    EXPECT_EQ(payloadOf(out), Bytes({0x50, 0x03}));
+    ASSERT_EQ(channel.writeCount(), 1u);
+    EXPECT_EQ(hex(channel.written()[0]), "10 02 F8 30 DA");
+    // The answer is relayed to the endpoint's own listeners as well.
+    ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 1));
+    EXPECT_EQ(rec.of(EVT_MESSAGE)[0].message.get(), out.get());
+}
+
+TEST_F(EndpointTest, SilenceTimesOutAfterAboutOneSecond) {
+    MessagePtr out;
+    auto t0 = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 0xF8, nullptr, 0, 1000), RESULT_OPERATION_TIMEOUT);
+    double ms = msSince(t0);
+    EXPECT_GE(ms, 990.0);
+    EXPECT_LT(ms, 1500.0);
+    EXPECT_EQ(channel.writeCount(), 1u);
+}
+
+TEST_F(EndpointTest, ErrorAnswers) {
+    MessagePtr out;
+    answerWith(frame(ANS_ERROR, {0x00, 0x80}));
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_NOT_SUPPORT);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->cmd, ANS_ERROR);  // still handed over
+    out.reset();
+    answerWith(frame(ANS_ERROR, {0x01, 0x00}));
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(payloadOf(out), Bytes({0x01, 0x00}));
+    answerWith(frame(ANS_ERROR, {0x00}));
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
+    answerWith(frame(ANS_ERROR, {}));
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
+    answerWith(frame(ANS_ERROR, {0x80, 0x00}));  // big-endian 0x8000 is not "not supported"
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
+}
+
+TEST_F(EndpointTest, UnsolicitedMessagesAreRelayedButNotTakenAsAnswers) {
+    answerWith(frame(0x07, {0xAA}));
+    MessagePtr out;
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);
+    ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 1));
+    EXPECT_EQ(rec.of(EVT_MESSAGE)[0].message->cmd, 0x07);
+
+    // Unsolicited first, then the answer in the same chunk.
+    Bytes both = frame(0x07, {0xBB});
+    Bytes ans = frame(ANS_OK, {0x01});
+    both.insert(both.end(), ans.begin(), ans.end());
+    answerWith(both);
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OK);
+    EXPECT_EQ(payloadOf(out), Bytes({0x01}));
+    ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 3));
+}
+
+TEST_F(EndpointTest, BadFrameNeverCompletesARequest) {
+    Bytes bad = frame(ANS_OK, {0x01});
+    bad.back() ^= 0xFF;
+    answerWith(bad);
+    MessagePtr out;
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);
+    ASSERT_TRUE(rec.waitFor(EVT_BAD_FRAME, 1));
+}
+
+TEST_F(EndpointTest, LateAnswerThenNewRequest) {
+    // First request: the answer comes after the time-out.
+    std::thread delayed;
+    channel.setResponder([&delayed](FakeChannel& ch, const Bytes&) {
+        delayed = std::thread([&ch] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ch.feed(frame(ANS_OK, {0xEE}));
+        });
+    });
+    MessagePtr out;
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
+    ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 1));  // the late answer arrived and signalled
+    delayed.join();
+    // The next request forgets that signal and takes its own answer.
+    answerWith(frame(ANS_OK, {0x11}));
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 1000), RESULT_OK);
+    EXPECT_EQ(payloadOf(out), Bytes({0x11}));
+    // Without an answer the next one times out instead of taking a stale one.
+    channel.setResponder(nullptr);
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
+}
+
+TEST_F(EndpointTest, InfiniteWaitOutlastsOneSecond) {
+    std::thread delayed;
+    channel.setResponder([&delayed](FakeChannel& ch, const Bytes&) {
+        delayed = std::thread([&ch] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+            ch.feed(frame(ANS_OK, {0x42}));
+        });
+    });
+    MessagePtr out;
+    auto t0 = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, ENDPOINT_WAIT_INFINITE), RESULT_OK);
+    EXPECT_GE(msSince(t0), 1100.0);
+    EXPECT_EQ(payloadOf(out), Bytes({0x42}));
+    delayed.join();
+}
+
+TEST_F(EndpointTest, SendFailuresPassThrough) {
+    channel.setWriteResult(RESULT_OPERATION_TIMEOUT);
+    MessagePtr out;
+    auto t0 = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_TIMEOUT);
+    EXPECT_LT(msSince(t0), 500.0);  // failed at the send, no wait for an answer
+    ASSERT_TRUE(rec.waitFor(EVT_SEND_TIMEOUT, 1));
+    channel.setWriteResult(RESULT_OPERATION_FAIL);
+    EXPECT_EQ(endpoint.sendCommand(1, nullptr, 0), RESULT_OPERATION_FAIL);
+    ASSERT_TRUE(rec.waitFor(EVT_SEND_FAILED, 1));
+    // post reports success whatever happens later.
+    EXPECT_EQ(endpoint.postCommand(1, nullptr, 0), RESULT_OK);
+    ASSERT_TRUE(rec.waitFor(EVT_SEND_FAILED, 2));
+}
+
+TEST_F(EndpointTest, ChannelBrokenIsRelayedWithAnEmptyPointer) {
+    channel.feedEof();
+    ASSERT_TRUE(rec.waitFor(EVT_CHANNEL_BROKEN, 1));
+    EXPECT_FALSE(rec.of(EVT_CHANNEL_BROKEN)[0].message);
+}
+
+TEST_F(EndpointTest, ConcurrentRequestsAreSerialised) {
+    // The peer answers with the request's own command as payload.
+    channel.setResponder([](FakeChannel& ch, const Bytes& f) { ch.feed(frame(ANS_OK, {f[2]})); });
+    std::vector<std::future<bool>> workers;
+    for (uint8_t t = 0; t < 4; ++t) {
+        workers.push_back(std::async(std::launch::async, [this, t] {
+            for (int i = 0; i < 25; ++i) {
+                MessagePtr out;
+                uint8_t cmd = static_cast<uint8_t>(0x40 + t);
+                if (endpoint.request(out, cmd, nullptr, 0, 2000) != RESULT_OK) return false;
+                if (payloadOf(out) != Bytes({cmd})) return false;
+            }
+            return true;
+        }));
+    }
+    for (auto& w : workers) EXPECT_TRUE(w.get());
+}
+
+TEST_F(EndpointTest, RequestRecordFillsAtMost44Bytes) {
+    Bytes payload(60);
+    for (size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<uint8_t>(i + 1);
+    answerWith(frame(ANS_OK, payload));
+    uint8_t record[64];
+    std::memset(record, 0xCC, sizeof record);
+    EXPECT_EQ(endpoint.requestRecord(record), RESULT_OK);
+    for (int i = 0; i < 44; ++i) EXPECT_EQ(record[i], i + 1);
+    for (int i = 44; i < 64; ++i) EXPECT_EQ(record[i], 0xCC);
+    EXPECT_EQ(hex(channel.written()[0]), "10 01 00 11");
+
+    answerWith(frame(ANS_OK, {9, 8}));
+    EXPECT_EQ(endpoint.requestRecord(record), RESULT_OK);
+    EXPECT_EQ(record[0], 9);
+    EXPECT_EQ(record[1], 8);
+    for (int i = 2; i < 44; ++i) EXPECT_EQ(record[i], 0);  // zeroed first
+
+    EXPECT_EQ(endpoint.requestRecord(nullptr), RESULT_OPERATION_FAIL);
+}
+
+TEST_F(EndpointTest, FixedRequests) {
+    answerWith(frame(ANS_OK, {}));
+    EXPECT_EQ(endpoint.requestByte(0x33), ANS_OK);
+    uint8_t v = 0;
+    EXPECT_EQ(endpoint.readByte(&v), RESULT_OK);
+    EXPECT_EQ(v, ANS_OK);
+    v = 0;
+    EXPECT_EQ(endpoint.readByteWithArg(7, &v), RESULT_OK);
+    EXPECT_EQ(v, ANS_OK);
+    v = 0;
+    EXPECT_EQ(endpoint.readByteWithArgs(0xA1, 0xB2, &v), RESULT_OK);
+    EXPECT_EQ(v, ANS_OK);
+    channel.setResponder(nullptr);
+    EXPECT_EQ(endpoint.sendSignal(), RESULT_OK);
+    auto w = channel.written();
+    ASSERT_EQ(w.size(), 5u);
+    EXPECT_EQ(hex(w[0]), "10 02 02 33 23");
+    EXPECT_EQ(hex(w[1]), "10 01 03 12");
+    EXPECT_EQ(w[2][2], 4);
+    EXPECT_EQ(w[2][3], 7);
+    EXPECT_EQ(hex(Bytes(w[3].begin(), w[3].begin() + 5)), "10 03 05 A1 B2");
+    EXPECT_EQ(hex(w[4]), "10 01 01 10");
+
+    answerWith(frame(ANS_ERROR, {0x00, 0x80}));
+    EXPECT_EQ(endpoint.requestByte(1), RESULT_OPERATION_NOT_SUPPORT);
+}
