@@ -102,6 +102,8 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
     std::string what = f.payload.empty() ? std::string("empty request")
                                           : describeRequest(f.payload[0], received.args.data(), received.args.size());
     if (closeScheduled_) {
+        received.fault = "closing";
+        device_.noteReceived(received);
         log(util::LOG_INFO, what + " -> ignored, connection closing");
         return;
     }

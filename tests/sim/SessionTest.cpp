@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include "drv/ControlBus.h"
+#include "net/InterchipProtocol.h"
+#include "sim/Session.h"
+
+using namespace zorn::orbitane::sim;
+
+namespace {
+
+constexpr int64_t kMs = 1000000;
+
+class SessionTest : public ::testing::Test {
+protected:
+    void make(const Scenario& s, bool serial = false) {
+        device.reset(new BaseDevice(s, std::make_shared<ManualClock>()));
+        Session::Options options;
+        options.serialLine = serial;
+        session.reset(new Session(*device, "test", options, [this](int, const std::string& line) {
+            lines.push_back(line);
+        }));
+    }
+
+    void SetUp() override { make(defaultScenario()); }
+
+    void send(std::vector<uint8_t> payload, int64_t now = 0) {
+        std::vector<uint8_t> bytes = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, payload);
+        session->receive(bytes.data(), bytes.size(), now);
+    }
+
+    // Frames the session has ready at `now`.
+    std::vector<Frame> answers(int64_t now = 0) {
+        std::vector<uint8_t> bytes = session->takeDue(now);
+        return hostCodec.feed(bytes.data(), bytes.size());
+    }
+
+    static Scenario withFault(FaultRule rule) {
+        Scenario s = defaultScenario();
+        s.faults.push_back(rule);
+        return s;
+    }
+
+    static FaultRule rule(int request, FaultKind kind) {
+        FaultRule r;
+        r.request = request;
+        r.kind = kind;
+        return r;
+    }
+
+    std::unique_ptr<BaseDevice> device;
+    std::unique_ptr<Session> session;
+    FrameCodec hostCodec;
+    std::vector<std::string> lines;
+};
+
+TEST_F(SessionTest, AnswersRequestsAndLogsOneLineEach) {
+    send({0x30});
+    send({0x40, 100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    auto frames = answers();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_TRUE(frames[0].good);
+    EXPECT_EQ(frames[0].cmd, ANS_OK);
+    EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{80, 3}));
+    EXPECT_EQ(frames[1].payload.size(), 0u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "test: getStatus (0x30) -> ok, 2 bytes");
+    EXPECT_EQ(lines[1], "test: setMotor (0x40) left=100 right=100 mm/s -> ok, 0 bytes");
+    EXPECT_EQ(device->requestCount(0x30), 1u);
+}
+
+TEST_F(SessionTest, StatusAnswerHasTheDocumentedWireBytes) {
+    std::vector<uint8_t> request{0x10, 0x02, 0xF8, 0x30, 0xDA};
+    session->receive(request.data(), request.size(), 0);
+    EXPECT_EQ(session->takeDue(0), (std::vector<uint8_t>{0x10, 0x03, 0x02, 0x50, 0x03, 0x42}));
+}
+
+TEST_F(SessionTest, SyncMessagesBadFramesAndOtherCommandsGetNoAnswer) {
+    zorn::net::MessagePtr sync;
+    zorn::net::InterchipProtocol protocol;
+    protocol.getSyncMessage(sync);
+    std::vector<uint8_t> bytes(protocol.encodedSize(sync));
+    uint32_t size = static_cast<uint32_t>(bytes.size());
+    protocol.encode(sync, bytes.data(), size);
+    session->receive(bytes.data(), size, 0);
+    session->receive(bytes.data(), size, 0);
+
+    std::vector<uint8_t> bad = FrameCodec::encode(0xF8, {0x30});
+    bad.back() ^= 0x01;
+    session->receive(bad.data(), bad.size(), 0);
+    std::vector<uint8_t> other = FrameCodec::encode(0x05, {1, 2});
+    session->receive(other.data(), other.size(), 0);
+    EXPECT_TRUE(answers().empty());
+    EXPECT_TRUE(device->requests().empty());
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(lines[lines.size() - 2].find("bad frame ignored"), std::string::npos);
+    EXPECT_NE(lines.back().find("message 0x05 with 2 payload bytes ignored"), std::string::npos);
+    // The decoder is back in step: the next request is answered.
+    send({0x30});
+    EXPECT_EQ(answers().size(), 1u);
+}
+
+TEST_F(SessionTest, SilentAndRefusedRequestsAreNotExecuted) {
+    Scenario s = defaultScenario();
+    s.faults.push_back(rule(0x40, FaultKind::Silent));
+    s.faults.push_back(rule(0x60, FaultKind::Unsupported));
+    FaultRule error = rule(0x5F, FaultKind::Error);
+    error.errorCode = 0x0102;
+    s.faults.push_back(error);
+    make(s);
+    send({0x40, 100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    send({0x60, 7});
+    send(std::vector<uint8_t>(90, 0x5F));
+    auto frames = answers();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].cmd, ANS_ERROR);
+    EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{0x00, 0x80}));
+    EXPECT_EQ(frames[1].payload, (std::vector<uint8_t>{0x02, 0x01}));
+    EXPECT_FALSE(device->moving());
+    EXPECT_TRUE(device->events().empty());
+    EXPECT_TRUE(device->getInfoAnswers().empty());
+    // Received all the same, with the fault noted.
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].fault, "silent");
+    EXPECT_EQ(requests[1].fault, "unsupported");
+    EXPECT_EQ(requests[1].args, std::vector<uint8_t>{7});
+}
+
+TEST_F(SessionTest, CorruptedShortAndLongAnswers) {
+    Scenario s = defaultScenario();
+    s.faults.push_back(rule(0x30, FaultKind::BadChecksum));
+    s.faults.push_back(rule(0x10, FaultKind::Short));  // one byte less: 27
+    FaultRule shortStatus = rule(0x31, FaultKind::Short);
+    shortStatus.size = 8;
+    s.faults.push_back(shortStatus);
+    FaultRule longBumper = rule(0x33, FaultKind::Long);
+    s.faults.push_back(longBumper);
+    make(s);
+    send({0x30});
+    send({0x10, 0x01});
+    send({0x31});
+    send({0x33});
+    auto frames = answers();
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_FALSE(frames[0].good);
+    EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{80, 3}));
+    EXPECT_TRUE(frames[1].good);
+    EXPECT_EQ(frames[1].payload.size(), 27u);
+    EXPECT_EQ(frames[2].payload.size(), 8u);
+    EXPECT_EQ(frames[3].payload.size(), 5u);
+}
+
+TEST_F(SessionTest, DelayedAnswersKeepTheirOrder) {
+    FaultRule delay = rule(0x31, FaultKind::Delay);
+    delay.delayMs = 1500;
+    make(withFault(delay));
+    send({0x31}, 0);
+    send({0x30}, 10 * kMs);
+    EXPECT_TRUE(answers(20 * kMs).empty());
+    EXPECT_EQ(session->nextDueNs(), 1500 * kMs);
+    auto frames = answers(1500 * kMs);
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].payload.size(), 9u);
+    EXPECT_EQ(frames[1].payload.size(), 2u);
+    EXPECT_EQ(session->nextDueNs(), -1);
+}
+
+TEST_F(SessionTest, AfterAndTimesSelectWhichRequestsAreHit) {
+    FaultRule silent = rule(0x30, FaultKind::Silent);
+    silent.after = 2;
+    silent.times = 1;
+    make(withFault(silent));
+    for (int i = 0; i < 4; ++i) send({0x30});
+    EXPECT_EQ(answers().size(), 3u);
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[2].fault, "silent");
+    EXPECT_EQ(requests[3].fault, "");
+
+    // A rule for every request with no end: silent from the third on.
+    FaultRule all = rule(-1, FaultKind::Silent);
+    all.after = 2;
+    make(withFault(all));
+    send({0x10, 0x01});
+    send({0x30});
+    send({0x31});
+    send({0x30});
+    EXPECT_EQ(answers().size(), 2u);
+}
+
+TEST_F(SessionTest, CloseAfterCountsRequestsAndIgnoresLaterOnes) {
+    Scenario s = defaultScenario();
+    s.closeAfter = 2;
+    FaultRule delay = rule(0x30, FaultKind::Delay);
+    delay.delayMs = 100;
+    s.faults.push_back(delay);
+    make(s);
+    send({0x10, 0x01});
+    EXPECT_FALSE(session->closeWanted());
+    send({0x30});
+    send({0x31});  // after the close was decided
+    EXPECT_FALSE(session->closeWanted());  // the delayed answer goes out first
+    EXPECT_EQ(answers(0).size(), 1u);
+    EXPECT_EQ(answers(100 * kMs).size(), 1u);
+    EXPECT_TRUE(session->closeWanted());
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[2].fault, "closing");
+    EXPECT_EQ(device->motorCommands().size(), 0u);
+
+    s.closeAfter = 0;
+    make(s);
+    EXPECT_TRUE(session->closeWanted());
+}
+
+TEST_F(SessionTest, SerialLineRestartsOnANewSynchronisation) {
+    Scenario s = defaultScenario();
+    s.closeAfter = 3;
+    FaultRule once = rule(0x30, FaultKind::Silent);
+    once.times = 1;
+    s.faults.push_back(once);
+    make(s, true);
+    zorn::net::MessagePtr sync;
+    zorn::net::InterchipProtocol().getSyncMessage(sync);
+    std::vector<uint8_t> syncBytes = FrameCodec::encode(0, std::vector<uint8_t>(sync->data, sync->data + 64));
+
+    session->receive(syncBytes.data(), syncBytes.size(), 0);
+    send({0x40, 50, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    send({0x30});  // silent
+    EXPECT_EQ(answers().size(), 1u);
+    EXPECT_TRUE(device->moving());
+    // The next console run: counts start again and the wheels stop.
+    session->receive(syncBytes.data(), syncBytes.size(), 0);
+    EXPECT_FALSE(device->moving());
+    send({0x30});  // silent again: a new session
+    send({0x30});
+    send({0x30});
+    EXPECT_EQ(answers().size(), 2u);
+    EXPECT_TRUE(session->closeWanted());
+}
+
+TEST_F(SessionTest, SerialLineDropsAFrameLeftHalfWay) {
+    make(defaultScenario(), true);
+    std::vector<uint8_t> frame = FrameCodec::encode(0xF8, {0x30});
+    session->receive(frame.data(), 2, 0);  // flags and length only
+    EXPECT_EQ(session->partialFrameDeadlineNs(), 500 * kMs);
+    session->receive(frame.data(), frame.size(), 600 * kMs);
+    auto frames = answers(600 * kMs);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].good);
+    EXPECT_EQ(session->partialFrameDeadlineNs(), -1);
+
+    // Over TCP a frame may pause as long as it likes.
+    make(defaultScenario(), false);
+    session->receive(frame.data(), 2, 0);
+    EXPECT_EQ(session->partialFrameDeadlineNs(), -1);
+    session->receive(frame.data() + 2, frame.size() - 2, 5000 * kMs);
+    EXPECT_EQ(answers(5000 * kMs).size(), 1u);
+}
+
+TEST_F(SessionTest, RequestSplitAcrossReadsAndSeveralInOneRead) {
+    std::vector<uint8_t> a = FrameCodec::encode(0xF8, {0x30});
+    std::vector<uint8_t> b = FrameCodec::encode(0xF8, {0x50});
+    std::vector<uint8_t> both = a;
+    both.insert(both.end(), b.begin(), b.end());
+    session->receive(both.data(), 3, 0);
+    EXPECT_TRUE(answers().empty());
+    session->receive(both.data() + 3, both.size() - 3, 0);
+    auto frames = answers();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1].payload, std::vector<uint8_t>{0});
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "sim/SimServer.h"
+#include "tests/sim/SimTestClient.h"
+
+using namespace zorn::orbitane::sim;
+using simtest::le32;
+using simtest::le32Bytes;
+using simtest::SimTestClient;
+using std::chrono::milliseconds;
+
+namespace {
+
+TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
+    SimServer sim;
+    std::string error;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0, &error)) << error;
+    ASSERT_NE(sim.port(), 0);
+    EXPECT_EQ(sim.host(), "127.0.0.1");
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    Frame answer;
+    ASSERT_TRUE(host.request(0x10, {0x01}, answer));
+    EXPECT_EQ(answer.cmd, ANS_OK);
+    EXPECT_EQ(answer.payload.size(), 28u);
+    ASSERT_TRUE(host.request(0x30, {}, answer));
+    EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
+    EXPECT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) == 1; }, milliseconds(2000)));
+    EXPECT_TRUE(sim.connectionOpen());
+    EXPECT_EQ(sim.connectionsAccepted(), 1);
+}
+
+TEST(SimServerTest, ConnectionsAreServedOneAfterAnother) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("localhost", 0));
+    SimTestClient first, second;
+    ASSERT_TRUE(first.connectTcp(sim.port()));
+    Frame answer;
+    ASSERT_TRUE(first.request(0x30, {}, answer));
+    // The second host is queued until the first one leaves.
+    ASSERT_TRUE(second.connectTcp(sim.port()));
+    ASSERT_TRUE(second.sendRequest(0x31));
+    EXPECT_FALSE(second.readFrame(answer, 200));
+    // The first host drove the wheels; leaving stops them.
+    ASSERT_TRUE(first.request(0x40, le32Bytes({300, 300, 0, 0}), answer));
+    EXPECT_TRUE(sim.device().moving());
+    first.close();
+    ASSERT_TRUE(second.readFrame(answer, 2000));
+    EXPECT_EQ(answer.payload.size(), 9u);
+    EXPECT_FALSE(sim.device().moving());
+    EXPECT_EQ(sim.connectionsAccepted(), 2);
+}
+
+TEST(SimServerTest, CloseAfterEndsTheConnectionAndTheNextOneStartsAfresh) {
+    Scenario s = defaultScenario();
+    s.closeAfter = 1;
+    SimServer sim(s);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    for (int run = 0; run < 2; ++run) {
+        SimTestClient host;
+        ASSERT_TRUE(host.connectTcp(sim.port()));
+        Frame answer;
+        ASSERT_TRUE(host.request(0x10, {0x01}, answer)) << "run " << run;
+        EXPECT_TRUE(host.waitClosed(2000));
+    }
+    EXPECT_TRUE(sim.waitFor([&] { return !sim.connectionOpen(); }, milliseconds(2000)));
+
+    sim.device().setCloseAfter(0);
+    SimTestClient refused;
+    ASSERT_TRUE(refused.connectTcp(sim.port()));
+    EXPECT_TRUE(refused.waitClosed(2000));
+}
+
+TEST(SimServerTest, DelayedAnswerArrivesLate) {
+    Scenario s = defaultScenario();
+    FaultRule delay;
+    delay.request = 0x30;
+    delay.kind = FaultKind::Delay;
+    delay.delayMs = 300;
+    s.faults.push_back(delay);
+    SimServer sim(s);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    auto start = std::chrono::steady_clock::now();
+    Frame answer;
+    ASSERT_TRUE(host.request(0x30, {}, answer, 3000));
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, milliseconds(290));
+    EXPECT_LT(took, milliseconds(2000));
+}
+
+TEST(SimServerTest, RefusesAddressesOtherThanLoopback) {
+    SimServer sim;
+    std::string error;
+    EXPECT_FALSE(sim.startTcp("0.0.0.0", 0, &error));
+    EXPECT_NE(error.find("only loopback"), std::string::npos);
+    EXPECT_FALSE(sim.startTcp("10.1.2.3", 0, &error));
+    EXPECT_FALSE(sim.startTcp("example", 0, &error));
+    EXPECT_TRUE(sim.startTcp("127.0.0.2", 0, &error)) << error;
+    EXPECT_FALSE(sim.startTcp("127.0.0.1", 0, &error));
+    EXPECT_NE(error.find("already serving"), std::string::npos);
+}
+
+TEST(SimServerTest, ParallelSimulatorsGetTheirOwnPorts) {
+    SimServer a, b;
+    ASSERT_TRUE(a.startTcp("127.0.0.1", 0));
+    ASSERT_TRUE(b.startTcp("127.0.0.1", 0));
+    EXPECT_NE(a.port(), b.port());
+    SimServer c;
+    std::string error;
+    EXPECT_FALSE(c.startTcp("127.0.0.1", a.port(), &error));
+    EXPECT_NE(error.find("cannot listen"), std::string::npos);
+}
+
+TEST(SimServerTest, StopIsPromptAndIdempotent) {
+    auto sim = std::make_unique<SimServer>();
+    ASSERT_TRUE(sim->startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim->port()));
+    Frame answer;
+    ASSERT_TRUE(host.request(0x30, {}, answer));
+    auto start = std::chrono::steady_clock::now();
+    sim->stop();
+    sim->stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
+    EXPECT_TRUE(host.waitClosed(1000));
+    EXPECT_FALSE(sim->startTcp("127.0.0.1", 0));
+    sim.reset();
+}
+
+TEST(SimServerTest, PseudoTerminalCarriesFramesLikeASerialPort) {
+    std::string link = "/tmp/orbitane-simtest-" + std::to_string(::getpid());
+    {
+        SimServer sim;
+        std::string error;
+        ASSERT_TRUE(sim.startPty(link, &error)) << error;
+        std::string path = sim.ptyPath();
+        ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+        char target[128] = {0};
+        ASSERT_GT(::readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(path, target);
+
+        SimTestClient host;
+        ASSERT_TRUE(host.openSerial(link));
+        Frame answer;
+        ASSERT_TRUE(host.request(0x40, le32Bytes({100, 100, 0, 0}), answer));
+        ASSERT_TRUE(host.request(0x31, {}, answer));
+        EXPECT_EQ(answer.payload.size(), 9u);
+        // Bytes cross the line unchanged (no echo, no CR/LF translation).
+        ASSERT_TRUE(host.request(0x60, {0x0A}, answer));
+        ASSERT_TRUE(host.request(0x60, {0x0D}, answer));
+        EXPECT_EQ(sim.device().events(), (std::vector<uint8_t>{0x0A, 0x0D}));
+        host.close();
+        // The line stays up for the next host program.
+        SimTestClient next;
+        ASSERT_TRUE(next.openSerial(path));
+        ASSERT_TRUE(next.request(0x30, {}, answer));
+        EXPECT_EQ(answer.payload.size(), 2u);
+    }
+    struct stat st;
+    EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind";
+}
+
+TEST(SimServerTest, PseudoTerminalIsRemadeWhenTheBaseClosesTheLine) {
+    Scenario s = defaultScenario();
+    s.closeAfter = 1;
+    SimServer sim(s);
+    ASSERT_TRUE(sim.startPty());
+    std::string first = sim.ptyPath();
+    SimTestClient host;
+    ASSERT_TRUE(host.openSerial(first));
+    Frame answer;
+    ASSERT_TRUE(host.request(0x10, {0x01}, answer));
+    EXPECT_TRUE(host.waitClosed(2000));
+    ASSERT_TRUE(sim.waitFor([&] { return !sim.ptyPath().empty() && sim.ptyPath() != first; }, milliseconds(2000)));
+    SimTestClient again;
+    ASSERT_TRUE(again.openSerial(sim.ptyPath()));
+    ASSERT_TRUE(again.request(0x30, {}, answer));
+}
+
+TEST(SimServerTest, LinkDoesNotReplaceAnOrdinaryFile) {
+    std::string path = "/tmp/orbitane-simtest-file-" + std::to_string(::getpid());
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    SimServer sim;
+    std::string error;
+    EXPECT_FALSE(sim.startPty(path, &error));
+    EXPECT_NE(error.find("not a symlink"), std::string::npos);
+    struct stat st;
+    EXPECT_EQ(::lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    ::unlink(path.c_str());
+}
+
+TEST(SimServerTest, TcpAndSerialAtOnceShareOneRobot) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    ASSERT_TRUE(sim.startPty());
+    SimTestClient tcp, serial;
+    ASSERT_TRUE(tcp.connectTcp(sim.port()));
+    ASSERT_TRUE(serial.openSerial(sim.ptyPath()));
+    Frame answer;
+    ASSERT_TRUE(tcp.request(0x60, {1}, answer));
+    ASSERT_TRUE(serial.request(0x60, {2}, answer));
+    EXPECT_EQ(sim.device().events(), (std::vector<uint8_t>{1, 2}));
+}
+
+}  // namespace
