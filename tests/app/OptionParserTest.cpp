@@ -13,10 +13,10 @@ namespace {
 
 // The console's option set, as the frame builds it.
 struct Options {
-    ConsoleOption channel{"channel", "", "c", "channel", true};
-    ConsoleOption host{"host", "", "", "host", true};
-    ConsoleOption port{"port", "", "p", "port", true};
-    ConsoleOption help{"help", "", "h", "help", false};
+    ConsoleOption channel{"channel", "", "c", "channel", true, false, ""};
+    ConsoleOption host{"host", "", "", "host", true, false, ""};
+    ConsoleOption port{"port", "", "p", "port", true, false, ""};
+    ConsoleOption help{"help", "", "h", "help", false, false, ""};
     OptionMap shortMap{{"c", &channel}, {"p", &port}, {"h", &help}};
     OptionMap longMap{{"channel", &channel}, {"host", &host}, {"port", &port}, {"help", &help}};
 
@@ -89,9 +89,9 @@ TEST(OptionParser, MissingArgumentNamesTheOptionAsTyped) {
 }
 
 TEST(OptionParser, ListingPutsShortNamedOptionsFirstThenLongOnlyOnes) {
-    ConsoleOption a{"alpha", "Alpha help", "a", "", false};
-    ConsoleOption z{"zulu", "", "z", "zulu", false};
-    ConsoleOption l{"long only", "Long help", "", "long", true};
+    ConsoleOption a{"alpha", "Alpha help", "a", "", false, false, ""};
+    ConsoleOption z{"zulu", "", "z", "zulu", false, false, ""};
+    ConsoleOption l{"long only", "Long help", "", "long", true, false, ""};
     OptionMap shortMap{{"z", &z}, {"a", &a}};
     OptionMap longMap{{"long", &l}, {"zulu", &z}};
     std::string err = captureStderr([&] { printOptions(shortMap, longMap); });

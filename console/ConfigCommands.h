@@ -1,0 +1,44 @@
+#pragma once
+
+// Turning the base's self-description into the robot's system configuration,
+// and the commands that print it or use its sensor list.
+#include <cstdint>
+
+#include "config/SystemConfig.h"
+
+namespace zorn {
+namespace drv {
+class QuindleBaseDrv;
+}
+
+namespace orbitane {
+namespace test {
+
+// Capacity of the buffer for the base's binary configuration.
+constexpr uint32_t BINARY_CONFIG_CAPACITY = 2048;
+
+// Reads the binary configuration, merges it with the reference configuration
+// under the white list and reads the result into `out`. With `printJson` the
+// decoded configuration is logged. Returns 0 or a negative result code.
+int32_t loadBinaryConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson);
+
+// Converts the legacy 264-byte configuration record: robot size and at most
+// eight bumper/cliff entries followed by at most eight distance sensors.
+// Everything else in `out` keeps the value it had (for a fresh SystemConfig:
+// empty names, zero ids and hardware version, zero beam angle and limits).
+int32_t loadLegacyConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver);
+
+// loadBinaryConfig, falling back to loadLegacyConfig when (and only when) the
+// base does not support the binary request. `legacy` tells which path gave
+// the configuration.
+int32_t fetchSystemConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson,
+                          bool& legacy);
+
+// The command bodies; each returns 0 or a negative result code.
+int configCommand(drv::QuindleBaseDrv& driver);
+int sensorCommand(drv::QuindleBaseDrv& driver);
+int bumperCommand(drv::QuindleBaseDrv& driver);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn
