@@ -29,8 +29,8 @@ std::string describeAnswer(const Answer& a) {
 
 }  // namespace
 
-Session::Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log)
-    : device_(device), name_(name), options_(options), log_(log) {
+Session::Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& sink)
+    : device_(device), name_(name), options_(options), log_(sink) {
     // A close-after count of 0 refuses the connection at once. A serial
     // line cannot be refused before it is used, so there it acts like 1.
     if (!options_.serialLine && device_.closeAfter() == 0) {

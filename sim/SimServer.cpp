@@ -22,6 +22,9 @@ namespace util = nivo::system::util;
 // Answers that the host does not read are dropped past this size, so that
 // a serial line nobody listens to cannot make the simulator grow.
 constexpr size_t kMaxUnsentBytes = 64 * 1024;
+// Time the host gets to read the last answer before the base hangs up a
+// serial line.
+constexpr int64_t kSerialHangUpGraceNs = 200 * 1000 * 1000;
 
 int64_t steadyNowNs() { return SteadyClock().nowNs(); }
 
@@ -181,7 +184,7 @@ int SimServer::pollTimeoutMs(int64_t now) const {
     int64_t next = -1;
     for (const Link* link : {&tcp_, &serial_}) {
         if (link->fd < 0 || !link->session) continue;
-        for (int64_t t : {link->session->nextDueNs(), link->session->partialFrameDeadlineNs()}) {
+        for (int64_t t : {link->session->nextDueNs(), link->session->partialFrameDeadlineNs(), link->hangUpAtNs}) {
             if (t >= 0 && (next < 0 || t < next)) next = t;
         }
     }
@@ -307,7 +310,9 @@ void SimServer::flushLink(Link& link, int64_t now) {
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection closed by the base");
             closeTcp();
-        } else {
+        } else if (link.hangUpAtNs < 0) {
+            link.hangUpAtNs = now + kSerialHangUpGraceNs;
+        } else if (now >= link.hangUpAtNs) {
             reopenPty();
         }
     }
@@ -324,6 +329,7 @@ void SimServer::closeTcp() {
 void SimServer::reopenPty() {
     std::string old = pty_.path();
     serial_.fd = -1;
+    serial_.hangUpAtNs = -1;
     serial_.output.clear();
     serial_.session.reset();
     pty_.close();

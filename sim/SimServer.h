@@ -72,6 +72,10 @@ private:
         bool serial = false;
         std::unique_ptr<Session> session;
         std::vector<uint8_t> output;
+        // Serial line only: when the base hangs up after its last answer.
+        // Closing a pseudo-terminal master discards what the host has not
+        // read yet, so the hang-up waits a moment after the last write.
+        int64_t hangUpAtNs = -1;
     };
 
     void ensureRunning();

@@ -65,7 +65,7 @@ TEST(TraceDump, SynchronisationFrameTakesFiveLines) {
     size_t lines = 0;
     for (char c : out) lines += c == '\n';
     EXPECT_EQ(lines, 5u);
-    EXPECT_EQ(out.substr(0, 28), "\t10 41 00 64  aa 22 39 60  ");
+    EXPECT_EQ(out.substr(0, 27), "\t10 41 00 64  aa 22 39 60  ");
     const std::string lastLine = dump({frame[64], frame[65], frame[66], frame[67]});
     ASSERT_GE(out.size(), lastLine.size());
     EXPECT_EQ(out.substr(out.size() - lastLine.size()), lastLine);

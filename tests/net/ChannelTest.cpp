@@ -178,7 +178,7 @@ TEST_F(ChannelTest, ReadOfZeroBytesBreaksOnceButSendsStillReachTheMedium) {
     auto broken = rec.of(EVT_CHANNEL_BROKEN);
     ASSERT_EQ(broken.size(), 1u);
     EXPECT_FALSE(broken[0].message);
-    EXPECT_TRUE(channel.getStatusBits() & Channel::RX_STOPPED);
+    EXPECT_TRUE(nettest::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
     EXPECT_FALSE(channel.getStatusBits() & Channel::TX_STOPPED);
     EXPECT_EQ(channel.send(msg(0xF8, {0x30})), RESULT_OK);
     ASSERT_EQ(channel.writeCount(), 1u);

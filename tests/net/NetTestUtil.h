@@ -10,6 +10,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/Channel.h"
@@ -24,6 +25,18 @@ using Clock = std::chrono::steady_clock;
 
 inline double msSince(Clock::time_point t0) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+// Polls `condition` until it holds or `ms` pass; for state that changes
+// without a notification (status bits set right after an event).
+template <typename Condition>
+inline bool eventually(Condition condition, int ms = 3000) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!condition()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 inline Bytes payloadOf(const zorn::net::MessagePtr& m) {
