@@ -298,7 +298,7 @@ TEST(SerialChannelTest, HangupEndsTheReceiveThreadWithChannelBroken) {
     EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
-    EXPECT_TRUE(eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
 }
 
 TEST(SerialChannelTest, SecondOpenOfTheSamePathFails) {
