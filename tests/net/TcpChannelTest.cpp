@@ -295,7 +295,7 @@ TEST(TcpChannelTest, PeerCloseGivesOneChannelBrokenAndLaterSendsFail) {
     ASSERT_TRUE(link.rec.waitFor(EVT_CHANNEL_BROKEN, 1));
     EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
     // The bit is set by the receive thread right after the event.
-    EXPECT_TRUE(eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
     // The transmit side still runs; writes now fail (no SIGPIPE).
     int32_t r = RESULT_OK;
     for (int i = 0; i < 50 && r == RESULT_OK; ++i) {
