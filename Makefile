@@ -22,5 +22,14 @@ test: build
 demo: build
 	@scripts/demo $(BUILD_DIR)
 
+# Release build of the benchmarks, then the performance table.
+bench: bootstrap
+	@scripts/bench
+
+# libFuzzer targets with clang; FUZZ_SECONDS per target (default 60).
+fuzz:
+	@ORBITANE_WITH_CLANG=1 scripts/bootstrap
+	@scripts/fuzz $(FUZZ_SECONDS)
+
 clean:
 	rm -rf $(BUILD_DIR)
