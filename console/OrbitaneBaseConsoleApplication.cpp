@@ -16,10 +16,13 @@ using std::placeholders::_1;
 OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication() { registerCommands(); }
 
 OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
-    // Channel threads stop before the driver, endpoint and protocol go.
+    // The endpoint's handlers are registered on the channel, which the
+    // provider deletes on disconnect: take them off first (removing waits for
+    // a delivery in progress). Then the channel threads stop before the
+    // driver, endpoint and protocol go.
+    endpoint_.unbindChannel();
     disconnectChannel();
     driver_.reset();
-    endpoint_.unbindChannel();
 }
 
 void OrbitaneBaseConsoleApplication::registerCommands() {

@@ -88,11 +88,9 @@ public:
     // order.
     void dispatch(uint32_t code, Arg arg) {
         if (!lock_.lock()) return;
-        typename Table::iterator it = handlers_.lower_bound(code);
-        while (it != handlers_.end() && it != handlers_.upper_bound(code)) {
-            it->second->invoke(this, arg);
-            ++it;
-        }
+        // The table cannot change while the lock is held.
+        std::pair<typename Table::iterator, typename Table::iterator> range = handlers_.equal_range(code);
+        for (typename Table::iterator it = range.first; it != range.second; ++it) it->second->invoke(this, arg);
         lock_.unlock();
     }
 

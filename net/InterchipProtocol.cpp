@@ -53,7 +53,49 @@ void InterchipProtocol::deliver(uint32_t code) {
     dispatch(code, copy);
 }
 
-void InterchipProtocol::decodeByte(uint8_t b) {
+namespace {
+
+// XOR of n bytes into cs, eight bytes at a time.
+uint8_t xorInto(uint8_t cs, const uint8_t* p, uint32_t n) {
+    uint64_t wide = 0;
+    while (n >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, sizeof w);
+        wide ^= w;
+        p += 8;
+        n -= 8;
+    }
+    wide ^= wide >> 32;
+    wide ^= wide >> 16;
+    wide ^= wide >> 8;
+    cs ^= static_cast<uint8_t>(wide);
+    while (n--) cs ^= *p++;
+    return cs;
+}
+
+}  // namespace
+
+uint32_t InterchipProtocol::takePayload(const uint8_t* p, uint32_t available) {
+    Message& m = rxMessage;
+    const uint32_t expected = m.length - 1;
+    uint32_t n = expected > rxCount ? expected - rxCount : 1;
+    if (n > available) n = available;
+    // resize() guarantees capacity >= length - 1; the bound keeps the copy
+    // in range whatever the state was entered with.
+    if (m.data && rxCount < m.capacity) {
+        uint32_t room = m.capacity - rxCount;
+        std::memcpy(m.data + rxCount, p, n < room ? n : room);
+    }
+    rxCount = static_cast<uint16_t>(rxCount + n);
+    // With the checksum option the end of the payload only moves to the
+    // checksum state, so the bytes may join the checksum first; without it
+    // they never join it and the frame is delivered at once.
+    if (m.flags & MSG_FLAG_CHECKSUM) m.checksum = xorInto(m.checksum, p, n);
+    if (rxCount >= expected) endOfFrame();
+    return n;
+}
+
+inline void InterchipProtocol::step(uint8_t b) {
     Message& m = rxMessage;
     switch (rxState) {
         case ST_HUNT:
@@ -109,10 +151,32 @@ void InterchipProtocol::decodeByte(uint8_t b) {
     if (m.flags & MSG_FLAG_CHECKSUM) m.checksum ^= b;
 }
 
+void InterchipProtocol::decodeByte(uint8_t b) { step(b); }
+
+void InterchipProtocol::decode(const uint8_t* data, uint16_t offset, uint16_t count) {
+    if (!data) return;
+    const uint8_t* p = data + offset;
+    uint32_t left = count;
+    while (left > 0) {
+        if (rxState == ST_PAYLOAD) {
+            uint32_t n = takePayload(p, left);
+            p += n;
+            left -= n;
+        } else {
+            step(*p++);
+            --left;
+        }
+    }
+}
+
 uint32_t InterchipProtocol::encodedSize(const MessagePtr& message) {
     if (!message) return 0;
     if (message->flags & (MSG_FLAG_ADDRESS | MSG_FLAG_EXTENSION)) return 0;
-    return message->length < 256 ? message->length + 3 : message->length + 4;
+    // Two length bytes when the length needs them or when the message already
+    // asks for the 16-bit form (a received 0x50 frame keeps its flags, and
+    // encode writes them as they are).
+    const bool wide = message->length >= 256 || (message->flags & MSG_FLAG_LENGTH16) != 0;
+    return wide ? message->length + 4 : message->length + 3;
 }
 
 void InterchipProtocol::encode(const MessagePtr& message, uint8_t* out, uint32_t& size) {

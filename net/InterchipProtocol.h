@@ -20,6 +20,10 @@ public:
     bool getSyncMessage(MessagePtr& out) override;
     void reset() override;
     void decodeByte(uint8_t b) override;
+    // Same result as decodeByte for every byte in turn; the payload of a
+    // frame is taken as one block (copied and checksummed together) instead
+    // of byte by byte.
+    void decode(const uint8_t* data, uint16_t offset, uint16_t count) override;
     uint32_t encodedSize(const MessagePtr& message) override;
     void encode(const MessagePtr& message, uint8_t* out, uint32_t& size) override;
 
@@ -39,6 +43,10 @@ private:
         ST_CHECKSUM = 7,
     };
 
+    // One step of the state machine (the body of decodeByte).
+    void step(uint8_t b);
+    // Takes up to `available` payload bytes at p; returns how many it took.
+    uint32_t takePayload(const uint8_t* p, uint32_t available);
     void endOfFrame();
     void deliver(uint32_t code);
 

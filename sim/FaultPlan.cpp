@@ -36,8 +36,17 @@ FaultEffect effectOf(const FaultRule* rule) {
         case FaultKind::Delay:
             e.delayNs = static_cast<int64_t>(rule->delayMs) * 1000000;
             break;
+        case FaultKind::Close:
+            e.execute = false;
+            e.answer = false;
+            e.closeLink = true;
+            break;
+        case FaultKind::Flood:
+            e.noiseBytes = static_cast<size_t>(rule->size >= 0 ? rule->size : kDefaultFloodBytes);
+            break;
         case FaultKind::Short:
         case FaultKind::Long:
+        case FaultKind::Swallow:
             break;
     }
     return e;

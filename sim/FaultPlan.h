@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,7 +30,9 @@ struct FaultEffect {
     bool execute = true;     // the request takes effect on the base
     bool answer = true;      // an answer is sent
     bool corruptChecksum = false;
+    bool closeLink = false;  // the link is closed instead of answering
     int64_t delayNs = 0;
+    size_t noiseBytes = 0;   // line noise sent ahead of the answer
 };
 
 FaultEffect effectOf(const FaultRule* rule);

@@ -1,5 +1,7 @@
 #include "sim/FrameCodec.h"
 
+#include <random>
+
 #include "net/Events.h"
 
 namespace zorn {
@@ -54,6 +56,46 @@ std::vector<uint8_t> FrameCodec::encode(uint8_t cmd, const std::vector<uint8_t>&
     protocol.encode(message, out.data(), size);
     out.resize(size);
     return out;
+}
+
+std::vector<uint8_t> FrameCodec::encodeSwallowing(uint8_t cmd, const std::vector<uint8_t>& payload, size_t extra) {
+    const size_t maxLength = 0xFFFF;
+    if (payload.size() + 1 > zorn::net::InterchipProtocol::MAX_LENGTH) return {};
+    size_t length = payload.size() + 1 + extra;
+    if (length > maxLength) length = maxLength;
+    std::vector<uint8_t> out;
+    out.reserve(payload.size() + 5);
+    const bool wide = length >= 256;
+    out.push_back(wide ? 0x50 : 0x10);
+    out.push_back(static_cast<uint8_t>(length & 0xFF));
+    if (wide) out.push_back(static_cast<uint8_t>(length >> 8));
+    out.push_back(cmd);
+    out.insert(out.end(), payload.begin(), payload.end());
+    uint8_t checksum = 0;
+    for (uint8_t b : out) checksum ^= b;
+    out.push_back(checksum);
+    return out;
+}
+
+std::vector<uint8_t> FrameCodec::lineNoise(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::vector<uint8_t> noise;
+    noise.reserve(size + 0x10000);
+    // Run the noise through the same decoder the host uses: a frame that
+    // happens to check out gets its checksum byte spoilt (the decoder's
+    // state after a checksum byte does not depend on its value), and a
+    // frame left open at the end is filled up until it closes.
+    FrameCodec host;
+    auto feedOne = [&](uint8_t b) {
+        noise.push_back(b);
+        for (const Frame& f : host.feed(&noise.back(), 1)) {
+            if (f.good) noise.back() ^= 0xFF;
+        }
+    };
+    while (noise.size() < size) feedOne(static_cast<uint8_t>(byte(random)));
+    while (host.midFrame()) feedOne(0);
+    return noise;
 }
 
 }  // namespace sim

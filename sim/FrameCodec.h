@@ -37,6 +37,18 @@ public:
     // a frame.
     static std::vector<uint8_t> encode(uint8_t cmd, const std::vector<uint8_t>& payload);
 
+    // Frame bytes of one message whose length header claims `extra` bytes
+    // more than the frame carries (at most a length of 65535), so that a
+    // receiver takes that many bytes of whatever follows into this frame.
+    // Empty when the payload is too large for a frame.
+    static std::vector<uint8_t> encodeSwallowing(uint8_t cmd, const std::vector<uint8_t>& payload, size_t extra);
+
+    // At least `size` bytes of pseudo-random line noise (the same bytes for
+    // the same seed). A receiver hunting for frames finds only frames with
+    // a wrong checksum in it, and the noise ends on a frame boundary, so
+    // whatever is sent after it is decoded as usual.
+    static std::vector<uint8_t> lineNoise(size_t size, uint32_t seed);
+
 private:
     int onFrame(uint32_t event, zorn::net::MessageDispatcher* sender, zorn::net::MessagePtr& message);
 

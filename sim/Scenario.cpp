@@ -215,8 +215,10 @@ bool readLegacy(MemberReader& r, const Json::Value& v, LegacyConfig& legacy) {
 }
 
 bool readFaultKind(const std::string& text, FaultKind& kind) {
-    static const FaultKind kinds[] = {FaultKind::Unsupported, FaultKind::Error, FaultKind::Silent, FaultKind::BadChecksum,
-                                      FaultKind::Short, FaultKind::Long, FaultKind::Delay};
+    static const FaultKind kinds[] = {FaultKind::Unsupported, FaultKind::Error, FaultKind::Silent,
+                                      FaultKind::BadChecksum, FaultKind::Short, FaultKind::Long,
+                                      FaultKind::Delay, FaultKind::Flood, FaultKind::Swallow,
+                                      FaultKind::Close};
     for (FaultKind k : kinds) {
         if (text == faultKindName(k)) {
             kind = k;
@@ -239,12 +241,17 @@ bool readFaults(MemberReader& r, const Json::Value& v, std::vector<FaultRule>& f
             return r.fail(at + ".request", "must be a request code (0 to 255, \"0x30\"), a request name (\"getStatus\") or \"*\"");
         }
         if (!e.isMember("kind") || !e["kind"].isString() || !readFaultKind(e["kind"].asString(), rule.kind)) {
-            return r.fail(at + ".kind", "must be one of unsupported, error, silent, bad_checksum, short, long, delay");
+            return r.fail(at + ".kind",
+                          "must be one of unsupported, error, silent, bad_checksum, short, long, delay, flood, "
+                          "swallow, close");
         }
         if (e.isMember("after") && !r.integerAs(e["after"], at + ".after", 0, INT32_MAX, rule.after)) return false;
         if (e.isMember("times") && !r.integerAs(e["times"], at + ".times", -1, INT32_MAX, rule.times)) return false;
         if (e.isMember("delay_ms") && !r.integerAs(e["delay_ms"], at + ".delay_ms", 0, 3600000, rule.delayMs)) return false;
-        if (e.isMember("size") && !r.integerAs(e["size"], at + ".size", 0, 65534, rule.size)) return false;
+        // A short answer keeps at most a whole frame; a flood is bounded so
+        // that a scenario cannot make the simulator hold gigabytes.
+        const int64_t maxSize = rule.kind == FaultKind::Flood ? kMaxFloodBytes : 65534;
+        if (e.isMember("size") && !r.integerAs(e["size"], at + ".size", 0, maxSize, rule.size)) return false;
         if (e.isMember("extra") && !r.integerAs(e["extra"], at + ".extra", 0, 60000, rule.extra)) return false;
         if (e.isMember("error_code") && !r.integerAs(e["error_code"], at + ".error_code", 0, 0xFFFF, rule.errorCode)) return false;
         faults.push_back(rule);
@@ -331,6 +338,9 @@ const char* faultKindName(FaultKind kind) {
         case FaultKind::Short: return "short";
         case FaultKind::Long: return "long";
         case FaultKind::Delay: return "delay";
+        case FaultKind::Flood: return "flood";
+        case FaultKind::Swallow: return "swallow";
+        case FaultKind::Close: return "close";
     }
     return "?";
 }

@@ -47,7 +47,14 @@ enum class FaultKind {
     Short,        // answer cut to `size` bytes
     Long,         // answer followed by `extra` padding bytes
     Delay,        // answer held back for `delayMs`
+    Flood,        // `size` bytes of line noise sent before the answer
+    Swallow,      // answer whose length header claims `extra` bytes more than it carries
+    Close,        // request dropped and the connection closed without an answer
 };
+
+// Largest noise burst of a flood fault, and its size when none is given.
+constexpr int64_t kMaxFloodBytes = 4 * 1024 * 1024;
+constexpr int64_t kDefaultFloodBytes = 1024 * 1024;
 
 // One fault injected on the answers to one request code (or every code).
 struct FaultRule {
@@ -56,8 +63,10 @@ struct FaultRule {
     int after = 0;          // matching requests answered normally first
     int times = -1;         // matching requests affected after that, -1 for all
     int delayMs = 0;        // Delay
-    int size = -1;          // Short: bytes kept, -1 for one byte less than the answer
-    int extra = 1;          // Long: padding bytes appended
+    int size = -1;          // Short: bytes kept, -1 for one byte less than the answer;
+                            // Flood: noise bytes, -1 for 1 MiB
+    int extra = 1;          // Long: padding bytes appended; Swallow: bytes of the
+                            // following traffic taken into the answer frame
     uint16_t errorCode = 1; // Error
 };
 

@@ -14,6 +14,9 @@ namespace {
 
 namespace util = nivo::system::util;
 
+// Seed of the first noise burst of a session.
+constexpr uint32_t kNoiseSeed = 0x5EED;
+
 // The console's synchronisation message: command 0 with 64 bytes.
 bool isSyncFrame(const Frame& f) { return f.good && f.cmd == 0 && f.length == 65; }
 
@@ -89,6 +92,7 @@ void Session::restart(int64_t nowNs) {
     log(util::LOG_INFO, "new host session");
     plan_.reset();
     handled_ = 0;
+    floods_ = 0;
     closeScheduled_ = false;
     (void)nowNs;
     device_.hostGone();
@@ -125,7 +129,10 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
     }
 
     std::string outcome;
-    if (!effect.answer) {
+    if (effect.closeLink) {
+        outcome = "no answer, closing the connection";
+        closeScheduled_ = true;
+    } else if (!effect.answer) {
         outcome = "no answer (silent)";
     } else {
         if (rule != nullptr && rule->kind == FaultKind::Short) {
@@ -135,7 +142,10 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
         } else if (rule != nullptr && rule->kind == FaultKind::Long) {
             answer.payload.insert(answer.payload.end(), static_cast<size_t>(rule->extra), 0);
         }
-        std::vector<uint8_t> bytes = FrameCodec::encode(answer.cmd, answer.payload);
+        const bool swallow = rule != nullptr && rule->kind == FaultKind::Swallow;
+        std::vector<uint8_t> bytes =
+            swallow ? FrameCodec::encodeSwallowing(answer.cmd, answer.payload, static_cast<size_t>(rule->extra))
+                    : FrameCodec::encode(answer.cmd, answer.payload);
         outcome = describeAnswer(answer);
         if (bytes.empty()) {
             outcome += " too large for a frame, not sent";
@@ -143,6 +153,16 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
             if (effect.corruptChecksum) {
                 bytes.back() ^= 0xFF;
                 outcome += ", bad checksum";
+            }
+            if (swallow) {
+                outcome += ", length header claims " + std::to_string(rule->extra) + " more bytes";
+            }
+            if (effect.noiseBytes > 0) {
+                // Each burst differs from the one before, the same way every run.
+                std::vector<uint8_t> noise = FrameCodec::lineNoise(effect.noiseBytes, kNoiseSeed + floods_++);
+                outcome += ", after " + std::to_string(noise.size()) + " bytes of line noise";
+                noise.insert(noise.end(), bytes.begin(), bytes.end());
+                bytes.swap(noise);
             }
             if (effect.delayNs > 0) outcome += ", delayed " + std::to_string(rule->delayMs) + " ms";
             // Answers leave in request order, even behind a delayed one.

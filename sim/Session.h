@@ -72,6 +72,7 @@ private:
     int64_t lastDueNs_ = 0;
     int64_t lastByteNs_ = 0;
     int handled_ = 0;
+    uint32_t floods_ = 0;
     bool closeScheduled_ = false;
 };
 

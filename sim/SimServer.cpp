@@ -20,8 +20,9 @@ namespace {
 namespace util = nivo::system::util;
 
 // Answers that the host does not read are dropped past this size, so that
-// a serial line nobody listens to cannot make the simulator grow.
-constexpr size_t kMaxUnsentBytes = 64 * 1024;
+// a serial line nobody listens to cannot make the simulator grow. It leaves
+// room for the largest noise burst of a flood fault and its answer.
+constexpr size_t kMaxUnsentBytes = 2 * kMaxFloodBytes;
 // Time the host gets to read the last answer before the base hangs up a
 // serial line.
 constexpr int64_t kSerialHangUpGraceNs = 200 * 1000 * 1000;
@@ -283,11 +284,15 @@ void SimServer::readLink(Link& link, int64_t now) {
 void SimServer::flushLink(Link& link, int64_t now) {
     std::vector<uint8_t> due = link.session->takeDue(now);
     link.output.insert(link.output.end(), due.begin(), due.end());
-    while (!link.output.empty()) {
-        ssize_t n = link.serial ? ::write(link.fd, link.output.data(), link.output.size())
-                                : ::send(link.fd, link.output.data(), link.output.size(), MSG_NOSIGNAL);
+    // Written bytes are dropped from the front in one go at the end, so that
+    // a large burst going out in small pieces is not moved again and again.
+    size_t written = 0;
+    while (written < link.output.size()) {
+        const uint8_t* data = link.output.data() + written;
+        const size_t left = link.output.size() - written;
+        ssize_t n = link.serial ? ::write(link.fd, data, left) : ::send(link.fd, data, left, MSG_NOSIGNAL);
         if (n > 0) {
-            link.output.erase(link.output.begin(), link.output.begin() + n);
+            written += static_cast<size_t>(n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -301,6 +306,7 @@ void SimServer::flushLink(Link& link, int64_t now) {
         }
         return;
     }
+    link.output.erase(link.output.begin(), link.output.begin() + static_cast<std::ptrdiff_t>(written));
     if (link.output.size() > kMaxUnsentBytes) {
         log(util::LOG_WARN, link.session->name() + ": host is not reading, " + std::to_string(link.output.size()) +
                                 " unsent bytes dropped");

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <condition_variable>
+#include <atomic>
 #include <cstdint>
-#include <mutex>
 
 #include "net/arch/Mutex.h"
 
@@ -17,7 +16,9 @@ enum WaitResult {
 };
 
 // An unnamed auto-reset signal, created not signalled. A successful wait
-// consumes the signal; set() releases at most one waiter.
+// consumes the signal; set() releases at most one waiter. Built on a futex
+// word: set() makes a system call only when a thread sleeps on the event, and
+// a woken waiter takes the signal without any further lock.
 class Event {
 public:
     Event() = default;
@@ -30,9 +31,8 @@ public:
     WaitResult wait(uint32_t timeoutMs);
 
 private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool signaled_ = false;
+    std::atomic<int> signaled_{0};  // the futex word: 1 while signalled
+    std::atomic<int> waiters_{0};   // threads inside wait() past the fast path
 };
 
 }  // namespace net

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -12,7 +13,9 @@ namespace net {
 constexpr uint32_t WAIT_INFINITE = 0xFFFFFFFFu;
 
 // A non-recursive binary semaphore (initial and maximum count 1).
-// Unlike std::mutex it may be released from any thread.
+// Unlike std::mutex it may be released from any thread. Taking a free
+// semaphore and releasing one nobody waits for are single atomic operations;
+// only a contended lock waits on the condition variable.
 class Mutex {
 public:
     Mutex() = default;
@@ -26,9 +29,10 @@ public:
     void unlock();
 
 private:
+    std::atomic<bool> taken_{false};
+    std::atomic<uint32_t> waiters_{0};  // threads in the slow path of lock()
     std::mutex m_;
     std::condition_variable cv_;
-    bool taken_ = false;
 };
 
 }  // namespace net

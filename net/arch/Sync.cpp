@@ -1,3 +1,9 @@
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "net/arch/Event.h"
@@ -8,47 +14,96 @@ namespace arch {
 namespace net {
 
 bool Mutex::lock(uint32_t timeoutMs) {
+    if (!taken_.exchange(true)) return true;
+    // Contended: wait under m_. A waiter is counted before it tests the
+    // flag again, and unlock() clears the flag before it reads the count
+    // (all sequentially consistent), so either the waiter sees the flag
+    // clear or unlock() sees the waiter and notifies it under m_.
     std::unique_lock<std::mutex> g(m_);
-    if (timeoutMs == WAIT_INFINITE) {
-        cv_.wait(g, [this] { return !taken_; });
-    } else if (!cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !taken_; })) {
-        return false;
-    }
-    taken_ = true;
-    return true;
+    waiters_.fetch_add(1);
+    auto take = [this] { return !taken_.exchange(true); };
+    bool acquired = true;
+    if (timeoutMs == WAIT_INFINITE) cv_.wait(g, take);
+    else acquired = cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), take);
+    waiters_.fetch_sub(1);
+    return acquired;
 }
 
 void Mutex::unlock() {
+    if (!taken_.exchange(false)) return;  // already free: no effect
+    if (waiters_.load() == 0) return;
     {
+        // Taking m_ orders this notification after the waiter's wait began.
         std::lock_guard<std::mutex> g(m_);
-        if (!taken_) return;
-        taken_ = false;
     }
     cv_.notify_one();
 }
+
+namespace {
+
+static_assert(sizeof(std::atomic<int>) == sizeof(int) && std::atomic<int>::is_always_lock_free,
+              "an atomic int must be a plain futex word");
+
+int* futexWord(std::atomic<int>& word) { return reinterpret_cast<int*>(&word); }
+
+// Sleeps while word holds `expected`, at most `timeout` (null: no limit).
+// 0 when woken; -1 with errno EAGAIN (the word changed first), EINTR or
+// ETIMEDOUT otherwise.
+int futexWait(std::atomic<int>& word, int expected, const timespec* timeout) {
+    return static_cast<int>(::syscall(SYS_futex, futexWord(word), FUTEX_WAIT_PRIVATE, expected, timeout, nullptr, 0));
+}
+
+void futexWake(std::atomic<int>& word, int count) {
+    ::syscall(SYS_futex, futexWord(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
+}  // namespace
 
 void Event::set() {
-    {
-        std::lock_guard<std::mutex> g(m_);
-        signaled_ = true;
-    }
-    cv_.notify_one();
+    // A waiter counts itself before it tests the flag, and set() raises the
+    // flag before it reads the count (all sequentially consistent): either
+    // the waiter sees the flag, or set() sees the waiter and wakes it. A
+    // waiter that has not gone to sleep yet finds the word changed and does
+    // not sleep.
+    if (signaled_.exchange(1) == 0 && waiters_.load() > 0) futexWake(signaled_, 1);
 }
 
-void Event::reset() {
-    std::lock_guard<std::mutex> g(m_);
-    signaled_ = false;
-}
+void Event::reset() { signaled_.store(0); }
 
 WaitResult Event::wait(uint32_t timeoutMs) {
-    std::unique_lock<std::mutex> g(m_);
-    if (timeoutMs == WAIT_INFINITE) {
-        cv_.wait(g, [this] { return signaled_; });
-    } else if (!cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return signaled_; })) {
-        return WAIT_TIMEOUT;
+    int expected = 1;
+    if (signaled_.compare_exchange_strong(expected, 0)) return WAIT_SIGNALED;
+    if (timeoutMs == 0) return WAIT_TIMEOUT;
+    const bool unlimited = timeoutMs == WAIT_INFINITE;
+    const std::chrono::steady_clock::time_point deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(unlimited ? 0 : timeoutMs);
+    WaitResult result = WAIT_TIMEOUT;
+    waiters_.fetch_add(1);
+    for (;;) {
+        expected = 1;
+        if (signaled_.compare_exchange_strong(expected, 0)) {
+            result = WAIT_SIGNALED;
+            break;
+        }
+        timespec left;
+        const timespec* bound = nullptr;
+        if (!unlimited) {
+            const auto ns =
+                std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
+            if (ns <= 0) break;  // timed out
+            left.tv_sec = static_cast<time_t>(ns / 1000000000);
+            left.tv_nsec = static_cast<long>(ns % 1000000000);
+            bound = &left;
+        }
+        if (futexWait(signaled_, 0, bound) != 0 && errno != EAGAIN && errno != EINTR && errno != ETIMEDOUT) {
+            result = WAIT_FAILED;
+            break;
+        }
+        // Woken, interrupted or timed out: the flag and the deadline decide.
     }
-    signaled_ = false;
-    return WAIT_SIGNALED;
+    waiters_.fetch_sub(1);
+    return result;
 }
 
 }  // namespace net

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <thread>
 
@@ -206,6 +207,39 @@ TEST_F(Decoding, SixteenBitFrameWithShortLengthIsAccepted) {
     EXPECT_EQ(ev[0].message->cmd, 0xF8);
     EXPECT_EQ(payloadOf(ev[0].message), Bytes({0x30}));
     EXPECT_EQ(ev[0].message->flags, 0x50);
+}
+
+TEST_F(Decoding, ReceivedShortLongFormFramesReencodeWithinTheirAnnouncedSize) {
+    // A received 0x50 frame keeps its flags; sending it again writes two
+    // length bytes, and encodedSize must count them (it once said length + 3,
+    // one byte short of what encode wrote). Lengths 0, 1, 3 and 255.
+    const Bytes frames[] = {
+        {0x50, 0x00, 0x00, 0x50},
+        {0x50, 0x01, 0x00, 0x07, 0x56},
+        {0x50, 0x03, 0x00, 0x02, 0x50, 0x03, 0x02},
+    };
+    Bytes longest = {0x50, 0xFF, 0x00, 0x09};
+    longest.resize(4 + 254, 0xA7);
+    uint8_t cs = 0;
+    for (uint8_t b : longest) cs ^= b;
+    longest.push_back(cs);
+    std::vector<Bytes> all(std::begin(frames), std::end(frames));
+    all.push_back(longest);
+    for (const Bytes& frame : all) {
+        rec.clear();
+        feed(proto, frame);
+        auto ev = rec.entries();
+        ASSERT_EQ(ev.size(), 1u) << hex(frame);
+        ASSERT_EQ(ev[0].event, EVT_MESSAGE) << hex(frame);
+        const uint32_t announced = proto.encodedSize(ev[0].message);
+        EXPECT_EQ(announced, frame.size()) << hex(frame);
+        Bytes out(frame.size() + 8, 0xEE);
+        uint32_t size = static_cast<uint32_t>(out.size());
+        proto.encode(ev[0].message, out.data(), size);
+        EXPECT_EQ(size, announced) << hex(frame);
+        out.resize(size);
+        EXPECT_EQ(hex(out), hex(frame));
+    }
 }
 
 TEST_F(Decoding, ThreeHundredByteMessageRoundTrip) {

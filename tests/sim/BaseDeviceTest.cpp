@@ -130,7 +130,10 @@ TEST_F(BaseDeviceTest, LegacyRecordCarriesTheFixedPointGeometry) {
     auto conf = record<drv::base_conf_response_t>(run({0x20}));
     EXPECT_EQ(conf.base_type, drv::CIRCLE);
     EXPECT_EQ(conf.base_motor_type, drv::TWO_WHEEL);
-    EXPECT_EQ(conf.base_radius_q8, 170u * 256u);
+    // A packed field is read into a value first: binding it to the const
+    // reference of EXPECT_EQ would be a misaligned access.
+    const uint32_t radius = conf.base_radius_q8;
+    EXPECT_EQ(radius, 170u * 256u);
     EXPECT_EQ(conf.base_sensor_num, 3);
     EXPECT_EQ(conf.base_bumper_num, 4);
     drv::base_sensor_entry_t cliff = conf.bumpers[2];
@@ -149,7 +152,8 @@ TEST(ConfigRecordsTest, CountsOverridesAndSaturation) {
     legacy.bumperCountOverride = 10;
     legacy.sensors.push_back(LegacySensor{1e9, -1e9, 0.5 / 256, -720.0});
     drv::base_conf_response_t rec = buildLegacyRecord(legacy);
-    EXPECT_EQ(rec.base_radius_q8, 2560u);
+    const uint32_t radius = rec.base_radius_q8;  // packed: read into a value
+    EXPECT_EQ(radius, 2560u);
     EXPECT_EQ(rec.base_bumper_num, 10);
     EXPECT_EQ(rec.base_sensor_num, 1);
     drv::base_sensor_entry_t e = rec.sensors[0];

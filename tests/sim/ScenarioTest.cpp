@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "sim/Scenario.h"
@@ -71,6 +72,27 @@ TEST(ScenarioTest, ExampleFilesLoad) {
     EXPECT_EQ(faults.faults[2].request, 0x34);
     EXPECT_EQ(faults.faults[2].kind, FaultKind::Unsupported);
     EXPECT_EQ(faults.faults[4].delayMs, 1500);
+
+    // The example shows every member and every kind of fault.
+    Scenario example;
+    ASSERT_TRUE(loadScenarioFile(sourceRoot() + "/sim/scenarios/example.json", example, error)) << error;
+    EXPECT_EQ(example.identity.model, "ORB-DEMO");
+    EXPECT_EQ(example.identity.firmwareVersion, 0x0204);
+    EXPECT_EQ(example.identity.hardwareVersion, 513);
+    EXPECT_EQ(example.probeCountOverride, 3);
+    EXPECT_EQ(example.pendingCommand, 0x51);
+    EXPECT_EQ(example.legacy.radiusMm, 190.0);
+    EXPECT_EQ(example.legacy.sensors.size(), 4u);
+    EXPECT_EQ(example.legacy.bumperCountOverride, 3);
+    std::set<FaultKind> kinds;
+    for (const auto& rule : example.faults) kinds.insert(rule.kind);
+    EXPECT_EQ(kinds.size(), 10u);
+    const Json::Value doc = parseJson(readFile(sourceRoot() + "/sim/scenarios/example.json"));
+    for (const char* member : {"identity", "status", "motor_state", "velocity_state", "sonar_mm", "bumper_bits",
+                               "beacons", "pending_command", "legacy_base", "binary_config", "legacy_config", "faults",
+                               "close_after", "stop_on_disconnect"}) {
+        EXPECT_TRUE(doc.isMember(member)) << member;
+    }
 }
 
 TEST(ScenarioTest, MembersOverlayTheDefault) {
@@ -115,6 +137,39 @@ TEST(ScenarioTest, FaultSelectorsAndWindows) {
     EXPECT_EQ(s.faults[4].extra, 3);
     EXPECT_EQ(s.faults[5].kind, FaultKind::BadChecksum);
     EXPECT_EQ(s.closeAfter, 4);
+}
+
+TEST(ScenarioTest, LineFaultsAndTheirSizes) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(parseScenarioText(R"({"faults": [
+        {"request": "getStatus", "kind": "flood"},
+        {"request": "getStatus", "kind": "flood", "size": 4194304},
+        {"request": "getMotorData", "kind": "swallow", "extra": 13},
+        {"request": "*", "kind": "close", "after": 5}]})",
+                                  s, error))
+        << error;
+    ASSERT_EQ(s.faults.size(), 4u);
+    EXPECT_EQ(s.faults[0].kind, FaultKind::Flood);
+    EXPECT_EQ(s.faults[0].size, -1);
+    EXPECT_EQ(s.faults[1].size, 4194304);
+    EXPECT_EQ(s.faults[2].kind, FaultKind::Swallow);
+    EXPECT_EQ(s.faults[2].extra, 13);
+    EXPECT_EQ(s.faults[3].kind, FaultKind::Close);
+    EXPECT_EQ(s.faults[3].after, 5);
+    for (FaultKind k : {FaultKind::Flood, FaultKind::Swallow, FaultKind::Close}) {
+        Scenario one;
+        const std::string text =
+            std::string(R"({"faults": [{"request": "*", "kind": ")") + faultKindName(k) + R"("}]})";
+        ASSERT_TRUE(parseScenarioText(text, one, error)) << error;
+        EXPECT_EQ(one.faults[0].kind, k);
+    }
+    // A flood may be larger than a frame, but not without bound; a short
+    // answer keeps at most a frame.
+    EXPECT_NE(errorOf(R"({"faults": [{"request": "*", "kind": "flood", "size": 4194305}]})").find("faults[0].size"),
+              std::string::npos);
+    EXPECT_NE(errorOf(R"({"faults": [{"request": "*", "kind": "short", "size": 70000}]})").find("faults[0].size"),
+              std::string::npos);
 }
 
 TEST(ScenarioTest, BadDocumentsNameTheMember) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "drv/ControlBus.h"
 #include "net/InterchipProtocol.h"
 #include "sim/Session.h"
@@ -148,6 +150,115 @@ TEST_F(SessionTest, CorruptedShortAndLongAnswers) {
     EXPECT_EQ(frames[1].payload.size(), 27u);
     EXPECT_EQ(frames[2].payload.size(), 8u);
     EXPECT_EQ(frames[3].payload.size(), 5u);
+}
+
+TEST_F(SessionTest, FloodNoiseHidesNoFrameAndTheAnswerFollowsIt) {
+    FaultRule flood = rule(0x30, FaultKind::Flood);
+    flood.size = 200000;
+    flood.times = 2;
+    make(withFault(flood));
+    send({0x30});
+    std::vector<uint8_t> first = session->takeDue(0);
+    send({0x30});
+    std::vector<uint8_t> second = session->takeDue(0);
+    send({0x30});
+    std::vector<uint8_t> third = session->takeDue(0);
+
+    const std::vector<uint8_t> answer{0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+    for (const auto* bytes : {&first, &second}) {
+        ASSERT_GE(bytes->size(), 200000u + answer.size());
+        // The host's decoder sees nothing but broken frames, then the answer.
+        auto frames = hostCodec.feed(bytes->data(), bytes->size());
+        ASSERT_FALSE(frames.empty());
+        for (size_t i = 0; i + 1 < frames.size(); ++i) EXPECT_FALSE(frames[i].good) << "frame " << i;
+        EXPECT_TRUE(frames.back().good);
+        EXPECT_EQ(frames.back().payload, (std::vector<uint8_t>{80, 3}));
+        EXPECT_TRUE(std::equal(answer.begin(), answer.end(), bytes->end() - answer.size()));
+    }
+    // Noise with frames in it (both length forms), and not the same twice.
+    EXPECT_GT(hostCodec.feed(first.data(), first.size()).size(), 3u);
+    EXPECT_NE(std::vector<uint8_t>(first.begin(), first.begin() + 1000),
+              std::vector<uint8_t>(second.begin(), second.begin() + 1000));
+    EXPECT_GT(std::count(first.begin(), first.end(), 0x50), 0);
+    EXPECT_EQ(third, answer);  // the window has ended
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("bytes of line noise"), std::string::npos) << lines[0];
+    EXPECT_EQ(device->requests()[0].fault, "flood");
+}
+
+TEST_F(SessionTest, LineNoiseIsTheSameForTheSameSeed) {
+    auto a = FrameCodec::lineNoise(5000, 7);
+    auto b = FrameCodec::lineNoise(5000, 7);
+    auto c = FrameCodec::lineNoise(5000, 8);
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, c);
+    EXPECT_GE(a.size(), 5000u);
+    FrameCodec decoder;
+    for (const Frame& f : decoder.feed(a.data(), a.size())) EXPECT_FALSE(f.good);
+    EXPECT_FALSE(decoder.midFrame());
+    EXPECT_TRUE(FrameCodec::lineNoise(0, 1).empty());
+}
+
+TEST_F(SessionTest, SwallowingLengthHeaderTakesInTheNextAnswer) {
+    FaultRule swallow = rule(0x30, FaultKind::Swallow);
+    swallow.extra = 13;  // exactly the motor answer frame that follows
+    swallow.times = 1;
+    make(withFault(swallow));
+    send({0x30});
+    std::vector<uint8_t> header = session->takeDue(0);
+    // Flags, a length of 3 + 13, then the status answer as it was.
+    EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.begin() + 5), (std::vector<uint8_t>{0x10, 16, 0x02, 80, 3}));
+    EXPECT_TRUE(hostCodec.feed(header.data(), header.size()).empty());
+    EXPECT_TRUE(hostCodec.midFrame());
+    send({0x31});
+    std::vector<uint8_t> motor = session->takeDue(0);
+    ASSERT_EQ(motor.size(), 13u);
+    auto frames = hostCodec.feed(motor.data(), motor.size());
+    ASSERT_EQ(frames.size(), 1u);  // one frame, the two answers run together
+    EXPECT_EQ(frames[0].payload.size(), 15u);
+    // The status frame's own bytes cancel out in the running checksum, so
+    // the merged frame checks out with the motor frame's checksum byte.
+    EXPECT_TRUE(frames[0].good);
+    EXPECT_FALSE(hostCodec.midFrame());
+    send({0x30});
+    frames = answers();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(frames[0].good);
+    EXPECT_NE(lines[0].find("length header claims 13 more bytes"), std::string::npos) << lines[0];
+
+    // A claim past 255 bytes switches to the 16-bit length form and stops
+    // at the largest length a frame can have.
+    swallow.extra = 60000;
+    swallow.times = -1;
+    make(withFault(swallow));
+    send({0x30});
+    header = session->takeDue(0);
+    EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.begin() + 4), (std::vector<uint8_t>{0x50, 0x63, 0xEA, 0x02}));
+    device->setFaults({[&] {
+        FaultRule far = swallow;
+        far.extra = 70000;
+        return far;
+    }()});
+    send({0x30});
+    header = session->takeDue(0);
+    EXPECT_EQ(std::vector<uint8_t>(header.begin(), header.begin() + 4), (std::vector<uint8_t>{0x50, 0xFF, 0xFF, 0x02}));
+}
+
+TEST_F(SessionTest, CloseFaultDropsTheRequestAndClosesTheLink) {
+    FaultRule close = rule(0x31, FaultKind::Close);
+    make(withFault(close));
+    send({0x30});
+    EXPECT_FALSE(session->closeWanted());
+    send({0x40, 100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    send({0x31});
+    send({0x33});  // after the base hung up
+    EXPECT_EQ(answers().size(), 2u);
+    EXPECT_TRUE(session->closeWanted());
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[2].fault, "close");
+    EXPECT_EQ(requests[3].fault, "closing");
+    EXPECT_NE(lines[2].find("no answer, closing the connection"), std::string::npos) << lines[2];
 }
 
 TEST_F(SessionTest, DelayedAnswersKeepTheirOrder) {

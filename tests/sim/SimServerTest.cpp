@@ -96,6 +96,32 @@ TEST(SimServerTest, DelayedAnswerArrivesLate) {
     EXPECT_LT(took, milliseconds(2000));
 }
 
+TEST(SimServerTest, FloodReachesTheHostWholeOnBothLinks) {
+    Scenario s = defaultScenario();
+    FaultRule flood;
+    flood.request = 0x30;
+    flood.kind = FaultKind::Flood;
+    flood.size = 300000;  // far more than a socket or terminal buffer holds
+    s.faults.push_back(flood);
+    SimServer sim(s);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    ASSERT_TRUE(sim.startPty());
+    for (bool serial : {false, true}) {
+        SimTestClient host;
+        ASSERT_TRUE(serial ? host.openSerial(sim.ptyPath()) : host.connectTcp(sim.port()));
+        ASSERT_TRUE(host.sendRaw(FrameCodec::encode(0xF8, std::vector<uint8_t>{0x30})));
+        Frame frame;
+        size_t noiseFrames = 0;
+        while (host.readFrame(frame, 5000) && !frame.good) ++noiseFrames;
+        ASSERT_TRUE(frame.good) << (serial ? "serial" : "tcp");
+        EXPECT_EQ(frame.payload, (std::vector<uint8_t>{80, 3}));
+        EXPECT_GT(noiseFrames, 0u);
+        EXPECT_GE(host.rawBytes().size(), 300000u + 6u);
+        // Nothing is left over after the answer.
+        EXPECT_FALSE(host.readFrame(frame, 100));
+    }
+}
+
 TEST(SimServerTest, RefusesAddressesOtherThanLoopback) {
     SimServer sim;
     std::string error;

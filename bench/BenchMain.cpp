@@ -1,0 +1,151 @@
+// Runs the benchmarks (their own report goes to standard error) and prints
+// the performance table on standard output: each figure, the baseline
+// measured beside it, their ratio and the target. Exits 1 when a figure
+// misses its target or could not be measured.
+
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/BenchSupport.h"
+
+namespace orbench {
+namespace {
+
+struct Row {
+    const char* key;
+    const char* title;
+    const char* unit;
+    int decimals;
+    const char* baselineName;
+    const char* target;
+    // Null for a figure shown for information only.
+    std::function<bool(double value, double ratio)> meets;
+};
+
+std::vector<Row> rows() {
+    return {
+        {"decode", "frame decode", "MB/s", 1, "XOR pass", ">= 300 MB/s, ratio >= 0.25",
+         [](double v, double r) { return v >= 300.0 && r >= 0.25; }},
+        {"rt_tcp", "request round trip, TCP, one CPU (median)", "us", 1, "raw ping-pong", "ratio <= 3",
+         [](double, double r) { return r <= 3.0; }},
+        {"rt_tcp_any", "request round trip, TCP, any CPU (median)", "us", 1, "raw ping-pong", "-", nullptr},
+        {"rt_pty", "request round trip, pty, one CPU (median)", "us", 1, "raw ping-pong", "-", nullptr},
+        {"stop_tcp", "channel stop, TCP (slowest)", "ms", 3, "3 idle threads", "< 10 ms",
+         [](double v, double) { return v < 10.0; }},
+        {"stop_serial", "channel stop, serial (slowest)", "ms", 3, "3 idle threads", "< 10 ms",
+         [](double v, double) { return v < 10.0; }},
+        {"config", "config pipeline, 2 KB (median)", "ms", 3, "JSON text parse", "< 1 ms",
+         [](double v, double) { return v < 1.0; }},
+        {"invocation", "status invocation beyond 700 ms", "ms", 1, "--version run", "< 50 ms",
+         [](double v, double) { return v < 50.0; }},
+        {"rss", "status peak RSS", "MB", 2, "--version run", "< 8 MB", [](double v, double) { return v < 8.0; }},
+    };
+}
+
+std::string fixed(double v, int decimals) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    return buf;
+}
+
+std::string pad(const std::string& s, size_t width) {
+    return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
+std::string machine() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    std::string model = "unknown CPU";
+    while (std::getline(cpuinfo, line)) {
+        if (line.compare(0, 10, "model name") == 0) {
+            size_t colon = line.find(':');
+            if (colon != std::string::npos) model = line.substr(colon + 2);
+            break;
+        }
+    }
+    return std::to_string(std::thread::hardware_concurrency()) + " cores, " + model;
+}
+
+int printTable() {
+    struct Line {
+        std::string cells[6];
+    };
+    std::vector<Line> lines;
+    lines.push_back({{"figure", "value", "baseline", "ratio", "target", "result"}});
+    std::vector<std::string> notes;
+    int measured = 0;
+    bool allMet = true;
+    for (const Row& row : rows()) {
+        Figure f = figure(row.key);
+        if (!f.measured && f.error.empty()) continue;  // not selected by the filter
+        Line l;
+        l.cells[0] = row.title;
+        l.cells[4] = row.target;
+        if (!f.measured) {
+            l.cells[1] = "error";
+            l.cells[2] = "-";
+            l.cells[3] = "-";
+            l.cells[5] = "FAIL";
+            notes.push_back(std::string(row.title) + ": " + f.error);
+            allMet = false;
+        } else {
+            ++measured;
+            double ratio = f.baseline > 0.0 ? f.value / f.baseline : 0.0;
+            l.cells[1] = fixed(f.value, row.decimals) + " " + row.unit;
+            l.cells[2] = fixed(f.baseline, row.decimals) + " " + row.unit + " " + row.baselineName;
+            l.cells[3] = fixed(ratio, 2);
+            if (!row.meets) {
+                l.cells[5] = "info";
+            } else if (row.meets(f.value, ratio)) {
+                l.cells[5] = "pass";
+            } else {
+                l.cells[5] = "FAIL";
+                allMet = false;
+            }
+            if (!f.note.empty()) notes.push_back(std::string(row.title) + ": " + f.note);
+        }
+        lines.push_back(l);
+    }
+    size_t width[6] = {0, 0, 0, 0, 0, 0};
+    for (const Line& l : lines)
+        for (int i = 0; i < 6; ++i) width[i] = std::max(width[i], l.cells[i].size() + 2);
+
+    std::cout << "Performance on " << machine() << "\n";
+    for (const Line& l : lines) {
+        std::string text;
+        for (int i = 0; i < 5; ++i) text += pad(l.cells[i], width[i]);
+        text += l.cells[5];
+        std::cout << text << "\n";
+    }
+    std::cout.flush();
+    for (const std::string& n : notes) std::cerr << "  " << n << "\n";
+    if (measured == 0 && notes.empty()) {
+        std::cerr << "no benchmark was run\n";
+        return 1;
+    }
+    return allMet ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace orbench
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
+    benchmark::ConsoleReporter display;
+    display.SetOutputStream(&std::cerr);
+    display.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&display);
+    benchmark::Shutdown();
+    return orbench::printTable();
+}

@@ -1,0 +1,496 @@
+#include "bench/BenchSupport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+extern char** environ;
+
+namespace orbench {
+
+// ---------------------------------------------------------------------------
+// Figures
+
+namespace {
+
+std::mutex& boardMutex() {
+    static std::mutex m;
+    return m;
+}
+
+std::map<std::string, Figure>& board() {
+    static std::map<std::string, Figure> b;
+    return b;
+}
+
+}  // namespace
+
+void recordFigure(const std::string& key, double value, double baseline, const std::string& note) {
+    std::lock_guard<std::mutex> g(boardMutex());
+    Figure& f = board()[key];
+    f.measured = true;
+    f.value = value;
+    f.baseline = baseline;
+    f.note = note;
+    f.error.clear();
+}
+
+void recordFigureError(const std::string& key, const std::string& error) {
+    std::lock_guard<std::mutex> g(boardMutex());
+    Figure& f = board()[key];
+    f.measured = false;
+    f.error = error;
+}
+
+Figure figure(const std::string& key) {
+    std::lock_guard<std::mutex> g(boardMutex());
+    auto it = board().find(key);
+    return it == board().end() ? Figure() : it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Statistics
+
+double median(std::vector<double> samples) {
+    if (samples.empty()) return 0.0;
+    size_t mid = samples.size() / 2;
+    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(mid), samples.end());
+    double upper = samples[mid];
+    if (samples.size() % 2) return upper;
+    double lower = *std::max_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(mid));
+    return (lower + upper) / 2.0;
+}
+
+double percentile(std::vector<double> samples, double q) {
+    if (samples.empty()) return 0.0;
+    if (q < 0.0) q = 0.0;
+    if (q > 1.0) q = 1.0;
+    size_t at = static_cast<size_t>(q * static_cast<double>(samples.size() - 1));
+    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(at), samples.end());
+    return samples[at];
+}
+
+double maximum(const std::vector<double>& samples) {
+    return samples.empty() ? 0.0 : *std::max_element(samples.begin(), samples.end());
+}
+
+// ---------------------------------------------------------------------------
+// Descriptors
+
+bool writeAll(int fd, const uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool readExact(int fd, uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(fd, data + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+namespace {
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+std::string errnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+}  // namespace
+
+TcpPair::~TcpPair() {
+    closeFd(client);
+    closeFd(server);
+}
+
+int openLoopbackListener(int& port, std::string& error) {
+    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener < 0) {
+        error = errnoText("socket");
+        return -1;
+    }
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    socklen_t len = sizeof addr;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        error = errnoText("listen on 127.0.0.1");
+        ::close(listener);
+        return -1;
+    }
+    port = ntohs(addr.sin_port);
+    return listener;
+}
+
+int acceptOne(int listener, std::string& error) {
+    int fd;
+    do {
+        fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = errnoText("accept");
+        return -1;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+}
+
+bool TcpPair::open(std::string& error) {
+    int port = 0;
+    int listener = openLoopbackListener(port, error);
+    if (listener < 0) return false;
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        error = errnoText("connect to 127.0.0.1");
+        ::close(listener);
+        return false;
+    }
+    int one = 1;
+    ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    server = acceptOne(listener, error);
+    ::close(listener);
+    return server >= 0;
+}
+
+PtyPair::~PtyPair() {
+    closeFd(master);
+    closeFd(slave);
+}
+
+bool PtyPair::open(std::string& error) {
+    char name[256] = {0};
+    if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        error = errnoText("openpty");
+        return false;
+    }
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    termios tio;
+    if (::tcgetattr(slave, &tio) != 0) {
+        error = errnoText("tcgetattr");
+        return false;
+    }
+    ::cfmakeraw(&tio);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (::tcsetattr(slave, TCSANOW, &tio) != 0) {
+        error = errnoText("tcsetattr");
+        return false;
+    }
+    path = name;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// The in-process base
+
+const uint8_t STATUS_REQUEST_FRAME[5] = {0x10, 0x02, 0xF8, 0x30, 0xDA};
+const uint8_t STATUS_ANSWER_FRAME[6] = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+
+AnsweringPeer::~AnsweringPeer() { stop(); }
+
+bool AnsweringPeer::start(int fd) {
+    stop();
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0) return false;
+    fd_ = fd;
+    stopping_.store(false);
+    state_ = 0;
+    thread_ = std::thread([this] { serve(); });
+    return true;
+}
+
+void AnsweringPeer::stop() {
+    if (thread_.joinable()) {
+        stopping_.store(true);
+        uint64_t one = 1;
+        while (::write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        thread_.join();
+    }
+    closeFd(wake_);
+    fd_ = -1;
+}
+
+void AnsweringPeer::serve() {
+    uint8_t buffer[4096];
+    pollfd fds[2];
+    while (!stopping_.load()) {
+        fds[0].fd = fd_;
+        fds[0].events = POLLIN;
+        fds[0].revents = 0;
+        fds[1].fd = wake_;
+        fds[1].events = POLLIN;
+        fds[1].revents = 0;
+        // The bound only limits how long a lost wake-up could stall the
+        // thread; stop() wakes it through the eventfd.
+        int r = ::poll(fds, 2, 2000);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            faulted_.store(true);
+            return;
+        }
+        if (r == 0) continue;
+        if (fds[1].revents) return;
+        if (fds[0].revents & POLLIN) {
+            ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0) {
+                for (ssize_t i = 0; i < n; ++i) feed(buffer[i]);
+                continue;
+            }
+            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            return;  // closed by the other side
+        }
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return;
+    }
+}
+
+void AnsweringPeer::feed(uint8_t b) {
+    switch (state_) {
+        case 0:  // flags
+            if (b != 0x10 && b != 0x50) {
+                faulted_.store(true);
+                return;
+            }
+            flags_ = b;
+            cmd_ = 0;
+            state_ = 1;
+            return;
+        case 1:  // length, low byte
+            length_ = b;
+            if (flags_ & 0x40) {
+                state_ = 2;
+                return;
+            }
+            break;
+        case 2:  // length, high byte
+            length_ |= static_cast<uint32_t>(b) << 8;
+            break;
+        case 3:  // command and payload
+            if (left_ == length_) cmd_ = b;
+            if (--left_ == 0) state_ = 4;
+            return;
+        case 4:  // checksum: the frame is complete
+            state_ = 0;
+            if (length_ > 0 && cmd_ == 0xF8) {
+                if (!writeAll(fd_, STATUS_ANSWER_FRAME, sizeof STATUS_ANSWER_FRAME)) faulted_.store(true);
+                answered_.fetch_add(1);
+            }
+            return;
+        default:
+            state_ = 0;
+            return;
+    }
+    // After the length field.
+    left_ = length_;
+    state_ = length_ == 0 ? 4 : 3;
+}
+
+// ---------------------------------------------------------------------------
+// Child processes
+
+std::string binDir() {
+    const char* dir = std::getenv("ORBITANE_BIN_DIR");
+    if (dir && *dir) return dir;
+    return ORBITANE_DEFAULT_BIN_DIR;
+}
+
+namespace {
+
+// Waits at most limitMs for the child to end; true when it ended (or when
+// the kernel offers no process descriptor, in which case the caller's wait4
+// blocks).
+bool waitForExit(int pid, int limitMs) {
+#ifdef SYS_pidfd_open
+    int pfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+    if (pfd < 0) return true;
+    pollfd p;
+    p.fd = pfd;
+    p.events = POLLIN;
+    p.revents = 0;
+    int r;
+    do {
+        r = ::poll(&p, 1, limitMs);
+    } while (r < 0 && errno == EINTR);
+    ::close(pfd);
+    return r > 0;
+#else
+    (void)pid;
+    (void)limitMs;
+    return true;
+#endif
+}
+
+std::vector<char*> argvOf(const std::string& program, const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
+
+int statusOf(int st) {
+    if (WIFEXITED(st)) return WEXITSTATUS(st);
+    if (WIFSIGNALED(st)) return 128 + WTERMSIG(st);
+    return -1;
+}
+
+}  // namespace
+
+ChildRun runChild(const std::string& program, const std::vector<std::string>& args, int limitMs) {
+    ChildRun run;
+    std::vector<char*> argv = argvOf(program, args);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+
+    Clock::time_point t0 = Clock::now();
+    pid_t pid = -1;
+    int err = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
+        run.error = "cannot start " + program + ": " + std::strerror(err);
+        return run;
+    }
+    bool ended = waitForExit(pid, limitMs);
+    if (!ended) ::kill(pid, SIGKILL);
+    int st = 0;
+    rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    while (::wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
+    }
+    Clock::time_point t1 = Clock::now();
+    run.wallMs = secondsBetween(t0, t1) * 1000.0;
+    run.maxRssKb = usage.ru_maxrss;
+    run.status = statusOf(st);
+    run.ok = ended;
+    if (!ended) run.error = program + " ran past " + std::to_string(limitMs) + " ms and was killed";
+    return run;
+}
+
+SimProcess::~SimProcess() { stop(); }
+
+bool SimProcess::start(const std::string& program, int limitMs, std::string& error) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = errnoText("pipe");
+        return false;
+    }
+    std::vector<std::string> args = {"--tcp", "127.0.0.1:0", "--quiet"};
+    std::vector<char*> argv = argvOf(program, args);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int err = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (err != 0) {
+        ::close(pipeFds[0]);
+        error = "cannot start " + program + ": " + std::strerror(err);
+        return false;
+    }
+    pid_ = pid;
+    out_ = pipeFds[0];
+
+    const std::string marker = "listening on tcp ";
+    std::string text;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        size_t at = text.find(marker);
+        size_t eol = at == std::string::npos ? std::string::npos : text.find('\n', at);
+        if (eol != std::string::npos) {
+            std::string line = text.substr(at + marker.size(), eol - at - marker.size());
+            size_t colon = line.rfind(':');
+            port_ = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+            if (port_ <= 0) {
+                error = "simulator printed an unexpected ready line: " + line;
+                return false;
+            }
+            return true;
+        }
+        int left =
+            static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        if (left <= 0) {
+            error = "simulator did not report it was listening within " + std::to_string(limitMs) + " ms";
+            return false;
+        }
+        pollfd p;
+        p.fd = out_;
+        p.events = POLLIN;
+        p.revents = 0;
+        int r = ::poll(&p, 1, left);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) continue;
+        char chunk[512];
+        ssize_t n = ::read(out_, chunk, sizeof chunk);
+        if (n <= 0) {
+            error = "simulator ended before it was listening";
+            return false;
+        }
+        text.append(chunk, static_cast<size_t>(n));
+    }
+}
+
+void SimProcess::stop() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        if (!waitForExit(pid_, 5000)) ::kill(pid_, SIGKILL);
+        int st = 0;
+        while (::waitpid(pid_, &st, 0) < 0 && errno == EINTR) {
+        }
+    }
+    pid_ = -1;
+    closeFd(out_);
+}
+
+}  // namespace orbench

@@ -1,0 +1,164 @@
+#pragma once
+
+// Shared pieces of the benchmarks: the board that collects every figure for
+// the final table, small statistics, blocking descriptor helpers, an
+// in-process base that answers status requests, and child processes.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace orbench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double secondsBetween(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double>(b - a).count();
+}
+
+// ---------------------------------------------------------------------------
+// Figures
+
+// One measured figure and the baseline measured beside it in this process.
+struct Figure {
+    bool measured = false;
+    double value = 0.0;
+    double baseline = 0.0;
+    std::string note;   // how the value was taken (shown in the log)
+    std::string error;  // non-empty when the benchmark could not measure
+};
+
+// Stores (or replaces) the figure under `key`.
+void recordFigure(const std::string& key, double value, double baseline, const std::string& note = "");
+// Marks the figure under `key` as failed to measure.
+void recordFigureError(const std::string& key, const std::string& error);
+// The figure under `key`; measured is false when nothing was recorded.
+Figure figure(const std::string& key);
+
+// ---------------------------------------------------------------------------
+// Statistics
+
+double median(std::vector<double> samples);
+// The value below which the fraction q (0..1) of the samples lie.
+double percentile(std::vector<double> samples, double q);
+double maximum(const std::vector<double>& samples);
+
+// ---------------------------------------------------------------------------
+// Descriptors
+
+// Blocking whole-block write and read; false on error or end of stream.
+bool writeAll(int fd, const uint8_t* data, size_t size);
+bool readExact(int fd, uint8_t* data, size_t size);
+
+// A listening TCP socket on 127.0.0.1 with a free port; -1 on failure.
+int openLoopbackListener(int& port, std::string& error);
+// Accepts one connection on the listener (blocking) and turns on
+// TCP_NODELAY; -1 on failure.
+int acceptOne(int listener, std::string& error);
+
+// A loopback TCP connection: `client` connected to `server`, both with
+// TCP_NODELAY, both blocking.
+struct TcpPair {
+    int client = -1;
+    int server = -1;
+    ~TcpPair();
+    bool open(std::string& error);
+};
+
+// A pseudo-terminal in raw mode: `slave` is the serial side, `master` the
+// far end of the line.
+struct PtyPair {
+    int master = -1;
+    int slave = -1;
+    std::string path;
+    ~PtyPair();
+    bool open(std::string& error);
+};
+
+// ---------------------------------------------------------------------------
+// The in-process base
+
+// The status request and its answer as they travel on the wire.
+extern const uint8_t STATUS_REQUEST_FRAME[5];  // 10 02 F8 30 DA
+extern const uint8_t STATUS_ANSWER_FRAME[6];   // 10 03 02 50 03 42
+
+// A thread that plays the base on one descriptor: it splits the incoming
+// bytes into frames and answers every status request (command 0xF8) with
+// STATUS_ANSWER_FRAME; other frames (the synchronisation message) are read
+// and dropped. It wakes directly on input and on stop().
+class AnsweringPeer {
+public:
+    AnsweringPeer() = default;
+    ~AnsweringPeer();
+    AnsweringPeer(const AnsweringPeer&) = delete;
+    AnsweringPeer& operator=(const AnsweringPeer&) = delete;
+
+    // Starts serving fd (not owned). False when the wake descriptor cannot
+    // be made.
+    bool start(int fd);
+    void stop();
+
+    uint64_t answered() const { return answered_.load(); }
+    // Bytes that could not start a frame, or an I/O failure.
+    bool faulted() const { return faulted_.load(); }
+
+private:
+    void serve();
+    void feed(uint8_t b);
+
+    int fd_ = -1;
+    int wake_ = -1;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<uint64_t> answered_{0};
+    std::atomic<bool> faulted_{false};
+    // Frame splitter state.
+    int state_ = 0;
+    uint8_t flags_ = 0;
+    uint32_t length_ = 0;
+    uint32_t left_ = 0;
+    uint8_t cmd_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Child processes
+
+// Directory of the console and simulator executables: ORBITANE_BIN_DIR when
+// set, else the build tree the benchmark was built in.
+std::string binDir();
+
+struct ChildRun {
+    bool ok = false;      // started and exited (not killed by the bound)
+    int status = -1;      // exit status, or 128 + signal
+    double wallMs = 0.0;  // from spawn to reaped
+    long maxRssKb = 0;    // peak resident set of the child
+    std::string error;
+};
+
+// Runs program with args (argv[0] = program), output discarded, and reaps it
+// with wait4; kills it when it runs past limitMs.
+ChildRun runChild(const std::string& program, const std::vector<std::string>& args, int limitMs);
+
+// The base simulator serving TCP on a free loopback port.
+class SimProcess {
+public:
+    SimProcess() = default;
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    // Starts it and waits (at most limitMs) for its "listening" line.
+    bool start(const std::string& program, int limitMs, std::string& error);
+    int port() const { return port_; }
+    void stop();
+
+private:
+    int pid_ = -1;
+    int out_ = -1;
+    int port_ = 0;
+};
+
+}  // namespace orbench

@@ -1,0 +1,249 @@
+#include "tests/console/ConsoleRig.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "app/Interrupt.h"
+#include "config/BinaryConfig.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
+
+namespace consoletest {
+
+using namespace nivo::system::util;
+
+namespace {
+
+// Points standard output and error at /dev/null while alive: every in-process
+// run adds one more console appender to the process-wide log manager, and
+// their copies of each line are of no interest here. ORBITANE_TEST_VERBOSE
+// keeps the streams.
+class QuietStreams {
+public:
+    QuietStreams() {
+        if (std::getenv("ORBITANE_TEST_VERBOSE") != nullptr) {
+            return;
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) {
+            return;
+        }
+        savedOut_ = ::dup(STDOUT_FILENO);
+        savedErr_ = ::dup(STDERR_FILENO);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    ~QuietStreams() {
+        std::fflush(stdout);
+        std::fflush(stderr);
+        if (savedOut_ >= 0) {
+            ::dup2(savedOut_, STDOUT_FILENO);
+            ::close(savedOut_);
+        }
+        if (savedErr_ >= 0) {
+            ::dup2(savedErr_, STDERR_FILENO);
+            ::close(savedErr_);
+        }
+    }
+    QuietStreams(const QuietStreams&) = delete;
+    QuietStreams& operator=(const QuietStreams&) = delete;
+
+private:
+    int savedOut_ = -1;
+    int savedErr_ = -1;
+};
+
+void ignoreSignal(int) {}
+
+std::vector<std::string> taggedOf(const std::vector<LogLine>& lines, const std::string& source) {
+    std::vector<std::string> out;
+    for (const LogLine& line : lines) {
+        if (line.source == source) {
+            out.push_back(line.tagged());
+        }
+    }
+    return out;
+}
+
+void putWord(Bytes& bytes, int32_t word) {
+    uint32_t u = static_cast<uint32_t>(word);
+    for (int i = 0; i < 4; ++i) {
+        bytes.push_back(static_cast<uint8_t>(u >> (8 * i)));
+    }
+}
+
+}  // namespace
+
+std::string LogLine::tagged() const {
+    return std::string("[") + ConsoleLogAppender::levelTag(level) + "] " + message;
+}
+
+LogCollector& LogCollector::instance() {
+    static std::shared_ptr<LogCollector> collector = [] {
+        auto created = std::make_shared<LogCollector>();
+        LogManager::defaultManager()->addAppender(created);
+        return created;
+    }();
+    return *collector;
+}
+
+void LogCollector::append(const std::string& source, int level, const std::string& message) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        lines_.push_back(LogLine{source, level, message});
+    }
+    changed_.notify_all();
+}
+
+std::vector<LogLine> LogCollector::lines() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return lines_;
+}
+
+void LogCollector::clear() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    lines_.clear();
+}
+
+bool LogCollector::waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] {
+        size_t seen = 0;
+        for (const LogLine& line : lines_) {
+            seen += line.message == message;
+        }
+        return seen >= count;
+    });
+}
+
+SignalWhen::SignalWhen(int sig, std::function<bool()> ready) {
+    thread_ = std::thread([this, sig, ready] {
+        if (ready()) {
+            sent_ = true;
+            ::kill(::getpid(), sig);
+        }
+    });
+}
+
+SignalWhen::~SignalWhen() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void ignoreStraySignals() {
+    struct sigaction action {};
+    action.sa_handler = ignoreSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+ConsoleRig::ConsoleRig() {
+    LogCollector::instance();
+    base.scriptHealthyBase();
+}
+
+int ConsoleRig::run(const std::vector<std::string>& command) {
+    std::vector<std::string> words = {"orbitane_console base", "-c", "tcp", "--host", "127.0.0.1",
+                                      "-p", std::to_string(tcp.port())};
+    words.insert(words.end(), command.begin(), command.end());
+    std::vector<const char*> argv;
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    base.clearRequests();
+    LogCollector::instance().clear();
+    zorn::orbitane::test::clearInterrupt();
+    // Every run leaves a console appender on the process-wide manager; the
+    // manager is opened for a run and closed again after it, so those
+    // appenders write nothing while other tests of this program run.
+    LogManager::defaultManager()->setLevel(LOG_INFO);
+    int result;
+    {
+        QuietStreams quiet;
+        zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+        result = application.run(static_cast<int>(argv.size()), argv.data());
+    }
+    LogManager::defaultManager()->setLevel(LOG_FATAL + 1);
+    zorn::orbitane::test::clearInterrupt();
+    lines_ = LogCollector::instance().lines();
+    return result;
+}
+
+std::vector<std::string> ConsoleRig::commandLines() const {
+    std::vector<std::string> all = taggedOf(lines_, LOG_SOURCE_BASE_CONSOLE_APP);
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].rfind("[INFO] Serial Number: ", 0) == 0) {
+            return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(i) + 1, all.end());
+        }
+    }
+    return all;
+}
+
+std::vector<std::string> ConsoleRig::frameLines() const { return taggedOf(lines_, LOG_SOURCE_CONSOLE_APP); }
+
+std::vector<BaseRequest> ConsoleRig::commandRequests() const {
+    std::vector<BaseRequest> all = base.requests();
+    if (!all.empty() && all.front().code == zorn::drv::REQ_CONNECT) {
+        all.erase(all.begin());
+    }
+    return all;
+}
+
+std::vector<uint8_t> ConsoleRig::commandCodes() const {
+    std::vector<uint8_t> codes;
+    for (const BaseRequest& request : commandRequests()) {
+        codes.push_back(request.code);
+    }
+    return codes;
+}
+
+Bytes motorAnswer(int32_t left, int32_t right) {
+    Bytes bytes;
+    putWord(bytes, left);
+    putWord(bytes, right);
+    bytes.push_back(0);
+    return bytes;
+}
+
+Bytes velocityAnswer(int32_t dx, int32_t dy, int32_t dtheta) {
+    Bytes bytes;
+    putWord(bytes, dx);
+    putWord(bytes, dy);
+    putWord(bytes, dtheta);
+    bytes.push_back(0);
+    return bytes;
+}
+
+Bytes binaryConfig(const std::string& jsonText) {
+    Json::Value value;
+    Json::Reader reader;
+    EXPECT_TRUE(reader.parse(jsonText, value, false)) << jsonText;
+    Bytes bytes;
+    EXPECT_TRUE(nivo::system::config::encodeBinaryConfig(value, bytes)) << jsonText;
+    return bytes;
+}
+
+std::vector<int32_t> argWords(const BaseRequest& request) {
+    std::vector<int32_t> words;
+    for (size_t i = 0; i + 4 <= request.args.size(); i += 4) {
+        uint32_t u = 0;
+        for (int b = 0; b < 4; ++b) {
+            u |= static_cast<uint32_t>(request.args[i + static_cast<size_t>(b)]) << (8 * b);
+        }
+        words.push_back(static_cast<int32_t>(u));
+    }
+    return words;
+}
+
+}  // namespace consoletest

@@ -1,0 +1,111 @@
+#pragma once
+
+// Runs the base console application in process, through the real frame and
+// a TCP channel on loopback, against a scripted base; collects every log
+// line written while it runs.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log/Log.h"
+#include "tests/support/ScriptedBase.h"
+#include "tests/support/ScriptedTcpBase.h"
+
+namespace consoletest {
+
+using orbitane::testsupport::BaseReply;
+using orbitane::testsupport::BaseRequest;
+using orbitane::testsupport::Bytes;
+using orbitane::testsupport::ScriptedBase;
+using orbitane::testsupport::ScriptedTcpBase;
+using orbitane::testsupport::recordBytes;
+
+struct LogLine {
+    std::string source;
+    int level;
+    std::string message;
+    // "[TAG] message", with the console's level tags.
+    std::string tagged() const;
+};
+
+// Every log line of the process; registered once on the default manager
+// (appenders cannot be removed) and emptied by each run.
+class LogCollector : public nivo::system::util::LogAppender {
+public:
+    static LogCollector& instance();
+
+    void append(const std::string& source, int level, const std::string& message) override;
+    std::vector<LogLine> lines() const;
+    void clear();
+    // Waits (bounded) until `count` lines carry exactly `message`.
+    bool waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<LogLine> lines_;
+};
+
+// Sends `sig` to this process from another thread once `ready` returns true
+// (`ready` is expected to block with its own bound). Joined on destruction.
+class SignalWhen {
+public:
+    SignalWhen(int sig, std::function<bool()> ready);
+    ~SignalWhen();
+    SignalWhen(const SignalWhen&) = delete;
+    SignalWhen& operator=(const SignalWhen&) = delete;
+    bool sent() const { return sent_; }
+
+private:
+    std::thread thread_;
+    bool sent_ = false;
+};
+
+class ConsoleRig {
+public:
+    // A healthy legacy base (see ScriptedBase::scriptHealthyBase) on loopback.
+    ConsoleRig();
+
+    // Runs "orbitane_console base -c tcp --host 127.0.0.1 -p <port>" followed
+    // by `command`; returns the application's result. The console's own
+    // streams are silenced while it runs; the lines are in lines().
+    int run(const std::vector<std::string>& command);
+
+    // Everything logged during the last run.
+    std::vector<LogLine> lines() const { return lines_; }
+    // Lines of the base console after the identity block, as "[TAG] message".
+    std::vector<std::string> commandLines() const;
+    // Lines of the frame (banner, result line), as "[TAG] message".
+    std::vector<std::string> frameLines() const;
+    // Requests of the last run after the connect request.
+    std::vector<BaseRequest> commandRequests() const;
+    // Codes of commandRequests(), in order.
+    std::vector<uint8_t> commandCodes() const;
+
+    ScriptedBase base;
+    ScriptedTcpBase tcp{base};
+
+private:
+    std::vector<LogLine> lines_;
+};
+
+// Helpers for scripted answers and request arguments.
+Bytes motorAnswer(int32_t left, int32_t right);
+Bytes velocityAnswer(int32_t dx, int32_t dy, int32_t dtheta);
+// A JSON text in the base's binary configuration encoding (the test fails
+// when the text does not parse or cannot be encoded).
+Bytes binaryConfig(const std::string& jsonText);
+// Signed 32-bit little-endian words of a request's arguments.
+std::vector<int32_t> argWords(const BaseRequest& request);
+
+// The test process survives a signal sent while no command listens for it.
+void ignoreStraySignals();
+
+}  // namespace consoletest

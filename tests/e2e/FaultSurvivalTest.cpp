@@ -1,0 +1,318 @@
+// The console keeps its head when the base misbehaves badly: it hangs up in
+// the middle of a request, floods the line, sends frames whose length
+// swallows the next ones or whose checksums are wrong, answers too late,
+// falls silent in the middle of monitor, run and vrun, or the user stops a
+// run. Every case ends with a defined status within a bounded time.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+
+#include "drv/ControlBus.h"
+#include "tests/e2e/E2eSupport.h"
+
+using namespace orbitane::e2e;
+using namespace zorn::orbitane::sim;
+using std::chrono::milliseconds;
+
+namespace {
+
+// Failure message of a self-test case whose request timed out: the code
+// 0x80008002 written as a signed decimal.
+std::string timedOutCase(const std::string& expression) {
+    return error(SELFTEST, "\t\tfail: " + expression + ": actual -2147450878 != 0");
+}
+
+std::string summary(int pass, int failed) {
+    return "ControlBus: 9 total, 0 skipped, " + std::to_string(pass) + " pass, " + std::to_string(failed) + " failed";
+}
+
+bool isZeroMotor(const ReceivedRequest& r) {
+    return r.code == zorn::drv::REQ_SET_MOTOR && r.args == std::vector<uint8_t>(16, 0);
+}
+
+bool isZeroVelocity(const ReceivedRequest& r) {
+    return r.code == zorn::drv::REQ_SET_VELOCITY && r.args == std::vector<uint8_t>(12, 0);
+}
+
+class FaultSurvival : public ::testing::TestWithParam<Transport> {
+protected:
+    SimRig rigWith(std::vector<FaultRule> faults, bool stopOnDisconnect = true) {
+        return SimRig(scenarioWith([&](Scenario& s) {
+                          s.faults = faults;
+                          s.stopOnDisconnect = stopOnDisconnect;
+                      }),
+                      GetParam());
+    }
+};
+
+TEST_P(FaultSurvival, BaseHangsUpInTheMiddleOfARequest) {
+    SimRig r = rigWith({fault(zorn::drv::REQ_GET_STATUS, FaultKind::Close)});
+    ConsoleOutcome out = r.console({"status"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(commandLines(r, out), std::vector<std::string>{});
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    // Connection (0.7 s) and one request time-out (1 s), then straight out.
+    EXPECT_LT(out.seconds, 5.0);
+    auto requests = r.device().requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].fault, "close");
+}
+
+TEST_P(FaultSurvival, AnswerAfterAMegabyteOfNoiseIsStillDecoded) {
+    FaultRule flood = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Flood);  // 1 MiB
+    SimRig r = rigWith({flood});
+    ConsoleOutcome out = r.console({"status"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(commandLines(r, out), (std::vector<std::string>{info(BASE, "Battery: 80%"),
+                                                              info(BASE, "Charging Status: Charging from cable"),
+                                                              SUCCESS}));
+    EXPECT_EQ(r.device().requests().back().fault, "flood");
+}
+
+TEST_P(FaultSurvival, LengthHeaderSwallowingTheNextAnswer) {
+    // The status answer claims 12 bytes more than it has, so it takes in all
+    // but the last byte of the motor answer that follows it; that frame
+    // fails its checksum and the stray byte after it is skipped. Both
+    // requests time out, and the decoder is in step again for the rest.
+    FaultRule swallow = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Swallow, 0, 1);
+    swallow.extra = 12;
+    SimRig r = rigWith({swallow});
+    ConsoleOutcome out = r.console({"test"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 2);
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
+                                        timedOutCase("(int)dev_->getMotorData(motorStatus)==(int)RESULT_OK"),
+                                        error(SELFTEST, summary(7, 2)), error(FRAME, "Execute command failed: 00000002")}));
+    std::vector<std::string> lines = commandLines(r, out);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), info(SELFTEST, "\t\tpass")), 7);
+
+    // Claiming exactly the 13 bytes of the motor answer frame: the running
+    // checksum of the status frame cancels out before the motor frame
+    // starts, so the merged frame checks out and is taken as the motor
+    // answer. There are no sequence numbers to tell; only the status
+    // request fails.
+    swallow.extra = 13;
+    r.device().setFaults({swallow});
+    out = r.console({"test"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
+                                                        error(SELFTEST, summary(8, 1)),
+                                                        error(FRAME, "Execute command failed: 00000001")}));
+}
+
+TEST_P(FaultSurvival, CorruptedChecksums) {
+    // One corrupted answer fails its request only.
+    SimRig once = rigWith({fault(zorn::drv::REQ_GET_STATUS, FaultKind::BadChecksum, 0, 1)});
+    ConsoleOutcome out = once.console({"test"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 1);
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
+                                                        error(SELFTEST, summary(8, 1)),
+                                                        error(FRAME, "Execute command failed: 00000001")}));
+    // Every answer corrupted: the base cannot be talked to at all.
+    SimRig always = rigWith({fault(-1, FaultKind::BadChecksum)});
+    out = always.console({"status"});
+    EXPECT_EQ(out.status, 4);
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{fatal(FRAME, "Failed to communicate with device at " +
+                                                                        always.channelDescription())});
+    EXPECT_EQ(always.device().requestCount(zorn::drv::REQ_GET_STATUS), 0u);
+}
+
+TEST_P(FaultSurvival, AnswersArrivingAfterTheirTimeOut) {
+    // The status answer comes 1.5 s late, while the next request waits.
+    // Answers are matched by arrival only, so the next request may take
+    // the late answer as its own; whatever it takes, every request gets a
+    // defined result, the failures are counted, and nothing crashes.
+    FaultRule late = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Delay, 0, 1);
+    late.delayMs = 1500;
+    SimRig r = rigWith({late});
+    ConsoleOutcome out = r.console({"test"});
+    ASSERT_FALSE(out.killed);
+    std::vector<std::string> errors = out.errLines();
+    ASSERT_GE(errors.size(), 3u) << out.err;
+    EXPECT_EQ(errors[0], timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"));
+    const int failed = static_cast<int>(errors.size()) - 2;
+    EXPECT_GE(failed, 1);
+    EXPECT_LE(failed, 2);
+    EXPECT_EQ(errors[errors.size() - 2], error(SELFTEST, summary(9 - failed, failed)));
+    EXPECT_EQ(out.status, failed);
+    EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SEND_EVENT), 1u);  // the last case ran
+
+    // A late answer that arrives while the console is closing down.
+    r.device().setFaults({late});
+    out = r.console({"status"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+}
+
+TEST_P(FaultSurvival, BaseFallsSilentDuringMonitor) {
+    SimRig r = rigWith({fault(-1, FaultKind::Silent, 6)});  // connect and five motor readings
+    ConsoleOutcome out = r.console({"monitor", "motor"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(commandLines(r, out),
+              std::vector<std::string>(5, info(BASE, "Left Wheel: 0.0     mm Right Wheel: 0.0     mm")));
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_LT(out.seconds, 5.0);
+}
+
+TEST_P(FaultSurvival, MotorReadingsStopDuringRun) {
+    // The base keeps taking commands but stops reporting its odometers: the
+    // run gives up and stops the wheels itself (the simulated base does not
+    // stop them on its own here).
+    SimRig r = rigWith({fault(zorn::drv::REQ_GET_MOTOR_DATA, FaultKind::Silent, 4)}, false);
+    ConsoleOutcome out = r.console({"run", "100", "100", "30"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{fatal(BASE, "Failed to get motor data"),
+                                                        error(FRAME, "Execute command failed: 80008002")}));
+    std::vector<std::string> steps = out.outLinesStartingWith(info(BASE, "dl="));
+    EXPECT_EQ(steps.size(), 3u);  // the first reading is the start, three steps follow
+    auto requests = r.device().requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_TRUE(isZeroMotor(requests.back()));
+    EXPECT_FALSE(r.device().moving());
+    EXPECT_LT(out.seconds, 6.0);
+}
+
+TEST_P(FaultSurvival, BaseFallsSilentDuringRun) {
+    // Nothing answers any more, not even the stop: it is still sent, and
+    // the command ends with the time-out.
+    SimRig r = rigWith({fault(-1, FaultKind::Silent, 8)});
+    ConsoleOutcome out = r.console({"run", "100", "-100", "30"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{fatal(BASE, "Failed to get motor data"),
+                                                        error(FRAME, "Execute command failed: 80008002")}));
+    auto requests = r.device().requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_TRUE(isZeroMotor(requests.back()));
+    EXPECT_EQ(requests.back().fault, "silent");
+    // Two time-outs (the reading and the stop) after the connection.
+    EXPECT_LT(out.seconds, 8.0);
+}
+
+TEST_P(FaultSurvival, BaseFallsSilentDuringVrun) {
+    // vrun does not look at the answers: it keeps its timing, integrates
+    // nothing for the lost answers, and still ends with the stop request.
+    SimRig r = rigWith({fault(zorn::drv::REQ_SET_VELOCITY, FaultKind::Silent, 3)});
+    ConsoleOutcome out = r.console({"vrun", "0.1", "0", "0", "0.5"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 0) << out.err;
+    EXPECT_EQ(out.outLinesStartingWith(info(BASE, "dx=")).size(), 2u);  // the second and third answers
+    EXPECT_EQ(out.outLines().back(), SUCCESS);
+    auto requests = r.device().requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_TRUE(isZeroVelocity(requests.back()));
+    // One second of passes, the last of which may wait out its time-out,
+    // then the stop's own time-out.
+    EXPECT_LT(out.seconds, 8.0);
+}
+
+TEST_P(FaultSurvival, InterruptDuringRunStopsTheMotors) {
+    for (int sig : {SIGINT, SIGTERM}) {
+        SimRig r = rigWith({}, false);
+        auto child = r.start({"run", "100", "100", "30"});
+        ASSERT_TRUE(child->waitForOutput("dl=", milliseconds(10000))) << "no run step";
+        ASSERT_TRUE(r.device().moving());
+        child->signal(sig);
+        ConsoleOutcome out = child->wait(milliseconds(10000));
+        ASSERT_FALSE(out.killed);
+        const std::string name = sig == SIGINT ? "SIGINT" : "SIGTERM";
+        EXPECT_EQ(out.status, 128 + sig) << name;
+        // One line says so; the frame adds no failure line of its own.
+        EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, "Interrupted by " + name + ", motors stopped")});
+        // The stop request came from the console, not from the base noticing
+        // the host had gone.
+        auto motors = r.device().motorCommands();
+        ASSERT_EQ(motors.size(), 2u);
+        EXPECT_EQ(motors[1].left_speed, 0);
+        EXPECT_EQ(motors[1].right_speed, 0);
+        EXPECT_FALSE(r.device().moving());
+        EXPECT_TRUE(isZeroMotor(r.device().requests().back()));
+    }
+}
+
+TEST_P(FaultSurvival, InterruptDuringVrunStopsTheBase) {
+    SimRig r = rigWith({}, false);
+    auto child = r.start({"vrun", "0.1", "0", "0.2", "30"});
+    ASSERT_TRUE(child->waitForOutput("dx=", milliseconds(10000))) << "no vrun step";
+    child->signal(SIGINT);
+    ConsoleOutcome out = child->wait(milliseconds(10000));
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 130);
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, "Interrupted by SIGINT, base stopped")});
+    auto commands = r.device().velocityCommands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(commands.front().vx_q16, 6553);
+    EXPECT_EQ(commands.back().vx_q16, 0);
+    EXPECT_EQ(commands.back().omega_q16, 0);
+    EXPECT_FALSE(r.device().moving());
+}
+
+TEST_P(FaultSurvival, InterruptDuringMonitorEndsIt) {
+    SimRig r = rigWith({});
+    auto child = r.start({"monitor", "bumper"});
+    ASSERT_TRUE(child->waitForOutput("Bumper/Cliff Values:", milliseconds(10000)));
+    child->signal(SIGTERM);
+    ConsoleOutcome out = child->wait(milliseconds(10000));
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 143);
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, "Interrupted by SIGTERM, monitor stopped")});
+    // Read-only: nothing was sent to stop.
+    EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SET_MOTOR), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, FaultSurvival, ::testing::Values(Transport::Tcp, Transport::Serial),
+                         [](const ::testing::TestParamInfo<Transport>& p) { return transportName(p.param); });
+
+TEST(FaultSurvivalSerial, LineHungUpByTheBase) {
+    SimRig r(scenarioWith([](Scenario& s) { s.closeAfter = 5; }), Transport::Serial);
+    const std::string device = r.sim().ptyPath();
+    ConsoleOutcome out = r.console({"monitor", "status"});
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, STATUS_TIMEOUT);
+    EXPECT_EQ(commandLines(r, out).size(), 8u);  // four readings before the line went
+    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_LT(out.seconds, 6.0);
+    // The simulated base offers a new line, and the console works on it.
+    ASSERT_TRUE(r.sim().waitFor([&] { return !r.sim().ptyPath().empty() && r.sim().ptyPath() != device; },
+                                milliseconds(5000)));
+    r.device().setCloseAfter(-1);
+    out = r.console({"status"});
+    EXPECT_EQ(out.status, 0) << out.err;
+}
+
+TEST(FaultSurvivalTcp, SecondInterruptWhileStoppingLeavesAtOnce) {
+    // The stop request goes unanswered, so the console is stuck in it for
+    // up to a second; a second Ctrl-C in that time ends the process at once.
+    SimRig r(scenarioWith([](Scenario& s) {
+        s.faults = {fault(zorn::drv::REQ_SET_MOTOR, FaultKind::Silent, 1)};
+        s.stopOnDisconnect = false;
+    }));
+    auto child = r.start({"run", "100", "100", "30"});
+    ASSERT_TRUE(child->waitForOutput("dl=", milliseconds(10000)));
+    child->signal(SIGINT);
+    ASSERT_TRUE(r.sim().waitFor(
+        [&] {
+            auto requests = r.device().requests();
+            return !requests.empty() && isZeroMotor(requests.back());
+        },
+        milliseconds(5000)));
+    child->signal(SIGINT);
+    ConsoleOutcome out = child->wait(milliseconds(10000));
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 130);
+    // Gone before the stop request timed out: no interrupted line, no
+    // result line.
+    EXPECT_EQ(out.err, "");
+}
+
+}  // namespace
