@@ -28,7 +28,7 @@ double toDegrees(double radians) { return radians * 180 / PI_APPROX; }
 bool parseFiniteDouble(const std::string& text, double& value) {
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size();
+    return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
 }  // namespace

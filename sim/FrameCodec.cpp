@@ -79,22 +79,37 @@ std::vector<uint8_t> FrameCodec::encodeSwallowing(uint8_t cmd, const std::vector
 
 std::vector<uint8_t> FrameCodec::lineNoise(size_t size, uint32_t seed) {
     std::mt19937 random(seed);
-    std::uniform_int_distribution<int> byte(0, 255);
+    auto below = [&random](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+    auto anyByte = [&random] { return static_cast<uint8_t>(random() & 0xFF); };
     std::vector<uint8_t> noise;
-    noise.reserve(size + 0x10000);
-    // Run the noise through the same decoder the host uses: a frame that
-    // happens to check out gets its checksum byte spoilt (the decoder's
-    // state after a checksum byte does not depend on its value), and a
-    // frame left open at the end is filled up until it closes.
-    FrameCodec host;
-    auto feedOne = [&](uint8_t b) {
-        noise.push_back(b);
-        for (const Frame& f : host.feed(&noise.back(), 1)) {
-            if (f.good) noise.back() ^= 0xFF;
+    noise.reserve(size + 0x10000 + 4);
+    // Built from two kinds of pieces whose effect on a receiver is known
+    // without decoding them: runs of stray bytes that are not a flags byte
+    // (skipped while it hunts for a frame), and whole frames of random
+    // length and content whose checksum byte is wrong. Every piece ends on
+    // a frame boundary, and so does the noise.
+    while (noise.size() < size) {
+        if (below(2) == 0) {
+            for (uint32_t n = 1 + below(256); n > 0; --n) {
+                uint8_t b;
+                do {
+                    b = anyByte();
+                } while (b == 0x10 || b == 0x50);
+                noise.push_back(b);
+            }
+        } else {
+            const bool wide = below(4) == 0;
+            const uint32_t length = wide ? below(0x10000) : below(0x100);
+            const size_t start = noise.size();
+            noise.push_back(wide ? 0x50 : 0x10);
+            noise.push_back(static_cast<uint8_t>(length & 0xFF));
+            if (wide) noise.push_back(static_cast<uint8_t>(length >> 8));
+            for (uint32_t n = 0; n < length; ++n) noise.push_back(anyByte());  // command and payload
+            uint8_t checksum = 0;
+            for (size_t k = start; k < noise.size(); ++k) checksum ^= noise[k];
+            noise.push_back(static_cast<uint8_t>(checksum ^ (1 + below(255))));
         }
-    };
-    while (noise.size() < size) feedOne(static_cast<uint8_t>(byte(random)));
-    while (host.midFrame()) feedOne(0);
+    }
     return noise;
 }
 

@@ -44,9 +44,10 @@ public:
     static std::vector<uint8_t> encodeSwallowing(uint8_t cmd, const std::vector<uint8_t>& payload, size_t extra);
 
     // At least `size` bytes of pseudo-random line noise (the same bytes for
-    // the same seed). A receiver hunting for frames finds only frames with
-    // a wrong checksum in it, and the noise ends on a frame boundary, so
-    // whatever is sent after it is decoded as usual.
+    // the same seed): stray bytes and frames of every length form with
+    // random content. A receiver finds only frames with a wrong checksum in
+    // it, and the noise ends on a frame boundary, so whatever is sent after
+    // it is decoded as usual.
     static std::vector<uint8_t> lineNoise(size_t size, uint32_t seed);
 
 private:

@@ -1,14 +1,13 @@
 #include "tests/console/ConsoleRig.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "app/Interrupt.h"
 #include "config/BinaryConfig.h"
@@ -149,7 +148,7 @@ void ignoreStraySignals() {
 }
 
 ConsoleRig::ConsoleRig() {
-    LogCollector::instance();
+    LogCollector::instance().clear();
     base.scriptHealthyBase();
 }
 

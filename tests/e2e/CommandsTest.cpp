@@ -247,6 +247,35 @@ TEST_P(ConsoleCommands, SensorAndBumperLabelTheValuesWithTheConfiguredSensors) {
                                         info(BASE, "\t[X] #6   X:14.0 cm Y:-5.0 cm Z:-1.0 cm Yaw:0.0deg"), SUCCESS}));
 }
 
+// When the base received the requests of a run, from the simulator's log.
+struct RunTimes {
+    int64_t startNs = -1;        // first setMotor (the wheels start)
+    int64_t stopNs = -1;         // the zero setMotor (they stop)
+    int64_t firstReadNs = -1;    // first getMotorData (the starting odometers)
+    int64_t lastReadNs = -1;     // last getMotorData (the last step)
+};
+
+RunTimes runTimes(BaseDevice& device) {
+    RunTimes t;
+    for (const auto& r : device.requests()) {
+        if (r.code == zorn::drv::REQ_SET_MOTOR) {
+            bool zero = std::all_of(r.args.begin(), r.args.end(), [](uint8_t b) { return b == 0; });
+            if (!zero && t.startNs < 0) t.startNs = r.atNs;
+            if (zero) t.stopNs = r.atNs;
+        } else if (r.code == zorn::drv::REQ_GET_MOTOR_DATA) {
+            if (t.firstReadNs < 0) t.firstReadNs = r.atNs;
+            t.lastReadNs = r.atNs;
+        }
+    }
+    return t;
+}
+
+// Odometer of a wheel turning at `speed` mm/s since `startNs`, as the base
+// reports it (whole millimetres).
+double odometerAt(double speed, int64_t startNs, int64_t atNs) {
+    return std::nearbyint(speed * static_cast<double>(atNs - startNs) / 1e9);
+}
+
 TEST_P(ConsoleCommands, RunStraightMovesTheOdometersAboutAHundredMillimetres) {
     SimRig r = rig(scenarioWith([](Scenario& s) { s.stopOnDisconnect = false; }));
     ConsoleOutcome out = r.console({"run", "100", "100", "1"});
@@ -270,30 +299,38 @@ TEST_P(ConsoleCommands, RunStraightMovesTheOdometersAboutAHundredMillimetres) {
         last = s;
     }
     ASSERT_GE(steps, 2u);
-    // The wheels turned at 100 mm/s for a little over a second (from the
-    // start request to the stop request), and stopped.
-    const int32_t left = r.device().leftOdometer();
-    const int32_t right = r.device().rightOdometer();
-    EXPECT_GE(left, 95);
-    EXPECT_LE(left, 140);
-    EXPECT_EQ(left, right);
-    EXPECT_FALSE(r.device().moving());
-    // The integrated pose covers the odometry read during the run.
-    EXPECT_GE(last.nx, 90.0);
-    EXPECT_LE(last.nx, static_cast<double>(left));
     auto motors = r.device().motorCommands();
     ASSERT_EQ(motors.size(), 2u);
     EXPECT_EQ(motors[0].left_speed, 100);
     EXPECT_EQ(motors[0].right_speed, 100);
     EXPECT_EQ(motors[0].reserved[0], 0);
+    EXPECT_EQ(motors[0].reserved[1], 0);
     EXPECT_EQ(motors[1].left_speed, 0);
     EXPECT_EQ(motors[1].right_speed, 0);
+    EXPECT_FALSE(r.device().moving());
+
+    // The wheels turned from the start request to the stop request, at
+    // least the second asked for: about 100 mm.
+    const RunTimes t = runTimes(r.device());
+    const double seconds = static_cast<double>(t.stopNs - t.startNs) / 1e9;
+    EXPECT_GE(seconds, 1.0);
+    EXPECT_LT(seconds, 5.0);
+    const int32_t left = r.device().leftOdometer();
+    EXPECT_NEAR(left, 100.0 * seconds, 1.0);
+    EXPECT_GE(left, 100);
+    EXPECT_EQ(r.device().rightOdometer(), left);
+    // The pose covers exactly the odometry between the first and the last
+    // reading.
+    const double travelled =
+        odometerAt(100, t.startNs, t.lastReadNs) - odometerAt(100, t.startNs, t.firstReadNs);
+    EXPECT_NEAR(last.nx, travelled, 1.01);
+    EXPECT_GE(last.nx, 90.0);
 
     // The motor command reads the odometers the run left behind.
     out = r.console({"motor"});
     char expected[96];
     std::snprintf(expected, sizeof expected, "Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm", static_cast<double>(left),
-                  static_cast<double>(right));
+                  static_cast<double>(left));
     EXPECT_EQ(commandLines(r, out), (std::vector<std::string>{info(BASE, expected), SUCCESS}));
 }
 
@@ -307,20 +344,23 @@ TEST_P(ConsoleCommands, RunWithOppositeSpeedsTurnsInPlace) {
         StepLine s;
         if (!parseRunStep(line, s)) continue;
         ++steps;
-        EXPECT_EQ(s.d1, -s.d2) << line;
-        EXPECT_EQ(s.nx, 0.0) << line;
+        EXPECT_EQ(s.d1, -s.d2) << line;  // equal travel, opposite ways
+        EXPECT_EQ(s.nx, 0.0) << line;    // so no travel of the centre
         EXPECT_EQ(s.ny, 0.0) << line;
         last = s;
     }
     ASSERT_GE(steps, 2u) << out.out;
+    const RunTimes t = runTimes(r.device());
     const int32_t left = r.device().leftOdometer();
-    EXPECT_GE(left, 95);
-    EXPECT_LE(left, 140);
+    EXPECT_NEAR(left, 100.0 * static_cast<double>(t.stopNs - t.startNs) / 1e9, 1.0);
+    EXPECT_GE(left, 100);
     EXPECT_EQ(r.device().rightOdometer(), -left);
-    // theta grows by (dr - dl) / 340 mm per step: about -200/340 rad in all.
-    const double expectedDeg = -2.0 * left / 340.0 * 180.0 / M_PI;
+    // theta grows by (dr - dl) / W per step, W = 2 x 170 mm: in all
+    // -2 x (left travel between the first and last reading) / 340 rad.
+    const double leftTravel = odometerAt(100, t.startNs, t.lastReadNs) - odometerAt(100, t.startNs, t.firstReadNs);
+    const double expectedDeg = -2.0 * leftTravel / 340.0 * 180.0 / 3.14159265;
+    EXPECT_NEAR(last.ntheta, expectedDeg, 0.4);
     EXPECT_LT(last.ntheta, -30.0);
-    EXPECT_GE(last.ntheta, expectedDeg - 0.2);
     EXPECT_FALSE(r.device().moving());
 }
 
@@ -338,11 +378,6 @@ TEST_P(ConsoleCommands, VrunDrivesThenStopsAndIntegratesTheBaseMotion) {
         last = s;
     }
     ASSERT_GE(steps, 2u) << out.out;
-    // Half a second along an arc of 0.2 m radius at 1 rad/s: about 0.5 rad,
-    // ending near (0.2 sin 0.5, 0.2 (1 - cos 0.5)) = (0.096, 0.025).
-    EXPECT_NEAR(last.ntheta, 0.5 * 180 / M_PI, 4.0);
-    EXPECT_NEAR(last.nx, 0.096, 0.012);
-    EXPECT_NEAR(last.ny, 0.025, 0.008);
     // One request per pass: first the drive words (0.2 * 65536 and 1 *
     // 65536 truncated), then zeros; the last request stops the base.
     auto commands = r.device().velocityCommands();
@@ -363,6 +398,26 @@ TEST_P(ConsoleCommands, VrunDrivesThenStopsAndIntegratesTheBaseMotion) {
     }
     EXPECT_TRUE(stopped);
     EXPECT_FALSE(r.device().moving());
+
+    // The base turned at 1 rad/s from the first drive request to the first
+    // zero request; the console's heading is the sum of the answers' turns.
+    int64_t driveFrom = -1, driveTo = -1;
+    for (const auto& q : r.device().requests()) {
+        if (q.code != zorn::drv::REQ_SET_VELOCITY) continue;
+        bool zero = std::all_of(q.args.begin(), q.args.end(), [](uint8_t b) { return b == 0; });
+        if (!zero && driveFrom < 0) driveFrom = q.atNs;
+        if (zero && driveTo < 0) driveTo = q.atNs;
+    }
+    ASSERT_GT(driveFrom, 0);
+    ASSERT_GT(driveTo, driveFrom);
+    const double turned = static_cast<double>(driveTo - driveFrom) / 1e9;  // rad
+    EXPECT_GE(turned, 0.5);
+    EXPECT_NEAR(last.ntheta, turned * 180 / M_PI, 0.2);
+    // Along an arc of 0.2 m radius. Each answer's dx is rounded to 1/65536 m,
+    // which is coarse against the motion between two fast answers, so the
+    // position is checked loosely.
+    EXPECT_NEAR(last.nx, 0.2 * std::sin(turned), 0.2 * std::sin(turned) * 0.2);
+    EXPECT_NEAR(last.ny, 0.2 * (1 - std::cos(turned)), 0.2 * (1 - std::cos(turned)) * 0.25);
 }
 
 TEST_P(ConsoleCommands, TraceDumpsEveryFrameBothWays) {

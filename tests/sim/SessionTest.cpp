@@ -187,14 +187,21 @@ TEST_F(SessionTest, FloodNoiseHidesNoFrameAndTheAnswerFollowsIt) {
 }
 
 TEST_F(SessionTest, LineNoiseIsTheSameForTheSameSeed) {
-    auto a = FrameCodec::lineNoise(5000, 7);
-    auto b = FrameCodec::lineNoise(5000, 7);
-    auto c = FrameCodec::lineNoise(5000, 8);
+    auto a = FrameCodec::lineNoise(1 << 20, 7);
+    auto b = FrameCodec::lineNoise(1 << 20, 7);
+    auto c = FrameCodec::lineNoise(1 << 20, 8);
     EXPECT_EQ(a, b);
     EXPECT_NE(a, c);
-    EXPECT_GE(a.size(), 5000u);
+    EXPECT_GE(a.size(), 1u << 20);
     FrameCodec decoder;
-    for (const Frame& f : decoder.feed(a.data(), a.size())) EXPECT_FALSE(f.good);
+    size_t good = 0, wide = 0, narrow = 0;
+    for (const Frame& f : decoder.feed(a.data(), a.size())) {
+        good += f.good;
+        (f.length >= 256 ? wide : narrow) += 1;
+    }
+    EXPECT_EQ(good, 0u);
+    EXPECT_GT(wide, 5u);     // 16-bit lengths, up to the largest
+    EXPECT_GT(narrow, 50u);  // and 8-bit ones
     EXPECT_FALSE(decoder.midFrame());
     EXPECT_TRUE(FrameCodec::lineNoise(0, 1).empty());
 }
