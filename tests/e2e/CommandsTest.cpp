@@ -18,6 +18,8 @@ using std::chrono::milliseconds;
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 std::vector<uint8_t> bytesOf(const zorn::drv::base_get_info_answer_t& answer) {
     std::vector<uint8_t> bytes(sizeof answer);
     std::memcpy(bytes.data(), &answer, sizeof answer);
@@ -401,18 +403,26 @@ TEST_P(ConsoleCommands, VrunDrivesThenStopsAndIntegratesTheBaseMotion) {
 
     // The base turned at 1 rad/s from the first drive request to the first
     // zero request; the console's heading is the sum of the answers' turns.
-    int64_t driveFrom = -1, driveTo = -1;
+    int64_t driveFrom = -1, driveTo = -1, lastAt = -1;
+    size_t zeros = 0;
     for (const auto& q : r.device().requests()) {
         if (q.code != zorn::drv::REQ_SET_VELOCITY) continue;
         bool zero = std::all_of(q.args.begin(), q.args.end(), [](uint8_t b) { return b == 0; });
         if (!zero && driveFrom < 0) driveFrom = q.atNs;
         if (zero && driveTo < 0) driveTo = q.atNs;
+        zeros += zero;
+        lastAt = q.atNs;
     }
     ASSERT_GT(driveFrom, 0);
     ASSERT_GT(driveTo, driveFrom);
+    // Two phases of half a second: driving, then zero requests until the
+    // run has lasted twice its time, then the final stop. (The first request
+    // leaves a moment after the run's clock starts, hence the margin.)
+    EXPECT_GE(static_cast<double>(lastAt - driveFrom) / 1e9, 0.95);
+    EXPECT_GT(zeros, 2u);
     const double turned = static_cast<double>(driveTo - driveFrom) / 1e9;  // rad
-    EXPECT_GE(turned, 0.5);
-    EXPECT_NEAR(last.ntheta, turned * 180 / M_PI, 0.2);
+    EXPECT_GE(turned, 0.45);
+    EXPECT_NEAR(last.ntheta, turned * 180 / kPi, 0.2);
     // Along an arc of 0.2 m radius. Each answer's dx is rounded to 1/65536 m,
     // which is coarse against the motion between two fast answers, so the
     // position is checked loosely.
