@@ -10,7 +10,8 @@
 //   control bit 7 set: the stream is a message to send (command byte, two
 //     bytes of payload length, then a payload pattern); it is encoded and
 //     the frame decoded again must be the same message. Bit 6 asks for the
-//     16-bit length form whatever the length.
+//     16-bit length form whatever the length, bit 5 for payloads past 600
+//     bytes.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -141,7 +142,10 @@ void checkRoundTrip(uint8_t control, const uint8_t* data, size_t size) {
     if (size < 3) return;
     const uint8_t cmd = data[0];
     // Up to the largest payload the format carries; the pattern repeats.
-    const uint32_t wanted = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8);
+    // Most runs stay below 600 bytes (both length forms), so that the costly
+    // long frames do not slow the search down; bit 5 asks for the full range.
+    uint32_t wanted = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8);
+    if ((control & 0x20) == 0) wanted %= 600;
     const uint32_t payloadSize = wanted > InterchipProtocol::MAX_LENGTH - 1 ? InterchipProtocol::MAX_LENGTH - 1 : wanted;
     const uint8_t* pattern = data + 3;
     const size_t patternSize = size - 3;
