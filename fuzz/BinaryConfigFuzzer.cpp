@@ -3,6 +3,8 @@
 // read the result with the system configuration schema.
 //
 // Properties checked besides the sanitizers:
+// - the decoder agrees with a plain reader of the tag table: the same values,
+//   and the same inputs refused (apart from nesting past the depth limit);
 // - a failed decode leaves a null value;
 // - a decoded value encodes again, and that encoding decodes to the same
 //   value;
@@ -77,17 +79,144 @@ bool sameJson(const Json::Value& a, const Json::Value& b) {
     return false;
 }
 
+// The encoding as a plain recursive reader over the bytes, written from the
+// tag table and kept apart from the decoder: it reports the value, or false
+// for an invalid tag, a dictionary index of 38 or more, or a body that runs
+// past the end.
+class ModelReader {
+public:
+    ModelReader(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    bool value(Json::Value& out, int depth) {
+        uint8_t tag = 0;
+        if (!byte(tag)) return false;
+        uint64_t raw = 0;
+        switch (tag) {
+        case 0x00: out = Json::Value(); return true;
+        case 0x10: if (!number(1, raw)) return false; out = Json::Value(static_cast<Json::Int>(raw)); return true;
+        case 0x11: if (!number(2, raw)) return false; out = Json::Value(static_cast<Json::Int>(raw)); return true;
+        case 0x12: if (!number(4, raw)) return false; out = Json::Value(static_cast<Json::UInt>(raw)); return true;
+        case 0x13:
+            if (!number(8, raw)) return false;
+            out = Json::Value(static_cast<Json::UInt>(raw & 0xFFFFFFFFu));
+            return true;
+        case 0x18:
+            if (!number(1, raw)) return false;
+            out = Json::Value(static_cast<Json::Int>(raw >= 0x80 ? static_cast<int64_t>(raw) - 0x100 : raw));
+            return true;
+        case 0x19:
+            if (!number(2, raw)) return false;
+            out = Json::Value(static_cast<Json::Int>(raw >= 0x8000 ? static_cast<int64_t>(raw) - 0x10000 : raw));
+            return true;
+        case 0x1A:
+        case 0x1B: {
+            if (!number(tag == 0x1A ? 4 : 8, raw)) return false;
+            const int64_t low = static_cast<int64_t>(raw & 0xFFFFFFFFu);
+            out = Json::Value(static_cast<Json::Int>(low >= 0x80000000LL ? low - 0x100000000LL : low));
+            return true;
+        }
+        case 0x20: {
+            if (!number(4, raw)) return false;
+            float f = 0;
+            const uint32_t bits = static_cast<uint32_t>(raw);
+            std::memcpy(&f, &bits, sizeof f);
+            out = Json::Value(static_cast<double>(f));
+            return true;
+        }
+        case 0x21: {
+            if (!number(8, raw)) return false;
+            double d = 0;
+            std::memcpy(&d, &raw, sizeof d);
+            out = Json::Value(d);
+            return true;
+        }
+        case 0x30: {
+            uint8_t length = 0;
+            if (!byte(length) || size_ - position_ < length) return false;
+            out = Json::Value(std::string(reinterpret_cast<const char*>(data_ + position_), length));
+            position_ += length;
+            return true;
+        }
+        case 0x31: {
+            uint8_t index = 0;
+            if (!byte(index) || index >= BINARY_CONFIG_KEY_COUNT) return false;
+            out = Json::Value(binaryConfigKeys[index]);
+            return true;
+        }
+        case 0x40: {
+            uint8_t count = 0;
+            if (depth > deepestContainer) deepestContainer = depth;
+            if (!byte(count)) return false;
+            out = Json::Value(Json::arrayValue);
+            for (unsigned i = 0; i < count; ++i) {
+                Json::Value element;
+                if (!value(element, depth + 1)) return false;
+                out.append(element);
+            }
+            return true;
+        }
+        case 0x50: {
+            uint8_t count = 0;
+            if (depth > deepestContainer) deepestContainer = depth;
+            if (!byte(count)) return false;
+            out = Json::Value(Json::objectValue);
+            for (unsigned i = 0; i < count; ++i) {
+                uint8_t index = 0;
+                Json::Value member;
+                if (!byte(index) || index >= BINARY_CONFIG_KEY_COUNT || !value(member, depth + 1)) return false;
+                out[binaryConfigKeys[index]] = member;
+            }
+            return true;
+        }
+        case 0x60: out = Json::Value(true); return true;
+        case 0x61: out = Json::Value(false); return true;
+        default: return false;
+        }
+    }
+
+    bool atEnd() const { return position_ == size_; }
+    // Depth of the most deeply nested array or object (the outermost value
+    // is at depth 0).
+    int deepestContainer = -1;
+
+private:
+    bool byte(uint8_t& b) {
+        if (position_ >= size_) return false;
+        b = data_[position_++];
+        return true;
+    }
+    bool number(size_t n, uint64_t& out) {
+        if (size_ - position_ < n) return false;
+        out = 0;
+        for (size_t i = n; i > 0; --i) out = (out << 8) | data_[position_ + i - 1];
+        position_ += n;
+        return true;
+    }
+
+    const uint8_t* data_;
+    size_t size_;
+    size_t position_ = 0;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const Json::Value reference = parseJsonText(REFERENCE_CONFIG);
     static const Json::Value whiteList = parseJsonText(WHITE_LIST);
 
+    ModelReader model(data, size);
+    Json::Value expected;
+    const bool modelOk = model.value(expected, 0) && model.atEnd();
+
     Json::Value binary(Json::objectValue);
     if (!parseBinaryConfig(size, data, binary)) {
         FUZZ_CHECK(binary.isNull(), "failed decode left a value");
+        // Nesting past the decoder's limit is refused on purpose.
+        FUZZ_CHECK(!modelOk || model.deepestContainer >= BINARY_CONFIG_MAX_DEPTH, "valid configuration refused");
         return 0;
     }
+    FUZZ_CHECK(modelOk, "invalid configuration accepted");
+    FUZZ_CHECK(sameJson(binary, expected), "decoded value differs from the encoding's meaning");
 
     // The config command prints the decoded configuration.
     Json::StyledWriter writer;

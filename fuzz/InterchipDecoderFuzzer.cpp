@@ -2,7 +2,8 @@
 //
 // Input: one control byte, then the stream.
 //   control bit 7 clear: the stream is decoded one byte at a time (the
-//     reference) and again in chunks whose sizes and buffer offsets follow
+//     reference, itself compared with a plain model of the frame format)
+//     and again in chunks whose sizes and buffer offsets follow
 //     from the control byte; both must deliver the same events. Every
 //     delivered frame is encoded again, into a buffer of exactly
 //     encodedSize bytes, and must give back the bytes it was decoded from
@@ -80,6 +81,63 @@ uint32_t nextRandom(uint32_t& state) {
     return state;
 }
 
+// The frame format as a plain state machine over the whole stream, written
+// from the format description and kept apart from the protocol class: hunt
+// for 0x10 or 0x50, one or two length bytes, the command byte when the
+// length is not 0, length - 1 payload bytes, then the checksum byte, which
+// is compared with the XOR of every byte before it in the frame.
+struct ModelFrame {
+    uint32_t code;
+    size_t end;
+    uint8_t flags;
+    uint32_t length;
+    uint8_t cmd;
+    uint8_t checksum;
+    std::vector<uint8_t> payload;
+};
+
+std::vector<ModelFrame> modelDecode(const uint8_t* stream, size_t size) {
+    enum { HUNT, LENGTH_LOW, LENGTH_HIGH, COMMAND, PAYLOAD, CHECKSUM } state = HUNT;
+    std::vector<ModelFrame> frames;
+    ModelFrame f{};
+    for (size_t i = 0; i < size; ++i) {
+        const uint8_t b = stream[i];
+        switch (state) {
+        case HUNT:
+            if (b == 0x10 || b == 0x50) {
+                f = ModelFrame{};
+                f.flags = b;
+                state = LENGTH_LOW;
+            }
+            break;
+        case LENGTH_LOW:
+            f.length = b;
+            state = (f.flags & 0x40) ? LENGTH_HIGH : (f.length == 0 ? CHECKSUM : COMMAND);
+            break;
+        case LENGTH_HIGH:
+            f.length += b * 256u;
+            state = f.length == 0 ? CHECKSUM : COMMAND;
+            break;
+        case COMMAND:
+            f.cmd = b;
+            state = f.length == 1 ? CHECKSUM : PAYLOAD;
+            break;
+        case PAYLOAD:
+            f.payload.push_back(b);
+            if (f.payload.size() >= f.length - 1) state = CHECKSUM;
+            break;
+        case CHECKSUM:
+            f.code = b == f.checksum ? EVT_MESSAGE : EVT_BAD_FRAME;
+            f.end = i;
+            frames.push_back(f);
+            state = HUNT;
+            continue;
+        }
+        if (state != HUNT) f.checksum ^= b;
+    }
+    return frames;
+}
+
 void checkStream(uint8_t control, const uint8_t* stream, size_t size) {
     // Reference: one byte at a time, remembering where each frame ended.
     InterchipProtocol reference;
@@ -89,11 +147,29 @@ void checkStream(uint8_t control, const uint8_t* stream, size_t size) {
         reference.decodeByte(stream[i]);
     }
 
+    const std::vector<ModelFrame> frames = modelDecode(stream, size);
+    FUZZ_CHECK(frames.size() == expected.deliveries.size(), "%zu frames delivered, the format gives %zu",
+               expected.deliveries.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const ModelFrame& f = frames[i];
+        const Delivery& d = expected.deliveries[i];
+        FUZZ_CHECK(d.message != nullptr, "frame %zu: empty message delivered", i);
+        const Message& m = *d.message;
+        FUZZ_CHECK(d.code == f.code && d.end == f.end, "frame %zu: event %u at %zu, the format gives %u at %zu", i,
+                   d.code, d.end, f.code, f.end);
+        FUZZ_CHECK(m.flags == f.flags && m.length == f.length && m.checksum == f.checksum,
+                   "frame %zu: flags/length/checksum %02X/%u/%02X, the format gives %02X/%u/%02X", i, m.flags,
+                   m.length, m.checksum, f.flags, f.length, f.checksum);
+        // A frame of length 0 has no command byte; its cmd field is not
+        // compared.
+        FUZZ_CHECK(f.length == 0 || m.cmd == f.cmd, "frame %zu: command %02X, the format gives %02X", i, m.cmd,
+                   f.cmd);
+        FUZZ_CHECK(payloadOf(m) == f.payload, "frame %zu: payload differs", i);
+    }
+
     size_t previousEnd = 0;
     bool first = true;
     for (const Delivery& d : expected.deliveries) {
-        FUZZ_CHECK(d.code == EVT_MESSAGE || d.code == EVT_BAD_FRAME, "event code %u", d.code);
-        FUZZ_CHECK(d.message != nullptr, "empty message delivered");
         const Message& m = *d.message;
         FUZZ_CHECK(m.flags == 0x10 || m.flags == 0x50, "accepted flags 0x%02X", m.flags);
         const std::vector<uint8_t> frame = encodeExactly(reference, d.message);
@@ -146,7 +222,8 @@ void checkRoundTrip(uint8_t control, const uint8_t* data, size_t size) {
     // long frames do not slow the search down; bit 5 asks for the full range.
     uint32_t wanted = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8);
     if ((control & 0x20) == 0) wanted %= 600;
-    const uint32_t payloadSize = wanted > InterchipProtocol::MAX_LENGTH - 1 ? InterchipProtocol::MAX_LENGTH - 1 : wanted;
+    const uint32_t largest = InterchipProtocol::MAX_LENGTH - 1;
+    const uint32_t payloadSize = wanted > largest ? largest : wanted;
     const uint8_t* pattern = data + 3;
     const size_t patternSize = size - 3;
     std::vector<uint8_t> payload(payloadSize);
