@@ -1,5 +1,6 @@
 // The motor run commands: run (wheel speeds) and vrun (body velocity).
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,6 +32,15 @@ bool parseFiniteDouble(const std::string& text, double& value) {
     return end == text.c_str() + text.size() && std::isfinite(value);
 }
 
+// Leading integer of the text like atoi (0 when there is none), but a value
+// outside the 32-bit range saturates instead of being undefined.
+int32_t parseSpeed(const std::string& text) {
+    long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
 }  // namespace
 
 int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& args) {
@@ -42,8 +52,8 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     base_set_motor_request_t request;
     std::memset(&request, 0, sizeof request);
-    request.left_speed = std::atoi(args[1].c_str());
-    request.right_speed = std::atoi(args[2].c_str());
+    request.left_speed = parseSpeed(args[1]);
+    request.right_speed = parseSpeed(args[2]);
     double seconds = 0;
     if (!parseFiniteDouble(args[3], seconds)) {
         logFatal(source, "Failed to parse parameter time");

@@ -92,30 +92,35 @@ public:
         if (!byte(tag)) return false;
         uint64_t raw = 0;
         switch (tag) {
-        case 0x00: out = Json::Value(); return true;
-        case 0x10: if (!number(1, raw)) return false; out = Json::Value(static_cast<Json::Int>(raw)); return true;
-        case 0x11: if (!number(2, raw)) return false; out = Json::Value(static_cast<Json::Int>(raw)); return true;
-        case 0x12: if (!number(4, raw)) return false; out = Json::Value(static_cast<Json::UInt>(raw)); return true;
-        case 0x13:
-            if (!number(8, raw)) return false;
+        case BIN_NULL:
+            out = Json::Value();
+            return true;
+        case BIN_UINT8:
+        case BIN_UINT16:
+            if (!number(tag == BIN_UINT8 ? 1 : 2, raw)) return false;
+            out = Json::Value(static_cast<Json::Int>(raw));
+            return true;
+        case BIN_UINT32:
+        case BIN_UINT64:
+            if (!number(tag == BIN_UINT32 ? 4 : 8, raw)) return false;
             out = Json::Value(static_cast<Json::UInt>(raw & 0xFFFFFFFFu));
             return true;
-        case 0x18:
+        case BIN_INT8:
             if (!number(1, raw)) return false;
             out = Json::Value(static_cast<Json::Int>(raw >= 0x80 ? static_cast<int64_t>(raw) - 0x100 : raw));
             return true;
-        case 0x19:
+        case BIN_INT16:
             if (!number(2, raw)) return false;
             out = Json::Value(static_cast<Json::Int>(raw >= 0x8000 ? static_cast<int64_t>(raw) - 0x10000 : raw));
             return true;
-        case 0x1A:
-        case 0x1B: {
-            if (!number(tag == 0x1A ? 4 : 8, raw)) return false;
+        case BIN_INT32:
+        case BIN_INT64: {
+            if (!number(tag == BIN_INT32 ? 4 : 8, raw)) return false;
             const int64_t low = static_cast<int64_t>(raw & 0xFFFFFFFFu);
             out = Json::Value(static_cast<Json::Int>(low >= 0x80000000LL ? low - 0x100000000LL : low));
             return true;
         }
-        case 0x20: {
+        case BIN_FLOAT32: {
             if (!number(4, raw)) return false;
             float f = 0;
             const uint32_t bits = static_cast<uint32_t>(raw);
@@ -123,27 +128,27 @@ public:
             out = Json::Value(static_cast<double>(f));
             return true;
         }
-        case 0x21: {
+        case BIN_FLOAT64: {
             if (!number(8, raw)) return false;
             double d = 0;
             std::memcpy(&d, &raw, sizeof d);
             out = Json::Value(d);
             return true;
         }
-        case 0x30: {
+        case BIN_STRING: {
             uint8_t length = 0;
             if (!byte(length) || size_ - position_ < length) return false;
             out = Json::Value(std::string(reinterpret_cast<const char*>(data_ + position_), length));
             position_ += length;
             return true;
         }
-        case 0x31: {
+        case BIN_KEY_STRING: {
             uint8_t index = 0;
             if (!byte(index) || index >= BINARY_CONFIG_KEY_COUNT) return false;
             out = Json::Value(binaryConfigKeys[index]);
             return true;
         }
-        case 0x40: {
+        case BIN_ARRAY: {
             uint8_t count = 0;
             if (depth > deepestContainer) deepestContainer = depth;
             if (!byte(count)) return false;
@@ -155,7 +160,7 @@ public:
             }
             return true;
         }
-        case 0x50: {
+        case BIN_OBJECT: {
             uint8_t count = 0;
             if (depth > deepestContainer) deepestContainer = depth;
             if (!byte(count)) return false;
@@ -168,9 +173,14 @@ public:
             }
             return true;
         }
-        case 0x60: out = Json::Value(true); return true;
-        case 0x61: out = Json::Value(false); return true;
-        default: return false;
+        case BIN_TRUE:
+            out = Json::Value(true);
+            return true;
+        case BIN_FALSE:
+            out = Json::Value(false);
+            return true;
+        default:
+            return false;
         }
     }
 

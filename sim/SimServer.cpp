@@ -126,12 +126,16 @@ void SimServer::stop() {
     }
     wake();
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (tcp_.fd >= 0) closeTcp();
-    serial_.fd = -1;
-    serial_.session.reset();
-    pty_.close();
-    listener_.close();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (tcp_.fd >= 0) closeTcp();
+        serial_.fd = -1;
+        serial_.session.reset();
+        pty_.close();
+        listener_.close();
+    }
+    // Outside mutex_: waiters hold changedMutex_ while their conditions take
+    // mutex_, so taking them in the other order here could deadlock.
     notifyChanged();
 }
 

@@ -107,7 +107,13 @@ TEST_F(ConsoleProcess, SecondInterruptWhileStoppingExitsAtOnce) {
     const auto took = std::chrono::steady_clock::now() - second;
     EXPECT_EQ(r.status, 130);
     EXPECT_FALSE(contains(r.err, "motors stopped")) << "the stop was still awaited: " << r.err;
+#if !defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer holds signal handlers back until a blocking wait ends,
+    // so the bound only holds in a normal build.
     EXPECT_LT(took, std::chrono::milliseconds(900)) << "the stop request's time-out was awaited";
+#else
+    (void)took;
+#endif
 }
 
 TEST_F(ConsoleProcess, NegativeResultsNeverExitAsSuccess) {

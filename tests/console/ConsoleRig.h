@@ -4,6 +4,7 @@
 // a TCP channel on loopback, against a scripted base; collects every log
 // line written while it runs.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -61,11 +62,12 @@ public:
     ~SignalWhen();
     SignalWhen(const SignalWhen&) = delete;
     SignalWhen& operator=(const SignalWhen&) = delete;
-    bool sent() const { return sent_; }
+    bool sent() const { return sent_.load(); }
 
 private:
     std::thread thread_;
-    bool sent_ = false;
+    // Set on the signalling thread, read by the test while it still runs.
+    std::atomic<bool> sent_{false};
 };
 
 class ConsoleRig {

@@ -112,6 +112,9 @@ TEST_F(RunCommands, RunSpeedsAreReadLikeAtoi) {
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{12, -7, 0, 0}, STOP_MOTOR}));
     ASSERT_EQ(0, rig.run({"run", "fast", "", "0"}));
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{0, 0, 0, 0}, STOP_MOTOR}));
+    // Out of range saturates rather than wrapping into an arbitrary speed.
+    ASSERT_EQ(0, rig.run({"run", "99999999999", "-99999999999", "0"}));
+    EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{INT32_MAX, INT32_MIN, 0, 0}, STOP_MOTOR}));
 }
 
 TEST_F(RunCommands, RunTurningInPlaceChangesOnlyTheHeading) {
