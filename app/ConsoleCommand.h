@@ -18,6 +18,7 @@ struct ConsoleCommand {
     std::string brief;
     std::string description;
     CommandHandler handler;
+    bool appended = false;  // listed after the original commands
 };
 
 // The named commands of an application; exactly one runs per invocation.
@@ -28,9 +29,13 @@ public:
     // A later registration under the same name replaces the earlier one.
     void addCommand(const std::string& name, const std::string& brief, const std::string& description,
                     CommandHandler handler);
+    // Registers a command that the listing shows after the original ones.
+    void appendCommand(const std::string& name, const std::string& brief, const std::string& description,
+                       CommandHandler handler);
     // Runs the command named by args[0]; 5 when there is no such command.
     int executeCommand(const std::vector<std::string>& args) const;
-    // Writes the listing, in byte order of the names, to standard error.
+    // Writes the listing to standard error: the original commands in byte
+    // order of the names, then the appended ones in the same order.
     void printCommands() const;
 
     const std::map<std::string, ConsoleCommand>& commands() const { return commands_; }

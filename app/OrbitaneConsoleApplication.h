@@ -49,6 +49,10 @@ public:
     const std::string& host() const { return host_; }
     const std::string& portName() const { return portName_; }
     bool traceEnabled() const { return traceProtocol_ != nullptr; }
+    // Options of the drive command: --dry-run, and --accel with its text
+    // (empty when not given).
+    bool dryRun() const { return options_[OPT_DRY_RUN].isSet; }
+    const std::string& accelText() const { return options_[OPT_ACCEL].value; }
 
     // Reads a TCP port text: a whole signed decimal number in 0..65535; the
     // empty text is port 0.
@@ -67,7 +71,7 @@ protected:
     const std::string logSource_;
 
 private:
-    enum OptionIndex { OPT_CHANNEL, OPT_HOST, OPT_PORT, OPT_HELP, OPT_VERSION, OPT_TRACE, OPTION_COUNT };
+    enum OptionIndex { OPT_CHANNEL, OPT_HOST, OPT_PORT, OPT_HELP, OPT_VERSION, OPT_TRACE, OPT_DRY_RUN, OPT_ACCEL, OPTION_COUNT };
 
     ConsoleOption options_[OPTION_COUNT];
     OptionMap shortOptions_;

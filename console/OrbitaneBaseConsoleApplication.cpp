@@ -49,6 +49,9 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
     table.addCommand("poll", "poll", "Poll Base Cmd", std::bind(&OrbitaneBaseConsoleApplication::pollCommand, this, _1));
     table.addCommand("event", "event", "Send Event Cmd",
                      std::bind(&OrbitaneBaseConsoleApplication::eventCommand, this, _1));
+    table.appendCommand("drive", "Drive with the keyboard",
+                        "Live view of every reading; arrows/WASD drive, space stops, q quits",
+                        std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1));
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
@@ -75,6 +78,8 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
                   info.serial_number[2]);
     logInfo(source, "Serial Number: %s", serial);
+    identity_ = std::string(model) + "  firmware " + std::to_string(info.firmware_version >> 8) + "." +
+                std::to_string(info.firmware_version & 0xFF) + "  serial " + serial;
     return true;
 }
 

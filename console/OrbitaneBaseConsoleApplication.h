@@ -39,6 +39,7 @@ public:
     int configCommand(const std::vector<std::string>& args);
     int sensorCommand(const std::vector<std::string>& args);
     int bumperCommand(const std::vector<std::string>& args);
+    int driveCommand(const std::vector<std::string>& args);
 
     // Text of the charging flags (the legacy value 1 is handled by status).
     static const char* chargingStatusText(uint8_t flags);
@@ -49,6 +50,7 @@ private:
     zorn::net::InterchipProtocol protocol_;
     zorn::net::ControlEndpoint endpoint_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
+    std::string identity_;  // model, firmware and serial number, for the drive view
 };
 
 }  // namespace test

@@ -1,0 +1,353 @@
+// The drive command: the live view, the keyboard and the base, tied
+// together so that every way out stops the base and gives the terminal back.
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "app/Interrupt.h"
+#include "config/SystemConfig.h"
+#include "console/ConfigCommands.h"
+#include "console/DriveController.h"
+#include "console/DriveReadings.h"
+#include "console/DriveView.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
+#include "console/RunClock.h"
+#include "drv/QuindleBaseDrv.h"
+#include "log/Log.h"
+#include "net/Result.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::util;
+using namespace nivo::system::config;
+
+namespace {
+
+constexpr int64_t TICK_NS = 50000000;   // control period: velocity at 20 Hz while moving
+constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
+constexpr int DRIVE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// Signals while the view owns the terminal. The first one is recorded for
+// the loop, which stops the base and leaves; a second one ends the process
+// at once, after putting the terminal back as it was.
+volatile sig_atomic_t g_driveSignal = 0;
+struct termios g_savedTerminal;
+bool g_haveSavedTerminal = false;
+
+void onDriveSignal(int sig) {
+    if (g_driveSignal != 0) {
+        if (g_haveSavedTerminal) {
+            tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+        }
+        static const char reset[] = "\033[?1049l\033[?25h\033[0m\r\n";
+        ssize_t ignored = write(STDOUT_FILENO, reset, sizeof reset - 1);
+        (void)ignored;
+        _exit(128 + sig);
+    }
+    g_driveSignal = sig;
+}
+
+class DriveSignalScope {
+public:
+    DriveSignalScope() {
+        g_driveSignal = 0;
+        g_haveSavedTerminal = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
+        struct sigaction action {};
+        action.sa_handler = onDriveSignal;
+        sigemptyset(&action.sa_mask);
+        for (size_t i = 0; i < sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]; ++i) {
+            sigaction(DRIVE_SIGNALS[i], &action, &previous_[i]);
+        }
+        // A vanished peer must show up as a failed request, not end the process.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &previousPipe_);
+    }
+    ~DriveSignalScope() {
+        for (size_t i = 0; i < sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]; ++i) {
+            sigaction(DRIVE_SIGNALS[i], &previous_[i], nullptr);
+        }
+        sigaction(SIGPIPE, &previousPipe_, nullptr);
+    }
+    // Hands a recorded signal on to the handler that was there before (the
+    // console's interrupt handling), so the frame knows the command was
+    // interrupted. Signals without a handler of their own are not raised.
+    static void passOn(int sig) {
+        struct sigaction current {};
+        sigaction(sig, nullptr, &current);
+        if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) {
+            raise(sig);
+        }
+    }
+
+private:
+    struct sigaction previous_[sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]];
+    struct sigaction previousPipe_;
+};
+
+// Log lines would tear the view apart: they are held back while it shows.
+class QuietLog {
+public:
+    QuietLog() { LogManager::defaultManager()->setLevel(LOG_FATAL + 1); }
+    ~QuietLog() { LogManager::defaultManager()->setLevel(LOG_INFO); }
+};
+
+bool parseAccel(const std::string& text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value) && value > 0 && value <= 10;
+}
+
+// Guards for a base whose configuration could not be read: any triggered
+// bit refuses every motion, since nothing says where the sensor sits.
+std::vector<GuardSensor> guardEverything() {
+    std::vector<GuardSensor> guards;
+    for (int bit = 0; bit < 32; ++bit) {
+        const std::string label = "bit #" + std::to_string(bit);
+        for (int direction : {1, -1}) {
+            GuardSensor guard;
+            guard.label = label;
+            guard.bit = bit;
+            guard.forward = direction;
+            guard.turn = direction;
+            guards.push_back(guard);
+        }
+    }
+    return guards;
+}
+
+std::string velocityText(const BodyVelocity& v) {
+    char text[64];
+    std::snprintf(text, sizeof text, "vx %.3f m/s omega %.3f rad/s", v.vx, v.omega);
+    return text;
+}
+
+// The state the loop and the closing report share.
+struct DriveRun {
+    bool dryRun = false;
+    long withheld = 0;             // velocity requests a dry run did not send
+    std::string lastWithheld;
+    bool zeroAttempted = false;     // a zero was sent after driving ended
+    int32_t zeroResult = 0;
+    std::string message;
+};
+
+}  // namespace
+
+int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+        logFatal(source, "drive needs an interactive terminal");
+        return 2;
+    }
+    DriveSettings settings;
+    if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
+        logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
+        return 2;
+    }
+
+    SystemConfig config;
+    bool legacy = false;
+    const bool haveConfig = fetchSystemConfig(config, *driver_, false, legacy) >= 0;
+    if (haveConfig) {
+        applyConfigSpeeds(config.base, settings);
+    } else {
+        logWarn(source, "Configuration unreadable: default speed steps, every bumper/cliff bit stops all motion");
+    }
+    DriveController controller(settings, monotonicNanoseconds,
+                               haveConfig ? guardSensorsOf(config.base) : guardEverything());
+    DriveReadings readings(*driver_, haveConfig ? &config : nullptr, settings.halfTrack * 2.0);
+    DriveRun run;
+    run.dryRun = dryRun();
+
+    // Sends a velocity, or in a dry run only notes it.
+    auto send = [&](const BodyVelocity& v) {
+        if (run.dryRun) {
+            ++run.withheld;
+            run.lastWithheld = velocityText(v);
+            controller.onVelocitySent(v, true);
+            return 0;
+        }
+        const int32_t result = readings.sendVelocity(v);
+        controller.onVelocitySent(v, result >= 0);
+        if (controller.exitReason() != DriveExit::None && v.isZero()) {
+            run.zeroAttempted = true;
+            run.zeroResult = result;
+        }
+        return static_cast<int>(result);
+    };
+
+    InterruptScope interruptScope;
+    std::unique_ptr<DriveSignalScope> signalScope(new DriveSignalScope);
+    bool leaveNow = false;  // the link is lost and the key that ends the view came
+    bool hungUp = false;    // the terminal went away
+    try {
+        QuietLog quiet;
+        DriveView view;
+        int64_t nextTick = monotonicNanoseconds();
+        int64_t lastDraw = 0;
+        bool lostHandled = false;
+        while (!leaveNow) {
+            const int64_t now = monotonicNanoseconds();
+            const int waitMs = static_cast<int>(std::max<int64_t>(0, nextTick - now) / 1000000);
+            struct pollfd input {STDIN_FILENO, POLLIN, 0};
+            const int ready = poll(&input, 1, waitMs);
+            if (ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                hungUp = true;
+                controller.stop(DriveExit::TerminalGone);
+            }
+            if (g_driveSignal != 0) {
+                controller.stop(DriveExit::Signal);
+            }
+            DriveKey key;
+            for (ViewKey got = view.nextKey(key); got != ViewKey::None; got = view.nextKey(key)) {
+                if (controller.linkLost()) {
+                    leaveNow = lostHandled;  // any key closes the view once the loss is shown
+                } else if (got == ViewKey::Drive) {
+                    controller.onKey(key);
+                    if (key == DriveKey::EmergencyStop) {
+                        run.message = "Emergency stop";
+                    }
+                }
+                lastDraw = got == ViewKey::Resize ? 0 : lastDraw;
+            }
+
+            const int64_t tickNow = monotonicNanoseconds();
+            const bool periodic = tickNow >= nextTick;
+            if (periodic || controller.urgent()) {
+                if (periodic) {
+                    nextTick = std::max(nextTick + TICK_NS, tickNow + TICK_NS / 2);
+                }
+                BodyVelocity velocity;
+                if (controller.tick(velocity)) {
+                    send(velocity);
+                }
+                if (controller.exitReason() == DriveExit::None && periodic) {
+                    uint32_t bits = 0;
+                    const bool answered = readings.pollBumper(bits);
+                    controller.onRequestResult(answered);
+                    if (answered) {
+                        controller.onBumperBits(bits);
+                    }
+                    if (controller.exitReason() == DriveExit::None) {
+                        controller.onRequestResult(readings.pollNext());
+                    }
+                }
+            }
+
+            const DriveExit reason = controller.exitReason();
+            if (reason == DriveExit::LinkLost && !lostHandled) {
+                lostHandled = true;
+                // Stop trying, except for one last zero when the base may be moving.
+                if (!run.dryRun && !controller.stopAcknowledged() && !run.zeroAttempted) {
+                    send(BodyVelocity());
+                }
+                const bool stopped = run.dryRun || controller.stopAcknowledged();
+                run.message = std::string("LINK LOST: ") +
+                              (stopped ? "the base had stopped" : "stop request sent, no answer") +
+                              "; press any key to leave";
+                lastDraw = 0;
+            }
+            if (reason != DriveExit::None && reason != DriveExit::LinkLost) {
+                if (reason == DriveExit::TerminalGone || run.dryRun || controller.stopAcknowledged()) {
+                    break;
+                }
+                run.message = "Stopping the base...";  // the zero is repeated until answered or the link is lost
+            }
+            if (controller.linkLost() && (hungUp || g_driveSignal != 0)) {
+                break;  // nobody is left to read the screen, or they asked to go
+            }
+
+            const int64_t drawNow = monotonicNanoseconds();
+            if (!hungUp && drawNow - lastDraw >= DRAW_NS) {
+                lastDraw = drawNow;
+                DriveSnapshot snapshot;
+                snapshot.identity = identity_;
+                snapshot.channel = utils::ChannelFactory::describeProvider(provider());
+                snapshot.dryRun = run.dryRun;
+                readings.fill(snapshot);
+                std::string previousLabel;
+                for (const GuardSensor& guard : controller.guards()) {
+                    if (guard.label != previousLabel) {
+                        snapshot.marks.push_back({guard.label, ((controller.triggeredBits() >> guard.bit) & 1u) != 0});
+                        previousLabel = guard.label;
+                    }
+                }
+                snapshot.step = controller.step();
+                for (int i = 0; i < 3; ++i) snapshot.stepSpeeds[i] = controller.settings().stepSpeeds[i];
+                snapshot.speedsFromConfig = controller.settings().speedsFromConfig;
+                snapshot.target = controller.target();
+                snapshot.commanded = controller.commanded();
+                snapshot.guardReason = controller.blockReason();
+                if (run.dryRun && run.withheld > 0) {
+                    snapshot.dryRunLine = "Dry run, not sent: velocity " + run.lastWithheld + " (" +
+                                          std::to_string(run.withheld) + " requests withheld)";
+                }
+                snapshot.message = run.message;
+                snapshot.linkLost = controller.linkLost();
+                view.draw(snapshot);
+            }
+        }
+    } catch (const std::exception& e) {
+        controller.stop(DriveExit::Failure);
+        run.message = e.what();
+    } catch (...) {
+        controller.stop(DriveExit::Failure);
+        run.message = "unknown exception";
+    }
+    // The view is gone and the terminal restored; make sure the base is told
+    // to stop on paths that left before its answer came.
+    if (controller.exitReason() == DriveExit::Failure && !run.dryRun && !controller.linkLost()) {
+        for (int attempt = 0; attempt < settings.failuresForLinkLoss && !controller.stopAcknowledged(); ++attempt) {
+            send(BodyVelocity());
+        }
+    }
+
+    const DriveExit reason = controller.exitReason();
+    const char* why = driveExitText(reason);
+    int status = 0;
+    if (run.dryRun) {
+        logInfo(source, "Drive ended (%s): dry run, %ld velocity requests were not sent", why, run.withheld);
+    } else if (!controller.everMoved()) {
+        logInfo(source, "Drive ended (%s): the base was not moved", why);
+    } else if (controller.stopAcknowledged()) {
+        logInfo(source, "Drive ended (%s): stop request answered, base stopped", why);
+    } else {
+        logError(source, "Drive ended (%s): stop request %s, the base may still be moving", why,
+                 run.zeroAttempted ? "not answered" : "could not be sent");
+        status = run.zeroResult < 0 ? run.zeroResult : net::RESULT_OPERATION_FAIL;
+    }
+    if (reason == DriveExit::Failure) {
+        logError(source, "Drive failed: %s", run.message.c_str());
+        status = status != 0 ? status : net::RESULT_OPERATION_FAIL;
+    } else if (reason == DriveExit::LinkLost) {
+        logError(source, "Link lost: three requests in a row failed");
+        status = status != 0 ? status : (readings.lastFailure() < 0 ? readings.lastFailure() : net::RESULT_OPERATION_FAIL);
+    } else if (reason == DriveExit::TerminalGone && status == 0) {
+        status = net::RESULT_OPERATION_FAIL;
+    }
+    const int sig = g_driveSignal;
+    signalScope.reset();
+    if (sig != 0) {
+        DriveSignalScope::passOn(sig);
+        if (status == 0) {
+            return interruptStatus(sig);
+        }
+    }
+    return status;
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,247 @@
+#include "console/DriveController.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::config;
+
+namespace {
+
+// Poses closer to the axle than this (metres) say nothing by their x alone.
+constexpr double AXLE_TOLERANCE = 0.01;
+// A yaw whose sine is below this faces straight ahead or behind.
+constexpr double SIDEWAYS_SINE = 0.1;
+
+int signOf(double value) { return value > 0 ? 1 : (value < 0 ? -1 : 0); }
+
+bool usableSpeed(float value) { return std::isfinite(value) && value > 0.0f; }
+
+// One component of the ramp: toward the target at `up` per second while
+// speeding up in the same direction, at `down` otherwise, and through zero
+// only after stopping there.
+double approach(double current, double target, double up, double down, double seconds) {
+    const bool speedingUp = signOf(current) * signOf(target) >= 0 && std::fabs(target) > std::fabs(current);
+    const double stepSize = (speedingUp ? up : down) * seconds;
+    if (std::fabs(target - current) <= stepSize) {
+        return (signOf(current) * signOf(target) < 0) ? 0.0 : target;
+    }
+    const double next = current + (target > current ? stepSize : -stepSize);
+    if (signOf(current) * signOf(next) < 0) {
+        return 0.0;
+    }
+    return next;
+}
+
+bool sameVelocity(const BodyVelocity& a, const BodyVelocity& b) { return a.vx == b.vx && a.omega == b.omega; }
+
+}  // namespace
+
+GuardSensor guardFor(const std::string& label, int bit, const Pose& pose) {
+    GuardSensor guard;
+    guard.label = label;
+    guard.bit = bit;
+    if (pose.x > AXLE_TOLERANCE) {
+        guard.forward = 1;
+    } else if (pose.x < -AXLE_TOLERANCE) {
+        guard.forward = -1;
+    } else {
+        const double c = std::cos(pose.yaw);
+        guard.forward = c > 0.5 ? 1 : (c < -0.5 ? -1 : 0);
+    }
+    const double s = std::sin(pose.yaw);
+    if (std::fabs(s) >= SIDEWAYS_SINE && guard.forward != 0) {
+        // A front sensor facing left is swung into what it touches by a left
+        // turn; a rear one facing left by a right turn.
+        guard.turn = signOf(s) * guard.forward;
+    }
+    return guard;
+}
+
+std::vector<GuardSensor> guardSensorsOf(const BaseConfig& base) {
+    std::vector<GuardSensor> guards;
+    int bit = 0;
+    for (size_t i = 0; i < base.sensors.size() && bit < 32; ++i) {
+        const SensorConfig& sensor = base.sensors[i];
+        if (sensor.type != SensorKind::Bumper && sensor.type != SensorKind::Cliff) {
+            continue;
+        }
+        const std::string kind = sensor.type == SensorKind::Bumper ? "bumper" : "cliff";
+        guards.push_back(guardFor(kind + " #" + std::to_string(i), bit++, sensor.installation_pose));
+    }
+    return guards;
+}
+
+void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
+    const float wanted[3] = {base.low_moving_speed, base.medium_moving_speed, base.high_moving_speed};
+    const bool capped = usableSpeed(base.robot_line_speed);
+    bool any = false;
+    for (int i = 0; i < 3; ++i) {
+        if (!usableSpeed(wanted[i])) {
+            continue;
+        }
+        settings.stepSpeeds[i] = capped ? std::min(wanted[i], base.robot_line_speed) : wanted[i];
+        any = true;
+    }
+    settings.speedsFromConfig = any;
+    if (std::isfinite(base.robot_size) && base.robot_size > 0.0) {
+        settings.halfTrack = base.robot_size / 2.0;
+    }
+}
+
+const char* driveExitText(DriveExit reason) {
+    switch (reason) {
+        case DriveExit::None: return "driving";
+        case DriveExit::Quit: return "quit";
+        case DriveExit::Signal: return "interrupted";
+        case DriveExit::LinkLost: return "link lost";
+        case DriveExit::TerminalGone: return "terminal gone";
+        case DriveExit::Failure: return "internal failure";
+    }
+    return "unknown";
+}
+
+DriveController::DriveController(const DriveSettings& settings, Clock clock, std::vector<GuardSensor> guards)
+    : settings_(settings), clock_(std::move(clock)), guards_(std::move(guards)) {}
+
+double DriveController::stepTurnRate() const {
+    return std::min(stepSpeed() / settings_.halfTrack, settings_.maxTurnRate);
+}
+
+BodyVelocity DriveController::stepVelocity(DriveKey key) const {
+    BodyVelocity v;
+    switch (key) {
+        case DriveKey::Forward: v.vx = stepSpeed(); break;
+        case DriveKey::Backward: v.vx = -stepSpeed(); break;
+        case DriveKey::Left: v.omega = stepTurnRate(); break;
+        case DriveKey::Right: v.omega = -stepTurnRate(); break;
+        default: break;
+    }
+    return v;
+}
+
+void DriveController::onKey(DriveKey key) {
+    if (key == DriveKey::Quit) {
+        stop(DriveExit::Quit);
+        return;
+    }
+    if (key == DriveKey::EmergencyStop) {
+        target_ = BodyVelocity();
+        commanded_ = BodyVelocity();
+        urgent_ = true;
+        return;
+    }
+    if (exit_ != DriveExit::None) {
+        return;
+    }
+    if (key == DriveKey::Step1 || key == DriveKey::Step2 || key == DriveKey::Step3) {
+        const int previous = step_;
+        step_ = key == DriveKey::Step1 ? 1 : (key == DriveKey::Step2 ? 2 : 3);
+        // A held direction keeps going at the new step.
+        const double speedScale = settings_.stepSpeeds[step_ - 1] / settings_.stepSpeeds[previous - 1];
+        target_.vx *= speedScale;
+        target_.omega = signOf(target_.omega) * stepTurnRate();
+        return;
+    }
+    target_ = stepVelocity(key);
+    lastDriveKeyNs_ = clock_();
+}
+
+void DriveController::stop(DriveExit reason) {
+    if (exit_ == DriveExit::None) {
+        exit_ = reason;
+    }
+    target_ = BodyVelocity();
+    commanded_ = BodyVelocity();
+    urgent_ = true;
+}
+
+BodyVelocity DriveController::guarded(BodyVelocity wanted, std::string* reason) const {
+    for (const GuardSensor& guard : guards_) {
+        if (((bits_ >> guard.bit) & 1u) == 0) {
+            continue;
+        }
+        const char* refused = nullptr;
+        if (guard.forward != 0 && signOf(wanted.vx) == guard.forward) {
+            refused = guard.forward > 0 ? "forward" : "reverse";
+            wanted.vx = 0.0;
+        }
+        if (guard.turn != 0 && signOf(wanted.omega) == guard.turn) {
+            refused = guard.turn > 0 ? "left turn" : "right turn";
+            wanted.omega = 0.0;
+        }
+        if (refused != nullptr && reason != nullptr && reason->empty()) {
+            *reason = std::string(refused) + " refused: " + guard.label + " triggered";
+        }
+    }
+    return wanted;
+}
+
+bool DriveController::tick(BodyVelocity& toSend) {
+    const int64_t now = clock_();
+    const double seconds = ticked_ ? std::max<int64_t>(0, now - lastTickNs_) / 1e9 : 0.0;
+    ticked_ = true;
+    lastTickNs_ = now;
+    urgent_ = false;
+
+    blockReason_.clear();
+    if (exit_ == DriveExit::None) {
+        if (now - lastDriveKeyNs_ > settings_.deadManNs) {
+            target_ = BodyVelocity();
+        }
+        const BodyVelocity allowed = guarded(target_, &blockReason_);
+        const double angularAccel = settings_.accel / settings_.halfTrack;
+        const double brake = settings_.brakeFactor;
+        commanded_.vx = approach(commanded_.vx, allowed.vx, settings_.accel, settings_.accel * brake, seconds);
+        commanded_.omega = approach(commanded_.omega, allowed.omega, angularAccel, angularAccel * brake, seconds);
+        // Motion toward a sensor that has just triggered stops at once.
+        commanded_ = guarded(commanded_, nullptr);
+    }
+    if (exit_ == DriveExit::LinkLost) {
+        return false;  // nothing more goes out on a lost link
+    }
+
+    bool due = false;
+    if (!sameVelocity(commanded_, lastSent_)) {
+        due = true;
+    } else if (!commanded_.isZero()) {
+        due = now - lastSentNs_ >= settings_.resendNs;
+    } else {
+        due = !stopAcknowledged_;  // repeat the zero until the base answers it
+    }
+    if (!due) {
+        return false;
+    }
+    if (!commanded_.isZero()) {
+        everMoved_ = true;
+        stopAcknowledged_ = false;
+    }
+    lastSent_ = commanded_;
+    lastSentNs_ = now;
+    toSend = commanded_;
+    return true;
+}
+
+void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
+    if (sent.isZero() && answered) {
+        stopAcknowledged_ = true;
+    }
+    onRequestResult(answered);
+}
+
+void DriveController::onRequestResult(bool answered) {
+    if (answered) {
+        failuresInRow_ = 0;
+        return;
+    }
+    if (++failuresInRow_ >= settings_.failuresForLinkLoss) {
+        stop(DriveExit::LinkLost);
+    }
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

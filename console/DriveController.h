@@ -1,0 +1,137 @@
+#pragma once
+
+// The driving logic of the live view, free of any terminal or connection:
+// speed steps, dead man, acceleration ramp, bumper/cliff guard, the link-loss
+// rule and the stop on every way out. Time comes from an injected clock so
+// the behaviour can be checked without waiting.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/SystemConfig.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+// Body velocity: forward speed (m/s) and turn rate (rad/s, positive left).
+struct BodyVelocity {
+    double vx = 0.0;
+    double omega = 0.0;
+    bool isZero() const { return vx == 0.0 && omega == 0.0; }
+};
+
+// A bumper or cliff sensor as the guard sees it.
+struct GuardSensor {
+    std::string label;  // "bumper #3", "cliff #5"
+    int bit = 0;        // bit of the bumper answer
+    int forward = 0;    // +1 guards forward motion, -1 reverse, 0 neither
+    int turn = 0;       // +1 guards left turns, -1 right turns, 0 neither
+};
+
+// Which motions a mounting pose guards: a sensor ahead of the axle guards
+// forward motion and one behind it reverse; a sensor facing sideways guards
+// the turn that swings its end of the robot toward the side it faces.
+GuardSensor guardFor(const std::string& label, int bit, const nivo::system::config::Pose& pose);
+
+// Bumper and cliff sensors of the configuration in bit order, labelled with
+// their index in the sensor list (as the bumper command lists them).
+std::vector<GuardSensor> guardSensorsOf(const nivo::system::config::BaseConfig& base);
+
+enum class DriveKey { Forward, Backward, Left, Right, Step1, Step2, Step3, EmergencyStop, Quit };
+
+struct DriveSettings {
+    // Forward speed of each step (m/s); turn rates follow from the half track.
+    double stepSpeeds[3] = {0.1, 0.2, 0.3};
+    bool speedsFromConfig = false;
+    double halfTrack = 0.17;       // m: wheel-rim speed of a turn equals the step speed
+    double maxTurnRate = 1.0;      // rad/s
+    double accel = 0.5;            // m/s^2 while speeding up
+    double brakeFactor = 4.0;      // slowing down is this much quicker than speeding up
+    int64_t deadManNs = 500000000;     // target falls to zero without a drive key for this long
+    int64_t resendNs = 50000000;       // a non-zero velocity is repeated at least this often
+    int failuresForLinkLoss = 3;       // failed requests in a row that end the link
+};
+
+// Reads the speed steps from the configuration: low, medium and high moving
+// speed, each capped by robot_line_speed. Unusable values keep the defaults.
+void applyConfigSpeeds(const nivo::system::config::BaseConfig& base, DriveSettings& settings);
+
+// Why driving stopped; None while it goes on.
+enum class DriveExit { None, Quit, Signal, LinkLost, TerminalGone, Failure };
+
+class DriveController {
+public:
+    typedef std::function<int64_t()> Clock;  // nanoseconds, monotonic
+
+    DriveController(const DriveSettings& settings, Clock clock, std::vector<GuardSensor> guards);
+
+    void onKey(DriveKey key);
+    // The latest bumper bits (a failed reading keeps the last known bits
+    // guarding).
+    void onBumperBits(uint32_t bits) { bits_ = bits; }
+
+    // Advances the ramp to now. Returns true with the velocity to send when
+    // a velocity request is due (a change, the periodic repeat while moving,
+    // or a stop that the base has not yet acknowledged).
+    bool tick(BodyVelocity& toSend);
+    // The answer to a velocity request sent after tick().
+    void onVelocitySent(const BodyVelocity& sent, bool answered);
+    // Any request's outcome; enough failures in a row lose the link.
+    void onRequestResult(bool answered);
+
+    // Ends driving: target and command drop to zero at once. The first
+    // reason given is kept.
+    void stop(DriveExit reason);
+    // True after an emergency stop or stop() until the next tick(): the
+    // zero should go out now rather than at the next period.
+    bool urgent() const { return urgent_; }
+
+    int step() const { return step_; }
+    double stepSpeed() const { return settings_.stepSpeeds[step_ - 1]; }
+    double stepTurnRate() const;
+    const BodyVelocity& target() const { return target_; }
+    const BodyVelocity& commanded() const { return commanded_; }
+    DriveExit exitReason() const { return exit_; }
+    bool linkLost() const { return exit_ == DriveExit::LinkLost; }
+    // True once a zero velocity has been answered and nothing moved since.
+    bool stopAcknowledged() const { return stopAcknowledged_; }
+    bool everMoved() const { return everMoved_; }
+    // Why motion is being refused, empty when it is not.
+    const std::string& blockReason() const { return blockReason_; }
+    uint32_t triggeredBits() const { return bits_; }
+    const std::vector<GuardSensor>& guards() const { return guards_; }
+    const DriveSettings& settings() const { return settings_; }
+
+private:
+    // `wanted` less every component that moves toward a triggered sensor;
+    // `reason` (when given) says what was refused.
+    BodyVelocity guarded(BodyVelocity wanted, std::string* reason) const;
+    BodyVelocity stepVelocity(DriveKey key) const;
+
+    DriveSettings settings_;
+    Clock clock_;
+    std::vector<GuardSensor> guards_;
+    int step_ = 1;
+    BodyVelocity target_;
+    BodyVelocity commanded_;
+    int64_t lastDriveKeyNs_ = 0;
+    int64_t lastTickNs_ = 0;
+    int64_t lastSentNs_ = 0;
+    bool ticked_ = false;
+    bool urgent_ = false;
+    BodyVelocity lastSent_;
+    bool stopAcknowledged_ = true;  // the base is assumed still at start
+    bool everMoved_ = false;
+    uint32_t bits_ = 0;
+    int failuresInRow_ = 0;
+    DriveExit exit_ = DriveExit::None;
+    std::string blockReason_;
+};
+
+const char* driveExitText(DriveExit reason);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,213 @@
+#include "console/DriveReadings.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "console/OrbitaneBaseConsoleApplication.h"
+#include "console/RunClock.h"
+#include "drv/QuindleBaseDrv.h"
+#include "net/Result.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::config;
+using namespace zorn::drv;
+
+namespace {
+
+constexpr double PI = 3.14159265358979;
+constexpr int64_t SECOND_NS = 1000000000;
+// Sonar bars span this range when the configuration gives no maximum.
+constexpr double DEFAULT_SONAR_RANGE_MM = 2000.0;
+// Readings polled in turn after the bumper bits.
+constexpr int READING_KINDS = 4;
+
+}  // namespace
+
+ReadingAge DriveReadings::Freshness::at(int64_t now) const {
+    ReadingAge age;
+    age.have = have;
+    age.stale = stale;
+    age.ageSeconds = have ? static_cast<double>(now - readNs) / 1e9 : 0.0;
+    return age;
+}
+
+DriveReadings::DriveReadings(QuindleBaseDrv& driver, const SystemConfig* config, double track)
+    : driver_(driver), config_(config), track_(track) {}
+
+template <typename Request>
+int32_t DriveReadings::timed(Freshness* freshness, Request request) {
+    const int64_t start = monotonicNanoseconds();
+    const int32_t result = request();
+    const int64_t end = monotonicNanoseconds();
+    recentRequests_.push_back(end);
+    while (!recentRequests_.empty() && end - recentRequests_.front() > SECOND_NS) {
+        recentRequests_.pop_front();
+    }
+    if (result < 0) {
+        ++failures_;
+        if (result == net::RESULT_OPERATION_TIMEOUT) {
+            ++timeouts_;
+        }
+        lastFailure_ = result;
+    } else {
+        lastRoundTripMs_ = static_cast<double>(end - start) / 1e6;
+    }
+    if (freshness != nullptr) {
+        freshness->stale = result < 0;
+        if (result >= 0) {
+            freshness->have = true;
+            freshness->readNs = end;
+        }
+    }
+    return result;
+}
+
+bool DriveReadings::pollBumper(uint32_t& bits) {
+    base_bumper_data_response_t data{};
+    const int32_t result = timed(&bumper_, [&] { return driver_.getBumperData(data); });
+    if (result < 0) {
+        return false;
+    }
+    bumperBits_ = data.bumper_bits;
+    bits = bumperBits_;
+    return true;
+}
+
+bool DriveReadings::pollNext() {
+    const int kind = nextReading_;
+    nextReading_ = (nextReading_ + 1) % READING_KINDS;
+    switch (kind) {
+        case 0: return pollMotor();
+        case 1: return pollSensors();
+        case 2: return pollStatus();
+        default: return pollBeacons();
+    }
+}
+
+bool DriveReadings::pollMotor() {
+    base_motor_status_response_t data{};
+    if (timed(&motor_, [&] { return driver_.getMotorData(data); }) < 0) {
+        return false;
+    }
+    const int64_t now = monotonicNanoseconds();
+    if (haveOdometry_) {
+        // Pose since the view started, from the wheel odometers (mm).
+        const double dl = counterDelta(data.left_wheel_odometry, motorValue_.left_wheel_odometry) / 1000.0;
+        const double dr = counterDelta(data.right_wheel_odometry, motorValue_.right_wheel_odometry) / 1000.0;
+        const double d = (dl + dr) / 2.0;
+        const double dtheta = (dr - dl) / track_;
+        x_ += d * std::cos(theta_ + dtheta / 2.0);
+        y_ += d * std::sin(theta_ + dtheta / 2.0);
+        theta_ += dtheta;
+        const double seconds = static_cast<double>(now - motorReadNs_) / 1e9;
+        if (seconds > 0) {
+            measuredVx_ = d / seconds;
+            measuredOmega_ = dtheta / seconds;
+        }
+    }
+    haveOdometry_ = true;
+    motorValue_ = data;
+    motorReadNs_ = now;
+    return true;
+}
+
+bool DriveReadings::pollSensors() {
+    base_sensor_data_response_t data{};
+    if (timed(&sensor_, [&] { return driver_.getSensorData(data); }) < 0) {
+        return false;
+    }
+    sensorValue_ = data;
+    return true;
+}
+
+bool DriveReadings::pollStatus() {
+    base_status_response_t data{};
+    if (timed(&status_, [&] { return driver_.getStatus(data); }) < 0) {
+        return false;
+    }
+    statusValue_ = data;
+    return true;
+}
+
+bool DriveReadings::pollBeacons() {
+    base_autohome_response_t data{};
+    uint32_t size = sizeof data;
+    const int32_t result = timed(&beacon_, [&] {
+        int32_t r = driver_.getAutoHomeData(0, reinterpret_cast<uint8_t*>(&data), &size);
+        return (r >= 0 && size != sizeof data) ? net::RESULT_INVALID_DATA : r;
+    });
+    if (result < 0) {
+        return false;
+    }
+    beaconValue_ = data;
+    return true;
+}
+
+int32_t DriveReadings::sendVelocity(const BodyVelocity& velocity) {
+    base_set_velocity_request_t request{};
+    request.vx_q16 = truncToInt32(velocity.vx * 65536);
+    request.vy_q16 = 0;
+    request.omega_q16 = truncToInt32(velocity.omega * 65536);
+    base_set_velocity_response_t response{};
+    return timed(nullptr, [&] { return driver_.setVelocity(request, response); });
+}
+
+void DriveReadings::fill(DriveSnapshot& s) const {
+    const int64_t now = monotonicNanoseconds();
+    s.statusAge = status_.at(now);
+    s.batteryPercent = statusValue_.battery_percentage;
+    s.charging = !status_.have ? ""
+                 : statusValue_.charging_flags == CHARGING_FLAG_CHARGING
+                     ? "Charging"
+                     : OrbitaneBaseConsoleApplication::chargingStatusText(statusValue_.charging_flags);
+
+    s.motorAge = motor_.at(now);
+    s.leftMm = motorValue_.left_wheel_odometry;
+    s.rightMm = motorValue_.right_wheel_odometry;
+    s.x = x_;
+    s.y = y_;
+    s.headingDeg = theta_ * 180.0 / PI;
+    s.measuredVx = measuredVx_;
+    s.measuredOmega = measuredOmega_;
+
+    s.sensorAge = sensor_.at(now);
+    s.sonars.clear();
+    if (config_ == nullptr) {
+        s.sensorNote = "configuration unreadable: sensors unknown";
+    } else {
+        int cursor = 0;
+        for (const SensorConfig& sensor : config_->base.sensors) {
+            if (sensor.type != SensorKind::Sonar || cursor >= BASE_SENSOR_VALUES) {
+                continue;
+            }
+            SonarBar bar;
+            bar.label = "sonar #" + std::to_string(sensor.id);
+            bar.mm = sensorValue_.sensor_value[cursor++] / 65536.0;
+            bar.fullScaleMm = sensor.max_distance > 0 ? sensor.max_distance * 1000.0 : DEFAULT_SONAR_RANGE_MM;
+            s.sonars.push_back(bar);
+        }
+        s.sensorNote = "no distance sensors configured";
+    }
+
+    s.bumperAge = bumper_.at(now);
+    s.beaconAge = beacon_.at(now);
+    s.beaconCount = beaconValue_.beacon_count;
+    s.probes.assign(beaconValue_.probe_data,
+                    beaconValue_.probe_data + std::min<int>(beaconValue_.probe_count, BASE_MAX_PROBES));
+
+    size_t recent = 0;
+    for (int64_t at : recentRequests_) {
+        recent += (now - at <= SECOND_NS) ? 1 : 0;
+    }
+    s.requestsPerSecond = static_cast<double>(recent);
+    s.failures = failures_;
+    s.timeouts = timeouts_;
+    s.lastRoundTripMs = lastRoundTripMs_;
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,80 @@
+#pragma once
+
+// The drive command's side of the connection: readings polled in turn,
+// velocity requests, and the link statistics, all over the one driver.
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "config/SystemConfig.h"
+#include "console/DriveController.h"
+#include "console/DriveView.h"
+#include "drv/ControlBus.h"
+
+namespace zorn {
+namespace drv {
+class QuindleBaseDrv;
+}
+
+namespace orbitane {
+namespace test {
+
+class DriveReadings {
+public:
+    // `config` is null when the base's configuration could not be read.
+    DriveReadings(drv::QuindleBaseDrv& driver, const nivo::system::config::SystemConfig* config, double track);
+
+    // Reads the bumper bits; returns the request's outcome.
+    bool pollBumper(uint32_t& bits);
+    // Reads the next of the other readings in turn (motor, sensors, status,
+    // beacons); returns the request's outcome.
+    bool pollNext();
+    // Sends a body velocity and checks its answer; the result code.
+    int32_t sendVelocity(const BodyVelocity& velocity);
+
+    // Fills the readings and link parts of the snapshot.
+    void fill(DriveSnapshot& snapshot) const;
+    int32_t lastFailure() const { return lastFailure_; }
+
+private:
+    struct Freshness {
+        bool have = false;
+        bool stale = false;
+        int64_t readNs = 0;
+        ReadingAge at(int64_t now) const;
+    };
+
+    // Times one request, counts it, and marks `freshness`.
+    template <typename Request>
+    int32_t timed(Freshness* freshness, Request request);
+    bool pollMotor();
+    bool pollSensors();
+    bool pollStatus();
+    bool pollBeacons();
+
+    drv::QuindleBaseDrv& driver_;
+    const nivo::system::config::SystemConfig* config_;
+    double track_;
+    int nextReading_ = 0;
+
+    Freshness status_, motor_, sensor_, bumper_, beacon_;
+    drv::base_status_response_t statusValue_{};
+    drv::base_motor_status_response_t motorValue_{};
+    bool haveOdometry_ = false;
+    int64_t motorReadNs_ = 0;
+    double x_ = 0, y_ = 0, theta_ = 0, measuredVx_ = 0, measuredOmega_ = 0;
+    drv::base_sensor_data_response_t sensorValue_{};
+    uint32_t bumperBits_ = 0;
+    drv::base_autohome_response_t beaconValue_{};
+
+    std::deque<int64_t> recentRequests_;
+    long failures_ = 0;
+    long timeouts_ = 0;
+    double lastRoundTripMs_ = -1.0;
+    int32_t lastFailure_ = 0;
+};
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,262 @@
+#include "console/DriveView.h"
+
+#include <curses.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+namespace {
+
+constexpr int MIN_COLUMNS = 80;
+constexpr int MIN_ROWS = 24;
+constexpr int KEY_ESCAPE = 27;
+constexpr int KEY_CTRL_C = 3;
+// Colour pairs (used only where the terminal has colours).
+constexpr short PAIR_ALERT = 1;
+constexpr short PAIR_GOOD = 2;
+constexpr short PAIR_STALE = 3;
+
+bool g_colours = false;
+
+attr_t alertAttr() { return g_colours ? (COLOR_PAIR(PAIR_ALERT) | A_BOLD) : (A_REVERSE | A_BOLD); }
+attr_t goodAttr() { return g_colours ? COLOR_PAIR(PAIR_GOOD) : A_NORMAL; }
+attr_t staleAttr() { return g_colours ? (COLOR_PAIR(PAIR_STALE) | A_DIM) : A_DIM; }
+
+void put(int row, int col, attr_t attr, const char* format, ...) __attribute__((format(printf, 4, 5)));
+void put(int row, int col, attr_t attr, const char* format, ...) {
+    if (row >= LINES || col >= COLS) {
+        return;
+    }
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    attron(attr);
+    mvaddnstr(row, col, text, COLS - col);
+    attroff(attr);
+}
+
+// " (stale 2.3s)" after a reading whose latest attempt failed; "" otherwise.
+std::string staleNote(const ReadingAge& age) {
+    if (!age.stale) {
+        return "";
+    }
+    if (!age.have) {
+        return " (no reading)";
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, " (stale %.1fs)", age.ageSeconds);
+    return text;
+}
+
+attr_t readingAttr(const ReadingAge& age) { return age.stale ? staleAttr() : A_NORMAL; }
+
+std::string bar(double fraction, int width) {
+    fraction = std::isfinite(fraction) ? std::min(1.0, std::max(0.0, fraction)) : 0.0;
+    const int filled = static_cast<int>(std::lround(fraction * width));
+    return std::string(filled, '#') + std::string(width - filled, '.');
+}
+
+void drawSonars(const DriveSnapshot& s, int& row, int lastRow) {
+    const attr_t attr = readingAttr(s.sensorAge);
+    put(row++, 0, A_BOLD, "Distance sensors%s", staleNote(s.sensorAge).c_str());
+    if (s.sonars.empty()) {
+        put(row++, 2, attr, "%s", s.sensorNote.c_str());
+        return;
+    }
+    // One column when they fit, otherwise two side by side.
+    const int rowsFree = std::max(1, lastRow - row);
+    const int columns = static_cast<int>(s.sonars.size()) <= rowsFree ? 1 : 2;
+    const int width = columns == 1 ? COLS : COLS / 2;
+    const int barWidth = std::max(10, width - 32);
+    const int rowsUsed = (static_cast<int>(s.sonars.size()) + columns - 1) / columns;
+    for (size_t i = 0; i < s.sonars.size(); ++i) {
+        const int r = row + static_cast<int>(i) % rowsUsed;
+        const int c = (static_cast<int>(i) / rowsUsed) * width;
+        if (r >= lastRow) {
+            continue;
+        }
+        const SonarBar& sonar = s.sonars[i];
+        put(r, c + 2, attr, "%-10s [%s] %7.1f mm", sonar.label.c_str(),
+            bar(sonar.mm / sonar.fullScaleMm, barWidth).c_str(), sonar.mm);
+    }
+    row += std::min(rowsUsed, std::max(0, lastRow - row));
+}
+
+void drawMarks(const DriveSnapshot& s, int& row) {
+    const std::string note = staleNote(s.bumperAge);
+    put(row, 0, A_BOLD, "Bumpers/cliffs");
+    int col = 16;
+    for (const GuardMark& mark : s.marks) {
+        const int width = static_cast<int>(mark.label.size()) + 5;
+        if (col + width > COLS) {
+            ++row;
+            col = 16;
+        }
+        const attr_t attr = s.bumperAge.stale ? staleAttr() : (mark.triggered ? alertAttr() : A_NORMAL);
+        put(row, col, attr, "[%c] %s", mark.triggered ? '*' : ' ', mark.label.c_str());
+        col += width + 1;
+    }
+    if (s.marks.empty()) {
+        put(row, col, A_NORMAL, "none configured");
+        col += 16;
+    }
+    if (!note.empty()) {
+        put(row, std::min(col, COLS - 1), staleAttr(), "%s", note.c_str());
+    }
+    ++row;
+}
+
+void drawBeacons(const DriveSnapshot& s, int row) {
+    const attr_t attr = readingAttr(s.beaconAge);
+    put(row, 0, A_BOLD, "Beacons");
+    std::string text;
+    for (size_t p = 0; p < s.probes.size(); ++p) {
+        text += "probe #" + std::to_string(p) + ":";
+        bool any = false;
+        for (int b = 0; b < std::min(s.beaconCount, 8); ++b) {
+            if ((s.probes[p] >> b) & 1) {
+                text += " " + std::to_string(b);
+                any = true;
+            }
+        }
+        text += any ? "   " : " -   ";
+    }
+    if (s.probes.empty()) {
+        text = s.beaconAge.have ? "no probes" : "";
+    }
+    put(row, 16, attr, "%s%s", text.c_str(), staleNote(s.beaconAge).c_str());
+}
+
+}  // namespace
+
+DriveView::DriveView() {
+    initscr();
+    raw();  // Ctrl-C arrives as a key, so quitting always runs the stop path
+    noecho();
+    keypad(stdscr, TRUE);
+    nodelay(stdscr, TRUE);
+    set_escdelay(25);
+    curs_set(0);
+    g_colours = has_colors();
+    if (g_colours) {
+        start_color();
+        use_default_colors();
+        init_pair(PAIR_ALERT, COLOR_RED, -1);
+        init_pair(PAIR_GOOD, COLOR_GREEN, -1);
+        init_pair(PAIR_STALE, COLOR_WHITE, -1);
+    }
+}
+
+DriveView::~DriveView() {
+    curs_set(1);
+    endwin();
+}
+
+ViewKey DriveView::nextKey(DriveKey& drive) {
+    const int code = getch();
+    if (code == ERR) {
+        return ViewKey::None;
+    }
+    if (code == KEY_RESIZE) {
+        return ViewKey::Resize;
+    }
+    return driveKeyFor(code, drive) ? ViewKey::Drive : ViewKey::Other;
+}
+
+bool driveKeyFor(int code, DriveKey& key) {
+    switch (code) {
+        case KEY_UP: case 'w': case 'W': key = DriveKey::Forward; return true;
+        case KEY_DOWN: case 's': case 'S': key = DriveKey::Backward; return true;
+        case KEY_LEFT: case 'a': case 'A': key = DriveKey::Left; return true;
+        case KEY_RIGHT: case 'd': case 'D': key = DriveKey::Right; return true;
+        case '1': key = DriveKey::Step1; return true;
+        case '2': key = DriveKey::Step2; return true;
+        case '3': key = DriveKey::Step3; return true;
+        case ' ': key = DriveKey::EmergencyStop; return true;
+        case 'q': case 'Q': case KEY_ESCAPE: case KEY_CTRL_C: key = DriveKey::Quit; return true;
+        default: return false;
+    }
+}
+
+void DriveView::draw(const DriveSnapshot& s) {
+    erase();
+    if (COLS < MIN_COLUMNS || LINES < MIN_ROWS) {
+        put(0, 0, alertAttr(), "Terminal too small (%dx%d): drive needs %dx%d", COLS, LINES, MIN_COLUMNS, MIN_ROWS);
+        put(1, 0, A_NORMAL, "space stops, q quits");
+        refresh();
+        return;
+    }
+    int row = 0;
+    put(row, 0, A_BOLD, "%s", s.identity.c_str());
+    put(row, std::max(0, COLS - static_cast<int>(s.channel.size()) - (s.dryRun ? 11 : 0)), A_NORMAL, "%s",
+        s.channel.c_str());
+    if (s.dryRun) {
+        put(row, COLS - 9, alertAttr(), "DRY RUN");
+    }
+    row += 2;
+
+    const attr_t statusAttr = readingAttr(s.statusAge);
+    put(row, 0, A_BOLD, "Battery");
+    put(row, 16, s.statusAge.stale ? staleAttr() : (s.batteryPercent <= 20 ? alertAttr() : goodAttr()), "[%s] %3d%%",
+        bar(s.batteryPercent / 100.0, 20).c_str(), s.batteryPercent);
+    put(row++, 45, statusAttr, "%s%s", s.charging.c_str(), staleNote(s.statusAge).c_str());
+
+    const attr_t motorAttr = readingAttr(s.motorAge);
+    put(row, 0, A_BOLD, "Odometers");
+    put(row++, 16, motorAttr, "left %10.1f mm   right %10.1f mm%s", s.leftMm, s.rightMm,
+        staleNote(s.motorAge).c_str());
+    put(row, 0, A_BOLD, "Pose");
+    put(row++, 16, motorAttr, "x %8.3f m   y %8.3f m   heading %7.1f deg", s.x, s.y, s.headingDeg);
+    put(row, 0, A_BOLD, "Speed");
+    put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s", s.target.vx, s.target.omega,
+        s.step, s.stepSpeeds[s.step - 1], s.speedsFromConfig ? "" : " (defaults: no config)");
+    put(row++, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s", s.commanded.vx,
+        s.commanded.omega);
+    put(row++, 16, motorAttr, "measured %6.3f m/s %6.3f rad/s", s.measuredVx, s.measuredOmega);
+    if (!s.guardReason.empty()) {
+        put(row, 0, alertAttr(), "Guard: %s", s.guardReason.c_str());
+    } else if (!s.dryRunLine.empty()) {
+        put(row, 0, A_NORMAL, "%s", s.dryRunLine.c_str());
+    }
+    ++row;
+
+    // From the bottom up: help, message, link, beacons, marks; sonars fill the rest.
+    const int helpRow = LINES - 1;
+    const int messageRow = LINES - 2;
+    const int linkRow = LINES - 3;
+    const int beaconRow = LINES - 4;
+    const int marksRows = 1 + static_cast<int>(s.marks.size()) / 6;
+    int marksRow = beaconRow - marksRows;
+    drawSonars(s, row, marksRow);
+    drawMarks(s, marksRow);
+    drawBeacons(s, beaconRow);
+
+    put(linkRow, 0, A_BOLD, "Link");
+    char rtt[32];
+    if (s.lastRoundTripMs < 0) {
+        std::snprintf(rtt, sizeof rtt, "-");
+    } else {
+        std::snprintf(rtt, sizeof rtt, "%.1f ms", s.lastRoundTripMs);
+    }
+    put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s   failures %ld   time-outs %ld   last rtt %s",
+        s.requestsPerSecond, s.failures, s.timeouts, rtt);
+    if (!s.message.empty()) {
+        put(messageRow, 0, s.linkLost ? alertAttr() : A_BOLD, "%s", s.message.c_str());
+    }
+    put(helpRow, 0, A_REVERSE, "%-*s", COLS - 1,
+        " arrows/WASD drive   1/2/3 speed step   space emergency stop   q/Esc/Ctrl-C quit");
+    refresh();
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,96 @@
+#pragma once
+
+// The full-screen live view of the drive command: everything known about the
+// base, redrawn from a snapshot. Owns the terminal while it exists: the
+// constructor takes it over, the destructor gives it back as it was.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "console/DriveController.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+// Freshness of one polled reading.
+struct ReadingAge {
+    bool have = false;    // a value was read at least once
+    bool stale = false;   // the latest attempt failed
+    double ageSeconds = 0.0;  // since the value shown was read
+};
+
+struct SonarBar {
+    std::string label;
+    double mm = 0.0;
+    double fullScaleMm = 2000.0;
+};
+
+struct GuardMark {
+    std::string label;
+    bool triggered = false;
+};
+
+// Everything one frame of the view shows.
+struct DriveSnapshot {
+    std::string identity;  // model, firmware, serial number
+    std::string channel;
+    bool dryRun = false;
+
+    ReadingAge statusAge;
+    int batteryPercent = 0;
+    std::string charging;
+
+    ReadingAge motorAge;
+    double leftMm = 0.0, rightMm = 0.0;
+    double x = 0.0, y = 0.0, headingDeg = 0.0;
+    double measuredVx = 0.0, measuredOmega = 0.0;
+
+    ReadingAge sensorAge;
+    std::vector<SonarBar> sonars;
+    std::string sensorNote;  // why no sonar is listed
+
+    ReadingAge bumperAge;
+    std::vector<GuardMark> marks;
+
+    ReadingAge beaconAge;
+    int beaconCount = 0;
+    std::vector<uint8_t> probes;
+
+    int step = 1;
+    double stepSpeeds[3] = {0, 0, 0};
+    bool speedsFromConfig = false;
+    BodyVelocity target, commanded;
+    std::string guardReason;
+    std::string dryRunLine;  // what would have been sent
+
+    double requestsPerSecond = 0.0;
+    long failures = 0;
+    long timeouts = 0;
+    double lastRoundTripMs = -1.0;
+
+    std::string message;  // latest event (emergency stop, link lost, ...)
+    bool linkLost = false;
+};
+
+// A pressed key as the drive command reads it.
+enum class ViewKey { None, Drive, Resize, Other };
+
+class DriveView {
+public:
+    DriveView();
+    ~DriveView();
+    DriveView(const DriveView&) = delete;
+    DriveView& operator=(const DriveView&) = delete;
+
+    void draw(const DriveSnapshot& snapshot);
+    // The next pending key without waiting; `drive` is set for a drive key.
+    ViewKey nextKey(DriveKey& drive);
+};
+
+// Maps a curses key code to a drive key; false for any other key.
+bool driveKeyFor(int code, DriveKey& key);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,244 @@
+// The drive logic against a clock that moves only when told.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "console/DriveController.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+namespace {
+
+using nivo::system::config::BaseConfig;
+using nivo::system::config::Pose;
+using nivo::system::config::SensorConfig;
+using nivo::system::config::SensorKind;
+
+constexpr int64_t MS = 1000000;
+constexpr double PI = 3.14159265358979;
+
+struct Rig {
+    int64_t now = 1000 * MS;
+    DriveSettings settings;
+    std::unique_ptr<DriveController> drive;
+    std::vector<BodyVelocity> sent;
+
+    explicit Rig(std::vector<GuardSensor> guards = {}) { make(std::move(guards)); }
+    void make(std::vector<GuardSensor> guards) {
+        drive.reset(new DriveController(settings, [this] { return now; }, std::move(guards)));
+        BodyVelocity none;
+        EXPECT_FALSE(drive->tick(none));  // the view ticks from its start, standing still
+    }
+    // Advances the clock by `ms` and ticks; records what went out (answered).
+    bool tick(int64_t ms = 50, bool answered = true) {
+        now += ms * MS;
+        BodyVelocity v;
+        if (!drive->tick(v)) return false;
+        sent.push_back(v);
+        drive->onVelocitySent(v, answered);
+        return true;
+    }
+    // Holds a key as terminal auto-repeat does: one key per tick.
+    void hold(DriveKey key, int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            drive->onKey(key);
+            tick();
+        }
+    }
+};
+
+Pose pose(double x, double y, double yawDeg) {
+    Pose p;
+    p.x = x;
+    p.y = y;
+    p.yaw = yawDeg * PI / 180.0;
+    return p;
+}
+
+TEST(DriveController, RampIsBoundedUpAndBrakesFourTimesFaster) {
+    Rig rig;
+    const double up = rig.settings.accel * 0.05 + 1e-9;
+    double previous = 0;
+    for (int i = 0; i < 10; ++i) {
+        rig.drive->onKey(DriveKey::Forward);
+        rig.tick();
+        const double vx = rig.drive->commanded().vx;
+        EXPECT_LE(vx - previous, up);
+        EXPECT_GE(vx, previous);
+        previous = vx;
+    }
+    EXPECT_DOUBLE_EQ(rig.drive->commanded().vx, rig.drive->stepSpeed());  // 0.1 m/s reached in 0.2 s
+    // Reversing brakes at the braking rate, stops at zero, then speeds up.
+    rig.drive->onKey(DriveKey::Backward);
+    rig.tick();
+    EXPECT_NEAR(rig.drive->commanded().vx, 0.0, 1e-9);  // 0.1 - 4 * 0.5 * 0.05 = 0
+    rig.drive->onKey(DriveKey::Backward);
+    rig.tick();
+    EXPECT_NEAR(rig.drive->commanded().vx, -0.025, 1e-9);
+}
+
+TEST(DriveController, DeadManDropsTargetHalfASecondAfterTheLastKey) {
+    Rig rig;
+    rig.hold(DriveKey::Forward, 10);
+    ASSERT_GT(rig.drive->commanded().vx, 0);
+    rig.tick(450);  // 450 ms after the last key: still held
+    EXPECT_GT(rig.drive->target().vx, 0);
+    rig.tick(100);  // 550 ms: released
+    EXPECT_TRUE(rig.drive->target().isZero());
+    rig.tick();
+    rig.tick();
+    EXPECT_TRUE(rig.drive->commanded().isZero());
+    EXPECT_TRUE(rig.sent.back().isZero());
+    EXPECT_TRUE(rig.drive->stopAcknowledged());
+}
+
+TEST(DriveController, MovingResendsEveryPeriodAndAnUnansweredZeroIsRepeated) {
+    Rig rig;
+    rig.hold(DriveKey::Forward, 8);  // ramp done after 4 ticks; the rest are repeats
+    EXPECT_EQ(rig.sent.size(), 8u);
+    EXPECT_FALSE(rig.tick(20));  // not yet a period since the last one
+    rig.drive->onKey(DriveKey::EmergencyStop);
+    EXPECT_TRUE(rig.drive->urgent());
+    EXPECT_TRUE(rig.drive->commanded().isZero());  // at once, no ramp
+    ASSERT_TRUE(rig.tick(0, false));                 // the zero goes out now, unanswered
+    EXPECT_TRUE(rig.sent.back().isZero());
+    EXPECT_FALSE(rig.drive->stopAcknowledged());
+    ASSERT_TRUE(rig.tick(50, true));  // repeated and answered
+    EXPECT_TRUE(rig.drive->stopAcknowledged());
+    EXPECT_FALSE(rig.tick(50));  // standing still: nothing more to send
+}
+
+TEST(DriveController, ThreeFailedRequestsInARowLoseTheLink) {
+    Rig rig;
+    rig.hold(DriveKey::Left, 3);
+    rig.drive->onRequestResult(false);
+    rig.drive->onRequestResult(true);  // a success breaks the row
+    rig.drive->onRequestResult(false);
+    rig.drive->onRequestResult(false);
+    EXPECT_FALSE(rig.drive->linkLost());
+    rig.drive->onRequestResult(false);
+    EXPECT_TRUE(rig.drive->linkLost());
+    EXPECT_TRUE(rig.drive->commanded().isZero());
+    EXPECT_FALSE(rig.drive->stopAcknowledged());
+    EXPECT_FALSE(rig.tick());  // nothing more goes out
+    rig.drive->onKey(DriveKey::Forward);
+    EXPECT_TRUE(rig.drive->target().isZero());
+}
+
+TEST(DriveController, EveryWayOutStopsAtOnceAndSendsZero) {
+    for (DriveExit reason : {DriveExit::Quit, DriveExit::Signal, DriveExit::TerminalGone, DriveExit::Failure}) {
+        SCOPED_TRACE(driveExitText(reason));
+        Rig rig;
+        rig.hold(DriveKey::Forward, 6);
+        if (reason == DriveExit::Quit) {
+            rig.drive->onKey(DriveKey::Quit);
+        } else {
+            rig.drive->stop(reason);
+        }
+        EXPECT_EQ(rig.drive->exitReason(), reason);
+        EXPECT_TRUE(rig.drive->commanded().isZero());
+        ASSERT_TRUE(rig.tick(0));
+        EXPECT_TRUE(rig.sent.back().isZero());
+        EXPECT_TRUE(rig.drive->stopAcknowledged());
+        rig.drive->onKey(DriveKey::Forward);  // no driving after the end
+        EXPECT_FALSE(rig.tick());
+    }
+}
+
+TEST(DriveController, GuardRefusesMotionTowardATriggeredSensorOnly) {
+    // Front-left bumper (bit 0), rear-right bumper (bit 1), front cliff facing ahead (bit 2).
+    const std::vector<GuardSensor> guards = {guardFor("bumper #0", 0, pose(0.15, 0.08, 30)),
+                                             guardFor("bumper #1", 1, pose(-0.15, -0.08, -150)),
+                                             guardFor("cliff #2", 2, pose(0.14, 0.0, 0))};
+    struct Case {
+        uint32_t bits;
+        DriveKey key;
+        bool allowed;
+    } cases[] = {
+        {0x1, DriveKey::Forward, false}, {0x1, DriveKey::Backward, true}, {0x1, DriveKey::Left, false},
+        {0x1, DriveKey::Right, true},    {0x2, DriveKey::Backward, false}, {0x2, DriveKey::Forward, true},
+        {0x2, DriveKey::Left, false},    {0x2, DriveKey::Right, true},     {0x4, DriveKey::Forward, false},
+        {0x4, DriveKey::Left, true},     {0x4, DriveKey::Right, true},     {0x0, DriveKey::Forward, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.bits) + " key " + std::to_string(static_cast<int>(c.key)));
+        Rig rig(guards);
+        rig.drive->onBumperBits(c.bits);
+        rig.hold(c.key, 3);
+        EXPECT_EQ(!rig.drive->commanded().isZero(), c.allowed);
+        EXPECT_EQ(rig.drive->blockReason().empty(), c.allowed) << rig.drive->blockReason();
+    }
+    // A bumper that triggers while driving toward it stops that motion at once.
+    Rig rig(guards);
+    rig.hold(DriveKey::Forward, 4);
+    rig.drive->onBumperBits(0x1);
+    rig.drive->onKey(DriveKey::Forward);
+    rig.tick(1);
+    EXPECT_TRUE(rig.drive->commanded().isZero());
+    EXPECT_EQ(rig.drive->blockReason(), "forward refused: bumper #0 triggered");
+}
+
+TEST(DriveController, GuardsComeFromTheConfiguredBumpersAndCliffsInBitOrder) {
+    BaseConfig base;
+    auto add = [&](SensorKind kind, Pose p) {
+        SensorConfig s;
+        s.id = static_cast<int32_t>(base.sensors.size());
+        s.type = kind;
+        s.installation_pose = p;
+        base.sensors.push_back(s);
+    };
+    add(SensorKind::Sonar, pose(0.16, 0, 0));
+    add(SensorKind::Bumper, pose(0.147, 0.085, 30));
+    add(SensorKind::Cliff, pose(-0.14, 0, 180));
+    add(SensorKind::Bumper, pose(0.0, 0.17, 90));  // at the axle, facing left: neither way
+    const std::vector<GuardSensor> guards = guardSensorsOf(base);
+    ASSERT_EQ(guards.size(), 3u);
+    EXPECT_EQ(guards[0].label, "bumper #1");
+    EXPECT_EQ(guards[0].bit, 0);
+    EXPECT_EQ(guards[0].forward, 1);
+    EXPECT_EQ(guards[0].turn, 1);
+    EXPECT_EQ(guards[1].label, "cliff #2");
+    EXPECT_EQ(guards[1].forward, -1);
+    EXPECT_EQ(guards[1].turn, 0);
+    EXPECT_EQ(guards[2].forward, 0);
+    EXPECT_EQ(guards[2].turn, 0);
+}
+
+TEST(DriveController, SpeedStepsComeFromTheConfigurationCappedByTheLineSpeed) {
+    BaseConfig base;
+    base.low_moving_speed = 0.2f;
+    base.medium_moving_speed = 0.3f;
+    base.high_moving_speed = 0.5f;
+    base.robot_line_speed = 0.35f;
+    base.robot_size = 0.4;
+    DriveSettings settings;
+    applyConfigSpeeds(base, settings);
+    EXPECT_TRUE(settings.speedsFromConfig);
+    EXPECT_NEAR(settings.stepSpeeds[0], 0.2, 1e-6);
+    EXPECT_NEAR(settings.stepSpeeds[2], 0.35, 1e-6);
+    EXPECT_DOUBLE_EQ(settings.halfTrack, 0.2);
+
+    DriveSettings defaults;
+    applyConfigSpeeds(BaseConfig(), defaults);  // nothing usable: defaults kept, and said so
+    EXPECT_FALSE(defaults.speedsFromConfig);
+    EXPECT_DOUBLE_EQ(defaults.stepSpeeds[1], 0.2);
+
+    Rig rig;
+    rig.settings = settings;
+    rig.make({});
+    rig.drive->onKey(DriveKey::Step3);
+    rig.hold(DriveKey::Forward, 20);
+    EXPECT_NEAR(rig.drive->commanded().vx, 0.35, 1e-6);
+    rig.drive->onKey(DriveKey::Step1);  // a held direction continues at the new step
+    EXPECT_NEAR(rig.drive->target().vx, 0.2, 1e-6);
+    rig.drive->onKey(DriveKey::Left);
+    EXPECT_NEAR(rig.drive->target().omega, 1.0, 1e-6);  // 0.2 / 0.2 rad/s, within the turn cap
+    rig.drive->onKey(DriveKey::Step3);
+    EXPECT_NEAR(rig.drive->target().omega, 1.0, 1e-6);  // 0.35 / 0.2 capped at 1 rad/s
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn
