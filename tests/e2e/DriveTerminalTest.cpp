@@ -1,0 +1,265 @@
+// The drive command in a real terminal (tmux) against the simulated base.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drv/ControlBus.h"
+#include "tests/e2e/E2eSupport.h"
+#include "tests/support/ChildProcess.h"
+
+namespace orbitane {
+namespace e2e {
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+std::string shellQuoted(const std::string& word) {
+    std::string out = "'";
+    for (char c : word) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+// Runs `command` through the shell and returns its standard output.
+std::string shellOutput(const std::string& command) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+    return out;
+}
+
+bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > end) return false;
+        std::this_thread::sleep_for(milliseconds(20));  // poll interval of a bounded wait
+    }
+    return true;
+}
+
+// A private tmux server with one 80x24 pane running the console's drive
+// command; the pane's shell records the exit status, then stays.
+class DriveTerminal {
+public:
+    DriveTerminal(const SimRig& rig, const std::vector<std::string>& extra = {}) {
+        char pattern[] = "/tmp/orbitane-drive-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        std::vector<std::string> command{"drive"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        std::string line = shellQuoted(testsupport::builtProgram("orbitane_console"));
+        for (const std::string& arg : rig.argsFor(command)) line += " " + shellQuoted(arg);
+        line += "; echo $? > " + shellQuoted(dir_ + "/status.part") + "; stty -a > " + shellQuoted(dir_ + "/stty") +
+                "; mv " + shellQuoted(dir_ + "/status.part") + " " + shellQuoted(dir_ + "/status") + "; exec sleep 120";
+        tmux("new-session -d -x 80 -y 24 " + shellQuoted(line));
+    }
+    ~DriveTerminal() {
+        tmux("kill-server");
+        shellOutput("rm -rf " + shellQuoted(dir_));
+    }
+
+    std::string tmux(const std::string& args) const {
+        return shellOutput("tmux -S " + shellQuoted(dir_ + "/sock") + " " + args + " 2>&1");
+    }
+    void keys(const std::string& keys) const { tmux("send-keys " + keys); }
+    std::string screen() const { return tmux("capture-pane -p -J"); }
+    // Terminal modes (stty -a) once the console has ended.
+    std::string modesAfter() const {
+        std::ifstream in(dir_ + "/stty");
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    bool waitForScreen(const std::string& text, milliseconds limit = milliseconds(10000)) const {
+        return waitUntil([&] { return screen().find(text) != std::string::npos; }, limit);
+    }
+    // Holds a key the way terminal auto-repeat does: one key every 33 ms.
+    Clock::time_point hold(const std::string& key, milliseconds howLong) const {
+        const auto end = Clock::now() + howLong;
+        auto next = Clock::now();
+        Clock::time_point last;
+        while (Clock::now() < end) {
+            keys(key);
+            last = Clock::now();
+            next += milliseconds(33);
+            std::this_thread::sleep_until(next);  // the repeat rate, not a wait for anything
+        }
+        return last;
+    }
+    // Exit status of the console, -1 when it has not ended within `limit`.
+    int waitForStatus(milliseconds limit = milliseconds(10000)) const {
+        int status = -1;
+        waitUntil(
+            [&] {
+                std::ifstream in(dir_ + "/status");
+                return static_cast<bool>(in >> status);
+            },
+            limit);
+        return status;
+    }
+
+private:
+    std::string dir_;
+};
+
+struct VelocityAt {
+    double vx = 0, omega = 0;
+    Clock::time_point at;
+};
+
+// Velocity requests the base received, with their arrival times.
+std::vector<VelocityAt> velocities(zorn::orbitane::sim::BaseDevice& device) {
+    std::vector<VelocityAt> out;
+    for (const auto& r : device.requests()) {
+        if (r.code != zorn::drv::REQ_SET_VELOCITY || r.args.size() < 12) continue;
+        int32_t vx, omega;
+        std::memcpy(&vx, r.args.data(), 4);
+        std::memcpy(&omega, r.args.data() + 8, 4);
+        out.push_back({vx / 65536.0, omega / 65536.0, Clock::time_point(std::chrono::nanoseconds(r.atNs))});
+    }
+    return out;
+}
+
+bool lastIsZero(zorn::orbitane::sim::BaseDevice& device) {
+    auto v = velocities(device);
+    return !v.empty() && v.back().vx == 0 && v.back().omega == 0;
+}
+
+bool anyForward(zorn::orbitane::sim::BaseDevice& device) {
+    for (const auto& v : velocities(device)) {
+        if (v.vx > 0) return true;
+    }
+    return false;
+}
+
+class DriveTerminalTest : public ::testing::TestWithParam<Transport> {};
+
+TEST_P(DriveTerminalTest, ShowsTheBaseDrivesAndQuitStopsAndRestoresTheTerminal) {
+    SimRig rig(zorn::orbitane::sim::defaultScenario(), GetParam());
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("probe #1: 0 1")) << term.screen();
+    const std::string view = term.screen();
+    for (const char* text : {"ORB-BASE", "80%", "Charging from cable", "sonar #0", "350.5 mm", "bumper #3",
+                             "cliff #6", "probe #1: 0 1", "req/s", "space emergency stop"}) {
+        EXPECT_NE(view.find(text), std::string::npos) << text << "\n" << view;
+    }
+    term.hold("Up", milliseconds(600));
+    EXPECT_TRUE(anyForward(rig.device()));
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0) << term.screen();
+    EXPECT_TRUE(lastIsZero(rig.device()));
+    EXPECT_TRUE(term.waitForScreen("Drive ended (quit): stop request answered, base stopped")) << term.screen();
+    // Back on the normal screen, cursor shown, echo and line editing on.
+    EXPECT_EQ(term.tmux("display-message -p '#{alternate_on} #{cursor_flag}'"), "0 1\n");
+    const std::string modes = term.modesAfter();
+    EXPECT_NE(modes.find(" echo "), std::string::npos) << modes;
+    EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, DriveTerminalTest, ::testing::Values(Transport::Tcp, Transport::Serial),
+                         [](const ::testing::TestParamInfo<Transport>& info) { return transportName(info.param); });
+
+TEST(DriveTerminal, ReleasingTheKeyStopsWithin700Milliseconds) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    const Clock::time_point released = term.hold("Up", milliseconds(1000));
+    ASSERT_TRUE(waitUntil([&] { return lastIsZero(rig.device()); }, milliseconds(3000)));
+    const auto sent = velocities(rig.device());
+    double top = 0;
+    Clock::time_point stoppedAt;
+    for (const auto& v : sent) {
+        top = std::max(top, v.vx);
+        if (v.vx == 0 && v.at > released && stoppedAt == Clock::time_point()) stoppedAt = v.at;
+    }
+    EXPECT_NEAR(top, 0.2, 1e-3);  // the low step of the configuration
+    ASSERT_NE(stoppedAt, Clock::time_point());
+    EXPECT_LE(std::chrono::duration_cast<milliseconds>(stoppedAt - released).count(), 700);
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0);
+}
+
+TEST(DriveTerminal, SpaceStopsAtOnceWithoutRamp) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(800));
+    term.keys("Space");
+    ASSERT_TRUE(waitUntil([&] { return lastIsZero(rig.device()); }, milliseconds(2000)));
+    // From full speed straight to zero: no value in between.
+    const auto sent = velocities(rig.device());
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_NEAR(sent[sent.size() - 2].vx, 0.2, 1e-3);
+    EXPECT_TRUE(term.waitForScreen("Emergency stop"));
+    term.keys("Escape");
+    EXPECT_EQ(term.waitForStatus(), 0);
+}
+
+TEST(DriveTerminal, TriggeredFrontBumperRefusesForwardButAllowsReverse) {
+    SimRig rig(scenarioWith([](zorn::orbitane::sim::Scenario& s) { s.bumperBits = 0x1; }));  // bumper #3, front left
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("[*] bumper #3")) << term.screen();
+    term.hold("Up", milliseconds(400));
+    EXPECT_TRUE(term.waitForScreen("forward refused: bumper #3 triggered")) << term.screen();
+    EXPECT_FALSE(anyForward(rig.device()));
+    term.hold("Down", milliseconds(400));
+    bool reversed = false;
+    for (const auto& v : velocities(rig.device())) reversed = reversed || v.vx < 0;
+    EXPECT_TRUE(reversed);
+    term.keys("C-c");
+    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_TRUE(lastIsZero(rig.device()));
+}
+
+TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(300));
+    ASSERT_TRUE(anyForward(rig.device()));
+    rig.sim().stop();
+    term.hold("Up", milliseconds(200));
+    ASSERT_TRUE(term.waitForScreen("LINK LOST: stop request sent, no answer")) << term.screen();
+    EXPECT_EQ(term.waitForStatus(milliseconds(300)), -1);  // the screen stays until a key
+    term.keys("x");
+    EXPECT_NE(term.waitForStatus(), 0);
+    EXPECT_TRUE(term.waitForScreen("stop request not answered, the base may still be moving")) << term.screen();
+}
+
+TEST(DriveTerminal, DryRunSendsNoVelocity) {
+    SimRig rig;
+    DriveTerminal term(rig, {"--dry-run"});
+    ASSERT_TRUE(term.waitForScreen("DRY RUN")) << term.screen();
+    term.hold("w", milliseconds(400));
+    EXPECT_TRUE(term.waitForScreen("Dry run, not sent: velocity vx 0.")) << term.screen();
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_TRUE(velocities(rig.device()).empty());
+}
+
+TEST(DriveTerminal, RefusesWithoutATerminal) {
+    SimRig rig;
+    ConsoleOutcome r = rig.console({"drive"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(has(r.errLines(), fatal(BASE, "drive needs an interactive terminal"))) << r.err;
+    EXPECT_TRUE(velocities(rig.device()).empty());
+}
+
+}  // namespace
+}  // namespace e2e
+}  // namespace orbitane
