@@ -32,9 +32,9 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
     options_[OPT_VERSION] = {"print version number", "Print version number", "v", "version", false, false, ""};
     options_[OPT_TRACE] = {"trace comm", "Trace communication between host and base", "t", "trace-comm", false,
                            false, ""};
-    options_[OPT_DRY_RUN] = {"dry run", "drive: show the view and the velocity it would send, without sending it", "",
+    options_[OPT_DRY_RUN] = {"dry run", "Drive command: show the view and the velocity it would send, without sending it", "",
                              "dry-run", false, false, "", true};
-    options_[OPT_ACCEL] = {"acceleration", "drive: acceleration limit in m/s^2 (default 0.5; braking is 4 times it)",
+    options_[OPT_ACCEL] = {"acceleration", "Drive command: acceleration limit in m/s^2 (default 0.5; braking is 4 times as quick)",
                            "", "accel", true, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {

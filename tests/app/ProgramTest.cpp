@@ -49,9 +49,19 @@ const char* const COMMAND_LISTING =
     "test       Test all control bus protocol\n           Test base control bus protocol\n"
     "vrun       vrun\n           Vector run. vrun <vx> <vy> <omega> <time>. Units: m/s m/s rad/s s\n";
 
+// Options and commands added later, listed after the original ones.
+const char* const APPENDED_OPTIONS =
+    "         --accel acceleration\n"
+    "                 Drive command: acceleration limit in m/s^2 (default 0.5; braking is 4 times as quick)\n\n"
+    "       --dry-run dry run\n"
+    "                 Drive command: show the view and the velocity it would send, without sending it\n\n";
+const char* const APPENDED_COMMANDS =
+    "drive      Drive with the keyboard\n"
+    "           Live view of every reading; arrows/WASD drive, space stops, q quits\n";
+
 std::string usageFor(const std::string& program) {
     return "Orbitane Console 2.0.0_dev\nUsage: " + program + " [options] <command> [cmd_arguments]\n" +
-           OPTION_LISTING + COMMAND_LISTING;
+           OPTION_LISTING + APPENDED_OPTIONS + COMMAND_LISTING + APPENDED_COMMANDS;
 }
 
 ChildResult console(const std::vector<std::string>& args) {

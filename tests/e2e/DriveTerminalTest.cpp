@@ -1,5 +1,6 @@
 // The drive command in a real terminal (tmux) against the simulated base.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -239,6 +240,24 @@ TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
     term.keys("x");
     EXPECT_NE(term.waitForStatus(), 0);
     EXPECT_TRUE(term.waitForScreen("stop request not answered, the base may still be moving")) << term.screen();
+}
+
+TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        SimRig rig;
+        DriveTerminal term(rig);
+        ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+        term.hold("Up", milliseconds(300));
+        ASSERT_TRUE(anyForward(rig.device()));
+        const std::string shell = term.tmux("display-message -p '#{pane_pid}'");
+        const std::string console = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
+        ASSERT_FALSE(console.empty());
+        ASSERT_EQ(::kill(std::stoi(console), sig), 0);
+        EXPECT_EQ(term.waitForStatus(), 128 + sig);
+        EXPECT_TRUE(lastIsZero(rig.device()));
+        EXPECT_NE(term.modesAfter().find(" echo "), std::string::npos);
+    }
 }
 
 TEST(DriveTerminal, DryRunSendsNoVelocity) {
