@@ -213,7 +213,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             DriveKey key;
             for (ViewKey got = view.nextKey(key); got != ViewKey::None; got = view.nextKey(key)) {
                 if (controller.linkLost()) {
-                    leaveNow = lostHandled;  // any key closes the view once the loss is shown
+                    // Only a quit key closes the view once the loss is shown: a
+                    // drive key still repeating from before must not hide it.
+                    leaveNow = lostHandled && got == ViewKey::Drive && key == DriveKey::Quit;
                 } else if (got == ViewKey::Drive) {
                     controller.onKey(key);
                     if (key == DriveKey::EmergencyStop) {
@@ -256,7 +258,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 const bool stopped = run.dryRun || controller.stopAcknowledged();
                 run.message = std::string("LINK LOST: ") +
                               (stopped ? "the base had stopped" : "stop request sent, no answer") +
-                              "; press any key to leave";
+                              "; press q to leave";
                 lastDraw = 0;
             }
             if (reason != DriveExit::None && reason != DriveExit::LinkLost) {

@@ -236,8 +236,9 @@ TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
     rig.sim().stop();
     term.hold("Up", milliseconds(200));
     ASSERT_TRUE(term.waitForScreen("LINK LOST: stop request sent, no answer")) << term.screen();
-    EXPECT_EQ(term.waitForStatus(milliseconds(300)), -1);  // the screen stays until a key
-    term.keys("x");
+    term.hold("Up", milliseconds(200));                   // keys still repeating do not close it
+    EXPECT_EQ(term.waitForStatus(milliseconds(300)), -1);
+    term.keys("q");
     EXPECT_NE(term.waitForStatus(), 0);
     EXPECT_TRUE(term.waitForScreen("stop request not answered, the base may still be moving")) << term.screen();
 }
@@ -258,6 +259,19 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
         EXPECT_TRUE(lastIsZero(rig.device()));
         EXPECT_NE(term.modesAfter().find(" echo "), std::string::npos);
     }
+}
+
+TEST(DriveTerminal, AFailingReadingShowsStaleAndTheViewGoesOn) {
+    using zorn::orbitane::sim::FaultKind;
+    SimRig rig(scenarioWith([](zorn::orbitane::sim::Scenario& s) {
+        s.faults.push_back(fault(zorn::drv::REQ_GET_STATUS, FaultKind::Error, 1));  // first answer only
+    }));
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("Charging from cable (stale ")) << term.screen();
+    EXPECT_NE(term.screen().find("80%"), std::string::npos);  // the last value stays on screen
+    EXPECT_NE(term.screen().find("350.5 mm"), std::string::npos);
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0);
 }
 
 TEST(DriveTerminal, DryRunSendsNoVelocity) {
