@@ -151,6 +151,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "drive needs an interactive terminal");
         return 2;
     }
+    if (traceEnabled()) {
+        logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
+        return 2;
+    }
     DriveSettings settings;
     if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 namespace zorn {
@@ -139,7 +141,13 @@ void drawBeacons(const DriveSnapshot& s, int row) {
 }  // namespace
 
 DriveView::DriveView() {
-    initscr();
+    // newterm rather than initscr: an unusable terminal is an error to
+    // report, not a reason for the library to end the process.
+    screen_ = newterm(nullptr, stdout, stdin);
+    if (screen_ == nullptr) {
+        const char* term = std::getenv("TERM");
+        throw std::runtime_error(std::string("cannot use the terminal (TERM=") + (term ? term : "") + ")");
+    }
     raw();  // Ctrl-C arrives as a key, so quitting always runs the stop path
     noecho();
     keypad(stdscr, TRUE);
@@ -159,6 +167,7 @@ DriveView::DriveView() {
 DriveView::~DriveView() {
     curs_set(1);
     endwin();
+    delscreen(screen_);
 }
 
 ViewKey DriveView::nextKey(DriveKey& drive) {

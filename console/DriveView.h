@@ -9,6 +9,8 @@
 
 #include "console/DriveController.h"
 
+struct screen;  // the curses screen
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -86,6 +88,9 @@ public:
     void draw(const DriveSnapshot& snapshot);
     // The next pending key without waiting; `drive` is set for a drive key.
     ViewKey nextKey(DriveKey& drive);
+
+private:
+    ::screen* screen_ = nullptr;  // the curses screen on standard input and output
 };
 
 // Maps a curses key code to a drive key; false for any other key.
