@@ -241,13 +241,17 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 if (controller.exitReason() == DriveExit::None && periodic) {
                     uint32_t bits = 0;
-                    const bool answered = readings.pollBumper(bits);
-                    controller.onRequestResult(answered);
-                    if (answered) {
+                    const PollOutcome bumper = readings.pollBumper(bits);
+                    if (bumper != PollOutcome::NotPolled) {
+                        controller.onRequestResult(bumper == PollOutcome::Answered);
+                    }
+                    if (bumper == PollOutcome::Answered) {
                         controller.onBumperBits(bits);
                     }
-                    if (controller.exitReason() == DriveExit::None) {
-                        controller.onRequestResult(readings.pollNext());
+                    const PollOutcome next =
+                        controller.exitReason() == DriveExit::None ? readings.pollNext() : PollOutcome::NotPolled;
+                    if (next != PollOutcome::NotPolled) {
+                        controller.onRequestResult(next == PollOutcome::Answered);
                     }
                 }
             }

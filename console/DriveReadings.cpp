@@ -23,6 +23,8 @@ constexpr int64_t SECOND_NS = 1000000000;
 constexpr double DEFAULT_SONAR_RANGE_MM = 2000.0;
 // Readings polled in turn after the bumper bits.
 constexpr int READING_KINDS = 4;
+// A reading that timed out is left alone this long.
+constexpr int64_t BACKOFF_NS = 5 * SECOND_NS;
 
 }  // namespace
 
@@ -57,6 +59,9 @@ int32_t DriveReadings::timed(Freshness* freshness, Request request) {
     }
     if (freshness != nullptr) {
         freshness->stale = result < 0;
+        if (result == net::RESULT_OPERATION_TIMEOUT) {
+            freshness->retryAtNs = end + BACKOFF_NS;
+        }
         if (result >= 0) {
             freshness->have = true;
             freshness->readNs = end;
@@ -65,26 +70,37 @@ int32_t DriveReadings::timed(Freshness* freshness, Request request) {
     return result;
 }
 
-bool DriveReadings::pollBumper(uint32_t& bits) {
+PollOutcome DriveReadings::pollBumper(uint32_t& bits) {
+    if (monotonicNanoseconds() < bumper_.retryAtNs) {
+        return PollOutcome::NotPolled;
+    }
     base_bumper_data_response_t data{};
     const int32_t result = timed(&bumper_, [&] { return driver_.getBumperData(data); });
     if (result < 0) {
-        return false;
+        return PollOutcome::Failed;
     }
     bumperBits_ = data.bumper_bits;
     bits = bumperBits_;
-    return true;
+    return PollOutcome::Answered;
 }
 
-bool DriveReadings::pollNext() {
-    const int kind = nextReading_;
-    nextReading_ = (nextReading_ + 1) % READING_KINDS;
-    switch (kind) {
-        case 0: return pollMotor();
-        case 1: return pollSensors();
-        case 2: return pollStatus();
-        default: return pollBeacons();
+PollOutcome DriveReadings::pollNext() {
+    const int64_t now = monotonicNanoseconds();
+    for (int tries = 0; tries < READING_KINDS; ++tries) {
+        const int kind = nextReading_;
+        nextReading_ = (nextReading_ + 1) % READING_KINDS;
+        const Freshness* freshness[READING_KINDS] = {&motor_, &sensor_, &status_, &beacon_};
+        if (now < freshness[kind]->retryAtNs) {
+            continue;
+        }
+        switch (kind) {
+            case 0: return outcome(pollMotor());
+            case 1: return outcome(pollSensors());
+            case 2: return outcome(pollStatus());
+            default: return outcome(pollBeacons());
+        }
     }
+    return PollOutcome::NotPolled;
 }
 
 bool DriveReadings::pollMotor() {

@@ -20,16 +20,20 @@ class QuindleBaseDrv;
 namespace orbitane {
 namespace test {
 
+// What became of a poll: a reading that recently timed out is left alone
+// for a while, so one silent request cannot stall the control period.
+enum class PollOutcome { NotPolled, Answered, Failed };
+
 class DriveReadings {
 public:
     // `config` is null when the base's configuration could not be read.
     DriveReadings(drv::QuindleBaseDrv& driver, const nivo::system::config::SystemConfig* config, double track);
 
-    // Reads the bumper bits; returns the request's outcome.
-    bool pollBumper(uint32_t& bits);
+    // Reads the bumper bits.
+    PollOutcome pollBumper(uint32_t& bits);
     // Reads the next of the other readings in turn (motor, sensors, status,
-    // beacons); returns the request's outcome.
-    bool pollNext();
+    // beacons).
+    PollOutcome pollNext();
     // Sends a body velocity and checks its answer; the result code.
     int32_t sendVelocity(const BodyVelocity& velocity);
 
@@ -42,12 +46,14 @@ private:
         bool have = false;
         bool stale = false;
         int64_t readNs = 0;
+        int64_t retryAtNs = 0;  // after a time-out, not polled again before this
         ReadingAge at(int64_t now) const;
     };
 
     // Times one request, counts it, and marks `freshness`.
     template <typename Request>
     int32_t timed(Freshness* freshness, Request request);
+    static PollOutcome outcome(bool answered) { return answered ? PollOutcome::Answered : PollOutcome::Failed; }
     bool pollMotor();
     bool pollSensors();
     bool pollStatus();

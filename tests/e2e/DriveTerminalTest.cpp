@@ -264,10 +264,18 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
 TEST(DriveTerminal, AFailingReadingShowsStaleAndTheViewGoesOn) {
     using zorn::orbitane::sim::FaultKind;
     SimRig rig(scenarioWith([](zorn::orbitane::sim::Scenario& s) {
-        s.faults.push_back(fault(zorn::drv::REQ_GET_STATUS, FaultKind::Error, 1));  // first answer only
+        s.faults.push_back(fault(zorn::drv::REQ_GET_STATUS, FaultKind::Silent, 1));  // first answer only
     }));
     DriveTerminal term(rig);
     ASSERT_TRUE(term.waitForScreen("Charging from cable (stale ")) << term.screen();
+    EXPECT_TRUE(term.waitForScreen("time-outs 1 ")) << term.screen();
+    // A silent reading is left alone for a while: driving goes on at its rate.
+    term.hold("Up", milliseconds(1500));
+    const auto sent = velocities(rig.device());
+    ASSERT_GE(sent.size(), 15u);
+    for (size_t i = 1; i < sent.size(); ++i) {
+        EXPECT_LT(std::chrono::duration_cast<milliseconds>(sent[i].at - sent[i - 1].at).count(), 500);
+    }
     EXPECT_NE(term.screen().find("80%"), std::string::npos);  // the last value stays on screen
     EXPECT_NE(term.screen().find("350.5 mm"), std::string::npos);
     term.keys("q");
