@@ -22,6 +22,7 @@
 #include "console/RunClock.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -38,11 +39,15 @@ constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
 constexpr int DRIVE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Signals while the view owns the terminal. The first one is recorded for
-// the loop, which stops the base and leaves; a second one ends the process
-// at once, after putting the terminal back as it was.
+// the loop, which stops the base and leaves, and handed on to the console's
+// interrupt handling (which records it for the exit status and cuts a
+// request in progress short); a second one ends the process at once, after
+// putting the terminal back as it was.
 volatile sig_atomic_t g_driveSignal = 0;
 struct termios g_savedTerminal;
 bool g_haveSavedTerminal = false;
+constexpr size_t DRIVE_SIGNAL_COUNT = sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0];
+struct sigaction g_previousActions[DRIVE_SIGNAL_COUNT];
 
 void onDriveSignal(int sig) {
     if (g_driveSignal != 0) {
@@ -55,6 +60,13 @@ void onDriveSignal(int sig) {
         _exit(128 + sig);
     }
     g_driveSignal = sig;
+    for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
+        const struct sigaction& previous = g_previousActions[i];
+        if (DRIVE_SIGNALS[i] == sig && (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+            previous.sa_handler != SIG_IGN) {
+            previous.sa_handler(sig);
+        }
+    }
 }
 
 class DriveSignalScope {
@@ -65,35 +77,16 @@ public:
         struct sigaction action {};
         action.sa_handler = onDriveSignal;
         sigemptyset(&action.sa_mask);
-        for (size_t i = 0; i < sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]; ++i) {
-            sigaction(DRIVE_SIGNALS[i], &action, &previous_[i]);
+        for (int sig : DRIVE_SIGNALS) sigaddset(&action.sa_mask, sig);
+        for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
+            sigaction(DRIVE_SIGNALS[i], &action, &g_previousActions[i]);
         }
-        // A vanished peer must show up as a failed request, not end the process.
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGPIPE, &ignore, &previousPipe_);
     }
     ~DriveSignalScope() {
-        for (size_t i = 0; i < sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]; ++i) {
-            sigaction(DRIVE_SIGNALS[i], &previous_[i], nullptr);
-        }
-        sigaction(SIGPIPE, &previousPipe_, nullptr);
-    }
-    // Hands a recorded signal on to the handler that was there before (the
-    // console's interrupt handling), so the frame knows the command was
-    // interrupted. Signals without a handler of their own are not raised.
-    static void passOn(int sig) {
-        struct sigaction current {};
-        sigaction(sig, nullptr, &current);
-        if (current.sa_handler != SIG_DFL && current.sa_handler != SIG_IGN) {
-            raise(sig);
+        for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
+            sigaction(DRIVE_SIGNALS[i], &g_previousActions[i], nullptr);
         }
     }
-
-private:
-    struct sigaction previous_[sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0]];
-    struct sigaction previousPipe_;
 };
 
 // Log lines would tear the view apart: they are held back while it shows.
@@ -192,8 +185,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         return static_cast<int>(result);
     };
 
-    InterruptScope interruptScope;
+    InterruptScope interruptScope(true);
     std::unique_ptr<DriveSignalScope> signalScope(new DriveSignalScope);
+    StandardOutput::instance().flush();  // the lines so far, before the view takes the screen
     bool leaveNow = false;  // the link is lost and the key that ends the view came
     bool hungUp = false;    // the terminal went away
     try {
@@ -349,11 +343,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     }
     const int sig = g_driveSignal;
     signalScope.reset();
-    if (sig != 0) {
-        DriveSignalScope::passOn(sig);
-        if (status == 0) {
-            return interruptStatus(sig);
-        }
+    if (sig != 0 && status == 0) {
+        return interruptStatus(sig);
     }
     return status;
 }
