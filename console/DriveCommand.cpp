@@ -140,10 +140,6 @@ struct DriveRun {
 
 int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
-        logFatal(source, "drive needs an interactive terminal");
-        return 2;
-    }
     if (traceEnabled()) {
         logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
         return 2;
@@ -151,6 +147,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     DriveSettings settings;
     if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
+        return 2;
+    }
+
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
+        logFatal(source, "drive needs an interactive terminal");
         return 2;
     }
 

@@ -254,11 +254,28 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
         const std::string shell = term.tmux("display-message -p '#{pane_pid}'");
         const std::string console = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
         ASSERT_FALSE(console.empty());
+        ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the signal comes
         ASSERT_EQ(::kill(std::stoi(console), sig), 0);
         EXPECT_EQ(term.waitForStatus(), 128 + sig);
         EXPECT_TRUE(lastIsZero(rig.device()));
         EXPECT_NE(term.modesAfter().find(" echo "), std::string::npos);
     }
+}
+
+TEST(DriveTerminal, ClosingTheTerminalStopsTheBase) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(300));
+    ASSERT_TRUE(anyForward(rig.device()));
+    const std::string shell = term.tmux("display-message -p '#{pane_pid}'");
+    const std::string console = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
+    ASSERT_FALSE(console.empty());
+    const std::string proc = "/proc/" + std::to_string(std::stoi(console));
+    ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the terminal goes
+    term.tmux("kill-server");  // the pane and its terminal go away
+    EXPECT_TRUE(waitUntil([&] { return access(proc.c_str(), F_OK) != 0; }, milliseconds(10000)));
+    EXPECT_TRUE(lastIsZero(rig.device()));
 }
 
 TEST(DriveTerminal, AFailingReadingShowsStaleAndTheViewGoesOn) {
@@ -293,11 +310,22 @@ TEST(DriveTerminal, DryRunSendsNoVelocity) {
     EXPECT_TRUE(velocities(rig.device()).empty());
 }
 
-TEST(DriveTerminal, RefusesWithoutATerminal) {
+TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
     SimRig rig;
-    ConsoleOutcome r = rig.console({"drive"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_TRUE(has(r.errLines(), fatal(BASE, "drive needs an interactive terminal"))) << r.err;
+    const struct {
+        std::vector<std::string> command;
+        const char* message;
+    } cases[] = {
+        {{"drive"}, "drive needs an interactive terminal"},
+        {{"drive", "--accel", "0"}, "Invalid acceleration 0 (m/s^2, above 0 and at most 10)"},
+        {{"drive", "--accel", "fast"}, "Invalid acceleration fast (m/s^2, above 0 and at most 10)"},
+        {{"-t", "drive"}, "drive cannot be combined with -t: the trace would write over the view"},
+    };
+    for (const auto& c : cases) {
+        ConsoleOutcome r = rig.console(c.command);
+        EXPECT_EQ(r.status, 2) << c.message;
+        EXPECT_TRUE(has(r.errLines(), fatal(BASE, c.message))) << r.err;
+    }
     EXPECT_TRUE(velocities(rig.device()).empty());
 }
 
