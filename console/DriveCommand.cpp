@@ -201,8 +201,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             const int64_t now = monotonicNanoseconds();
             const int waitMs = static_cast<int>(std::max<int64_t>(0, nextTick - now) / 1000000);
             struct pollfd input {STDIN_FILENO, POLLIN, 0};
-            const int ready = poll(&input, 1, waitMs);
-            if (ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+            // A terminal that is gone stays readable for ever: then only the period is waited for.
+            const int ready = hungUp ? poll(nullptr, 0, waitMs) : poll(&input, 1, waitMs);
+            if (!hungUp && ready > 0 && (input.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
                 hungUp = true;
                 controller.stop(DriveExit::TerminalGone);
             }
@@ -258,14 +259,14 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 if (!run.dryRun && !controller.stopAcknowledged() && !run.zeroAttempted) {
                     send(BodyVelocity());
                 }
-                const bool stopped = run.dryRun || controller.stopAcknowledged();
-                run.message = std::string("LINK LOST: ") +
-                              (stopped ? "the base had stopped" : "stop request sent, no answer") +
-                              "; press q to leave";
+                const char* outcome = run.dryRun                       ? "dry run, no velocity was sent"
+                                      : controller.stopAcknowledged() ? "the base had stopped"
+                                                                      : "stop request sent, no answer";
+                run.message = std::string("LINK LOST: ") + outcome + "; press q to leave";
                 lastDraw = 0;
             }
             if (reason != DriveExit::None && reason != DriveExit::LinkLost) {
-                if (reason == DriveExit::TerminalGone || run.dryRun || controller.stopAcknowledged()) {
+                if (run.dryRun || controller.stopAcknowledged()) {
                     break;
                 }
                 run.message = "Stopping the base...";  // the zero is repeated until answered or the link is lost
