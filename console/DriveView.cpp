@@ -74,34 +74,55 @@ void drawSonars(const DriveSnapshot& s, int& row, int lastRow) {
         put(row++, 2, attr, "%s", s.sensorNote.c_str());
         return;
     }
-    // One column when they fit, otherwise two side by side.
+    // One column when they fit, otherwise two side by side; what still does
+    // not fit is counted on the last place.
     const int rowsFree = std::max(1, lastRow - row);
-    const int columns = static_cast<int>(s.sonars.size()) <= rowsFree ? 1 : 2;
+    const int count = static_cast<int>(s.sonars.size());
+    const int columns = count <= rowsFree ? 1 : 2;
     const int width = columns == 1 ? COLS : COLS / 2;
     const int barWidth = std::max(10, width - 32);
-    const int rowsUsed = (static_cast<int>(s.sonars.size()) + columns - 1) / columns;
-    for (size_t i = 0; i < s.sonars.size(); ++i) {
-        const int r = row + static_cast<int>(i) % rowsUsed;
-        const int c = (static_cast<int>(i) / rowsUsed) * width;
-        if (r >= lastRow) {
-            continue;
-        }
+    const int rowsUsed = std::min(rowsFree, (count + columns - 1) / columns);
+    const int places = rowsUsed * columns;
+    const int shown = count <= places ? count : places - 1;
+    for (int i = 0; i < shown; ++i) {
         const SonarBar& sonar = s.sonars[i];
-        put(r, c + 2, attr, "%-10s [%s] %7.1f mm", sonar.label.c_str(),
+        put(row + i % rowsUsed, (i / rowsUsed) * width + 2, attr, "%-10s [%s] %7.1f mm", sonar.label.c_str(),
             bar(sonar.mm / sonar.fullScaleMm, barWidth).c_str(), sonar.mm);
     }
-    row += std::min(rowsUsed, std::max(0, lastRow - row));
+    if (shown < count) {
+        put(row + shown % rowsUsed, (shown / rowsUsed) * width + 2, A_NORMAL, "%d more: enlarge the window",
+            count - shown);
+    }
+    row += rowsUsed;
+}
+
+// Columns where the marks start, and the width one mark takes.
+constexpr int MARKS_COLUMN = 16;
+int markWidth(const GuardMark& mark) { return static_cast<int>(mark.label.size()) + 5; }
+
+// Rows the marks take when wrapped at the window's width.
+int markRows(const DriveSnapshot& s) {
+    int rows = 1;
+    int col = MARKS_COLUMN;
+    for (const GuardMark& mark : s.marks) {
+        if (col + markWidth(mark) > COLS) {
+            ++rows;
+            col = MARKS_COLUMN;
+        }
+        col += markWidth(mark) + 1;
+    }
+    return rows;
 }
 
 void drawMarks(const DriveSnapshot& s, int& row) {
     const std::string note = staleNote(s.bumperAge);
     put(row, 0, A_BOLD, "Bumpers/cliffs");
-    int col = 16;
+    int col = MARKS_COLUMN;
     for (const GuardMark& mark : s.marks) {
-        const int width = static_cast<int>(mark.label.size()) + 5;
+        const int width = markWidth(mark);
         if (col + width > COLS) {
             ++row;
-            col = 16;
+            col = MARKS_COLUMN;
         }
         const attr_t attr = s.bumperAge.stale ? staleAttr() : (mark.triggered ? alertAttr() : A_NORMAL);
         put(row, col, attr, "[%c] %s", mark.triggered ? '*' : ' ', mark.label.c_str());
@@ -243,8 +264,7 @@ void DriveView::draw(const DriveSnapshot& s) {
     const int messageRow = LINES - 2;
     const int linkRow = LINES - 3;
     const int beaconRow = LINES - 4;
-    const int marksRows = 1 + static_cast<int>(s.marks.size()) / 6;
-    int marksRow = beaconRow - marksRows;
+    int marksRow = beaconRow - markRows(s);
     drawSonars(s, row, marksRow);
     drawMarks(s, marksRow);
     drawBeacons(s, beaconRow);
