@@ -60,8 +60,7 @@ TEST_F(ChannelTest, SendBeforeStartFailsAndQueuesNothing) {
     EXPECT_EQ(channel.send(msg(1, {})), RESULT_OPERATION_FAIL);
     EXPECT_EQ(channel.post(msg(1, {})), RESULT_OPERATION_FAIL);
     channel.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(channel.writeCount(), 0u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return channel.writeCount() == 0u; }, 30));
 }
 
 TEST_F(ChannelTest, SendWritesTheFrame) {

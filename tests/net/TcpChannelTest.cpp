@@ -267,8 +267,7 @@ TEST(TcpChannelTest, SeveralFramesInOneChunkAndASplitFrame) {
     chunk.insert(chunk.end(), split.begin(), split.begin() + 100);
     ASSERT_EQ(link.peer->send(chunk.data(), static_cast<uint32_t>(chunk.size())), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(link.rec.count(EVT_MESSAGE), 3u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_MESSAGE) == 3u; }, 20));
     ASSERT_EQ(link.peer->send(split.data() + 100, static_cast<uint32_t>(split.size() - 100)), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 4));
     auto m = link.rec.of(EVT_MESSAGE);
@@ -312,8 +311,7 @@ TEST(TcpChannelTest, RebindStopsTheFirstBinding) {
     EXPECT_EQ(hex(readExactly(*peer2, 5)), "10 02 F8 30 DA");
     // Closing the first connection no longer concerns the channel.
     link.peer.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 0u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_CHANNEL_BROKEN) == 0u; }, 50));
     link.channel.reset();
 }
 
