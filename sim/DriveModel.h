@@ -42,6 +42,9 @@ public:
     // the accumulator starts again from the current pose.
     BodyDelta takeBodyDelta(int64_t nowNs);
 
+    // Pose since construction in the frame the base started in.
+    BodyDelta pose(int64_t nowNs);
+
     bool moving() const;
     double trackMm() const { return trackMm_; }
     double leftSpeedMmS() const { return leftMmS_; }
@@ -49,6 +52,7 @@ public:
 
 private:
     static int32_t wrapToCounter(double mm);
+    void integrate(BodyDelta& frame, double dt) const;
 
     double trackMm_;
     int64_t lastNs_;
@@ -62,6 +66,7 @@ private:
     double leftMm_ = 0.0;
     double rightMm_ = 0.0;
     BodyDelta delta_;
+    BodyDelta pose_;
 };
 
 }  // namespace sim
