@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "sim/SimServer.h"
 #include "tests/sim/SimTestClient.h"
@@ -44,27 +47,117 @@ TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
     EXPECT_EQ(sim.connectionsAccepted(), 1);
 }
 
-TEST(SimServerTest, ConnectionsAreServedOneAfterAnother) {
+TEST(SimServerTest, HostsAreServedAtOnceAndShareOneRobot) {
     Scenario s = defaultScenario();
     s.stopOnDisconnect = true;
     SimServer sim(s);
     ASSERT_TRUE(sim.startTcp("localhost", 0));
-    SimTestClient first, second;
+    SimTestClient idle, first, second;
+    // An idle connection holds up nobody.
+    ASSERT_TRUE(idle.connectTcp(sim.port()));
     ASSERT_TRUE(first.connectTcp(sim.port()));
-    Frame answer;
-    ASSERT_TRUE(first.request(0x30, {}, answer));
-    // The second host is queued until the first one leaves.
     ASSERT_TRUE(second.connectTcp(sim.port()));
-    ASSERT_TRUE(second.sendRequest(0x31));
-    EXPECT_FALSE(second.readFrame(answer, 200));
-    // The first host drove the wheels; leaving stops them.
-    ASSERT_TRUE(first.request(0x40, le32Bytes({300, 300, 0, 0}), answer));
+    // Each connection has its own framing: half a frame on one does not
+    // disturb the other.
+    std::vector<uint8_t> status = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+    ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin(), status.begin() + 2)));
+    Frame answer;
+    ASSERT_TRUE(second.request(0x40, le32Bytes({300, 300, 0, 0}), answer, 1000));
+    ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin() + 2, status.end())));
+    ASSERT_TRUE(first.readFrame(answer, 1000));
+    EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
+    // One robot: the wheels the second host started turn for the first.
     EXPECT_TRUE(sim.device().moving());
-    first.close();
-    ASSERT_TRUE(second.readFrame(answer, 2000));
+    ASSERT_TRUE(first.request(0x31, {}, answer, 1000));
     EXPECT_EQ(answer.payload.size(), 9u);
+    EXPECT_EQ(sim.connectionsOpen(), 3);
+    second.close();
+    EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 2; }, milliseconds(2000)));
     EXPECT_FALSE(sim.device().moving());
-    EXPECT_EQ(sim.connectionsAccepted(), 2);
+    EXPECT_EQ(sim.connectionsAccepted(), 3);
+}
+
+TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
+    SimServer sim;
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    sim.setLogSink([&](int, const std::string& line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        lines.push_back(line);
+    });
+    sim.setMaxClients(2);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient a, b, c;
+    ASSERT_TRUE(a.connectTcp(sim.port()));
+    ASSERT_TRUE(b.connectTcp(sim.port()));
+    ASSERT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 2; }, milliseconds(2000)));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(c.connectTcp(sim.port()));
+    EXPECT_TRUE(c.waitClosed(1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
+    EXPECT_EQ(sim.connectionsRefused(), 1);
+    {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.back().find("refused: already serving 2 clients (--max-clients 2)"), std::string::npos)
+            << lines.back();
+    }
+    // Once one leaves, a newcomer is served again.
+    a.close();
+    ASSERT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 1; }, milliseconds(2000)));
+    SimTestClient d;
+    ASSERT_TRUE(d.connectTcp(sim.port()));
+    Frame answer;
+    EXPECT_TRUE(d.request(0x30, {}, answer, 1000));
+}
+
+// Resident memory of this process in KiB.
+long residentKiB() {
+    long pages = 0, resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return -1;
+    int got = std::fscanf(f, "%ld %ld", &pages, &resident);
+    std::fclose(f);
+    return got == 2 ? resident * (::sysconf(_SC_PAGESIZE) / 1024) : -1;
+}
+
+TEST(SimServerTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    // Requests go in batches; the answers are read and dropped as they come.
+    constexpr int kBatch = 500;
+    std::vector<uint8_t> batch;
+    for (int i = 0; i < kBatch; ++i) {
+        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+        batch.insert(batch.end(), frame.begin(), frame.end());
+    }
+    const size_t answerBytes = 6u * kBatch;
+    auto runBatches = [&](int batches) {
+        std::vector<uint8_t> buffer(65536);
+        for (int b = 0; b < batches; ++b) {
+            if (!host.sendRaw(batch)) return false;
+            size_t got = 0;
+            while (got < answerBytes) {
+                pollfd p{host.fd(), POLLIN, 0};
+                if (::poll(&p, 1, 2000) <= 0) return false;
+                ssize_t n = ::read(host.fd(), buffer.data(), buffer.size());
+                if (n <= 0) return false;
+                got += static_cast<size_t>(n);
+            }
+        }
+        return true;
+    };
+    // Past the warm-up the kept history is full.
+    ASSERT_TRUE(runBatches(40));
+    const long before = residentKiB();
+    ASSERT_TRUE(runBatches(360));
+    const long after = residentKiB();
+    EXPECT_EQ(sim.device().requestsReceived(), 200000u);
+    EXPECT_EQ(sim.device().requests().size(), BaseDevice::kKeptRecords);
+    ASSERT_GT(before, 0);
+    EXPECT_LT(after - before, 2048) << before << " KiB before, " << after << " KiB after";
 }
 
 TEST(SimServerTest, CloseAfterEndsTheConnectionAndTheNextOneStartsAfresh) {
