@@ -21,11 +21,17 @@ int32_t readInt32(const uint8_t* p) {
     return static_cast<int32_t>(v);
 }
 
+// Drops the oldest records past the bound.
+template <class T>
+void trim(std::deque<T>& list, size_t limit) {
+    while (list.size() > limit) list.pop_front();
+}
+
 // Appends to a record list, dropping the oldest past the bound.
 template <class T>
-void keep(std::deque<T>& list, const T& value) {
+void keep(std::deque<T>& list, const T& value, size_t limit) {
     list.push_back(value);
-    if (list.size() > BaseDevice::kKeptRecords) list.pop_front();
+    trim(list, limit);
 }
 
 template <class T>
@@ -127,7 +133,7 @@ Answer BaseDevice::execute(const uint8_t* payload, size_t size) {
             return answerGetInfo(args, n);
         case drv::REQ_SEND_EVENT:
             if (n != 1) return Answer::error(ERR_BAD_REQUEST);
-            keep(events_, args[0]);
+            keep(events_, args[0], historyLimit_);
             return Answer::ok(nullptr, 0);
         default:
             return Answer::error(ERR_NOT_SUPPORTED);
@@ -198,7 +204,7 @@ Answer BaseDevice::setMotor(const uint8_t* args, size_t n, int64_t now) {
     req.right_speed = readInt32(args + 4);
     req.reserved[0] = readInt32(args + 8);
     req.reserved[1] = readInt32(args + 12);
-    keep(motorCommands_, req);
+    keep(motorCommands_, req, historyLimit_);
     drive_.setWheelSpeeds(req.left_speed, req.right_speed, now);
     return Answer::ok(nullptr, 0);
 }
@@ -209,7 +215,7 @@ Answer BaseDevice::setVelocity(const uint8_t* args, size_t n, int64_t now) {
     req.vx_q16 = readInt32(args);
     req.vy_q16 = readInt32(args + 4);
     req.omega_q16 = readInt32(args + 8);
-    keep(velocityCommands_, req);
+    keep(velocityCommands_, req, historyLimit_);
     // The answer reports the motion since the previous answer, made at the
     // velocity that was in force until now.
     BodyDelta d = drive_.takeBodyDelta(now);
@@ -226,7 +232,7 @@ Answer BaseDevice::answerGetInfo(const uint8_t* args, size_t n) {
     if (n != sizeof(drv::base_get_info_answer_t)) return Answer::error(ERR_BAD_REQUEST);
     drv::base_get_info_answer_t info;
     std::memcpy(&info, args, sizeof info);
-    keep(getInfoAnswers_, info);
+    keep(getInfoAnswers_, info, historyLimit_);
     // The question has been answered.
     if (scenario_.pendingCommand == drv::BASE_CMD_GET_INFO) scenario_.pendingCommand = 0;
     return Answer::ok(nullptr, 0);
@@ -239,9 +245,19 @@ void BaseDevice::hostGone() {
 
 void BaseDevice::noteReceived(const ReceivedRequest& request) {
     std::lock_guard<std::mutex> lock(mutex_);
-    keep(requests_, request);
+    keep(requests_, request, historyLimit_);
     ++requestsReceived_;
     if (request.code >= -1 && request.code <= 255) ++requestCounts_[static_cast<size_t>(request.code + 1)];
+}
+
+void BaseDevice::setHistoryLimit(size_t records) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    historyLimit_ = records < 1 ? 1 : records;
+    trim(requests_, historyLimit_);
+    trim(events_, historyLimit_);
+    trim(getInfoAnswers_, historyLimit_);
+    trim(motorCommands_, historyLimit_);
+    trim(velocityCommands_, historyLimit_);
 }
 
 std::vector<ReceivedRequest> BaseDevice::requests() const {

@@ -79,10 +79,15 @@ public:
 
     // Records kept of each kind: a simulator left running for days must not
     // grow, so only the most recent ones are kept; the counts cover all.
-    static constexpr size_t kKeptRecords = 10000;
+    // The program keeps kProgramHistory; in-process users (tests reading a
+    // whole run back, at thousands of requests a second) get more by
+    // default, still bounded.
+    static constexpr size_t kProgramHistory = 10000;
+    static constexpr size_t kDefaultHistory = 1000000;
+    void setHistoryLimit(size_t records);
 
-    // What the host sent, in arrival order (the most recent kKeptRecords
-    // of each kind).
+    // What the host sent, in arrival order (the most recent ones, see
+    // setHistoryLimit).
     std::vector<ReceivedRequest> requests() const;
     std::vector<uint8_t> events() const;
     std::vector<drv::base_get_info_answer_t> getInfoAnswers() const;
@@ -130,6 +135,7 @@ private:
     int64_t startNs_;  // the timeline's zero
     std::vector<uint8_t> binaryConfig_;
     drv::base_conf_response_t legacyRecord_;
+    size_t historyLimit_ = kDefaultHistory;
     std::deque<ReceivedRequest> requests_;
     std::array<uint64_t, 257> requestCounts_{};  // by code + 1
     uint64_t requestsReceived_ = 0;

@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
         toManager(level, line);
     });
     server.setMaxClients(options.maxClients);
+    // Left running for days, the program keeps a short history only.
+    server.device().setHistoryLimit(sim::BaseDevice::kProgramHistory);
     if (options.stateEverySeconds > 0) {
         server.setStateInterval(static_cast<int64_t>(options.stateEverySeconds * 1e9));
     }

@@ -267,7 +267,9 @@ TEST_F(BaseDeviceTest, TimelineScriptsTheReadings) {
 }
 
 TEST_F(BaseDeviceTest, HistoryIsBoundedButCountsCoverEverything) {
-    for (int i = 0; i < 25000; ++i) {
+    constexpr size_t kLimit = 1000;
+    device->setHistoryLimit(kLimit);
+    for (int i = 0; i < 2500; ++i) {
         ReceivedRequest r;
         r.code = i % 2 ? 0x30 : 0x60;
         r.atNs = i;
@@ -275,13 +277,16 @@ TEST_F(BaseDeviceTest, HistoryIsBoundedButCountsCoverEverything) {
         run({0x60, static_cast<uint8_t>(i)});
     }
     auto kept = device->requests();
-    ASSERT_EQ(kept.size(), BaseDevice::kKeptRecords);
-    EXPECT_EQ(kept.back().atNs, 24999);
-    EXPECT_EQ(kept.front().atNs, 25000 - static_cast<int64_t>(BaseDevice::kKeptRecords));
-    EXPECT_EQ(device->events().size(), BaseDevice::kKeptRecords);
-    EXPECT_EQ(device->events().back(), static_cast<uint8_t>(24999));
-    EXPECT_EQ(device->requestCount(0x30), 12500u);
-    EXPECT_EQ(device->requestsReceived(), 25000u);
+    ASSERT_EQ(kept.size(), kLimit);
+    EXPECT_EQ(kept.back().atNs, 2499);
+    EXPECT_EQ(kept.front().atNs, 2500 - static_cast<int64_t>(kLimit));
+    EXPECT_EQ(device->events().size(), kLimit);
+    EXPECT_EQ(device->events().back(), static_cast<uint8_t>(2499 % 256));
+    EXPECT_EQ(device->requestCount(0x30), 1250u);
+    EXPECT_EQ(device->requestsReceived(), 2500u);
+    device->setHistoryLimit(10);
+    EXPECT_EQ(device->requests().size(), 10u);
+    EXPECT_EQ(device->requests().back().atNs, 2499);
 }
 
 TEST_F(BaseDeviceTest, GetInfoAnswerClearsThePendingQuestion) {

@@ -7,9 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <poll.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <regex>
 
 #include "sim/SimServer.h"
+#include "tests/sim/SimTestClient.h"
 #include "tests/support/ChildProcess.h"
 
 using namespace zorn::orbitane::sim;
@@ -48,6 +53,57 @@ TEST(SimProgramTest, EveryStopSignalEndsCleanlyAndRemovesThePtyLink) {
         EXPECT_EQ(ready, 1u) << r.out;
         EXPECT_NE(r.out.find(std::string("stopped on SIG")), std::string::npos) << r.out;
     }
+}
+
+// Resident memory of a process in KiB, -1 when it cannot be read.
+long residentKiB(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
+    RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
+    ASSERT_TRUE(sim.waitForOutput("listening on tcp 127.0.0.1:", milliseconds(5000))) << sim.outputSoFar();
+    std::smatch port;
+    const std::string out = sim.outputSoFar();
+    ASSERT_TRUE(std::regex_search(out, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) << out;
+    simtest::SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(static_cast<uint16_t>(std::stoi(port[1]))));
+    // Requests go in batches; the answers are read and dropped as they come.
+    constexpr int kBatch = 500;
+    std::vector<uint8_t> batch;
+    for (int i = 0; i < kBatch; ++i) {
+        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+        batch.insert(batch.end(), frame.begin(), frame.end());
+    }
+    auto runBatches = [&](int batches) {
+        std::vector<uint8_t> buffer(65536);
+        for (int b = 0; b < batches; ++b) {
+            if (!host.sendRaw(batch)) return false;
+            size_t got = 0;
+            while (got < 6u * kBatch) {
+                pollfd p{host.fd(), POLLIN, 0};
+                if (::poll(&p, 1, 5000) <= 0) return false;
+                ssize_t n = ::read(host.fd(), buffer.data(), buffer.size());
+                if (n <= 0) return false;
+                got += static_cast<size_t>(n);
+            }
+        }
+        return true;
+    };
+    // Past the warm-up the kept history is full.
+    ASSERT_TRUE(runBatches(40));
+    const long before = residentKiB(sim.pid());
+    ASSERT_TRUE(runBatches(360));
+    const long after = residentKiB(sim.pid());
+    ASSERT_GT(before, 0);
+    EXPECT_LT(after - before, 2048) << before << " KiB after 20,000 requests, " << after << " KiB after 200,000";
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
 }
 
 TEST(SimProgramTest, ScriptedBumperPressIsSeenByTheConsoleAtItsTime) {
