@@ -303,6 +303,8 @@ DeviceState BaseDevice::state() const {
     st.seconds = static_cast<double>(now - startNs_) / 1e9;
     st.leftOdometer = drive_.leftOdometer(now);
     st.rightOdometer = drive_.rightOdometer(now);
+    st.leftTravelMm = drive_.leftTravelMm(now);
+    st.rightTravelMm = drive_.rightTravelMm(now);
     st.leftMmS = drive_.leftSpeedMmS();
     st.rightMmS = drive_.rightSpeedMmS();
     const BodyDelta pose = drive_.pose(now);

@@ -48,6 +48,8 @@ struct DeviceState {
     double rightMmS = 0.0;
     int32_t leftOdometer = 0;
     int32_t rightOdometer = 0;
+    double leftTravelMm = 0.0;  // the odometers before rounding
+    double rightTravelMm = 0.0;
     double x = 0.0;      // metres, in the frame the base started in
     double y = 0.0;      // metres
     double theta = 0.0;  // radians

@@ -42,6 +42,16 @@ public:
     // the accumulator starts again from the current pose.
     BodyDelta takeBodyDelta(int64_t nowNs);
 
+    // Exact wheel travel in mm, before rounding and wrapping.
+    double leftTravelMm(int64_t nowNs) {
+        advance(nowNs);
+        return leftMm_;
+    }
+    double rightTravelMm(int64_t nowNs) {
+        advance(nowNs);
+        return rightMm_;
+    }
+
     // Pose since construction in the frame the base started in.
     BodyDelta pose(int64_t nowNs);
 

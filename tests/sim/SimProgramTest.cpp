@@ -106,6 +106,38 @@ TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
     EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
 }
 
+TEST(SimProgramTest, VrunPoseEqualsTheWheelTravelAtFullPollingSpeed) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    ChildResult r = runChild(builtProgram("orbitane_console"),
+                             {"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(sim.port()), "vrun",
+                              "0.125", "0", "0", "0.3"},
+                             milliseconds(20000));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The console adds up the answers: "... pose:(x0, y0, t0)->(x, y, t)".
+    const std::regex step(R"(->\(\s*(-?\d+\.\d+),\s*(-?\d+\.\d+),)");
+    double x = 0, y = 1;
+    size_t steps = 0;
+    for (const std::string& line : ChildResult::lines(r.out)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, step)) continue;
+        ++steps;
+        x = std::stod(m[1]);
+        y = std::stod(m[2]);
+    }
+    // Polled as fast as the answers come: far more answers than units moved
+    // per answer.
+    ASSERT_GT(steps, 100u) << r.out;
+    DeviceState st = sim.device().state();
+    const double travel = (st.leftTravelMm + st.rightTravelMm) / 2000.0;
+    EXPECT_GT(travel, 0.03);
+    // The sum of the answers is the travel to within one unit (the console
+    // prints five decimals, so half of its last digit more).
+    EXPECT_NEAR(x, travel, 1.0 / 65536 + 0.5e-5);
+    EXPECT_NEAR(x * 1000.0, (st.leftOdometer + st.rightOdometer) / 2.0, 0.5 + 1000.0 / 65536);
+    EXPECT_EQ(y, 0.0);
+}
+
 TEST(SimProgramTest, ScriptedBumperPressIsSeenByTheConsoleAtItsTime) {
     Scenario s;
     std::string error;
