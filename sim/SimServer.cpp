@@ -246,8 +246,10 @@ void SimServer::loop() {
             links.push_back(&serial_);
             for (Link* link : links) {
                 if (link->fd < 0) continue;
-                // A stalled link is not read at all; only a reset ends it.
-                short events = link->session->stalled() ? 0 : POLLIN;
+                // A stalled link is not read at all. Over TCP the host's
+                // end of the connection is still noticed, as long as its
+                // FIN gets through the unread bytes.
+                short events = !link->session->stalled() ? POLLIN : link->serial ? 0 : POLLRDHUP;
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
                 polled.push_back(link);
@@ -269,7 +271,7 @@ void SimServer::loop() {
                 Link* link = polled[i];
                 // The serial line may have been made anew since the poll.
                 if (link == nullptr || link->fd != fds[i].fd) continue;
-                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) readLink(*link);
+                if (fds[i].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) readLink(*link);
             }
             const int64_t now = steadyNowNs();
             for (auto& client : clients_) {
@@ -325,9 +327,9 @@ void SimServer::acceptPending() {
 
 void SimServer::readLink(Link& link) {
     if (link.session->stalled()) {
-        // Woken by an error or hang-up only: the host reset the connection.
+        // Woken by the end of the connection or an error only.
         if (!link.serial) {
-            log(util::LOG_INFO, link.session->name() + ": stalled connection reset by the host");
+            log(util::LOG_INFO, link.session->name() + ": stalled connection closed by the host");
             closeTcp(link);
         } else {
             log(util::LOG_WARN, link.session->name() + ": stalled serial line failed, making a new one");
