@@ -138,6 +138,29 @@ TEST(SimProgramTest, VrunPoseEqualsTheWheelTravelAtFullPollingSpeed) {
     EXPECT_EQ(y, 0.0);
 }
 
+TEST(SimProgramTest, TwoConsolesAreServedAtOnce) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    const std::vector<std::string> base{"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(sim.port())};
+    // The first console polls without end; its output goes nowhere, so
+    // that it never waits on a full pipe.
+    std::string monitor = "exec " + builtProgram("orbitane_console");
+    for (const std::string& word : base) monitor += " " + word;
+    RunningChild first("/bin/sh", {"-c", monitor + " monitor status >/dev/null 2>&1"});
+    ASSERT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) > 5; }, milliseconds(10000)));
+    std::vector<std::string> sensor = base;
+    sensor.push_back("sensor");
+    ChildResult second = runChild(builtProgram("orbitane_console"), sensor, milliseconds(20000));
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(sim.device().requestCount(0x32), 1u);
+    // The first console went on polling all the while.
+    const size_t polled = sim.device().requestCount(0x30);
+    ASSERT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) > polled; }, milliseconds(5000)));
+    EXPECT_EQ(sim.connectionsAccepted(), 2);
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(milliseconds(10000)).status, 130);
+}
+
 TEST(SimProgramTest, ScriptedBumperPressIsSeenByTheConsoleAtItsTime) {
     Scenario s;
     std::string error;
