@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "drv/ControlBus.h"
+#include "net/InterchipProtocol.h"
 #include "sim/BaseDevice.h"
 #include "sim/FrameCodec.h"
 
@@ -55,6 +56,11 @@ TEST(ProtocolDocTest, WorkedExampleDecodesWithTheProjectsDecoder) {
     EXPECT_EQ(frames[0].payload[1], 3);   // charging flags
     // And it is what the encoder writes for that message.
     EXPECT_EQ(FrameCodec::encode(ANS_OK, frames[0].payload), answer);
+
+    zorn::net::MessagePtr sync;
+    zorn::net::InterchipProtocol().getSyncMessage(sync);
+    ASSERT_TRUE(sync);
+    EXPECT_EQ(exampleBytes(doc, "<!-- sync-payload -->"), std::vector<uint8_t>(sync->data, sync->data + 64));
 }
 
 }  // namespace
