@@ -68,6 +68,11 @@ bool ConsoleLogAppender::useColour(FILE* stream) const {
     return isatty(fileno(stream)) == 1;
 }
 
+void ConsoleLogAppender::setOutputStream(FILE* out) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    out_ = out;
+}
+
 void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {
     std::lock_guard<std::mutex> guard(mutex_);
     FILE* stream = lvl < LOG_WARN ? out_ : err_;

@@ -58,6 +58,8 @@ struct ConsoleOutcome {
 class ConsoleProcess {
 public:
     explicit ConsoleProcess(const std::vector<std::string>& args);
+    // Same, with `input` (under 64 KiB) as the whole of standard input.
+    ConsoleProcess(const std::vector<std::string>& args, const std::string& input);
     ~ConsoleProcess();
     ConsoleProcess(const ConsoleProcess&) = delete;
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
@@ -80,6 +82,7 @@ public:
     size_t outputSize() const;
 
 private:
+    void spawn(const std::vector<std::string>& args, const std::string* input);
     void readStreams(int outFd, int errFd);
 
     pid_t pid_ = -1;
@@ -118,6 +121,9 @@ public:
     ConsoleOutcome console(const std::vector<std::string>& command,
                            std::chrono::milliseconds limit = std::chrono::milliseconds(30000), bool trace = false);
     std::unique_ptr<ConsoleProcess> start(const std::vector<std::string>& command) const;
+    // Runs the console with `input` as its standard input (a pipe).
+    ConsoleOutcome consoleWithInput(const std::vector<std::string>& command, const std::string& input,
+                                    std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
 
     // The identity lines the console prints once connected to the default
     // scenario's base, from the banner to the serial number.
