@@ -8,6 +8,7 @@
 #include "console/InterceptProtocol.h"
 #include "console/JsonOutput.h"
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 #include "net/Protocol.h"
 
 namespace zorn {
@@ -212,6 +213,7 @@ bool OrbitaneConsoleApplication::connectChannel() {
 }
 
 int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
+    StandardOutput::instance().flush();  // the log lines before it come first
     std::fprintf(stderr, "Orbitane Console %s\n", VERSION);
     std::fprintf(stderr, "Usage: %s [options] <command> [cmd_arguments]\n", programName.c_str());
     std::fprintf(stderr, "Options:\n");
@@ -222,8 +224,28 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 }
 
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
-    auto appender = std::make_shared<ConsoleLogAppender>();
-    LogManager::defaultManager()->addAppender(appender);
+    appender_ = std::make_shared<ConsoleLogAppender>();
+    LogManager::defaultManager()->addAppender(appender_);
+    return finishOutput(runCommandLine(argc, argv));
+}
+
+int OrbitaneConsoleApplication::finishOutput(int result) {
+    StandardOutput& output = StandardOutput::instance();
+    output.flush();
+    const uint64_t dropped = output.droppedLines();
+    if (dropped > 0) {
+        logWarn(logSource_, "%llu output lines were dropped: the output could not take them in time",
+                static_cast<unsigned long long>(dropped));
+    }
+    const bool lost = output.lost(1);
+    if (lost) {
+        logError(logSource_, "Standard output was lost: it could not be written (closed, full or broken)");
+    }
+    output.flush();
+    return lost && result == 0 ? 1 : result;
+}
+
+int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv) {
     const std::string programName = argc > 0 ? argv[0] : "";
     std::vector<std::string> args;
     if (!parseOptions(argc, argv, args)) {
@@ -232,9 +254,10 @@ int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     if (jsonEnabled()) {
         // Standard output carries only JSON from here on.
         setJsonOutput(true);
-        appender->setOutputStream(stderr);
+        appender_->setOutputStream(stderr);
     }
     if (options_[OPT_VERSION].isSet) {
+        StandardOutput::instance().flush();
         std::fprintf(stdout, "%s\n", VERSION);
         std::fflush(stdout);
         return 0;

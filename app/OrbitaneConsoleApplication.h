@@ -9,6 +9,14 @@
 #include "console/ChannelFactory.h"
 #include "console/Pacer.h"
 
+namespace nivo {
+namespace system {
+namespace util {
+class ConsoleLogAppender;
+}
+}  // namespace system
+}  // namespace nivo
+
 namespace zorn {
 namespace net {
 class Protocol;
@@ -83,6 +91,12 @@ protected:
     const std::string logSource_;
 
 private:
+    // Parses, connects and runs the command; run() adds the output report.
+    int runCommandLine(int argc, const char* const* argv);
+    // Waits for the queued output and says once what could not be written;
+    // a lost standard output turns success into 1.
+    int finishOutput(int result);
+
     enum OptionIndex {
         OPT_CHANNEL,
         OPT_HOST,
@@ -111,6 +125,7 @@ private:
     std::unique_ptr<zorn::net::Protocol> traceProtocol_;
     Pacing pacing_;
     bool outcomeReported_ = false;
+    std::shared_ptr<nivo::system::util::ConsoleLogAppender> appender_;
 };
 
 }  // namespace test

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/Interrupt.h"
+#include "log/StandardOutput.h"
 
 namespace zorn {
 namespace orbitane {
@@ -79,6 +80,8 @@ int runInteractiveSession(const SessionHooks& hooks) {
     using_history();
     int result = 0;
     for (;;) {
+        // The prompt is written directly: let the queued lines go first.
+        nivo::system::util::StandardOutput::instance().flush();
         char* line = readline(PROMPT);
         if (interrupted()) {
             std::free(line);
@@ -104,6 +107,7 @@ int runInteractiveSession(const SessionHooks& hooks) {
             break;
         }
         if (words.size() == 1 && words[0] == "help") {
+            nivo::system::util::StandardOutput::instance().flush();
             hooks.printHelp();
             continue;
         }

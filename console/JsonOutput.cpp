@@ -7,6 +7,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "log/StandardOutput.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -63,8 +64,9 @@ void emitJson(const Json::Value& object) {
     lineWriter().write(object, &line);
     line << '\n';
     const std::string text = line.str();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    // The process's standard output is written by a thread of its own, so a
+    // slow reader never delays a command that drives the base.
+    nivo::system::util::StandardOutput::instance().write(1, text);
 }
 
 const char* resultText(int32_t result) {

@@ -28,8 +28,9 @@ double commandSeconds();
 // A new object with "command" and "t" set.
 Json::Value jsonReading(const std::string& command);
 
-// Writes `object` as one line of compact JSON to standard output and
-// flushes it, so a reader of a pipe sees each reading when it is made.
+// Writes `object` as one line of compact JSON to standard output, through
+// the process's output queue (in order with the log lines), so a reader of a
+// pipe sees each reading when it is made and a slow one never delays a stop.
 void emitJson(const Json::Value& object);
 
 // The failure object of a command: "command", "t", "error" (the text) and
