@@ -1,6 +1,9 @@
-// The monitor command: repeats another command until it fails.
+// The monitor command: repeats another command until it fails, is
+// interrupted or has made --count readings, paced by --interval.
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "console/Pacer.h"
+#include "console/RunClock.h"
 #include "log/Log.h"
 
 namespace zorn {
@@ -18,7 +21,9 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
     }
     InterruptScope interruptScope;
     const std::vector<std::string> repeated(args.begin() + 1, args.end());
-    for (;;) {
+    const Pacing pace = pacing();
+    Pacer pacer(pace.intervalSeconds, monotonicNanoseconds());
+    for (uint64_t readings = 1;; ++readings) {
         int result = commandTable().executeCommand(repeated);
         if (interrupted()) {
             logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
@@ -28,6 +33,13 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
         // included: repeating those would only print the same error forever.
         if (result != 0) {
             return result;
+        }
+        if (pace.count != 0 && readings >= pace.count) {
+            return 0;  // --count readings made
+        }
+        if (!pacer.waitForNext()) {
+            logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
+            return interruptStatus(interruptSignal());
         }
     }
 }
