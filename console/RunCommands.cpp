@@ -168,6 +168,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
             break;  // --count steps made: the run ends early
         }
     }
+    report.stopping();
     const int32_t stopped = reportStop(driver_->stopMotor(stopAttempts()), "motors");
     report.finish();
     return finalResult(result, stopped);
@@ -263,6 +264,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
             break;  // --count steps made: the run ends early
         }
     }
+    report.stopping();
     const int32_t stopped = reportStop(driver_->stopVelocity(stopAttempts()), "base");
     report.finish();
     int32_t result = RESULT_OK;

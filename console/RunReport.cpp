@@ -55,8 +55,11 @@ void RunReport::bodyStep(double dxMm, double dyMm, double dHeadingDeg, double xM
     }
 }
 
+void RunReport::stopping() { endNs_ = monotonicNanoseconds(); }
+
 void RunReport::finish() {
-    const double seconds = static_cast<double>(monotonicNanoseconds() - startNs_) / 1e9;
+    const int64_t endNs = endNs_ >= 0 ? endNs_ : monotonicNanoseconds();
+    const double seconds = static_cast<double>(endNs - startNs_) / 1e9;
     const double speed = seconds > 0 ? pathMm_ / seconds : 0.0;
     if (jsonOutput()) {
         Json::Value object = jsonReading(command_);

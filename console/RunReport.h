@@ -22,6 +22,8 @@ public:
     void wheelStep(double dlMm, double drMm, double xMm, double yMm, double headingDeg);
     // A vrun step: displacement in the robot frame and the pose after it.
     void bodyStep(double dxMm, double dyMm, double dHeadingDeg, double xMm, double yMm, double headingDeg);
+    // The motion ends now: the base is about to be told to stop.
+    void stopping();
     // The summary, once the base was told to stop.
     void finish();
 
@@ -31,6 +33,7 @@ private:
     std::string command_;
     bool wheels_;
     int64_t startNs_ = 0;
+    int64_t endNs_ = -1;
     uint64_t steps_ = 0;
     double leftMm_ = 0, rightMm_ = 0, pathMm_ = 0;
     double xMm_ = 0, yMm_ = 0, headingDeg_ = 0;

@@ -69,7 +69,9 @@ Scenario distinctiveScenario() {
 
 TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
     SimRig rig(distinctiveScenario());
-    const std::string script = "status\nmotor\nsensor\nbumper\nbeacon\nidentity\nconfig\npoll\nevent 7\ntest\n";
+    const std::string script =
+        "status\nmotor\nsensor\nbumper\nbeacon\nidentity\nconfig\npoll\nevent 7\ntest\n"
+        "--interval 0.1 run 100 200 0.5\n--count 3 vrun 0.1 0 0 1\n";
     ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), script);
     ASSERT_FALSE(r.killed);
     EXPECT_EQ(r.status, 0) << r.err;
@@ -176,6 +178,37 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
         for (const Json::Value& o : objects) c.check(o);
         total += objects.size();
     }
+
+    // run: paced steps whose wheel travel adds up to the summary's.
+    const std::vector<Json::Value> run = objectsOf(all, "run");
+    ASSERT_GE(run.size(), 5u);
+    const Json::Value& runSummary = run.back();
+    EXPECT_TRUE(runSummary["summary"].asBool());
+    EXPECT_EQ(runSummary["steps"].asUInt64(), run.size() - 1);
+    double left = 0, right = 0;
+    for (size_t i = 0; i + 1 < run.size(); ++i) {
+        EXPECT_EQ(run[i]["step"].asUInt64(), i + 1);
+        left += run[i]["dl_mm"].asDouble();
+        right += run[i]["dr_mm"].asDouble();
+        if (i > 0) {
+            EXPECT_GT(run[i]["t"].asDouble() - run[i - 1]["t"].asDouble(), 0.05);  // paced, not flat out
+        }
+    }
+    EXPECT_NEAR(runSummary["left_distance_mm"].asDouble(), left, 1e-3);
+    EXPECT_NEAR(runSummary["right_distance_mm"].asDouble(), right, 1e-3);
+    EXPECT_NEAR(left, 50.0, 15.0);  // 100 mm/s for 0.5 s
+    EXPECT_NEAR(right, 100.0, 15.0);
+    EXPECT_NEAR(runSummary["x_mm"].asDouble(), run[run.size() - 2]["x_mm"].asDouble(), 1e-3);
+    EXPECT_GT(runSummary["heading_deg"].asDouble(), 0.0);  // the right wheel ran faster: a left turn
+    EXPECT_GE(runSummary["duration_s"].asDouble(), 0.5);
+    // vrun: --count 3 ends it after three steps, then the summary.
+    const std::vector<Json::Value> vrun = objectsOf(all, "vrun");
+    ASSERT_EQ(vrun.size(), 4u);
+    EXPECT_TRUE(vrun[3]["summary"].asBool());
+    EXPECT_EQ(vrun[3]["steps"].asInt(), 3);
+    EXPECT_TRUE(vrun[2].isMember("dx_mm") && vrun[2].isMember("heading_deg"));
+    EXPECT_LT(vrun[3]["duration_s"].asDouble(), 0.5);  // long before its 2 s
+    total += run.size() + vrun.size();
     EXPECT_EQ(total, all.size()) << r.out;  // nothing but the readings
     ASSERT_FALSE(rig.device().events().empty());
     EXPECT_EQ(rig.device().events()[0], 7);  // the self-test sends one of its own after it
