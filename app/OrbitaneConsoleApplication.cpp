@@ -246,9 +246,14 @@ int OrbitaneConsoleApplication::finishOutput(int result) {
 }
 
 int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv) {
+    startCommandClock();
     const std::string programName = argc > 0 ? argv[0] : "";
     std::vector<std::string> args;
     if (!parseOptions(argc, argv, args)) {
+        if (jsonEnabled() && !options_[OPT_HELP].isSet) {
+            // A script reading standard output learns why nothing ran.
+            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", 5);
+        }
         return printUsage(programName);
     }
     if (jsonEnabled()) {
