@@ -216,14 +216,30 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
 
 TEST(Scripting, FailureIsOneJsonObjectWithTheResultCode) {
     SimRig rig(scenarioWith([](Scenario& s) { s.faults = {fault(zorn::drv::REQ_GET_STATUS, FaultKind::Silent)}; }));
-    ConsoleOutcome r = rig.console(withJson({"status"}));
-    EXPECT_EQ(r.status, STATUS_TIMEOUT);
-    const std::vector<Json::Value> objects = jsonLines(r);
-    ASSERT_EQ(objects.size(), 1u) << r.out;
-    EXPECT_EQ(objects[0]["command"].asString(), "status");
-    EXPECT_EQ(objects[0]["error"].asString(), "timeout");
-    EXPECT_EQ(objects[0]["result_hex"].asString(), "80008002");
-    EXPECT_EQ(objects[0]["result"].asInt(), static_cast<int32_t>(0x80008002u));
+    struct Case {
+        std::vector<std::string> command;
+        int status;
+        const char* error;
+        const char* hex;
+    };
+    const std::vector<Case> cases = {
+        {{"status"}, STATUS_TIMEOUT, "timeout", "80008002"},
+        {{"nosuch"}, 5, "unknown command", "00000005"},
+        {{"--count", "0", "monitor", "status"}, 5, "invalid options", "00000005"},
+        {{"event"}, 2, "command failed", "00000002"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command[0]);
+        ConsoleOutcome r = rig.console(withJson(c.command));
+        EXPECT_EQ(r.status, c.status);
+        const std::vector<Json::Value> objects = jsonLines(r);
+        ASSERT_EQ(objects.size(), 1u) << r.out;
+        EXPECT_EQ(objects[0]["error"].asString(), c.error);
+        EXPECT_EQ(objects[0]["result_hex"].asString(), c.hex);
+        EXPECT_LT(objects[0]["t"].asDouble(), 5.0);
+        EXPECT_EQ(objects[0]["command"].asString(), c.command[c.command.size() > 2 ? 2 : 0]);
+        EXPECT_EQ(objects[0]["result"].asInt(), static_cast<int32_t>(std::stoul(c.hex, nullptr, 16)));
+    }
 }
 
 // Readings of a paced monitor stay on the grid start + k * interval: a slow
