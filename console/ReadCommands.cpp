@@ -43,7 +43,8 @@ Json::Value statusJson(const base_status_response_t& status) {
     object["cable_connected"] = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
     object["on_dock"] = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
     object["charging_flags"] = flags;
-    object["charging_text"] = flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
+    object["charging_text"] =
+        flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
     return object;
 }
 

@@ -279,8 +279,8 @@ TEST_P(ScriptSession, FiveCommandsShareOneConnectionAndOneSynchronisation) {
     const size_t connectsBefore = rig.device().requestCount(zorn::drv::REQ_CONNECT);
     const int acceptedBefore = rig.sim().connectionsAccepted();
 
-    ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}),
-                                            "# end-of-line check\nstatus\n\nmotor\nsensor  # distances\nbumper\nbeacon\n");
+    const std::string script = "# end-of-line check\nstatus\n\nmotor\nsensor  # distances\nbumper\nbeacon\n";
+    ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), script);
     ASSERT_FALSE(r.killed);
     EXPECT_EQ(r.status, 0) << r.err;
     const std::vector<Json::Value> objects = jsonLines(r);
@@ -362,6 +362,18 @@ TEST(Scripting, InteractivePromptRunsCommandsUntilQuit) {
     ASSERT_TRUE(tmux.waitForScreen("Battery: 80%", milliseconds(5000))) << tmux.screen();
     tmux.run({"send-keys", "nosuch", "Enter"});  // a failing command: the session goes on
     ASSERT_TRUE(tmux.waitForScreen("Command nosuch not found", milliseconds(5000))) << tmux.screen();
+    // Ctrl-C stops a running monitor and returns to the prompt.
+    tmux.run({"send-keys", "monitor motor", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("Left Wheel:", milliseconds(5000))) << tmux.screen();
+    tmux.run({"send-keys", "C-c"});
+    ASSERT_TRUE(tmux.waitForScreen("Interrupted by SIGINT, monitor stopped", milliseconds(5000))) << tmux.screen();
+    ASSERT_TRUE(Tmux::waitUntil(
+        [&] {
+            const std::string screen = tmux.screen();
+            return screen.rfind("orbitane> ") > screen.rfind("monitor stopped");
+        },
+        milliseconds(5000)))
+        << tmux.screen();
     tmux.run({"send-keys", "quit", "Enter"});
     std::string status;
     ASSERT_TRUE(Tmux::waitUntil(
