@@ -45,13 +45,19 @@ std::vector<std::string> ConsoleOutcome::outLinesStartingWith(const std::string&
     return result;
 }
 
-ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args) { spawn(args, nullptr); }
+ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args)
+    : ConsoleProcess(testsupport::builtProgram("orbitane_console"), args) {}
 
-ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::string& input) {
-    spawn(args, &input);
+ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std::string>& args) {
+    spawn(program, args, nullptr);
 }
 
-void ConsoleProcess::spawn(const std::vector<std::string>& args, const std::string* input) {
+ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::string& input) {
+    spawn(testsupport::builtProgram("orbitane_console"), args, &input);
+}
+
+void ConsoleProcess::spawn(const std::string& program, const std::vector<std::string>& args,
+                           const std::string* input) {
     // The whole input goes into the pipe before the child starts, so the
     // test never blocks on (or is signalled by) a child that stops reading.
     int inPipe[2] = {-1, -1};
@@ -70,7 +76,6 @@ void ConsoleProcess::spawn(const std::vector<std::string>& args, const std::stri
         ::close(outPipe[1]);
         throw std::runtime_error("pipe failed");
     }
-    const std::string program = testsupport::builtProgram("orbitane_console");
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -93,6 +98,8 @@ void ConsoleProcess::spawn(const std::vector<std::string>& args, const std::stri
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGHUP);
+    sigaddset(&defaults, SIGQUIT);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

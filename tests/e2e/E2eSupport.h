@@ -58,7 +58,9 @@ struct ConsoleOutcome {
 class ConsoleProcess {
 public:
     explicit ConsoleProcess(const std::vector<std::string>& args);
-    // Same, with `input` (under 64 KiB) as the whole of standard input.
+    // Another program (a shell running a pipeline with the console, say).
+    ConsoleProcess(const std::string& program, const std::vector<std::string>& args);
+    // The console with `input` (under 64 KiB) as the whole of standard input.
     ConsoleProcess(const std::vector<std::string>& args, const std::string& input);
     ~ConsoleProcess();
     ConsoleProcess(const ConsoleProcess&) = delete;
@@ -82,7 +84,7 @@ public:
     size_t outputSize() const;
 
 private:
-    void spawn(const std::vector<std::string>& args, const std::string* input);
+    void spawn(const std::string& program, const std::vector<std::string>& args, const std::string* input);
     void readStreams(int outFd, int errFd);
 
     pid_t pid_ = -1;
