@@ -6,7 +6,7 @@
 
 #include "app/Interrupt.h"
 #include "console/InterceptProtocol.h"
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
 #include "net/Protocol.h"

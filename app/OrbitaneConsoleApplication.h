@@ -7,7 +7,7 @@
 #include "app/ConsoleCommand.h"
 #include "app/OptionParser.h"
 #include "console/ChannelFactory.h"
-#include "console/Pacer.h"
+#include "app/Pacer.h"
 
 namespace nivo {
 namespace system {

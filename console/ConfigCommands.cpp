@@ -14,7 +14,7 @@
 #include "config/BinaryConfig.h"
 #include "config/BuiltinConfig.h"
 #include "config/WhiteListMerge.h"
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Result.h"

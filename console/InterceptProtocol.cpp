@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "log/Log.h"
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "log/StandardOutput.h"
 #include "net/Events.h"
 

@@ -2,7 +2,7 @@
 // interrupted or has made --count readings, paced by --interval.
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
-#include "console/Pacer.h"
+#include "app/Pacer.h"
 #include "console/RunClock.h"
 #include "log/Log.h"
 
@@ -17,6 +17,11 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
     if (args.size() < 2 || args[1] == "monitor") {
         logFatal(source,
                  "monitor command requires at least one argument, such as: orbitane_console [options] monitor bumper");
+        return 2;
+    }
+    if (args[1] == "session") {
+        // A session reads standard input to its end; repeated, it would spin.
+        logFatal(source, "monitor cannot repeat a session");
         return 2;
     }
     InterruptScope interruptScope;

@@ -5,7 +5,7 @@
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/HostInfo.h"
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "drv/QuindleBaseDrv.h"

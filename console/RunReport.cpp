@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "console/RunClock.h"
 #include "log/Log.h"
 

@@ -1,6 +1,6 @@
 // The test command: runs the control bus self-test on the connected base.
 #include "app/Interrupt.h"
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
 #include "log/Log.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "console/CommandSession.h"
-#include "console/Pacer.h"
+#include "app/Pacer.h"
 
 using namespace zorn::orbitane::test;
 

@@ -1,20 +1,26 @@
-#include "console/Pacer.h"
+#include "app/Pacer.h"
 
 #include <time.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include "app/Interrupt.h"
-#include "console/RunClock.h"
 
 namespace zorn {
 namespace orbitane {
 namespace test {
 
 namespace {
+
+int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // The longest single sleep: an interrupt that lands just before a sleep
 // starts is seen within this time (one that lands during it ends it).
@@ -55,7 +61,7 @@ bool Pacer::waitForNext(int64_t limitNs) {
     if (intervalNs_ <= 0) {
         return !interrupted();
     }
-    const int64_t now = monotonicNanoseconds();
+    const int64_t now = steadyNanoseconds();
     ++period_;
     const int64_t elapsedPeriods = (now - startNs_) / intervalNs_;
     if (elapsedPeriods >= period_) {
@@ -67,7 +73,7 @@ bool Pacer::waitForNext(int64_t limitNs) {
         if (interrupted()) {
             return false;
         }
-        const int64_t left = due - monotonicNanoseconds();
+        const int64_t left = due - steadyNanoseconds();
         if (left <= 0) {
             return true;
         }

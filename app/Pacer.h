@@ -23,7 +23,8 @@ bool parseInterval(const std::string& text, double& seconds);
 // A whole decimal number of at least 1 over the whole text.
 bool parseCount(const std::string& text, uint64_t& count);
 
-// Starts readings on the grid start + k * interval of the steady clock, so
+// Starts readings on the grid start + k * interval of the steady clock
+// (nanoseconds since the clock's epoch), so
 // late readings never shift the ones after them. A reading that ends after
 // the next grid point has passed is followed by the next one at once, and
 // the grid points it overran are skipped.

@@ -1,4 +1,4 @@
-#include "console/JsonOutput.h"
+#include "app/JsonOutput.h"
 
 #include <atomic>
 #include <chrono>
