@@ -11,13 +11,8 @@ namespace test {
 using nivo::system::util::logFatal;
 
 void CommandTable::addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                              CommandHandler handler) {
-    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler)};
-}
-
-void CommandTable::appendCommand(const std::string& name, const std::string& brief, const std::string& description,
-                                 CommandHandler handler) {
-    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), true};
+                              CommandHandler handler, bool appended) {
+    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), appended};
 }
 
 int CommandTable::executeCommand(const std::vector<std::string>& args) const {

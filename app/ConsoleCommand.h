@@ -18,7 +18,7 @@ struct ConsoleCommand {
     std::string brief;
     std::string description;
     CommandHandler handler;
-    bool appended = false;  // listed after the original commands
+    bool appended = false;  // listed after the established commands
 };
 
 // The named commands of an application; exactly one runs per invocation.
@@ -27,15 +27,14 @@ public:
     explicit CommandTable(const std::string& logSource) : logSource_(logSource) {}
 
     // A later registration under the same name replaces the earlier one.
+    // An appended command is listed after all the others.
     void addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                    CommandHandler handler);
-    // Registers a command that the listing shows after the original ones.
-    void appendCommand(const std::string& name, const std::string& brief, const std::string& description,
-                       CommandHandler handler);
+                    CommandHandler handler, bool appended = false);
+    bool hasCommand(const std::string& name) const { return commands_.count(name) != 0; }
     // Runs the command named by args[0]; 5 when there is no such command.
     int executeCommand(const std::vector<std::string>& args) const;
-    // Writes the listing to standard error: the original commands in byte
-    // order of the names, then the appended ones in the same order.
+    // Writes the listing, in byte order of the names, to standard error:
+    // first the established commands, then the appended ones.
     void printCommands() const;
 
     const std::map<std::string, ConsoleCommand>& commands() const { return commands_; }

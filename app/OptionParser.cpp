@@ -83,9 +83,7 @@ void printOptions(const OptionMap& shortOptions, const OptionMap& longOptions) {
     for (const auto& entry : longOptions) {
         const ConsoleOption& option = *entry.second;
         if (option.appended) {
-            printOption(option.shortName.empty() ? "--" + option.longName
-                                                 : "--" + option.longName + ",-" + option.shortName,
-                        option);
+            printOption("--" + option.longName, option);
         }
     }
 }

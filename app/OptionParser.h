@@ -16,7 +16,7 @@ struct ConsoleOption {
     bool hasArgument = false;
     bool isSet = false;
     std::string value;      // the last value given
-    bool appended = false;  // listed after the original options
+    bool appended = false;  // listed after the established options
 };
 
 typedef std::map<std::string, ConsoleOption*> OptionMap;
@@ -30,7 +30,7 @@ bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string
 
 // Option listing to standard error: short-named options first, in key
 // order, then the options that only have a long name, then the appended
-// options (each group in key order).
+// options in key order of their long names.
 void printOptions(const OptionMap& shortOptions, const OptionMap& longOptions);
 
 }  // namespace test

@@ -144,6 +144,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
         return 2;
     }
+    if (jsonEnabled()) {
+        logFatal(source, "drive cannot be combined with --json: the view takes standard output");
+        return 2;
+    }
     DriveSettings settings;
     if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
@@ -279,7 +283,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             if (!hungUp && drawNow - lastDraw >= DRAW_NS) {
                 lastDraw = drawNow;
                 DriveSnapshot snapshot;
-                snapshot.identity = identity_;
+                snapshot.identity = identityLine_;
                 snapshot.channel = utils::ChannelFactory::describeProvider(provider());
                 snapshot.dryRun = run.dryRun;
                 readings.fill(snapshot);

@@ -52,9 +52,14 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
     table.addCommand("poll", "poll", "Poll Base Cmd", std::bind(&OrbitaneBaseConsoleApplication::pollCommand, this, _1));
     table.addCommand("event", "event", "Send Event Cmd",
                      std::bind(&OrbitaneBaseConsoleApplication::eventCommand, this, _1));
-    table.appendCommand("drive", "Drive with the keyboard",
-                        "Live view of every reading; arrows/WASD drive, space stops, q quits",
-                        std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1));
+    table.addCommand("identity", "Read base identity", "Print the model, versions and serial number of the base",
+                     std::bind(&OrbitaneBaseConsoleApplication::identityCommand, this, _1), true);
+    table.addCommand("session", "Run commands from standard input",
+                     "Run one command per line of standard input over one connection (help, quit on a terminal)",
+                     std::bind(&OrbitaneBaseConsoleApplication::sessionCommand, this, _1), true);
+    table.addCommand("drive", "Drive with the keyboard",
+                     "Live view of every reading; arrows/WASD drive, space stops, q quits",
+                     std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true);
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
@@ -71,6 +76,7 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     if (driver_->connect(info) < 0) {
         return false;
     }
+    identity_ = info;
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     logInfo(source, "Connected to Control Bus Device at %s",
             utils::ChannelFactory::describeProvider(provider()).c_str());
@@ -84,8 +90,8 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
                   info.serial_number[2]);
     logInfo(source, "Serial Number: %s", serial);
-    identity_ = std::string(model) + "  firmware " + std::to_string(info.firmware_version >> 8) + "." +
-                std::to_string(info.firmware_version & 0xFF) + "  serial " + serial;
+    identityLine_ = std::string(model) + "  firmware " + std::to_string(info.firmware_version >> 8) + "." +
+                    std::to_string(info.firmware_version & 0xFF) + "  serial " + serial;
     return true;
 }
 

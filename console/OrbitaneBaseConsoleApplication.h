@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/OrbitaneConsoleApplication.h"
+#include "drv/ControlBus.h"
 #include "net/ControlEndpoint.h"
 #include "net/InterchipProtocol.h"
 
@@ -39,6 +40,8 @@ public:
     int configCommand(const std::vector<std::string>& args);
     int sensorCommand(const std::vector<std::string>& args);
     int bumperCommand(const std::vector<std::string>& args);
+    int identityCommand(const std::vector<std::string>& args);
+    int sessionCommand(const std::vector<std::string>& args);
     int driveCommand(const std::vector<std::string>& args);
 
     // Text of the charging flags (the legacy value 1 is handled by status).
@@ -50,7 +53,9 @@ private:
     zorn::net::InterchipProtocol protocol_;
     zorn::net::ControlEndpoint endpoint_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
-    std::string identity_;  // model, firmware and serial number, for the drive view
+    zorn::drv::base_connect_response_t identity_{};  // the base's answer to the connect request
+    bool inSession_ = false;
+    std::string identityLine_;  // model, firmware and serial number, for the drive view
 };
 
 }  // namespace test

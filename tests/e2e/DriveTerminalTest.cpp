@@ -341,6 +341,7 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
         {{"drive", "--accel", "0"}, "Invalid acceleration 0 (m/s^2, above 0 and at most 10)"},
         {{"drive", "--accel", "fast"}, "Invalid acceleration fast (m/s^2, above 0 and at most 10)"},
         {{"-t", "drive"}, "drive cannot be combined with -t: the trace would write over the view"},
+        {{"--json", "drive"}, "drive cannot be combined with --json: the view takes standard output"},
     };
     for (const auto& c : cases) {
         ConsoleOutcome r = rig.console(c.command);
