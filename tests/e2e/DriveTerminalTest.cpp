@@ -123,6 +123,12 @@ public:
         }
         return last;
     }
+    // Process id of the console, the child of the pane's shell ("" when none).
+    std::string consolePid() const {
+        const std::string shell = tmux("display-message -p '#{pane_pid}'");
+        const std::string child = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
+        return child.substr(0, child.find('\n'));
+    }
     // Exit status of the console, -1 when it has not ended within `limit`.
     int waitForStatus(milliseconds limit = milliseconds(10000)) const {
         int status = -1;
@@ -270,11 +276,9 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
         SimRig rig;
         DriveTerminal term(rig);
         ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
-        term.hold("Up", milliseconds(300));
-        ASSERT_TRUE(anyForward(rig.device()));
-        const std::string shell = term.tmux("display-message -p '#{pane_pid}'");
-        const std::string console = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
+        const std::string console = term.consolePid();
         ASSERT_FALSE(console.empty());
+        term.hold("Up", milliseconds(300));
         ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the signal comes
         ASSERT_EQ(::kill(std::stoi(console), sig), 0);
         EXPECT_EQ(term.waitForStatus(), 128 + sig);
@@ -287,12 +291,10 @@ TEST(DriveTerminal, ClosingTheTerminalStopsTheBase) {
     SimRig rig;
     DriveTerminal term(rig);
     ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
-    term.hold("Up", milliseconds(300));
-    ASSERT_TRUE(anyForward(rig.device()));
-    const std::string shell = term.tmux("display-message -p '#{pane_pid}'");
-    const std::string console = shellOutput("pgrep -P " + shell.substr(0, shell.find('\n')));
+    const std::string console = term.consolePid();
     ASSERT_FALSE(console.empty());
     const std::string proc = "/proc/" + std::to_string(std::stoi(console));
+    term.hold("Up", milliseconds(300));
     ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the terminal goes
     term.tmux("kill-server");  // the pane and its terminal go away
     EXPECT_TRUE(waitUntil([&] { return access(proc.c_str(), F_OK) != 0; }, milliseconds(10000)));
