@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/Interrupt.h"
+#include "app/ResultText.h"
 #include "console/InterceptProtocol.h"
 #include "log/Log.h"
 #include "net/Protocol.h"
@@ -170,6 +171,7 @@ int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     }
     if (result != 0) {
         logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
+        logError(logSource_, "%s", describeResult(result, args[0]).c_str());
     } else {
         logInfo(logSource_, "Successfully executed command");
     }
