@@ -115,7 +115,7 @@ TEST_F(PollEvent, EventUsageAndFailure) {
     EXPECT_EQ(2, rig.run({"event"}));
     EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Missing parameters."}));
     EXPECT_TRUE(rig.commandRequests().empty()) << "nothing is sent without an argument";
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 00000002");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 00000002");  // then the words
 
     rig.base.fail(REQ_SEND_EVENT, 0x0001);
     EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run({"event", "7"}));
