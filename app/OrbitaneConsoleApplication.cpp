@@ -16,7 +16,10 @@ namespace test {
 
 using namespace nivo::system::util;
 
-const char* const OrbitaneConsoleApplication::VERSION = "2.0.0_dev";
+#ifndef ORBITANE_VERSION
+#error "ORBITANE_VERSION is set by the build (CMakeLists.txt at the top)"
+#endif
+const char* const OrbitaneConsoleApplication::VERSION = ORBITANE_VERSION;
 const char* const OrbitaneConsoleApplication::DEFAULT_TCP_HOST = "192.168.11.1";
 const char* const OrbitaneConsoleApplication::DEFAULT_TCP_PORT = "11331";
 
