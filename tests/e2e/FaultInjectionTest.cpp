@@ -29,8 +29,8 @@ TEST_P(FaultInjection, UnsupportedRequestGivesNotSupported) {
     EXPECT_EQ(out.status, STATUS_NOT_SUPPORTED);
     EXPECT_EQ(commandLines(r, out), std::vector<std::string>{});
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008004"),
-                                       error(FRAME, "80008004: the base does not support this request")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008004"),
+                                        error(FRAME, "80008004: the base does not support this request")}));
 }
 
 TEST_P(FaultInjection, ErrorAnswerGivesOperationFailed) {
@@ -53,8 +53,8 @@ TEST_P(FaultInjection, SilentBaseTimesOut) {
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out), std::vector<std::string>{});
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     // The console waited for the answer (the connection itself takes 0.7 s).
     EXPECT_GE(out.seconds, 1.6);
 }
@@ -70,8 +70,8 @@ TEST_P(FaultInjection, BadChecksumFrameIsIgnoredAndTheRequestTimesOut) {
     EXPECT_EQ(dump[-1], info(TRACE, "6 bytes received:"));
     EXPECT_FALSE(has(lines, info(BASE, "Battery: 80%")));
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
 }
 
 TEST_P(FaultInjection, ShortAnswersAreInvalidData) {
@@ -82,9 +82,9 @@ TEST_P(FaultInjection, ShortAnswersAreInvalidData) {
     EXPECT_EQ(out.status, STATUS_INVALID_DATA);
     EXPECT_EQ(
         out.errLines(),
-        std::vector<std::string>{
+        (std::vector<std::string>{
             error(FRAME, "Execute command failed: 80008000"),
-            error(FRAME, "80008000: invalid data: the base's answer was malformed or did not match the request")});
+            error(FRAME, "80008000: invalid data: the base's answer was malformed or did not match the request")}));
 
     // A connect answer one byte short: the device cannot be used.
     SimRig shortConnect = rigWith({fault(zorn::drv::REQ_CONNECT, FaultKind::Short)});
@@ -106,9 +106,9 @@ TEST_P(FaultInjection, LongAnswersAreCutOrRefused) {
     EXPECT_FALSE(has(out.outLines(), info(BASE, "Bumper/Cliff Values:")));
     EXPECT_EQ(
         out.errLines(),
-        std::vector<std::string>{
+        (std::vector<std::string>{
             error(FRAME, "Execute command failed: 80008000"),
-            error(FRAME, "80008000: invalid data: the base's answer was malformed or did not match the request")});
+            error(FRAME, "80008000: invalid data: the base's answer was malformed or did not match the request")}));
     // A long motor answer is cut to the record.
     out = r.console({"motor"});
     EXPECT_EQ(out.status, 0) << out.err;
@@ -139,8 +139,8 @@ TEST_P(FaultInjection, BaseClosingTheConnectionEndsTheCommand) {
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out).size(), 6u);  // three status readings
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     EXPECT_LT(out.seconds, 8.0);
     if (GetParam() == Transport::Tcp) {
         EXPECT_TRUE(r.sim().waitFor([&] { return !r.sim().connectionOpen(); }, std::chrono::milliseconds(5000)));

@@ -54,8 +54,8 @@ TEST_P(FaultSurvival, BaseHangsUpInTheMiddleOfARequest) {
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out), std::vector<std::string>{});
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     // Connection (0.7 s) and one request time-out (1 s), then straight out.
     EXPECT_LT(out.seconds, 5.0);
     auto requests = r.device().requests();
@@ -155,8 +155,8 @@ TEST_P(FaultSurvival, AnswersArrivingAfterTheirTimeOut) {
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
 }
 
 TEST_P(FaultSurvival, BaseFallsSilentDuringMonitor) {
@@ -167,8 +167,8 @@ TEST_P(FaultSurvival, BaseFallsSilentDuringMonitor) {
     EXPECT_EQ(commandLines(r, out),
               std::vector<std::string>(5, info(BASE, "Left Wheel: 0.0     mm Right Wheel: 0.0     mm")));
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     EXPECT_LT(out.seconds, 5.0);
 }
 
@@ -294,8 +294,8 @@ TEST(FaultSurvivalSerial, LineHungUpByTheBase) {
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out).size(), 8u);  // four readings before the line went
     EXPECT_EQ(out.errLines(),
-              std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
-                                       error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")});
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     EXPECT_LT(out.seconds, 6.0);
     // The simulated base offers a new line, and the console works on it.
     ASSERT_TRUE(r.sim().waitFor([&] { return !r.sim().ptyPath().empty() && r.sim().ptyPath() != device; },
