@@ -19,9 +19,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
-# The first line is the summary; the rest is the extended description.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "debug console for the motion base of a mobile robot
-orbitane_console talks to the micro-controller board of a robot's motion
+# The extended description; CPack puts the summary line above it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "orbitane_console talks to the micro-controller board of a robot's motion
 base over a serial port or TCP: it reads the battery and charging state,
 wheel odometry, sonar, bumper, cliff and docking-beacon sensors and the
 base's configuration, drives the wheels for a given time, and runs a
