@@ -11,43 +11,78 @@ namespace test {
 
 namespace {
 
+constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int SIGNAL_COUNT = sizeof SIGNALS / sizeof SIGNALS[0];
+
 volatile sig_atomic_t g_signal = 0;
 std::atomic<int> g_scopes{0};
-struct sigaction g_previousInt;
-struct sigaction g_previousTerm;
+std::atomic<int> g_cuttingScopes{0};
+std::atomic<void (*)(void*)> g_wake{nullptr};
+std::atomic<void*> g_wakeContext{nullptr};
+struct sigaction g_previous[SIGNAL_COUNT];
 
 void onSignal(int sig) {
     if (g_signal != 0) {
         _exit(128 + sig);  // second interrupt while stopping: leave at once
     }
     g_signal = sig;
+    void (*wake)(void*) = g_wake.load();
+    if (wake != nullptr && g_cuttingScopes.load() > 0) wake(g_wakeContext.load());
 }
+
+// Outside a scope nothing needs stopping: end with the shell's status for
+// the signal, without the core dump SIGQUIT would leave.
+void onSignalOutsideScope(int sig) { _exit(128 + sig); }
 
 }  // namespace
 
-InterruptScope::InterruptScope() {
+InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutRequestsShort) {
+    if (cutRequestsShort_) g_cuttingScopes.fetch_add(1);
     if (g_scopes.fetch_add(1) != 0) {
         return;
     }
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
+    for (int sig : SIGNALS) sigaddset(&action.sa_mask, sig);
     action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns early
-    sigaction(SIGINT, &action, &g_previousInt);
-    sigaction(SIGTERM, &action, &g_previousTerm);
+    for (int i = 0; i < SIGNAL_COUNT; ++i) sigaction(SIGNALS[i], &action, &g_previous[i]);
 }
 
 InterruptScope::~InterruptScope() {
+    if (cutRequestsShort_) g_cuttingScopes.fetch_sub(1);
     if (g_scopes.fetch_sub(1) != 1) {
         return;
     }
-    sigaction(SIGINT, &g_previousInt, nullptr);
-    sigaction(SIGTERM, &g_previousTerm, nullptr);
+    for (int i = 0; i < SIGNAL_COUNT; ++i) sigaction(SIGNALS[i], &g_previous[i], nullptr);
+}
+
+void installProcessSignalHandling() {
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction action {};
+    action.sa_handler = onSignalOutsideScope;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGQUIT, &action, nullptr);
+}
+
+void setInterruptWake(void (*wake)(void*), void* context) {
+    g_wake.store(nullptr);
+    g_wakeContext.store(context);
+    g_wake.store(wake);
 }
 
 int interruptSignal() { return g_signal; }
 
-const char* interruptSignalName() { return g_signal == SIGTERM ? "SIGTERM" : "SIGINT"; }
+const char* interruptSignalName() {
+    switch (g_signal) {
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        case SIGQUIT: return "SIGQUIT";
+        default: return "SIGINT";
+    }
+}
 
 void clearInterrupt() { g_signal = 0; }
 

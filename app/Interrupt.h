@@ -4,26 +4,41 @@ namespace zorn {
 namespace orbitane {
 namespace test {
 
-// Ctrl-C / SIGTERM handling for commands that keep the base busy (run, vrun,
-// monitor). While an InterruptScope is alive the first SIGINT or SIGTERM is
-// only recorded, so the command can stop the base and return; a second one
-// ends the process at once.
+// Signal handling for commands that keep the base busy (run, vrun, monitor,
+// test). While an InterruptScope is alive the first SIGINT, SIGTERM, SIGHUP
+// or SIGQUIT is only recorded, so the command can stop the base and return;
+// a second one ends the process at once. A scope of a command that moves the
+// base also lets the registered wake cut the request in progress short, so
+// that the stop request goes out at once.
 class InterruptScope {
 public:
-    InterruptScope();
+    explicit InterruptScope(bool cutRequestsShort = false);
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
+
+private:
+    bool cutRequestsShort_;
 };
+
+// Process-wide dispositions, installed once at start-up: SIGPIPE is ignored
+// (a closed output is seen as a failed write, never as death), and SIGHUP or
+// SIGQUIT outside an InterruptScope end the process with 128 + the signal.
+void installProcessSignalHandling();
+
+// Called from the signal handler on the first interrupt inside a scope; it
+// must be async-signal-safe. nullptr removes it.
+void setInterruptWake(void (*wake)(void*), void* context);
 
 // The signal that interrupted the running command, 0 when none did.
 int interruptSignal();
 inline bool interrupted() { return interruptSignal() != 0; }
-// Exit status for an interrupted command: 128 + signal (130, 143).
+// Exit status for an interrupted command: 128 + signal (129, 130, 131, 143).
 inline int interruptStatus(int signal) { return 128 + signal; }
-// Name of the recorded signal ("SIGINT", "SIGTERM").
+// Name of the recorded signal ("SIGINT", "SIGTERM", "SIGHUP", "SIGQUIT").
 const char* interruptSignalName();
-// Forgets a recorded interrupt (tests run several commands in one process).
+// Forgets a recorded interrupt (tests and sessions run several commands in
+// one process).
 void clearInterrupt();
 
 }  // namespace test

@@ -8,6 +8,7 @@
 #include "app/ResultText.h"
 #include "console/InterceptProtocol.h"
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 #include "net/Protocol.h"
 
 namespace zorn {
@@ -127,6 +128,7 @@ bool OrbitaneConsoleApplication::connectChannel() {
 }
 
 int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
+    StandardOutput::instance().flush();  // the log lines before it come first
     std::fprintf(stderr, "Orbitane Console %s\n", VERSION);
     std::fprintf(stderr, "Usage: %s [options] <command> [cmd_arguments]\n", programName.c_str());
     std::fprintf(stderr, "Options:\n");
@@ -138,12 +140,33 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     LogManager::defaultManager()->addAppender(std::make_shared<ConsoleLogAppender>());
+    return finishOutput(runCommandLine(argc, argv));
+}
+
+int OrbitaneConsoleApplication::finishOutput(int result) {
+    StandardOutput& output = StandardOutput::instance();
+    output.flush();
+    const uint64_t dropped = output.droppedLines();
+    if (dropped > 0) {
+        logWarn(logSource_, "%llu output lines were dropped: the output could not take them in time",
+                static_cast<unsigned long long>(dropped));
+    }
+    const bool lost = output.lost(1);
+    if (lost) {
+        logError(logSource_, "Standard output was lost: it could not be written (closed, full or broken)");
+    }
+    output.flush();
+    return lost && result == 0 ? 1 : result;
+}
+
+int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv) {
     const std::string programName = argc > 0 ? argv[0] : "";
     std::vector<std::string> args;
     if (!parseOptions(argc, argv, args)) {
         return printUsage(programName);
     }
     if (options_[OPT_VERSION].isSet) {
+        StandardOutput::instance().flush();
         std::fprintf(stdout, "%s\n", VERSION);
         std::fflush(stdout);
         return 0;

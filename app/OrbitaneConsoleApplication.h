@@ -67,6 +67,12 @@ protected:
     const std::string logSource_;
 
 private:
+    // Parses, connects and runs the command; run() adds the output report.
+    int runCommandLine(int argc, const char* const* argv);
+    // Waits for the queued output and says once what could not be written;
+    // a lost standard output turns success into 1.
+    int finishOutput(int result);
+
     enum OptionIndex { OPT_CHANNEL, OPT_HOST, OPT_PORT, OPT_HELP, OPT_VERSION, OPT_TRACE, OPTION_COUNT };
 
     ConsoleOption options_[OPTION_COUNT];

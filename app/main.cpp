@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/ExitStatus.h"
+#include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 
 #ifdef ORBITANE_HAVE_LIBUSB
@@ -47,6 +48,7 @@ int runBaseConsole(int argc, const char* const* argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    zorn::orbitane::test::installProcessSignalHandling();
     int result;
     if (programBaseName(argc > 0 ? argv[0] : nullptr) == "orbitane_base_console") {
         result = runBaseConsole(argc, argv);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 #include "net/Events.h"
 
 namespace zorn {
@@ -52,21 +53,32 @@ void InterceptProtocol::encode(const MessagePtr& message, uint8_t* out, uint32_t
 }
 
 void InterceptProtocol::dumpBytes(FILE* stream, const uint8_t* data, size_t count) {
+    static const char HEX[] = "0123456789abcdef";
+    std::string text;
+    text.reserve(count * 4 + count / 16 * 2 + 2);
     for (size_t i = 0; i < count; ++i) {
         if (i % 16 == 0) {
-            std::fputc('\t', stream);
+            text += '\t';
         }
-        std::fprintf(stream, "%02x ", data[i]);
+        text += HEX[data[i] >> 4];
+        text += HEX[data[i] & 15];
+        text += ' ';
         if (i % 4 == 3) {
-            std::fputc(' ', stream);
+            text += ' ';
         }
         if (i % 16 == 15) {
-            std::fputc('\n', stream);
+            text += '\n';
         }
     }
     if (count % 16 != 0) {
-        std::fputc('\n', stream);
+        text += '\n';
     }
+    if (stream == stdout) {
+        // In order with the log lines, and never blocking the channel for long.
+        nivo::system::util::StandardOutput::instance().write(1, text);
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
 }
 

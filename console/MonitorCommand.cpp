@@ -24,7 +24,9 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
             logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
             return interruptStatus(interruptSignal());
         }
-        if (result < 0) {
+        // Any failure ends the loop, a usage error or an unknown command
+        // included: repeating those would only print the same error forever.
+        if (result != 0) {
             return result;
         }
     }

@@ -1,5 +1,7 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 
+#include "app/Interrupt.h"
+
 #include <cstring>
 
 #include "drv/QuindleBaseDrv.h"
@@ -20,6 +22,7 @@ OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
     // provider deletes on disconnect: take them off first (removing waits for
     // a delivery in progress). Then the channel threads stop before the
     // driver, endpoint and protocol go.
+    setInterruptWake(nullptr, nullptr);
     endpoint_.unbindChannel();
     disconnectChannel();
     driver_.reset();
@@ -56,6 +59,9 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
         return false;
     }
     endpoint_.bindChannel(channel());
+    // A signal during a command cuts the request in progress short, so the
+    // stop request goes out at once.
+    setInterruptWake([](void* endpoint) { static_cast<zorn::net::Endpoint*>(endpoint)->cancelWait(); }, &endpoint_);
     driver_.reset(new QuindleBaseDrv(&endpoint_));
     base_connect_response_t info;
     std::memset(&info, 0, sizeof info);

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/HostInfo.h"
 #include "drv/QuindleBaseDrv.h"
@@ -40,7 +41,13 @@ int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>&
         logFatal(source, "Missing parameters.");
         return 2;
     }
-    const uint8_t event = static_cast<uint8_t>(std::atoi(args[1].c_str()) & 0xFF);
+    // A whole decimal number; its low 8 bits are the event (300 sends 44).
+    int32_t code = 0;
+    if (!parseDecimalInt32(args[1], code)) {
+        logFatal(source, "Failed to parse parameter code");
+        return 2;
+    }
+    const uint8_t event = static_cast<uint8_t>(code & 0xFF);
     int32_t result = driver_->sendEvent(event);
     if (result < 0) {
         logFatal(source, "Cannot send event.");

@@ -7,9 +7,12 @@
 
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "console/DriveArguments.h"
 #include "console/RunClock.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
+#include "log/StandardOutput.h"
+#include "net/Result.h"
 
 namespace zorn {
 namespace orbitane {
@@ -17,6 +20,8 @@ namespace test {
 
 using namespace nivo::system::util;
 using namespace zorn::drv;
+using zorn::net::RESULT_INVALID_DATA;
+using zorn::net::RESULT_OK;
 
 namespace {
 
@@ -24,21 +29,33 @@ constexpr double PI_APPROX = 3.14159265;
 
 double toDegrees(double radians) { return radians * 180 / PI_APPROX; }
 
-// strtod over the whole text; the empty text reads as 0. Values that are
-// not finite (inf, nan) are refused: no deadline or speed can come of them.
-bool parseFiniteDouble(const std::string& text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(value);
+// After the base was told to move: stop it, and say only what is true.
+// Under a signal one attempt is made (the process must end promptly);
+// otherwise the stop is retried. Returns the stop's result.
+int32_t reportStop(int32_t stopResult, const char* stoppedWhat) {
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    if (interrupted()) {
+        if (stopResult >= 0) {
+            logWarn(source, "Interrupted by %s, %s stopped", interruptSignalName(), stoppedWhat);
+        } else {
+            logWarn(source, "Interrupted by %s", interruptSignalName());
+        }
+    }
+    if (stopResult < 0) {
+        logError(source, "The base did not confirm the stop request (%08X): it may still be moving",
+                 static_cast<unsigned>(stopResult));
+    }
+    return stopResult;
 }
 
-// Leading integer of the text like atoi (0 when there is none), but a value
-// outside the 32-bit range saturates instead of being undefined.
-int32_t parseSpeed(const std::string& text) {
-    long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (value > INT32_MAX) return INT32_MAX;
-    if (value < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(value);
+int stopAttempts() { return interrupted() ? 1 : zorn::drv::QuindleBaseDrv::STOP_ATTEMPTS; }
+
+// The command's result once the base was told to stop: an interrupt wins,
+// then a failed stop, then the command's own result.
+int finalResult(int32_t commandResult, int32_t stopResult) {
+    if (interrupted()) return interruptStatus(interruptSignal());
+    if (stopResult < 0) return stopResult;
+    return commandResult;
 }
 
 }  // namespace
@@ -52,29 +69,45 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     base_set_motor_request_t request;
     std::memset(&request, 0, sizeof request);
-    request.left_speed = parseSpeed(args[1]);
-    request.right_speed = parseSpeed(args[2]);
+    if (!parseDecimalInt32(args[1], request.left_speed)) {
+        logFatal(source, "Failed to parse parameter left_wheel_speed");
+        return 2;
+    }
+    if (!parseDecimalInt32(args[2], request.right_speed)) {
+        logFatal(source, "Failed to parse parameter right_wheel_speed");
+        return 2;
+    }
     double seconds = 0;
-    if (!parseFiniteDouble(args[3], seconds)) {
+    if (!parseDecimal(args[3], seconds)) {
         logFatal(source, "Failed to parse parameter time");
         return 2;
     }
-    InterruptScope interruptScope;
+    InterruptScope interruptScope(true);
+    nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
     base_conf_response_t conf;
     std::memset(&conf, 0, sizeof conf);
     int32_t result = driver_->getConfig(conf);
     if (result < 0) {
+        if (interrupted()) {
+            logWarn(source, "Interrupted by %s before the wheels were started", interruptSignalName());
+            return interruptStatus(interruptSignal());
+        }
         logFatal(source, "Failed to get base config");
         return result;
+    }
+    const double track = 2.0 * static_cast<uint32_t>(conf.base_radius_q8) / 256;
+    if (!(track > 0) || !std::isfinite(track)) {
+        logFatal(source, "The base reports no usable radius (base_radius_q8 = %u): cannot integrate the pose",
+                 static_cast<unsigned>(conf.base_radius_q8));
+        return RESULT_INVALID_DATA;
     }
     result = driver_->setMotor(request);
     if (result < 0) {
         logFatal(source, "Cannot set motor data.");
-        return result;
+        // The base may have acted on a request whose answer was lost.
+        reportStop(driver_->stopMotor(stopAttempts()), "motors");
+        return interrupted() ? interruptStatus(interruptSignal()) : result;
     }
-    base_set_motor_request_t stop;
-    std::memset(&stop, 0, sizeof stop);
-    const double track = 2.0 * static_cast<uint32_t>(conf.base_radius_q8) / 256;
 
     // Zero odometers when the first reading fails, so the first step is
     // measured from a defined origin.
@@ -85,19 +118,16 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     double x = 0, y = 0, theta = 0;
     const int64_t end = deadlineAfter(monotonicNanoseconds(), seconds);
-    while (monotonicNanoseconds() < end) {
-        if (interrupted()) {
-            driver_->setMotor(stop);
-            logWarn(source, "Interrupted by %s, motors stopped", interruptSignalName());
-            return interruptStatus(interruptSignal());
-        }
+    result = 0;
+    while (monotonicNanoseconds() < end && !interrupted()) {
         base_motor_status_response_t current;
         std::memset(&current, 0, sizeof current);
-        result = driver_->getMotorData(current);
-        if (result < 0) {
+        int32_t read = driver_->getMotorData(current);
+        if (interrupted()) break;
+        if (read < 0) {
             logFatal(source, "Failed to get motor data");
-            driver_->setMotor(stop);  // never leave the wheels turning
-            return result;
+            result = read;
+            break;
         }
         const double dl = counterDelta(current.left_wheel_odometry, previous.left_wheel_odometry);
         const double dr = counterDelta(current.right_wheel_odometry, previous.right_wheel_odometry);
@@ -105,6 +135,11 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         const double nx = x + d * std::cos(theta);
         const double ny = y + d * std::sin(theta);
         const double ntheta = theta + (dr - dl) / track;
+        if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(ntheta)) {
+            logFatal(source, "The pose is no longer finite (dl=%.0f dr=%.0f): stopping", dl, dr);
+            result = RESULT_INVALID_DATA;
+            break;
+        }
         logInfo(source, "dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x, y,
                 toDegrees(theta), nx, ny, toDegrees(ntheta));
         x = nx;
@@ -112,12 +147,8 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         theta = ntheta;
         previous = current;
     }
-    driver_->setMotor(stop);
-    if (interrupted()) {
-        logWarn(source, "Interrupted by %s, motors stopped", interruptSignalName());
-        return interruptStatus(interruptSignal());
-    }
-    return 0;
+    const int32_t stopped = reportStop(driver_->stopMotor(stopAttempts()), "motors");
+    return finalResult(result, stopped);
 }
 
 int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& args) {
@@ -126,13 +157,28 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         logFatal(source, "Missing parameters.");
         return 2;
     }
-    double vx = 0, vy = 0, omega = 0, seconds = 0;
-    if (!parseFiniteDouble(args[1], vx) || !parseFiniteDouble(args[2], vy) || !parseFiniteDouble(args[3], omega) ||
-        !parseFiniteDouble(args[4], seconds)) {
+    static const char* const NAMES[] = {"vx", "vy", "omega"};
+    double values[3] = {0, 0, 0};
+    double seconds = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!parseDecimal(args[1 + i], values[i])) {
+            logFatal(source, "Invalid arguments");
+            return 2;
+        }
+    }
+    if (!parseDecimal(args[4], seconds)) {
         logFatal(source, "Invalid arguments");
         return 2;
     }
-    InterruptScope interruptScope;
+    for (int i = 0; i < 3; ++i) {
+        if (!parseFixed16(args[1 + i], values[i])) {
+            logFatal(source, "Failed to parse parameter %s: out of range", NAMES[i]);
+            return 2;
+        }
+    }
+    const double vx = values[0], vy = values[1], omega = values[2];
+    InterruptScope interruptScope(true);
+    nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
     base_set_velocity_request_t drive;
     drive.vx_q16 = truncToInt32(vx * 65536);
     drive.vy_q16 = truncToInt32(vy * 65536);
@@ -147,6 +193,9 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     const int64_t driveEnd = deadlineAfter(start, seconds);
     const int64_t finalEnd = deadlineAfter(start, seconds * 2);
     bool first = true;
+    int driveRequests = 0;
+    int driveAcknowledged = 0;
+    int32_t lastFailure = RESULT_OK;
     while (monotonicNanoseconds() < finalEnd) {
         if (interrupted()) {
             break;
@@ -154,6 +203,11 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         const bool driving = monotonicNanoseconds() < driveEnd;
         std::memset(&response, 0, sizeof response);
         const int32_t answered = driver_->setVelocity(driving ? drive : stop, response);
+        if (driving) {
+            ++driveRequests;
+            if (answered >= 0) ++driveAcknowledged;
+        }
+        if (answered < 0) lastFailure = answered;
         if (first) {
             first = false;  // the first answer covers the time before the run
             continue;
@@ -174,12 +228,13 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         y = ny;
         theta = ntheta;
     }
-    driver_->setVelocity(stop, response);
-    if (interrupted()) {
-        logWarn(source, "Interrupted by %s, base stopped", interruptSignalName());
-        return interruptStatus(interruptSignal());
+    const int32_t stopped = reportStop(driver_->stopVelocity(stopAttempts()), "base");
+    int32_t result = RESULT_OK;
+    if (driveRequests > 0 && driveAcknowledged == 0) {
+        logFatal(source, "The base acknowledged none of the %d velocity requests", driveRequests);
+        result = lastFailure;
     }
-    return 0;
+    return finalResult(result, stopped);
 }
 
 }  // namespace test

@@ -87,10 +87,12 @@ void ControlBusTestFixture::testSetMotor() {
     base_set_motor_request_t req = {};
     req.left_speed = 100;
     req.right_speed = 100;
-    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", (int)dev_->setMotor(req), (int)RESULT_OK);
-    // Straight back to stop, no pause in between.
-    req = base_set_motor_request_t{};
-    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", (int)dev_->setMotor(req), (int)RESULT_OK);
+    const int started = (int)dev_->setMotor(req);
+    // Straight back to stop, no pause in between, and also when the start
+    // failed: the base may have acted on a request whose answer was lost.
+    const int stopped = (int)dev_->stopMotor();
+    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", started, (int)RESULT_OK);
+    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", stopped, (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testSendEvent() {

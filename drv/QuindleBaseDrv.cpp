@@ -190,6 +190,27 @@ int32_t QuindleBaseDrv::setVelocity(const base_set_velocity_request_t& req, base
     return result < 0 ? result : copyZeroFilled(data, length, response);
 }
 
+int32_t QuindleBaseDrv::stopMotor(int attempts) {
+    const base_set_motor_request_t zero = {};
+    int32_t result = ::zorn::net::RESULT_OPERATION_FAIL;
+    for (int i = 0; i < attempts; ++i) {
+        result = setMotor(zero);
+        if (result >= 0) return ::zorn::net::RESULT_OK;
+    }
+    return result;
+}
+
+int32_t QuindleBaseDrv::stopVelocity(int attempts) {
+    const base_set_velocity_request_t zero = {};
+    int32_t result = ::zorn::net::RESULT_OPERATION_FAIL;
+    for (int i = 0; i < attempts; ++i) {
+        base_set_velocity_response_t ignored;
+        result = setVelocity(zero, ignored);
+        if (result >= 0) return ::zorn::net::RESULT_OK;
+    }
+    return result;
+}
+
 int32_t QuindleBaseDrv::pollCommand(uint8_t& command) {
     MessagePtr answer;
     const uint8_t* data;

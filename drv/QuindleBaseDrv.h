@@ -50,6 +50,12 @@ public:
     int32_t setMotor(const base_set_motor_request_t& req);
     // Body velocity; the displacement answer is zero-filled or cut to 13 bytes.
     int32_t setVelocity(const base_set_velocity_request_t& req, base_set_velocity_response_t& response);
+    // Zero wheel speeds (stopMotor) or zero body velocity (stopVelocity),
+    // retried until the base acknowledges or `attempts` requests were made.
+    // RESULT_OK only when the base acknowledged; otherwise the last result.
+    int32_t stopMotor(int attempts = STOP_ATTEMPTS);
+    int32_t stopVelocity(int attempts = STOP_ATTEMPTS);
+    static constexpr int STOP_ATTEMPTS = 3;
     // Pending base command; an empty answer is invalid.
     int32_t pollCommand(uint8_t& command);
     // Host information for a BASE_CMD_GET_INFO; the answer is not read.

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/StandardOutput.h"
+
 namespace nivo {
 namespace system {
 namespace util {
@@ -29,7 +31,7 @@ bool ConsoleLogAppender::terminalTakesColour() {
     return takesColour;
 }
 
-ConsoleLogAppender::ConsoleLogAppender() : ConsoleLogAppender(stdout, stderr) {}
+ConsoleLogAppender::ConsoleLogAppender() : ConsoleLogAppender(stdout, stderr) { guarded_ = true; }
 
 ConsoleLogAppender::ConsoleLogAppender(FILE* out, FILE* err) : out_(out), err_(err) {
     level = LOG_DEBUG;
@@ -72,12 +74,24 @@ bool ConsoleLogAppender::useColour(FILE* stream) const {
 void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {
     std::lock_guard<std::mutex> guard(mutex_);
     FILE* stream = lvl < LOG_WARN ? out_ : err_;
-    if (useColour(stream)) {
-        std::fprintf(stream, "%s[%s] [%s] %s\033[0m\n", levelColour(lvl), source.c_str(), levelTag(lvl),
-                     message.c_str());
-    } else {
-        std::fprintf(stream, "[%s] [%s] %s\n", source.c_str(), levelTag(lvl), message.c_str());
+    std::string line;
+    line.reserve(source.size() + message.size() + 32);
+    const bool colour = useColour(stream);
+    if (colour) line += levelColour(lvl);
+    line += '[';
+    line += source;
+    line += "] [";
+    line += levelTag(lvl);
+    line += "] ";
+    line += message;
+    if (colour) line += "\033[0m";
+    line += '\n';
+    if (guarded_) {
+        // The process's own streams: never block a command that drives the base.
+        StandardOutput::instance().write(stream == out_ ? 1 : 2, line);
+        return;
     }
+    std::fwrite(line.data(), 1, line.size(), stream);
     std::fflush(stream);
 }
 

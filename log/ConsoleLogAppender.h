@@ -35,6 +35,7 @@ private:
     std::mutex mutex_;
     FILE* out_;
     FILE* err_;
+    bool guarded_ = false;  // writes go through StandardOutput
 };
 
 }  // namespace util

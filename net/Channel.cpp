@@ -23,7 +23,6 @@ Channel::~Channel() {
     }
     protocolHandlers.clear();
     txQueue.clear();
-    rxQueue.clear();
 }
 
 int32_t Channel::enqueue(const MessagePtr& message, TxNodePtr& node) {
@@ -42,11 +41,69 @@ int32_t Channel::enqueue(const MessagePtr& message, TxNodePtr& node) {
 }
 
 int32_t Channel::send(const MessagePtr& message) {
-    TxNodePtr node;
-    int32_t r = enqueue(message, node);
-    if (r != RESULT_OK) return r;
-    if (node->done.wait(WAIT_INFINITE) != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
-    return node->result;
+    if (!running.load()) return RESULT_OPERATION_FAIL;
+    if (statusBits.load() & TX_STOPPED) return RESULT_OPERATION_NOT_SUPPORT;
+    if (!txLock.lock()) return RESULT_OPERATION_FAIL;
+    if (!running.load()) {
+        txLock.unlock();
+        return RESULT_OPERATION_FAIL;
+    }
+    if (txQueue.empty() && !writing_) {
+        // Nothing ahead: write here and spare the hand-off to the transmit thread.
+        writing_ = true;
+        txLock.unlock();
+        uint8_t scratch[SMALL_FRAME_SIZE];
+        int32_t result = writeMessage(message, scratch, sizeof scratch);
+        txLock.lock();
+        writing_ = false;
+        const bool more = !txQueue.empty();
+        txLock.unlock();
+        if (more) txReady.set();
+        return result;
+    }
+    TxNodePtr node = std::make_shared<TxNode>(message);
+    txQueue.push_back(node);
+    txLock.unlock();
+    txReady.set();
+    return waitQueued(node);
+}
+
+int32_t Channel::waitQueued(const TxNodePtr& node) {
+    // Every write ahead is bounded by the medium, so while the channel runs
+    // the wait ends; once it stops, stop() fails what is still queued.
+    for (;;) {
+        if (node->done.wait(LOOP_WAIT_MS) == WAIT_SIGNALED) return node->result;
+        if (!running.load()) {
+            if (node->done.wait(LOOP_WAIT_MS) == WAIT_SIGNALED) return node->result;
+            return RESULT_OPERATION_FAIL;
+        }
+    }
+}
+
+int32_t Channel::writeMessage(const MessagePtr& message, uint8_t* scratch, uint32_t scratchSize) {
+    uint32_t size = protocol ? protocol->encodedSize(message) : 0;
+    if (size == 0 || size > MAX_FRAME_SIZE) {
+        dispatch(EVT_SEND_FAILED, const_cast<MessagePtr&>(message));
+        return RESULT_OPERATION_FAIL;
+    }
+    std::unique_ptr<uint8_t[]> large;
+    uint8_t* frame = scratch;
+    uint32_t capacity = scratchSize;
+    if (size > scratchSize) {
+        large.reset(new uint8_t[size]);
+        frame = large.get();
+        capacity = size;
+    }
+    uint32_t written = capacity;
+    protocol->encode(message, frame, written);
+    if (written == 0 || written > capacity) {  // a misbehaving protocol
+        dispatch(EVT_SEND_FAILED, const_cast<MessagePtr&>(message));
+        return RESULT_OPERATION_FAIL;
+    }
+    int32_t result = writeBytes(frame, written);
+    if (result == RESULT_OPERATION_FAIL) dispatch(EVT_SEND_FAILED, const_cast<MessagePtr&>(message));
+    else if (result == RESULT_OPERATION_TIMEOUT) dispatch(EVT_SEND_TIMEOUT, const_cast<MessagePtr&>(message));
+    return result;
 }
 
 int32_t Channel::post(const MessagePtr& message) {
@@ -78,7 +135,6 @@ void Channel::start() {
     if (!(bits & TX_STOPPED)) txThread = std::thread([this] { transmitLoop(); });
     if (bits & RX_STOPPED) return;
     rxThread = std::thread([this] { receiveLoop(); });
-    dispatchThread = std::thread([this] { dispatchLoop(); });
 }
 
 void Channel::joinThread(std::thread& t) {
@@ -95,10 +151,8 @@ void Channel::stop() {
     }
     pauseCv_.notify_all();
     txReady.set();
-    rxReady.set();
     interruptWait();
     joinThread(txThread);
-    joinThread(dispatchThread);
     joinThread(rxThread);
 
     std::list<TxNodePtr> left;
@@ -116,31 +170,21 @@ int32_t Channel::transmitLoop() {
     std::unique_ptr<uint8_t[]> frame(new uint8_t[MAX_FRAME_SIZE]);
     while (running.load()) {
         if (!txLock.lock()) break;
-        if (txQueue.empty()) {
+        if (txQueue.empty() || writing_) {
             txLock.unlock();
             txReady.wait(LOOP_WAIT_MS);
             continue;
         }
         TxNodePtr node = txQueue.front();
         txQueue.pop_front();
+        writing_ = true;
         txLock.unlock();
 
-        int32_t result = RESULT_OPERATION_FAIL;
-        uint32_t size = protocol ? protocol->encodedSize(node->message) : 0;
-        uint32_t written = 0;
-        if (size != 0 && size <= MAX_FRAME_SIZE) {
-            written = MAX_FRAME_SIZE;
-            protocol->encode(node->message, frame.get(), written);
-            if (written > MAX_FRAME_SIZE) written = 0;  // a misbehaving protocol
-        }
-        if (written == 0) {
-            dispatch(EVT_SEND_FAILED, node->message);
-        } else {
-            result = writeBytes(frame.get(), written);
-            if (result == RESULT_OPERATION_FAIL) dispatch(EVT_SEND_FAILED, node->message);
-            else if (result == RESULT_OPERATION_TIMEOUT) dispatch(EVT_SEND_TIMEOUT, node->message);
-        }
-        node->result = result;
+        node->result = writeMessage(node->message, frame.get(), MAX_FRAME_SIZE);
+
+        txLock.lock();
+        writing_ = false;
+        txLock.unlock();
         node->done.set();
     }
     statusBits.fetch_or(TX_STOPPED);
@@ -148,6 +192,7 @@ int32_t Channel::transmitLoop() {
 }
 
 int32_t Channel::receiveLoop() {
+    std::unique_ptr<uint8_t[]> chunk(new uint8_t[MAX_CHUNK_SIZE]);
     bool failed = false;
     while (running.load()) {
         uint32_t available = 0;
@@ -159,19 +204,13 @@ int32_t Channel::receiveLoop() {
         }
         if (available == 0) continue;
         if (available > MAX_CHUNK_SIZE) available = MAX_CHUNK_SIZE;
-        BufferPtr buf = std::make_shared<Buffer>(available);
         uint32_t got = 0;
-        r = readBytes(buf->data, available, got);
+        r = readBytes(chunk.get(), available, got);
         if (r < 0 || got == 0) {
             failed = true;
             break;
         }
-        buf->length = got < available ? got : available;
-        if (rxLock.lock()) {
-            rxQueue.push_back(buf);
-            rxLock.unlock();
-            rxReady.set();
-        }
+        dispatchLoop(chunk.get(), got < available ? got : available);
     }
     if (failed) {
         MessagePtr empty;
@@ -181,19 +220,8 @@ int32_t Channel::receiveLoop() {
     return 0;
 }
 
-int32_t Channel::dispatchLoop() {
-    while (running.load()) {
-        if (!rxLock.lock()) break;
-        if (rxQueue.empty()) {
-            rxLock.unlock();
-            rxReady.wait(LOOP_WAIT_MS);
-            continue;
-        }
-        BufferPtr buf = rxQueue.front();
-        rxQueue.pop_front();
-        rxLock.unlock();
-        if (protocol && buf->length) protocol->decode(buf->data, 0, static_cast<uint16_t>(buf->length));
-    }
+int32_t Channel::dispatchLoop(const uint8_t* data, uint32_t length) {
+    if (protocol && length) protocol->decode(data, 0, static_cast<uint16_t>(length));
     return 0;
 }
 

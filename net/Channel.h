@@ -19,9 +19,23 @@
 namespace zorn {
 namespace net {
 
-// Abstract byte channel with a transmit, a receive and a dispatch thread.
-// Derived media supply writeBytes, readBytes and waitForData, and should
-// implement interruptWait/clearInterrupt so that stop() returns at once.
+// Abstract byte channel over a medium that derived classes supply
+// (writeBytes, readBytes, waitForData; interruptWait/clearInterrupt so that
+// stop() returns at once).
+//
+// Threads and hand-offs. A request costs one wake-up between threads: that
+// of the caller waiting for its answer.
+// - send() writes the frame on the caller's thread when nothing is queued
+//   ahead of it and no write is in progress; otherwise the frame is queued
+//   for the transmit thread, which also serves post() and keeps the order.
+//   Send results, the EVT_SEND_FAILED / EVT_SEND_TIMEOUT events and the
+//   trace's dump are the same on either thread. Every write is bounded by the
+//   medium and cut short by stop(), and send() never waits without limit.
+// - The receive thread reads a chunk and decodes it at once (dispatchLoop is
+//   that step), so a frame reaches the endpoint's handler on the thread that
+//   read it. While a handler is busy nothing more is read: the bytes wait in
+//   the kernel (TCP window, tty buffer), which holds the peer back, so memory
+//   stays bounded by one chunk whatever the peer sends.
 //
 // A derived class must call stop() in its own destructor: once the derived
 // part is gone the threads could no longer reach the medium.
@@ -33,6 +47,8 @@ public:
     static constexpr uint32_t MAX_FRAME_SIZE = 65536;
     // Largest chunk the receive thread reads at once.
     static constexpr uint32_t MAX_CHUNK_SIZE = 65535;
+    // Frames up to this size are encoded on the caller's stack.
+    static constexpr uint32_t SMALL_FRAME_SIZE = 512;
     // Bound of the waits inside the channel's own loops, in ms.
     static constexpr uint32_t LOOP_WAIT_MS = 1000;
 
@@ -45,22 +61,11 @@ public:
     };
     typedef std::shared_ptr<TxNode> TxNodePtr;
 
-    // One received chunk.
-    struct Buffer {
-        uint32_t length = 0;
-        uint8_t* data = nullptr;
-        uint32_t size = 0;
-        explicit Buffer(uint32_t n) : data(n ? new uint8_t[n] : nullptr), size(n) {}
-        ~Buffer() { delete[] data; }
-        Buffer(const Buffer&) = delete;
-        Buffer& operator=(const Buffer&) = delete;
-    };
-    typedef std::shared_ptr<Buffer> BufferPtr;
-
     explicit Channel(Protocol* protocol);
     ~Channel() override;
 
-    // Queues the message and waits until the transmit thread finished it.
+    // Writes the message (on this thread, or through the transmit thread when
+    // others are queued ahead) and returns the write's result.
     virtual int32_t send(const MessagePtr& message);
     // Queues the message; the outcome is seen only through events 2 and 3.
     virtual int32_t post(const MessagePtr& message);
@@ -74,7 +79,8 @@ public:
     // Stops and joins the threads; fails the messages still queued.
     virtual void stop();
     virtual int32_t receiveLoop();
-    virtual int32_t dispatchLoop();
+    // Decodes one received chunk on the receive thread.
+    virtual int32_t dispatchLoop(const uint8_t* data, uint32_t length);
     virtual int32_t transmitLoop();
     virtual int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
     virtual int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
@@ -99,20 +105,22 @@ protected:
 
     Protocol* protocol;
     std::list<TxNodePtr> txQueue;
-    std::list<BufferPtr> rxQueue;
     Event txReady;
-    Event rxReady;
     std::thread txThread;
     std::thread rxThread;
-    std::thread dispatchThread;
     Mutex txLock;
-    Mutex rxLock;
     std::list<AbsMessageHandler*> protocolHandlers;
     std::atomic<bool> running;
     std::atomic<uint32_t> statusBits;
 
 private:
     int32_t enqueue(const MessagePtr& message, TxNodePtr& node);
+    // Encodes and writes one message, reporting a failure as an event.
+    int32_t writeMessage(const MessagePtr& message, uint8_t* scratch, uint32_t scratchSize);
+    // Waits for a queued node, boundedly once the channel no longer runs.
+    int32_t waitQueued(const TxNodePtr& node);
+
+    bool writing_ = false;  // a write is in progress (guarded by txLock)
     static void joinThread(std::thread& t);
 
     std::mutex lifecycle_;  // serialises start and stop

@@ -56,12 +56,18 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
     if (w == WAIT_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
     if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
     std::lock_guard<std::mutex> g(answerMutex_);
+    if (cancelled_.exchange(false) && !answered_) return RESULT_OPERATION_FAIL;
     out = answer;
     return answerResult;
 }
 
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
     requestLock.lock();
+    {
+        std::lock_guard<std::mutex> g(answerMutex_);
+        answered_ = false;
+    }
+    cancelled_.store(false);
     answerReady.reset();
     int32_t r = sendCommand(cmd, data, len);
     if (r == RESULT_OK) r = waitAnswer(out, timeoutMs);
@@ -92,6 +98,7 @@ int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& mes
         std::lock_guard<std::mutex> g(answerMutex_);
         answer = message;
         answerResult = result;
+        answered_ = true;
     }
     answerReady.set();
     return 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -47,6 +48,13 @@ public:
     virtual void unregisterHandlers();
 
     int32_t getAddress() const { return address; }
+    // Cuts the wait of the request in progress short: it fails with
+    // RESULT_OPERATION_FAIL unless its answer is already in. Safe to call
+    // from a signal handler (an atomic store and a futex wake).
+    void cancelWait() {
+        cancelled_.store(true);
+        answerReady.set();
+    }
 
 protected:
     std::list<AbsMessageHandler*> channelHandlers;
@@ -58,7 +66,9 @@ protected:
     Mutex requestLock;
 
 private:
-    std::mutex answerMutex_;  // guards answer and answerResult
+    std::mutex answerMutex_;  // guards answer, answerResult and answered_
+    bool answered_ = false;   // the request in progress has its answer
+    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace net

@@ -6,7 +6,6 @@ namespace net {
 using ::zorn::hal::RXTX_ERROR;
 using ::zorn::hal::RXTX_OK;
 using ::zorn::hal::RXTX_TIMEOUT;
-using ::zorn::hal::RXTX_WAIT_INFINITE;
 
 SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(new ::zorn::arch::net::raw_serial()) {}
 
@@ -17,10 +16,18 @@ SerialChannel::~SerialChannel() {
     serial = nullptr;
 }
 
+uint32_t SerialChannel::sendBoundMs(uint32_t length, uint32_t baud) {
+    if (baud == 0) baud = ::zorn::arch::net::raw_serial::DEFAULT_BAUD;
+    const uint64_t wireMs = (static_cast<uint64_t>(length) * 10 * 1000 + baud - 1) / baud;
+    return static_cast<uint32_t>(wireMs) + SEND_MARGIN_MS;
+}
+
 int32_t SerialChannel::writeBytes(const uint8_t* data, uint32_t length) {
     if (!serial->is_open()) return RESULT_OPERATION_FAIL;
     if (serial->send_data(data, length) == RXTX_ERROR) return RESULT_OPERATION_FAIL;
-    if (serial->wait_for_sent(RXTX_WAIT_INFINITE, nullptr) != RXTX_OK) return RESULT_OPERATION_FAIL;
+    const int32_t r = serial->wait_for_sent(sendBoundMs(length, serial->baudRate()), nullptr);
+    if (r == RXTX_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
+    if (r != RXTX_OK) return RESULT_OPERATION_FAIL;
     return RESULT_OK;
 }
 

@@ -12,6 +12,12 @@ class SerialChannel : public Channel {
 public:
     // Bound of waitForData, in ms.
     static constexpr uint32_t WAIT_MS = 2000;
+    // A write fails with RESULT_OPERATION_TIMEOUT when it has not gone out
+    // within its wire time (10 bits a byte) plus this margin: a base that
+    // stopped draining the line must never hold the console.
+    static constexpr uint32_t SEND_MARGIN_MS = 500;
+    // The bound of a write of `length` bytes at `baud` bits per second.
+    static uint32_t sendBoundMs(uint32_t length, uint32_t baud);
 
     explicit SerialChannel(Protocol* protocol);
     ~SerialChannel() override;

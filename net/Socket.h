@@ -104,6 +104,15 @@ public:
         (void)wakeFd;
         return waitForRead(milliseconds);
     }
+    // send that gives up with RESULT_OPERATION_TIMEOUT when the block has not
+    // gone within `milliseconds`, or as soon as wakeFd becomes readable, so a
+    // peer that stopped reading never holds the writer for long. The default
+    // relies on the socket's send time-out.
+    virtual int32_t sendOrWake(const uint8_t* data, uint32_t length, uint32_t milliseconds, int wakeFd) {
+        (void)milliseconds;
+        (void)wakeFd;
+        return send(data, length);
+    }
 };
 
 }  // namespace net

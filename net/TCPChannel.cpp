@@ -29,7 +29,7 @@ int32_t TCPChannel::bind(StreamSocket* s) {
 
 int32_t TCPChannel::writeBytes(const uint8_t* data, uint32_t length) {
     if (!socket) return RESULT_OPERATION_FAIL;
-    return socket->send(data, length);
+    return socket->sendOrWake(data, length, SEND_TIMEOUT_MS, wake.fd());
 }
 
 int32_t TCPChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {

@@ -14,6 +14,8 @@ public:
     static constexpr uint32_t CHUNK_SIZE = 1024;
     // Bound of waitForData, in ms.
     static constexpr uint32_t WAIT_MS = 1000;
+    // Bound of a write to a peer that stopped reading, in ms.
+    static constexpr uint32_t SEND_TIMEOUT_MS = 1000;
 
     explicit TCPChannel(Protocol* protocol);
     ~TCPChannel() override;

@@ -48,7 +48,7 @@ const char* defaultScenarioText() {
   },
   "faults": [],
   "close_after": -1,
-  "stop_on_disconnect": true
+  "stop_on_disconnect": false
 }
 )json";
 }

@@ -41,6 +41,14 @@ FaultEffect effectOf(const FaultRule* rule) {
             e.answer = false;
             e.closeLink = true;
             break;
+        case FaultKind::Stall:
+            e.execute = false;
+            e.answer = false;
+            e.stall = true;
+            break;
+        case FaultKind::LoseAnswer:
+            e.answer = false;
+            break;
         case FaultKind::Flood:
             e.noiseBytes = static_cast<size_t>(rule->size >= 0 ? rule->size : kDefaultFloodBytes);
             break;

@@ -31,6 +31,7 @@ struct FaultEffect {
     bool answer = true;      // an answer is sent
     bool corruptChecksum = false;
     bool closeLink = false;  // the link is closed instead of answering
+    bool stall = false;      // the line is no longer read from this request on
     int64_t delayNs = 0;
     size_t noiseBytes = 0;   // line noise sent ahead of the answer
 };

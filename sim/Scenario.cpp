@@ -1,5 +1,6 @@
 #include "sim/Scenario.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -218,9 +219,11 @@ bool readFaultKind(const std::string& text, FaultKind& kind) {
     static const FaultKind kinds[] = {FaultKind::Unsupported, FaultKind::Error, FaultKind::Silent,
                                       FaultKind::BadChecksum, FaultKind::Short, FaultKind::Long,
                                       FaultKind::Delay, FaultKind::Flood, FaultKind::Swallow,
-                                      FaultKind::Close};
+                                      FaultKind::Close, FaultKind::Stall, FaultKind::LoseAnswer};
+    std::string name = text;
+    std::replace(name.begin(), name.end(), '-', '_');
     for (FaultKind k : kinds) {
-        if (text == faultKindName(k)) {
+        if (name == faultKindName(k)) {
             kind = k;
             return true;
         }
@@ -243,7 +246,7 @@ bool readFaults(MemberReader& r, const Json::Value& v, std::vector<FaultRule>& f
         if (!e.isMember("kind") || !e["kind"].isString() || !readFaultKind(e["kind"].asString(), rule.kind)) {
             return r.fail(at + ".kind",
                           "must be one of unsupported, error, silent, bad_checksum, short, long, delay, flood, "
-                          "swallow, close");
+                          "swallow, close, stall, lose_answer");
         }
         if (e.isMember("after") && !r.integerAs(e["after"], at + ".after", 0, INT32_MAX, rule.after)) return false;
         if (e.isMember("times") && !r.integerAs(e["times"], at + ".times", -1, INT32_MAX, rule.times)) return false;
@@ -341,6 +344,8 @@ const char* faultKindName(FaultKind kind) {
         case FaultKind::Flood: return "flood";
         case FaultKind::Swallow: return "swallow";
         case FaultKind::Close: return "close";
+        case FaultKind::Stall: return "stall";
+        case FaultKind::LoseAnswer: return "lose_answer";
     }
     return "?";
 }

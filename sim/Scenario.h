@@ -50,6 +50,8 @@ enum class FaultKind {
     Flood,        // `size` bytes of line noise sent before the answer
     Swallow,      // answer whose length header claims `extra` bytes more than it carries
     Close,        // request dropped and the connection closed without an answer
+    Stall,        // request dropped and the line no longer read at all; the link stays open
+    LoseAnswer,   // request executed but never answered
 };
 
 // Largest noise burst of a flood fault, and its size when none is given.
@@ -88,7 +90,9 @@ struct Scenario {
     Json::Value binaryConfig;     // object encoded with the key dictionary
     std::vector<FaultRule> faults;
     int closeAfter = -1;          // requests answered per connection before closing it
-    bool stopOnDisconnect = true; // stop the wheels when the host goes away
+    // Stop the wheels when the host goes away. A real base keeps driving
+    // at the last commanded speed, so the default leaves them turning.
+    bool stopOnDisconnect = false;
 };
 
 // Fills `out` from a scenario document. Members that are absent keep the
@@ -109,6 +113,8 @@ bool deriveLegacyConfig(const Json::Value& binaryConfig, LegacyConfig& out, std:
 const char* defaultScenarioText();
 Scenario defaultScenario();
 
+// Name of a fault kind in scenarios and request records ("bad_checksum").
+// Scenarios may also write the words with hyphens ("lose-answer").
 const char* faultKindName(FaultKind kind);
 
 }  // namespace sim

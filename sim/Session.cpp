@@ -47,10 +47,15 @@ void Session::log(int level, const std::string& line) const {
 }
 
 void Session::receive(const uint8_t* data, size_t size, int64_t nowNs) {
-    if (size == 0) return;
+    if (size == 0 || stalled_) return;
     checkPartialFrame(nowNs);
     lastByteNs_ = nowNs;
-    for (const Frame& f : codec_.feed(data, size)) onFrame(f, nowNs);
+    for (const Frame& f : codec_.feed(data, size)) {
+        // Frames that arrived in the same read as the stalling request were
+        // never meant to be seen.
+        if (stalled_) break;
+        onFrame(f, nowNs);
+    }
 }
 
 int64_t Session::partialFrameDeadlineNs() const {
@@ -132,6 +137,11 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
     if (effect.closeLink) {
         outcome = "no answer, closing the connection";
         closeScheduled_ = true;
+    } else if (effect.stall) {
+        outcome = "no answer, the line is no longer read (stall)";
+        stalled_ = true;
+    } else if (!effect.answer && effect.execute) {
+        outcome = describeAnswer(answer) + ", answer lost (lose_answer)";
     } else if (!effect.answer) {
         outcome = "no answer (silent)";
     } else {

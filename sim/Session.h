@@ -48,6 +48,11 @@ public:
     // Drops a frame left half-way past its timeout.
     void checkPartialFrame(int64_t nowNs);
 
+    // True once a stall fault struck: the link must no longer be read (the
+    // host's writes then block once the buffers between them fill), but
+    // stays open. Bytes handed to receive() after that are ignored.
+    bool stalled() const { return stalled_; }
+
     const std::string& name() const { return name_; }
     int requestsHandled() const { return handled_; }
 
@@ -74,6 +79,7 @@ private:
     int handled_ = 0;
     uint32_t floods_ = 0;
     bool closeScheduled_ = false;
+    bool stalled_ = false;
 };
 
 }  // namespace sim

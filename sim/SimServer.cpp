@@ -216,7 +216,8 @@ void SimServer::loop() {
             for (Link* link : {&tcp_, &serial_}) {
                 if (link->fd < 0) continue;
                 (link == &tcp_ ? tcpIndex : serialIndex) = static_cast<int>(fds.size());
-                short events = POLLIN;
+                // A stalled link is not read at all; only a reset ends it.
+                short events = link->session->stalled() ? 0 : POLLIN;
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
             }
@@ -232,16 +233,15 @@ void SimServer::loop() {
                 while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
                 }
             }
-            int64_t now = steadyNowNs();
             if (listenerIndex >= 0 && fds[listenerIndex].revents != 0) acceptPending();
             if (tcpIndex >= 0 && tcp_.fd == fds[tcpIndex].fd && (fds[tcpIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-                readLink(tcp_, now);
+                readLink(tcp_);
             }
             if (serialIndex >= 0 && serial_.fd == fds[serialIndex].fd &&
                 (fds[serialIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-                readLink(serial_, now);
+                readLink(serial_);
             }
-            now = steadyNowNs();
+            const int64_t now = steadyNowNs();
             for (Link* link : {&tcp_, &serial_}) {
                 if (link->fd < 0) continue;
                 link->session->checkPartialFrame(now);
@@ -264,12 +264,24 @@ void SimServer::acceptPending() {
     log(util::LOG_INFO, "connection from " + peer);
 }
 
-void SimServer::readLink(Link& link, int64_t now) {
+void SimServer::readLink(Link& link) {
+    if (link.session->stalled()) {
+        // Woken by an error or hang-up only: the host reset the connection.
+        if (!link.serial) {
+            log(util::LOG_INFO, link.session->name() + ": stalled connection reset by the host");
+            closeTcp();
+        } else {
+            log(util::LOG_WARN, link.session->name() + ": stalled serial line failed, making a new one");
+            reopenPty();
+        }
+        return;
+    }
     uint8_t buffer[4096];
-    for (int round = 0; round < 64 && link.fd >= 0; ++round) {
+    for (int round = 0; round < 64 && link.fd >= 0 && !link.session->stalled(); ++round) {
         ssize_t n = ::read(link.fd, buffer, sizeof buffer);
         if (n > 0) {
-            link.session->receive(buffer, static_cast<size_t>(n), now);
+            // Each request keeps the steady-clock time its bytes were read.
+            link.session->receive(buffer, static_cast<size_t>(n), steadyNowNs());
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;

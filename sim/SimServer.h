@@ -83,7 +83,7 @@ private:
     void loop();
     int pollTimeoutMs(int64_t now) const;
     void acceptPending();
-    void readLink(Link& link, int64_t now);
+    void readLink(Link& link);
     void flushLink(Link& link, int64_t now);
     void closeTcp();
     void reopenPty();

@@ -116,6 +116,26 @@ int32_t StreamSocketImpl::waitForReadOrWake(uint32_t milliseconds, int wakeFd) {
     return pollFor(POLLIN, milliseconds, wakeFd);
 }
 
+int32_t StreamSocketImpl::sendOrWake(const uint8_t* data, uint32_t length, uint32_t milliseconds, int wakeFd) {
+    if (fd_ < 0) return RESULT_OPERATION_FAIL;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    uint32_t done = 0;
+    while (done < length) {
+        ssize_t n = ::send(fd_, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n >= 0) {
+            done += static_cast<uint32_t>(n);
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return RESULT_OPERATION_FAIL;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return RESULT_OPERATION_TIMEOUT;
+        int32_t r = pollFor(POLLOUT, static_cast<uint32_t>(left.count()), wakeFd);
+        if (r != RESULT_OK) return r;
+    }
+    return RESULT_OK;
+}
+
 int32_t StreamSocketImpl::waitForIncoming(uint32_t milliseconds) { return waitForRead(milliseconds); }
 
 int32_t StreamSocketImpl::connect(const SocketAddress& address) {

@@ -31,6 +31,7 @@ public:
     int32_t setKeepAlive(bool on) override;
     int32_t setNoDelay(bool on) override;
     int32_t waitForReadOrWake(uint32_t milliseconds, int wakeFd) override;
+    int32_t sendOrWake(const uint8_t* data, uint32_t length, uint32_t milliseconds, int wakeFd) override;
 
     int handle() const { return fd_; }
 

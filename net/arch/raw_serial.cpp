@@ -286,7 +286,12 @@ int32_t raw_serial::wait_for_sent(uint32_t ms, uint32_t* count) {
             fail(errno);
             return RXTX_ERROR;
         }
-        if (r == 0 || (n == 2 && fds[1].revents)) return RXTX_TIMEOUT;
+        if (r == 0 || (n == 2 && fds[1].revents)) {
+            // Given up: the caller's data need not stay valid any longer.
+            pendingData_ = nullptr;
+            pendingLeft_ = 0;
+            return RXTX_TIMEOUT;
+        }
         if (fds[0].revents & (POLLERR | POLLNVAL | POLLHUP)) {
             fail(EIO);
             pendingData_ = nullptr;

@@ -107,14 +107,63 @@ TEST_F(RunCommands, RunWithoutTimeStartsAndStopsWithoutASingleStep) {
     }
 }
 
-TEST_F(RunCommands, RunSpeedsAreReadLikeAtoi) {
-    ASSERT_EQ(0, rig.run({"run", "12abc", "-7.9", "0"}));
-    EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{12, -7, 0, 0}, STOP_MOTOR}));
-    ASSERT_EQ(0, rig.run({"run", "fast", "", "0"}));
-    EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{0, 0, 0, 0}, STOP_MOTOR}));
-    // Out of range saturates rather than wrapping into an arbitrary speed.
-    ASSERT_EQ(0, rig.run({"run", "99999999999", "-99999999999", "0"}));
-    EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{INT32_MAX, INT32_MIN, 0, 0}, STOP_MOTOR}));
+TEST_F(RunCommands, MalformedDriveArgumentsAreRefusedBeforeAnythingIsSent) {
+    // A typing error must never become a speed.
+    struct Case {
+        Lines words;
+        const char* fatal;
+    };
+    const Case cases[] = {
+        {{"run", "100abc", "100", "1"}, "[FATL] Failed to parse parameter left_wheel_speed"},
+        {{"run", "100", "0x64", "1"}, "[FATL] Failed to parse parameter right_wheel_speed"},
+        {{"run", "abc", "1", "1"}, "[FATL] Failed to parse parameter left_wheel_speed"},
+        {{"run", "99999999999", "0", "1"}, "[FATL] Failed to parse parameter left_wheel_speed"},
+        {{"run", "-7.9", "0", "1"}, "[FATL] Failed to parse parameter left_wheel_speed"},
+        {{"run", "1", "1", "0x10"}, "[FATL] Failed to parse parameter time"},
+        {{"vrun", "1e10", "0", "0", "0.01"}, "[FATL] Failed to parse parameter vx: out of range"},
+        {{"vrun", "0", "0", "-40000", "1"}, "[FATL] Failed to parse parameter omega: out of range"},
+        {{"vrun", "0.1", "nan", "0", "1"}, "[FATL] Invalid arguments"},
+        {{"vrun", "0.1", "0", "0", " 1"}, "[FATL] Invalid arguments"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words[1] + " " + c.words[2] + " " + c.words[3]);
+        EXPECT_EQ(2, rig.run(c.words));
+        EXPECT_EQ(rig.commandLines(), (Lines{c.fatal}));
+        EXPECT_TRUE(rig.commandRequests().empty());
+    }
+    // The empty word keeps its meaning: 0.
+    ASSERT_EQ(0, rig.run({"run", "", "+25", "0"}));
+    EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{0, 25, 0, 0}, STOP_MOTOR}));
+}
+
+TEST_F(RunCommands, ARefusedStopIsRetriedAndReportedAsAFailure) {
+    struct Case {
+        Lines words;
+        uint8_t request;
+    };
+    for (const Case& c : {Case{{"run", "100", "100", "0"}, REQ_SET_MOTOR},
+                          Case{{"vrun", "0.1", "0", "0", "0"}, REQ_SET_VELOCITY}}) {
+        SCOPED_TRACE(c.words[0]);
+        rig.base.fail(c.request, 0x0001);
+        if (c.request == REQ_SET_MOTOR) rig.base.scriptOnce(REQ_SET_MOTOR, BaseReply::ok());
+        EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run(c.words));
+        const Lines lines = rig.commandLines();
+        EXPECT_EQ(lines.back(), "[ERRO] The base did not confirm the stop request (80008001): it may still be moving");
+        for (const std::string& line : lines) EXPECT_EQ(line.find("stopped"), std::string::npos) << line;
+        const Codes codes = rig.commandCodes();
+        ASSERT_GE(codes.size(), 3u);
+        EXPECT_EQ(Codes(codes.end() - 3, codes.end()), Codes(3, c.request)) << "three attempts";
+    }
+}
+
+TEST_F(RunCommands, RunRefusesABaseWithoutUsableRadius) {
+    base_conf_response_t conf = ScriptedBase::healthyConfig();
+    conf.base_radius_q8 = 0;
+    rig.base.answerRecord(REQ_GET_CONFIG, conf);
+    EXPECT_EQ(zorn::net::RESULT_INVALID_DATA, rig.run({"run", "100", "100", "1"}));
+    EXPECT_EQ(rig.commandLines(),
+              (Lines{"[FATL] The base reports no usable radius (base_radius_q8 = 0): cannot integrate the pose"}));
+    EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG}));
 }
 
 TEST_F(RunCommands, RunTurningInPlaceChangesOnlyTheHeading) {
@@ -189,17 +238,19 @@ TEST_F(RunCommands, RunFailingInsideTheLoopStopsTheWheelsBeforeReturning) {
     EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008001");  // then the words
 }
 
-TEST_F(RunCommands, RunFailuresBeforeTheLoopSendNoStop) {
+TEST_F(RunCommands, RunFailuresBeforeTheLoop) {
     rig.base.fail(REQ_GET_CONFIG);
     EXPECT_EQ(zorn::net::RESULT_OPERATION_NOT_SUPPORT, rig.run({"run", "100", "100", "1"}));
     EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Failed to get base config"}));
     EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG}));
 
     rig.base.answerRecord(REQ_GET_CONFIG, ScriptedBase::healthyConfig());
-    rig.base.fail(REQ_SET_MOTOR, 0x0001);
+    // A refused start may still have been acted on: the stop follows.
+    rig.base.scriptOnce(REQ_SET_MOTOR, BaseReply::error(0x0001));
     EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run({"run", "100", "100", "1"}));
     EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Cannot set motor data."}));
-    EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR}));
+    EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR, REQ_SET_MOTOR}));
+    EXPECT_EQ(wordsOf(REQ_SET_MOTOR).back(), STOP_MOTOR);
 }
 
 TEST_F(RunCommands, RunWithAHugeNegativeTimeOnlyStops) {

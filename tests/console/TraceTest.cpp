@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/InterceptProtocol.h"
+#include "log/StandardOutput.h"
 #include "net/Events.h"
 #include "net/InterchipProtocol.h"
 
@@ -58,7 +59,8 @@ TEST(TraceDump, SynchronisationFrameTakesFiveLines) {
     uint32_t size = static_cast<uint32_t>(frame.size());
     testing::internal::CaptureStdout();
     trace.encode(sync, frame.data(), size);
-    std::string out = testing::internal::GetCapturedStdout();
+    nivo::system::util::StandardOutput::instance().flush();
+        std::string out = testing::internal::GetCapturedStdout();
     ASSERT_EQ(size, 68u);
     // Four full lines and one of four bytes; the log line goes to the
     // log, not to this capture, when no appender is registered.
@@ -84,6 +86,7 @@ TEST(TraceRelay, InnerEventsReachTheWrapperUnchanged) {
         testing::internal::CaptureStdout();
         trace.decode(good, 0, sizeof good);
         trace.decode(bad, 0, sizeof bad);
+        nivo::system::util::StandardOutput::instance().flush();
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(out, "\t10 03 02 50  03 42 \n\t10 02 f8 30  db \n");
         ASSERT_EQ(recorder.events, (std::vector<uint32_t>{zorn::net::EVT_MESSAGE, zorn::net::EVT_BAD_FRAME}));

@@ -105,10 +105,11 @@ TEST(ConsoleCommandDetails, PollWithoutAGetInfoQuestion) {
 TEST(ConsoleCommandDetails, EventArguments) {
     SimRig r;
     ConsoleOutcome out = r.console({"event", "abc"});
-    EXPECT_EQ(out.status, 0);
+    EXPECT_EQ(out.status, 2);
+    EXPECT_TRUE(has(out.errLines(), fatal(BASE, "Failed to parse parameter code")));
     out = r.console({"event", "-1"});
     EXPECT_EQ(out.status, 0);
-    EXPECT_EQ(r.device().events(), (std::vector<uint8_t>{0, 255}));
+    EXPECT_EQ(r.device().events(), (std::vector<uint8_t>{255}));
 
     out = r.console({"event"});
     EXPECT_EQ(out.status, 2);
@@ -116,7 +117,7 @@ TEST(ConsoleCommandDetails, EventArguments) {
               (std::vector<std::string>{
                   fatal(BASE, "Missing parameters."), error(FRAME, "Execute command failed: 00000002"),
                   error(FRAME, "00000002: usage error: the command's arguments are missing or cannot be read")}));
-    EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SEND_EVENT), 2u);
+    EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SEND_EVENT), 1u);
 }
 
 TEST(ConsoleCommandDetails, MonitorUsage) {

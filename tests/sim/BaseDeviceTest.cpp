@@ -229,17 +229,30 @@ TEST_F(BaseDeviceTest, EventsAreRecordedInOrder) {
     EXPECT_EQ(device->events(), (std::vector<uint8_t>{99, 44}));
 }
 
-TEST_F(BaseDeviceTest, HostGoneStopsTheWheelsUnlessTheScenarioSaysOtherwise) {
-    run(withInt32s(0x40, {200, 200, 0, 0}));
-    device->hostGone();
-    EXPECT_FALSE(device->moving());
-
-    Scenario s = defaultScenario();
-    s.stopOnDisconnect = false;
-    make(s);
+TEST_F(BaseDeviceTest, WheelsKeepTurningAfterTheHostLeavesUnlessTheScenarioStopsThem) {
     run(withInt32s(0x40, {200, 200, 0, 0}));
     device->hostGone();
     EXPECT_TRUE(device->moving());
+
+    Scenario s = defaultScenario();
+    s.stopOnDisconnect = true;
+    make(s);
+    run(withInt32s(0x40, {200, 200, 0, 0}));
+    device->hostGone();
+    EXPECT_FALSE(device->moving());
+}
+
+TEST_F(BaseDeviceTest, ZeroRadiusReachesTheConfigurationRecord) {
+    Scenario s = defaultScenario();
+    s.legacy.radiusMm = 0.0;
+    make(s);
+    auto conf = record<drv::base_conf_response_t>(run({0x20}));
+    const uint32_t radius = conf.base_radius_q8;  // packed: read into a value
+    EXPECT_EQ(radius, 0u);
+    // The drive still turns at a finite rate.
+    run(withInt32s(0x40, {-100, 100, 0, 0}));
+    clock->advanceMs(100);
+    EXPECT_EQ(device->rightOdometer(), 10);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -86,7 +88,7 @@ TEST(ScenarioTest, ExampleFilesLoad) {
     EXPECT_EQ(example.legacy.bumperCountOverride, 3);
     std::set<FaultKind> kinds;
     for (const auto& rule : example.faults) kinds.insert(rule.kind);
-    EXPECT_EQ(kinds.size(), 10u);
+    EXPECT_EQ(kinds.size(), 12u);
     const Json::Value doc = parseJson(readFile(sourceRoot() + "/sim/scenarios/example.json"));
     for (const char* member : {"identity", "status", "motor_state", "velocity_state", "sonar_mm", "bumper_bits",
                                "beacons", "pending_command", "legacy_base", "binary_config", "legacy_config", "faults",
@@ -157,12 +159,18 @@ TEST(ScenarioTest, LineFaultsAndTheirSizes) {
     EXPECT_EQ(s.faults[2].extra, 13);
     EXPECT_EQ(s.faults[3].kind, FaultKind::Close);
     EXPECT_EQ(s.faults[3].after, 5);
-    for (FaultKind k : {FaultKind::Flood, FaultKind::Swallow, FaultKind::Close}) {
-        Scenario one;
-        const std::string text =
-            std::string(R"({"faults": [{"request": "*", "kind": ")") + faultKindName(k) + R"("}]})";
-        ASSERT_TRUE(parseScenarioText(text, one, error)) << error;
-        EXPECT_EQ(one.faults[0].kind, k);
+    for (FaultKind k : {FaultKind::Flood, FaultKind::Swallow, FaultKind::Close, FaultKind::Stall,
+                        FaultKind::LoseAnswer}) {
+        std::string name = faultKindName(k);
+        std::string hyphenated = name;
+        std::replace(hyphenated.begin(), hyphenated.end(), '_', '-');
+        for (const std::string& spelling : {name, hyphenated}) {
+            Scenario one;
+            const std::string text = R"({"faults": [{"request": "*", "kind": ")" + spelling + R"(", "after": 3}]})";
+            ASSERT_TRUE(parseScenarioText(text, one, error)) << error;
+            EXPECT_EQ(one.faults[0].kind, k) << spelling;
+            EXPECT_EQ(one.faults[0].after, 3);
+        }
     }
     // A flood may be larger than a frame, but not without bound; a short
     // answer keeps at most a frame.
@@ -236,6 +244,12 @@ TEST(ScenarioTest, LegacyRecordFollowsAGivenBinaryConfigUnlessGiven) {
     EXPECT_NEAR(s.legacy.radiusMm, 10.0, 1e-9);
     EXPECT_EQ(s.legacy.bumperCountOverride, 10);
     EXPECT_TRUE(s.legacy.sensors.empty());
+
+    // A base without a size: zero radius, from either record.
+    for (const char* text : {R"({"legacy_config": {"radius_mm": 0}})", R"({"binary_config": {"base": {"robot_size": 0}}})"}) {
+        ASSERT_TRUE(parseScenarioText(text, s, error)) << error;
+        EXPECT_EQ(s.legacy.radiusMm, 0.0) << text;
+    }
 
     error = errorOf(R"({"binary_config": {"base": {"robot_size": "34 cm"}}})");
     EXPECT_NE(error.find("give it explicitly"), std::string::npos) << error;

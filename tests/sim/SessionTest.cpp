@@ -128,6 +128,38 @@ TEST_F(SessionTest, SilentAndRefusedRequestsAreNotExecuted) {
     EXPECT_EQ(requests[1].args, std::vector<uint8_t>{7});
 }
 
+TEST_F(SessionTest, LostAnswersExecuteAndAStallIgnoresEverythingAfterIt) {
+    Scenario s = defaultScenario();
+    s.faults.push_back(rule(0x40, FaultKind::LoseAnswer));
+    FaultRule stall = rule(-1, FaultKind::Stall);
+    stall.after = 2;
+    s.faults.push_back(stall);
+    make(s);
+    send({0x40, 100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_TRUE(device->moving());
+    EXPECT_TRUE(answers().empty());
+    EXPECT_FALSE(session->stalled());
+    // The third request stalls the line; what follows in the same bytes is
+    // never looked at.
+    std::vector<uint8_t> bytes = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+    std::vector<uint8_t> stopPayload(17, 0);
+    stopPayload[0] = 0x40;
+    std::vector<uint8_t> stop = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, stopPayload);
+    for (const auto* frame : {&bytes, &bytes, &stop}) session->receive(frame->data(), frame->size(), 5 * kMs);
+    EXPECT_TRUE(session->stalled());
+    session->receive(stop.data(), stop.size(), 6 * kMs);
+    auto frames = answers(10 * kMs);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{80, 3}));
+    EXPECT_TRUE(device->moving());
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].fault, "lose_answer");
+    EXPECT_EQ(requests[2].fault, "stall");
+    EXPECT_EQ(requests[2].atNs, 5 * kMs);
+    EXPECT_NE(lines.back().find("no longer read"), std::string::npos) << lines.back();
+}
+
 TEST_F(SessionTest, CorruptedShortAndLongAnswers) {
     Scenario s = defaultScenario();
     s.faults.push_back(rule(0x30, FaultKind::BadChecksum));
@@ -334,6 +366,7 @@ TEST_F(SessionTest, CloseAfterCountsRequestsAndIgnoresLaterOnes) {
 TEST_F(SessionTest, SerialLineRestartsOnANewSynchronisation) {
     Scenario s = defaultScenario();
     s.closeAfter = 3;
+    s.stopOnDisconnect = true;
     FaultRule once = rule(0x30, FaultKind::Silent);
     once.times = 1;
     s.faults.push_back(once);

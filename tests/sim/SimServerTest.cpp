@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 
@@ -26,9 +28,15 @@ TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
     SimTestClient host;
     ASSERT_TRUE(host.connectTcp(sim.port()));
     Frame answer;
+    const int64_t sentNs = SteadyClock().nowNs();
     ASSERT_TRUE(host.request(0x10, {0x01}, answer));
+    const int64_t answeredNs = SteadyClock().nowNs();
     EXPECT_EQ(answer.cmd, ANS_OK);
     EXPECT_EQ(answer.payload.size(), 28u);
+    // Receipt is stamped on the steady clock, between sending and answer.
+    ASSERT_EQ(sim.device().requests().size(), 1u);
+    EXPECT_GE(sim.device().requests()[0].atNs, sentNs);
+    EXPECT_LE(sim.device().requests()[0].atNs, answeredNs);
     ASSERT_TRUE(host.request(0x30, {}, answer));
     EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
     EXPECT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) == 1; }, milliseconds(2000)));
@@ -37,7 +45,9 @@ TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
 }
 
 TEST(SimServerTest, ConnectionsAreServedOneAfterAnother) {
-    SimServer sim;
+    Scenario s = defaultScenario();
+    s.stopOnDisconnect = true;
+    SimServer sim(s);
     ASSERT_TRUE(sim.startTcp("localhost", 0));
     SimTestClient first, second;
     ASSERT_TRUE(first.connectTcp(sim.port()));
@@ -119,6 +129,41 @@ TEST(SimServerTest, FloodReachesTheHostWholeOnBothLinks) {
         EXPECT_GE(host.rawBytes().size(), 300000u + 6u);
         // Nothing is left over after the answer.
         EXPECT_FALSE(host.readFrame(frame, 100));
+    }
+}
+
+TEST(SimServerTest, StallLeavesTheLineOpenAndUnreadUntilTheSimulatorStops) {
+    Scenario s = defaultScenario();
+    FaultRule stall;
+    stall.kind = FaultKind::Stall;
+    stall.after = 1;
+    s.faults.push_back(stall);
+    for (bool serial : {false, true}) {
+        SimServer sim(s);
+        ASSERT_TRUE(serial ? sim.startPty() : sim.startTcp("127.0.0.1", 0));
+        SimTestClient host;
+        ASSERT_TRUE(serial ? host.openSerial(sim.ptyPath()) : host.connectTcp(sim.port()));
+        Frame answer;
+        ASSERT_TRUE(host.request(0x30, {}, answer));
+        ASSERT_TRUE(host.sendRequest(0x31));
+        ASSERT_TRUE(sim.waitFor([&] { return sim.device().requests().size() == 2; }, milliseconds(2000)));
+        EXPECT_FALSE(host.readFrame(answer, 100));
+        // The host's writes end up blocking: nobody reads the line.
+        ::fcntl(host.fd(), F_SETFL, ::fcntl(host.fd(), F_GETFL) | O_NONBLOCK);
+        std::vector<uint8_t> chunk(65536, 0x55);
+        size_t written = 0;
+        bool blocked = false;
+        while (!blocked && written < (256u << 20)) {
+            ssize_t n = ::write(host.fd(), chunk.data(), chunk.size());
+            if (n > 0) written += static_cast<size_t>(n);
+            blocked = n < 0 && errno == EAGAIN;
+        }
+        EXPECT_TRUE(blocked) << (serial ? "serial" : "tcp") << ": " << written << " bytes taken";
+        EXPECT_EQ(sim.device().requests().size(), 2u);
+        EXPECT_TRUE(serial || sim.connectionOpen());
+        auto start = std::chrono::steady_clock::now();
+        sim.stop();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
     }
 }
 

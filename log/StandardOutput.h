@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace nivo {
+namespace system {
+namespace util {
+
+// The process's standard output and standard error, written by a thread of
+// their own so that a slow, blocked or broken reader never holds up the
+// caller. Text waits in one bounded queue (order across both streams is
+// kept). When the queue is full, a caller waits for room, except inside a
+// DeadlineScope, where the text is dropped and counted instead: a command
+// that drives the base must meet its deadline whatever the output does.
+//
+// A stream whose write fails (closed, full disk, broken pipe) is marked lost
+// and its further text is discarded; the command goes on. The owner reports
+// dropped lines and lost streams once, when the command has finished.
+class StandardOutput {
+public:
+    // Bytes that may wait in the queue.
+    static constexpr size_t QUEUE_LIMIT = 1u << 20;
+
+    static StandardOutput& instance();
+
+    // Queues `text` for descriptor 1 or 2.
+    void write(int fd, const std::string& text);
+    // Waits until everything queued has been written or discarded.
+    void flush();
+
+    uint64_t droppedLines() const;
+    bool lost(int fd) const;
+
+    // While one is alive, text that finds the queue full is dropped.
+    class DeadlineScope {
+    public:
+        DeadlineScope();
+        ~DeadlineScope();
+        DeadlineScope(const DeadlineScope&) = delete;
+        DeadlineScope& operator=(const DeadlineScope&) = delete;
+    };
+
+    StandardOutput(const StandardOutput&) = delete;
+    StandardOutput& operator=(const StandardOutput&) = delete;
+
+private:
+    StandardOutput();
+    struct State;
+    State* state_;  // lives until process exit, with its thread
+};
+
+}  // namespace util
+}  // namespace system
+}  // namespace nivo
