@@ -65,7 +65,7 @@ _orbitane_console()
     # orbitane_console needs the component word first.
     if [[ ${COMP_WORDS[0]##*/} != orbitane_base_console ]]; then
         if ((COMP_CWORD == 1)); then
-            COMPREPLY=($(compgen -W "base" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "base" -- "$cur")
             return 0
         fi
         [[ ${COMP_WORDS[1]} == base ]] || return 0
@@ -92,14 +92,14 @@ _orbitane_console()
 
     case $prev in
         -c | --channel)
-            COMPREPLY=($(compgen -W "serial tcp" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "serial tcp" -- "$cur")
             return 0
             ;;
         -p | --port)
             if [[ $channel == serial ]]; then
                 _orbitane_console_serial_devices "$cur"
             elif [[ $channel == tcp ]]; then
-                COMPREPLY=($(compgen -W "11331" -- "$cur"))
+                mapfile -t COMPREPLY < <(compgen -W "11331" -- "$cur")
             fi
             return 0
             ;;
@@ -114,14 +114,14 @@ _orbitane_console()
     local _orbitane_console_result
     if [[ $cur == -* && $cur != -[0-9.]* ]]; then
         _orbitane_console_words o
-        COMPREPLY=($(compgen -W "$_orbitane_console_result" -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -- "$cur")
     elif ((${#positional[@]} == 0)); then
         _orbitane_console_words c
-        COMPREPLY=($(compgen -W "$_orbitane_console_result" -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -- "$cur")
     elif [[ ${positional[0]} == monitor && ${#positional[@]} == 1 ]]; then
         # monitor repeats any other command.
         _orbitane_console_words c
-        COMPREPLY=($(compgen -W "$_orbitane_console_result" -X monitor -- "$cur"))
+        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -X monitor -- "$cur")
     fi
     return 0
 }
@@ -135,18 +135,18 @@ _orbitane_base_sim()
     case $prev in
         -s | --scenario | --pty)
             compopt -o filenames 2>/dev/null
-            COMPREPLY=($(compgen -f -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
             ;;
         --tcp)
-            COMPREPLY=($(compgen -W "127.0.0.1:0 127.0.0.1:11331" -- "$cur"))
+            mapfile -t COMPREPLY < <(compgen -W "127.0.0.1:0 127.0.0.1:11331" -- "$cur")
             return 0
             ;;
     esac
     local options
     options=$("${COMP_WORDS[0]}" -h 2>&1 </dev/null | awk '
         /^  -/ { for (i = 1; i <= NF && $i ~ /^-/; i++) { sub(/,$/, "", $i); print $i } }')
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
     return 0
 }
 
