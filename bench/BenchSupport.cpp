@@ -415,15 +415,132 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
     return run;
 }
 
+namespace {
+
+// Spawns program with its standard output on a pipe (returned in outFd) and
+// its standard error discarded.
+pid_t spawnWithOutput(const std::string& program, const std::vector<std::string>& args, int& outFd,
+                      std::string& error) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
+        error = errnoText("pipe");
+        return -1;
+    }
+    std::vector<char*> argv = argvOf(program, args);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    int err = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (err != 0) {
+        ::close(pipeFds[0]);
+        error = "cannot start " + program + ": " + std::strerror(err);
+        return -1;
+    }
+    outFd = pipeFds[0];
+    return pid;
+}
+
+// Reads what is there within `ms`; false at the end of the stream.
+bool readSome(int fd, std::string& into, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    int r = ::poll(&p, 1, ms);
+    if (r <= 0) return true;
+    char chunk[65536];
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) return n < 0 && errno == EINTR;
+    into.append(chunk, static_cast<size_t>(n));
+    return true;
+}
+
+void endChild(pid_t pid, int signal) {
+    ::kill(pid, signal);
+    if (!waitForExit(pid, 5000)) ::kill(pid, SIGKILL);
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+double linesPerSecond(const std::string& program, const std::vector<std::string>& args, const std::string& marker,
+                      double seconds, std::string& error) {
+    int out = -1;
+    pid_t pid = spawnWithOutput(program, args, out, error);
+    if (pid < 0) return -1;
+    std::string pending;
+    uint64_t lines = 0;
+    bool counting = false;
+    Clock::time_point first;
+    const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(10);
+    double rate = -1;
+    for (;;) {
+        if (!readSome(out, pending, 100)) {
+            error = program + " ended early";
+            break;
+        }
+        size_t start = 0;
+        for (size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
+            if (pending.compare(start, eol - start, marker) == 0 ||
+                pending.find(marker, start) < eol) {
+                if (!counting) {
+                    counting = true;
+                    first = Clock::now();
+                } else {
+                    ++lines;
+                }
+            }
+        }
+        pending.erase(0, start);
+        const Clock::time_point now = Clock::now();
+        if (counting && secondsBetween(first, now) >= seconds) {
+            rate = static_cast<double>(lines) / secondsBetween(first, now);
+            break;
+        }
+        if (!counting && now > giveUp) {
+            error = program + " printed no \"" + marker + "\" line";
+            break;
+        }
+    }
+    endChild(pid, SIGINT);
+    ::close(out);
+    return rate;
+}
+
+std::string firstLineOf(const std::string& program, const std::vector<std::string>& args, int limitMs,
+                        std::string& error) {
+    int out = -1;
+    pid_t pid = spawnWithOutput(program, args, out, error);
+    if (pid < 0) return "";
+    std::string text;
+    const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(limitMs);
+    while (text.find('\n') == std::string::npos && Clock::now() < giveUp) {
+        if (!readSome(out, text, 100)) break;
+    }
+    endChild(pid, SIGTERM);
+    ::close(out);
+    size_t eol = text.find('\n');
+    if (eol == std::string::npos) {
+        error = program + " printed nothing";
+        return "";
+    }
+    return text.substr(0, eol);
+}
+
 SimProcess::~SimProcess() { stop(); }
 
-bool SimProcess::start(const std::string& program, int limitMs, std::string& error) {
+bool SimProcess::start(const std::string& program, int limitMs, std::string& error, bool pty) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         error = errnoText("pipe");
         return false;
     }
-    std::vector<std::string> args = {"--tcp", "127.0.0.1:0", "--quiet"};
+    std::vector<std::string> args = pty ? std::vector<std::string>{"--pty", "--quiet"}
+                                        : std::vector<std::string>{"--tcp", "127.0.0.1:0", "--quiet"};
     std::vector<char*> argv = argvOf(program, args);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -442,7 +559,7 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
     pid_ = pid;
     out_ = pipeFds[0];
 
-    const std::string marker = "listening on tcp ";
+    const std::string marker = pty ? "pty " : "listening on tcp ";
     std::string text;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
@@ -450,6 +567,10 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
         size_t eol = at == std::string::npos ? std::string::npos : text.find('\n', at);
         if (eol != std::string::npos) {
             std::string line = text.substr(at + marker.size(), eol - at - marker.size());
+            if (pty) {
+                path_ = line;
+                return true;
+            }
             size_t colon = line.rfind(':');
             port_ = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
             if (port_ <= 0) {

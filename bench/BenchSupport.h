@@ -142,6 +142,15 @@ struct ChildRun {
 // with wait4; kills it when it runs past limitMs.
 ChildRun runChild(const std::string& program, const std::vector<std::string>& args, int limitMs);
 
+// Runs program with args and gives it `seconds` of standard output: the
+// lines containing `marker` that it printed from the first one on, per
+// second; then it is interrupted (SIGINT) and reaped. -1 on failure.
+double linesPerSecond(const std::string& program, const std::vector<std::string>& args, const std::string& marker,
+                      double seconds, std::string& error);
+// Runs program to its end and returns the first line it printed.
+std::string firstLineOf(const std::string& program, const std::vector<std::string>& args, int limitMs,
+                        std::string& error);
+
 // The base simulator serving TCP on a free loopback port.
 class SimProcess {
 public:
@@ -150,15 +159,18 @@ public:
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // Starts it and waits (at most limitMs) for its "listening" line.
-    bool start(const std::string& program, int limitMs, std::string& error);
+    // Starts it and waits (at most limitMs) for its "listening" line, or
+    // with `pty` for the line that names its pseudo-terminal.
+    bool start(const std::string& program, int limitMs, std::string& error, bool pty = false);
     int port() const { return port_; }
+    const std::string& path() const { return path_; }
     void stop();
 
 private:
     int pid_ = -1;
     int out_ = -1;
     int port_ = 0;
+    std::string path_;
 };
 
 }  // namespace orbench

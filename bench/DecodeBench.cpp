@@ -20,7 +20,7 @@ using namespace zorn::net;
 namespace orbench {
 namespace {
 
-// The stream the dispatch thread would see from a busy base: mostly short
+// The stream the receive thread decodes from a busy base: mostly short
 // answers (status, readings, records), some synchronisation-sized frames and
 // a few large ones (configuration blocks) in 16-bit-length frames.
 struct DecodeStream {

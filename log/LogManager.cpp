@@ -63,12 +63,25 @@ void logMessage(const std::string& source, int level, const char* format, va_lis
     if (manager->shouldDrop(source, level)) {
         return;  // disabled messages cost no formatting
     }
-    std::string buffer(LOG_MESSAGE_MAX + 1, '\0');
-    int written = std::vsnprintf(&buffer[0], buffer.size(), format, args);
+    // Most lines fit a small stack buffer; only long ones (a configuration
+    // dump) are formatted again on the heap.
+    char small[512];
+    va_list again;
+    va_copy(again, args);
+    int written = std::vsnprintf(small, sizeof small, format, args);
+    std::string buffer;
     if (written < 0) {
         written = 0;
     }
-    buffer.resize(std::min<size_t>(static_cast<size_t>(written), LOG_MESSAGE_MAX));
+    if (static_cast<size_t>(written) < sizeof small) {
+        buffer.assign(small, static_cast<size_t>(written));
+    } else {
+        const size_t length = std::min<size_t>(static_cast<size_t>(written), LOG_MESSAGE_MAX);
+        buffer.assign(length + 1, '\0');
+        std::vsnprintf(&buffer[0], buffer.size(), format, again);
+        buffer.resize(length);
+    }
+    va_end(again);
     manager->dispatch(source, level, buffer);
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -19,7 +20,8 @@ struct StandardOutput::State {
     std::condition_variable changed;
     std::deque<std::pair<int, std::string>> queue;
     size_t queued = 0;
-    bool writing = false;  // the thread holds a text outside the queue
+    bool writing = false;   // the thread holds text outside the queue
+    bool sleeping = false;  // the thread waits without a time limit
     bool started = false;
     int deadlineScopes = 0;
     uint64_t dropped = 0;
@@ -47,6 +49,40 @@ size_t lineCount(const std::string& text) {
     return n == 0 ? 1 : n;
 }
 
+// The writer thread. It takes everything queued for one descriptor at once
+// and writes it with one call; after a write it looks again shortly before
+// it sleeps, so a command printing thousands of lines a second costs neither
+// a wake-up nor a write per line.
+void writeQueued(StandardOutput::State& s) {
+    constexpr auto LINGER = std::chrono::milliseconds(2);
+    std::unique_lock<std::mutex> lock(s.mutex);
+    for (;;) {
+        if (s.queue.empty()) {
+            if (!s.changed.wait_for(lock, LINGER, [&s] { return !s.queue.empty(); })) {
+                s.sleeping = true;
+                s.changed.wait(lock, [&s] { return !s.queue.empty(); });
+                s.sleeping = false;
+            }
+        }
+        const int fd = s.queue.front().first;
+        std::string batch = std::move(s.queue.front().second);
+        s.queue.pop_front();
+        while (!s.queue.empty() && s.queue.front().first == fd && batch.size() < 65536) {
+            batch += s.queue.front().second;
+            s.queue.pop_front();
+        }
+        s.writing = true;
+        const bool skip = s.lost[fd];
+        lock.unlock();
+        const bool ok = skip || writeAll(fd, batch);
+        lock.lock();
+        if (!ok) s.lost[fd] = true;
+        s.queued -= batch.size();
+        s.writing = false;
+        s.changed.notify_all();
+    }
+}
+
 }  // namespace
 
 StandardOutput& StandardOutput::instance() {
@@ -64,23 +100,7 @@ void StandardOutput::write(int fd, const std::string& text) {
     if (s.lost[fd]) return;
     if (!s.started) {
         s.started = true;
-        std::thread([&s] {
-            std::unique_lock<std::mutex> lock(s.mutex);
-            for (;;) {
-                s.changed.wait(lock, [&s] { return !s.queue.empty(); });
-                std::pair<int, std::string> item = std::move(s.queue.front());
-                s.queue.pop_front();
-                s.writing = true;
-                bool skip = s.lost[item.first];
-                lock.unlock();
-                bool ok = skip || writeAll(item.first, item.second);
-                lock.lock();
-                if (!ok) s.lost[item.first] = true;
-                s.queued -= item.second.size();
-                s.writing = false;
-                s.changed.notify_all();
-            }
-        }).detach();
+        std::thread([&s] { writeQueued(s); }).detach();
     }
     // Room for a text larger than the limit is made by an empty queue.
     auto hasRoom = [&s, &text] { return s.queued == 0 || s.queued + text.size() <= QUEUE_LIMIT; };
@@ -94,7 +114,8 @@ void StandardOutput::write(int fd, const std::string& text) {
     }
     s.queued += text.size();
     s.queue.emplace_back(fd, text);
-    s.changed.notify_all();
+    // A writer that is about to look again needs no system call to wake it.
+    if (s.sleeping) s.changed.notify_all();
 }
 
 void StandardOutput::flush() {

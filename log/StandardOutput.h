@@ -45,9 +45,10 @@ public:
     StandardOutput(const StandardOutput&) = delete;
     StandardOutput& operator=(const StandardOutput&) = delete;
 
+    struct State;
+
 private:
     StandardOutput();
-    struct State;
     State* state_;  // lives until process exit, with its thread
 };
 

@@ -7,25 +7,20 @@
 #include "config/SystemConfig.h"
 #include "config/Units.h"
 #include "config/WhiteListMerge.h"
-#include "tests/config/LogCapture.h"
+#include "tests/support/JsonText.h"
+#include "tests/support/LogCapture.h"
 
 using namespace nivo::system::config;
-using orbitane::configtest::LogCapture;
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::parseJson;
 
 namespace {
-
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value, false)) << text;
-    return value;
-}
 
 // What a round base of 340 mm diameter reports about itself: three front
 // bumpers, two cliff sensors, three sonars and an IR docking tower. It also
 // sends entries the console does not trust (type, docking).
 Json::Value roundBase() {
-    return parse(R"({
+    return parseJson(R"({
         "type": "ardo",
         "base": {
             "manufacture_id": 4660, "manufacture_name": "Quindle", "model_id": 258, "model_name": "R340",
@@ -57,19 +52,19 @@ bool readFromBinary(const std::vector<uint8_t>& bytes, SystemConfig& config) {
         return false;
     }
     Json::Value target;
-    mergeWithWhiteList({}, parse(WHITE_LIST), target, parse(REFERENCE_CONFIG), decoded);
+    mergeWithWhiteList({}, parseJson(WHITE_LIST), target, parseJson(REFERENCE_CONFIG), decoded);
     return readSystemConfig(target, config);
 }
 
 }  // namespace
 
 TEST(ConfigPipeline, BuiltinTextsHoldTheExpectedEntries) {
-    const Json::Value reference = parse(REFERENCE_CONFIG);
+    const Json::Value reference = parseJson(REFERENCE_CONFIG);
     EXPECT_EQ("tessel", reference["type"].asString());
     EXPECT_EQ(6450, reference["base"]["encoder_ticks_per_meter"].asInt());
     EXPECT_EQ("360 deg", reference["lidar"]["aperture"].asString());
     EXPECT_FALSE(reference["base"].isMember("robot_size"));
-    const Json::Value whiteList = parse(WHITE_LIST);
+    const Json::Value whiteList = parseJson(WHITE_LIST);
     EXPECT_EQ(10u, whiteList["base"].size());
     EXPECT_EQ("combine", whiteList["base"]["sensors"].asString());
     EXPECT_EQ("accept", whiteList["base"]["high_battery_percentage_for_charging"].asString());
@@ -126,7 +121,7 @@ TEST(ConfigPipeline, BaseWithoutIdentityReadsWithDefaults) {
     // Only what is required from the base: the white-listed identity members
     // come out of the merge as nulls and read as absent.
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(encodeBinaryConfig(parse(R"({"base": {"robot_size": 0.3}})"), bytes));
+    ASSERT_TRUE(encodeBinaryConfig(parseJson(R"({"base": {"robot_size": 0.3}})"), bytes));
     SystemConfig config;
     ASSERT_TRUE(readFromBinary(bytes, config));
     EXPECT_EQ(-1, config.base.manufacture_id);
@@ -137,7 +132,7 @@ TEST(ConfigPipeline, BaseWithoutIdentityReadsWithDefaults) {
 
 TEST(ConfigPipeline, BaseWithoutRobotSizeFailsTheSchema) {
     std::vector<uint8_t> bytes;
-    ASSERT_TRUE(encodeBinaryConfig(parse(R"({"features": {"has_ir_docking_tower": true}})"), bytes));
+    ASSERT_TRUE(encodeBinaryConfig(parseJson(R"({"features": {"has_ir_docking_tower": true}})"), bytes));
     LogCapture capture;
     SystemConfig config;
     EXPECT_FALSE(readFromBinary(bytes, config));

@@ -1,19 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "config/ConfigReaders.h"
-#include "tests/config/LogCapture.h"
+#include "tests/support/JsonText.h"
+#include "tests/support/LogCapture.h"
 
 using namespace nivo::system::config;
-using orbitane::configtest::LogCapture;
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::parseJson;
 
 namespace {
-
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value, false)) << text;
-    return value;
-}
 
 const std::string NOT_A_NUMBER = "Failed to parse numberic value: config node is not a number";
 
@@ -21,7 +16,7 @@ const std::string NOT_A_NUMBER = "Failed to parse numberic value: config node is
 
 TEST(ConfigReaders, ReportLogsMessageThenStyledNodeUnderConfigSource) {
     LogCapture capture;
-    EXPECT_FALSE(reportConfigError(MSG_CHILD_NOT_FOUND, "speed", parse(R"({"a": [1, 2]})")));
+    EXPECT_FALSE(reportConfigError(MSG_CHILD_NOT_FOUND, "speed", parseJson(R"({"a": [1, 2]})")));
     const auto lines = capture.lines();
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("nivo.system.config", lines[0].source);
@@ -32,7 +27,7 @@ TEST(ConfigReaders, ReportLogsMessageThenStyledNodeUnderConfigSource) {
 }
 
 TEST(ConfigReaders, NumbersFromJsonKindsAndUnitTexts) {
-    const Json::Value doc = parse(R"({"t": true, "r": -2.9, "s": "0.5 m/s", "u": 4000000000, "n": 7})");
+    const Json::Value doc = parseJson(R"({"t": true, "r": -2.9, "s": "0.5 m/s", "u": 4000000000, "n": 7})");
     int32_t i = 0;
     double d = 0.0;
     float f = 0.0f;
@@ -63,7 +58,7 @@ TEST(ConfigReaders, NumbersFromJsonKindsAndUnitTexts) {
 
 TEST(ConfigReaders, OutOfRangeNumbersFailInsteadOfAborting) {
     const Json::Value doc =
-        parse(R"({"big": 3e9, "neg": -3e9, "u": 2147483648, "i64": -2147483649, "huge": 1e300, "edge": 2147483647.9})");
+        parseJson(R"({"big": 3e9, "neg": -3e9, "u": 2147483648, "i64": -2147483649, "huge": 1e300, "edge": 2147483647.9})");
     LogCapture capture;
     int32_t i = 5;
     EXPECT_FALSE(readChild(doc, "big", i));
@@ -82,7 +77,7 @@ TEST(ConfigReaders, OutOfRangeNumbersFailInsteadOfAborting) {
 }
 
 TEST(ConfigReaders, MissingRequiredScalarReportsTwiceInOrder) {
-    const Json::Value parent = parse(R"({"other": 1})");
+    const Json::Value parent = parseJson(R"({"other": 1})");
     LogCapture capture;
     int32_t value = 3;
     EXPECT_FALSE(readChild(parent, "ticks", value));
@@ -95,7 +90,7 @@ TEST(ConfigReaders, MissingRequiredScalarReportsTwiceInOrder) {
 }
 
 TEST(ConfigReaders, NullMemberReadsLikeAnAbsentOne) {
-    const Json::Value parent = parse(R"({"id": null, "name": null})");
+    const Json::Value parent = parseJson(R"({"id": null, "name": null})");
     LogCapture capture;
     int32_t id = 0;
     std::string name;
@@ -110,7 +105,7 @@ TEST(ConfigReaders, NullMemberReadsLikeAnAbsentOne) {
 }
 
 TEST(ConfigReaders, DefaultsOnlyForAbsentMembers) {
-    const Json::Value parent = parse(R"({"flag": "yes"})");
+    const Json::Value parent = parseJson(R"({"flag": "yes"})");
     LogCapture capture;
     bool flag = true;
     EXPECT_TRUE(readChildOr(parent, "missing", flag, false));
@@ -122,7 +117,7 @@ TEST(ConfigReaders, DefaultsOnlyForAbsentMembers) {
 }
 
 TEST(ConfigReaders, ParentThatIsNotAnObjectFailsEveryChild) {
-    const Json::Value parent = parse("[1, 2]");
+    const Json::Value parent = parseJson("[1, 2]");
     LogCapture capture;
     int32_t i = 0;
     Json::Value node;
@@ -140,7 +135,7 @@ TEST(ConfigReaders, ParentThatIsNotAnObjectFailsEveryChild) {
 }
 
 TEST(ConfigReaders, JsonMembersAreCopiedOrNull) {
-    const Json::Value parent = parse(R"({"imu": {"rate": 100}})");
+    const Json::Value parent = parseJson(R"({"imu": {"rate": 100}})");
     Json::Value node(5);
     EXPECT_TRUE(readChild(parent, "imu", node));
     EXPECT_EQ(100, node["rate"].asInt());
@@ -149,7 +144,7 @@ TEST(ConfigReaders, JsonMembersAreCopiedOrNull) {
 }
 
 TEST(ConfigReaders, ListsAppendUntilTheFirstBadElement) {
-    const Json::Value parent = parse(R"({"l": [1, "x", 3], "n": null, "o": {}, "s": ["a", "b"]})");
+    const Json::Value parent = parseJson(R"({"l": [1, "x", 3], "n": null, "o": {}, "s": ["a", "b"]})");
     LogCapture capture;
     std::vector<int32_t> numbers{0};
     EXPECT_FALSE(readChild(parent, "l", numbers));
@@ -172,7 +167,7 @@ TEST(ConfigReaders, ListsAppendUntilTheFirstBadElement) {
 }
 
 TEST(ConfigReaders, NoReaderThrowsOnAnyJsonKind) {
-    const Json::Value parent = parse(
+    const Json::Value parent = parseJson(
         R"({"a": null, "b": true, "c": -1, "d": 18446744073709551615, "e": 1e308, "f": "", "g": [], "h": {},
             "i": -9223372036854775808, "j": "1e400"})");
     LogCapture capture;

@@ -1,21 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "config/LogConfig.h"
-#include "tests/config/LogCapture.h"
+#include "tests/support/JsonText.h"
+#include "tests/support/LogCapture.h"
 
 using namespace nivo::system::util;
-using orbitane::configtest::LogCapture;
-
-namespace {
-
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value, false)) << text;
-    return value;
-}
-
-}  // namespace
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::parseJson;
 
 TEST(LogConfig, AbsentSectionGivesDefaults) {
     LogConfig config;
@@ -27,28 +18,11 @@ TEST(LogConfig, AbsentSectionGivesDefaults) {
     EXPECT_TRUE(config.files.empty());
 }
 
-TEST(LogConfig, ReadsEveryMember) {
-    LogConfig config;
-    ASSERT_TRUE(readLogConfig(parse(R"({
-        "global": {"logLevel": "debug", "excludeLogSources": ["zorn.net"]},
-        "console": {"logLevel": "error"},
-        "files": [{"filename": "a.log"}, {"logLevel": "fatal", "filename": "b.log", "excludeLogSources": null}]
-    })"),
-                              config));
-    EXPECT_EQ(LOG_DEBUG, config.global.logLevel);
-    EXPECT_EQ(std::vector<std::string>{"zorn.net"}, config.global.excludeLogSources);
-    EXPECT_EQ(LOG_ERROR, config.console.logLevel);
-    ASSERT_EQ(2u, config.files.size());
-    EXPECT_EQ("a.log", config.files[0].filename);
-    EXPECT_EQ(LOG_INFO, config.files[0].logLevel);
-    EXPECT_EQ(LOG_FATAL, config.files[1].logLevel);
-}
-
 TEST(LogConfig, LevelMustBeAnExactWordAndFailsSilently) {
     for (const char* text : {R"({"logLevel": "Debug"})", R"({"logLevel": 0})", R"({"logLevel": "verbose"})"}) {
         LogCapture capture;
         LogSinkConfig sink;
-        EXPECT_FALSE(readLogSinkConfig(parse(text), sink)) << text;
+        EXPECT_FALSE(readLogSinkConfig(parseJson(text), sink)) << text;
         EXPECT_TRUE(capture.messages().empty()) << text;
     }
 }
@@ -56,7 +30,7 @@ TEST(LogConfig, LevelMustBeAnExactWordAndFailsSilently) {
 TEST(LogConfig, FileWithoutNameReportsTheMissingChild) {
     LogCapture capture;
     LogConfig config;
-    EXPECT_FALSE(readLogConfig(parse(R"({"files": [{"filename": "ok"}, {"logLevel": "warn"}]})"), config));
+    EXPECT_FALSE(readLogConfig(parseJson(R"({"files": [{"filename": "ok"}, {"logLevel": "warn"}]})"), config));
     EXPECT_EQ((std::vector<std::string>{"Failed to parse string value: config node is not a string",
                                         "Child `filename' not found"}),
               capture.reports());
@@ -64,25 +38,15 @@ TEST(LogConfig, FileWithoutNameReportsTheMissingChild) {
 }
 
 TEST(LogConfig, WrongKindsReportTheirMessages) {
-    {
+    const std::pair<const char*, const char*> cases[] = {
+        {R"({"files": {}})", "Failed to parse array: config node is not a JSON array"},
+        {R"({"global": 3})", "Failed to parse child `logLevel': config node is not a JSON object"},
+        {R"({"console": {"excludeLogSources": ["a", 1]}})", "Failed to parse string value: config node is not a string"},
+    };
+    for (const auto& bad : cases) {
         LogCapture capture;
         LogConfig config;
-        EXPECT_FALSE(readLogConfig(parse(R"({"files": {}})"), config));
-        EXPECT_EQ(std::vector<std::string>{"Failed to parse array: config node is not a JSON array"},
-                  capture.reports());
-    }
-    {
-        LogCapture capture;
-        LogConfig config;
-        EXPECT_FALSE(readLogConfig(parse(R"({"global": 3})"), config));
-        EXPECT_EQ(std::vector<std::string>{"Failed to parse child `logLevel': config node is not a JSON object"},
-                  capture.reports());
-    }
-    {
-        LogCapture capture;
-        LogConfig config;
-        EXPECT_FALSE(readLogConfig(parse(R"({"console": {"excludeLogSources": ["a", 1]}})"), config));
-        EXPECT_EQ(std::vector<std::string>{"Failed to parse string value: config node is not a string"},
-                  capture.reports());
+        EXPECT_FALSE(readLogConfig(parseJson(bad.first), config)) << bad.first;
+        EXPECT_EQ(std::vector<std::string>{bad.second}, capture.reports()) << bad.first;
     }
 }

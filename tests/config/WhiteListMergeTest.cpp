@@ -1,24 +1,19 @@
 #include <gtest/gtest.h>
 
 #include "config/WhiteListMerge.h"
-#include "tests/config/LogCapture.h"
+#include "tests/support/JsonText.h"
+#include "tests/support/LogCapture.h"
 
 using namespace nivo::system::config;
-using orbitane::configtest::LogCapture;
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::parseJson;
 
 namespace {
-
-Json::Value parse(const std::string& text) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(text, value, false)) << text;
-    return value;
-}
 
 Json::Value merge(const std::string& whiteList, const std::string& reference, const std::string& binary,
                   const std::vector<std::string>& ignore = {}) {
     Json::Value out(123);
-    mergeWithWhiteList(ignore, parse(whiteList), out, parse(reference), parse(binary));
+    mergeWithWhiteList(ignore, parseJson(whiteList), out, parseJson(reference), parseJson(binary));
     return out;
 }
 
@@ -28,7 +23,7 @@ TEST(WhiteListMerge, AcceptKeepsTheBaseValueAndOtherNamesComeFromTheReference) {
     const Json::Value out = merge(R"({"base": {"robot_size": "accept"}})",
                                   R"({"type": "tessel", "base": {"robot_size": 0.5, "speed": 0.3}})",
                                   R"({"type": "ardo", "base": {"robot_size": 0.34, "extra": 1}})");
-    EXPECT_EQ(parse(R"({"type": "tessel", "base": {"robot_size": 0.34, "speed": 0.3, "extra": null}})"), out);
+    EXPECT_EQ(parseJson(R"({"type": "tessel", "base": {"robot_size": 0.34, "speed": 0.3, "extra": null}})"), out);
 }
 
 TEST(WhiteListMerge, WhiteListedNamesMissingEverywhereBecomeNull) {
@@ -38,18 +33,18 @@ TEST(WhiteListMerge, WhiteListedNamesMissingEverywhereBecomeNull) {
 }
 
 TEST(WhiteListMerge, CombineAppendsMissingReferenceElements) {
-    EXPECT_EQ(parse("{\"l\": [1, 2, 3]}"), merge(R"({"l": "combine"})", R"({"l": [2, 3]})", R"({"l": [1, 2]})"));
+    EXPECT_EQ(parseJson("{\"l\": [1, 2, 3]}"), merge(R"({"l": "combine"})", R"({"l": [2, 3]})", R"({"l": [1, 2]})"));
     // Duplicates inside the reference are added once.
-    EXPECT_EQ(parse("{\"l\": [1, 3]}"), merge(R"({"l": "combine"})", R"({"l": [3, 3]})", R"({"l": [1]})"));
+    EXPECT_EQ(parseJson("{\"l\": [1, 3]}"), merge(R"({"l": "combine"})", R"({"l": [3, 3]})", R"({"l": [1]})"));
     // No reference list: the base's list stays.
-    EXPECT_EQ(parse("{\"l\": [1]}"), merge(R"({"l": "combine"})", "{}", R"({"l": [1]})"));
+    EXPECT_EQ(parseJson("{\"l\": [1]}"), merge(R"({"l": "combine"})", "{}", R"({"l": [1]})"));
     // Base sent no list: the reference's is taken whole.
-    EXPECT_EQ(parse("{\"l\": [4]}"), merge(R"({"l": "combine"})", R"({"l": [4]})", "{}"));
+    EXPECT_EQ(parseJson("{\"l\": [4]}"), merge(R"({"l": "combine"})", R"({"l": [4]})", "{}"));
 }
 
 TEST(WhiteListMerge, OtherStringRulesTakeTheReference) {
-    EXPECT_EQ(parse(R"({"a": 1})"), merge(R"({"a": "reject"})", R"({"a": 1})", R"({"a": 2})"));
-    EXPECT_EQ(parse(R"({"a": {"x": 1}})"), merge(R"({"a": "reject"})", R"({"a": {"x": 1}})", R"({"a": [5]})"));
+    EXPECT_EQ(parseJson(R"({"a": 1})"), merge(R"({"a": "reject"})", R"({"a": 1})", R"({"a": 2})"));
+    EXPECT_EQ(parseJson(R"({"a": {"x": 1}})"), merge(R"({"a": "reject"})", R"({"a": {"x": 1}})", R"({"a": [5]})"));
 }
 
 TEST(WhiteListMerge, NonStringLeafFailsTheMergeWithANullResult) {
@@ -81,18 +76,18 @@ TEST(WhiteListMerge, NamesAreVisitedInByteWiseOrder) {
                                         "Binary config entry b ignored, use config file",
                                         "Binary config entry c ignored, use config file"}),
               capture.messages());
-    EXPECT_EQ(parse(R"({"C": null, "a": null, "b": null, "c": null, "d": 1})"), out);
+    EXPECT_EQ(parseJson(R"({"C": null, "a": null, "b": null, "c": null, "d": 1})"), out);
 }
 
 TEST(WhiteListMerge, BaseValuesOfTheWrongShapeFallBackToTheReference) {
     LogCapture capture;
-    EXPECT_EQ(parse(R"({"base": {"x": 1}})"),
+    EXPECT_EQ(parseJson(R"({"base": {"x": 1}})"),
               merge(R"({"base": {"x": "accept"}})", R"({"base": {"x": 1}})", R"({"base": 7})"));
-    EXPECT_EQ(parse(R"({"l": [2]})"), merge(R"({"l": "combine"})", R"({"l": [2]})", R"({"l": "x"})"));
-    EXPECT_EQ(parse(R"({"base": {"x": 3}})"),
+    EXPECT_EQ(parseJson(R"({"l": [2]})"), merge(R"({"l": "combine"})", R"({"l": [2]})", R"({"l": "x"})"));
+    EXPECT_EQ(parseJson(R"({"base": {"x": 3}})"),
               merge(R"({"base": {"x": "accept"}})", R"({"base": [1]})", R"({"base": {"x": 3}})"));
     EXPECT_EQ(2u, capture.messages().size());
-    EXPECT_EQ(parse("[1]"), merge(R"({"a": "accept"})", "[1]", "[2]"));
+    EXPECT_EQ(parseJson("[1]"), merge(R"({"a": "accept"})", "[1]", "[2]"));
 }
 
 TEST(WhiteListMerge, DeepWhiteListIsBounded) {

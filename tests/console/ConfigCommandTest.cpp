@@ -9,6 +9,7 @@
 #include "drv/ControlBus.h"
 #include "net/Result.h"
 #include "tests/console/ConsoleRig.h"
+#include "tests/support/JsonText.h"
 
 using namespace consoletest;
 using namespace zorn::drv;
@@ -69,10 +70,7 @@ protected:
 };
 
 std::string styled(const std::string& jsonText) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(jsonText, value, false));
-    return Json::StyledWriter().write(value);
+    return Json::StyledWriter().write(orbitane::testsupport::parseJson(jsonText));
 }
 
 // Lines from the "Base Info" line on.

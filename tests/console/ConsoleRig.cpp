@@ -12,6 +12,7 @@
 #include "app/Interrupt.h"
 #include "config/BinaryConfig.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "tests/support/JsonText.h"
 
 namespace consoletest {
 
@@ -81,48 +82,6 @@ void putWord(Bytes& bytes, int32_t word) {
 }
 
 }  // namespace
-
-std::string LogLine::tagged() const {
-    return std::string("[") + ConsoleLogAppender::levelTag(level) + "] " + message;
-}
-
-LogCollector& LogCollector::instance() {
-    static std::shared_ptr<LogCollector> collector = [] {
-        auto created = std::make_shared<LogCollector>();
-        LogManager::defaultManager()->addAppender(created);
-        return created;
-    }();
-    return *collector;
-}
-
-void LogCollector::append(const std::string& source, int level, const std::string& message) {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        lines_.push_back(LogLine{source, level, message});
-    }
-    changed_.notify_all();
-}
-
-std::vector<LogLine> LogCollector::lines() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return lines_;
-}
-
-void LogCollector::clear() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    lines_.clear();
-}
-
-bool LogCollector::waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] {
-        size_t seen = 0;
-        for (const LogLine& line : lines_) {
-            seen += line.message == message;
-        }
-        return seen >= count;
-    });
-}
 
 SignalWhen::SignalWhen(int sig, std::function<bool()> ready) {
     thread_ = std::thread([this, sig, ready] {
@@ -225,11 +184,9 @@ Bytes velocityAnswer(int32_t dx, int32_t dy, int32_t dtheta) {
 }
 
 Bytes binaryConfig(const std::string& jsonText) {
-    Json::Value value;
-    Json::Reader reader;
-    EXPECT_TRUE(reader.parse(jsonText, value, false)) << jsonText;
     Bytes bytes;
-    EXPECT_TRUE(nivo::system::config::encodeBinaryConfig(value, bytes)) << jsonText;
+    EXPECT_TRUE(nivo::system::config::encodeBinaryConfig(orbitane::testsupport::parseJson(jsonText), bytes))
+        << jsonText;
     return bytes;
 }
 

@@ -6,16 +6,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "log/Log.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedBase.h"
 #include "tests/support/ScriptedTcpBase.h"
 
@@ -24,35 +23,11 @@ namespace consoletest {
 using orbitane::testsupport::BaseReply;
 using orbitane::testsupport::BaseRequest;
 using orbitane::testsupport::Bytes;
+using orbitane::testsupport::LogCollector;
+using orbitane::testsupport::LogLine;
 using orbitane::testsupport::ScriptedBase;
 using orbitane::testsupport::ScriptedTcpBase;
 using orbitane::testsupport::recordBytes;
-
-struct LogLine {
-    std::string source;
-    int level;
-    std::string message;
-    // "[TAG] message", with the console's level tags.
-    std::string tagged() const;
-};
-
-// Every log line of the process; registered once on the default manager
-// (appenders cannot be removed) and emptied by each run.
-class LogCollector : public nivo::system::util::LogAppender {
-public:
-    static LogCollector& instance();
-
-    void append(const std::string& source, int level, const std::string& message) override;
-    std::vector<LogLine> lines() const;
-    void clear();
-    // Waits (bounded) until `count` lines carry exactly `message`.
-    bool waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const;
-
-private:
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<LogLine> lines_;
-};
 
 // Sends `sig` to this process from another thread once `ready` returns true
 // (`ready` is expected to block with its own bound). Joined on destruction.

@@ -10,13 +10,15 @@
 #include "net/InterchipProtocol.h"
 #include "net/Socket.h"
 #include "net/TCPChannel.h"
-#include "tests/diagnostics/LogCapture.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedDriverRig.h"
 #include "tests/support/ScriptedTcpBase.h"
 
 using namespace zorn::drv;
 using namespace zorn::orbitane::test;
-using diagtest::LogLine;
+using nivo::system::util::LOG_SOURCE_TEST;
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::LogLine;
 using nivo::system::util::LOG_ERROR;
 using nivo::system::util::LOG_INFO;
 using orbitane::testsupport::BaseReply;
@@ -48,7 +50,7 @@ protected:
         return runFixture(fixture);
     }
 
-    diagtest::CapturingAppender& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     ScriptedDriverRig rig;
 };
 
@@ -203,7 +205,7 @@ TEST_F(ControlBusFixtureRun, ShortAnswersOfFixedRecordsFailTheirCases) {
 }
 
 TEST(ControlBusFixtureWithoutDriver, EveryCaseFailsWithoutCrashing) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     ControlBusTestFixture fixture(nullptr);
     TestResult r = runFixture(fixture);
     EXPECT_EQ(r.total, 9);
@@ -214,7 +216,7 @@ TEST(ControlBusFixtureWithoutDriver, EveryCaseFailsWithoutCrashing) {
 // The whole path over a loopback TCP connection: channel threads, socket,
 // synchronisation message and the scripted peer's own server.
 TEST(ControlBusFixtureOverTcp, HealthyBaseOnLoopbackPassesAllCases) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     ScriptedBase base;
     base.scriptHealthyBase();
     ScriptedTcpBase server(base);

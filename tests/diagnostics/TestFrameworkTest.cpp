@@ -4,10 +4,12 @@
 
 #include <stdexcept>
 
-#include "tests/diagnostics/LogCapture.h"
+#include "tests/support/LogCapture.h"
 
 using namespace zorn::orbitane::test;
-using diagtest::LogLine;
+using nivo::system::util::LOG_SOURCE_TEST;
+using orbitane::testsupport::LogCapture;
+using orbitane::testsupport::LogLine;
 using nivo::system::util::LOG_ERROR;
 using nivo::system::util::LOG_INFO;
 
@@ -62,7 +64,7 @@ TEST(TestFrameworkAssertions, WriteNegativeValuesInDecimal) {
 }
 
 TEST(TestFrameworkRun, AllPassingFixtureLogsEveryCaseAndAnInfoSummary) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     NineCases fixture;
     TestResult r = runFixture(fixture);
 
@@ -85,7 +87,7 @@ TEST(TestFrameworkRun, AllPassingFixtureLogsEveryCaseAndAnInfoSummary) {
 }
 
 TEST(TestFrameworkRun, OneFailingCaseGivesAnErrorSummaryAndTheOthersStillRun) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     NineCases fixture("case4");
     TestResult r = runFixture(fixture);
 
@@ -107,7 +109,7 @@ TEST(TestFrameworkRun, OneFailingCaseGivesAnErrorSummaryAndTheOthersStillRun) {
 }
 
 TEST(TestFrameworkRun, ExceptionsOtherThanTestExceptionFailTheCaseOnly) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     TestFixture fixture("Throwing");
     bool laterRan = false;
     fixture.addCase("std", [] { throw std::runtime_error("boom"); });
@@ -128,7 +130,7 @@ TEST(TestFrameworkRun, ExceptionsOtherThanTestExceptionFailTheCaseOnly) {
 }
 
 TEST(TestFrameworkRun, ACaseEndsAtItsFirstFailingAssertion) {
-    diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     TestFixture fixture("Stops");
     bool reachedSecondCheck = false;
     fixture.addCase("two checks", [&] {
@@ -141,7 +143,7 @@ TEST(TestFrameworkRun, ACaseEndsAtItsFirstFailingAssertion) {
 }
 
 TEST(TestFrameworkRun, SecondRunStartsFromZeroCounters) {
-    diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     bool failNow = true;
     TestFixture fixture("Twice");
     fixture.addCase("flaky", [&] { assertEqual("failNow==0", failNow ? 1 : 0, 0); });
@@ -152,7 +154,7 @@ TEST(TestFrameworkRun, SecondRunStartsFromZeroCounters) {
     EXPECT_EQ(first.failed, 1);
 
     failNow = false;
-    auto& log = diagtest::freshLogCapture();
+    log.clear();
     TestResult second = runFixture(fixture);
     EXPECT_EQ(second.total, 2);
     EXPECT_EQ(second.pass, 2);
@@ -164,7 +166,7 @@ TEST(TestFrameworkRun, SecondRunStartsFromZeroCounters) {
 }
 
 TEST(TestFrameworkRun, EmptyFixtureAndCaseWithoutHandlerAreReportedNotCrashed) {
-    auto& log = diagtest::freshLogCapture();
+    LogCapture log{LOG_SOURCE_TEST};
     TestFixture empty("Empty");
     TestResult r = runFixture(empty);
     EXPECT_EQ(r.total, 0);

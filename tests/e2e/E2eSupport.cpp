@@ -45,7 +45,10 @@ std::vector<std::string> ConsoleOutcome::outLinesStartingWith(const std::string&
     return result;
 }
 
-ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args) {
+ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args)
+    : ConsoleProcess(testsupport::builtProgram("orbitane_console"), args) {}
+
+ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std::string>& args) {
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -54,7 +57,6 @@ ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args) {
         ::close(outPipe[1]);
         throw std::runtime_error("pipe failed");
     }
-    const std::string program = testsupport::builtProgram("orbitane_console");
     std::vector<std::string> words{program};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -76,6 +78,8 @@ ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args) {
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
     sigaddset(&defaults, SIGPIPE);
+    sigaddset(&defaults, SIGHUP);
+    sigaddset(&defaults, SIGQUIT);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

@@ -58,6 +58,8 @@ struct ConsoleOutcome {
 class ConsoleProcess {
 public:
     explicit ConsoleProcess(const std::vector<std::string>& args);
+    // Another program (a shell running a pipeline with the console, say).
+    ConsoleProcess(const std::string& program, const std::vector<std::string>& args);
     ~ConsoleProcess();
     ConsoleProcess(const ConsoleProcess&) = delete;
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;

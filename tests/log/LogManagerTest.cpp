@@ -6,24 +6,12 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "tests/support/LogCapture.h"
 
 using namespace nivo::system::util;
+using orbitane::testsupport::LogCollector;
 
 namespace {
-
-struct Line {
-    std::string source;
-    int level;
-    std::string message;
-};
-
-class RecordingAppender : public LogAppender {
-public:
-    void append(const std::string& source, int lvl, const std::string& message) override {
-        lines.push_back({source, lvl, message});
-    }
-    std::vector<Line> lines;
-};
 
 std::string readAll(FILE* file) {
     std::rewind(file);
@@ -50,7 +38,7 @@ TEST(LogManagerTest, DropsBelowThresholdExcludedOrUnwanted) {
     LogManager manager;
     EXPECT_TRUE(manager.shouldDrop("a", LOG_FATAL)) << "no appender wants anything";
 
-    auto appender = std::make_shared<RecordingAppender>();
+    auto appender = std::make_shared<LogCollector>();
     appender->level = LOG_WARN;
     appender->excludeLogSources = {"noisy"};
     manager.addAppender(appender);
@@ -67,21 +55,21 @@ TEST(LogManagerTest, DropsBelowThresholdExcludedOrUnwanted) {
 
 TEST(LogManagerTest, DispatchReachesEveryInterestedAppenderInOrder) {
     LogManager manager;
-    auto everything = std::make_shared<RecordingAppender>();
-    auto errorsOnly = std::make_shared<RecordingAppender>();
+    auto everything = std::make_shared<LogCollector>();
+    auto errorsOnly = std::make_shared<LogCollector>();
     errorsOnly->level = LOG_ERROR;
     manager.addAppender(everything);
     manager.addAppender(errorsOnly);
 
     manager.dispatch("s", LOG_INFO, "hello");
     manager.dispatch("s", LOG_ERROR, "bad");
-    ASSERT_EQ(everything->lines.size(), 2u);
-    ASSERT_EQ(errorsOnly->lines.size(), 1u);
-    EXPECT_EQ(errorsOnly->lines[0].message, "bad");
+    ASSERT_EQ(everything->lines().size(), 2u);
+    ASSERT_EQ(errorsOnly->lines().size(), 1u);
+    EXPECT_EQ(errorsOnly->lines()[0].message, "bad");
 }
 
 TEST(LogFunctions, DisabledMessagesAreNotFormattedAndLongOnesAreCut) {
-    auto recorder = std::make_shared<RecordingAppender>();
+    auto recorder = std::make_shared<LogCollector>();
     recorder->excludeLogSources = {"other"};
     LogManager::defaultManager()->addAppender(recorder);
 
@@ -89,16 +77,16 @@ TEST(LogFunctions, DisabledMessagesAreNotFormattedAndLongOnesAreCut) {
     int written = -1;
     logDebug("test.cut", "%n", &written);
     EXPECT_EQ(written, -1);
-    EXPECT_TRUE(recorder->lines.empty());
+    EXPECT_TRUE(recorder->lines().empty());
 
     std::string longText(70000, 'x');
     logInfo("test.cut", "%s", longText.c_str());
-    ASSERT_EQ(recorder->lines.size(), 1u);
-    EXPECT_EQ(recorder->lines[0].message.size(), 65535u);
+    ASSERT_EQ(recorder->lines().size(), 1u);
+    EXPECT_EQ(recorder->lines()[0].message.size(), 65535u);
 
     logWarn("test.cut", "value %d and %s", 42, "text");
-    EXPECT_EQ(recorder->lines.back().message, "value 42 and text");
-    EXPECT_EQ(recorder->lines.back().level, LOG_WARN);
+    EXPECT_EQ(recorder->lines().back().message, "value 42 and text");
+    EXPECT_EQ(recorder->lines().back().level, LOG_WARN);
 }
 
 TEST(ConsoleLogAppenderTest, StreamsTagsAndPlainFormat) {

@@ -60,8 +60,7 @@ TEST_F(ChannelTest, SendBeforeStartFailsAndQueuesNothing) {
     EXPECT_EQ(channel.send(msg(1, {})), RESULT_OPERATION_FAIL);
     EXPECT_EQ(channel.post(msg(1, {})), RESULT_OPERATION_FAIL);
     channel.start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(channel.writeCount(), 0u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return channel.writeCount() == 0u; }, 30));
 }
 
 TEST_F(ChannelTest, SendWritesTheFrame) {
@@ -173,12 +172,11 @@ TEST_F(ChannelTest, ReadOfZeroBytesBreaksOnceButSendsStillReachTheMedium) {
     channel.start();
     channel.feedEof();
     ASSERT_TRUE(rec.waitFor(EVT_CHANNEL_BROKEN, 1));
-    // Give the receive thread time to (wrongly) report again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Once the receive thread has stopped, it cannot (wrongly) report again.
+    EXPECT_TRUE(nettest::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
     auto broken = rec.of(EVT_CHANNEL_BROKEN);
     ASSERT_EQ(broken.size(), 1u);
     EXPECT_FALSE(broken[0].message);
-    EXPECT_TRUE(nettest::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
     EXPECT_FALSE(channel.getStatusBits() & Channel::TX_STOPPED);
     EXPECT_EQ(channel.send(msg(0xF8, {0x30})), RESULT_OK);
     ASSERT_EQ(channel.writeCount(), 1u);

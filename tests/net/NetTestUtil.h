@@ -39,6 +39,19 @@ inline bool eventually(Condition condition, int ms = 3000) {
     return true;
 }
 
+// Checks that `condition` keeps holding for `ms`: for something that must
+// not happen (a second event, a write), where no notification can end the
+// wait early.
+template <typename Condition>
+inline bool holdsFor(Condition condition, int ms) {
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < end) {
+        if (!condition()) return false;
+        std::this_thread::yield();
+    }
+    return condition();
+}
+
 inline Bytes payloadOf(const zorn::net::MessagePtr& m) {
     if (!m || !m->data) return Bytes();
     return Bytes(m->data, m->data + m->payloadLength());

@@ -193,7 +193,7 @@ TEST(RawSerial, DataWaitsAndTransfers) {
 
     // Bytes that arrived before the wait are reported at once.
     pty.write({1, 2, 3, 4});
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(nettest::eventually([&] { return s.rx_queue_count() == 4u; }));
     t0 = Clock::now();
     EXPECT_EQ(s.wait_for_data(1, 2000, &count), RXTX_OK);
     EXPECT_LT(msSince(t0), 50.0);
@@ -296,9 +296,9 @@ TEST(SerialChannelTest, HangupEndsTheReceiveThreadWithChannelBroken) {
     link.pty.closeMaster();
     ASSERT_TRUE(link.rec.waitFor(EVT_CHANNEL_BROKEN, 1, 3000));
     EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
+    // Once the receive thread has stopped, it cannot report again.
     EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
 }
 
 TEST(SerialChannelTest, SecondOpenOfTheSamePathFails) {

@@ -234,10 +234,7 @@ TEST(StreamSocketTest, WritingToAClosedPeerFailsWithoutSigpipe) {
     listener.accept().reset();  // peer closes at once
     Bytes data(1000, 1);
     int32_t r = RESULT_OK;
-    for (int i = 0; i < 50 && r == RESULT_OK; ++i) {
-        r = c->send(data.data(), static_cast<uint32_t>(data.size()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    nettest::eventually([&] { return (r = c->send(data.data(), static_cast<uint32_t>(data.size()))) != RESULT_OK; });
     sigaction(SIGPIPE, &old, nullptr);
     EXPECT_EQ(r, RESULT_OPERATION_FAIL);
 }
@@ -270,8 +267,7 @@ TEST(TcpChannelTest, SeveralFramesInOneChunkAndASplitFrame) {
     chunk.insert(chunk.end(), split.begin(), split.begin() + 100);
     ASSERT_EQ(link.peer->send(chunk.data(), static_cast<uint32_t>(chunk.size())), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 3));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(link.rec.count(EVT_MESSAGE), 3u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_MESSAGE) == 3u; }, 20));
     ASSERT_EQ(link.peer->send(split.data() + 100, static_cast<uint32_t>(split.size() - 100)), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 4));
     auto m = link.rec.of(EVT_MESSAGE);
@@ -298,10 +294,7 @@ TEST(TcpChannelTest, PeerCloseGivesOneChannelBrokenAndLaterSendsFail) {
     EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
     // The transmit side still runs; writes now fail (no SIGPIPE).
     int32_t r = RESULT_OK;
-    for (int i = 0; i < 50 && r == RESULT_OK; ++i) {
-        r = link.channel->send(msg(1, Bytes(100)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    nettest::eventually([&] { return (r = link.channel->send(msg(1, Bytes(100)))) != RESULT_OK; });
     EXPECT_EQ(r, RESULT_OPERATION_FAIL);
     EXPECT_GE(link.rec.count(EVT_SEND_FAILED), 1u);
     EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
@@ -318,8 +311,7 @@ TEST(TcpChannelTest, RebindStopsTheFirstBinding) {
     EXPECT_EQ(hex(readExactly(*peer2, 5)), "10 02 F8 30 DA");
     // Closing the first connection no longer concerns the channel.
     link.peer.reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 0u);
+    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_CHANNEL_BROKEN) == 0u; }, 50));
     link.channel.reset();
 }
 

@@ -7,23 +7,16 @@
 #include <sstream>
 
 #include "sim/Scenario.h"
+#include "tests/support/JsonText.h"
 
 using namespace zorn::orbitane::sim;
+using orbitane::testsupport::parseJson;
 
 namespace {
 
 std::string sourceRoot() {
     std::string file = __FILE__;
     return file.substr(0, file.rfind("/tests/sim/"));
-}
-
-Json::Value parseJson(const std::string& text) {
-    Json::CharReaderBuilder builder;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value v;
-    std::string errs;
-    EXPECT_TRUE(reader->parse(text.data(), text.data() + text.size(), &v, &errs)) << errs;
-    return v;
 }
 
 std::string readFile(const std::string& path) {

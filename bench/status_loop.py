@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""The plain script a user would write to poll the base's status: send the
+5-byte status request, read the 6-byte answer, again and again. Prints the
+requests per second it reached. Standard library only.
+
+    status_loop.py --tcp 127.0.0.1:PORT [--seconds S]
+    status_loop.py --pty /dev/pts/N [--seconds S]
+"""
+import argparse
+import os
+import socket
+import time
+import tty
+
+REQUEST = bytes([0x10, 0x02, 0xF8, 0x30, 0xDA])
+ANSWER_SIZE = 6
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tcp")
+    parser.add_argument("--pty")
+    parser.add_argument("--seconds", type=float, default=2.0)
+    args = parser.parse_args()
+
+    if args.tcp:
+        host, port = args.tcp.rsplit(":", 1)
+        sock = socket.create_connection((host, int(port)))
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        send, recv = sock.sendall, sock.recv
+    else:
+        fd = os.open(args.pty, os.O_RDWR | os.O_NOCTTY)
+        tty.setraw(fd)
+        send = lambda data: os.write(fd, data)
+        recv = lambda n: os.read(fd, n)
+
+    def exchange():
+        send(REQUEST)
+        got = b""
+        while len(got) < ANSWER_SIZE:
+            chunk = recv(ANSWER_SIZE - len(got))
+            if not chunk:
+                raise SystemExit("the base closed the link")
+            got += chunk
+
+    for _ in range(100):  # warm up
+        exchange()
+    count = 0
+    start = time.monotonic()
+    end = start + args.seconds
+    while time.monotonic() < end:
+        exchange()
+        count += 1
+    print("%.1f" % (count / (time.monotonic() - start)))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,120 @@
+#pragma once
+
+// Log lines for assertions. The log manager cannot remove an appender, so one
+// collector is registered on the default manager for the whole test program;
+// each LogCapture empties it and reads what arrived since.
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "log/ConsoleLogAppender.h"
+#include "log/Log.h"
+
+namespace orbitane {
+namespace testsupport {
+
+struct LogLine {
+    std::string source;
+    int level;
+    std::string message;
+    // "[TAG] message", with the console's level tags.
+    std::string tagged() const {
+        return std::string("[") + nivo::system::util::ConsoleLogAppender::levelTag(level) + "] " + message;
+    }
+};
+
+// Records every line it is given; usable on its own manager as well.
+class LogCollector : public nivo::system::util::LogAppender {
+public:
+    // The collector registered on the default manager.
+    static LogCollector& instance() {
+        static std::shared_ptr<LogCollector> collector = [] {
+            auto created = std::make_shared<LogCollector>();
+            nivo::system::util::LogManager::defaultManager()->addAppender(created);
+            return created;
+        }();
+        return *collector;
+    }
+
+    void append(const std::string& source, int level, const std::string& message) override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            lines_.push_back(LogLine{source, level, message});
+        }
+        changed_.notify_all();
+    }
+    std::vector<LogLine> lines() const {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return lines_;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        lines_.clear();
+    }
+    // Waits (bounded) until `count` lines carry exactly `message`.
+    bool waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] {
+            size_t seen = 0;
+            for (const LogLine& line : lines_) {
+                seen += line.message == message;
+            }
+            return seen >= count;
+        });
+    }
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<LogLine> lines_;
+};
+
+// Lines of the default manager written while the capture is alive, of one
+// source only when one is given.
+class LogCapture {
+public:
+    explicit LogCapture(std::string source = std::string()) : source_(std::move(source)) { clear(); }
+
+    void clear() { LogCollector::instance().clear(); }
+
+    std::vector<LogLine> lines() const {
+        std::vector<LogLine> out;
+        for (LogLine& line : LogCollector::instance().lines()) {
+            if (source_.empty() || line.source == source_) {
+                out.push_back(std::move(line));
+            }
+        }
+        return out;
+    }
+
+    // Just the messages, in order.
+    std::vector<std::string> messages() const {
+        std::vector<std::string> texts;
+        for (const LogLine& line : lines()) {
+            texts.push_back(line.message);
+        }
+        return texts;
+    }
+
+    // Messages without the "Config content: ..." lines that follow each
+    // configuration report.
+    std::vector<std::string> reports() const {
+        std::vector<std::string> texts;
+        for (const std::string& message : messages()) {
+            if (message.rfind("Config content: ", 0) != 0) {
+                texts.push_back(message);
+            }
+        }
+        return texts;
+    }
+
+private:
+    std::string source_;
+};
+
+}  // namespace testsupport
+}  // namespace orbitane
