@@ -1,4 +1,4 @@
-# Entry points: `make demo` and `make test` (both install what is missing).
+# Entry points: `make demo`, `make test` and `make package` (all install what is missing).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
