@@ -72,8 +72,13 @@ _orbitane_console()
         first=2
     fi
 
-    # What is on the line so far: the channel and the positional words.
-    local i word channel="" positional=()
+    # What is on the line so far: the channel, the command and, after
+    # monitor, the command it repeats. The command is the first word that the
+    # program lists as one, so a word it does not know (an option's value,
+    # say) never passes for it.
+    local _orbitane_console_result commands i word channel="" command="" repeated=""
+    _orbitane_console_words c
+    commands=" ${_orbitane_console_result//$'\n'/ } "
     for ((i = first; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         if [[ $word == -c || $word == --channel ]]; then
@@ -81,8 +86,10 @@ _orbitane_console()
             ((i++))
         elif [[ $_orbitane_console_valued_options == *" $word "* ]]; then
             ((i++))
-        elif [[ $word == -[0-9.]* || $word != -* ]]; then
-            positional+=("$word")  # negative numbers are arguments
+        elif [[ -z $command && $commands == *" $word "* ]]; then
+            command=$word
+        elif [[ $command == monitor && -z $repeated && $commands == *" $word "* ]]; then
+            repeated=$word
         fi
     done
     # A channel given later on the line counts too.
@@ -111,17 +118,14 @@ _orbitane_console()
         return 0
     fi
 
-    local _orbitane_console_result
     if [[ $cur == -* && $cur != -[0-9.]* ]]; then
         _orbitane_console_words o
         mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -- "$cur")
-    elif ((${#positional[@]} == 0)); then
-        _orbitane_console_words c
-        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -- "$cur")
-    elif [[ ${positional[0]} == monitor && ${#positional[@]} == 1 ]]; then
+    elif [[ -z $command ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+    elif [[ $command == monitor && -z $repeated ]]; then
         # monitor repeats any other command.
-        _orbitane_console_words c
-        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -X monitor -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W "$commands" -X monitor -- "$cur")
     fi
     return 0
 }

@@ -73,6 +73,11 @@ expect has   "$options"                               $C 4 orbitane_base_console
 expect has   "status bumper sensor"                   $C 4 orbitane_base_console -c tcp monitor ""
 expect lacks "monitor"                                $C 4 orbitane_base_console -c tcp monitor ""
 expect exact ""                                       $C 5 orbitane_base_console -c tcp monitor bumper ""
+# A word the program does not list as a command (the value of an option the
+# completion does not know) is not taken for the command.
+expect has   "$commands"                              $C 5 orbitane_base_console -c tcp --later 5 ""
+expect has   "status bumper"                          $C 6 orbitane_base_console -c tcp monitor --later 5 ""
+expect lacks "monitor"                                $C 6 orbitane_base_console -c tcp monitor --later 5 ""
 # A negative number is an argument, not an option.
 expect exact ""                                       $C 6 orbitane_base_console -c tcp run -100 100 ""
 expect exact ""                                       $C 4 orbitane_base_console -c tcp run -1
