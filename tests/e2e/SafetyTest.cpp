@@ -173,7 +173,7 @@ TEST(SafetyFaults, EachFaultEndsSafelyWithItsStatus) {
          [](BaseDevice& d, const ConsoleOutcome&) { EXPECT_EQ(d.requestCount(zorn::drv::REQ_SET_MOTOR), 0u); }},
         {"monitor of an unknown command", [](Scenario&) {}, {"monitor", "foo"}, 5,
          [](BaseDevice&, const ConsoleOutcome& out) {
-             EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 2) << out.err;  // not found, failed
+             EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 3) << out.err;  // not found, failed, its words
          }},
         {"vrun on a base without velocity",
          [](Scenario& s) { s.faults = {fault(zorn::drv::REQ_SET_VELOCITY, FaultKind::Unsupported)}; },
