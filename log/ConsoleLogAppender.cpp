@@ -68,7 +68,11 @@ bool ConsoleLogAppender::useColour(FILE* stream) const {
     if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
         return false;
     }
-    return isatty(fileno(stream)) == 1;
+    // Whether a stream is a terminal does not change while it is written;
+    // asking once spares a system call per line.
+    int& known = stream == out_ ? outIsTerminal_ : errIsTerminal_;
+    if (known < 0) known = isatty(fileno(stream)) == 1 ? 1 : 0;
+    return known == 1;
 }
 
 void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {

@@ -36,6 +36,9 @@ private:
     FILE* out_;
     FILE* err_;
     bool guarded_ = false;  // writes go through StandardOutput
+    // Whether out_ and err_ are terminals: -1 until asked (under mutex_).
+    mutable int outIsTerminal_ = -1;
+    mutable int errIsTerminal_ = -1;
 };
 
 }  // namespace util

@@ -5,7 +5,17 @@
 namespace zorn {
 namespace net {
 
-Channel::Channel(Protocol* p) : protocol(p), running(false), statusBits(0) {
+namespace {
+
+int64_t steadyNowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+Channel::Channel(Protocol* p)
+    : protocol(p), running(false), statusBits(0), chunk_(new uint8_t[MAX_CHUNK_SIZE]) {
     if (!protocol) return;
     protocol->reset();
     AbsMessageHandler* h = new MessageHandler<Channel>(EVT_MESSAGE, this, &Channel::onProtocolMessage);
@@ -154,6 +164,12 @@ void Channel::stop() {
     interruptWait();
     joinThread(txThread);
     joinThread(rxThread);
+    // A caller reading its answer leaves within one slice; wait for it, so
+    // the medium outlives every read (unless this very thread is the reader).
+    if (readerOwner_.load() != std::this_thread::get_id() &&
+        readerLock_.try_lock_for(std::chrono::milliseconds(LOOP_WAIT_MS))) {
+        readerLock_.unlock();
+    }
 
     std::list<TxNodePtr> left;
     if (txLock.lock()) {
@@ -191,10 +207,39 @@ int32_t Channel::transmitLoop() {
     return 0;
 }
 
+bool Channel::callerActive(std::chrono::steady_clock::duration& left) const {
+    if (callerReading_.load()) {
+        left = std::chrono::milliseconds(CALLER_LINGER_MS);
+        return true;
+    }
+    const int64_t seen = callerSeenNs_.load();
+    const int64_t lingerNs = static_cast<int64_t>(CALLER_LINGER_MS) * 1000000;
+    const int64_t since = steadyNowNs() - seen;
+    if (seen == 0 || since >= lingerNs) return false;
+    left = std::chrono::nanoseconds(lingerNs - since);
+    return true;
+}
+
+bool Channel::readAndDecode(uint32_t available) {
+    if (available > MAX_CHUNK_SIZE) available = MAX_CHUNK_SIZE;
+    uint32_t got = 0;
+    int32_t r = readBytes(chunk_.get(), available, got);
+    if (r < 0 || got == 0) return false;
+    dispatchLoop(chunk_.get(), got < available ? got : available);
+    return true;
+}
+
 int32_t Channel::receiveLoop() {
-    std::unique_ptr<uint8_t[]> chunk(new uint8_t[MAX_CHUNK_SIZE]);
     bool failed = false;
     while (running.load()) {
+        std::chrono::steady_clock::duration left;
+        if (callerActive(left)) {
+            // Callers read their own answers: stand aside, without a wake-up
+            // per request, until they have been quiet for the linger.
+            std::unique_lock<std::mutex> g(pauseMutex_);
+            pauseCv_.wait_for(g, left, [this] { return !running.load(); });
+            continue;
+        }
         uint32_t available = 0;
         int32_t r = waitForData(available);
         if (r == RESULT_OPERATION_TIMEOUT) continue;
@@ -203,14 +248,28 @@ int32_t Channel::receiveLoop() {
             break;
         }
         if (available == 0) continue;
-        if (available > MAX_CHUNK_SIZE) available = MAX_CHUNK_SIZE;
-        uint32_t got = 0;
-        r = readBytes(chunk.get(), available, got);
-        if (r < 0 || got == 0) {
+        // Take the reader's place; a caller may have read these bytes since.
+        std::unique_lock<std::timed_mutex> reader(readerLock_);
+        readerOwner_.store(std::this_thread::get_id());
+        if (callerActive(left)) {
+            readerOwner_.store(std::thread::id());
+            continue;
+        }
+        const uint32_t announced = available;
+        r = waitForDataFor(0, available);
+        if (r == RESULT_OPERATION_NOT_SUPPORT) {
+            r = RESULT_OK;  // no caller reads on this medium: the bytes are still there
+            available = announced;
+        } else if (r == RESULT_OPERATION_TIMEOUT || (r >= 0 && available == 0)) {
+            readerOwner_.store(std::thread::id());
+            continue;
+        }
+        const bool ok = r >= 0 && readAndDecode(available);
+        readerOwner_.store(std::thread::id());
+        if (!ok) {
             failed = true;
             break;
         }
-        dispatchLoop(chunk.get(), got < available ? got : available);
     }
     if (failed) {
         MessagePtr empty;
@@ -218,6 +277,46 @@ int32_t Channel::receiveLoop() {
     }
     statusBits.fetch_or(RX_STOPPED);
     return 0;
+}
+
+bool Channel::receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs) {
+    if (done()) return true;
+    if (!running.load() || (statusBits.load() & RX_STOPPED)) return false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    callerReading_.store(true);
+    std::unique_lock<std::timed_mutex> reader(readerLock_, std::defer_lock);
+    bool broken = false;
+    bool unsupported = false;
+    if (reader.try_lock_until(deadline)) {
+        readerOwner_.store(std::this_thread::get_id());
+        while (running.load() && !done()) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            uint32_t available = 0;
+            const uint32_t slice = static_cast<uint32_t>(
+                std::min<int64_t>(left.count(), static_cast<int64_t>(CALLER_SLICE_MS)));
+            int32_t r = waitForDataFor(slice, available);
+            if (r == RESULT_OPERATION_NOT_SUPPORT) {
+                unsupported = true;  // the receive thread reads
+                break;
+            }
+            if (r == RESULT_OPERATION_TIMEOUT || (r >= 0 && available == 0)) continue;
+            if (r < 0 || !readAndDecode(available)) {
+                broken = true;  // the receive thread finds out and reports it
+                break;
+            }
+        }
+        readerOwner_.store(std::thread::id());
+        reader.unlock();
+    }
+    callerSeenNs_.store(broken || unsupported ? 0 : steadyNowNs());
+    callerReading_.store(false);
+    if (broken || unsupported) {
+        std::lock_guard<std::mutex> g(pauseMutex_);
+        pauseCv_.notify_all();
+    }
+    return done();
 }
 
 int32_t Channel::dispatchLoop(const uint8_t* data, uint32_t length) {

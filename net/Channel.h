@@ -1,8 +1,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -23,19 +25,26 @@ namespace net {
 // (writeBytes, readBytes, waitForData; interruptWait/clearInterrupt so that
 // stop() returns at once).
 //
-// Threads and hand-offs. A request costs one wake-up between threads: that
-// of the caller waiting for its answer.
+// Threads and hand-offs. A request runs entirely on the caller's thread;
+// in the worst case (the receive thread decodes the answer) it costs one
+// wake-up between threads, that of the caller.
 // - send() writes the frame on the caller's thread when nothing is queued
 //   ahead of it and no write is in progress; otherwise the frame is queued
 //   for the transmit thread, which also serves post() and keeps the order.
 //   Send results, the EVT_SEND_FAILED / EVT_SEND_TIMEOUT events and the
 //   trace's dump are the same on either thread. Every write is bounded by the
 //   medium and cut short by stop(), and send() never waits without limit.
-// - The receive thread reads a chunk and decodes it at once (dispatchLoop is
-//   that step), so a frame reaches the endpoint's handler on the thread that
-//   read it. While a handler is busy nothing more is read: the bytes wait in
-//   the kernel (TCP window, tty buffer), which holds the peer back, so memory
-//   stays bounded by one chunk whatever the peer sends.
+// - A caller waiting for an answer reads and decodes the medium itself
+//   (receiveUntil), so the answer is in when its read returns. The receive
+//   thread stands aside while callers read (and for a short linger after, so
+//   that a burst of requests never wakes it), and reads everything that
+//   arrives otherwise. One lock admits one reader at a time, so frames are
+//   decoded in order.
+// - Whoever reads a chunk decodes it at once (dispatchLoop is that step), so
+//   a frame reaches the endpoint's handler on the thread that read it. While
+//   a handler is busy nothing more is read: the bytes wait in the kernel (TCP
+//   window, tty buffer), which holds the peer back, so memory stays bounded
+//   by one chunk whatever the peer sends.
 //
 // A derived class must call stop() in its own destructor: once the derived
 // part is gone the threads could no longer reach the medium.
@@ -85,6 +94,14 @@ public:
     virtual int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
     virtual int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
 
+    // Reads and decodes on the calling thread until done() holds, timeoutMs
+    // passes or the channel stops; true when done() held. done() is checked
+    // between reads, at least every CALLER_SLICE_MS.
+    bool receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs);
+    static constexpr uint32_t CALLER_SLICE_MS = 50;
+    // How long the receive thread stands aside after a caller read.
+    static constexpr uint32_t CALLER_LINGER_MS = 10;
+
     bool isRunning() const { return running.load(); }
     Protocol* getProtocol() const { return protocol; }
     uint32_t getStatusBits() const { return statusBits.load(); }
@@ -100,6 +117,14 @@ protected:
     virtual void interruptWait() {}
     // Undoes interruptWait before the threads start again.
     virtual void clearInterrupt() {}
+    // waitForData bounded by `ms` (0: only look). A medium without it
+    // answers RESULT_OPERATION_NOT_SUPPORT (the default): callers then wait
+    // for the receive thread instead of reading themselves.
+    virtual int32_t waitForDataFor(uint32_t ms, uint32_t& available) {
+        (void)ms;
+        available = 0;
+        return RESULT_OPERATION_NOT_SUPPORT;
+    }
     // Sleeps ms unless the channel stops (or is not running).
     void pauseWhileRunning(uint32_t ms);
 
@@ -120,7 +145,18 @@ private:
     // Waits for a queued node, boundedly once the channel no longer runs.
     int32_t waitQueued(const TxNodePtr& node);
 
+    // Reads one chunk (the medium said `available` bytes wait) and decodes
+    // it; false when the medium failed. The caller holds readerLock_.
+    bool readAndDecode(uint32_t available);
+    // A caller reads, or did so within the linger; `left` is what remains.
+    bool callerActive(std::chrono::steady_clock::duration& left) const;
+
     bool writing_ = false;  // a write is in progress (guarded by txLock)
+    std::timed_mutex readerLock_;  // one reader of the medium at a time
+    std::atomic<std::thread::id> readerOwner_{};
+    std::atomic<bool> callerReading_{false};
+    std::atomic<int64_t> callerSeenNs_{0};  // steady clock, 0: long ago
+    std::unique_ptr<uint8_t[]> chunk_;      // the reader's buffer
     static void joinThread(std::thread& t);
 
     std::mutex lifecycle_;  // serialises start and stop

@@ -1,5 +1,7 @@
 #include "net/Endpoint.h"
 
+#include <chrono>
+
 namespace zorn {
 namespace net {
 
@@ -52,7 +54,29 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
     uint32_t ms = timeoutMs == ENDPOINT_WAIT_INFINITE ? WAIT_INFINITE
                   : timeoutMs < 0                     ? 0u
                                                       : static_cast<uint32_t>(timeoutMs);
-    WaitResult w = answerReady.wait(ms);
+    // Read the answer on this thread when the channel lets it: no wake-up
+    // between threads. What remains of the wait, if anything, is the event's.
+    bool signalled = false;
+    const auto started = std::chrono::steady_clock::now();
+    if (ms != WAIT_INFINITE && ms > 0) {
+        channel->receiveUntil(
+            [this, &signalled] {
+                if (!signalled && answerReady.wait(0) == WAIT_SIGNALED) signalled = true;
+                return signalled;
+            },
+            ms);
+    }
+    WaitResult w = WAIT_SIGNALED;
+    if (!signalled) {
+        uint32_t left = ms;
+        if (ms != WAIT_INFINITE) {
+            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - started)
+                                   .count();
+            left = spent >= static_cast<int64_t>(ms) ? 0u : ms - static_cast<uint32_t>(spent);
+        }
+        w = answerReady.wait(left);
+    }
     if (w == WAIT_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
     if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
     std::lock_guard<std::mutex> g(answerMutex_);

@@ -39,11 +39,13 @@ int32_t SerialChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got
     return RESULT_OK;
 }
 
-int32_t SerialChannel::waitForData(uint32_t& available) {
+int32_t SerialChannel::waitForData(uint32_t& available) { return waitForDataFor(WAIT_MS, available); }
+
+int32_t SerialChannel::waitForDataFor(uint32_t ms, uint32_t& available) {
     available = 0;
     if (!serial->is_open()) return RESULT_OPERATION_FAIL;
     uint32_t count = 0;
-    int32_t r = serial->wait_for_data(1, WAIT_MS, &count);
+    int32_t r = serial->wait_for_data(1, ms, &count);
     available = count > Channel::MAX_CHUNK_SIZE ? Channel::MAX_CHUNK_SIZE : count;
     if (r == RXTX_ERROR) return RESULT_OPERATION_FAIL;
     if (r == RXTX_TIMEOUT) return RESULT_OPERATION_TIMEOUT;

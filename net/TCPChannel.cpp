@@ -38,10 +38,12 @@ int32_t TCPChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
     return socket->recv(data, capacity, got);
 }
 
-int32_t TCPChannel::waitForData(uint32_t& available) {
+int32_t TCPChannel::waitForData(uint32_t& available) { return waitForDataFor(WAIT_MS, available); }
+
+int32_t TCPChannel::waitForDataFor(uint32_t ms, uint32_t& available) {
     available = 0;
     if (!socket) return RESULT_OPERATION_FAIL;
-    int32_t r = socket->waitForReadOrWake(WAIT_MS, wake.fd());
+    int32_t r = socket->waitForReadOrWake(ms, wake.fd());
     if (r == RESULT_OK) available = CHUNK_SIZE;
     return r;
 }

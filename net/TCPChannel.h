@@ -30,6 +30,7 @@ public:
     int32_t waitForData(uint32_t& available) override;
 
 protected:
+    int32_t waitForDataFor(uint32_t ms, uint32_t& available) override;
     void interruptWait() override { wake.signal(); }
     void clearInterrupt() override { wake.clear(); }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "sim/ConfigRecords.h"
@@ -18,6 +19,33 @@ int32_t readInt32(const uint8_t* p) {
     uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
                  static_cast<uint32_t>(p[3]) << 24;
     return static_cast<int32_t>(v);
+}
+
+// Drops the oldest records past the bound.
+template <class T>
+void trim(std::deque<T>& list, size_t limit) {
+    while (list.size() > limit) list.pop_front();
+}
+
+// Appends to a record list, dropping the oldest past the bound.
+template <class T>
+void keep(std::deque<T>& list, const T& value, size_t limit) {
+    list.push_back(value);
+    trim(list, limit);
+}
+
+template <class T>
+std::vector<T> listed(const std::deque<T>& list) {
+    return std::vector<T>(list.begin(), list.end());
+}
+
+// Reports `value` plus what earlier reports left out as a q16 number and
+// keeps what this one leaves out.
+int32_t reportQ16(double value, double& unreported) {
+    const double total = value + unreported;
+    const int32_t q = toQ16(total);
+    unreported = total - q / 65536.0;
+    return q;
 }
 
 }  // namespace
@@ -47,7 +75,8 @@ Answer Answer::error(uint16_t code) {
 BaseDevice::BaseDevice(const Scenario& scenario, std::shared_ptr<const SimClock> clock)
     : scenario_(scenario),
       clock_(clock ? clock : std::make_shared<SteadyClock>()),
-      drive_(2.0 * scenario.legacy.radiusMm, clock_->nowNs()) {
+      drive_(2.0 * scenario.legacy.radiusMm, clock_->nowNs()),
+      startNs_(clock_->nowNs()) {
     std::string why;
     // The scenario reader has checked that the configuration encodes.
     if (!encodeScenarioBinaryConfig(scenario_.binaryConfig, binaryConfig_, why)) binaryConfig_.clear();
@@ -72,9 +101,10 @@ Answer BaseDevice::execute(const uint8_t* payload, size_t size) {
             return binaryConfig();
         case drv::REQ_GET_STATUS: {
             if (n != 0) return Answer::error(ERR_BAD_REQUEST);
+            const Readings r = readingsAt(now);
             drv::base_status_response_t st;
-            st.battery_percentage = scenario_.batteryPercentage;
-            st.charging_flags = scenario_.chargingFlags;
+            st.battery_percentage = static_cast<uint8_t>(r.battery);
+            st.charging_flags = static_cast<uint8_t>(r.chargingFlags);
             return Answer::ok(&st, sizeof st);
         }
         case drv::REQ_GET_MOTOR_DATA:
@@ -82,11 +112,11 @@ Answer BaseDevice::execute(const uint8_t* payload, size_t size) {
             return motorData(now);
         case drv::REQ_GET_SENSOR_DATA:
             if (n != 0) return Answer::error(ERR_BAD_REQUEST);
-            return sensorData();
+            return sensorData(now);
         case drv::REQ_GET_BUMPER_DATA: {
             if (n != 0) return Answer::error(ERR_BAD_REQUEST);
             drv::base_bumper_data_response_t b;
-            b.bumper_bits = scenario_.bumperBits;
+            b.bumper_bits = static_cast<uint32_t>(readingsAt(now).bumperBits);
             return Answer::ok(&b, sizeof b);
         }
         case drv::REQ_GET_AUTOHOME_DATA:
@@ -103,7 +133,7 @@ Answer BaseDevice::execute(const uint8_t* payload, size_t size) {
             return answerGetInfo(args, n);
         case drv::REQ_SEND_EVENT:
             if (n != 1) return Answer::error(ERR_BAD_REQUEST);
-            events_.push_back(args[0]);
+            keep(events_, args[0], historyLimit_);
             return Answer::ok(nullptr, 0);
         default:
             return Answer::error(ERR_NOT_SUPPORTED);
@@ -136,11 +166,22 @@ Answer BaseDevice::motorData(int64_t now) {
     return Answer::ok(&m, sizeof m);
 }
 
-Answer BaseDevice::sensorData() {
+Readings BaseDevice::readingsAt(int64_t now) const {
+    Readings r;
+    r.battery = scenario_.batteryPercentage;
+    r.chargingFlags = scenario_.chargingFlags;
+    r.bumperBits = scenario_.bumperBits;
+    r.sonarMm = scenario_.sonarMm;
+    applyTimeline(scenario_.timeline, static_cast<double>(now - startNs_) / 1e9, r);
+    return r;
+}
+
+Answer BaseDevice::sensorData(int64_t now) {
+    const std::vector<double> sonar = readingsAt(now).sonarMm;
     drv::base_sensor_data_response_t d;
     std::memset(&d, 0, sizeof d);
-    for (size_t i = 0; i < scenario_.sonarMm.size() && i < static_cast<size_t>(drv::BASE_SENSOR_VALUES); ++i) {
-        double q = std::nearbyint(scenario_.sonarMm[i] * 65536.0);
+    for (size_t i = 0; i < sonar.size() && i < static_cast<size_t>(drv::BASE_SENSOR_VALUES); ++i) {
+        double q = std::nearbyint(sonar[i] * 65536.0);
         d.sensor_value[i] = q <= 0.0 ? 0u : q >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(q);
     }
     return Answer::ok(&d, sizeof d);
@@ -163,7 +204,7 @@ Answer BaseDevice::setMotor(const uint8_t* args, size_t n, int64_t now) {
     req.right_speed = readInt32(args + 4);
     req.reserved[0] = readInt32(args + 8);
     req.reserved[1] = readInt32(args + 12);
-    motorCommands_.push_back(req);
+    keep(motorCommands_, req, historyLimit_);
     drive_.setWheelSpeeds(req.left_speed, req.right_speed, now);
     return Answer::ok(nullptr, 0);
 }
@@ -174,15 +215,15 @@ Answer BaseDevice::setVelocity(const uint8_t* args, size_t n, int64_t now) {
     req.vx_q16 = readInt32(args);
     req.vy_q16 = readInt32(args + 4);
     req.omega_q16 = readInt32(args + 8);
-    velocityCommands_.push_back(req);
+    keep(velocityCommands_, req, historyLimit_);
     // The answer reports the motion since the previous answer, made at the
     // velocity that was in force until now.
     BodyDelta d = drive_.takeBodyDelta(now);
     drive_.setBodyVelocity(req.vx_q16 / 65536.0, req.vy_q16 / 65536.0, req.omega_q16 / 65536.0, now);
     drv::base_set_velocity_response_t r;
-    r.dx_q16 = toQ16(d.dx);
-    r.dy_q16 = toQ16(d.dy);
-    r.dtheta_q16 = toQ16(d.dtheta * 180.0 / kPi);
+    r.dx_q16 = reportQ16(d.dx, unreportedDx_);
+    r.dy_q16 = reportQ16(d.dy, unreportedDy_);
+    r.dtheta_q16 = reportQ16(d.dtheta * 180.0 / kPi, unreportedDthetaDeg_);
     r.velocity_state = scenario_.velocityState;
     return Answer::ok(&r, sizeof r);
 }
@@ -191,7 +232,7 @@ Answer BaseDevice::answerGetInfo(const uint8_t* args, size_t n) {
     if (n != sizeof(drv::base_get_info_answer_t)) return Answer::error(ERR_BAD_REQUEST);
     drv::base_get_info_answer_t info;
     std::memcpy(&info, args, sizeof info);
-    getInfoAnswers_.push_back(info);
+    keep(getInfoAnswers_, info, historyLimit_);
     // The question has been answered.
     if (scenario_.pendingCommand == drv::BASE_CMD_GET_INFO) scenario_.pendingCommand = 0;
     return Answer::ok(nullptr, 0);
@@ -204,41 +245,97 @@ void BaseDevice::hostGone() {
 
 void BaseDevice::noteReceived(const ReceivedRequest& request) {
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back(request);
+    keep(requests_, request, historyLimit_);
+    ++requestsReceived_;
+    if (request.code >= -1 && request.code <= 255) ++requestCounts_[static_cast<size_t>(request.code + 1)];
+}
+
+void BaseDevice::setHistoryLimit(size_t records) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    historyLimit_ = records < 1 ? 1 : records;
+    trim(requests_, historyLimit_);
+    trim(events_, historyLimit_);
+    trim(getInfoAnswers_, historyLimit_);
+    trim(motorCommands_, historyLimit_);
+    trim(velocityCommands_, historyLimit_);
 }
 
 std::vector<ReceivedRequest> BaseDevice::requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
+    return listed(requests_);
 }
 
 std::vector<uint8_t> BaseDevice::events() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
+    return listed(events_);
 }
 
 std::vector<drv::base_get_info_answer_t> BaseDevice::getInfoAnswers() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return getInfoAnswers_;
+    return listed(getInfoAnswers_);
 }
 
 std::vector<drv::base_set_motor_request_t> BaseDevice::motorCommands() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return motorCommands_;
+    return listed(motorCommands_);
 }
 
 std::vector<drv::base_set_velocity_request_t> BaseDevice::velocityCommands() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return velocityCommands_;
+    return listed(velocityCommands_);
 }
 
 size_t BaseDevice::requestCount(int code) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    size_t count = 0;
-    for (const auto& r : requests_) {
-        if (r.code == code) ++count;
+    if (code < -1 || code > 255) return 0;
+    return static_cast<size_t>(requestCounts_[static_cast<size_t>(code + 1)]);
+}
+
+uint64_t BaseDevice::requestsReceived() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requestsReceived_;
+}
+
+DeviceState BaseDevice::state() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int64_t now = clock_->nowNs();
+    DeviceState st;
+    st.seconds = static_cast<double>(now - startNs_) / 1e9;
+    st.leftOdometer = drive_.leftOdometer(now);
+    st.rightOdometer = drive_.rightOdometer(now);
+    st.leftTravelMm = drive_.leftTravelMm(now);
+    st.rightTravelMm = drive_.rightTravelMm(now);
+    st.leftMmS = drive_.leftSpeedMmS();
+    st.rightMmS = drive_.rightSpeedMmS();
+    const BodyDelta pose = drive_.pose(now);
+    st.x = pose.dx;
+    st.y = pose.dy;
+    st.theta = pose.dtheta;
+    const Readings r = readingsAt(now);
+    st.battery = static_cast<uint8_t>(r.battery);
+    st.chargingFlags = static_cast<uint8_t>(r.chargingFlags);
+    st.bumperBits = static_cast<uint32_t>(r.bumperBits);
+    st.sonarMm = r.sonarMm;
+    return st;
+}
+
+std::string describeState(const DeviceState& st) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "state: wheels %.0f/%.0f mm/s, odometers %d/%d mm, pose x=%.4f y=%.4f m theta=%.1f deg, battery %u%%, "
+                  "charging flags 0x%02X, bumpers 0x%X",
+                  st.leftMmS, st.rightMmS, st.leftOdometer, st.rightOdometer, st.x, st.y, st.theta * 180.0 / kPi,
+                  st.battery, st.chargingFlags, st.bumperBits);
+    std::string line = text;
+    if (!st.sonarMm.empty()) {
+        line += ", sonar";
+        for (size_t i = 0; i < st.sonarMm.size(); ++i) {
+            std::snprintf(text, sizeof text, "%s%.1f", i == 0 ? " " : "/", st.sonarMm[i]);
+            line += text;
+        }
+        line += " mm";
     }
-    return count;
+    return line;
 }
 
 int32_t BaseDevice::leftOdometer() const {

@@ -44,9 +44,14 @@ void DriveModel::advance(int64_t nowNs) {
     leftMm_ += leftMmS_ * dt;
     rightMm_ += rightMmS_ * dt;
 
-    // Constant twist over dt, integrated exactly from the current heading
-    // of the accumulator frame.
-    double th0 = delta_.dtheta;
+    integrate(delta_, dt);
+    integrate(pose_, dt);
+}
+
+void DriveModel::integrate(BodyDelta& frame, double dt) const {
+    // Constant twist over dt, integrated exactly from the frame's current
+    // heading.
+    double th0 = frame.dtheta;
     double th1 = th0 + omega_ * dt;
     double ic;  // integral of cos(theta) dt
     double is;  // integral of sin(theta) dt
@@ -57,9 +62,14 @@ void DriveModel::advance(int64_t nowNs) {
         ic = (std::sin(th1) - std::sin(th0)) / omega_;
         is = (std::cos(th0) - std::cos(th1)) / omega_;
     }
-    delta_.dx += vx_ * ic - vy_ * is;
-    delta_.dy += vx_ * is + vy_ * ic;
-    delta_.dtheta = th1;
+    frame.dx += vx_ * ic - vy_ * is;
+    frame.dy += vx_ * is + vy_ * ic;
+    frame.dtheta = th1;
+}
+
+BodyDelta DriveModel::pose(int64_t nowNs) {
+    advance(nowNs);
+    return pose_;
 }
 
 int32_t DriveModel::wrapToCounter(double mm) {

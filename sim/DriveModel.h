@@ -42,6 +42,19 @@ public:
     // the accumulator starts again from the current pose.
     BodyDelta takeBodyDelta(int64_t nowNs);
 
+    // Exact wheel travel in mm, before rounding and wrapping.
+    double leftTravelMm(int64_t nowNs) {
+        advance(nowNs);
+        return leftMm_;
+    }
+    double rightTravelMm(int64_t nowNs) {
+        advance(nowNs);
+        return rightMm_;
+    }
+
+    // Pose since construction in the frame the base started in.
+    BodyDelta pose(int64_t nowNs);
+
     bool moving() const;
     double trackMm() const { return trackMm_; }
     double leftSpeedMmS() const { return leftMmS_; }
@@ -49,6 +62,7 @@ public:
 
 private:
     static int32_t wrapToCounter(double mm);
+    void integrate(BodyDelta& frame, double dt) const;
 
     double trackMm_;
     int64_t lastNs_;
@@ -62,6 +76,7 @@ private:
     double leftMm_ = 0.0;
     double rightMm_ = 0.0;
     BodyDelta delta_;
+    BodyDelta pose_;
 };
 
 }  // namespace sim

@@ -262,12 +262,64 @@ bool readFaults(MemberReader& r, const Json::Value& v, std::vector<FaultRule>& f
     return true;
 }
 
+bool readTimeline(MemberReader& r, const Json::Value& v, std::vector<TimedChange>& timeline) {
+    if (!v.isArray()) return r.fail("timeline", "must be an array of changes");
+    timeline.clear();
+    constexpr double kMaxSeconds = 1e9;
+    for (Json::ArrayIndex i = 0; i < v.size(); ++i) {
+        const std::string at = "timeline[" + std::to_string(i) + "]";
+        const Json::Value& e = v[i];
+        if (!r.object(e, at)) return false;
+        if (!r.onlyKnown(e, at, {"reading", "value", "rate_per_s", "ramp_to", "from_s", "to_s", "every_s"})) return false;
+        TimedChange c;
+        if (!e["reading"].isString() || !parseTimedReading(e["reading"].asString(), c.reading, c.sonarIndex)) {
+            return r.fail(at + ".reading",
+                          "must be \"battery_percentage\", \"charging_flags\", \"bumper_bits\" or \"sonar_mm[K]\" "
+                          "(K from 0 to 15)");
+        }
+        const int shapes = e.isMember("value") + e.isMember("rate_per_s") + e.isMember("ramp_to");
+        if (shapes != 1) return r.fail(at, "needs exactly one of \"value\", \"rate_per_s\" and \"ramp_to\"");
+        double hi = 0.0;
+        switch (c.reading) {
+            case TimedReading::Battery: hi = 100.0; break;
+            case TimedReading::ChargingFlags: hi = 255.0; break;
+            case TimedReading::BumperBits: hi = 4294967295.0; break;
+            case TimedReading::Sonar: hi = 65535.99; break;
+        }
+        if (e.isMember("value")) {
+            c.shape = TimedChange::Shape::Hold;
+            if (!r.number(e["value"], at + ".value", 0.0, hi, c.value)) return false;
+        } else if (e.isMember("ramp_to")) {
+            c.shape = TimedChange::Shape::Ramp;
+            if (!r.number(e["ramp_to"], at + ".ramp_to", 0.0, hi, c.value)) return false;
+        } else {
+            c.shape = TimedChange::Shape::Rate;
+            if (!r.number(e["rate_per_s"], at + ".rate_per_s", -hi, hi, c.value)) return false;
+        }
+        if (e.isMember("from_s") && !r.number(e["from_s"], at + ".from_s", 0.0, kMaxSeconds, c.fromS)) return false;
+        if (e.isMember("to_s")) {
+            if (!r.number(e["to_s"], at + ".to_s", 0.0, kMaxSeconds, c.toS)) return false;
+            if (c.toS <= c.fromS) return r.fail(at + ".to_s", "must be later than from_s");
+        } else if (c.shape == TimedChange::Shape::Ramp) {
+            return r.fail(at + ".to_s", "is needed by a ramp (when it reaches ramp_to)");
+        }
+        if (e.isMember("every_s")) {
+            if (!r.number(e["every_s"], at + ".every_s", 0.001, kMaxSeconds, c.everyS)) return false;
+            if (c.toS >= 0.0 && c.everyS < c.toS - c.fromS) {
+                return r.fail(at + ".every_s", "must be at least to_s - from_s");
+            }
+        }
+        timeline.push_back(c);
+    }
+    return true;
+}
+
 bool applyScenario(const Json::Value& doc, Scenario& s, std::string& error) {
     MemberReader r(error);
     if (!r.object(doc, "(document)")) return false;
     if (!r.onlyKnown(doc, "", {"identity", "status", "motor_state", "velocity_state", "sonar_mm", "bumper_bits", "beacons",
                                "pending_command", "legacy_base", "legacy_config", "binary_config", "faults", "close_after",
-                               "stop_on_disconnect"})) {
+                               "stop_on_disconnect", "timeline"})) {
         return false;
     }
     if (doc.isMember("identity") && !readIdentity(r, doc["identity"], s.identity)) return false;
@@ -310,6 +362,7 @@ bool applyScenario(const Json::Value& doc, Scenario& s, std::string& error) {
         }
     }
     if (doc.isMember("faults") && !readFaults(r, doc["faults"], s.faults)) return false;
+    if (doc.isMember("timeline") && !readTimeline(r, doc["timeline"], s.timeline)) return false;
     if (doc.isMember("close_after") && !r.integerAs(doc["close_after"], "close_after", -1, INT32_MAX, s.closeAfter)) return false;
     if (doc.isMember("stop_on_disconnect") && !r.boolean(doc["stop_on_disconnect"], "stop_on_disconnect", s.stopOnDisconnect)) {
         return false;

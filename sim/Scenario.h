@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/Timeline.h"
+
 namespace zorn {
 namespace orbitane {
 namespace sim {
@@ -89,6 +91,7 @@ struct Scenario {
     LegacyConfig legacy;
     Json::Value binaryConfig;     // object encoded with the key dictionary
     std::vector<FaultRule> faults;
+    std::vector<TimedChange> timeline;  // scripted changes of the readings
     int closeAfter = -1;          // requests answered per connection before closing it
     // Stop the wheels when the host goes away. A real base keeps driving
     // at the last commanded speed, so the default leaves them turning.

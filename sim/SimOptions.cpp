@@ -1,5 +1,7 @@
 #include "sim/SimOptions.h"
 
+#include <cstdlib>
+
 #include "sim/LoopbackListener.h"
 
 namespace zorn {
@@ -51,6 +53,26 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
             o.quiet = true;
         } else if (word == "--print-scenario") {
             o.printScenario = true;
+        } else if (word == "--max-clients") {
+            long clients = 0;
+            char* end = nullptr;
+            if (i + 1 < argc) clients = std::strtol(argv[i + 1], &end, 10);
+            if (i + 1 >= argc || end == argv[i + 1] || *end != '\0' || clients < 1 || clients > 1000) {
+                error = "--max-clients expects a number of connections from 1 to 1000";
+                return false;
+            }
+            o.maxClients = static_cast<int>(clients);
+            ++i;
+        } else if (word == "--state-every") {
+            double seconds = 0;
+            char* end = nullptr;
+            if (i + 1 < argc) seconds = std::strtod(argv[i + 1], &end);
+            if (i + 1 >= argc || end == argv[i + 1] || *end != '\0' || !(seconds >= 0.001 && seconds <= 86400.0)) {
+                error = "--state-every expects a number of seconds from 0.001 to 86400";
+                return false;
+            }
+            o.stateEverySeconds = seconds;
+            ++i;
         } else if (word == "--help" || word == "-h") {
             o.help = true;
         } else {
@@ -80,10 +102,17 @@ std::string simUsage(const std::string& program) {
            "  -q, --quiet         do not log every request\n"
            "  --print-scenario    print the built-in default scenario and exit\n"
            "  -h, --help          show this text\n"
+           "  --max-clients N     TCP connections served at once, all driving the one\n"
+           "                      robot (default 4); one more is closed at once\n"
+           "  --state-every SECONDS\n"
+           "                      log the robot's state (wheel speeds, odometers, pose,\n"
+           "                      readings) at this interval\n"
            "\n"
            "Without --tcp and --pty it serves TCP on 127.0.0.1:11331. Once listening it\n"
            "prints \"listening on tcp HOST:PORT\" and/or \"pty DEVICE\". SIGINT or SIGTERM\n"
-           "stop it cleanly.\n";
+           "stop it cleanly.\n"
+           "SIGHUP and SIGQUIT stop it the same way. Every log line starts with the\n"
+           "seconds since the start.\n";
 }
 
 }  // namespace sim

@@ -19,6 +19,8 @@ struct SimOptions {
     bool quiet = false;
     bool help = false;
     bool printScenario = false;
+    int maxClients = 4;            // TCP connections served at once
+    double stateEverySeconds = 0;  // 0: no state lines
 };
 
 // Parses argv[1..argc-1]. Without --tcp and --pty the simulator serves TCP

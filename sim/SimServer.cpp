@@ -62,7 +62,8 @@ bool SimServer::startTcp(const std::string& host, uint16_t port, std::string* er
         } else if (listener_.fd() >= 0) {
             why = "already serving tcp on port " + std::to_string(listener_.port());
         } else if (listener_.open(host, port, why)) {
-            log(util::LOG_INFO, "listening on tcp " + listener_.host() + ":" + std::to_string(listener_.port()));
+            // The program prints its own ready line; the log stays quiet
+            // about it so the line is seen once.
             why.clear();
         }
         if (why.empty() && wakePipe_[0] < 0) why = "cannot create the wake-up pipe";
@@ -128,7 +129,8 @@ void SimServer::stop() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (tcp_.fd >= 0) closeTcp();
+        for (auto& client : clients_) closeTcp(*client);
+        clients_.clear();
         serial_.fd = -1;
         serial_.session.reset();
         pty_.close();
@@ -154,14 +156,34 @@ std::string SimServer::ptyPath() const {
     return pty_.path();
 }
 
+void SimServer::setMaxClients(int clients) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    maxClients_ = clients < 1 ? 1 : clients;
+}
+
+void SimServer::setStateInterval(int64_t intervalNs) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stateIntervalNs_ = intervalNs > 0 ? intervalNs : 0;
+        nextStateNs_ = stateIntervalNs_ > 0 ? steadyNowNs() + stateIntervalNs_ : -1;
+    }
+    ensureRunning();
+    wake();
+}
+
 int SimServer::connectionsAccepted() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return accepted_;
 }
 
-bool SimServer::connectionOpen() const {
+int SimServer::connectionsRefused() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return tcp_.fd >= 0;
+    return refused_;
+}
+
+int SimServer::connectionsOpen() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(clients_.size());
 }
 
 bool SimServer::waitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -186,13 +208,15 @@ void SimServer::notifyChanged() {
 }
 
 int SimServer::pollTimeoutMs(int64_t now) const {
-    int64_t next = -1;
-    for (const Link* link : {&tcp_, &serial_}) {
-        if (link->fd < 0 || !link->session) continue;
-        for (int64_t t : {link->session->nextDueNs(), link->session->partialFrameDeadlineNs(), link->hangUpAtNs}) {
+    int64_t next = nextStateNs_;
+    auto consider = [&next](const Link& link) {
+        if (link.fd < 0 || !link.session) return;
+        for (int64_t t : {link.session->nextDueNs(), link.session->partialFrameDeadlineNs(), link.hangUpAtNs}) {
             if (t >= 0 && (next < 0 || t < next)) next = t;
         }
-    }
+    };
+    for (const auto& client : clients_) consider(*client);
+    consider(serial_);
     if (next < 0) return -1;
     if (next <= now) return 0;
     int64_t ms = (next - now + 999999) / 1000000;
@@ -201,25 +225,34 @@ int SimServer::pollTimeoutMs(int64_t now) const {
 
 void SimServer::loop() {
     std::vector<pollfd> fds;
+    std::vector<Link*> polled;  // the link of each entry of fds, or nullptr
     for (;;) {
         int timeout;
-        int listenerIndex = -1, tcpIndex = -1, serialIndex = -1;
+        bool listening = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (stopping_) break;
             fds.clear();
+            polled.clear();
             fds.push_back({wakePipe_[0], POLLIN, 0});
-            if (listener_.fd() >= 0 && tcp_.fd < 0) {
-                listenerIndex = static_cast<int>(fds.size());
+            polled.push_back(nullptr);
+            if (listener_.fd() >= 0) {
+                listening = true;
                 fds.push_back({listener_.fd(), POLLIN, 0});
+                polled.push_back(nullptr);
             }
-            for (Link* link : {&tcp_, &serial_}) {
+            std::vector<Link*> links;
+            for (auto& client : clients_) links.push_back(client.get());
+            links.push_back(&serial_);
+            for (Link* link : links) {
                 if (link->fd < 0) continue;
-                (link == &tcp_ ? tcpIndex : serialIndex) = static_cast<int>(fds.size());
-                // A stalled link is not read at all; only a reset ends it.
-                short events = link->session->stalled() ? 0 : POLLIN;
+                // A stalled link is not read at all. Over TCP the host's
+                // end of the connection is still noticed, as long as its
+                // FIN gets through the unread bytes.
+                short events = !link->session->stalled() ? POLLIN : link->serial ? 0 : POLLRDHUP;
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
+                polled.push_back(link);
             }
             timeout = pollTimeoutMs(steadyNowNs());
         }
@@ -233,43 +266,71 @@ void SimServer::loop() {
                 while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
                 }
             }
-            if (listenerIndex >= 0 && fds[listenerIndex].revents != 0) acceptPending();
-            if (tcpIndex >= 0 && tcp_.fd == fds[tcpIndex].fd && (fds[tcpIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-                readLink(tcp_);
-            }
-            if (serialIndex >= 0 && serial_.fd == fds[serialIndex].fd &&
-                (fds[serialIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-                readLink(serial_);
+            if (listening && fds[1].revents != 0) acceptPending();
+            for (size_t i = 0; i < fds.size(); ++i) {
+                Link* link = polled[i];
+                // The serial line may have been made anew since the poll.
+                if (link == nullptr || link->fd != fds[i].fd) continue;
+                if (fds[i].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) readLink(*link);
             }
             const int64_t now = steadyNowNs();
-            for (Link* link : {&tcp_, &serial_}) {
-                if (link->fd < 0) continue;
-                link->session->checkPartialFrame(now);
-                flushLink(*link, now);
+            for (auto& client : clients_) {
+                if (client->fd < 0) continue;
+                client->session->checkPartialFrame(now);
+                flushLink(*client, now);
             }
+            if (serial_.fd >= 0) {
+                serial_.session->checkPartialFrame(now);
+                flushLink(serial_, now);
+            }
+            clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
+                                          [](const std::unique_ptr<Link>& c) { return c->fd < 0; }),
+                           clients_.end());
+            logStateWhenDue(now);
         }
         notifyChanged();
     }
 }
 
+void SimServer::logStateWhenDue(int64_t now) {
+    if (nextStateNs_ < 0 || now < nextStateNs_) return;
+    log(util::LOG_INFO, describeState(device_.state()));
+    // After a long pause (a stopped process) the next line is one interval
+    // from now rather than a burst of missed ones.
+    nextStateNs_ += stateIntervalNs_;
+    if (nextStateNs_ <= now) nextStateNs_ = now + stateIntervalNs_;
+}
+
 void SimServer::acceptPending() {
-    std::string peer;
-    int fd = listener_.accept(peer);
-    if (fd < 0) return;
-    ++accepted_;
-    tcp_.fd = fd;
-    tcp_.serial = false;
-    tcp_.output.clear();
-    tcp_.session.reset(new Session(device_, "tcp " + peer, Session::Options(), log_));
-    log(util::LOG_INFO, "connection from " + peer);
+    for (;;) {
+        std::string peer;
+        int fd = listener_.accept(peer);
+        if (fd < 0) return;
+        if (static_cast<int>(clients_.size()) >= maxClients_) {
+            // Closed at once, so that the host fails fast instead of waiting
+            // for answers that would never come.
+            ::close(fd);
+            ++refused_;
+            log(util::LOG_WARN, "connection from " + peer + " refused: already serving " +
+                                    std::to_string(clients_.size()) + " client" + (clients_.size() == 1 ? "" : "s") +
+                                    " (--max-clients " + std::to_string(maxClients_) + ")");
+            continue;
+        }
+        ++accepted_;
+        std::unique_ptr<Link> link(new Link);
+        link->fd = fd;
+        link->session.reset(new Session(device_, "tcp " + peer, Session::Options(), log_));
+        clients_.push_back(std::move(link));
+        log(util::LOG_INFO, "connection from " + peer);
+    }
 }
 
 void SimServer::readLink(Link& link) {
     if (link.session->stalled()) {
-        // Woken by an error or hang-up only: the host reset the connection.
+        // Woken by the end of the connection or an error only.
         if (!link.serial) {
-            log(util::LOG_INFO, link.session->name() + ": stalled connection reset by the host");
-            closeTcp();
+            log(util::LOG_INFO, link.session->name() + ": stalled connection closed by the host");
+            closeTcp(link);
         } else {
             log(util::LOG_WARN, link.session->name() + ": stalled serial line failed, making a new one");
             reopenPty();
@@ -288,7 +349,7 @@ void SimServer::readLink(Link& link) {
         if (n < 0 && errno == EINTR) continue;
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection closed by the host");
-            closeTcp();
+            closeTcp(link);
         } else {
             log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
             reopenPty();
@@ -315,7 +376,7 @@ void SimServer::flushLink(Link& link, int64_t now) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection lost while answering");
-            closeTcp();
+            closeTcp(link);
         } else {
             log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
             reopenPty();
@@ -331,7 +392,7 @@ void SimServer::flushLink(Link& link, int64_t now) {
     if (link.session->closeWanted() && link.output.empty()) {
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection closed by the base");
-            closeTcp();
+            closeTcp(link);
         } else if (link.hangUpAtNs < 0) {
             link.hangUpAtNs = now + kSerialHangUpGraceNs;
         } else if (now >= link.hangUpAtNs) {
@@ -340,11 +401,12 @@ void SimServer::flushLink(Link& link, int64_t now) {
     }
 }
 
-void SimServer::closeTcp() {
-    if (tcp_.fd >= 0) ::close(tcp_.fd);
-    tcp_.fd = -1;
-    tcp_.output.clear();
-    tcp_.session.reset();
+void SimServer::closeTcp(Link& link) {
+    if (link.fd < 0) return;
+    ::close(link.fd);
+    link.fd = -1;
+    link.output.clear();
+    link.session.reset();
     device_.hostGone();
 }
 

@@ -22,10 +22,12 @@ namespace zorn {
 namespace orbitane {
 namespace sim {
 
-// The simulated base on its links: a loopback TCP port that serves one
-// connection after another (each console run is one connection) and/or a
-// pseudo-terminal standing in for the serial port. One thread runs every
-// link with poll(); stop() (or destruction) ends it promptly.
+// The simulated base on its links: a loopback TCP port that serves several
+// connections at once (each console run is one connection; all of them
+// talk to the one simulated robot, each with its own framing state and
+// fault counts) and/or a pseudo-terminal standing in for the serial port.
+// One thread runs every link with poll(); stop() (or destruction) ends it
+// promptly.
 //
 //     SimServer sim(scenario);
 //     sim.startTcp("127.0.0.1", 0);   // port 0: any free port
@@ -58,9 +60,20 @@ public:
 
     BaseDevice& device() { return device_; }
 
-    // TCP connections accepted so far, and whether one is open now.
+    // TCP connections served at once; one more is closed as soon as it is
+    // accepted, with a log line, so that its host fails fast. At least 1.
+    static constexpr int kDefaultMaxClients = 4;
+    void setMaxClients(int clients);
+    // Logs the robot's state (wheels, odometers, pose, readings) every
+    // `intervalNs`; 0 turns it off.
+    void setStateInterval(int64_t intervalNs);
+
+    // TCP connections accepted so far (not counting refused ones), refused
+    // for being one too many, and open now.
     int connectionsAccepted() const;
-    bool connectionOpen() const;
+    int connectionsRefused() const;
+    int connectionsOpen() const;
+    bool connectionOpen() const { return connectionsOpen() > 0; }
 
     // Waits until `condition` holds, re-checking whenever the base handled
     // something; false when `limit` passed first.
@@ -85,7 +98,8 @@ private:
     void acceptPending();
     void readLink(Link& link);
     void flushLink(Link& link, int64_t now);
-    void closeTcp();
+    void closeTcp(Link& link);
+    void logStateWhenDue(int64_t now);
     void reopenPty();
     void notifyChanged();
     void log(int level, const std::string& line) const;
@@ -98,9 +112,13 @@ private:
     LoopbackListener listener_;
     PtyPort pty_;
     std::string ptyLink_;
-    Link tcp_;
+    std::vector<std::unique_ptr<Link>> clients_;
     Link serial_;
     int accepted_ = 0;
+    int refused_ = 0;
+    int maxClients_ = kDefaultMaxClients;
+    int64_t stateIntervalNs_ = 0;
+    int64_t nextStateNs_ = -1;
 
     int wakePipe_[2] = {-1, -1};
     bool stopping_ = false;

@@ -13,11 +13,27 @@
 #include "sim/SimLog.h"
 #include "sim/SimOptions.h"
 #include "sim/SimServer.h"
+#include "sim/TimestampedLogAppender.h"
 
 namespace sim = zorn::orbitane::sim;
 namespace util = nivo::system::util;
 
+namespace {
+
+const char* signalName(int sig) {
+    switch (sig) {
+        case SIGINT: return "SIGINT";
+        case SIGTERM: return "SIGTERM";
+        case SIGHUP: return "SIGHUP";
+        default: return "SIGQUIT";
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // Zero of the log's timestamps and of the scenario's timeline.
+    const int64_t startNs = sim::SteadyClock().nowNs();
     const std::string program = "orbitane_base_sim";
     sim::SimOptions options;
     std::string error;
@@ -41,21 +57,34 @@ int main(int argc, char** argv) {
     }
     if (options.legacy) scenario.legacyBase = true;
 
-    // SIGINT and SIGTERM are taken by sigwait below; block them before any
-    // thread exists so that no other thread receives them.
+    // The stop signals are taken by sigwait below; block them before any
+    // thread exists so that no other thread receives them. Every one of
+    // them ends the simulator the same way, which also removes the link to
+    // the pseudo-terminal.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&stopSignals, sig);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     auto manager = util::LogManager::defaultManager();
-    manager->addAppender(std::make_shared<util::ConsoleLogAppender>());
-    if (options.quiet) manager->setLevel(util::LOG_WARN);
+    manager->addAppender(std::make_shared<sim::TimestampedLogAppender>(startNs));
 
     sim::SimServer server(scenario);
-    server.setLogSink(sim::logManagerSink());
+    // --quiet drops the line per request but keeps warnings and the state
+    // lines that were asked for.
+    sim::LogSink toManager = sim::logManagerSink();
+    const bool quiet = options.quiet;
+    server.setLogSink([toManager, quiet](int level, const std::string& line) {
+        if (quiet && level < util::LOG_WARN && line.rfind("state: ", 0) != 0) return;
+        toManager(level, line);
+    });
+    server.setMaxClients(options.maxClients);
+    // Left running for days, the program keeps a short history only.
+    server.device().setHistoryLimit(sim::BaseDevice::kProgramHistory);
+    if (options.stateEverySeconds > 0) {
+        server.setStateInterval(static_cast<int64_t>(options.stateEverySeconds * 1e9));
+    }
     if (options.tcp && !server.startTcp(options.tcpHost, options.tcpPort, &error)) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
         return 1;
@@ -75,7 +104,7 @@ int main(int argc, char** argv) {
     int received = 0;
     sigwait(&stopSignals, &received);
     server.stop();
-    std::printf("stopped on %s\n", received == SIGINT ? "SIGINT" : "SIGTERM");
+    std::printf("stopped on %s\n", signalName(received));
     std::fflush(stdout);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "drv/ControlBus.h"
 #include "sim/BaseDevice.h"
 #include "sim/ConfigRecords.h"
+#include "sim/Scenario.h"
 
 using namespace zorn::orbitane::sim;
 namespace drv = zorn::drv;
@@ -195,6 +196,97 @@ TEST_F(BaseDeviceTest, SetVelocityAnswersTheMotionSinceThePreviousAnswer) {
     EXPECT_EQ(device->velocityCommands().size(), 3u);
     // Turning on the spot at 1 rad/s moved the wheels by 170 mm/s each way.
     EXPECT_EQ(device->rightOdometer(), 50 + 85);
+}
+
+TEST_F(BaseDeviceTest, VelocityAnswersAddUpToTheWheelTravelAtFullPollingSpeed) {
+    // Answers every 50 us: far less motion each time than one unit of the
+    // fields, so dropping what one answer cannot carry would lose it all.
+    struct Case {
+        double vx, omega;  // both exact in q16
+        double metres, degrees;
+    };
+    for (const Case& c : {Case{0.125, 0.0, 0.125, 0.0}, Case{0.0078125, 0.0, 0.0078125, 0.0},
+                          Case{0.0, 1.0, 0.0, 180.0 / 3.14159265358979323846}}) {
+        make(defaultScenario());
+        const std::vector<uint8_t> drive = withInt32s(0x41, {toQ16(c.vx), 0, toQ16(c.omega)});
+        run(drive);
+        int64_t dx = 0, dtheta = 0;
+        for (int i = 0; i < 20000; ++i) {
+            clock->advanceNs(50000);
+            auto r = record<drv::base_set_velocity_response_t>(run(i + 1 < 20000 ? drive : withInt32s(0x41, {0, 0, 0})));
+            dx += r.dx_q16;
+            dtheta += r.dtheta_q16;
+        }
+        EXPECT_NEAR(dx / 65536.0, c.metres, 1.0 / 65536) << c.vx;
+        EXPECT_NEAR(dtheta / 65536.0, c.degrees, 1.0 / 65536) << c.omega;
+        // The same motion as the wheels report (1 s at 125 mm/s; 170 mm each
+        // way when turning on the spot at 1 rad/s).
+        const double travelMm = (device->leftOdometer() + device->rightOdometer()) / 2.0;
+        if (c.vx == 0.125) {
+            EXPECT_NEAR(dx / 65536.0, travelMm / 1000.0, 1.0 / 65536);
+        }
+        if (c.omega != 0.0) {
+            EXPECT_EQ(device->rightOdometer() - device->leftOdometer(), 340);
+        }
+    }
+}
+
+TEST_F(BaseDeviceTest, TimelineScriptsTheReadings) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(parseScenarioText(R"({"status": {"battery_percentage": 80}, "sonar_mm": [1000],
+        "timeline": [{"reading": "battery_percentage", "rate_per_s": -2, "from_s": 1},
+                     {"reading": "bumper_bits", "value": 5, "from_s": 2, "to_s": 3},
+                     {"reading": "sonar_mm[0]", "ramp_to": 200, "to_s": 4, "every_s": 5},
+                     {"reading": "sonar_mm[2]", "value": 42}]})",
+                                  s, error))
+        << error;
+    make(s);
+    struct Expect {
+        int64_t atMs;
+        uint8_t battery;
+        uint32_t bumpers;
+        double sonar0;
+    };
+    int64_t now = 0;
+    for (const Expect& e : {Expect{0, 80, 0, 1000}, Expect{1999, 78, 0, 600.2}, Expect{2000, 78, 5, 600},
+                            Expect{2999, 76, 5, 400.2}, Expect{3000, 76, 0, 400}, Expect{4500, 73, 0, 200},
+                            Expect{5000, 72, 0, 1000}, Expect{100000, 0, 0, 1000}}) {
+        clock->advanceMs(e.atMs - now);
+        now = e.atMs;
+        EXPECT_EQ(record<drv::base_status_response_t>(run({0x30})).battery_percentage, e.battery) << e.atMs;
+        auto bumpers = record<drv::base_bumper_data_response_t>(run({0x33}));
+        EXPECT_EQ(bumpers.bumper_bits, e.bumpers) << e.atMs;
+        auto sonar = record<drv::base_sensor_data_response_t>(run({0x32}));
+        EXPECT_NEAR(sonar.sensor_value[0] / 65536.0, e.sonar0, 0.01) << e.atMs;
+        EXPECT_EQ(sonar.sensor_value[2], 42u * 65536u);
+    }
+    EXPECT_NE(describeState(device->state()).find("battery 0%, charging flags 0x03, bumpers 0x0, sonar 1000.0/0.0/42.0 mm"),
+              std::string::npos)
+        << describeState(device->state());
+}
+
+TEST_F(BaseDeviceTest, HistoryIsBoundedButCountsCoverEverything) {
+    constexpr size_t kLimit = 1000;
+    device->setHistoryLimit(kLimit);
+    for (int i = 0; i < 2500; ++i) {
+        ReceivedRequest r;
+        r.code = i % 2 ? 0x30 : 0x60;
+        r.atNs = i;
+        device->noteReceived(r);
+        run({0x60, static_cast<uint8_t>(i)});
+    }
+    auto kept = device->requests();
+    ASSERT_EQ(kept.size(), kLimit);
+    EXPECT_EQ(kept.back().atNs, 2499);
+    EXPECT_EQ(kept.front().atNs, 2500 - static_cast<int64_t>(kLimit));
+    EXPECT_EQ(device->events().size(), kLimit);
+    EXPECT_EQ(device->events().back(), static_cast<uint8_t>(2499 % 256));
+    EXPECT_EQ(device->requestCount(0x30), 1250u);
+    EXPECT_EQ(device->requestsReceived(), 2500u);
+    device->setHistoryLimit(10);
+    EXPECT_EQ(device->requests().size(), 10u);
+    EXPECT_EQ(device->requests().back().atNs, 2499);
 }
 
 TEST_F(BaseDeviceTest, GetInfoAnswerClearsThePendingQuestion) {

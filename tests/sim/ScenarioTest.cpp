@@ -68,6 +68,10 @@ TEST(ScenarioTest, ExampleFilesLoad) {
     EXPECT_EQ(faults.faults[2].kind, FaultKind::Unsupported);
     EXPECT_EQ(faults.faults[4].delayMs, 1500);
 
+    Scenario alive;
+    ASSERT_TRUE(loadScenarioFile(sourceRoot() + "/sim/scenarios/alive.json", alive, error)) << error;
+    EXPECT_EQ(alive.timeline.size(), 4u);
+
     // The example shows every member and every kind of fault.
     Scenario example;
     ASSERT_TRUE(loadScenarioFile(sourceRoot() + "/sim/scenarios/example.json", example, error)) << error;
@@ -85,7 +89,7 @@ TEST(ScenarioTest, ExampleFilesLoad) {
     const Json::Value doc = parseJson(readFile(sourceRoot() + "/sim/scenarios/example.json"));
     for (const char* member : {"identity", "status", "motor_state", "velocity_state", "sonar_mm", "bumper_bits",
                                "beacons", "pending_command", "legacy_base", "binary_config", "legacy_config", "faults",
-                               "close_after", "stop_on_disconnect"}) {
+                               "close_after", "stop_on_disconnect", "timeline"}) {
         EXPECT_TRUE(doc.isMember(member)) << member;
     }
 }
@@ -201,6 +205,17 @@ TEST(ScenarioTest, BadDocumentsNameTheMember) {
     EXPECT_NE(errorOf(R"({"legacy_config": {"sensors": [{"x_mm": 1e9}]}})").find("legacy_config.sensors[0].x_mm"),
               std::string::npos);
     EXPECT_NE(errorOf(R"({"legacy_config": {"radius_mm": -1}})").find("legacy_config.radius_mm"), std::string::npos);
+    for (const char* text : {R"({"timeline": {}})", R"({"timeline": [{"reading": "sonar_mm[16]", "value": 1}]})",
+                             R"({"timeline": [{"reading": "motor", "value": 1}]})",
+                             R"({"timeline": [{"reading": "bumper_bits", "value": 1, "rate_per_s": 1}]})",
+                             R"({"timeline": [{"reading": "bumper_bits"}]})",
+                             R"({"timeline": [{"reading": "battery_percentage", "value": 101}]})",
+                             R"({"timeline": [{"reading": "battery_percentage", "ramp_to": 10}]})",
+                             R"({"timeline": [{"reading": "battery_percentage", "value": 1, "from_s": 3, "to_s": 2}]})",
+                             R"({"timeline": [{"reading": "bumper_bits", "value": 1, "to_s": 2, "every_s": 1}]})",
+                             R"({"timeline": [{"reading": "bumper_bits", "value": 1, "at": 2}]})"}) {
+        EXPECT_NE(errorOf(text).find("timeline"), std::string::npos) << text;
+    }
 }
 
 TEST(ScenarioTest, BinaryConfigMustFitTheKeyDictionary) {

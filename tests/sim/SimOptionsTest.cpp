@@ -40,6 +40,12 @@ TEST(SimOptionsTest, OptionalValues) {
 
     ASSERT_TRUE(parse({"--pty"}, o, error));
     EXPECT_FALSE(o.tcp);  // only the serial line when it is asked for alone
+    EXPECT_EQ(o.maxClients, 4);
+    EXPECT_EQ(o.stateEverySeconds, 0.0);
+
+    ASSERT_TRUE(parse({"--max-clients", "2", "--state-every", "0.5"}, o, error)) << error;
+    EXPECT_EQ(o.maxClients, 2);
+    EXPECT_EQ(o.stateEverySeconds, 0.5);
 }
 
 TEST(SimOptionsTest, BadCommandLines) {
@@ -51,6 +57,12 @@ TEST(SimOptionsTest, BadCommandLines) {
     EXPECT_FALSE(parse({"--tcp", "192.168.1.5:80"}, o, error));
     EXPECT_NE(error.find("loopback"), std::string::npos);
     EXPECT_FALSE(parse({"--scenario"}, o, error));
+    for (std::vector<const char*> words : std::vector<std::vector<const char*>>{
+             {"--max-clients"}, {"--max-clients", "0"}, {"--max-clients", "2x"}, {"--state-every", "-1"},
+             {"--state-every", "0"}, {"--state-every", "nan"}, {"--state-every"}}) {
+        EXPECT_FALSE(parse(words, o, error)) << words[0];
+        EXPECT_NE(error.find(words[0]), std::string::npos) << error;
+    }
     EXPECT_FALSE(parse({"--verbose"}, o, error));
     EXPECT_NE(error.find("--verbose"), std::string::npos);
 }

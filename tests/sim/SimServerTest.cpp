@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 
 #include "sim/SimServer.h"
 #include "tests/sim/SimTestClient.h"
@@ -44,27 +45,68 @@ TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
     EXPECT_EQ(sim.connectionsAccepted(), 1);
 }
 
-TEST(SimServerTest, ConnectionsAreServedOneAfterAnother) {
+TEST(SimServerTest, HostsAreServedAtOnceAndShareOneRobot) {
     Scenario s = defaultScenario();
     s.stopOnDisconnect = true;
     SimServer sim(s);
     ASSERT_TRUE(sim.startTcp("localhost", 0));
-    SimTestClient first, second;
+    SimTestClient idle, first, second;
+    // An idle connection holds up nobody.
+    ASSERT_TRUE(idle.connectTcp(sim.port()));
     ASSERT_TRUE(first.connectTcp(sim.port()));
-    Frame answer;
-    ASSERT_TRUE(first.request(0x30, {}, answer));
-    // The second host is queued until the first one leaves.
     ASSERT_TRUE(second.connectTcp(sim.port()));
-    ASSERT_TRUE(second.sendRequest(0x31));
-    EXPECT_FALSE(second.readFrame(answer, 200));
-    // The first host drove the wheels; leaving stops them.
-    ASSERT_TRUE(first.request(0x40, le32Bytes({300, 300, 0, 0}), answer));
+    // Each connection has its own framing: half a frame on one does not
+    // disturb the other.
+    std::vector<uint8_t> status = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+    ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin(), status.begin() + 2)));
+    Frame answer;
+    ASSERT_TRUE(second.request(0x40, le32Bytes({300, 300, 0, 0}), answer, 1000));
+    ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin() + 2, status.end())));
+    ASSERT_TRUE(first.readFrame(answer, 1000));
+    EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
+    // One robot: the wheels the second host started turn for the first.
     EXPECT_TRUE(sim.device().moving());
-    first.close();
-    ASSERT_TRUE(second.readFrame(answer, 2000));
+    ASSERT_TRUE(first.request(0x31, {}, answer, 1000));
     EXPECT_EQ(answer.payload.size(), 9u);
+    EXPECT_EQ(sim.connectionsOpen(), 3);
+    second.close();
+    EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 2; }, milliseconds(2000)));
     EXPECT_FALSE(sim.device().moving());
-    EXPECT_EQ(sim.connectionsAccepted(), 2);
+    EXPECT_EQ(sim.connectionsAccepted(), 3);
+}
+
+TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
+    SimServer sim;
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    sim.setLogSink([&](int, const std::string& line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        lines.push_back(line);
+    });
+    sim.setMaxClients(2);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient a, b, c;
+    ASSERT_TRUE(a.connectTcp(sim.port()));
+    ASSERT_TRUE(b.connectTcp(sim.port()));
+    ASSERT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 2; }, milliseconds(2000)));
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(c.connectTcp(sim.port()));
+    EXPECT_TRUE(c.waitClosed(1000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));
+    EXPECT_EQ(sim.connectionsRefused(), 1);
+    {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_NE(lines.back().find("refused: already serving 2 clients (--max-clients 2)"), std::string::npos)
+            << lines.back();
+    }
+    // Once one leaves, a newcomer is served again.
+    a.close();
+    ASSERT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 1; }, milliseconds(2000)));
+    SimTestClient d;
+    ASSERT_TRUE(d.connectTcp(sim.port()));
+    Frame answer;
+    EXPECT_TRUE(d.request(0x30, {}, answer, 1000));
 }
 
 TEST(SimServerTest, CloseAfterEndsTheConnectionAndTheNextOneStartsAfresh) {
@@ -161,6 +203,18 @@ TEST(SimServerTest, StallLeavesTheLineOpenAndUnreadUntilTheSimulatorStops) {
         EXPECT_TRUE(blocked) << (serial ? "serial" : "tcp") << ": " << written << " bytes taken";
         EXPECT_EQ(sim.device().requests().size(), 2u);
         EXPECT_TRUE(serial || sim.connectionOpen());
+        if (!serial) {
+            // A host that leaves a stalled connection before filling it
+            // frees its place.
+            SimTestClient brief;
+            ASSERT_TRUE(brief.connectTcp(sim.port()));
+            ASSERT_TRUE(brief.request(0x30, {}, answer));
+            ASSERT_TRUE(brief.sendRequest(0x31));
+            ASSERT_TRUE(sim.waitFor([&] { return sim.device().requests().size() == 4; }, milliseconds(2000)));
+            EXPECT_EQ(sim.connectionsOpen(), 2);
+            brief.close();
+            EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 1; }, milliseconds(2000)));
+        }
         auto start = std::chrono::steady_clock::now();
         sim.stop();
         EXPECT_LT(std::chrono::steady_clock::now() - start, milliseconds(500));

@@ -1,0 +1,194 @@
+// The simulator and the console as programs: ready lines, log lines, stop
+// signals, and a scripted reading seen through the console.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <poll.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "sim/SimServer.h"
+#include "tests/sim/SimTestClient.h"
+#include "tests/support/ChildProcess.h"
+
+using namespace zorn::orbitane::sim;
+using orbitane::testsupport::builtProgram;
+using orbitane::testsupport::ChildResult;
+using orbitane::testsupport::RunningChild;
+using orbitane::testsupport::runChild;
+using std::chrono::milliseconds;
+
+namespace {
+
+TEST(SimProgramTest, EveryStopSignalEndsCleanlyAndRemovesThePtyLink) {
+    const std::string link = "/tmp/orbitane-simprog-" + std::to_string(::getpid());
+    for (int sig : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) {
+        RunningChild sim(builtProgram("orbitane_base_sim"),
+                         {"--tcp", "127.0.0.1:0", "--pty", link, "--state-every", "0.05"});
+        ASSERT_TRUE(sim.waitForOutput("link " + link, milliseconds(5000))) << sim.outputSoFar();
+        ASSERT_TRUE(sim.waitForOutput("state: wheels", milliseconds(5000))) << sim.outputSoFar();
+        struct stat st;
+        ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+        sim.signal(sig);
+        ChildResult r = sim.wait(milliseconds(5000));
+        EXPECT_EQ(r.status, 0) << strsignal(sig);
+        EXPECT_NE(::lstat(link.c_str(), &st), 0) << "link left behind after " << strsignal(sig);
+        // The ready line once; every log line starts with the seconds since
+        // the start.
+        size_t ready = 0;
+        const std::regex logLine(R"(^\d+\.\d{3} \[[^\]]+\] \[(DBUG|INFO|WARN|ERRO|FATL)\] .*)");
+        for (const std::string& line : ChildResult::lines(r.out + r.err)) {
+            if (line.rfind("listening on tcp 127.0.0.1:", 0) == 0) {
+                ++ready;
+            } else if (line.rfind("pty ", 0) != 0 && line.rfind("link ", 0) != 0 && line.rfind("stopped on ", 0) != 0) {
+                EXPECT_TRUE(std::regex_match(line, logLine)) << line;
+            }
+        }
+        EXPECT_EQ(ready, 1u) << r.out;
+        EXPECT_NE(r.out.find(std::string("stopped on SIG")), std::string::npos) << r.out;
+    }
+}
+
+// Resident memory of a process in KiB, -1 when it cannot be read.
+long residentKiB(int pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    }
+    return -1;
+}
+
+TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
+    RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
+    ASSERT_TRUE(sim.waitForOutput("listening on tcp 127.0.0.1:", milliseconds(5000))) << sim.outputSoFar();
+    std::smatch port;
+    const std::string out = sim.outputSoFar();
+    ASSERT_TRUE(std::regex_search(out, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) << out;
+    simtest::SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(static_cast<uint16_t>(std::stoi(port[1]))));
+    // Requests go in batches; the answers are read and dropped as they come.
+    constexpr int kBatch = 500;
+    std::vector<uint8_t> batch;
+    for (int i = 0; i < kBatch; ++i) {
+        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+        batch.insert(batch.end(), frame.begin(), frame.end());
+    }
+    auto runBatches = [&](int batches) {
+        std::vector<uint8_t> buffer(65536);
+        for (int b = 0; b < batches; ++b) {
+            if (!host.sendRaw(batch)) return false;
+            size_t got = 0;
+            while (got < 6u * kBatch) {
+                pollfd p{host.fd(), POLLIN, 0};
+                if (::poll(&p, 1, 5000) <= 0) return false;
+                ssize_t n = ::read(host.fd(), buffer.data(), buffer.size());
+                if (n <= 0) return false;
+                got += static_cast<size_t>(n);
+            }
+        }
+        return true;
+    };
+    // Past the warm-up the kept history is full.
+    ASSERT_TRUE(runBatches(40));
+    const long before = residentKiB(sim.pid());
+    ASSERT_TRUE(runBatches(360));
+    const long after = residentKiB(sim.pid());
+    ASSERT_GT(before, 0);
+    EXPECT_LT(after - before, 2048) << before << " KiB after 20,000 requests, " << after << " KiB after 200,000";
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
+}
+
+TEST(SimProgramTest, VrunPoseEqualsTheWheelTravelAtFullPollingSpeed) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    ChildResult r = runChild(builtProgram("orbitane_console"),
+                             {"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(sim.port()), "vrun",
+                              "0.125", "0", "0", "0.3"},
+                             milliseconds(20000));
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The console adds up the answers: "... pose:(x0, y0, t0)->(x, y, t)".
+    const std::regex step(R"(->\(\s*(-?\d+\.\d+),\s*(-?\d+\.\d+),)");
+    double x = 0, y = 1;
+    size_t steps = 0;
+    for (const std::string& line : ChildResult::lines(r.out)) {
+        std::smatch m;
+        if (!std::regex_search(line, m, step)) continue;
+        ++steps;
+        x = std::stod(m[1]);
+        y = std::stod(m[2]);
+    }
+    // Polled as fast as the answers come: far more answers than units moved
+    // per answer.
+    ASSERT_GT(steps, 100u) << r.out;
+    DeviceState st = sim.device().state();
+    const double travel = (st.leftTravelMm + st.rightTravelMm) / 2000.0;
+    EXPECT_GT(travel, 0.03);
+    // The sum of the answers is the travel to within one unit (the console
+    // prints five decimals, so half of its last digit more).
+    EXPECT_NEAR(x, travel, 1.0 / 65536 + 0.5e-5);
+    EXPECT_NEAR(x * 1000.0, (st.leftOdometer + st.rightOdometer) / 2.0, 0.5 + 1000.0 / 65536);
+    EXPECT_EQ(y, 0.0);
+}
+
+TEST(SimProgramTest, TwoConsolesAreServedAtOnce) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    const std::vector<std::string> base{"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(sim.port())};
+    // The first console polls without end; its output goes nowhere, so
+    // that it never waits on a full pipe.
+    std::string monitor = "exec " + builtProgram("orbitane_console");
+    for (const std::string& word : base) monitor += " " + word;
+    RunningChild first("/bin/sh", {"-c", monitor + " monitor status >/dev/null 2>&1"});
+    ASSERT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) > 5; }, milliseconds(10000)));
+    std::vector<std::string> sensor = base;
+    sensor.push_back("sensor");
+    ChildResult second = runChild(builtProgram("orbitane_console"), sensor, milliseconds(20000));
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(sim.device().requestCount(0x32), 1u);
+    // The first console went on polling all the while.
+    const size_t polled = sim.device().requestCount(0x30);
+    ASSERT_TRUE(sim.waitFor([&] { return sim.device().requestCount(0x30) > polled; }, milliseconds(5000)));
+    EXPECT_EQ(sim.connectionsAccepted(), 2);
+    first.signal(SIGINT);
+    EXPECT_EQ(first.wait(milliseconds(10000)).status, 130);
+}
+
+TEST(SimProgramTest, ScriptedBumperPressIsSeenByTheConsoleAtItsTime) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(parseScenarioText(R"({"bumper_bits": 15,
+        "timeline": [{"reading": "bumper_bits", "value": 14, "from_s": 2, "to_s": 3}]})",
+                                  s, error))
+        << error;
+    auto clock = std::make_shared<ManualClock>();
+    SimServer sim(s, clock);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    const std::vector<std::string> args{"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(sim.port()),
+                                        "bumper"};
+    // The first bumper (#3) shows "X" while its bit is clear.
+    const std::string pressed = "[X] #3 ";
+    const std::string released = "[ ] #3 ";
+    struct Step {
+        int64_t atMs;
+        bool pressed;
+    };
+    int64_t now = 0;
+    for (const Step& step : {Step{1000, false}, Step{2000, true}, Step{2900, true}, Step{3000, false}}) {
+        clock->advanceMs(step.atMs - now);
+        now = step.atMs;
+        ChildResult r = runChild(builtProgram("orbitane_console"), args, milliseconds(20000));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.out.find(step.pressed ? pressed : released), std::string::npos) << "at " << step.atMs << " ms\n"
+                                                                                     << r.out;
+    }
+}
+
+}  // namespace
