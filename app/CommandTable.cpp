@@ -11,8 +11,8 @@ namespace test {
 using nivo::system::util::logFatal;
 
 void CommandTable::addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                              CommandHandler handler) {
-    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler)};
+                              CommandHandler handler, bool appended) {
+    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), appended};
 }
 
 int CommandTable::executeCommand(const std::vector<std::string>& args) const {
@@ -26,9 +26,14 @@ int CommandTable::executeCommand(const std::vector<std::string>& args) const {
 }
 
 void CommandTable::printCommands() const {
-    for (const auto& entry : commands_) {
-        std::fprintf(stderr, "%-10s %s\n", entry.second.name.c_str(), entry.second.brief.c_str());
-        std::fprintf(stderr, "%10s %s\n", "", entry.second.description.c_str());
+    for (bool appended : {false, true}) {
+        for (const auto& entry : commands_) {
+            if (entry.second.appended != appended) {
+                continue;
+            }
+            std::fprintf(stderr, "%-10s %s\n", entry.second.name.c_str(), entry.second.brief.c_str());
+            std::fprintf(stderr, "%10s %s\n", "", entry.second.description.c_str());
+        }
     }
 }
 

@@ -18,6 +18,7 @@ struct ConsoleCommand {
     std::string brief;
     std::string description;
     CommandHandler handler;
+    bool appended = false;  // listed after the established commands
 };
 
 // The named commands of an application; exactly one runs per invocation.
@@ -26,11 +27,14 @@ public:
     explicit CommandTable(const std::string& logSource) : logSource_(logSource) {}
 
     // A later registration under the same name replaces the earlier one.
+    // An appended command is listed after all the others.
     void addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                    CommandHandler handler);
+                    CommandHandler handler, bool appended = false);
+    bool hasCommand(const std::string& name) const { return commands_.count(name) != 0; }
     // Runs the command named by args[0]; 5 when there is no such command.
     int executeCommand(const std::vector<std::string>& args) const;
-    // Writes the listing, in byte order of the names, to standard error.
+    // Writes the listing, in byte order of the names, to standard error:
+    // first the established commands, then the appended ones.
     void printCommands() const;
 
     const std::map<std::string, ConsoleCommand>& commands() const { return commands_; }

@@ -67,13 +67,22 @@ bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string
 void printOptions(const OptionMap& shortOptions, const OptionMap& longOptions) {
     for (const auto& entry : shortOptions) {
         const ConsoleOption& option = *entry.second;
+        if (option.appended) {
+            continue;
+        }
         std::string label = option.longName.empty() ? "-" + option.shortName
                                                     : "--" + option.longName + ",-" + option.shortName;
         printOption(label, option);
     }
     for (const auto& entry : longOptions) {
         const ConsoleOption& option = *entry.second;
-        if (option.shortName.empty()) {
+        if (option.shortName.empty() && !option.appended) {
+            printOption("--" + option.longName, option);
+        }
+    }
+    for (const auto& entry : longOptions) {
+        const ConsoleOption& option = *entry.second;
+        if (option.appended) {
             printOption("--" + option.longName, option);
         }
     }

@@ -16,6 +16,7 @@ struct ConsoleOption {
     bool hasArgument = false;
     bool isSet = false;
     std::string value;      // the last value given
+    bool appended = false;  // listed after the established options
 };
 
 typedef std::map<std::string, ConsoleOption*> OptionMap;
@@ -28,7 +29,8 @@ bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string
                       const OptionMap& shortOptions, const OptionMap& longOptions);
 
 // Option listing to standard error: short-named options first, in key
-// order, then the options that only have a long name.
+// order, then the options that only have a long name, then the appended
+// options in key order of their long names.
 void printOptions(const OptionMap& shortOptions, const OptionMap& longOptions);
 
 }  // namespace test

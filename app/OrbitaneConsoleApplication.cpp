@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/Interrupt.h"
+#include "app/JsonOutput.h"
 #include "app/ResultText.h"
 #include "console/InterceptProtocol.h"
 #include "log/Log.h"
@@ -37,6 +38,16 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
     options_[OPT_VERSION] = {"print version number", "Print version number", "v", "version", false, false, ""};
     options_[OPT_TRACE] = {"trace comm", "Trace communication between host and base", "t", "trace-comm", false,
                            false, ""};
+    options_[OPT_JSON] = {"json",
+                          "Write every reading as one JSON object per line to standard output; log lines go to "
+                          "standard error",
+                          "", "json", false, false, "", true};
+    options_[OPT_INTERVAL] = {"interval",
+                              "Seconds between the starts of two readings of monitor or steps of run and vrun "
+                              "(default 0: as fast as the base answers)",
+                              "", "interval", true, false, "", true};
+    options_[OPT_COUNT] = {"count", "Number of readings of monitor (then it ends with 0) or steps of run and vrun",
+                           "", "count", true, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;
@@ -112,10 +123,89 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
             portName_ = DEFAULT_TCP_PORT;
         }
     }
+    if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], pacing_)) {
+        return false;
+    }
     if (options_[OPT_TRACE].isSet) {
         traceProtocol_.reset(new InterceptProtocol(getProtocol()));
     }
     return true;
+}
+
+bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const ConsoleOption& count,
+                                            Pacing& out) {
+    if (interval.isSet && !parseInterval(interval.value, out.intervalSeconds)) {
+        logFatal(logSource_, "Invalid interval %s: seconds from 0 to %.0f expected", interval.value.c_str(),
+                 MAX_INTERVAL_SECONDS);
+        return false;
+    }
+    if (count.isSet && !parseCount(count.value, out.count)) {
+        logFatal(logSource_, "Invalid count %s: a whole number of at least 1 expected", count.value.c_str());
+        return false;
+    }
+    return true;
+}
+
+int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string>& args) {
+    const std::string name = args.empty() ? std::string() : args[0];
+    startCommandClock();
+    const bool known = commandTable_.hasCommand(name);
+    outcomeReported_ = false;
+    int result = commandTable_.executeCommand(args);
+    if (outcomeReported_) {
+        outcomeReported_ = false;
+        return result;
+    }
+    if (interrupted() && result == interruptStatus(interruptSignal())) {
+        // The command already said it was interrupted.
+        if (jsonOutput()) {
+            emitJsonError(name, std::string("interrupted by ") + interruptSignalName(), result);
+        }
+        return result;
+    }
+    if (result != 0) {
+        logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
+        logError(logSource_, "%s", describeResult(result, name).c_str());
+        if (jsonOutput()) {
+            emitJsonError(name, known ? resultText(result) : "unknown command", result);
+        }
+    } else {
+        logInfo(logSource_, "Successfully executed command");
+    }
+    return result;
+}
+
+int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words) {
+    // Only the pacing options belong to a single command; the channel and
+    // output options hold for the whole session.
+    ConsoleOption interval = options_[OPT_INTERVAL];
+    ConsoleOption count = options_[OPT_COUNT];
+    interval.isSet = count.isSet = false;
+    OptionMap none;
+    OptionMap lineOptions{{"interval", &interval}, {"count", &count}};
+    std::vector<const char*> argv{"session"};
+    for (const std::string& word : words) {
+        argv.push_back(word.c_str());
+    }
+    std::vector<std::string> args;
+    if (!parseCommandLine(static_cast<int>(argv.size()), argv.data(), args, none, lineOptions)) {
+        if (jsonOutput()) {
+            emitJsonError(words.empty() ? std::string() : words[0], "invalid options", 2);
+        }
+        return 2;
+    }
+    Pacing linePacing = pacing_;
+    if (!readPacing(interval, count, linePacing)) {
+        if (jsonOutput()) {
+            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", 2);
+        }
+        return 2;
+    }
+    const Pacing saved = pacing_;
+    pacing_ = linePacing;
+    const int result = executeCommandLine(args);
+    pacing_ = saved;
+    return result;
 }
 
 bool OrbitaneConsoleApplication::connectChannel() {
@@ -139,7 +229,8 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 }
 
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
-    LogManager::defaultManager()->addAppender(std::make_shared<ConsoleLogAppender>());
+    appender_ = std::make_shared<ConsoleLogAppender>();
+    LogManager::defaultManager()->addAppender(appender_);
     return finishOutput(runCommandLine(argc, argv));
 }
 
@@ -160,10 +251,20 @@ int OrbitaneConsoleApplication::finishOutput(int result) {
 }
 
 int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv) {
+    startCommandClock();
     const std::string programName = argc > 0 ? argv[0] : "";
     std::vector<std::string> args;
     if (!parseOptions(argc, argv, args)) {
+        if (jsonEnabled() && !options_[OPT_HELP].isSet) {
+            // A script reading standard output learns why nothing ran.
+            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", 5);
+        }
         return printUsage(programName);
+    }
+    if (jsonEnabled()) {
+        // Standard output carries only JSON from here on.
+        setJsonOutput(true);
+        appender_->setOutputStream(stderr);
     }
     if (options_[OPT_VERSION].isSet) {
         StandardOutput::instance().flush();
@@ -179,29 +280,28 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         parseTcpPort(portName_, port);
         utils::ChannelFactory::createTcpProvider(provider_, host_, port);
     }
+    const std::string commandName = args.empty() ? std::string() : args[0];
+    startCommandClock();
     if (!connectChannel()) {
-        logFatal(logSource_, "Failed to connect to %s", utils::ChannelFactory::describeProvider(provider_).c_str());
+        const std::string where = utils::ChannelFactory::describeProvider(provider_);
+        logFatal(logSource_, "Failed to connect to %s", where.c_str());
+        if (jsonOutput()) {
+            emitJsonError(commandName, "failed to connect to " + where, 4);
+        }
         return 4;
     }
     if (!onConnected()) {
-        logFatal(logSource_, "Failed to communicate with device at %s",
-                 utils::ChannelFactory::describeProvider(provider_).c_str());
+        const std::string where = utils::ChannelFactory::describeProvider(provider_);
+        logFatal(logSource_, "Failed to communicate with device at %s", where.c_str());
+        if (jsonOutput()) {
+            emitJsonError(commandName, "failed to communicate with device at " + where, 4);
+        }
         return 4;
     }
     if (args.empty() || options_[OPT_HELP].isSet) {
         return printUsage(programName);
     }
-    int result = commandTable_.executeCommand(args);
-    if (interrupted() && result == interruptStatus(interruptSignal())) {
-        return result;  // the command already said it was interrupted
-    }
-    if (result != 0) {
-        logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
-        logError(logSource_, "%s", describeResult(result, args[0]).c_str());
-    } else {
-        logInfo(logSource_, "Successfully executed command");
-    }
-    return result;
+    return executeCommandLine(args);
 }
 
 }  // namespace test

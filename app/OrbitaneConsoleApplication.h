@@ -7,6 +7,15 @@
 #include "app/ConsoleCommand.h"
 #include "app/OptionParser.h"
 #include "console/ChannelFactory.h"
+#include "app/Pacer.h"
+
+namespace nivo {
+namespace system {
+namespace util {
+class ConsoleLogAppender;
+}
+}  // namespace system
+}  // namespace nivo
 
 namespace zorn {
 namespace net {
@@ -49,6 +58,21 @@ public:
     const std::string& host() const { return host_; }
     const std::string& portName() const { return portName_; }
     bool traceEnabled() const { return traceProtocol_ != nullptr; }
+    bool jsonEnabled() const { return options_[OPT_JSON].isSet; }
+    // Pacing of the command running now: --interval and --count of the
+    // command line, or of the session line that started it.
+    const Pacing& pacing() const { return pacing_; }
+
+    // Runs one command: starts its clock, runs it, and reports the outcome
+    // (the log line, and with --json the failure object). Returns its result.
+    int executeCommandLine(const std::vector<std::string>& args);
+    // Runs one line of a session: its words may start with --interval and
+    // --count, which hold for that command only. Returns the result, or 2
+    // for a line whose options are wrong.
+    int executeSessionLine(const std::vector<std::string>& words);
+    // Tells the frame that the running command reported its own outcome
+    // (a session reports each of its commands), so it adds no line of its own.
+    void markOutcomeReported() { outcomeReported_ = true; }
 
     // Reads a TCP port text: a whole signed decimal number in 0..65535; the
     // empty text is port 0.
@@ -73,7 +97,21 @@ private:
     // a lost standard output turns success into 1.
     int finishOutput(int result);
 
-    enum OptionIndex { OPT_CHANNEL, OPT_HOST, OPT_PORT, OPT_HELP, OPT_VERSION, OPT_TRACE, OPTION_COUNT };
+    enum OptionIndex {
+        OPT_CHANNEL,
+        OPT_HOST,
+        OPT_PORT,
+        OPT_HELP,
+        OPT_VERSION,
+        OPT_TRACE,
+        OPT_JSON,
+        OPT_INTERVAL,
+        OPT_COUNT,
+        OPTION_COUNT
+    };
+
+    // Reads --interval and --count into `out`; false after a report.
+    bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, Pacing& out);
 
     ConsoleOption options_[OPTION_COUNT];
     OptionMap shortOptions_;
@@ -85,6 +123,9 @@ private:
     std::shared_ptr<utils::IChannelProvider> provider_;
     zorn::net::Channel* channel_ = nullptr;
     std::unique_ptr<zorn::net::Protocol> traceProtocol_;
+    Pacing pacing_;
+    bool outcomeReported_ = false;
+    std::shared_ptr<nivo::system::util::ConsoleLogAppender> appender_;
 };
 
 }  // namespace test

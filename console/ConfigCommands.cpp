@@ -14,6 +14,7 @@
 #include "config/BinaryConfig.h"
 #include "config/BuiltinConfig.h"
 #include "config/WhiteListMerge.h"
+#include "app/JsonOutput.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Result.h"
@@ -59,9 +60,68 @@ SensorConfig legacySensor(int32_t id, SensorKind kind, const base_sensor_entry_t
     return sensor;
 }
 
+// Mounting pose in millimetres and degrees.
+Json::Value poseJson(const Pose& pose) {
+    Json::Value object(Json::objectValue);
+    object["x_mm"] = pose.x * 1000;
+    object["y_mm"] = pose.y * 1000;
+    object["z_mm"] = pose.z * 1000;
+    object["yaw_deg"] = degrees(pose.yaw);
+    return object;
+}
+
+// "sonar", "bumper", "cliff", "depth_camera".
+const char* sensorKindKey(SensorKind kind) {
+    switch (kind) {
+        case SensorKind::Bumper: return "bumper";
+        case SensorKind::Cliff: return "cliff";
+        case SensorKind::Sonar: return "sonar";
+        case SensorKind::DepthCamera: return "depth_camera";
+    }
+    return "unknown";
+}
+
+// "Sonar #2": the kind and the sensor's id, as the configuration lists it.
+std::string sensorLabel(const SensorConfig& sensor) {
+    return std::string(sensorKindText(sensor.type)) + " #" + std::to_string(sensor.id);
+}
+
+Json::Value configJson(const SystemConfig& config, bool legacy, const Json::Value& decoded) {
+    const BaseConfig& base = config.base;
+    Json::Value object = jsonReading("config");
+    object["legacy"] = legacy;
+    object["manufacture_name"] = base.manufacture_name;
+    object["manufacture_id"] = base.manufacture_id;
+    object["model_name"] = base.model_name;
+    object["model_id"] = base.model_id;
+    object["hardware_version"] = base.hardware_version;
+    object["robot_diameter_mm"] = base.robot_size * 1000;
+    Json::Value sensors(Json::arrayValue);
+    for (const SensorConfig& sensor : base.sensors) {
+        Json::Value entry(Json::objectValue);
+        entry["id"] = sensor.id;
+        entry["kind"] = sensorKindKey(sensor.type);
+        entry["label"] = sensorLabel(sensor);
+        entry["pose"] = poseJson(sensor.installation_pose);
+        sensors.append(entry);
+    }
+    object["sensors"] = sensors;
+    if (!legacy) {
+        object["lidar_pose"] = poseJson(config.lidar.installation_pose);
+        object["side_margin_mm"] = config.motion_plan.side_margin * 1000.0;
+        object["bumper_policy"] = config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default";
+        object["has_ir_tower"] = config.features.has_ir_docking_tower;
+        object["auto_home_on_low_battery"] = base.low_battery_auto_homing;
+        object["battery_percent_to_go_home"] = base.low_battery_percentage_for_charging * 100.0;
+        object["battery_percent_to_resume"] = base.high_battery_percentage_for_resume * 100.0;
+        object["decoded"] = decoded;
+    }
+    return object;
+}
+
 }  // namespace
 
-int32_t loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson) {
+int32_t loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, Json::Value* decoded) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     std::vector<uint8_t> buffer(BINARY_CONFIG_CAPACITY, 0);
     uint32_t size = BINARY_CONFIG_CAPACITY;
@@ -81,6 +141,9 @@ int32_t loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJs
     }
     if (printJson) {
         logInfo(source, "Parsed JSON:\n%s", styledText(binary).c_str());
+    }
+    if (decoded != nullptr) {
+        *decoded = binary;
     }
 
     Json::Value reference;
@@ -136,9 +199,10 @@ int32_t loadLegacyConfig(SystemConfig& out, QuindleBaseDrv& driver) {
     return 0;
 }
 
-int32_t fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, bool& legacy) {
+int32_t fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, bool& legacy,
+                          Json::Value* decoded) {
     legacy = false;
-    int32_t result = loadBinaryConfig(out, driver, printJson);
+    int32_t result = loadBinaryConfig(out, driver, printJson, decoded);
     if (result != RESULT_OPERATION_NOT_SUPPORT) {
         return result;
     }
@@ -150,9 +214,14 @@ int32_t fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJ
 int configCommand(QuindleBaseDrv& driver) {
     SystemConfig config;
     bool legacy = false;
-    int32_t result = fetchSystemConfig(config, driver, true, legacy);
+    Json::Value decoded;
+    int32_t result = fetchSystemConfig(config, driver, !jsonOutput(), legacy, &decoded);
     if (result < 0) {
         return result;
+    }
+    if (jsonOutput()) {
+        emitJson(configJson(config, legacy, decoded));
+        return 0;
     }
 
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
@@ -213,7 +282,12 @@ int sensorCommand(QuindleBaseDrv& driver) {
     }
 
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    logInfo(source, "Sensor Values:");
+    const bool json = jsonOutput();
+    Json::Value object = jsonReading("sensor");
+    Json::Value list(Json::arrayValue);
+    if (!json) {
+        logInfo(source, "Sensor Values:");
+    }
     int cursor = 0;
     for (const SensorConfig& sensor : config.base.sensors) {
         if (sensor.type != SensorKind::Sonar) {
@@ -225,12 +299,24 @@ int sensorCommand(QuindleBaseDrv& driver) {
             break;
         }
         const uint32_t raw = data.sensor_value[cursor++];
+        if (json) {
+            Json::Value entry(Json::objectValue);
+            entry["index"] = sensor.id;
+            entry["label"] = sensorLabel(sensor);
+            entry["distance_mm"] = raw / 65536.0;
+            list.append(entry);
+            continue;
+        }
         // The line keeps its established "%-02d": the '0' flag is ignored
         // beside '-', which the compiler rightly points out.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
         logInfo(source, "\t%-02d: %-5.1fmm", sensor.id, raw / 65536.0);
 #pragma GCC diagnostic pop
+    }
+    if (json) {
+        object["sensors"] = list;
+        emitJson(object);
     }
     return 0;
 }
@@ -250,7 +336,12 @@ int bumperCommand(QuindleBaseDrv& driver) {
     }
 
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    logInfo(source, "Bumper/Cliff Values:");
+    const bool json = jsonOutput();
+    Json::Value object = jsonReading("bumper");
+    Json::Value list(Json::arrayValue);
+    if (!json) {
+        logInfo(source, "Bumper/Cliff Values:");
+    }
     uint32_t bits = data.bumper_bits;
     const std::vector<SensorConfig>& sensors = config.base.sensors;
     for (size_t i = 0; i < sensors.size(); ++i) {
@@ -261,8 +352,23 @@ int bumperCommand(QuindleBaseDrv& driver) {
         const bool set = (bits & 1u) != 0;
         bits >>= 1;
         const Pose& pose = sensor.installation_pose;
+        if (json) {
+            Json::Value entry(Json::objectValue);
+            entry["index"] = static_cast<int>(i);
+            entry["kind"] = sensorKindKey(sensor.type);
+            entry["label"] = sensorLabel(sensor);
+            entry["triggered"] = set;
+            entry["pose"] = poseJson(pose);
+            list.append(entry);
+            continue;
+        }
         logInfo(source, "\t[%c] #%-3d X:%-5.1fcm Y:%-5.1fcm Z:%-5.1fcm Yaw:%-3.1fdeg", set ? ' ' : 'X',
                 static_cast<int>(i), pose.x * 100, pose.y * 100, pose.z * 100, degrees(pose.yaw));
+    }
+    if (json) {
+        object["sensors"] = list;
+        object["bumper_bits"] = data.bumper_bits;
+        emitJson(object);
     }
     return 0;
 }

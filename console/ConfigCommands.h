@@ -4,6 +4,8 @@
 // and the commands that print it or use its sensor list.
 #include <cstdint>
 
+#include <json/json.h>
+
 #include "config/SystemConfig.h"
 
 namespace zorn {
@@ -19,8 +21,10 @@ constexpr uint32_t BINARY_CONFIG_CAPACITY = 2048;
 
 // Reads the binary configuration, merges it with the reference configuration
 // under the white list and reads the result into `out`. With `printJson` the
-// decoded configuration is logged. Returns 0 or a negative result code.
-int32_t loadBinaryConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson);
+// decoded configuration is logged; with `decoded` it is also copied there.
+// Returns 0 or a negative result code.
+int32_t loadBinaryConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson,
+                         Json::Value* decoded = nullptr);
 
 // Converts the legacy 264-byte configuration record: robot size and at most
 // eight bumper/cliff entries followed by at most eight distance sensors.
@@ -32,7 +36,7 @@ int32_t loadLegacyConfig(nivo::system::config::SystemConfig& out, drv::QuindleBa
 // base does not support the binary request. `legacy` tells which path gave
 // the configuration.
 int32_t fetchSystemConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson,
-                          bool& legacy);
+                          bool& legacy, Json::Value* decoded = nullptr);
 
 // The command bodies; each returns 0 or a negative result code.
 int configCommand(drv::QuindleBaseDrv& driver);

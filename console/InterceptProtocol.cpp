@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "log/Log.h"
+#include "app/JsonOutput.h"
 #include "log/StandardOutput.h"
 #include "net/Events.h"
 
@@ -75,7 +76,9 @@ void InterceptProtocol::dumpBytes(FILE* stream, const uint8_t* data, size_t coun
     }
     if (stream == stdout) {
         // In order with the log lines, and never blocking the channel for long.
-        nivo::system::util::StandardOutput::instance().write(1, text);
+        // With JSON Lines on, standard output carries only JSON: the dump
+        // goes with the log lines to standard error.
+        nivo::system::util::StandardOutput::instance().write(jsonOutput() ? 2 : 1, text);
         return;
     }
     std::fwrite(text.data(), 1, text.size(), stream);

@@ -1,6 +1,9 @@
-// The monitor command: repeats another command until it fails.
+// The monitor command: repeats another command until it fails, is
+// interrupted or has made --count readings, paced by --interval.
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "app/Pacer.h"
+#include "console/RunClock.h"
 #include "log/Log.h"
 
 namespace zorn {
@@ -16,9 +19,16 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
                  "monitor command requires at least one argument, such as: orbitane_console [options] monitor bumper");
         return 2;
     }
+    if (args[1] == "session") {
+        // A session reads standard input to its end; repeated, it would spin.
+        logFatal(source, "monitor cannot repeat a session");
+        return 2;
+    }
     InterruptScope interruptScope;
     const std::vector<std::string> repeated(args.begin() + 1, args.end());
-    for (;;) {
+    const Pacing pace = pacing();
+    Pacer pacer(pace.intervalSeconds, monotonicNanoseconds());
+    for (uint64_t readings = 1;; ++readings) {
         int result = commandTable().executeCommand(repeated);
         if (interrupted()) {
             logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
@@ -28,6 +38,13 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
         // included: repeating those would only print the same error forever.
         if (result != 0) {
             return result;
+        }
+        if (pace.count != 0 && readings >= pace.count) {
+            return 0;  // --count readings made
+        }
+        if (!pacer.waitForNext()) {
+            logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
+            return interruptStatus(interruptSignal());
         }
     }
 }

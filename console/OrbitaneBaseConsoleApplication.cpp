@@ -52,6 +52,11 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
     table.addCommand("poll", "poll", "Poll Base Cmd", std::bind(&OrbitaneBaseConsoleApplication::pollCommand, this, _1));
     table.addCommand("event", "event", "Send Event Cmd",
                      std::bind(&OrbitaneBaseConsoleApplication::eventCommand, this, _1));
+    table.addCommand("identity", "Read base identity", "Print the model, versions and serial number of the base",
+                     std::bind(&OrbitaneBaseConsoleApplication::identityCommand, this, _1), true);
+    table.addCommand("session", "Run commands from standard input",
+                     "Run one command per line of standard input over one connection (help, quit on a terminal)",
+                     std::bind(&OrbitaneBaseConsoleApplication::sessionCommand, this, _1), true);
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
@@ -68,6 +73,7 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     if (driver_->connect(info) < 0) {
         return false;
     }
+    identity_ = info;
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     logInfo(source, "Connected to Control Bus Device at %s",
             utils::ChannelFactory::describeProvider(provider()).c_str());

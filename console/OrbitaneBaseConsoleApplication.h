@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/OrbitaneConsoleApplication.h"
+#include "drv/ControlBus.h"
 #include "net/ControlEndpoint.h"
 #include "net/InterchipProtocol.h"
 
@@ -39,6 +40,8 @@ public:
     int configCommand(const std::vector<std::string>& args);
     int sensorCommand(const std::vector<std::string>& args);
     int bumperCommand(const std::vector<std::string>& args);
+    int identityCommand(const std::vector<std::string>& args);
+    int sessionCommand(const std::vector<std::string>& args);
 
     // Text of the charging flags (the legacy value 1 is handled by status).
     static const char* chargingStatusText(uint8_t flags);
@@ -49,6 +52,8 @@ private:
     zorn::net::InterchipProtocol protocol_;
     zorn::net::ControlEndpoint endpoint_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
+    zorn::drv::base_connect_response_t identity_{};  // the base's answer to the connect request
+    bool inSession_ = false;
 };
 
 }  // namespace test

@@ -5,6 +5,7 @@
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/HostInfo.h"
+#include "app/JsonOutput.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 
@@ -24,13 +25,29 @@ int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&)
         return result;
     }
     logInfo(source, "Base cmd pending: %x ", pending);
+    Json::Value object = jsonReading("poll");
+    object["pending_command"] = pending;
+    object["get_info_requested"] = pending == BASE_CMD_GET_INFO;
     if (pending != BASE_CMD_GET_INFO) {
+        if (jsonOutput()) {
+            emitJson(object);
+        }
         return 0;
     }
-    result = driver_->answerGetInfo(hostInfoAnswer());
+    const base_get_info_answer_t answer = hostInfoAnswer();
+    result = driver_->answerGetInfo(answer);
     if (result < 0) {
         logFatal(source, "Ans poll get info cmd failed.");
         return result;
+    }
+    if (jsonOutput()) {
+        Json::Value sent(Json::objectValue);
+        sent["model"] = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
+        sent["device_name"] = std::string(answer.device_name, strnlen(answer.device_name, sizeof answer.device_name));
+        sent["host_address"] =
+            std::string(answer.host_address, strnlen(answer.host_address, sizeof answer.host_address));
+        object["answered_get_info"] = sent;
+        emitJson(object);
     }
     return 0;
 }
@@ -52,6 +69,11 @@ int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>&
     if (result < 0) {
         logFatal(source, "Cannot send event.");
         return result;
+    }
+    if (jsonOutput()) {
+        Json::Value object = jsonReading("event");
+        object["event_sent"] = event;
+        emitJson(object);
     }
     return 0;
 }

@@ -1,6 +1,8 @@
-// The read commands: status, motor and beacon.
+// The read commands: status, motor, beacon and identity.
 #include <cstring>
 #include <string>
+
+#include "app/JsonOutput.h"
 
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "drv/QuindleBaseDrv.h"
@@ -22,12 +24,46 @@ const char* OrbitaneBaseConsoleApplication::chargingStatusText(uint8_t flags) {
     return "Not connected, discharging";
 }
 
+namespace {
+
+// "cable", "dock", "none", or "legacy" for a base that only says "charging".
+const char* chargingSource(uint8_t flags) {
+    if (flags == CHARGING_FLAG_CHARGING) return "legacy";
+    if (!(flags & CHARGING_FLAG_CHARGING)) return "none";
+    if (flags & CHARGING_FLAG_DC_CONNECTED) return "cable";
+    if (flags & CHARGING_FLAG_ON_CHARGING_BASE) return "dock";
+    return "none";
+}
+
+Json::Value statusJson(const base_status_response_t& status) {
+    const uint8_t flags = status.charging_flags;
+    Json::Value object = jsonReading("status");
+    object["battery_percent"] = status.battery_percentage;
+    object["charging"] = chargingSource(flags);
+    object["cable_connected"] = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
+    object["on_dock"] = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
+    object["charging_flags"] = flags;
+    object["charging_text"] =
+        flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
+    return object;
+}
+
+std::string versionText(uint16_t version) {
+    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
+}
+
+}  // namespace
+
 int OrbitaneBaseConsoleApplication::statusCommand(const std::vector<std::string>&) {
     base_status_response_t status;
     std::memset(&status, 0, sizeof status);
     int32_t result = driver_->getStatus(status);
     if (result < 0) {
         return result;
+    }
+    if (jsonOutput()) {
+        emitJson(statusJson(status));
+        return 0;
     }
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     logInfo(source, "Battery: %d%%", status.battery_percentage);
@@ -47,6 +83,14 @@ int OrbitaneBaseConsoleApplication::motorCommand(const std::vector<std::string>&
     int32_t result = driver_->getMotorData(motor);
     if (result < 0) {
         return result;
+    }
+    if (jsonOutput()) {
+        Json::Value object = jsonReading("motor");
+        object["left_odometer_mm"] = motor.left_wheel_odometry;
+        object["right_odometer_mm"] = motor.right_wheel_odometry;
+        object["motor_state"] = motor.motor_state;
+        emitJson(object);
+        return 0;
     }
     logInfo(LOG_SOURCE_BASE_CONSOLE_APP, "Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm",
             static_cast<double>(motor.left_wheel_odometry), static_cast<double>(motor.right_wheel_odometry));
@@ -75,6 +119,26 @@ int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>
     if (beacons > BASE_MAX_BEACONS) {
         logError(source, "Only support no more than 8 beacons, but %d beacons found", beacons);
     }
+    if (jsonOutput()) {
+        Json::Value object = jsonReading("beacon");
+        object["beacon_count"] = beacons;
+        object["probe_count"] = probes;
+        Json::Value list(Json::arrayValue);
+        for (int p = 0; p < probes; ++p) {
+            Json::Value probe(Json::objectValue);
+            probe["index"] = p;
+            probe["bits"] = response.probe_data[p];
+            Json::Value seen(Json::arrayValue);
+            for (int b = 0; b < beacons && b < 8; ++b) {
+                if ((response.probe_data[p] >> b) & 1) seen.append(b);
+            }
+            probe["beacons_seen"] = seen;
+            list.append(probe);
+        }
+        object["probes"] = list;
+        emitJson(object);
+        return 0;
+    }
     for (int p = 0; p < probes; ++p) {
         std::string text;
         for (int b = 0; b < beacons; ++b) {
@@ -84,6 +148,30 @@ int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>
         }
         logInfo(source, "\tProbe #%d: %s", p, text.c_str());
     }
+    return 0;
+}
+
+int OrbitaneBaseConsoleApplication::identityCommand(const std::vector<std::string>&) {
+    const base_connect_response_t& info = identity_;
+    const std::string model(info.model, strnlen(info.model, sizeof info.model));
+    char serial[3 * 8 + 1];
+    std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
+                  info.serial_number[2]);
+    if (jsonOutput()) {
+        Json::Value object = jsonReading("identity");
+        object["model"] = model;
+        object["firmware_version"] = versionText(info.firmware_version);
+        object["hardware_version"] = versionText(info.hardware_version);
+        object["serial_number"] = serial;
+        object["channel"] = utils::ChannelFactory::describeProvider(provider());
+        emitJson(object);
+        return 0;
+    }
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    logInfo(source, "Model: %s", model.c_str());
+    logInfo(source, "Firmware Version: %s", versionText(info.firmware_version).c_str());
+    logInfo(source, "Hardware version: %s", versionText(info.hardware_version).c_str());
+    logInfo(source, "Serial Number: %s", serial);
     return 0;
 }
 

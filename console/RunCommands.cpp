@@ -8,6 +8,9 @@
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/DriveArguments.h"
+#include "app/JsonOutput.h"
+#include "app/Pacer.h"
+#include "console/RunReport.h"
 #include "console/RunClock.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
@@ -117,9 +120,21 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         std::memset(&previous, 0, sizeof previous);
     }
     double x = 0, y = 0, theta = 0;
-    const int64_t end = deadlineAfter(monotonicNanoseconds(), seconds);
+    const int64_t begin = monotonicNanoseconds();
+    const int64_t end = deadlineAfter(begin, seconds);
+    const Pacing pace = pacing();
+    Pacer pacer(pace.intervalSeconds, begin);
+    RunReport report("run", true);
+    report.start();
     result = 0;
-    while (monotonicNanoseconds() < end && !interrupted()) {
+    for (bool firstStep = true, lastStep = false; !lastStep && monotonicNanoseconds() < end && !interrupted();
+         firstStep = false) {
+        // A paced run waits for its next step, but never past the end: the
+        // motion since the last step is then read once more.
+        if (!firstStep && !pacer.waitForNext(end)) {
+            break;
+        }
+        lastStep = pace.intervalSeconds > 0 && monotonicNanoseconds() >= end;
         base_motor_status_response_t current;
         std::memset(&current, 0, sizeof current);
         int32_t read = driver_->getMotorData(current);
@@ -140,14 +155,22 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
             result = RESULT_INVALID_DATA;
             break;
         }
-        logInfo(source, "dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x, y,
-                toDegrees(theta), nx, ny, toDegrees(ntheta));
+        if (!jsonOutput()) {
+            logInfo(source, "dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x,
+                    y, toDegrees(theta), nx, ny, toDegrees(ntheta));
+        }
+        report.wheelStep(dl, dr, nx, ny, toDegrees(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
         previous = current;
+        if (pace.count != 0 && report.steps() >= pace.count) {
+            break;  // --count steps made: the run ends early
+        }
     }
+    report.stopping();
     const int32_t stopped = reportStop(driver_->stopMotor(stopAttempts()), "motors");
+    report.finish();
     return finalResult(result, stopped);
 }
 
@@ -192,12 +215,19 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     const int64_t start = monotonicNanoseconds();
     const int64_t driveEnd = deadlineAfter(start, seconds);
     const int64_t finalEnd = deadlineAfter(start, seconds * 2);
+    const Pacing pace = pacing();
+    Pacer pacer(pace.intervalSeconds, start);
+    RunReport report("vrun", false);
+    report.start();
     bool first = true;
     int driveRequests = 0;
     int driveAcknowledged = 0;
     int32_t lastFailure = RESULT_OK;
     while (monotonicNanoseconds() < finalEnd) {
         if (interrupted()) {
+            break;
+        }
+        if (!first && (!pacer.waitForNext(finalEnd) || monotonicNanoseconds() >= finalEnd)) {
             break;
         }
         const bool driving = monotonicNanoseconds() < driveEnd;
@@ -221,14 +251,22 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         const double nx = x + std::cos(theta) * dx - std::sin(theta) * dy;
         const double ny = y + std::sin(theta) * dx + std::cos(theta) * dy;
         const double ntheta = theta + dtheta;
-        logInfo(source,
-                "dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx, dy,
-                toDegrees(dtheta), x, y, toDegrees(theta), nx, ny, toDegrees(ntheta));
+        if (!jsonOutput()) {
+            logInfo(source,
+                    "dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx,
+                    dy, toDegrees(dtheta), x, y, toDegrees(theta), nx, ny, toDegrees(ntheta));
+        }
+        report.bodyStep(dx * 1000, dy * 1000, toDegrees(dtheta), nx * 1000, ny * 1000, toDegrees(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
+        if (pace.count != 0 && report.steps() >= pace.count) {
+            break;  // --count steps made: the run ends early
+        }
     }
+    report.stopping();
     const int32_t stopped = reportStop(driver_->stopVelocity(stopAttempts()), "base");
+    report.finish();
     int32_t result = RESULT_OK;
     if (driveRequests > 0 && driveAcknowledged == 0) {
         logFatal(source, "The base acknowledged none of the %d velocity requests", driveRequests);

@@ -1,5 +1,6 @@
 // The test command: runs the control bus self-test on the connected base.
 #include "app/Interrupt.h"
+#include "app/JsonOutput.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
 #include "log/Log.h"
@@ -15,7 +16,17 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
     // them turning, so it only ends the run once the stop was sent.
     InterruptScope interruptScope(true);
     ControlBusTestFixture fixture(driver_.get());
-    TestResult result = runFixture(fixture);
+    CaseObserver observer;
+    if (jsonOutput()) {
+        observer = [](const TestCase& testCase) {
+            Json::Value object = jsonReading("test");
+            object["name"] = testCase.name;
+            object["passed"] = testCase.pass != 0;
+            object["message"] = testCase.message;
+            emitJson(object);
+        };
+    }
+    TestResult result = runFixture(fixture, observer);
     if (interrupted()) {
         logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Interrupted by %s", interruptSignalName());
         return interruptStatus(interruptSignal());

@@ -23,6 +23,7 @@ TestResult runCase(TestCase& testCase) {
     testCase.skipped = 0;
     testCase.pass = 0;
     testCase.failed = 0;
+    testCase.message.clear();
     try {
         if (!testCase.handler) {
             throw TestException("no handler");
@@ -33,12 +34,15 @@ TestResult runCase(TestCase& testCase) {
     } catch (const TestException& e) {
         logError(LOG_SOURCE_TEST, "\t\tfail: %s", e.message().c_str());
         testCase.failed = 1;
+        testCase.message = e.message();
     } catch (const std::exception& e) {
         logError(LOG_SOURCE_TEST, "\t\tfail: uncaught exception %s", e.what());
         testCase.failed = 1;
+        testCase.message = std::string("uncaught exception ") + e.what();
     } catch (...) {
         logError(LOG_SOURCE_TEST, "\t\tfail: unknown uncaught exception");
         testCase.failed = 1;
+        testCase.message = "unknown uncaught exception";
     }
     TestResult result;
     result.total = 1;
@@ -48,7 +52,7 @@ TestResult runCase(TestCase& testCase) {
     return result;
 }
 
-TestResult runFixture(TestFixture& fixture) {
+TestResult runFixture(TestFixture& fixture, const CaseObserver& observer) {
     TestResult result;
     result.total = static_cast<int>(fixture.cases().size());
     logInfo(LOG_SOURCE_TEST, "Test Fixture: %s", fixture.name().c_str());
@@ -58,6 +62,9 @@ TestResult runFixture(TestFixture& fixture) {
         result.skipped += one.skipped;
         result.pass += one.pass;
         result.failed += one.failed;
+        if (observer) {
+            observer(testCase);
+        }
     }
     if (result.failed != 0) {
         logError(LOG_SOURCE_TEST, "%s: %d total, %d skipped, %d pass, %d failed",

@@ -31,6 +31,7 @@ struct TestCase {
     int skipped = 0;
     int pass = 0;
     int failed = 0;
+    std::string message;  // failure message of the last run, empty when it passed
 };
 
 // Counts of a fixture run (or, from runCase, of one case with total 1).
@@ -66,7 +67,9 @@ TestResult runCase(TestCase& testCase);
 
 // Runs every case in registration order, logs each and the summary line
 // (error level when any case failed, info otherwise) and returns the totals.
-TestResult runFixture(TestFixture& fixture);
+// `observer`, when set, sees each case right after it ran.
+typedef std::function<void(const TestCase&)> CaseObserver;
+TestResult runFixture(TestFixture& fixture, const CaseObserver& observer = CaseObserver());
 
 // Assertions on int values; the text is the checked expression written out
 // literally, the actual value comes first. On failure they throw

@@ -75,6 +75,11 @@ bool ConsoleLogAppender::useColour(FILE* stream) const {
     return known == 1;
 }
 
+void ConsoleLogAppender::setOutputStream(FILE* out) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    out_ = out;
+}
+
 void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {
     std::lock_guard<std::mutex> guard(mutex_);
     FILE* stream = lvl < LOG_WARN ? out_ : err_;
@@ -92,7 +97,7 @@ void ConsoleLogAppender::append(const std::string& source, int lvl, const std::s
     line += '\n';
     if (guarded_) {
         // The process's own streams: never block a command that drives the base.
-        StandardOutput::instance().write(stream == out_ ? 1 : 2, line);
+        StandardOutput::instance().write(stream == err_ ? 2 : 1, line);
         return;
     }
     std::fwrite(line.data(), 1, line.size(), stream);

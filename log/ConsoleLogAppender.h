@@ -22,6 +22,9 @@ public:
     ConsoleLogAppender(FILE* out, FILE* err);
 
     void append(const std::string& source, int level, const std::string& message) override;
+    // Stream for debug and info lines from now on (standard error when
+    // standard output carries machine-readable data).
+    void setOutputStream(FILE* out);
 
     static const char* levelTag(int level);
     // ANSI colour sequence of a level ("" for none).

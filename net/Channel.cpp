@@ -167,8 +167,8 @@ void Channel::stop() {
     // A caller reading its answer leaves within one slice; wait for it, so
     // the medium outlives every read (unless this very thread is the reader).
     if (readerOwner_.load() != std::this_thread::get_id() &&
-        readerLock_.try_lock_for(std::chrono::milliseconds(LOOP_WAIT_MS))) {
-        readerLock_.unlock();
+        readerLock_.acquireUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(LOOP_WAIT_MS))) {
+        readerLock_.release();
     }
 
     std::list<TxNodePtr> left;
@@ -205,6 +205,25 @@ int32_t Channel::transmitLoop() {
     }
     statusBits.fetch_or(TX_STOPPED);
     return 0;
+}
+
+bool Channel::ReaderSlot::acquireUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> g(mutex);
+    if (deadline == std::chrono::steady_clock::time_point::max()) {
+        freed.wait(g, [this] { return !held; });
+    } else if (!freed.wait_until(g, deadline, [this] { return !held; })) {
+        return false;
+    }
+    held = true;
+    return true;
+}
+
+void Channel::ReaderSlot::release() {
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        held = false;
+    }
+    freed.notify_one();
 }
 
 bool Channel::callerActive(std::chrono::steady_clock::duration& left) const {
@@ -249,24 +268,25 @@ int32_t Channel::receiveLoop() {
         }
         if (available == 0) continue;
         // Take the reader's place; a caller may have read these bytes since.
-        std::unique_lock<std::timed_mutex> reader(readerLock_);
+        readerLock_.acquireUntil(std::chrono::steady_clock::time_point::max());
         readerOwner_.store(std::this_thread::get_id());
-        if (callerActive(left)) {
-            readerOwner_.store(std::thread::id());
-            continue;
-        }
+        struct Release {
+            Channel* channel;
+            ~Release() {
+                channel->readerOwner_.store(std::thread::id());
+                channel->readerLock_.release();
+            }
+        } release{this};
+        if (callerActive(left)) continue;
         const uint32_t announced = available;
         r = waitForDataFor(0, available);
         if (r == RESULT_OPERATION_NOT_SUPPORT) {
             r = RESULT_OK;  // no caller reads on this medium: the bytes are still there
             available = announced;
         } else if (r == RESULT_OPERATION_TIMEOUT || (r >= 0 && available == 0)) {
-            readerOwner_.store(std::thread::id());
             continue;
         }
-        const bool ok = r >= 0 && readAndDecode(available);
-        readerOwner_.store(std::thread::id());
-        if (!ok) {
+        if (r < 0 || !readAndDecode(available)) {
             failed = true;
             break;
         }
@@ -284,10 +304,9 @@ bool Channel::receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs
     if (!running.load() || (statusBits.load() & RX_STOPPED)) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     callerReading_.store(true);
-    std::unique_lock<std::timed_mutex> reader(readerLock_, std::defer_lock);
     bool broken = false;
     bool unsupported = false;
-    if (reader.try_lock_until(deadline)) {
+    if (readerLock_.acquireUntil(deadline)) {
         readerOwner_.store(std::this_thread::get_id());
         while (running.load() && !done()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -308,7 +327,7 @@ bool Channel::receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs
             }
         }
         readerOwner_.store(std::thread::id());
-        reader.unlock();
+        readerLock_.release();
     }
     callerSeenNs_.store(broken || unsupported ? 0 : steadyNowNs());
     callerReading_.store(false);

@@ -152,7 +152,16 @@ private:
     bool callerActive(std::chrono::steady_clock::duration& left) const;
 
     bool writing_ = false;  // a write is in progress (guarded by txLock)
-    std::timed_mutex readerLock_;  // one reader of the medium at a time
+    // One reader of the medium at a time (a mutex and a condition rather
+    // than a timed mutex, whose timed lock some thread checkers cannot see).
+    struct ReaderSlot {
+        std::mutex mutex;
+        std::condition_variable freed;
+        bool held = false;
+        bool acquireUntil(std::chrono::steady_clock::time_point deadline);
+        void release();
+    };
+    ReaderSlot readerLock_;
     std::atomic<std::thread::id> readerOwner_{};
     std::atomic<bool> callerReading_{false};
     std::atomic<int64_t> callerSeenNs_{0};  // steady clock, 0: long ago

@@ -49,9 +49,25 @@ const char* const COMMAND_LISTING =
     "test       Test all control bus protocol\n           Test base control bus protocol\n"
     "vrun       vrun\n           Vector run. vrun <vx> <vy> <omega> <time>. Units: m/s m/s rad/s s\n";
 
+// Added after the established listings, never among them.
+const char* const APPENDED_OPTIONS =
+    "         --count count\n"
+    "                 Number of readings of monitor (then it ends with 0) or steps of run and vrun\n\n"
+    "      --interval interval\n"
+    "                 Seconds between the starts of two readings of monitor or steps of run and vrun (default 0: "
+    "as fast as the base answers)\n\n"
+    "          --json json\n"
+    "                 Write every reading as one JSON object per line to standard output; log lines go to standard "
+    "error\n\n";
+
+const char* const APPENDED_COMMANDS =
+    "identity   Read base identity\n           Print the model, versions and serial number of the base\n"
+    "session    Run commands from standard input\n"
+    "           Run one command per line of standard input over one connection (help, quit on a terminal)\n";
+
 std::string usageFor(const std::string& program) {
     return "Orbitane Console 2.0.0_dev\nUsage: " + program + " [options] <command> [cmd_arguments]\n" +
-           OPTION_LISTING + COMMAND_LISTING;
+           OPTION_LISTING + APPENDED_OPTIONS + COMMAND_LISTING + APPENDED_COMMANDS;
 }
 
 ChildResult console(const std::vector<std::string>& args) {

@@ -138,14 +138,35 @@ int ConsoleRig::run(const std::vector<std::string>& command) {
     return result;
 }
 
+namespace {
+
+bool isRunSummary(const std::string& line) {
+    return line.rfind("[INFO] Run finished: ", 0) == 0 || line.rfind("[INFO] Vector run finished: ", 0) == 0;
+}
+
+}  // namespace
+
 std::vector<std::string> ConsoleRig::commandLines() const {
     std::vector<std::string> all = taggedOf(lines_, LOG_SOURCE_BASE_CONSOLE_APP);
     for (size_t i = 0; i < all.size(); ++i) {
         if (all[i].rfind("[INFO] Serial Number: ", 0) == 0) {
-            return std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(i) + 1, all.end());
+            all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            break;
         }
     }
-    return all;
+    std::vector<std::string> lines;
+    for (const std::string& line : all) {
+        if (!isRunSummary(line)) lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::string> ConsoleRig::summaryLines() const {
+    std::vector<std::string> lines;
+    for (const std::string& line : taggedOf(lines_, LOG_SOURCE_BASE_CONSOLE_APP)) {
+        if (isRunSummary(line)) lines.push_back(line);
+    }
+    return lines;
 }
 
 std::vector<std::string> ConsoleRig::frameLines() const { return taggedOf(lines_, LOG_SOURCE_CONSOLE_APP); }

@@ -57,8 +57,11 @@ public:
 
     // Everything logged during the last run.
     std::vector<LogLine> lines() const { return lines_; }
-    // Lines of the base console after the identity block, as "[TAG] message".
+    // Lines of the base console after the identity block, as "[TAG] message",
+    // without the summary lines that end run and vrun (see summaryLines()).
     std::vector<std::string> commandLines() const;
+    // The "Run finished: ..." and "Vector run finished: ..." lines.
+    std::vector<std::string> summaryLines() const;
     // Lines of the frame (banner, result line), as "[TAG] message".
     std::vector<std::string> frameLines() const;
     // Requests of the last run after the connect request.

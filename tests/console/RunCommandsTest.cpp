@@ -190,6 +190,13 @@ TEST_F(RunCommands, RunTurningInPlaceChangesOnlyTheHeading) {
     EXPECT_EQ(motors.back(), STOP_MOTOR);
     EXPECT_EQ(rig.commandCodes().back(), REQ_SET_MOTOR);
     EXPECT_EQ(rig.base.requestCount(REQ_GET_MOTOR_DATA), lines.size() + 1) << "one reading per step plus the first";
+    // One summary after the stop: each wheel's travel, no body path, the final heading.
+    const Lines summary = rig.summaryLines();
+    ASSERT_EQ(summary.size(), 1u);
+    EXPECT_NE(summary[0].find(std::to_string(lines.size()) + " steps, left wheel 30.0 mm, right wheel -30.0 mm, "
+                              "mean speed 0.0 mm/s, final pose (0.0 mm, 0.0 mm, -10.1 deg)"),
+              std::string::npos)
+        << summary[0];
 }
 
 TEST_F(RunCommands, RunMovesAlongTheHeadingAfterATurn) {

@@ -214,11 +214,14 @@ TEST(ConsoleCommandDetails, RunArgumentsAndAZeroTime) {
     EXPECT_EQ(out.errLines()[0], fatal(BASE, "Failed to parse parameter time"));
     EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SET_MOTOR), 0u);
 
-    // Time 0 (and the empty text): start, no step, stop.
+    // Time 0 (and the empty text): start, no step, stop, and a summary of nothing.
     for (const char* time : {"0", ""}) {
         out = r.console({"run", "100", "100", time});
         EXPECT_EQ(out.status, 0) << "time \"" << time << "\"";
-        EXPECT_EQ(commandLines(r, out), std::vector<std::string>{SUCCESS});
+        EXPECT_EQ(commandLines(r, out),
+                  (std::vector<std::string>{info(BASE, "Run finished: 0.000 s, 0 steps, left wheel 0.0 mm, right wheel "
+                                                       "0.0 mm, mean speed 0.0 mm/s, final pose (0.0 mm, 0.0 mm, 0.0 deg)"),
+                                            SUCCESS}));
     }
     auto motors = r.device().motorCommands();
     ASSERT_EQ(motors.size(), 4u);

@@ -49,6 +49,25 @@ ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args)
     : ConsoleProcess(testsupport::builtProgram("orbitane_console"), args) {}
 
 ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std::string>& args) {
+    spawn(program, args, nullptr);
+}
+
+ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::string& input) {
+    spawn(testsupport::builtProgram("orbitane_console"), args, &input);
+}
+
+void ConsoleProcess::spawn(const std::string& program, const std::vector<std::string>& args,
+                           const std::string* input) {
+    // The whole input goes into the pipe before the child starts, so the
+    // test never blocks on (or is signalled by) a child that stops reading.
+    int inPipe[2] = {-1, -1};
+    if (input != nullptr) {
+        if (input->size() >= 65536 || ::pipe2(inPipe, O_CLOEXEC) != 0) throw std::runtime_error("input pipe failed");
+        if (::write(inPipe[1], input->data(), input->size()) != static_cast<ssize_t>(input->size())) {
+            throw std::runtime_error("input pipe write failed");
+        }
+        ::close(inPipe[1]);
+    }
     int outPipe[2];
     int errPipe[2];
     if (::pipe2(outPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
@@ -68,6 +87,7 @@ ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std
     // signals and nothing blocked, whatever the test runner set up.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (input != nullptr) posix_spawn_file_actions_adddup2(&actions, inPipe[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
     posix_spawnattr_t attributes;
@@ -87,6 +107,7 @@ ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std
     int rc = ::posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    if (input != nullptr) ::close(inPipe[0]);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     if (rc != 0) {
@@ -236,6 +257,12 @@ std::vector<std::string> SimRig::argsFor(const std::vector<std::string>& command
 
 ConsoleOutcome SimRig::console(const std::vector<std::string>& command, std::chrono::milliseconds limit, bool trace) {
     ConsoleProcess child(argsFor(command, trace));
+    return child.wait(limit);
+}
+
+ConsoleOutcome SimRig::consoleWithInput(const std::vector<std::string>& command, const std::string& input,
+                                        std::chrono::milliseconds limit) {
+    ConsoleProcess child(argsFor(command), input);
     return child.wait(limit);
 }
 

@@ -60,6 +60,8 @@ public:
     explicit ConsoleProcess(const std::vector<std::string>& args);
     // Another program (a shell running a pipeline with the console, say).
     ConsoleProcess(const std::string& program, const std::vector<std::string>& args);
+    // The console with `input` (under 64 KiB) as the whole of standard input.
+    ConsoleProcess(const std::vector<std::string>& args, const std::string& input);
     ~ConsoleProcess();
     ConsoleProcess(const ConsoleProcess&) = delete;
     ConsoleProcess& operator=(const ConsoleProcess&) = delete;
@@ -82,6 +84,7 @@ public:
     size_t outputSize() const;
 
 private:
+    void spawn(const std::string& program, const std::vector<std::string>& args, const std::string* input);
     void readStreams(int outFd, int errFd);
 
     pid_t pid_ = -1;
@@ -120,6 +123,9 @@ public:
     ConsoleOutcome console(const std::vector<std::string>& command,
                            std::chrono::milliseconds limit = std::chrono::milliseconds(30000), bool trace = false);
     std::unique_ptr<ConsoleProcess> start(const std::vector<std::string>& command) const;
+    // Runs the console with `input` as its standard input (a pipe).
+    ConsoleOutcome consoleWithInput(const std::vector<std::string>& command, const std::string& input,
+                                    std::chrono::milliseconds limit = std::chrono::milliseconds(30000));
 
     // The identity lines the console prints once connected to the default
     // scenario's base, from the banner to the serial number.

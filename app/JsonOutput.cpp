@@ -1,0 +1,95 @@
+#include "app/JsonOutput.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "log/StandardOutput.h"
+#include "net/Result.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+namespace {
+
+std::atomic<bool> g_enabled{false};
+std::atomic<int64_t> g_commandStartNs{0};
+std::mutex g_writeMutex;
+
+int64_t steadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// One writer for every line: compact, no trailing newline of its own, and
+// numbers to six decimals (micrometres, microseconds, micro-degrees).
+Json::StreamWriter& lineWriter() {
+    static std::unique_ptr<Json::StreamWriter> writer([] {
+        Json::StreamWriterBuilder builder;
+        builder["indentation"] = "";
+        builder["precision"] = 6;
+        builder["precisionType"] = "decimal";
+        builder["emitUTF8"] = true;
+        return builder.newStreamWriter();
+    }());
+    return *writer;
+}
+
+}  // namespace
+
+void setJsonOutput(bool enabled) { g_enabled = enabled; }
+
+bool jsonOutput() { return g_enabled; }
+
+void startCommandClock() { g_commandStartNs = steadyNanoseconds(); }
+
+double commandSeconds() { return static_cast<double>(steadyNanoseconds() - g_commandStartNs.load()) / 1e9; }
+
+Json::Value jsonReading(const std::string& command) {
+    Json::Value object(Json::objectValue);
+    object["command"] = command;
+    // Microsecond resolution is plenty for a host-side time stamp.
+    object["t"] = static_cast<double>(static_cast<int64_t>(commandSeconds() * 1e6)) / 1e6;
+    return object;
+}
+
+void emitJson(const Json::Value& object) {
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    std::ostringstream line;
+    lineWriter().write(object, &line);
+    line << '\n';
+    const std::string text = line.str();
+    // The process's standard output is written by a thread of its own, so a
+    // slow reader never delays a command that drives the base.
+    nivo::system::util::StandardOutput::instance().write(1, text);
+}
+
+const char* resultText(int32_t result) {
+    switch (result) {
+        case zorn::net::RESULT_INVALID_DATA: return "invalid data";
+        case zorn::net::RESULT_OPERATION_FAIL: return "operation failed";
+        case zorn::net::RESULT_OPERATION_TIMEOUT: return "timeout";
+        case zorn::net::RESULT_OPERATION_NOT_SUPPORT: return "not supported";
+        case zorn::net::RESULT_BUFFER_TOO_SMALL: return "buffer too small";
+        default: return "command failed";
+    }
+}
+
+void emitJsonError(const std::string& command, const std::string& error, int32_t result) {
+    Json::Value object = jsonReading(command);
+    object["error"] = error;
+    object["result"] = result;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(result));
+    object["result_hex"] = hex;
+    emitJson(object);
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

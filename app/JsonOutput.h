@@ -1,0 +1,45 @@
+#pragma once
+
+// JSON Lines output of the console: with --json every reading a command
+// makes is one JSON object on one line of standard output, and the log
+// lines go to standard error. Every object leaves through emitJson, the one
+// place that writes to standard output in this mode.
+
+#include <json/json.h>
+
+#include <cstdint>
+#include <string>
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+// Turns JSON Lines output on or off (off by default).
+void setJsonOutput(bool enabled);
+bool jsonOutput();
+
+// Marks the start of a command run from the command line or a session: the
+// origin of the "t" member of the objects it emits. Commands that run other
+// commands (monitor) keep the outer command's origin.
+void startCommandClock();
+// Seconds since the command started, on the steady clock.
+double commandSeconds();
+
+// A new object with "command" and "t" set.
+Json::Value jsonReading(const std::string& command);
+
+// Writes `object` as one line of compact JSON to standard output, through
+// the process's output queue (in order with the log lines), so a reader of a
+// pipe sees each reading when it is made and a slow one never delays a stop.
+void emitJson(const Json::Value& object);
+
+// The failure object of a command: "command", "t", "error" (the text) and
+// "result" (the code as a signed number) with "result_hex" (8 hex digits).
+void emitJsonError(const std::string& command, const std::string& error, int32_t result);
+
+// Text of a result code ("timeout", "not supported", ...).
+const char* resultText(int32_t result);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -1,0 +1,44 @@
+// The session command: many commands over the one open connection.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "console/CommandSession.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
+#include "log/Log.h"
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+using namespace nivo::system::util;
+
+int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string>& args) {
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    if (inSession_) {
+        logFatal(source, "A session cannot run inside a session");
+        return 2;
+    }
+    if (args.size() > 1) {
+        logFatal(source, "session takes no arguments; it reads commands from standard input");
+        return 2;
+    }
+    SessionHooks hooks;
+    hooks.runLine = [this](const std::vector<std::string>& words) { return executeSessionLine(words); };
+    hooks.printHelp = [this] {
+        commandTable().printCommands();
+        std::fprintf(stderr, "%-10s %s\n", "help", "List the commands");
+        std::fprintf(stderr, "%-10s %s\n", "quit", "End the session (also exit, Ctrl-D)");
+        std::fprintf(stderr, "Options of a command line: --interval SECONDS, --count N\n");
+    };
+    inSession_ = true;
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    const int result = terminal ? runInteractiveSession(hooks) : runScriptSession(stdin, hooks);
+    inSession_ = false;
+    markOutcomeReported();
+    return result;
+}
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

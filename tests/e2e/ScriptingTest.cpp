@@ -1,0 +1,390 @@
+// The console in scripts: JSON Lines output of every command, paced and
+// bounded monitor, and sessions that run many commands over one connection,
+// on a pipe and at an interactive prompt.
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "drv/ControlBus.h"
+#include "tests/e2e/E2eSupport.h"
+#include "tests/support/ChildProcess.h"
+
+using namespace orbitane::e2e;
+using namespace zorn::orbitane::sim;
+using std::chrono::milliseconds;
+
+namespace {
+
+// Every line of standard output parsed as one JSON object; a line that is
+// not one fails the test.
+std::vector<Json::Value> jsonLines(const ConsoleOutcome& r) {
+    std::vector<Json::Value> objects;
+    Json::CharReaderBuilder builder;
+    Json::CharReaderBuilder::strictMode(&builder.settings_);
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    for (const std::string& line : r.outLines()) {
+        Json::Value value;
+        std::string errors;
+        EXPECT_TRUE(reader->parse(line.data(), line.data() + line.size(), &value, &errors) && value.isObject())
+            << "not a JSON object: " << line << " " << errors;
+        objects.push_back(value);
+    }
+    return objects;
+}
+
+std::vector<Json::Value> objectsOf(const std::vector<Json::Value>& all, const std::string& command) {
+    std::vector<Json::Value> picked;
+    for (const Json::Value& o : all) {
+        if (o["command"].asString() == command) picked.push_back(o);
+    }
+    return picked;
+}
+
+std::vector<std::string> withJson(std::vector<std::string> command) {
+    command.insert(command.begin(), "--json");
+    return command;
+}
+
+Scenario distinctiveScenario() {
+    return scenarioWith([](Scenario& s) {
+        s.batteryPercentage = 57;
+        s.chargingFlags = 0x05;  // charging on the dock
+        s.sonarMm = {350.5, 1200.0, 800.25};
+        s.bumperBits = 0x5;      // bumper #3 and cliff #5
+        s.beaconCount = 2;
+        s.probes = {1, 3};
+        s.pendingCommand = zorn::drv::BASE_CMD_GET_INFO;
+    });
+}
+
+TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
+    SimRig rig(distinctiveScenario());
+    const std::string script =
+        "status\nmotor\nsensor\nbumper\nbeacon\nidentity\nconfig\npoll\nevent 7\ntest\n"
+        "--interval 0.1 run 100 200 0.5\n--count 3 vrun 0.1 0 0 1\n";
+    ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), script);
+    ASSERT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<Json::Value> all = jsonLines(r);
+    for (const Json::Value& o : all) {
+        EXPECT_TRUE(o["t"].isDouble() || o["t"].isIntegral()) << o;
+        EXPECT_GE(o["t"].asDouble(), 0.0) << o;
+        EXPECT_LT(o["t"].asDouble(), 5.0) << o;
+        EXPECT_FALSE(o.isMember("error")) << o;
+    }
+    // The log lines went to standard error.
+    EXPECT_NE(r.err.find("Successfully executed command"), std::string::npos);
+
+    struct Case {
+        const char* command;
+        size_t objects;
+        std::function<void(const Json::Value&)> check;
+    };
+    const std::vector<Case> cases = {
+        {"status", 1,
+         [](const Json::Value& o) {
+             EXPECT_EQ(o["battery_percent"].asInt(), 57);
+             EXPECT_EQ(o["charging"].asString(), "dock");
+             EXPECT_TRUE(o["on_dock"].asBool());
+             EXPECT_FALSE(o["cable_connected"].asBool());
+             EXPECT_EQ(o["charging_flags"].asInt(), 5);
+         }},
+        {"motor", 1,
+         [](const Json::Value& o) {
+             EXPECT_EQ(o["left_odometer_mm"].asInt(), 0);
+             EXPECT_EQ(o["right_odometer_mm"].asInt(), 0);
+         }},
+        {"sensor", 1,
+         [](const Json::Value& o) {
+             const Json::Value& s = o["sensors"];
+             ASSERT_EQ(s.size(), 3u);
+             const double mm[] = {350.5, 1200.0, 800.25};
+             for (Json::ArrayIndex i = 0; i < 3; ++i) {
+                 EXPECT_EQ(s[i]["index"].asInt(), static_cast<int>(i));
+                 EXPECT_EQ(s[i]["label"].asString(), "Sonar #" + std::to_string(i));
+                 EXPECT_NEAR(s[i]["distance_mm"].asDouble(), mm[i], 1e-3);
+             }
+         }},
+        {"bumper", 1,
+         [](const Json::Value& o) {
+             const Json::Value& s = o["sensors"];
+             ASSERT_EQ(s.size(), 4u);
+             const char* kinds[] = {"bumper", "bumper", "cliff", "cliff"};
+             const bool triggered[] = {true, false, true, false};
+             for (Json::ArrayIndex i = 0; i < 4; ++i) {
+                 EXPECT_EQ(s[i]["index"].asInt(), static_cast<int>(i) + 3);
+                 EXPECT_EQ(s[i]["kind"].asString(), kinds[i]);
+                 EXPECT_EQ(s[i]["triggered"].asBool(), triggered[i]) << i;
+             }
+             EXPECT_NEAR(s[0]["pose"]["x_mm"].asDouble(), 147.0, 1e-3);
+             EXPECT_NEAR(s[1]["pose"]["yaw_deg"].asDouble(), -30.0, 1e-3);
+         }},
+        {"beacon", 1,
+         [](const Json::Value& o) {
+             EXPECT_EQ(o["beacon_count"].asInt(), 2);
+             ASSERT_EQ(o["probes"].size(), 2u);
+             ASSERT_EQ(o["probes"][0]["beacons_seen"].size(), 1u);
+             EXPECT_EQ(o["probes"][0]["beacons_seen"][0].asInt(), 0);
+             EXPECT_EQ(o["probes"][1]["beacons_seen"].size(), 2u);
+         }},
+        {"identity", 1,
+         [](const Json::Value& o) {
+             EXPECT_EQ(o["model"].asString(), "ORB-BASE");
+             EXPECT_EQ(o["firmware_version"].asString(), "1.2");
+             EXPECT_EQ(o["hardware_version"].asString(), "3.0");
+             EXPECT_EQ(o["serial_number"].asString(), "4F52426954414E4500000001");
+         }},
+        {"config", 1,
+         [](const Json::Value& o) {
+             EXPECT_FALSE(o["legacy"].asBool());
+             EXPECT_EQ(o["manufacture_name"].asString(), "Orbitane");
+             EXPECT_EQ(o["model_id"].asInt(), 258);
+             EXPECT_NEAR(o["robot_diameter_mm"].asDouble(), 340.0, 1e-3);
+             EXPECT_EQ(o["sensors"].size(), 7u);
+             EXPECT_EQ(o["bumper_policy"].asString(), "stop");
+             EXPECT_TRUE(o["has_ir_tower"].asBool());
+             EXPECT_NEAR(o["side_margin_mm"].asDouble(), 50.0, 1e-3);
+             EXPECT_EQ(o["decoded"]["base"]["manufacture_id"].asInt(), 4660);
+         }},
+        {"poll", 1,
+         [](const Json::Value& o) {
+             EXPECT_EQ(o["pending_command"].asInt(), zorn::drv::BASE_CMD_GET_INFO);
+             EXPECT_TRUE(o["get_info_requested"].asBool());
+             EXPECT_FALSE(o["answered_get_info"]["host_address"].asString().empty());
+         }},
+        {"event", 1, [](const Json::Value& o) { EXPECT_EQ(o["event_sent"].asInt(), 7); }},
+        {"test", 9,
+         [](const Json::Value& o) {
+             EXPECT_FALSE(o["name"].asString().empty());
+             EXPECT_TRUE(o["passed"].asBool()) << o;
+             EXPECT_EQ(o["message"].asString(), "");
+         }},
+    };
+    size_t total = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        const std::vector<Json::Value> objects = objectsOf(all, c.command);
+        ASSERT_EQ(objects.size(), c.objects);
+        for (const Json::Value& o : objects) c.check(o);
+        total += objects.size();
+    }
+
+    // run: paced steps whose wheel travel adds up to the summary's.
+    const std::vector<Json::Value> run = objectsOf(all, "run");
+    ASSERT_GE(run.size(), 5u);
+    const Json::Value& runSummary = run.back();
+    EXPECT_TRUE(runSummary["summary"].asBool());
+    EXPECT_EQ(runSummary["steps"].asUInt64(), run.size() - 1);
+    double left = 0, right = 0;
+    for (size_t i = 0; i + 1 < run.size(); ++i) {
+        EXPECT_EQ(run[i]["step"].asUInt64(), i + 1);
+        left += run[i]["dl_mm"].asDouble();
+        right += run[i]["dr_mm"].asDouble();
+        if (i > 0) {
+            EXPECT_GT(run[i]["t"].asDouble() - run[i - 1]["t"].asDouble(), 0.05);  // paced, not flat out
+        }
+    }
+    EXPECT_NEAR(runSummary["left_distance_mm"].asDouble(), left, 1e-3);
+    EXPECT_NEAR(runSummary["right_distance_mm"].asDouble(), right, 1e-3);
+    EXPECT_NEAR(left, 50.0, 15.0);  // 100 mm/s for 0.5 s
+    EXPECT_NEAR(right, 100.0, 15.0);
+    EXPECT_NEAR(runSummary["x_mm"].asDouble(), run[run.size() - 2]["x_mm"].asDouble(), 1e-3);
+    EXPECT_GT(runSummary["heading_deg"].asDouble(), 0.0);  // the right wheel ran faster: a left turn
+    EXPECT_GE(runSummary["duration_s"].asDouble(), 0.5);
+    // vrun: --count 3 ends it after three steps, then the summary.
+    const std::vector<Json::Value> vrun = objectsOf(all, "vrun");
+    ASSERT_EQ(vrun.size(), 4u);
+    EXPECT_TRUE(vrun[3]["summary"].asBool());
+    EXPECT_EQ(vrun[3]["steps"].asInt(), 3);
+    EXPECT_TRUE(vrun[2].isMember("dx_mm") && vrun[2].isMember("heading_deg"));
+    EXPECT_LT(vrun[3]["duration_s"].asDouble(), 0.5);  // long before its 2 s
+    total += run.size() + vrun.size();
+    EXPECT_EQ(total, all.size()) << r.out;  // nothing but the readings
+    ASSERT_FALSE(rig.device().events().empty());
+    EXPECT_EQ(rig.device().events()[0], 7);  // the self-test sends one of its own after it
+}
+
+TEST(Scripting, FailureIsOneJsonObjectWithTheResultCode) {
+    SimRig rig(scenarioWith([](Scenario& s) { s.faults = {fault(zorn::drv::REQ_GET_STATUS, FaultKind::Silent)}; }));
+    struct Case {
+        std::vector<std::string> command;
+        int status;
+        const char* error;
+        const char* hex;
+    };
+    const std::vector<Case> cases = {
+        {{"status"}, STATUS_TIMEOUT, "timeout", "80008002"},
+        {{"nosuch"}, 5, "unknown command", "00000005"},
+        {{"--count", "0", "monitor", "status"}, 5, "invalid options", "00000005"},
+        {{"event"}, 2, "command failed", "00000002"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command[0]);
+        ConsoleOutcome r = rig.console(withJson(c.command));
+        EXPECT_EQ(r.status, c.status);
+        const std::vector<Json::Value> objects = jsonLines(r);
+        ASSERT_EQ(objects.size(), 1u) << r.out;
+        EXPECT_EQ(objects[0]["error"].asString(), c.error);
+        EXPECT_EQ(objects[0]["result_hex"].asString(), c.hex);
+        EXPECT_LT(objects[0]["t"].asDouble(), 5.0);
+        EXPECT_EQ(objects[0]["command"].asString(), c.command[c.command.size() > 2 ? 2 : 0]);
+        EXPECT_EQ(objects[0]["result"].asInt(), static_cast<int32_t>(std::stoul(c.hex, nullptr, 16)));
+    }
+}
+
+// Readings of a paced monitor stay on the grid start + k * interval: a slow
+// base makes each reading later by its delay, never the ones after it.
+TEST(Scripting, PacedMonitorMakesCountReadingsWithoutDrift) {
+    for (int delayMs : {0, 30}) {
+        SCOPED_TRACE(delayMs);
+        Scenario s = defaultScenario();
+        if (delayMs > 0) {
+            FaultRule slow = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Delay);
+            slow.delayMs = delayMs;
+            s.faults = {slow};
+        }
+        SimRig rig(s);
+        ConsoleOutcome r = rig.console(withJson({"--interval", "0.05", "--count", "20", "monitor", "status"}));
+        ASSERT_FALSE(r.killed);
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::vector<Json::Value> objects = jsonLines(r);
+        ASSERT_EQ(objects.size(), 20u) << r.out;
+        for (size_t i = 0; i < objects.size(); ++i) {
+            const double lateness = objects[i]["t"].asDouble() - 0.05 * static_cast<double>(i);
+            EXPECT_GE(lateness, 0.0) << i;
+            EXPECT_LT(lateness, 0.2) << i;  // drift of 30 ms per reading would reach 0.6 s
+        }
+        const double last = objects.back()["t"].asDouble();
+        EXPECT_GE(last, 0.95);
+        EXPECT_LT(last, 1.15);
+    }
+}
+
+class ScriptSession : public ::testing::TestWithParam<Transport> {};
+
+TEST_P(ScriptSession, FiveCommandsShareOneConnectionAndOneSynchronisation) {
+    SimRig rig(defaultScenario(), GetParam());
+    const ConsoleOutcome single = rig.console({"status"});
+    ASSERT_EQ(single.status, 0) << single.err;
+    const size_t connectsBefore = rig.device().requestCount(zorn::drv::REQ_CONNECT);
+    const int acceptedBefore = rig.sim().connectionsAccepted();
+
+    const std::string script = "# end-of-line check\nstatus\n\nmotor\nsensor  # distances\nbumper\nbeacon\n";
+    ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), script);
+    ASSERT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<Json::Value> objects = jsonLines(r);
+    std::vector<std::string> commands;
+    for (const Json::Value& o : objects) commands.push_back(o["command"].asString());
+    EXPECT_EQ(commands, (std::vector<std::string>{"status", "motor", "sensor", "bumper", "beacon"}));
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_CONNECT) - connectsBefore, 1u);
+    if (GetParam() == Transport::Tcp) {
+        EXPECT_EQ(rig.sim().connectionsAccepted() - acceptedBefore, 1);
+    }
+    EXPECT_LT(r.seconds, 1.5 * single.seconds) << "one invocation took " << single.seconds << " s";
+}
+
+TEST_P(ScriptSession, FailingCommandStopsAPipedSessionWithItsStatus) {
+    SimRig rig(defaultScenario(), GetParam());
+    ConsoleOutcome r = rig.consoleWithInput({"session"}, "status\nevent\nmotor\n");
+    ASSERT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(has(r.outLines(), info(BASE, "Battery: 80%")));
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 0u);  // never reached
+    EXPECT_EQ(r.out.find("orbitane> "), std::string::npos);                    // no prompt on a pipe
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, ScriptSession, ::testing::Values(Transport::Tcp, Transport::Serial),
+                         [](const ::testing::TestParamInfo<Transport>& i) { return transportName(i.param); });
+
+// A private tmux server shows the interactive prompt on a real terminal.
+class Tmux {
+public:
+    Tmux() {
+        char pattern[] = "/tmp/orbitane-tmux-XXXXXX";
+        dir_ = ::mkdtemp(pattern) != nullptr ? pattern : "";
+    }
+    ~Tmux() {
+        run({"kill-server"});
+        if (!dir_.empty()) orbitane::testsupport::runChild("/bin/rm", {"-rf", dir_}, milliseconds(5000));
+    }
+    bool ok() const { return !dir_.empty(); }
+    const std::string& dir() const { return dir_; }
+    int run(const std::vector<std::string>& args) {
+        std::vector<std::string> words{"-S", dir_ + "/sock"};
+        words.insert(words.end(), args.begin(), args.end());
+        return orbitane::testsupport::runChild("/usr/bin/tmux", words, milliseconds(5000)).status;
+    }
+    std::string screen() {
+        return orbitane::testsupport::runChild("/usr/bin/tmux", {"-S", dir_ + "/sock", "capture-pane", "-p", "-J"},
+                                     milliseconds(5000))
+            .out;
+    }
+    // Polls the pane until it shows `text`, for at most `limit`.
+    bool waitForScreen(const std::string& text, milliseconds limit) {
+        return waitUntil([&] { return screen().find(text) != std::string::npos; }, limit);
+    }
+    static bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (condition()) return true;
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        return condition();
+    }
+
+private:
+    std::string dir_;
+};
+
+TEST(Scripting, InteractivePromptRunsCommandsUntilQuit) {
+    if (::access("/usr/bin/tmux", X_OK) != 0) GTEST_SKIP() << "tmux is not installed";
+    SimRig rig;
+    Tmux tmux;
+    ASSERT_TRUE(tmux.ok());
+    std::string command = orbitane::testsupport::builtProgram("orbitane_console");
+    for (const std::string& word : rig.argsFor({"session"})) command += " " + word;
+    const std::string statusFile = tmux.dir() + "/status";
+    command += "; echo $? > " + statusFile + "; sleep 60";
+    ASSERT_EQ(tmux.run({"new-session", "-d", "-x", "160", "-y", "50", command}), 0);
+    ASSERT_TRUE(tmux.waitForScreen("orbitane> ", milliseconds(10000))) << tmux.screen();
+    tmux.run({"send-keys", "status", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("Battery: 80%", milliseconds(5000))) << tmux.screen();
+    tmux.run({"send-keys", "nosuch", "Enter"});  // a failing command: the session goes on
+    ASSERT_TRUE(tmux.waitForScreen("Command nosuch not found", milliseconds(5000))) << tmux.screen();
+    // Ctrl-C stops a running monitor and returns to the prompt.
+    tmux.run({"send-keys", "monitor motor", "Enter"});
+    ASSERT_TRUE(tmux.waitForScreen("Left Wheel:", milliseconds(5000))) << tmux.screen();
+    tmux.run({"send-keys", "C-c"});
+    ASSERT_TRUE(tmux.waitForScreen("Interrupted by SIGINT, monitor stopped", milliseconds(5000))) << tmux.screen();
+    ASSERT_TRUE(Tmux::waitUntil(
+        [&] {
+            const std::string screen = tmux.screen();
+            return screen.rfind("orbitane> ") > screen.rfind("monitor stopped");
+        },
+        milliseconds(5000)))
+        << tmux.screen();
+    tmux.run({"send-keys", "quit", "Enter"});
+    std::string status;
+    ASSERT_TRUE(Tmux::waitUntil(
+        [&] {
+            std::ifstream in(statusFile);
+            return static_cast<bool>(std::getline(in, status));
+        },
+        milliseconds(5000)))
+        << tmux.screen();
+    EXPECT_EQ(status, "0");
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_STATUS), 1u);
+}
+
+}  // namespace
