@@ -24,3 +24,31 @@ function(orbitane_test name)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 30
     PROPERTIES LABELS "${name}" ENVIRONMENT "ORBITANE_BIN_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
+
+# orbitane_check_includes(<layer> <folder> ALLOWED <prefixes...>)
+# Fails the configuration when a source or header of <folder> (not its
+# subfolders) includes a project header outside the allowed folders, so an
+# include that runs back up a layer never builds. A prefix names a folder
+# ("net") or a subfolder ("net/arch"); "net" admits net/ but not net/arch/
+# unless both are listed.
+function(orbitane_check_includes layer folder)
+  cmake_parse_arguments(ARG "" "" "ALLOWED" ${ARGN})
+  file(GLOB files ${folder}/*.h ${folder}/*.cpp)
+  foreach(file ${files})
+    file(STRINGS ${file} lines REGEX "^#include \"[a-z]+/")
+    foreach(line ${lines})
+      string(REGEX MATCH "\"([a-z]+)/([A-Za-z_]+/)?" match "${line}")
+      set(top "${CMAKE_MATCH_1}")
+      set(sub "${CMAKE_MATCH_2}")
+      set(where "${top}")
+      if(sub)
+        string(REGEX REPLACE "/$" "" sub "${sub}")
+        set(where "${top}/${sub}")
+      endif()
+      if(NOT where IN_LIST ARG_ALLOWED AND NOT (sub AND NOT sub STREQUAL "arch" AND top IN_LIST ARG_ALLOWED))
+        file(RELATIVE_PATH shown ${PROJECT_SOURCE_DIR} ${file})
+        message(FATAL_ERROR "${shown}: ${line}: the ${layer} layer may include only ${ARG_ALLOWED}")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

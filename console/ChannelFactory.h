@@ -3,13 +3,14 @@
 #include <memory>
 #include <string>
 
+#include "net/Socket.h"
+
 namespace zorn {
 namespace net {
 class Protocol;
 class Channel;
 class SerialChannel;
 class TCPChannel;
-class StreamSocket;
 }  // namespace net
 
 namespace orbitane {

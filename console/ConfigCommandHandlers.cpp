@@ -11,11 +11,11 @@ int OrbitaneBaseConsoleApplication::configCommand(const std::vector<std::string>
 }
 
 int OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::sensorCommand(*driver_);
+    return ::zorn::orbitane::test::sensorCommand(*driver_, &connectionConfig_);
 }
 
 int OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::bumperCommand(*driver_);
+    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_);
 }
 
 }  // namespace test

@@ -211,6 +211,21 @@ int32_t fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJ
     return loadLegacyConfig(out, driver);
 }
 
+int32_t connectionSystemConfig(ConnectionConfig* cache, SystemConfig& out, QuindleBaseDrv& driver, bool& legacy) {
+    if (cache != nullptr && cache->loaded) {
+        out = cache->config;
+        legacy = cache->legacy;
+        return 0;
+    }
+    int32_t result = fetchSystemConfig(out, driver, false, legacy);
+    if (result >= 0 && cache != nullptr) {
+        cache->config = out;
+        cache->legacy = legacy;
+        cache->loaded = true;
+    }
+    return result;
+}
+
 int configCommand(QuindleBaseDrv& driver) {
     SystemConfig config;
     bool legacy = false;
@@ -267,10 +282,10 @@ int configCommand(QuindleBaseDrv& driver) {
     return 0;
 }
 
-int sensorCommand(QuindleBaseDrv& driver) {
+int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     SystemConfig config;
     bool legacy = false;
-    int32_t result = fetchSystemConfig(config, driver, false, legacy);
+    int32_t result = connectionSystemConfig(cache, config, driver, legacy);
     if (result < 0) {
         return result;
     }
@@ -321,10 +336,10 @@ int sensorCommand(QuindleBaseDrv& driver) {
     return 0;
 }
 
-int bumperCommand(QuindleBaseDrv& driver) {
+int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     SystemConfig config;
     bool legacy = false;
-    int32_t result = fetchSystemConfig(config, driver, false, legacy);
+    int32_t result = connectionSystemConfig(cache, config, driver, legacy);
     if (result < 0) {
         return result;
     }

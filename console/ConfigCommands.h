@@ -38,10 +38,25 @@ int32_t loadLegacyConfig(nivo::system::config::SystemConfig& out, drv::QuindleBa
 int32_t fetchSystemConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson,
                           bool& legacy, Json::Value* decoded = nullptr);
 
-// The command bodies; each returns 0 or a negative result code.
+// The configuration of the connected base, fetched once per connection: a
+// base does not change its configuration while it is connected, and on a
+// serial line the binary configuration costs tens of milliseconds of wire
+// time. Only a successful fetch is kept.
+struct ConnectionConfig {
+    bool loaded = false;
+    bool legacy = false;
+    nivo::system::config::SystemConfig config;
+};
+
+// fetchSystemConfig through the connection's cache (none when null).
+int32_t connectionSystemConfig(ConnectionConfig* cache, nivo::system::config::SystemConfig& out,
+                               drv::QuindleBaseDrv& driver, bool& legacy);
+
+// The command bodies; each returns 0 or a negative result code. The sensor
+// and bumper readings label their values with the connection's configuration.
 int configCommand(drv::QuindleBaseDrv& driver);
-int sensorCommand(drv::QuindleBaseDrv& driver);
-int bumperCommand(drv::QuindleBaseDrv& driver);
+int sensorCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr);
+int bumperCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr);
 
 }  // namespace test
 }  // namespace orbitane

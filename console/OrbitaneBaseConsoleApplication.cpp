@@ -68,6 +68,7 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     // stop request goes out at once.
     setInterruptWake([](void* endpoint) { static_cast<zorn::net::Endpoint*>(endpoint)->cancelWait(); }, &endpoint_);
     driver_.reset(new QuindleBaseDrv(&endpoint_));
+    connectionConfig_ = ConnectionConfig();
     base_connect_response_t info;
     std::memset(&info, 0, sizeof info);
     if (driver_->connect(info) < 0) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/OrbitaneConsoleApplication.h"
+#include "console/ConfigCommands.h"
 #include "drv/ControlBus.h"
 #include "net/ControlEndpoint.h"
 #include "net/InterchipProtocol.h"
@@ -52,6 +53,8 @@ private:
     zorn::net::InterchipProtocol protocol_;
     zorn::net::ControlEndpoint endpoint_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
+    // The base's configuration, fetched by the first reading that needs it.
+    ConnectionConfig connectionConfig_;
     zorn::drv::base_connect_response_t identity_{};  // the base's answer to the connect request
     bool inSession_ = false;
 };

@@ -67,10 +67,6 @@ void writeQueued(StandardOutput::State& s) {
         const int fd = s.queue.front().first;
         std::string batch = std::move(s.queue.front().second);
         s.queue.pop_front();
-        while (!s.queue.empty() && s.queue.front().first == fd && batch.size() < 65536) {
-            batch += s.queue.front().second;
-            s.queue.pop_front();
-        }
         s.writing = true;
         const bool skip = s.lost[fd];
         lock.unlock();
@@ -113,7 +109,16 @@ void StandardOutput::write(int fd, const std::string& text) {
         if (s.lost[fd]) return;
     }
     s.queued += text.size();
-    s.queue.emplace_back(fd, text);
+    // Lines for the same stream gather in one block of up to CHUNK bytes, so
+    // the writer takes them with one write and memory is reused in blocks.
+    constexpr size_t CHUNK = 64 * 1024;
+    if (!s.queue.empty() && s.queue.back().first == fd && s.queue.back().second.size() + text.size() <= CHUNK) {
+        s.queue.back().second += text;
+    } else {
+        s.queue.emplace_back(fd, std::string());
+        s.queue.back().second.reserve(std::max(CHUNK, text.size()));
+        s.queue.back().second += text;
+    }
     // A writer that is about to look again needs no system call to wake it.
     if (s.sleeping) s.changed.notify_all();
 }

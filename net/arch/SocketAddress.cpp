@@ -5,9 +5,10 @@
 
 #include <cstring>
 
-#include "net/Socket.h"
+#include "net/arch/Socket.h"
 
 namespace zorn {
+namespace arch {
 namespace net {
 
 static_assert(sizeof(sockaddr_storage) == SocketAddress::STORAGE_SIZE, "storage block is 128 bytes");
@@ -140,4 +141,5 @@ std::string SocketAddress::toString() const {
 }
 
 }  // namespace net
+}  // namespace arch
 }  // namespace zorn

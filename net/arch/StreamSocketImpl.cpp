@@ -16,13 +16,6 @@ namespace zorn {
 namespace arch {
 namespace net {
 
-using ::zorn::net::RESULT_INVALID_DATA;
-using ::zorn::net::RESULT_OK;
-using ::zorn::net::RESULT_OPERATION_FAIL;
-using ::zorn::net::RESULT_OPERATION_NOT_SUPPORT;
-using ::zorn::net::RESULT_OPERATION_TIMEOUT;
-using ::zorn::net::SocketAddress;
-
 namespace {
 
 timeval toTimeval(uint32_t ms) {
@@ -71,10 +64,10 @@ int32_t StreamSocketImpl::getLocalAddress(SocketAddress& out) {
 
 int32_t StreamSocketImpl::setTimeout(uint32_t milliseconds, uint32_t flags) {
     timeval tv = toTimeval(milliseconds);
-    if ((flags & ::zorn::net::SOCKET_TIMEOUT_RECEIVE) &&
+    if ((flags & SOCKET_TIMEOUT_RECEIVE) &&
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0)
         return RESULT_OPERATION_FAIL;
-    if ((flags & ::zorn::net::SOCKET_TIMEOUT_SEND) &&
+    if ((flags & SOCKET_TIMEOUT_SEND) &&
         ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0)
         return RESULT_OPERATION_FAIL;
     return RESULT_OK;
@@ -163,7 +156,7 @@ int32_t StreamSocketImpl::listen(int32_t backlog) {
     return RESULT_OK;
 }
 
-::zorn::net::StreamSocket* StreamSocketImpl::accept(SocketAddress* peer) {
+StreamSocket* StreamSocketImpl::accept(SocketAddress* peer) {
     if (fd_ < 0) return nullptr;
     sockaddr_storage ss;
     socklen_t len = sizeof ss;
@@ -217,8 +210,8 @@ int32_t StreamSocketImpl::getPeerAddress(SocketAddress& out) {
 }
 
 int32_t StreamSocketImpl::shutdown(int32_t direction) {
-    int how = direction == ::zorn::net::SHUTDOWN_RECEIVE ? SHUT_RD
-              : direction == ::zorn::net::SHUTDOWN_SEND  ? SHUT_WR
+    int how = direction == SHUTDOWN_RECEIVE ? SHUT_RD
+              : direction == SHUTDOWN_SEND  ? SHUT_WR
                                                          : SHUT_RDWR;
     if (fd_ < 0 || ::shutdown(fd_, how) != 0) return RESULT_OPERATION_FAIL;
     return RESULT_OK;
@@ -234,16 +227,12 @@ int32_t StreamSocketImpl::setNoDelay(bool on) {
     return RESULT_OK;
 }
 
-}  // namespace net
-}  // namespace arch
-
-namespace net {
-
 StreamSocket* StreamSocket::createSocket() {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return nullptr;
-    return new ::zorn::arch::net::StreamSocketImpl(fd);
+    return new StreamSocketImpl(fd);
 }
 
 }  // namespace net
+}  // namespace arch
 }  // namespace zorn

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "net/Socket.h"
+#include "net/arch/Socket.h"
 
 namespace zorn {
 namespace arch {
 namespace net {
 
 // StreamSocket over a BSD socket descriptor.
-class StreamSocketImpl : public ::zorn::net::StreamSocket {
+class StreamSocketImpl : public StreamSocket {
 public:
     // Takes ownership of fd and applies SO_REUSEADDR, TCP_NODELAY,
     // SO_KEEPALIVE and 10 s receive and send time-outs.
@@ -15,18 +15,18 @@ public:
     ~StreamSocketImpl() override;
 
     void dispose() override;
-    int32_t bind(const ::zorn::net::SocketAddress& address) override;
-    int32_t getLocalAddress(::zorn::net::SocketAddress& out) override;
+    int32_t bind(const SocketAddress& address) override;
+    int32_t getLocalAddress(SocketAddress& out) override;
     int32_t setTimeout(uint32_t milliseconds, uint32_t flags) override;
     int32_t waitForWrite(uint32_t milliseconds) override;
     int32_t waitForRead(uint32_t milliseconds) override;
-    int32_t connect(const ::zorn::net::SocketAddress& address) override;
+    int32_t connect(const SocketAddress& address) override;
     int32_t listen(int32_t backlog) override;
-    ::zorn::net::StreamSocket* accept(::zorn::net::SocketAddress* peer) override;
+    StreamSocket* accept(SocketAddress* peer) override;
     int32_t waitForIncoming(uint32_t milliseconds) override;
     int32_t send(const uint8_t* data, uint32_t length) override;
     int32_t recv(uint8_t* buffer, uint32_t size, uint32_t& got) override;
-    int32_t getPeerAddress(::zorn::net::SocketAddress& out) override;
+    int32_t getPeerAddress(SocketAddress& out) override;
     int32_t shutdown(int32_t direction) override;
     int32_t setKeepAlive(bool on) override;
     int32_t setNoDelay(bool on) override;

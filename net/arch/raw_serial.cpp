@@ -14,7 +14,7 @@
 #include <cstring>
 #include <thread>
 
-#include "net/Result.h"
+#include "net/arch/Result.h"
 
 namespace zorn {
 namespace arch {
@@ -337,14 +337,14 @@ int32_t raw_serial::wait_for_recv(uint32_t ms, uint32_t* count) {
 }
 
 int32_t raw_serial::set_line(int32_t line, bool level) {
-    if (line != 1) return ::zorn::net::RESULT_OPERATION_NOT_SUPPORT;
-    if (!opened || fd_ < 0) return ::zorn::net::RESULT_OPERATION_FAIL;
+    if (line != 1) return RESULT_OPERATION_NOT_SUPPORT;
+    if (!opened || fd_ < 0) return RESULT_OPERATION_FAIL;
     int dtr = TIOCM_DTR;
     if (::ioctl(fd_, level ? TIOCMBIS : TIOCMBIC, &dtr) != 0) {
         fail(errno);
-        return ::zorn::net::RESULT_OPERATION_FAIL;
+        return RESULT_OPERATION_FAIL;
     }
-    return ::zorn::net::RESULT_OK;
+    return RESULT_OK;
 }
 
 }  // namespace net

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "net/abs_rxtx.h"
+#include "net/arch/abs_rxtx.h"
 #include "net/arch/WakeSignal.h"
 
 namespace zorn {
