@@ -81,7 +81,7 @@ TEST_P(Safety, SignalDuringAStalledRunEndsWithinTwoSeconds) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, 130);
-    EXPECT_LT(seconds, 2.0);
+    EXPECT_LT(seconds, 2.0 * kTimeScale);
     // The base never answered the stop: the console must not claim it.
     EXPECT_TRUE(anyLineHas(out.errLines(), STOP_NOT_CONFIRMED_PREFIX)) << out.err;
     EXPECT_FALSE(anyLineHas(out.errLines(), "stopped")) << out.err;
@@ -119,6 +119,9 @@ TEST(SafetyOutput, OutputThatCannotBeWrittenFailsASuccessfulCommand) {
 }
 
 TEST(SafetyOutput, TracedFloodIntoAnUnreadPipeKeepsMemoryBounded) {
+#ifdef ORBITANE_SLOW_BUILD
+    GTEST_SKIP() << "resident memory of a sanitizer build says nothing about the console's";
+#endif
     // 4 MiB of line noise before every answer, traced in hex into a pipe that
     // nobody reads for five seconds: the console must stop reading rather
     // than queue what it cannot write.
