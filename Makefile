@@ -1,9 +1,9 @@
-# Entry points: `make demo` and `make test` (both install what is missing).
+# Entry points: `make demo`, `make test` and `make package` (all install what is missing).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test demo bench fuzz clean
+.PHONY: all bootstrap configure build test demo package bench fuzz clean
 
 all: build
 
@@ -21,6 +21,10 @@ test: build
 
 demo: build
 	@scripts/demo $(BUILD_DIR)
+
+# The Debian package, $(BUILD_DIR)/orbitane-console_<version>_<arch>.deb.
+package: build
+	@cd $(BUILD_DIR) && cpack --config CPackConfig.cmake
 
 # Release build of the benchmarks, then the performance table.
 bench: bootstrap

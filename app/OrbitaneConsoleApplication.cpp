@@ -5,8 +5,9 @@
 #include <cstdlib>
 
 #include "app/Interrupt.h"
-#include "console/InterceptProtocol.h"
 #include "app/JsonOutput.h"
+#include "app/ResultText.h"
+#include "console/InterceptProtocol.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
 #include "net/Protocol.h"
@@ -17,7 +18,10 @@ namespace test {
 
 using namespace nivo::system::util;
 
-const char* const OrbitaneConsoleApplication::VERSION = "2.0.0_dev";
+#ifndef ORBITANE_VERSION
+#error "ORBITANE_VERSION is set by the build (CMakeLists.txt at the top)"
+#endif
+const char* const OrbitaneConsoleApplication::VERSION = ORBITANE_VERSION;
 const char* const OrbitaneConsoleApplication::DEFAULT_TCP_HOST = "192.168.11.1";
 const char* const OrbitaneConsoleApplication::DEFAULT_TCP_PORT = "11331";
 
@@ -167,6 +171,7 @@ int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string
     }
     if (result != 0) {
         logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
+        logError(logSource_, "%s", describeResult(result, name).c_str());
         if (jsonOutput()) {
             emitJsonError(name, known ? resultText(result) : "unknown command", result);
         }

@@ -60,7 +60,8 @@ const char* ConsoleLogAppender::levelColour(int lvl) {
 }
 
 bool ConsoleLogAppender::useColour(FILE* stream) const {
-    if (std::getenv("NO_COLOR") != nullptr) {
+    const char* noColour = std::getenv("NO_COLOR");
+    if (noColour != nullptr && *noColour != '\0') {
         return false;
     }
     const char* term = std::getenv("TERM");

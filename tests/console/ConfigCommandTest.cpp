@@ -172,7 +172,7 @@ TEST_F(ConfigCommand, OtherBinaryRequestFailuresAreReturnedWithoutFallback) {
     EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run({"config"}));
     EXPECT_EQ(rig.commandLines(), (Lines{BINARY_REFUSED}));
     EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_BINARY_CONFIG}));
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 80008001");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008001");  // then the words
 
     rig.base.silence(REQ_GET_BINARY_CONFIG);
     EXPECT_EQ(zorn::net::RESULT_OPERATION_TIMEOUT, rig.run({"config"}));

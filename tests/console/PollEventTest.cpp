@@ -115,7 +115,7 @@ TEST_F(PollEvent, EventUsageAndFailure) {
     EXPECT_EQ(2, rig.run({"event"}));
     EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Missing parameters."}));
     EXPECT_TRUE(rig.commandRequests().empty()) << "nothing is sent without an argument";
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 00000002");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 00000002");  // then the words
     for (const char* typo : {"abc", "12abc", "0x10", "99999999999"}) {
         EXPECT_EQ(2, rig.run({"event", typo})) << typo;
         EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Failed to parse parameter code"})) << typo;

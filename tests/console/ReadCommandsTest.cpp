@@ -93,12 +93,12 @@ TEST_F(ReadCommands, StatusFailuresAreReturnedWithoutALineOfTheirOwn) {
     rig.base.fail(REQ_GET_STATUS, 0x0001);
     EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run({"status"}));
     EXPECT_TRUE(rig.commandLines().empty());
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 80008001");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008001");  // then the words
 
     rig.base.answer(REQ_GET_STATUS, Bytes{80});  // one byte short of the record
     EXPECT_EQ(zorn::net::RESULT_INVALID_DATA, rig.run({"status"}));
     EXPECT_TRUE(rig.commandLines().empty());
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 80008000");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008000");  // then the words
 }
 
 // ---------------------------------------------------------------- motor
@@ -156,7 +156,7 @@ TEST_F(ReadCommands, BeaconLimitsThreeProbesAndEightBeacons) {
     EXPECT_EQ(-1, rig.run({"beacon"}));
     EXPECT_EQ(rig.commandLines(), (Lines{"[INFO] Found 10 beacons and 4 probes",
                                          "[ERRO] Currently only support no more than 3 probes, but 4 probes found"}));
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: FFFFFFFF");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: FFFFFFFF");  // then the words
 
     // More than eight beacons: reported, then listed; beacons 8 and 9 read clear.
     rig.base.answerRecord(REQ_GET_AUTOHOME_DATA, base_autohome_response_t{10, 1, {0xFF, 0, 0}});

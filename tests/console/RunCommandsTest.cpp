@@ -242,7 +242,7 @@ TEST_F(RunCommands, RunFailingInsideTheLoopStopsTheWheelsBeforeReturning) {
     EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR, REQ_GET_MOTOR_DATA, REQ_GET_MOTOR_DATA,
                                          REQ_GET_MOTOR_DATA, REQ_GET_MOTOR_DATA, REQ_SET_MOTOR}));
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{100, 100, 0, 0}, STOP_MOTOR}));
-    EXPECT_EQ(rig.frameLines().back(), "[ERRO] Execute command failed: 80008001");
+    EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008001");  // then the words
 }
 
 TEST_F(RunCommands, RunFailuresBeforeTheLoop) {

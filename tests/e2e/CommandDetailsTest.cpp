@@ -83,9 +83,10 @@ TEST(ConsoleCommandDetails, BeaconLimits) {
     out = probes.console({"beacon"});
     EXPECT_EQ(out.status, 255);
     EXPECT_EQ(commandLines(probes, out), std::vector<std::string>{info(BASE, "Found 2 beacons and 4 probes")});
-    EXPECT_EQ(out.errLines(),
-              (std::vector<std::string>{error(BASE, "Currently only support no more than 3 probes, but 4 probes found"),
-                                        error(FRAME, "Execute command failed: FFFFFFFF")}));
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{
+                                  error(BASE, "Currently only support no more than 3 probes, but 4 probes found"),
+                                  error(FRAME, "Execute command failed: FFFFFFFF"),
+                                  error(FRAME, "FFFFFFFF: unknown result code: the lines above say what failed")}));
 }
 
 TEST(ConsoleCommandDetails, PollWithoutAGetInfoQuestion) {
@@ -112,8 +113,10 @@ TEST(ConsoleCommandDetails, EventArguments) {
 
     out = r.console({"event"});
     EXPECT_EQ(out.status, 2);
-    EXPECT_EQ(out.errLines(), (std::vector<std::string>{fatal(BASE, "Missing parameters."),
-                                                        error(FRAME, "Execute command failed: 00000002")}));
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{
+                  fatal(BASE, "Missing parameters."), error(FRAME, "Execute command failed: 00000002"),
+                  error(FRAME, "00000002: usage error: the command's arguments are missing or cannot be read")}));
     EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SEND_EVENT), 1u);
 }
 
@@ -124,9 +127,11 @@ TEST(ConsoleCommandDetails, MonitorUsage) {
         EXPECT_EQ(out.status, 2);
         EXPECT_EQ(out.errLines(),
                   (std::vector<std::string>{
-                      fatal(BASE, "monitor command requires at least one argument, such as: orbitane_console "
-                                  "[options] monitor bumper"),
-                      error(FRAME, "Execute command failed: 00000002")}));
+                      fatal(BASE,
+                            "monitor command requires at least one argument, such as: orbitane_console "
+                            "[options] monitor bumper"),
+                      error(FRAME, "Execute command failed: 00000002"),
+                      error(FRAME, "00000002: usage error: the command's arguments are missing or cannot be read")}));
     }
     EXPECT_EQ(requestCodes(r.device()), (std::vector<int>{0x10, 0x10}));  // only the connect requests
 }
@@ -141,7 +146,8 @@ TEST(ConsoleCommandDetails, SelfTestReportsATooSmallLegacyRadius) {
     EXPECT_EQ(out.errLines(),
               (std::vector<std::string>{error(SELFTEST, "\t\tfail: (int)conf.base_radius_q8>2560: actual 2560 <= 2560"),
                                         error(SELFTEST, "ControlBus: 9 total, 0 skipped, 8 pass, 1 failed"),
-                                        error(FRAME, "Execute command failed: 00000001")}));
+                                        error(FRAME, "Execute command failed: 00000001"),
+                                        error(FRAME, "00000001: 1 self-test case failed")}));
 }
 
 TEST(ConsoleCommandDetails, ConfigSummaryFollowsTheBaseDescription) {
@@ -196,9 +202,12 @@ TEST(ConsoleCommandDetails, RunArgumentsAndAZeroTime) {
     ConsoleOutcome out = r.console({"run", "100", "100"});
     EXPECT_EQ(out.status, 2);
     EXPECT_EQ(out.errLines(),
-              (std::vector<std::string>{fatal(BASE, "Missing parameters. run <left_wheel_speed> <right_wheel_speed> "
-                                                    "<time>, units: mm/s mm/s s"),
-                                        error(FRAME, "Execute command failed: 00000002")}));
+              (std::vector<std::string>{
+                  fatal(BASE,
+                        "Missing parameters. run <left_wheel_speed> <right_wheel_speed> "
+                        "<time>, units: mm/s mm/s s"),
+                  error(FRAME, "Execute command failed: 00000002"),
+                  error(FRAME, "00000002: usage error: the command's arguments are missing or cannot be read")}));
     out = r.console({"run", "100", "100", "1.5x"});
     EXPECT_EQ(out.status, 2);
     ASSERT_FALSE(out.errLines().empty());
@@ -240,8 +249,10 @@ TEST(ConsoleCommandDetails, UnknownCommandAndNoCommand) {
     SimRig r;
     ConsoleOutcome out = r.console({"fly"});
     EXPECT_EQ(out.status, 5);
-    EXPECT_EQ(out.errLines(), (std::vector<std::string>{fatal(FRAME, "Command fly not found"),
-                                                        error(FRAME, "Execute command failed: 00000005")}));
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{fatal(FRAME, "Command fly not found"),
+                                        error(FRAME, "Execute command failed: 00000005"),
+                                        error(FRAME, "00000005: unknown command: -h lists the commands")}));
     // Without a command word the device is connected, then the usage printed.
     out = r.console({});
     EXPECT_EQ(out.status, 5);

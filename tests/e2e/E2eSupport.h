@@ -21,8 +21,24 @@
 #include "sim/Scenario.h"
 #include "sim/SimServer.h"
 
+// Sanitizer builds run the console several times slower and with shadow
+// memory: time bounds are widened and memory figures are not meaningful.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ORBITANE_SLOW_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ORBITANE_SLOW_BUILD 1
+#endif
+#endif
+
 namespace orbitane {
 namespace e2e {
+
+#ifdef ORBITANE_SLOW_BUILD
+constexpr double kTimeScale = 2.0;
+#else
+constexpr double kTimeScale = 1.0;
+#endif
 
 // Log line prefixes of the console's log sources.
 extern const char* const FRAME;      // the application frame

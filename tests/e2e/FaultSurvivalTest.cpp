@@ -53,7 +53,9 @@ TEST_P(FaultSurvival, BaseHangsUpInTheMiddleOfARequest) {
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out), std::vector<std::string>{});
-    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     // Connection (0.7 s) and one request time-out (1 s), then straight out.
     EXPECT_LT(out.seconds, 5.0);
     auto requests = r.device().requests();
@@ -84,10 +86,11 @@ TEST_P(FaultSurvival, LengthHeaderSwallowingTheNextAnswer) {
     ConsoleOutcome out = r.console({"test"});
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, 2);
-    EXPECT_EQ(out.errLines(),
-              (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
-                                        timedOutCase("(int)dev_->getMotorData(motorStatus)==(int)RESULT_OK"),
-                                        error(SELFTEST, summary(7, 2)), error(FRAME, "Execute command failed: 00000002")}));
+    EXPECT_EQ(out.errLines(), (std::vector<std::string>{
+                                  timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
+                                  timedOutCase("(int)dev_->getMotorData(motorStatus)==(int)RESULT_OK"),
+                                  error(SELFTEST, summary(7, 2)), error(FRAME, "Execute command failed: 00000002"),
+                                  error(FRAME, "00000002: 2 self-test cases failed")}));
     std::vector<std::string> lines = commandLines(r, out);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), info(SELFTEST, "\t\tpass")), 7);
 
@@ -103,7 +106,8 @@ TEST_P(FaultSurvival, LengthHeaderSwallowingTheNextAnswer) {
     EXPECT_EQ(out.status, 1);
     EXPECT_EQ(out.errLines(), (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
                                                         error(SELFTEST, summary(8, 1)),
-                                                        error(FRAME, "Execute command failed: 00000001")}));
+                                                        error(FRAME, "Execute command failed: 00000001"),
+                                                        error(FRAME, "00000001: 1 self-test case failed")}));
 }
 
 TEST_P(FaultSurvival, CorruptedChecksums) {
@@ -114,7 +118,8 @@ TEST_P(FaultSurvival, CorruptedChecksums) {
     EXPECT_EQ(out.status, 1);
     EXPECT_EQ(out.errLines(), (std::vector<std::string>{timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"),
                                                         error(SELFTEST, summary(8, 1)),
-                                                        error(FRAME, "Execute command failed: 00000001")}));
+                                                        error(FRAME, "Execute command failed: 00000001"),
+                                                        error(FRAME, "00000001: 1 self-test case failed")}));
     // Every answer corrupted: the base cannot be talked to at all.
     SimRig always = rigWith({fault(-1, FaultKind::BadChecksum)});
     out = always.console({"status"});
@@ -135,12 +140,12 @@ TEST_P(FaultSurvival, AnswersArrivingAfterTheirTimeOut) {
     ConsoleOutcome out = r.console({"test"});
     ASSERT_FALSE(out.killed);
     std::vector<std::string> errors = out.errLines();
-    ASSERT_GE(errors.size(), 3u) << out.err;
+    ASSERT_GE(errors.size(), 4u) << out.err;
     EXPECT_EQ(errors[0], timedOutCase("(int)dev_->getStatus(status)==(int)RESULT_OK"));
-    const int failed = static_cast<int>(errors.size()) - 2;
+    const int failed = static_cast<int>(errors.size()) - 3;  // the summary and the two failure lines follow
     EXPECT_GE(failed, 1);
     EXPECT_LE(failed, 2);
-    EXPECT_EQ(errors[errors.size() - 2], error(SELFTEST, summary(9 - failed, failed)));
+    EXPECT_EQ(errors[errors.size() - 3], error(SELFTEST, summary(9 - failed, failed)));
     EXPECT_EQ(out.status, failed);
     EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SEND_EVENT), 1u);  // the last case ran
 
@@ -149,7 +154,9 @@ TEST_P(FaultSurvival, AnswersArrivingAfterTheirTimeOut) {
     out = r.console({"status"});
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
-    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
 }
 
 TEST_P(FaultSurvival, BaseFallsSilentDuringMonitor) {
@@ -159,7 +166,9 @@ TEST_P(FaultSurvival, BaseFallsSilentDuringMonitor) {
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out),
               std::vector<std::string>(5, info(BASE, "Left Wheel: 0.0     mm Right Wheel: 0.0     mm")));
-    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     EXPECT_LT(out.seconds, 5.0);
 }
 
@@ -171,8 +180,10 @@ TEST_P(FaultSurvival, MotorReadingsStopDuringRun) {
     ConsoleOutcome out = r.console({"run", "100", "100", "30"});
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
-    EXPECT_EQ(out.errLines(), (std::vector<std::string>{fatal(BASE, "Failed to get motor data"),
-                                                        error(FRAME, "Execute command failed: 80008002")}));
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{fatal(BASE, "Failed to get motor data"),
+                                        error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     std::vector<std::string> steps = out.outLinesStartingWith(info(BASE, "dl="));
     EXPECT_EQ(steps.size(), 3u);  // the first reading is the start, three steps follow
     auto requests = r.device().requests();
@@ -193,7 +204,8 @@ TEST_P(FaultSurvival, BaseFallsSilentDuringRun) {
               (std::vector<std::string>{
                   fatal(BASE, "Failed to get motor data"),
                   error(BASE, "The base did not confirm the stop request (80008002): it may still be moving"),
-                  error(FRAME, "Execute command failed: 80008002")}));
+                  error(FRAME, "Execute command failed: 80008002"),
+                  error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     auto requests = r.device().requests();
     ASSERT_GE(requests.size(), 3u);
     for (size_t i = requests.size() - 3; i < requests.size(); ++i) {
@@ -286,7 +298,9 @@ TEST(FaultSurvivalSerial, LineHungUpByTheBase) {
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, STATUS_TIMEOUT);
     EXPECT_EQ(commandLines(r, out).size(), 8u);  // four readings before the line went
-    EXPECT_EQ(out.errLines(), std::vector<std::string>{error(FRAME, "Execute command failed: 80008002")});
+    EXPECT_EQ(out.errLines(),
+              (std::vector<std::string>{error(FRAME, "Execute command failed: 80008002"),
+                                        error(FRAME, "80008002: time-out: the base did not answer within 1000 ms")}));
     EXPECT_LT(out.seconds, 6.0);
     // The simulated base offers a new line, and the console works on it.
     ASSERT_TRUE(r.sim().waitFor([&] { return !r.sim().ptyPath().empty() && r.sim().ptyPath() != device; },

@@ -15,14 +15,6 @@ using std::chrono::milliseconds;
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORBITANE_SLOW_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ORBITANE_SLOW_BUILD 1
-#endif
-#endif
-
 // Sanitizers slow the console down several times; fewer requests still
 // show a leak of one allocation per request.
 #ifdef ORBITANE_SLOW_BUILD

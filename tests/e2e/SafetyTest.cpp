@@ -81,7 +81,7 @@ TEST_P(Safety, SignalDuringAStalledRunEndsWithinTwoSeconds) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
     ASSERT_FALSE(out.killed);
     EXPECT_EQ(out.status, 130);
-    EXPECT_LT(seconds, 2.0);
+    EXPECT_LT(seconds, 2.0 * kTimeScale);
     // The base never answered the stop: the console must not claim it.
     EXPECT_TRUE(anyLineHas(out.errLines(), STOP_NOT_CONFIRMED_PREFIX)) << out.err;
     EXPECT_FALSE(anyLineHas(out.errLines(), "stopped")) << out.err;
@@ -119,6 +119,9 @@ TEST(SafetyOutput, OutputThatCannotBeWrittenFailsASuccessfulCommand) {
 }
 
 TEST(SafetyOutput, TracedFloodIntoAnUnreadPipeKeepsMemoryBounded) {
+#ifdef ORBITANE_SLOW_BUILD
+    GTEST_SKIP() << "resident memory of a sanitizer build says nothing about the console's";
+#endif
     // 4 MiB of line noise before every answer, traced in hex into a pipe that
     // nobody reads for five seconds: the console must stop reading rather
     // than queue what it cannot write.
@@ -173,7 +176,7 @@ TEST(SafetyFaults, EachFaultEndsSafelyWithItsStatus) {
          [](BaseDevice& d, const ConsoleOutcome&) { EXPECT_EQ(d.requestCount(zorn::drv::REQ_SET_MOTOR), 0u); }},
         {"monitor of an unknown command", [](Scenario&) {}, {"monitor", "foo"}, 5,
          [](BaseDevice&, const ConsoleOutcome& out) {
-             EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 2) << out.err;  // not found, failed
+             EXPECT_EQ(std::count(out.err.begin(), out.err.end(), '\n'), 3) << out.err;  // not found, failed, its words
          }},
         {"vrun on a base without velocity",
          [](Scenario& s) { s.faults = {fault(zorn::drv::REQ_SET_VELOCITY, FaultKind::Unsupported)}; },

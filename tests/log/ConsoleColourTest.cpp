@@ -69,6 +69,10 @@ TEST(ConsoleColour, TerminalLinesAreColouredUnlessDisabled) {
         EXPECT_EQ(onTerminal(logTwoLines), "\033[32m[s] [INFO] i\033[0m\r\n\033[91m[s] [ERRO] e\033[0m\r\n");
     }
     {
+        ScopedEnv noColour("NO_COLOR", "");  // present but empty: colour stays on
+        EXPECT_EQ(onTerminal(logTwoLines), "\033[32m[s] [INFO] i\033[0m\r\n\033[91m[s] [ERRO] e\033[0m\r\n");
+    }
+    {
         ScopedEnv noColour("NO_COLOR", "1");
         EXPECT_EQ(onTerminal(logTwoLines), "[s] [INFO] i\r\n[s] [ERRO] e\r\n");
     }
