@@ -25,6 +25,8 @@
 
 extern char** environ;
 
+#include "net/Message.h"
+
 namespace orbench {
 
 // ---------------------------------------------------------------------------
@@ -293,7 +295,7 @@ void AnsweringPeer::serve() {
 void AnsweringPeer::feed(uint8_t b) {
     switch (state_) {
         case 0:  // flags
-            if (b != 0x10 && b != 0x50) {
+            if (b != zorn::net::FRAME_FLAGS_SHORT && b != zorn::net::FRAME_FLAGS_LONG) {
                 faulted_.store(true);
                 return;
             }

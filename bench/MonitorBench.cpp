@@ -15,7 +15,7 @@ namespace orbench {
 namespace {
 
 constexpr double WINDOW_S = 2.0;
-constexpr int ROUNDS = 2;
+constexpr int ROUNDS = 3;
 constexpr int LIMIT_MS = 15000;
 
 std::string pythonLoop() { return std::string(ORBITANE_BENCH_SOURCE_DIR) + "/status_loop.py"; }

@@ -49,34 +49,34 @@ void explainSerialFailure(const std::string& portName, int error) {
 
 }  // namespace
 
+SerialChannelProvider::SerialChannelProvider(const std::string& portName) : portName_(portName) {}
+
 SerialChannelProvider::~SerialChannelProvider() { disconnect(); }
 
 bool SerialChannelProvider::connect(zorn::net::Protocol* protocol) {
     disconnect();
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to serial:%s...", portName_.c_str());
-    auto* channel = new zorn::net::SerialChannel(protocol);
+    std::unique_ptr<zorn::net::SerialChannel> channel(new zorn::net::SerialChannel(protocol));
     auto* serial = channel->getSerial();
     if (!serial->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !serial->open()) {
         int error = serial->lastError();
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to serial port");
         explainSerialFailure(portName_, error);
-        delete channel;
         return false;
     }
     channel->clearStatusBits(zorn::net::Channel::RX_STOPPED | zorn::net::Channel::TX_STOPPED);
     channel->start();
     channel->sync();
-    channel_ = channel;
+    channel_ = std::move(channel);
     logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
     return true;
 }
 
-void SerialChannelProvider::disconnect() {
-    delete channel_;
-    channel_ = nullptr;
-}
+void SerialChannelProvider::disconnect() { channel_.reset(); }
 
-zorn::net::Channel* SerialChannelProvider::getChannel() { return channel_; }
+zorn::net::Channel* SerialChannelProvider::getChannel() { return channel_.get(); }
+
+TcpChannelProvider::TcpChannelProvider(const std::string& host, int port) : host_(host), port_(port) {}
 
 TcpChannelProvider::~TcpChannelProvider() { disconnect(); }
 
@@ -84,8 +84,8 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
     disconnect();
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to tcp:%s:%d...", host_.c_str(), port_);
     zorn::net::SocketAddress address(host_.c_str(), port_);
-    socket_ = zorn::net::StreamSocket::createSocket();
-    if (socket_ == nullptr) {
+    socket_.reset(zorn::net::StreamSocket::createSocket());
+    if (!socket_) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
         return false;
     }
@@ -93,17 +93,13 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
     socket_->setKeepAlive(true);
     if (socket_->connect(address) < 0) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
-        socket_->dispose();
-        socket_ = nullptr;
+        socket_.reset();
         return false;
     }
-    channel_ = new zorn::net::TCPChannel(protocol);
-    if (channel_->bind(socket_) < 0) {
+    channel_.reset(new zorn::net::TCPChannel(protocol));
+    if (channel_->bind(socket_.get()) < 0) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to bind tcp channel to socket");
-        delete channel_;
-        channel_ = nullptr;
-        socket_->dispose();
-        socket_ = nullptr;
+        disconnect();
         return false;
     }
     logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
@@ -112,15 +108,11 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
 
 void TcpChannelProvider::disconnect() {
     // The channel stops its threads before the socket they use goes away.
-    delete channel_;
-    channel_ = nullptr;
-    if (socket_ != nullptr) {
-        socket_->dispose();
-        socket_ = nullptr;
-    }
+    channel_.reset();
+    socket_.reset();
 }
 
-zorn::net::Channel* TcpChannelProvider::getChannel() { return channel_; }
+zorn::net::Channel* TcpChannelProvider::getChannel() { return channel_.get(); }
 
 bool ChannelFactory::createSerialProvider(std::shared_ptr<IChannelProvider>& out, const std::string& portName) {
     out = std::make_shared<SerialChannelProvider>(portName);

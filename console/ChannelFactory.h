@@ -29,7 +29,7 @@ public:
 
 class SerialChannelProvider : public IChannelProvider {
 public:
-    explicit SerialChannelProvider(const std::string& portName) : portName_(portName) {}
+    explicit SerialChannelProvider(const std::string& portName);
     ~SerialChannelProvider() override;
     bool connect(zorn::net::Protocol* protocol) override;
     void disconnect() override;
@@ -38,12 +38,12 @@ public:
 
 private:
     std::string portName_;
-    zorn::net::SerialChannel* channel_ = nullptr;
+    std::unique_ptr<zorn::net::SerialChannel> channel_;
 };
 
 class TcpChannelProvider : public IChannelProvider {
 public:
-    TcpChannelProvider(const std::string& host, int port) : host_(host), port_(port) {}
+    TcpChannelProvider(const std::string& host, int port);
     ~TcpChannelProvider() override;
     bool connect(zorn::net::Protocol* protocol) override;
     void disconnect() override;
@@ -53,8 +53,15 @@ public:
 private:
     std::string host_;
     int port_;
-    zorn::net::StreamSocket* socket_ = nullptr;
-    zorn::net::TCPChannel* channel_ = nullptr;
+    // Sockets are released with dispose(), by the platform layer that made them.
+    struct SocketDisposer {
+        void operator()(zorn::net::StreamSocket* s) const {
+            if (s != nullptr) s->dispose();
+        }
+    };
+    // Declared first: the channel, which uses the socket, goes first.
+    std::unique_ptr<zorn::net::StreamSocket, SocketDisposer> socket_;
+    std::unique_ptr<zorn::net::TCPChannel> channel_;
 };
 
 class ChannelFactory {

@@ -104,7 +104,7 @@ std::vector<ModelFrame> modelDecode(const uint8_t* stream, size_t size) {
         const uint8_t b = stream[i];
         switch (state) {
         case HUNT:
-            if (b == 0x10 || b == 0x50) {
+            if (b == zorn::net::FRAME_FLAGS_SHORT || b == zorn::net::FRAME_FLAGS_LONG) {
                 f = ModelFrame{};
                 f.flags = b;
                 state = LENGTH_LOW;
@@ -171,7 +171,7 @@ void checkStream(uint8_t control, const uint8_t* stream, size_t size) {
     bool first = true;
     for (const Delivery& d : expected.deliveries) {
         const Message& m = *d.message;
-        FUZZ_CHECK(m.flags == 0x10 || m.flags == 0x50, "accepted flags 0x%02X", m.flags);
+        FUZZ_CHECK(m.flags == zorn::net::FRAME_FLAGS_SHORT || m.flags == zorn::net::FRAME_FLAGS_LONG, "accepted flags 0x%02X", m.flags);
         const std::vector<uint8_t> frame = encodeExactly(reference, d.message);
         FUZZ_CHECK(frame.size() <= d.end + 1, "frame of %zu bytes ends at %zu", frame.size(), d.end);
         const size_t start = d.end + 1 - frame.size();

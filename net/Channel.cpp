@@ -38,14 +38,12 @@ Channel::~Channel() {
 int32_t Channel::enqueue(const MessagePtr& message, TxNodePtr& node) {
     if (!running.load()) return RESULT_OPERATION_FAIL;
     if (statusBits.load() & TX_STOPPED) return RESULT_OPERATION_NOT_SUPPORT;
-    if (!txLock.lock()) return RESULT_OPERATION_FAIL;
-    if (!running.load()) {
-        txLock.unlock();
-        return RESULT_OPERATION_FAIL;
+    {
+        MutexGuard guard(txLock);
+        if (!guard.owns() || !running.load()) return RESULT_OPERATION_FAIL;
+        node = std::make_shared<TxNode>(message);
+        txQueue.push_back(node);
     }
-    node = std::make_shared<TxNode>(message);
-    txQueue.push_back(node);
-    txLock.unlock();
     txReady.set();
     return RESULT_OK;
 }
@@ -53,27 +51,24 @@ int32_t Channel::enqueue(const MessagePtr& message, TxNodePtr& node) {
 int32_t Channel::send(const MessagePtr& message) {
     if (!running.load()) return RESULT_OPERATION_FAIL;
     if (statusBits.load() & TX_STOPPED) return RESULT_OPERATION_NOT_SUPPORT;
-    if (!txLock.lock()) return RESULT_OPERATION_FAIL;
-    if (!running.load()) {
-        txLock.unlock();
-        return RESULT_OPERATION_FAIL;
-    }
+    MutexGuard guard(txLock);
+    if (!guard.owns() || !running.load()) return RESULT_OPERATION_FAIL;
     if (txQueue.empty() && !writing_) {
         // Nothing ahead: write here and spare the hand-off to the transmit thread.
         writing_ = true;
-        txLock.unlock();
+        guard.unlock();
         uint8_t scratch[SMALL_FRAME_SIZE];
         int32_t result = writeMessage(message, scratch, sizeof scratch);
-        txLock.lock();
+        guard.relock();
         writing_ = false;
         const bool more = !txQueue.empty();
-        txLock.unlock();
+        guard.unlock();
         if (more) txReady.set();
         return result;
     }
     TxNodePtr node = std::make_shared<TxNode>(message);
     txQueue.push_back(node);
-    txLock.unlock();
+    guard.unlock();
     txReady.set();
     return waitQueued(node);
 }
@@ -172,35 +167,36 @@ void Channel::stop() {
     }
 
     std::list<TxNodePtr> left;
-    if (txLock.lock()) {
+    MutexGuard guard(txLock);
+    if (guard.owns()) {
         left.swap(txQueue);
         for (TxNodePtr& n : left) {
             n->result = RESULT_OPERATION_FAIL;
             n->done.set();
         }
-        txLock.unlock();
     }
 }
 
 int32_t Channel::transmitLoop() {
     std::unique_ptr<uint8_t[]> frame(new uint8_t[MAX_FRAME_SIZE]);
     while (running.load()) {
-        if (!txLock.lock()) break;
+        MutexGuard guard(txLock);
+        if (!guard.owns()) break;
         if (txQueue.empty() || writing_) {
-            txLock.unlock();
+            guard.unlock();
             txReady.wait(LOOP_WAIT_MS);
             continue;
         }
         TxNodePtr node = txQueue.front();
         txQueue.pop_front();
         writing_ = true;
-        txLock.unlock();
+        guard.unlock();
 
         node->result = writeMessage(node->message, frame.get(), MAX_FRAME_SIZE);
 
-        txLock.lock();
+        guard.relock();
         writing_ = false;
-        txLock.unlock();
+        guard.unlock();
         node->done.set();
     }
     statusBits.fetch_or(TX_STOPPED);

@@ -86,7 +86,7 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
 }
 
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
-    requestLock.lock();
+    MutexGuard guard(requestLock);
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         answered_ = false;
@@ -95,7 +95,6 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
     answerReady.reset();
     int32_t r = sendCommand(cmd, data, len);
     if (r == RESULT_OK) r = waitAnswer(out, timeoutMs);
-    requestLock.unlock();
     return r;
 }
 

@@ -16,12 +16,6 @@
 namespace zorn {
 namespace net {
 
-// Answer command bytes.
-constexpr uint8_t ANS_OK = 2;
-constexpr uint8_t ANS_ERROR = 3;
-// Error code of an ANS_ERROR answer meaning "request not supported".
-constexpr uint16_t ANS_ERROR_NOT_SUPPORTED = 0x8000;
-
 // Time-out value of waitAnswer and request that means "wait without limit".
 constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
 

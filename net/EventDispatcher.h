@@ -62,9 +62,9 @@ public:
     // lock could not be taken (the caller then still owns the handler).
     bool addHandler(Handler* handler) {
         if (!handler) return false;
-        if (!lock_.lock()) return false;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        if (!guard.owns()) return false;
         handlers_.insert(typename Table::value_type(handler->event, handler));
-        lock_.unlock();
         return true;
     }
 
@@ -72,7 +72,8 @@ public:
     // when the handler was not registered.
     bool removeHandler(Handler* handler) {
         if (!handler) return true;
-        if (!lock_.lock()) return false;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        if (!guard.owns()) return false;
         for (typename Table::iterator it = handlers_.lower_bound(handler->event); it != handlers_.end(); ++it) {
             if (it->second == handler) {
                 handlers_.erase(it);
@@ -80,43 +81,38 @@ public:
                 break;
             }
         }
-        lock_.unlock();
         return true;
     }
 
     // Calls every handler registered under exactly `code`, in registration
     // order.
     void dispatch(uint32_t code, Arg arg) {
-        if (!lock_.lock()) return;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        if (!guard.owns()) return;
         // The table cannot change while the lock is held.
         std::pair<typename Table::iterator, typename Table::iterator> range = handlers_.equal_range(code);
         for (typename Table::iterator it = range.first; it != range.second; ++it) it->second->invoke(this, arg);
-        lock_.unlock();
     }
 
     void clearHandlers() {
-        if (!lock_.lock()) return;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        if (!guard.owns()) return;
         for (typename Table::iterator it = handlers_.begin(); it != handlers_.end(); ++it) {
             if (!it->second->external) delete it->second;
         }
         handlers_.clear();
-        lock_.unlock();
     }
 
     // Number of handlers registered under `code` (diagnostics and tests).
     size_t handlerCount(uint32_t code) {
-        if (!lock_.lock()) return 0;
-        size_t n = handlers_.count(code);
-        lock_.unlock();
-        return n;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        return guard.owns() ? handlers_.count(code) : 0;
     }
 
     // Number of handlers registered in all.
     size_t handlerCount() {
-        if (!lock_.lock()) return 0;
-        size_t n = handlers_.size();
-        lock_.unlock();
-        return n;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        return guard.owns() ? handlers_.size() : 0;
     }
 
 private:

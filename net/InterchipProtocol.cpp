@@ -101,7 +101,7 @@ inline void InterchipProtocol::step(uint8_t b) {
         case ST_HUNT:
             m.flags = b;
             m.checksum = 0;
-            if (b == 0x10 || b == 0x50) {
+            if (b == FRAME_FLAGS_SHORT || b == FRAME_FLAGS_LONG) {
                 // A frame of length 0 carries no command byte: do not let
                 // the previous frame's command leak into it.
                 m.cmd = 0;

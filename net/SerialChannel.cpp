@@ -12,8 +12,6 @@ SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(new ::zorn::arch:
 SerialChannel::~SerialChannel() {
     stop();
     serial->close();
-    delete serial;
-    serial = nullptr;
 }
 
 uint32_t SerialChannel::sendBoundMs(uint32_t length, uint32_t baud) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "net/Channel.h"
 #include "net/arch/raw_serial.h"
 
@@ -22,7 +24,7 @@ public:
     explicit SerialChannel(Protocol* protocol);
     ~SerialChannel() override;
 
-    ::zorn::arch::net::raw_serial* getSerial() const { return serial; }
+    ::zorn::arch::net::raw_serial* getSerial() const { return serial.get(); }
 
     int32_t writeBytes(const uint8_t* data, uint32_t length) override;
     int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) override;
@@ -33,7 +35,7 @@ protected:
     void interruptWait() override { serial->interrupt(); }
     void clearInterrupt() override { serial->clear_interrupt(); }
 
-    ::zorn::arch::net::raw_serial* serial;
+    std::unique_ptr<::zorn::arch::net::raw_serial> serial;
 };
 
 }  // namespace net

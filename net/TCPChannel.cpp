@@ -6,24 +6,19 @@ namespace net {
 TCPChannel::TCPChannel(Protocol* p) : Channel(p), socket(nullptr) { setStatusBits(RX_STOPPED | TX_STOPPED); }
 
 TCPChannel::~TCPChannel() {
-    bindLock.lock();
+    MutexGuard guard(bindLock);
     stop();
-    bindLock.unlock();
 }
 
 int32_t TCPChannel::bind(StreamSocket* s) {
-    bindLock.lock();
+    MutexGuard guard(bindLock);
     stop();
     socket = nullptr;
-    if (!s) {
-        bindLock.unlock();
-        return RESULT_INVALID_DATA;
-    }
+    if (!s) return RESULT_INVALID_DATA;
     clearStopped();
     socket = s;
     start();
     sync();
-    bindLock.unlock();
     return RESULT_OK;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "drv/ControlBus.h"
+#include "net/Message.h"
 #include "sim/DriveModel.h"
 #include "sim/Scenario.h"
 #include "sim/SimClock.h"
@@ -17,11 +18,11 @@ namespace zorn {
 namespace orbitane {
 namespace sim {
 
-// Answer command bytes of the control bus.
-constexpr uint8_t ANS_OK = 2;
-constexpr uint8_t ANS_ERROR = 3;
-// Error codes carried by ANS_ERROR.
-constexpr uint16_t ERR_NOT_SUPPORTED = 0x8000;
+// Answer command bytes of the control bus, and the error codes ANS_ERROR
+// carries.
+using ::zorn::net::ANS_OK;
+using ::zorn::net::ANS_ERROR;
+constexpr uint16_t ERR_NOT_SUPPORTED = ::zorn::net::ANS_ERROR_NOT_SUPPORTED;
 constexpr uint16_t ERR_BAD_REQUEST = 0x0001;
 
 // One answer message: command byte and payload.

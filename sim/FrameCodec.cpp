@@ -3,6 +3,7 @@
 #include <random>
 
 #include "net/Events.h"
+#include "net/Message.h"
 
 namespace zorn {
 namespace orbitane {
@@ -66,7 +67,7 @@ std::vector<uint8_t> FrameCodec::encodeSwallowing(uint8_t cmd, const std::vector
     std::vector<uint8_t> out;
     out.reserve(payload.size() + 5);
     const bool wide = length >= 256;
-    out.push_back(wide ? 0x50 : 0x10);
+    out.push_back(wide ? ::zorn::net::FRAME_FLAGS_LONG : ::zorn::net::FRAME_FLAGS_SHORT);
     out.push_back(static_cast<uint8_t>(length & 0xFF));
     if (wide) out.push_back(static_cast<uint8_t>(length >> 8));
     out.push_back(cmd);
@@ -94,14 +95,14 @@ std::vector<uint8_t> FrameCodec::lineNoise(size_t size, uint32_t seed) {
                 uint8_t b;
                 do {
                     b = anyByte();
-                } while (b == 0x10 || b == 0x50);
+                } while (b == ::zorn::net::FRAME_FLAGS_SHORT || b == ::zorn::net::FRAME_FLAGS_LONG);
                 noise.push_back(b);
             }
         } else {
             const bool wide = below(4) == 0;
             const uint32_t length = wide ? below(0x10000) : below(0x100);
             const size_t start = noise.size();
-            noise.push_back(wide ? 0x50 : 0x10);
+            noise.push_back(wide ? ::zorn::net::FRAME_FLAGS_LONG : ::zorn::net::FRAME_FLAGS_SHORT);
             noise.push_back(static_cast<uint8_t>(length & 0xFF));
             if (wide) noise.push_back(static_cast<uint8_t>(length >> 8));
             for (uint32_t n = 0; n < length; ++n) noise.push_back(anyByte());  // command and payload

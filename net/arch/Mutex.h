@@ -35,11 +35,39 @@ private:
     std::condition_variable cv_;
 };
 
+// Holds a Mutex for a scope: taken in the constructor (without limit),
+// released in the destructor. owns() is false when the lock failed.
+class MutexGuard {
+public:
+    explicit MutexGuard(Mutex& mutex) : mutex_(mutex), owns_(mutex.lock()) {}
+    ~MutexGuard() {
+        if (owns_) mutex_.unlock();
+    }
+    MutexGuard(const MutexGuard&) = delete;
+    MutexGuard& operator=(const MutexGuard&) = delete;
+    bool owns() const { return owns_; }
+    // Releases early (and no longer in the destructor).
+    void unlock() {
+        if (owns_) mutex_.unlock();
+        owns_ = false;
+    }
+    // Takes it again after unlock(); false when that failed.
+    bool relock() {
+        if (!owns_) owns_ = mutex_.lock();
+        return owns_;
+    }
+
+private:
+    Mutex& mutex_;
+    bool owns_;
+};
+
 }  // namespace net
 }  // namespace arch
 
 namespace net {
 using ::zorn::arch::net::Mutex;
+using ::zorn::arch::net::MutexGuard;
 using ::zorn::arch::net::WAIT_INFINITE;
 }  // namespace net
 }  // namespace zorn

@@ -10,8 +10,8 @@ using namespace zorn::drv;
 
 namespace {
 
-constexpr uint8_t FLAGS_SHORT = 0x10;  // checksum, 8-bit length
-constexpr uint8_t FLAGS_LONG = 0x50;   // checksum, 16-bit length
+constexpr uint8_t FLAGS_SHORT = zorn::net::FRAME_FLAGS_SHORT;
+constexpr uint8_t FLAGS_LONG = zorn::net::FRAME_FLAGS_LONG;
 
 }  // namespace
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "drv/ControlBus.h"
+#include "net/Message.h"
 
 namespace orbitane {
 namespace testsupport {
@@ -31,10 +32,10 @@ namespace testsupport {
 typedef std::vector<uint8_t> Bytes;
 
 // Answer command bytes of the base.
-constexpr uint8_t BASE_ANS_OK = 2;
-constexpr uint8_t BASE_ANS_ERROR = 3;
+constexpr uint8_t BASE_ANS_OK = zorn::net::ANS_OK;
+constexpr uint8_t BASE_ANS_ERROR = zorn::net::ANS_ERROR;
 // Error code of a request the base does not know.
-constexpr uint16_t BASE_ERROR_NOT_SUPPORTED = 0x8000;
+constexpr uint16_t BASE_ERROR_NOT_SUPPORTED = zorn::net::ANS_ERROR_NOT_SUPPORTED;
 
 // The bytes of a record as they go on the wire.
 template <class Record>
