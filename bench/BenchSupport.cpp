@@ -23,9 +23,9 @@
 #include <map>
 #include <mutex>
 
-extern char** environ;
-
 #include "net/Message.h"
+
+extern char** environ;
 
 namespace orbench {
 
