@@ -536,30 +536,13 @@ std::string firstLineOf(const std::string& program, const std::vector<std::strin
 SimProcess::~SimProcess() { stop(); }
 
 bool SimProcess::start(const std::string& program, int limitMs, std::string& error, bool pty) {
-    int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        error = errnoText("pipe");
-        return false;
-    }
     std::vector<std::string> args = pty ? std::vector<std::string>{"--pty", "--quiet"}
                                         : std::vector<std::string>{"--tcp", "127.0.0.1:0", "--quiet"};
-    std::vector<char*> argv = argvOf(program, args);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int err = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (err != 0) {
-        ::close(pipeFds[0]);
-        error = "cannot start " + program + ": " + std::strerror(err);
-        return false;
-    }
+    int out = -1;
+    pid_t pid = spawnWithOutput(program, args, out, error);
+    if (pid < 0) return false;
     pid_ = pid;
-    out_ = pipeFds[0];
+    out_ = out;
 
     const std::string marker = pty ? "pty " : "listening on tcp ";
     std::string text;

@@ -25,14 +25,6 @@ namespace {
 using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ORBITANE_SLOW_BUILD 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ORBITANE_SLOW_BUILD 1
-#endif
-#endif
-
 // Sanitizers slow the console down several times: the timing bounds the
 // tests hold the console to are for the normal build, and looser there.
 #ifdef ORBITANE_SLOW_BUILD
