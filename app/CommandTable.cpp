@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/ExitStatus.h"
 #include "log/LogManager.h"
 
 namespace zorn {
@@ -20,7 +21,7 @@ int CommandTable::executeCommand(const std::vector<std::string>& args) const {
     auto found = commands_.find(name);
     if (found == commands_.end()) {
         logFatal(logSource_, "Command %s not found", name.c_str());
-        return 5;
+        return STATUS_USAGE;
     }
     return found->second.handler(args);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
 #include "app/ResultText.h"
@@ -196,16 +197,16 @@ int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string
     std::vector<std::string> args;
     if (!parseCommandLine(static_cast<int>(argv.size()), argv.data(), args, none, lineOptions)) {
         if (jsonOutput()) {
-            emitJsonError(words.empty() ? std::string() : words[0], "invalid options", 2);
+            emitJsonError(words.empty() ? std::string() : words[0], "invalid options", STATUS_COMMAND_USAGE);
         }
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     Pacing linePacing = pacing_;
     if (!readPacing(interval, count, linePacing)) {
         if (jsonOutput()) {
-            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", 2);
+            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", STATUS_COMMAND_USAGE);
         }
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     const Pacing saved = pacing_;
     pacing_ = linePacing;
@@ -231,7 +232,7 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
     printOptions(shortOptions_, longOptions_);
     std::fprintf(stderr, "Available Commands:\n");
     commandTable_.printCommands();
-    return 5;
+    return STATUS_USAGE;
 }
 
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
@@ -294,7 +295,7 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         if (jsonOutput()) {
             emitJsonError(commandName, "failed to connect to " + where, 4);
         }
-        return 4;
+        return STATUS_NO_CONNECTION;
     }
     if (!onConnected()) {
         const std::string where = utils::ChannelFactory::describeProvider(provider_);
@@ -302,7 +303,7 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         if (jsonOutput()) {
             emitJsonError(commandName, "failed to communicate with device at " + where, 4);
         }
-        return 4;
+        return STATUS_NO_CONNECTION;
     }
     if (args.empty() || options_[OPT_HELP].isSet) {
         return printUsage(programName);

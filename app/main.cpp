@@ -54,13 +54,13 @@ int main(int argc, char** argv) {
         result = runBaseConsole(argc, argv);
     } else if (argc <= 1) {
         printComponentUsage();
-        result = -1;
+        result = zorn::orbitane::test::STATUS_COMPONENT_USAGE;
     } else if (std::strcmp(argv[1], "base") == 0) {
         argv[1] = const_cast<char*>("orbitane_console base");
         result = runBaseConsole(argc - 1, argv + 1);
     } else {
         printComponentUsage();
-        result = -1;
+        result = zorn::orbitane::test::STATUS_COMPONENT_USAGE;
     }
     return zorn::orbitane::test::toProcessStatus(result);
 }

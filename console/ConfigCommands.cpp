@@ -13,6 +13,7 @@
 
 #include "config/BinaryConfig.h"
 #include "config/BuiltinConfig.h"
+#include "drv/FixedPoint.h"
 #include "config/WhiteListMerge.h"
 #include "app/JsonOutput.h"
 #include "drv/QuindleBaseDrv.h"
@@ -31,9 +32,8 @@ using namespace zorn::net;
 namespace {
 
 // Degrees per radian as the summaries print it (eight decimals of pi).
-constexpr double PI_AS_PRINTED = 3.14159265;
 
-double degrees(double radians) { return radians * 180.0 / PI_AS_PRINTED; }
+double degrees(double radians) { return degreesAsPrinted(radians); }
 
 bool parseBuiltinJson(const char* text, Json::Value& out) {
     Json::CharReaderBuilder builder;
@@ -53,10 +53,10 @@ SensorConfig legacySensor(int32_t id, SensorKind kind, const base_sensor_entry_t
     SensorConfig sensor;
     sensor.id = id;
     sensor.type = kind;
-    sensor.installation_pose.x = entry.x_q8 / 256.0 / 1000.0;
-    sensor.installation_pose.y = entry.y_q8 / 256.0 / 1000.0;
-    sensor.installation_pose.z = entry.z_q8 / 256.0 / 1000.0;
-    sensor.installation_pose.yaw = entry.yaw_q8 / 256.0 * PI_AS_PRINTED / 180.0;
+    sensor.installation_pose.x = fromQ8(entry.x_q8) / 1000.0;
+    sensor.installation_pose.y = fromQ8(entry.y_q8) / 1000.0;
+    sensor.installation_pose.z = fromQ8(entry.z_q8) / 1000.0;
+    sensor.installation_pose.yaw = radiansAsPrinted(fromQ8(entry.yaw_q8));
     return sensor;
 }
 
@@ -173,7 +173,7 @@ int32_t loadLegacyConfig(SystemConfig& out, QuindleBaseDrv& driver) {
         return result;
     }
 
-    out.base.robot_size = 2.0 * static_cast<double>(conf.base_radius_q8) / 256.0 / 1000.0;
+    out.base.robot_size = 2.0 * fromQ8(conf.base_radius_q8) / 1000.0;
 
     int32_t nextId = 0;
     if (conf.base_bumper_num > BASE_MAX_BUMPERS) {
@@ -318,7 +318,7 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
             Json::Value entry(Json::objectValue);
             entry["index"] = sensor.id;
             entry["label"] = sensorLabel(sensor);
-            entry["distance_mm"] = raw / 65536.0;
+            entry["distance_mm"] = fromQ16(raw);
             list.append(entry);
             continue;
         }
@@ -326,7 +326,7 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
         // beside '-', which the compiler rightly points out.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-        logInfo(source, "\t%-02d: %-5.1fmm", sensor.id, raw / 65536.0);
+        logInfo(source, "\t%-02d: %-5.1fmm", sensor.id, fromQ16(raw));
 #pragma GCC diagnostic pop
     }
     if (json) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "config/SystemConfig.h"
 #include "console/ConfigCommands.h"
@@ -142,21 +143,21 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (traceEnabled()) {
         logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     if (jsonEnabled()) {
         logFatal(source, "drive cannot be combined with --json: the view takes standard output");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     DriveSettings settings;
     if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
 
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         logFatal(source, "drive needs an interactive terminal");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
 
     SystemConfig config;

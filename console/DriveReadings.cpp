@@ -5,6 +5,7 @@
 
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
+#include "drv/FixedPoint.h"
 #include "drv/QuindleBaseDrv.h"
 #include "net/Result.h"
 
@@ -17,7 +18,6 @@ using namespace zorn::drv;
 
 namespace {
 
-constexpr double PI = 3.14159265358979;
 constexpr int64_t SECOND_NS = 1000000000;
 // Sonar bars span this range when the configuration gives no maximum.
 constexpr double DEFAULT_SONAR_RANGE_MM = 2000.0;
@@ -185,7 +185,7 @@ void DriveReadings::fill(DriveSnapshot& s) const {
     s.rightMm = motorValue_.right_wheel_odometry;
     s.x = x_;
     s.y = y_;
-    s.headingDeg = theta_ * 180.0 / PI;
+    s.headingDeg = zorn::drv::toDegrees(theta_);
     s.measuredVx = measuredVx_;
     s.measuredOmega = measuredOmega_;
 

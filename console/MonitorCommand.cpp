@@ -1,5 +1,6 @@
 // The monitor command: repeats another command until it fails, is
 // interrupted or has made --count readings, paced by --interval.
+#include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "app/Pacer.h"
@@ -17,12 +18,12 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
     if (args.size() < 2 || args[1] == "monitor") {
         logFatal(source,
                  "monitor command requires at least one argument, such as: orbitane_console [options] monitor bumper");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     if (args[1] == "session") {
         // A session reads standard input to its end; repeated, it would spin.
         logFatal(source, "monitor cannot repeat a session");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     InterruptScope interruptScope;
     const std::vector<std::string> repeated(args.begin() + 1, args.end());

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/ExitStatus.h"
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/HostInfo.h"
@@ -56,13 +57,13 @@ int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>&
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 2) {
         logFatal(source, "Missing parameters.");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     // A whole decimal number; its low 8 bits are the event (300 sends 44).
     int32_t code = 0;
     if (!parseDecimalInt32(args[1], code)) {
         logFatal(source, "Failed to parse parameter code");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     const uint8_t event = static_cast<uint8_t>(code & 0xFF);
     int32_t result = driver_->sendEvent(event);

@@ -5,13 +5,15 @@
 #include <cstring>
 #include <string>
 
+#include "app/ExitStatus.h"
 #include "app/Interrupt.h"
-#include "console/OrbitaneBaseConsoleApplication.h"
-#include "console/DriveArguments.h"
 #include "app/JsonOutput.h"
 #include "app/Pacer.h"
-#include "console/RunReport.h"
+#include "console/DriveArguments.h"
+#include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
+#include "console/RunReport.h"
+#include "drv/FixedPoint.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
@@ -27,10 +29,6 @@ using zorn::net::RESULT_INVALID_DATA;
 using zorn::net::RESULT_OK;
 
 namespace {
-
-constexpr double PI_APPROX = 3.14159265;
-
-double toDegrees(double radians) { return radians * 180 / PI_APPROX; }
 
 // After the base was told to move: stop it, and say only what is true.
 // Under a signal one attempt is made (the process must end promptly);
@@ -68,22 +66,22 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     if (args.size() < 4) {
         logFatal(source, "Missing parameters. %s <left_wheel_speed> <right_wheel_speed> <time>, units: mm/s mm/s s",
                  args[0].c_str());
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     base_set_motor_request_t request;
     std::memset(&request, 0, sizeof request);
     if (!parseDecimalInt32(args[1], request.left_speed)) {
         logFatal(source, "Failed to parse parameter left_wheel_speed");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     if (!parseDecimalInt32(args[2], request.right_speed)) {
         logFatal(source, "Failed to parse parameter right_wheel_speed");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     double seconds = 0;
     if (!parseDecimal(args[3], seconds)) {
         logFatal(source, "Failed to parse parameter time");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
@@ -98,7 +96,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         logFatal(source, "Failed to get base config");
         return result;
     }
-    const double track = 2.0 * static_cast<uint32_t>(conf.base_radius_q8) / 256;
+    const double track = 2.0 * fromQ8(static_cast<uint32_t>(conf.base_radius_q8));
     if (!(track > 0) || !std::isfinite(track)) {
         logFatal(source, "The base reports no usable radius (base_radius_q8 = %u): cannot integrate the pose",
                  static_cast<unsigned>(conf.base_radius_q8));
@@ -157,9 +155,9 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         }
         if (!jsonOutput()) {
             logInfo(source, "dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x,
-                    y, toDegrees(theta), nx, ny, toDegrees(ntheta));
+                    y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
         }
-        report.wheelStep(dl, dr, nx, ny, toDegrees(ntheta));
+        report.wheelStep(dl, dr, nx, ny, degreesAsPrinted(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
@@ -178,7 +176,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 5) {
         logFatal(source, "Missing parameters.");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     static const char* const NAMES[] = {"vx", "vy", "omega"};
     double values[3] = {0, 0, 0};
@@ -186,26 +184,26 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     for (int i = 0; i < 3; ++i) {
         if (!parseDecimal(args[1 + i], values[i])) {
             logFatal(source, "Invalid arguments");
-            return 2;
+            return STATUS_COMMAND_USAGE;
         }
     }
     if (!parseDecimal(args[4], seconds)) {
         logFatal(source, "Invalid arguments");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     for (int i = 0; i < 3; ++i) {
         if (!parseFixed16(args[1 + i], values[i])) {
             logFatal(source, "Failed to parse parameter %s: out of range", NAMES[i]);
-            return 2;
+            return STATUS_COMMAND_USAGE;
         }
     }
     const double vx = values[0], vy = values[1], omega = values[2];
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
     base_set_velocity_request_t drive;
-    drive.vx_q16 = truncToInt32(vx * 65536);
-    drive.vy_q16 = truncToInt32(vy * 65536);
-    drive.omega_q16 = truncToInt32(omega * 65536);
+    drive.vx_q16 = truncToInt32(vx * Q16_ONE);
+    drive.vy_q16 = truncToInt32(vy * Q16_ONE);
+    drive.omega_q16 = truncToInt32(omega * Q16_ONE);
     base_set_velocity_request_t stop;
     std::memset(&stop, 0, sizeof stop);
     base_set_velocity_response_t response;
@@ -245,18 +243,18 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         if (answered < 0) {
             continue;  // no answer, no known motion: integrate nothing
         }
-        const double dx = static_cast<double>(response.dx_q16) / 65536;
-        const double dy = static_cast<double>(response.dy_q16) / 65536;
-        const double dtheta = static_cast<double>(response.dtheta_q16) / 65536 * PI_APPROX / 180;
+        const double dx = fromQ16(response.dx_q16);
+        const double dy = fromQ16(response.dy_q16);
+        const double dtheta = radiansAsPrinted(fromQ16(response.dtheta_q16));
         const double nx = x + std::cos(theta) * dx - std::sin(theta) * dy;
         const double ny = y + std::sin(theta) * dx + std::cos(theta) * dy;
         const double ntheta = theta + dtheta;
         if (!jsonOutput()) {
             logInfo(source,
                     "dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx,
-                    dy, toDegrees(dtheta), x, y, toDegrees(theta), nx, ny, toDegrees(ntheta));
+                    dy, degreesAsPrinted(dtheta), x, y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
         }
-        report.bodyStep(dx * 1000, dy * 1000, toDegrees(dtheta), nx * 1000, ny * 1000, toDegrees(ntheta));
+        report.bodyStep(dx * 1000, dy * 1000, degreesAsPrinted(dtheta), nx * 1000, ny * 1000, degreesAsPrinted(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "app/ExitStatus.h"
 #include "console/CommandSession.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "log/Log.h"
@@ -17,11 +18,11 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (inSession_) {
         logFatal(source, "A session cannot run inside a session");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     if (args.size() > 1) {
         logFatal(source, "session takes no arguments; it reads commands from standard input");
-        return 2;
+        return STATUS_COMMAND_USAGE;
     }
     SessionHooks hooks;
     hooks.runLine = [this](const std::vector<std::string>& words) { return executeSessionLine(words); };

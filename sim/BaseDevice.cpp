@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "drv/FixedPoint.h"
 #include "sim/ConfigRecords.h"
 
 namespace zorn {
@@ -13,7 +14,6 @@ namespace sim {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 
 int32_t readInt32(const uint8_t* p) {
     uint32_t v = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -219,11 +219,11 @@ Answer BaseDevice::setVelocity(const uint8_t* args, size_t n, int64_t now) {
     // The answer reports the motion since the previous answer, made at the
     // velocity that was in force until now.
     BodyDelta d = drive_.takeBodyDelta(now);
-    drive_.setBodyVelocity(req.vx_q16 / 65536.0, req.vy_q16 / 65536.0, req.omega_q16 / 65536.0, now);
+    drive_.setBodyVelocity(drv::fromQ16(req.vx_q16), drv::fromQ16(req.vy_q16), drv::fromQ16(req.omega_q16), now);
     drv::base_set_velocity_response_t r;
     r.dx_q16 = reportQ16(d.dx, unreportedDx_);
     r.dy_q16 = reportQ16(d.dy, unreportedDy_);
-    r.dtheta_q16 = reportQ16(d.dtheta * 180.0 / kPi, unreportedDthetaDeg_);
+    r.dtheta_q16 = reportQ16(drv::toDegrees(d.dtheta), unreportedDthetaDeg_);
     r.velocity_state = scenario_.velocityState;
     return Answer::ok(&r, sizeof r);
 }
@@ -324,7 +324,7 @@ std::string describeState(const DeviceState& st) {
     std::snprintf(text, sizeof text,
                   "state: wheels %.0f/%.0f mm/s, odometers %d/%d mm, pose x=%.4f y=%.4f m theta=%.1f deg, battery %u%%, "
                   "charging flags 0x%02X, bumpers 0x%X",
-                  st.leftMmS, st.rightMmS, st.leftOdometer, st.rightOdometer, st.x, st.y, st.theta * 180.0 / kPi,
+                  st.leftMmS, st.rightMmS, st.leftOdometer, st.rightOdometer, st.x, st.y, drv::toDegrees(st.theta),
                   st.battery, st.chargingFlags, st.bumperBits);
     std::string line = text;
     if (!st.sonarMm.empty()) {

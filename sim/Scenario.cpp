@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "drv/ControlBus.h"
+#include "drv/FixedPoint.h"
 #include "sim/ConfigRecords.h"
 #include "sim/RequestNames.h"
 
@@ -110,7 +111,6 @@ private:
 
 // Largest magnitude of a millimetre value that fits a q8 int32 field.
 constexpr double kMaxQ8Mm = 8388607.0;
-constexpr double kPi = 3.14159265358979323846;
 
 bool readIdentity(MemberReader& r, const Json::Value& v, Identity& id) {
     if (!r.object(v, "identity")) return false;
@@ -442,7 +442,7 @@ bool deriveLegacyConfig(const Json::Value& binaryConfig, LegacyConfig& out, std:
         entry.xMm = x * 1000.0;
         entry.yMm = y * 1000.0;
         entry.zMm = z * 1000.0;
-        entry.yawDeg = yaw * 180.0 / kPi;
+        entry.yawDeg = drv::toDegrees(yaw);
         if (std::fabs(entry.xMm) > kMaxQ8Mm || std::fabs(entry.yMm) > kMaxQ8Mm || std::fabs(entry.zMm) > kMaxQ8Mm ||
             std::fabs(entry.yawDeg) > 1e6) {
             error = "base.sensors[" + std::to_string(i) + "].installation_pose is out of range";

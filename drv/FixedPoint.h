@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace zorn {
+namespace drv {
+
+// Fixed-point fields of the control-bus records: `_q8` carries value x 256,
+// `_q16` value x 65536.
+constexpr double Q8_ONE = 256.0;
+constexpr double Q16_ONE = 65536.0;
+
+inline double fromQ8(double raw) { return raw / Q8_ONE; }
+inline double fromQ16(double raw) { return raw / Q16_ONE; }
+
+// The console prints angles converted with pi written to eight decimals;
+// its established output (and the tests that read it) depend on exactly
+// this value, so it is not the library's pi.
+constexpr double PI_AS_PRINTED = 3.14159265;
+inline double degreesAsPrinted(double radians) { return radians * 180.0 / PI_AS_PRINTED; }
+inline double radiansAsPrinted(double degrees) { return degrees * PI_AS_PRINTED / 180.0; }
+
+// Exact conversions, for the simulated base and the live view.
+constexpr double PI = 3.14159265358979323846;
+inline double toDegrees(double radians) { return radians * 180.0 / PI; }
+inline double toRadians(double degrees) { return degrees * PI / 180.0; }
+
+}  // namespace drv
+}  // namespace zorn
