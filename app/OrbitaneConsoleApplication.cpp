@@ -8,7 +8,6 @@
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
 #include "app/ResultText.h"
-#include "console/InterceptProtocol.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
 #include "net/Protocol.h"
@@ -134,7 +133,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
         return false;
     }
     if (options_[OPT_TRACE].isSet) {
-        traceProtocol_.reset(new InterceptProtocol(getProtocol()));
+        traceProtocol_ = createTraceProtocol(getProtocol());
     }
     return true;
 }
@@ -281,27 +280,27 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
     }
     logInfo(logSource_, "Orbitane Console %s", VERSION);
     if (channelType_ == "serial") {
-        utils::ChannelFactory::createSerialProvider(provider_, portName_);
+        provider_ = createSerialProvider(portName_);
     } else {
         int port = 0;
         parseTcpPort(portName_, port);
-        utils::ChannelFactory::createTcpProvider(provider_, host_, port);
+        provider_ = createTcpProvider(host_, port);
     }
     const std::string commandName = args.empty() ? std::string() : args[0];
     startCommandClock();
     if (!connectChannel()) {
-        const std::string where = utils::ChannelFactory::describeProvider(provider_);
+        const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to connect to %s", where.c_str());
         if (jsonOutput()) {
-            emitJsonError(commandName, "failed to connect to " + where, 4);
+            emitJsonError(commandName, "failed to connect to " + where, STATUS_NO_CONNECTION);
         }
         return STATUS_NO_CONNECTION;
     }
     if (!onConnected()) {
-        const std::string where = utils::ChannelFactory::describeProvider(provider_);
+        const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to communicate with device at %s", where.c_str());
         if (jsonOutput()) {
-            emitJsonError(commandName, "failed to communicate with device at " + where, 4);
+            emitJsonError(commandName, "failed to communicate with device at " + where, STATUS_NO_CONNECTION);
         }
         return STATUS_NO_CONNECTION;
     }

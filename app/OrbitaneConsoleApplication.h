@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "app/ChannelProvider.h"
 #include "app/ConsoleCommand.h"
 #include "app/OptionParser.h"
-#include "console/ChannelFactory.h"
 #include "app/Pacer.h"
 
 namespace nivo {
@@ -49,6 +49,12 @@ public:
     virtual bool parseOptions(int argc, const char* const* argv, std::vector<std::string>& args);
     virtual bool onConnected() = 0;
     virtual zorn::net::Protocol* getProtocol() = 0;
+    // The channel providers and the traffic trace come from the concrete
+    // application, so the frame knows only their interfaces.
+    virtual std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) = 0;
+    virtual std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) = 0;
+    // A protocol that shows every byte of `inner` it encodes and decodes.
+    virtual std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) = 0;
 
     bool connectChannel();
     int printUsage(const std::string& programName);

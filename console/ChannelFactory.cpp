@@ -125,7 +125,7 @@ bool ChannelFactory::createTcpProvider(std::shared_ptr<IChannelProvider>& out, c
 }
 
 std::string ChannelFactory::describeProvider(const std::shared_ptr<IChannelProvider>& provider) {
-    return provider ? provider->describe() : "[Not configured]";
+    return utils::describeProvider(provider);
 }
 
 }  // namespace utils

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ChannelProvider.h"
 #include "net/Socket.h"
 
 namespace zorn {
@@ -15,17 +16,6 @@ class TCPChannel;
 
 namespace orbitane {
 namespace utils {
-
-// Turns the console's channel options into an open, running channel bound
-// to a protocol. The provider owns the channel (and, for TCP, the socket).
-class IChannelProvider {
-public:
-    virtual ~IChannelProvider() = default;
-    virtual bool connect(zorn::net::Protocol* protocol) = 0;
-    virtual void disconnect() = 0;
-    virtual zorn::net::Channel* getChannel() = 0;
-    virtual std::string describe() = 0;
-};
 
 class SerialChannelProvider : public IChannelProvider {
 public:

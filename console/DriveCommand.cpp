@@ -285,7 +285,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 lastDraw = drawNow;
                 DriveSnapshot snapshot;
                 snapshot.identity = identityLine_;
-                snapshot.channel = utils::ChannelFactory::describeProvider(provider());
+                snapshot.channel = utils::describeProvider(provider());
                 snapshot.dryRun = run.dryRun;
                 readings.fill(snapshot);
                 std::string previousLabel;

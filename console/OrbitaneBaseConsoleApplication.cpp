@@ -1,6 +1,8 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 
 #include "app/Interrupt.h"
+#include "console/ChannelFactory.h"
+#include "console/InterceptProtocol.h"
 
 #include <cstring>
 
@@ -62,6 +64,24 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
                      std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true);
 }
 
+std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createSerialProvider(
+    const std::string& portName) {
+    std::shared_ptr<utils::IChannelProvider> provider;
+    utils::ChannelFactory::createSerialProvider(provider, portName);
+    return provider;
+}
+
+std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createTcpProvider(const std::string& host,
+                                                                                           int port) {
+    std::shared_ptr<utils::IChannelProvider> provider;
+    utils::ChannelFactory::createTcpProvider(provider, host, port);
+    return provider;
+}
+
+std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTraceProtocol(zorn::net::Protocol* inner) {
+    return std::unique_ptr<zorn::net::Protocol>(new InterceptProtocol(inner));
+}
+
 bool OrbitaneBaseConsoleApplication::onConnected() {
     if (channel() == nullptr) {
         return false;
@@ -80,7 +100,7 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     identity_ = info;
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     logInfo(source, "Connected to Control Bus Device at %s",
-            utils::ChannelFactory::describeProvider(provider()).c_str());
+            utils::describeProvider(provider()).c_str());
     char model[sizeof info.model + 1];
     std::memcpy(model, info.model, sizeof info.model);
     model[sizeof info.model] = '\0';

@@ -27,6 +27,9 @@ public:
 
     bool onConnected() override;
     zorn::net::Protocol* getProtocol() override { return &protocol_; }
+    std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) override;
+    std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) override;
+    std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) override;
 
     // Command handlers; each takes the positional words, command name first.
     int statusCommand(const std::vector<std::string>& args);

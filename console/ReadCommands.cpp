@@ -163,7 +163,7 @@ int OrbitaneBaseConsoleApplication::identityCommand(const std::vector<std::strin
         object["firmware_version"] = versionText(info.firmware_version);
         object["hardware_version"] = versionText(info.hardware_version);
         object["serial_number"] = serial;
-        object["channel"] = utils::ChannelFactory::describeProvider(provider());
+        object["channel"] = utils::describeProvider(provider());
         emitJson(object);
         return 0;
     }

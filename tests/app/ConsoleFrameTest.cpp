@@ -15,6 +15,16 @@ class FrameUnderTest : public OrbitaneConsoleApplication {
 public:
     bool onConnected() override { return false; }
     zorn::net::Protocol* getProtocol() override { return &protocol; }
+    // Nothing connects here: no providers, and the trace is the protocol itself.
+    std::shared_ptr<zorn::orbitane::utils::IChannelProvider> createSerialProvider(const std::string&) override {
+        return nullptr;
+    }
+    std::shared_ptr<zorn::orbitane::utils::IChannelProvider> createTcpProvider(const std::string&, int) override {
+        return nullptr;
+    }
+    std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol*) override {
+        return std::unique_ptr<zorn::net::Protocol>(new zorn::net::InterchipProtocol());
+    }
 
     bool parse(std::vector<std::string> words, std::vector<std::string>& args) {
         words.insert(words.begin(), "orbitane_console base");
