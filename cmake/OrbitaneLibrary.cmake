@@ -1,9 +1,12 @@
-# orbitane_library(<name> DEPS <targets...>)
+# orbitane_library(<name> DEPS <targets...> MAY_INCLUDE <folders...>)
 # Builds the static library orb_<name> from every .cpp of the calling
 # folder (and its arch/ subfolder when present). The project root is the
-# include root, so headers are included as "net/Message.h".
+# include root, so headers are included as "net/Message.h". The folder may
+# include its own headers and those of the MAY_INCLUDE folders, nothing else
+# (see orbitane_check_includes below).
 function(orbitane_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;MAY_INCLUDE" ${ARGN})
+  orbitane_check_includes(${name} ${CMAKE_CURRENT_SOURCE_DIR} ALLOWED ${name} ${ARG_MAY_INCLUDE})
   file(GLOB sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/arch/*.cpp)
   add_library(orb_${name} STATIC ${sources})
