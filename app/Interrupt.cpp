@@ -5,6 +5,8 @@
 
 #include <atomic>
 
+#include "log/StandardOutput.h"
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -26,6 +28,8 @@ void onSignal(int sig) {
         _exit(128 + sig);  // second interrupt while stopping: leave at once
     }
     g_signal = sig;
+    // Output that nobody reads must not keep the command from ending.
+    nivo::system::util::StandardOutput::abandonWaits();
     void (*wake)(void*) = g_wake.load();
     if (wake != nullptr && g_cuttingScopes.load() > 0) wake(g_wakeContext.load());
 }
@@ -84,7 +88,10 @@ const char* interruptSignalName() {
     }
 }
 
-void clearInterrupt() { g_signal = 0; }
+void clearInterrupt() {
+    g_signal = 0;
+    nivo::system::util::StandardOutput::resumeWaits();
+}
 
 }  // namespace test
 }  // namespace orbitane

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -43,6 +44,11 @@ bool writeAll(int fd, const std::string& text) {
     }
     return true;
 }
+
+std::atomic<bool> g_abandon{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+constexpr auto WAIT_SLICE = std::chrono::milliseconds(100);
 
 size_t lineCount(const std::string& text) {
     size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -105,7 +111,13 @@ void StandardOutput::write(int fd, const std::string& text) {
             s.dropped += lineCount(text);
             return;
         }
-        s.changed.wait(g, hasRoom);
+        while (!hasRoom()) {
+            if (g_abandon.load()) {
+                s.dropped += lineCount(text);
+                return;
+            }
+            s.changed.wait_for(g, WAIT_SLICE);
+        }
         if (s.lost[fd]) return;
     }
     s.queued += text.size();
@@ -126,8 +138,20 @@ void StandardOutput::write(int fd, const std::string& text) {
 void StandardOutput::flush() {
     State& s = *state_;
     std::unique_lock<std::mutex> g(s.mutex);
-    s.changed.wait(g, [&s] { return s.queue.empty() && !s.writing; });
+    auto abandonedAt = std::chrono::steady_clock::time_point();
+    while (!(s.queue.empty() && !s.writing)) {
+        if (g_abandon.load()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (abandonedAt == std::chrono::steady_clock::time_point()) abandonedAt = now;
+            if (now - abandonedAt >= std::chrono::seconds(1)) return;  // the reader is gone or stuck
+        }
+        s.changed.wait_for(g, WAIT_SLICE);
+    }
 }
+
+void StandardOutput::abandonWaits() { g_abandon.store(true); }
+
+void StandardOutput::resumeWaits() { g_abandon.store(false); }
 
 uint64_t StandardOutput::droppedLines() const {
     std::lock_guard<std::mutex> g(state_->mutex);

@@ -33,6 +33,13 @@ public:
     uint64_t droppedLines() const;
     bool lost(int fd) const;
 
+    // After a stop signal nothing may wait on the output for long: writers
+    // that find the queue full drop their text, and flush() gives up after
+    // a second. Async-signal-safe (one atomic store). resumeWaits() undoes
+    // it (a session goes on after an interrupted command).
+    static void abandonWaits();
+    static void resumeWaits();
+
     // While one is alive, text that finds the queue full is dropped.
     class DeadlineScope {
     public:

@@ -124,18 +124,37 @@ TEST(SafetyOutput, TracedFloodIntoAnUnreadPipeKeepsMemoryBounded) {
 #endif
     // 4 MiB of line noise before every answer, traced in hex into a pipe that
     // nobody reads for five seconds: the console must stop reading rather
-    // than queue what it cannot write.
+    // than queue what it cannot write, and a stop signal still ends it.
     FaultRule flood = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Flood);
     flood.size = 4 << 20;
     SimRig r(scenarioWith([&](Scenario& s) { s.faults = {flood}; }));
-    const std::string script =
-        "d=$(mktemp -d) && mkfifo \"$d/f\" && exec 3<>\"$d/f\" && " + shellCommand(r, {"monitor", "status"}, true) +
-        " >\"$d/f\" 2>/dev/null & pid=$!; sleep 5; grep VmHWM /proc/$pid/status | tr -dc 0-9; kill -9 $pid; "
-        "rm -rf \"$d\"";
+    // One statement a line: `&` must put the console itself in the
+    // background, so that $! is its process and its memory is what is read.
+    const std::string script = "d=$(mktemp -d) || exit 1\n"
+                               "mkfifo \"$d/f\" || exit 1\n"
+                               "exec 3<>\"$d/f\"\n" +
+                               shellCommand(r, {"monitor", "status"}, true) +
+                               " >\"$d/f\" 2>/dev/null &\n"
+                               "pid=$!\n"
+                               "sleep 5\n"
+                               "grep VmHWM /proc/$pid/status | tr -dc 0-9\n"
+                               "echo\n"
+                               "grep -c orbitane_console /proc/$pid/cmdline\n"
+                               // A stop signal must end it although its output is stuck.
+                               "kill -TERM $pid\n"
+                               "for i in $(seq 40); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done\n"
+                               "kill -9 $pid 2>/dev/null\n"
+                               "wait $pid\n"
+                               "echo $?\n"
+                               "rm -rf \"$d\"\n";
     ConsoleOutcome out = runShell(script);
     ASSERT_FALSE(out.killed);
-    const long peakKiB = std::atol(out.out.c_str());
-    EXPECT_GT(peakKiB, 0) << out.out << out.err;
+    const std::vector<std::string> lines = out.outLines();
+    ASSERT_EQ(lines.size(), 3u) << out.out << out.err;
+    EXPECT_EQ(lines[1], "1") << "the figure must be the console's own";
+    EXPECT_EQ(lines[2], "143") << "SIGTERM ends it within 4 s (137: it had to be killed)";
+    const long peakKiB = std::atol(lines[0].c_str());
+    EXPECT_GT(peakKiB, 1024) << out.out << out.err;
     EXPECT_LT(peakKiB, 16 * 1024);
     EXPECT_GE(r.device().requestCount(zorn::drv::REQ_GET_STATUS), 1u);
 }
