@@ -76,9 +76,10 @@ TEST(SimServerTest, HostsAreServedAtOnceAndShareOneRobot) {
 }
 
 TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
-    SimServer sim;
+    // Declared before the server, whose threads log into them until it ends.
     std::vector<std::string> lines;
     std::mutex linesMutex;
+    SimServer sim;
     sim.setLogSink([&](int, const std::string& line) {
         std::lock_guard<std::mutex> lock(linesMutex);
         lines.push_back(line);
