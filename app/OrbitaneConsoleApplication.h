@@ -17,12 +17,8 @@ class ConsoleLogAppender;
 }  // namespace system
 }  // namespace nivo
 
+// zorn::net::Protocol and Channel are declared by app/ChannelProvider.h.
 namespace zorn {
-namespace net {
-class Protocol;
-class Channel;
-}  // namespace net
-
 namespace orbitane {
 namespace test {
 

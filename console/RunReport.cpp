@@ -17,42 +17,43 @@ RunReport::RunReport(const std::string& command, bool wheels) : command_(command
 void RunReport::start() { startNs_ = monotonicNanoseconds(); }
 
 void RunReport::wheelStep(double dlMm, double drMm, double xMm, double yMm, double headingDeg) {
-    ++steps_;
     leftMm_ += dlMm;
     rightMm_ += drMm;
-    pathMm_ += std::fabs((dlMm + drMm) * 0.5);
-    xMm_ = xMm;
-    yMm_ = yMm;
-    headingDeg_ = headingDeg;
-    if (jsonOutput()) {
-        Json::Value object = jsonReading(command_);
-        object["step"] = static_cast<Json::UInt64>(steps_);
+    Json::Value object;
+    if (step(std::fabs((dlMm + drMm) * 0.5), xMm, yMm, headingDeg, object)) {
         object["dl_mm"] = dlMm;
         object["dr_mm"] = drMm;
-        object["x_mm"] = xMm;
-        object["y_mm"] = yMm;
-        object["heading_deg"] = headingDeg;
-        emitJson(object);
+        finishStep(object, xMm, yMm, headingDeg);
     }
 }
 
 void RunReport::bodyStep(double dxMm, double dyMm, double dHeadingDeg, double xMm, double yMm, double headingDeg) {
-    ++steps_;
-    pathMm_ += std::hypot(dxMm, dyMm);
-    xMm_ = xMm;
-    yMm_ = yMm;
-    headingDeg_ = headingDeg;
-    if (jsonOutput()) {
-        Json::Value object = jsonReading(command_);
-        object["step"] = static_cast<Json::UInt64>(steps_);
+    Json::Value object;
+    if (step(std::hypot(dxMm, dyMm), xMm, yMm, headingDeg, object)) {
         object["dx_mm"] = dxMm;
         object["dy_mm"] = dyMm;
         object["dheading_deg"] = dHeadingDeg;
-        object["x_mm"] = xMm;
-        object["y_mm"] = yMm;
-        object["heading_deg"] = headingDeg;
-        emitJson(object);
+        finishStep(object, xMm, yMm, headingDeg);
     }
+}
+
+bool RunReport::step(double pathMm, double xMm, double yMm, double headingDeg, Json::Value& object) {
+    ++steps_;
+    pathMm_ += pathMm;
+    xMm_ = xMm;
+    yMm_ = yMm;
+    headingDeg_ = headingDeg;
+    if (!jsonOutput()) return false;
+    object = jsonReading(command_);
+    object["step"] = static_cast<Json::UInt64>(steps_);
+    return true;
+}
+
+void RunReport::finishStep(Json::Value& object, double xMm, double yMm, double headingDeg) {
+    object["x_mm"] = xMm;
+    object["y_mm"] = yMm;
+    object["heading_deg"] = headingDeg;
+    emitJson(object);
 }
 
 void RunReport::stopping() { endNs_ = monotonicNanoseconds(); }

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <string>
 
+namespace Json {
+class Value;
+}
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -30,6 +34,12 @@ public:
     uint64_t steps() const { return steps_; }
 
 private:
+    // Counts a step and keeps its pose; with --json, starts its object
+    // (true) for the caller to fill.
+    bool step(double pathMm, double xMm, double yMm, double headingDeg, Json::Value& object);
+    // Adds the pose to the step's object and writes it.
+    void finishStep(Json::Value& object, double xMm, double yMm, double headingDeg);
+
     std::string command_;
     bool wheels_;
     int64_t startNs_ = 0;
