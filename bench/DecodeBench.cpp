@@ -86,7 +86,7 @@ public:
         mix(m->length);
         mix(m->cmd);
         mix(m->checksum);
-        for (uint32_t i = 0; i < m->payloadLength() && m->data; ++i) mix(m->data[i]);
+        for (uint8_t b : m->payload) mix(b);
         ++frames;
         return 0;
     }
@@ -103,8 +103,8 @@ private:
 FrameDigest digestOf(const std::vector<uint8_t>& bytes, size_t chunk) {
     InterchipProtocol protocol;
     FrameDigest digest;
-    protocol.addHandler(new MessageHandler<FrameDigest>(EVT_MESSAGE, &digest, &FrameDigest::onEvent));
-    protocol.addHandler(new MessageHandler<FrameDigest>(EVT_BAD_FRAME, &digest, &FrameDigest::onEvent));
+    protocol.addHandler(EVT_MESSAGE, &digest, &FrameDigest::onEvent);
+    protocol.addHandler(EVT_BAD_FRAME, &digest, &FrameDigest::onEvent);
     if (chunk == 0) {
         for (uint8_t b : bytes) protocol.decodeByte(b);
     } else {
@@ -183,8 +183,8 @@ void BM_FrameDecode(benchmark::State& state) {
 
     InterchipProtocol protocol;
     FrameCounter counter;
-    protocol.addHandler(new MessageHandler<FrameCounter>(EVT_MESSAGE, &counter, &FrameCounter::onMessage));
-    protocol.addHandler(new MessageHandler<FrameCounter>(EVT_BAD_FRAME, &counter, &FrameCounter::onBadFrame));
+    protocol.addHandler(EVT_MESSAGE, &counter, &FrameCounter::onMessage);
+    protocol.addHandler(EVT_BAD_FRAME, &counter, &FrameCounter::onBadFrame);
 
     // Both passes are pure computation on this thread, so they are timed in
     // the thread's CPU time: on a shared machine, wall time would also count

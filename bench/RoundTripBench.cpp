@@ -47,8 +47,8 @@ public:
             error = "request failed with result " + std::to_string(r);
             return false;
         }
-        if (!answer || answer->cmd != ANS_OK || answer->payloadLength() != 2 || !answer->data ||
-            answer->data[0] != STATUS_ANSWER_FRAME[3] || answer->data[1] != STATUS_ANSWER_FRAME[4]) {
+        if (!answer || answer->cmd != ANS_OK || answer->payload.size() != 2 ||
+            answer->payload[0] != STATUS_ANSWER_FRAME[3] || answer->payload[1] != STATUS_ANSWER_FRAME[4]) {
             error = "request returned a different answer";
             return false;
         }

@@ -56,7 +56,7 @@ SerialChannelProvider::~SerialChannelProvider() { disconnect(); }
 bool SerialChannelProvider::connect(zorn::net::Protocol* protocol) {
     disconnect();
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to serial:%s...", portName_.c_str());
-    std::unique_ptr<zorn::net::SerialChannel> channel(new zorn::net::SerialChannel(protocol));
+    auto channel = std::make_unique<zorn::net::SerialChannel>(protocol);
     auto* serial = channel->getSerial();
     if (!serial->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !serial->open()) {
         int error = serial->lastError();
@@ -96,7 +96,7 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
         socket_.reset();
         return false;
     }
-    channel_.reset(new zorn::net::TCPChannel(protocol));
+    channel_ = std::make_unique<zorn::net::TCPChannel>(protocol);
     if (channel_->bind(socket_.get()) < 0) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to bind tcp channel to socket");
         disconnect();

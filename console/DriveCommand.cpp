@@ -192,7 +192,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     };
 
     InterruptScope interruptScope(true);
-    std::unique_ptr<DriveSignalScope> signalScope(new DriveSignalScope);
+    auto signalScope = std::make_unique<DriveSignalScope>();
     StandardOutput::instance().flush();  // the lines so far, before the view takes the screen
     bool leaveNow = false;  // the link is lost and the key that ends the view came
     bool hungUp = false;    // the terminal went away

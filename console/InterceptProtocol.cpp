@@ -16,12 +16,7 @@ using zorn::net::MessagePtr;
 
 InterceptProtocol::InterceptProtocol(zorn::net::Protocol* inner) : inner_(inner) {
     for (uint32_t event : {zorn::net::EVT_MESSAGE, zorn::net::EVT_BAD_FRAME}) {
-        auto* handler = new zorn::net::MessageHandler<InterceptProtocol>(event, this, &InterceptProtocol::relay);
-        if (inner_->addHandler(handler)) {
-            innerHandlers_.push_back(handler);
-        } else {
-            delete handler;
-        }
+        inner_->addHandler(event, this, &InterceptProtocol::relay);
     }
 }
 

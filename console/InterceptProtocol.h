@@ -1,7 +1,5 @@
 #pragma once
 
-#include <list>
-
 #include "net/EventDispatcher.h"
 #include "net/Message.h"
 #include "net/Protocol.h"
@@ -35,7 +33,6 @@ public:
 private:
     int relay(uint32_t event, zorn::net::MessageDispatcher* sender, zorn::net::MessagePtr& message);
 
-    std::list<zorn::net::AbsMessageHandler*> innerHandlers_;
     zorn::net::Protocol* inner_;
 };
 

@@ -79,7 +79,7 @@ std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createT
 }
 
 std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTraceProtocol(zorn::net::Protocol* inner) {
-    return std::unique_ptr<zorn::net::Protocol>(new InterceptProtocol(inner));
+    return std::make_unique<InterceptProtocol>(inner);
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
@@ -90,7 +90,7 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     // A signal during a command cuts the request in progress short, so the
     // stop request goes out at once.
     setInterruptWake([](void* endpoint) { static_cast<zorn::net::Endpoint*>(endpoint)->cancelWait(); }, &endpoint_);
-    driver_.reset(new QuindleBaseDrv(&endpoint_));
+    driver_ = std::make_unique<QuindleBaseDrv>(&endpoint_);
     connectionConfig_ = ConnectionConfig();
     base_connect_response_t info;
     std::memset(&info, 0, sizeof info);

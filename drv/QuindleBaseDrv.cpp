@@ -42,9 +42,9 @@ int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLen
     }
     // An answer without a buffer (or with a length its buffer does not
     // cover) is treated as carrying only what is really there.
-    if (answer && answer->data != nullptr) {
-        answerLength = std::min(answer->payloadLength(), answer->capacity);
-        answerData = answer->data;
+    if (answer && answer->data() != nullptr) {
+        answerLength = std::min(answer->payloadLength(), static_cast<uint32_t>(answer->payload.size()));
+        answerData = answer->data();
     }
     return result;
 }

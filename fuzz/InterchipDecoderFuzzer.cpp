@@ -37,7 +37,7 @@ class Collector {
 public:
     explicit Collector(InterchipProtocol& protocol) {
         for (uint32_t code = EVT_MESSAGE; code <= EVT_CHANNEL_BROKEN; ++code) {
-            protocol.addHandler(new MessageHandler<Collector>(code, this, &Collector::onEvent));
+            protocol.addHandler(code, this, &Collector::onEvent);
         }
     }
 
@@ -52,9 +52,8 @@ public:
 
 std::vector<uint8_t> payloadOf(const Message& m) {
     const uint32_t n = m.payloadLength();
-    FUZZ_CHECK(n == 0 || (m.data != nullptr && m.capacity >= n), "payload buffer of %u bytes for length %u",
-               m.capacity, m.length);
-    return n ? std::vector<uint8_t>(m.data, m.data + n) : std::vector<uint8_t>();
+    FUZZ_CHECK(m.payload.size() == n, "payload of %zu bytes for length %u", m.payload.size(), m.length);
+    return m.payload;
 }
 
 bool sameMessage(const Message& a, const Message& b) {

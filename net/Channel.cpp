@@ -15,22 +15,15 @@ int64_t steadyNowNs() {
 }  // namespace
 
 Channel::Channel(Protocol* p)
-    : protocol(p), running(false), statusBits(0), chunk_(new uint8_t[MAX_CHUNK_SIZE]) {
+    : protocol(p), running(false), statusBits(0), chunk_(std::make_unique<uint8_t[]>(MAX_CHUNK_SIZE)) {
     if (!protocol) return;
     protocol->reset();
-    AbsMessageHandler* h = new MessageHandler<Channel>(EVT_MESSAGE, this, &Channel::onProtocolMessage);
-    if (protocol->addHandler(h)) protocolHandlers.push_back(h);
-    else delete h;
-    h = new MessageHandler<Channel>(EVT_BAD_FRAME, this, &Channel::onProtocolBadFrame);
-    if (protocol->addHandler(h)) protocolHandlers.push_back(h);
-    else delete h;
+    protocolHandlers.push_back(protocol->subscribe(EVT_MESSAGE, this, &Channel::onProtocolMessage));
+    protocolHandlers.push_back(protocol->subscribe(EVT_BAD_FRAME, this, &Channel::onProtocolBadFrame));
 }
 
 Channel::~Channel() {
     stop();
-    if (protocol) {
-        for (AbsMessageHandler* h : protocolHandlers) protocol->removeHandler(h);
-    }
     protocolHandlers.clear();
     txQueue.clear();
 }
@@ -95,7 +88,7 @@ int32_t Channel::writeMessage(const MessagePtr& message, uint8_t* scratch, uint3
     uint8_t* frame = scratch;
     uint32_t capacity = scratchSize;
     if (size > scratchSize) {
-        large.reset(new uint8_t[size]);
+        large = std::make_unique<uint8_t[]>(size);
         frame = large.get();
         capacity = size;
     }
@@ -178,7 +171,7 @@ void Channel::stop() {
 }
 
 int32_t Channel::transmitLoop() {
-    std::unique_ptr<uint8_t[]> frame(new uint8_t[MAX_FRAME_SIZE]);
+    std::unique_ptr<uint8_t[]> frame = std::make_unique<uint8_t[]>(MAX_FRAME_SIZE);
     while (running.load()) {
         MutexGuard guard(txLock);
         if (!guard.owns()) break;

@@ -8,6 +8,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <vector>
 #include <thread>
 
 #include "net/EventDispatcher.h"
@@ -134,7 +135,7 @@ protected:
     std::thread txThread;
     std::thread rxThread;
     Mutex txLock;
-    std::list<AbsMessageHandler*> protocolHandlers;
+    std::vector<MessageRegistration> protocolHandlers;
     std::atomic<bool> running;
     std::atomic<uint32_t> statusBits;
 

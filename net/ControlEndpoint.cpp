@@ -14,8 +14,8 @@ int32_t ControlEndpoint::requestRecord(uint8_t* record) {
     if (!answer || answer->length == 0) return RESULT_OPERATION_FAIL;
     uint32_t n = answer->payloadLength();
     if (n > RECORD_SIZE) n = RECORD_SIZE;
-    if (answer->data && n > answer->capacity) n = answer->capacity;
-    if (n && answer->data) std::memcpy(record, answer->data, n);
+    if (n > answer->payload.size()) n = static_cast<uint32_t>(answer->payload.size());
+    if (n) std::memcpy(record, answer->payload.data(), n);
     return RESULT_OK;
 }
 

@@ -107,8 +107,8 @@ int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessageP
         if (message->cmd == ANS_OK) {
             completeAnswer(RESULT_OK, sender, message);
         } else if (message->cmd == ANS_ERROR) {
-            bool notSupported = message->payloadLength() >= 2 && message->data &&
-                                (message->data[0] | (message->data[1] << 8)) == ANS_ERROR_NOT_SUPPORTED;
+            bool notSupported = message->payloadLength() >= 2 && message->payload.size() >= 2 &&
+                                (message->payload[0] | (message->payload[1] << 8)) == ANS_ERROR_NOT_SUPPORTED;
             completeAnswer(notSupported ? RESULT_OPERATION_NOT_SUPPORT : RESULT_OPERATION_FAIL, sender, message);
         }
     }
@@ -130,15 +130,11 @@ int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& mes
 void Endpoint::registerHandlers() {
     if (!channel) return;
     for (uint32_t code = EVT_MESSAGE; code <= EVT_CHANNEL_BROKEN; ++code) {
-        AbsMessageHandler* h = new MessageHandler<Endpoint>(code, this, &Endpoint::onChannelEvent);
-        if (channel->addHandler(h)) channelHandlers.push_back(h);
-        else delete h;
+        channelHandlers.push_back(channel->subscribe(code, this, &Endpoint::onChannelEvent));
     }
 }
 
 void Endpoint::unregisterHandlers() {
-    if (!channel) return;
-    for (AbsMessageHandler* h : channelHandlers) channel->removeHandler(h);
     channelHandlers.clear();
 }
 

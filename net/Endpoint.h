@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <list>
 #include <mutex>
+#include <vector>
 
 #include "net/Channel.h"
 #include "net/EventDispatcher.h"
@@ -51,7 +52,7 @@ public:
     }
 
 protected:
-    std::list<AbsMessageHandler*> channelHandlers;
+    std::vector<MessageRegistration> channelHandlers;
     int32_t address;
     Channel* channel;
     Event answerReady;

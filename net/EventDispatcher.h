@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "net/Message.h"
@@ -13,17 +14,15 @@ namespace ev {
 template <class Arg>
 class EventDispatcher;
 
-// A handler registered under one event code. Owned by the dispatcher it is
-// registered on unless `external` is true.
+// A handler registered under one event code. The dispatcher it is registered
+// on owns it.
 template <class Arg>
 class AbsEventHandler {
 public:
     uint32_t event;
     std::string name;
-    bool external;
 
-    explicit AbsEventHandler(uint32_t evt, const std::string& nm = "_unnamed")
-        : event(evt), name(nm), external(false) {}
+    explicit AbsEventHandler(uint32_t evt, const std::string& nm = "_unnamed") : event(evt), name(nm) {}
     virtual ~AbsEventHandler() {}
     // Called by the dispatcher; the result is ignored.
     virtual int invoke(EventDispatcher<Arg>* sender, Arg arg) = 0;
@@ -45,6 +44,49 @@ public:
     }
 };
 
+// Keeps one handler registered while it lives: destroying or resetting it
+// removes the handler from its dispatcher (which destroys the handler). An
+// object that listens to a dispatcher it may outlive holds its handlers
+// this way. Must not outlive the dispatcher. Move-only.
+template <class Arg>
+class HandlerRegistration {
+public:
+    HandlerRegistration() {}
+    HandlerRegistration(EventDispatcher<Arg>* dispatcher, AbsEventHandler<Arg>* handler)
+        : dispatcher_(dispatcher), handler_(handler) {}
+    HandlerRegistration(HandlerRegistration&& other) noexcept
+        : dispatcher_(other.dispatcher_), handler_(other.handler_) {
+        other.release();
+    }
+    HandlerRegistration& operator=(HandlerRegistration&& other) noexcept {
+        if (this != &other) {
+            reset();
+            dispatcher_ = other.dispatcher_;
+            handler_ = other.handler_;
+            other.release();
+        }
+        return *this;
+    }
+    HandlerRegistration(const HandlerRegistration&) = delete;
+    HandlerRegistration& operator=(const HandlerRegistration&) = delete;
+    ~HandlerRegistration() { reset(); }
+
+    void reset() {
+        if (dispatcher_) dispatcher_->removeHandler(handler_);
+        release();
+    }
+    explicit operator bool() const { return dispatcher_ != nullptr; }
+
+private:
+    void release() {
+        dispatcher_ = nullptr;
+        handler_ = nullptr;
+    }
+
+    EventDispatcher<Arg>* dispatcher_ = nullptr;
+    AbsEventHandler<Arg>* handler_ = nullptr;
+};
+
 // A thread-safe table from event codes to handlers. Handlers run on the
 // dispatching thread while the dispatcher's lock is held, so a handler must
 // not call back into the dispatcher that is calling it.
@@ -52,32 +94,46 @@ template <class Arg>
 class EventDispatcher {
 public:
     typedef AbsEventHandler<Arg> Handler;
+    typedef std::unique_ptr<Handler> HandlerPtr;
+    typedef HandlerRegistration<Arg> Registration;
 
     EventDispatcher() {}
     EventDispatcher(const EventDispatcher&) = delete;
     EventDispatcher& operator=(const EventDispatcher&) = delete;
     virtual ~EventDispatcher() { clearHandlers(); }
 
-    // Registers after every handler with the same code. False only when the
-    // lock could not be taken (the caller then still owns the handler).
-    bool addHandler(Handler* handler) {
-        if (!handler) return false;
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        if (!guard.owns()) return false;
-        handlers_.insert(typename Table::value_type(handler->event, handler));
-        return true;
+    // Registers after every handler with the same code; the dispatcher owns
+    // the handler until it is removed or the dispatcher goes. False only when
+    // the lock could not be taken (the handler is then destroyed).
+    bool addHandler(HandlerPtr handler) { return insert(std::move(handler)) != nullptr; }
+
+    // Registers a call of `callback` on `target` under `event`.
+    template <class T>
+    bool addHandler(uint32_t event, T* target, typename EventHandler<T, Arg>::Callback callback) {
+        return addHandler(HandlerPtr(std::make_unique<EventHandler<T, Arg>>(event, target, callback)));
     }
 
-    // Unregisters one handler and destroys it unless external. True also
-    // when the handler was not registered.
+    // Registers like addHandler and returns the registration that removes
+    // the handler again; an empty one when registering failed.
+    Registration subscribe(HandlerPtr handler) {
+        Handler* registered = insert(std::move(handler));
+        return registered ? Registration(this, registered) : Registration();
+    }
+
+    template <class T>
+    Registration subscribe(uint32_t event, T* target, typename EventHandler<T, Arg>::Callback callback) {
+        return subscribe(HandlerPtr(std::make_unique<EventHandler<T, Arg>>(event, target, callback)));
+    }
+
+    // Unregisters one handler and destroys it. True also when the handler
+    // was not registered.
     bool removeHandler(Handler* handler) {
         if (!handler) return true;
         ::zorn::arch::net::MutexGuard guard(lock_);
         if (!guard.owns()) return false;
         for (typename Table::iterator it = handlers_.lower_bound(handler->event); it != handlers_.end(); ++it) {
-            if (it->second == handler) {
+            if (it->second.get() == handler) {
                 handlers_.erase(it);
-                if (!handler->external) delete handler;
                 break;
             }
         }
@@ -96,11 +152,7 @@ public:
 
     void clearHandlers() {
         ::zorn::arch::net::MutexGuard guard(lock_);
-        if (!guard.owns()) return;
-        for (typename Table::iterator it = handlers_.begin(); it != handlers_.end(); ++it) {
-            if (!it->second->external) delete it->second;
-        }
-        handlers_.clear();
+        if (guard.owns()) handlers_.clear();
     }
 
     // Number of handlers registered under `code` (diagnostics and tests).
@@ -116,7 +168,18 @@ public:
     }
 
 private:
-    typedef std::multimap<uint32_t, Handler*> Table;
+    typedef std::multimap<uint32_t, HandlerPtr> Table;
+
+    // The registered handler, or null when the lock could not be taken.
+    Handler* insert(HandlerPtr handler) {
+        if (!handler) return nullptr;
+        ::zorn::arch::net::MutexGuard guard(lock_);
+        if (!guard.owns()) return nullptr;
+        Handler* registered = handler.get();
+        handlers_.emplace(registered->event, std::move(handler));
+        return registered;
+    }
+
     Table handlers_;
     ::zorn::arch::net::Mutex lock_;
 };
@@ -128,5 +191,6 @@ typedef ::zorn::ev::EventDispatcher<MessagePtr&> MessageDispatcher;
 typedef ::zorn::ev::AbsEventHandler<MessagePtr&> AbsMessageHandler;
 template <class T>
 using MessageHandler = ::zorn::ev::EventHandler<T, MessagePtr&>;
+typedef ::zorn::ev::HandlerRegistration<MessagePtr&> MessageRegistration;
 }  // namespace net
 }  // namespace zorn

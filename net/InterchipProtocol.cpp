@@ -48,6 +48,9 @@ void InterchipProtocol::endOfFrame() {
 }
 
 void InterchipProtocol::deliver(uint32_t code) {
+    // A frame without payload is decoded without resizing: drop whatever the
+    // previous frame left, so its bytes never travel with this one.
+    if (rxMessage.payload.size() != rxMessage.payloadLength()) rxMessage.payload.resize(rxMessage.payloadLength());
     MessagePtr copy = std::make_shared<Message>(rxMessage);
     rxState = ST_HUNT;
     dispatch(code, copy);
@@ -80,11 +83,11 @@ uint32_t InterchipProtocol::takePayload(const uint8_t* p, uint32_t available) {
     const uint32_t expected = m.length - 1;
     uint32_t n = expected > rxCount ? expected - rxCount : 1;
     if (n > available) n = available;
-    // resize() guarantees capacity >= length - 1; the bound keeps the copy
-    // in range whatever the state was entered with.
-    if (m.data && rxCount < m.capacity) {
-        uint32_t room = m.capacity - rxCount;
-        std::memcpy(m.data + rxCount, p, n < room ? n : room);
+    // resize() sizes the payload to length - 1; the bound keeps the copy in
+    // range whatever the state was entered with.
+    if (rxCount < m.payload.size()) {
+        const size_t room = m.payload.size() - rxCount;
+        std::memcpy(m.payload.data() + rxCount, p, n < room ? n : room);
     }
     rxCount = static_cast<uint16_t>(rxCount + n);
     // With the checksum option the end of the payload only moves to the
@@ -131,9 +134,9 @@ inline void InterchipProtocol::step(uint8_t b) {
             }
             break;
         case ST_PAYLOAD:
-            // resize() guarantees capacity >= length - 1; the check keeps the
+            // resize() sizes the payload to length - 1; the check keeps the
             // write in bounds whatever the state was entered with.
-            if (m.data && rxCount < m.capacity) m.data[rxCount] = b;
+            if (rxCount < m.payload.size()) m.payload[rxCount] = b;
             ++rxCount;
             if (rxCount >= m.length - 1) endOfFrame();
             break;
@@ -199,8 +202,8 @@ void InterchipProtocol::encode(const MessagePtr& message, uint8_t* out, uint32_t
     if (m.length != 0) {
         put(m.cmd);
         uint32_t n = m.length - 1;
-        uint32_t have = m.data ? (m.capacity < n ? m.capacity : n) : 0;
-        for (uint32_t i = 0; i < have; ++i) put(m.data[i]);
+        const uint32_t have = m.payload.size() < n ? static_cast<uint32_t>(m.payload.size()) : n;
+        for (uint32_t i = 0; i < have; ++i) put(m.payload[i]);
         for (uint32_t i = have; i < n; ++i) put(0);
     }
     if (m.checksum != cs) m.checksum = cs;

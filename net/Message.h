@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace zorn {
 namespace net {
@@ -22,9 +23,11 @@ constexpr uint8_t ANS_ERROR = 3;
 // Error code of an ANS_ERROR answer meaning "request not supported".
 constexpr uint16_t ANS_ERROR_NOT_SUPPORTED = 0x8000;
 
-// One control-bus message: command byte plus an owned payload.
+// One control-bus message: command byte plus its payload.
 // `length` counts the command byte and the payload (payload + 1), and is 0
-// only for a frame that carries no command byte at all.
+// only for a frame that carries no command byte at all. The decoder sets
+// `length` from the frame header before it sizes `payload`, so readers bound
+// their access by `payload.size()`, never by `length` alone.
 class Message {
 public:
     int32_t source;
@@ -34,8 +37,7 @@ public:
     uint32_t length;
     uint8_t cmd;
     uint8_t checksum;
-    uint8_t* data;      // owned, `capacity` bytes
-    uint32_t capacity;
+    std::vector<uint8_t> payload;
 
     // Empty working message: length 1, no buffer, flags 0x10.
     Message();
@@ -43,21 +45,22 @@ public:
     // len == -1 builds a message with length 0 (no command byte); any other
     // negative len is taken as 0.
     Message(uint8_t cmd, const uint8_t* src, int32_t len);
-    Message(const Message& other);
-    Message& operator=(const Message& other);
-    virtual ~Message();
+    Message(const Message& other) = default;
+    Message& operator=(const Message& other) = default;
+    virtual ~Message() = default;
 
-    // length = n + 1 (n == -1 or below gives 0 payload bytes); the buffer is
-    // kept when it is large enough and not more than twice too large.
-    // The contents are not preserved.
+    // length = n + 1 and n payload bytes (n == -1 or below gives 0). The
+    // allocation is kept when it is large enough and not more than twice too
+    // large, so the decoder's working message does not reallocate for every
+    // frame yet does not hold on to one huge frame's buffer.
     void resize(int32_t n);
-    // Frees the buffer; length 1, capacity 0.
+    // Frees the payload; length 1.
     void clear();
     // Payload bytes: length - 1, or 0 when length is 0.
     uint32_t payloadLength() const { return length ? length - 1 : 0; }
-
-private:
-    void copyFrom(const Message& other);
+    // The payload's first byte, or null when there is none.
+    uint8_t* data() { return payload.empty() ? nullptr : payload.data(); }
+    const uint8_t* data() const { return payload.empty() ? nullptr : payload.data(); }
 };
 
 typedef std::shared_ptr<Message> MessagePtr;

@@ -7,7 +7,7 @@ using ::zorn::hal::RXTX_ERROR;
 using ::zorn::hal::RXTX_OK;
 using ::zorn::hal::RXTX_TIMEOUT;
 
-SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(new ::zorn::arch::net::raw_serial()) {}
+SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(std::make_unique<::zorn::arch::net::raw_serial>()) {}
 
 SerialChannel::~SerialChannel() {
     stop();

@@ -11,8 +11,8 @@ namespace sim {
 
 FrameCodec::FrameCodec() {
     protocol_.reset();
-    protocol_.addHandler(new zorn::net::MessageHandler<FrameCodec>(zorn::net::EVT_MESSAGE, this, &FrameCodec::onFrame));
-    protocol_.addHandler(new zorn::net::MessageHandler<FrameCodec>(zorn::net::EVT_BAD_FRAME, this, &FrameCodec::onFrame));
+    protocol_.addHandler(zorn::net::EVT_MESSAGE, this, &FrameCodec::onFrame);
+    protocol_.addHandler(zorn::net::EVT_BAD_FRAME, this, &FrameCodec::onFrame);
 }
 
 FrameCodec::~FrameCodec() { protocol_.clearHandlers(); }
@@ -24,8 +24,8 @@ int FrameCodec::onFrame(uint32_t event, zorn::net::MessageDispatcher*, zorn::net
     f.length = message->length;
     f.cmd = message->cmd;
     uint32_t n = message->payloadLength();
-    if (message->data != nullptr && n <= message->capacity) f.payload.assign(message->data, message->data + n);
-    else f.payload.assign(n, 0);
+    f.payload = message->payload;
+    f.payload.resize(n, 0);
     completed_.push_back(std::move(f));
     return 0;
 }

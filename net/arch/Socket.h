@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "net/arch/Result.h"
@@ -56,12 +57,12 @@ public:
 
     // The storage block (a struct sockaddr_storage) and the length of the
     // socket address it holds.
-    void* raw() { return storage_; }
-    const void* raw() const { return storage_; }
+    void* raw() { return storage_.get(); }
+    const void* raw() const { return storage_.get(); }
     uint32_t rawLength() const;
 
 private:
-    uint8_t* storage_;
+    std::unique_ptr<uint8_t[]> storage_;
     bool valid_;
 };
 

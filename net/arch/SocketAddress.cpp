@@ -21,9 +21,8 @@ sockaddr_in6* v6(uint8_t* p) { return reinterpret_cast<sockaddr_in6*>(p); }
 
 }  // namespace
 
-SocketAddress::SocketAddress() : storage_(new uint8_t[STORAGE_SIZE]), valid_(true) {
-    std::memset(storage_, 0, STORAGE_SIZE);
-    ss(storage_)->ss_family = AF_INET;
+SocketAddress::SocketAddress() : storage_(std::make_unique<uint8_t[]>(STORAGE_SIZE)), valid_(true) {
+    ss(storage_.get())->ss_family = AF_INET;
 }
 
 SocketAddress::SocketAddress(const char* host, uint16_t port) : SocketAddress() {
@@ -34,37 +33,37 @@ SocketAddress::SocketAddress(const char* host, uint16_t port) : SocketAddress() 
 SocketAddress::SocketAddress(const std::string& host, uint16_t port) : SocketAddress(host.c_str(), port) {}
 
 SocketAddress::SocketAddress(const SocketAddress& other)
-    : storage_(new uint8_t[STORAGE_SIZE]), valid_(other.valid_) {
-    std::memcpy(storage_, other.storage_, STORAGE_SIZE);
+    : storage_(std::make_unique<uint8_t[]>(STORAGE_SIZE)), valid_(other.valid_) {
+    std::memcpy(storage_.get(), other.storage_.get(), STORAGE_SIZE);
 }
 
 SocketAddress& SocketAddress::operator=(const SocketAddress& other) {
     if (this != &other) {
-        std::memcpy(storage_, other.storage_, STORAGE_SIZE);
+        std::memcpy(storage_.get(), other.storage_.get(), STORAGE_SIZE);
         valid_ = other.valid_;
     }
     return *this;
 }
 
-SocketAddress::~SocketAddress() { delete[] storage_; }
+SocketAddress::~SocketAddress() = default;
 
 int32_t SocketAddress::getAddressType() const {
-    return ss(storage_)->ss_family == AF_INET6 ? ADDRESS_TYPE_IPV6 : ADDRESS_TYPE_IPV4;
+    return ss(storage_.get())->ss_family == AF_INET6 ? ADDRESS_TYPE_IPV6 : ADDRESS_TYPE_IPV4;
 }
 
 uint32_t SocketAddress::rawLength() const {
-    return ss(storage_)->ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    return ss(storage_.get())->ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
 uint16_t SocketAddress::getPort() const {
     // The port sits at bytes 2 and 3 for both families.
-    return ntohs(v4(storage_)->sin_port);
+    return ntohs(v4(storage_.get())->sin_port);
 }
 
 int32_t SocketAddress::setPort(uint16_t port) {
-    sa_family_t f = ss(storage_)->ss_family;
+    sa_family_t f = ss(storage_.get())->ss_family;
     if (f != AF_INET && f != AF_INET6) return RESULT_OPERATION_FAIL;
-    v4(storage_)->sin_port = htons(port);
+    v4(storage_.get())->sin_port = htons(port);
     return RESULT_OK;
 }
 
@@ -75,17 +74,15 @@ int32_t SocketAddress::setAddress(const char* text, int32_t type) {
         in_addr a;
         std::memset(&a, 0, sizeof a);
         bool ok = text && ::inet_pton(AF_INET, text, &a) == 1;
-        std::memset(storage_, 0, STORAGE_SIZE);
-        v4(storage_)->sin_family = AF_INET;
-        if (ok) v4(storage_)->sin_addr = a;
+            v4(storage_.get())->sin_family = AF_INET;
+        if (ok) v4(storage_.get())->sin_addr = a;
         result = ok ? RESULT_OK : RESULT_INVALID_DATA;
     } else if (type == ADDRESS_TYPE_IPV6) {
         in6_addr a;
         std::memset(&a, 0, sizeof a);
         bool ok = text && ::inet_pton(AF_INET6, text, &a) == 1;
-        std::memset(storage_, 0, STORAGE_SIZE);
-        v6(storage_)->sin6_family = AF_INET6;
-        if (ok) v6(storage_)->sin6_addr = a;
+            v6(storage_.get())->sin6_family = AF_INET6;
+        if (ok) v6(storage_.get())->sin6_addr = a;
         result = ok ? RESULT_OK : RESULT_INVALID_DATA;
     } else {
         return RESULT_INVALID_DATA;
@@ -99,21 +96,21 @@ int32_t SocketAddress::getAddress(char* buffer, uint32_t size) const {
     if (!buffer || size == 0) return RESULT_OPERATION_FAIL;
     std::memset(buffer, 0, size);
     const char* r = nullptr;
-    if (ss(storage_)->ss_family == AF_INET) r = ::inet_ntop(AF_INET, &v4(storage_)->sin_addr, buffer, size);
-    else if (ss(storage_)->ss_family == AF_INET6) r = ::inet_ntop(AF_INET6, &v6(storage_)->sin6_addr, buffer, size);
+    if (ss(storage_.get())->ss_family == AF_INET) r = ::inet_ntop(AF_INET, &v4(storage_.get())->sin_addr, buffer, size);
+    else if (ss(storage_.get())->ss_family == AF_INET6) r = ::inet_ntop(AF_INET6, &v6(storage_.get())->sin6_addr, buffer, size);
     return r ? RESULT_OK : RESULT_OPERATION_FAIL;
 }
 
 int32_t SocketAddress::getRawAddress(uint8_t* out, uint32_t size) const {
-    sa_family_t f = ss(storage_)->ss_family;
+    sa_family_t f = ss(storage_.get())->ss_family;
     if (f == AF_INET) {
         if (!out || size < 4) return RESULT_BUFFER_TOO_SMALL;
-        std::memcpy(out, &v4(storage_)->sin_addr, 4);
+        std::memcpy(out, &v4(storage_.get())->sin_addr, 4);
         return RESULT_OK;
     }
     if (f == AF_INET6) {
         if (!out || size < 16) return RESULT_BUFFER_TOO_SMALL;
-        std::memcpy(out, &v6(storage_)->sin6_addr, 16);
+        std::memcpy(out, &v6(storage_.get())->sin6_addr, 16);
         return RESULT_OK;
     }
     return RESULT_OPERATION_FAIL;

@@ -79,7 +79,7 @@ TEST(TraceRelay, InnerEventsReachTheWrapperUnchanged) {
     {
         InterceptProtocol trace(&inner);
         for (uint32_t event : {zorn::net::EVT_MESSAGE, zorn::net::EVT_BAD_FRAME}) {
-            trace.addHandler(new zorn::net::MessageHandler<Recorder>(event, &recorder, &Recorder::onMessage));
+            trace.addHandler(event, &recorder, &Recorder::onMessage);
         }
         const uint8_t good[] = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
         const uint8_t bad[] = {0x10, 0x02, 0xF8, 0x30, 0xDB};
@@ -92,6 +92,6 @@ TEST(TraceRelay, InnerEventsReachTheWrapperUnchanged) {
         ASSERT_EQ(recorder.events, (std::vector<uint32_t>{zorn::net::EVT_MESSAGE, zorn::net::EVT_BAD_FRAME}));
         EXPECT_EQ(recorder.messages[0]->cmd, 2);
         ASSERT_EQ(recorder.messages[0]->payloadLength(), 2u);
-        EXPECT_EQ(recorder.messages[0]->data[0], 0x50);
+        EXPECT_EQ(recorder.messages[0]->payload.at(0), 0x50);
     }
 }

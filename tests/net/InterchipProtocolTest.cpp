@@ -179,12 +179,13 @@ TEST_F(Decoding, CommandOnlyFrame) {
     EXPECT_EQ(ev[0].event, EVT_MESSAGE);
     EXPECT_EQ(ev[0].message->cmd, 5);
     EXPECT_EQ(ev[0].message->length, 1u);
-    EXPECT_EQ(ev[0].message->data, nullptr);
+    EXPECT_TRUE(ev[0].message->payload.empty());
 }
 
 TEST_F(Decoding, LengthZeroFramesInBothForms) {
-    // A previous frame's command must not leak into a frame without one.
-    feed(proto, {0x10, 0x01, 0x02, 0x13});
+    // A previous frame's command and payload must not leak into a frame
+    // without them.
+    feed(proto, {0x10, 0x02, 0x02, 0xAA, 0xBA});
     feed(proto, {0x10, 0x00, 0x10});
     feed(proto, {0x50, 0x00, 0x00, 0x50});
     auto ev = rec.entries();
@@ -193,7 +194,7 @@ TEST_F(Decoding, LengthZeroFramesInBothForms) {
         EXPECT_EQ(ev[i].event, EVT_MESSAGE);
         EXPECT_EQ(ev[i].message->length, 0u);
         EXPECT_EQ(ev[i].message->cmd, 0);
-        EXPECT_EQ(ev[i].message->data, nullptr);
+        EXPECT_TRUE(ev[i].message->payload.empty());
     }
 }
 

@@ -24,8 +24,8 @@ TEST(Message, DefaultStateIsTheDecodersWorkingMessage) {
     EXPECT_EQ(m.length, 1u);
     EXPECT_EQ(m.cmd, 0);
     EXPECT_EQ(m.checksum, 0);
-    EXPECT_EQ(m.data, nullptr);
-    EXPECT_EQ(m.capacity, 0u);
+    EXPECT_EQ(m.data(), nullptr);
+    EXPECT_EQ(m.payload.size(), 0u);
     EXPECT_EQ(m.payloadLength(), 0u);
 }
 
@@ -34,38 +34,38 @@ TEST(Message, ConstructorCopiesPayload) {
     Message m(0xF8, src, 3);
     EXPECT_EQ(m.cmd, 0xF8);
     EXPECT_EQ(m.length, 4u);
-    EXPECT_EQ(m.capacity, 3u);
+    EXPECT_EQ(m.payload.size(), 3u);
     EXPECT_EQ(m.flags, 0x10);
-    ASSERT_NE(m.data, nullptr);
-    EXPECT_EQ(Bytes(m.data, m.data + 3), Bytes({1, 2, 3}));
+    ASSERT_NE(m.data(), nullptr);
+    EXPECT_EQ(Bytes(m.data(), m.data() + 3), Bytes({1, 2, 3}));
 }
 
 TEST(Message, ConstructorWithNullSourceAllocatesZeroedPayload) {
     Message m(7, nullptr, 5);
     EXPECT_EQ(m.length, 6u);
-    ASSERT_NE(m.data, nullptr);
-    EXPECT_EQ(m.capacity, 5u);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(m.data[i], 0);
+    ASSERT_NE(m.data(), nullptr);
+    EXPECT_EQ(m.payload.size(), 5u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(m.data()[i], 0);
 }
 
 TEST(Message, LengthZeroPayloadHasNoBufferAndNeitherHasItsCopy) {
     Message m(5, nullptr, 0);
     EXPECT_EQ(m.length, 1u);
-    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.data(), nullptr);
     Message c(m);
     EXPECT_EQ(c.length, 1u);
-    EXPECT_EQ(c.data, nullptr);
-    EXPECT_EQ(c.capacity, 0u);
+    EXPECT_EQ(c.data(), nullptr);
+    EXPECT_EQ(c.payload.size(), 0u);
 }
 
 TEST(Message, MinusOneBuildsAMessageWithoutCommandByte) {
     Message m(5, nullptr, -1);
     EXPECT_EQ(m.length, 0u);
-    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.data(), nullptr);
     EXPECT_EQ(m.payloadLength(), 0u);
     Message n(5, nullptr, -20);  // nonsense length is taken as 0
     EXPECT_EQ(n.length, 1u);
-    EXPECT_EQ(n.data, nullptr);
+    EXPECT_EQ(n.data(), nullptr);
 }
 
 TEST(Message, CopyIsDeep) {
@@ -76,67 +76,67 @@ TEST(Message, CopyIsDeep) {
     m.ext = 5;
     m.checksum = 6;
     Message c(m);
-    EXPECT_NE(c.data, m.data);
+    EXPECT_NE(c.data(), m.data());
     EXPECT_EQ(c.source, 3);
     EXPECT_EQ(c.address, 4u);
     EXPECT_EQ(c.ext, 5);
     EXPECT_EQ(c.checksum, 6);
-    EXPECT_EQ(c.capacity, 4u);
-    m.data[0] = 0;
-    EXPECT_EQ(c.data[0], 9);
+    EXPECT_EQ(c.payload.size(), 4u);
+    m.payload[0] = 0;
+    EXPECT_EQ(c.payload[0], 9);
 
     Message a;
     a = m;
-    EXPECT_NE(a.data, m.data);
-    EXPECT_EQ(Bytes(a.data, a.data + 4), Bytes({0, 8, 7, 6}));
+    EXPECT_NE(a.data(), m.data());
+    EXPECT_EQ(Bytes(a.data(), a.data() + 4), Bytes({0, 8, 7, 6}));
     a = a;  // self-assignment keeps the payload
-    EXPECT_EQ(Bytes(a.data, a.data + 4), Bytes({0, 8, 7, 6}));
+    EXPECT_EQ(Bytes(a.data(), a.data() + 4), Bytes({0, 8, 7, 6}));
 }
 
 TEST(Message, CopyAllocatesExactlyThePayloadNotTheCapacity) {
     Message m;
     m.resize(64);
     m.resize(40);  // keeps the 64-byte buffer
-    EXPECT_EQ(m.capacity, 64u);
+    EXPECT_EQ(m.payload.capacity(), 64u);
     Message c(m);
-    EXPECT_EQ(c.capacity, 40u);
+    EXPECT_EQ(c.payload.capacity(), 40u);
 }
 
 TEST(Message, ResizeRules) {
     Message m;
     m.resize(64);
-    EXPECT_EQ(m.capacity, 64u);
+    EXPECT_EQ(m.payload.capacity(), 64u);
     EXPECT_EQ(m.length, 65u);
-    uint8_t* buf = m.data;
+    uint8_t* buf = m.data();
 
     m.resize(64);
-    EXPECT_EQ(m.data, buf);
+    EXPECT_EQ(m.data(), buf);
     m.resize(40);
-    EXPECT_EQ(m.data, buf);
-    EXPECT_EQ(m.capacity, 64u);
+    EXPECT_EQ(m.data(), buf);
+    EXPECT_EQ(m.payload.capacity(), 64u);
     EXPECT_EQ(m.length, 41u);
     m.resize(33);  // still above half
-    EXPECT_EQ(m.capacity, 64u);
+    EXPECT_EQ(m.payload.capacity(), 64u);
 
     m.resize(10);  // at most half: shrink to exactly 10
-    EXPECT_EQ(m.capacity, 10u);
+    EXPECT_EQ(m.payload.capacity(), 10u);
     EXPECT_EQ(m.length, 11u);
 
     m.resize(100);  // grow
-    EXPECT_EQ(m.capacity, 100u);
+    EXPECT_EQ(m.payload.capacity(), 100u);
 
     m.resize(-1);
     EXPECT_EQ(m.length, 1u);
-    EXPECT_EQ(m.capacity, 0u);
-    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.payload.capacity(), 0u);
+    EXPECT_EQ(m.data(), nullptr);
 }
 
 TEST(Message, ClearFreesTheBuffer) {
     Message m(3, nullptr, 10);
     m.clear();
     EXPECT_EQ(m.length, 1u);
-    EXPECT_EQ(m.capacity, 0u);
-    EXPECT_EQ(m.data, nullptr);
+    EXPECT_EQ(m.payload.capacity(), 0u);
+    EXPECT_EQ(m.data(), nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -178,7 +178,6 @@ TEST(EventDispatcher, HandlerDefaults) {
     MessageHandler<Target> h(3, &t, &Target::a);
     EXPECT_EQ(h.event, 3u);
     EXPECT_EQ(h.name, "_unnamed");
-    EXPECT_FALSE(h.external);
 }
 
 TEST(EventDispatcher, DispatchWithoutHandlersDoesNothing) {
@@ -192,10 +191,10 @@ TEST(EventDispatcher, DispatchWithoutHandlersDoesNothing) {
 TEST(EventDispatcher, SameCodeInRegistrationOrderOtherCodesUntouched) {
     Target t;
     Disp d;
-    d.addHandler(new MessageHandler<Target>(1, &t, &Target::b));
-    d.addHandler(new MessageHandler<Target>(0, &t, &Target::b));
-    d.addHandler(new MessageHandler<Target>(0, &t, &Target::a));
-    d.addHandler(new MessageHandler<Target>(0xFFFFFFFFu, &t, &Target::a));
+    d.addHandler(1, &t, &Target::b);
+    d.addHandler(0, &t, &Target::b);
+    d.addHandler(0, &t, &Target::a);
+    d.addHandler(0xFFFFFFFFu, &t, &Target::a);
     MessagePtr m;
     d.dispatch(0, m);
     ASSERT_EQ(t.calls.size(), 2u);
@@ -219,7 +218,7 @@ TEST(EventDispatcher, HandlerSeesTheSameMessagePointer) {
         }
     } p;
     Disp d;
-    d.addHandler(new MessageHandler<Peek>(0, &p, &Peek::on));
+    d.addHandler(0, &p, &Peek::on);
     MessagePtr m = std::make_shared<Message>(1, nullptr, 0);
     d.dispatch(0, m);
     EXPECT_EQ(p.seen, m.get());
@@ -230,11 +229,9 @@ TEST(EventDispatcher, RemoveUnregisteredReturnsTrueAndKeepsTable) {
     Counted::invoked = 0;
     {
         Disp d;
-        d.addHandler(new Counted(0));
-        std::unique_ptr<Counted> stray(new Counted(0));
-        stray->external = true;
-        EXPECT_TRUE(d.removeHandler(stray.get()));
-        stray.reset();
+        d.addHandler(std::make_unique<Counted>(0));
+        Counted stray(0);
+        EXPECT_TRUE(d.removeHandler(&stray));
         EXPECT_EQ(d.handlerCount(), 1u);
         MessagePtr m;
         d.dispatch(0, m);
@@ -244,47 +241,42 @@ TEST(EventDispatcher, RemoveUnregisteredReturnsTrueAndKeepsTable) {
     EXPECT_EQ(Counted::alive, 0);
 }
 
-TEST(EventDispatcher, RemoveDestroysOwnedButNotExternal) {
+// Handlers die exactly once: on removal, on clearHandlers, or with the
+// dispatcher; a registration removes its handler when it goes, and a moved
+// registration hands that duty on.
+TEST(EventDispatcher, OwnershipOfHandlersAndRegistrations) {
     Counted::alive = 0;
-    Disp d;
-    auto* owned = new Counted(2);
-    std::unique_ptr<Counted> ext(new Counted(2));
-    ext->external = true;
-    d.addHandler(owned);
-    d.addHandler(ext.get());
-    EXPECT_EQ(Counted::alive, 2);
-    EXPECT_TRUE(d.removeHandler(owned));
-    EXPECT_EQ(Counted::alive, 1);
-    EXPECT_TRUE(d.removeHandler(ext.get()));
-    EXPECT_EQ(Counted::alive, 1);  // ext still lives
-    EXPECT_EQ(d.handlerCount(), 0u);
-}
-
-TEST(EventDispatcher, DestructionDestroysOwnedHandlersExactlyOnce) {
-    Counted::alive = 0;
-    std::unique_ptr<Counted> ext(new Counted(1));
-    ext->external = true;
     {
         Disp d;
-        d.addHandler(new Counted(0));
-        d.addHandler(new Counted(0));
-        d.addHandler(new Counted(7));
-        d.addHandler(ext.get());
-        EXPECT_EQ(Counted::alive, 4);
-    }
-    EXPECT_EQ(Counted::alive, 1);
-}
+        auto owned = std::make_unique<Counted>(2);
+        Counted* raw = owned.get();
+        d.addHandler(std::move(owned));
+        d.addHandler(std::make_unique<Counted>(7));
+        EXPECT_EQ(Counted::alive, 2);
+        EXPECT_TRUE(d.removeHandler(raw));
+        EXPECT_EQ(Counted::alive, 1);
 
-TEST(EventDispatcher, ClearHandlers) {
-    Counted::alive = 0;
-    Disp d;
-    d.addHandler(new Counted(0));
-    d.addHandler(new Counted(1));
-    d.clearHandlers();
+        Disp::Registration outer;
+        {
+            Disp::Registration inner = d.subscribe(std::make_unique<Counted>(0));
+            EXPECT_TRUE(static_cast<bool>(inner));
+            EXPECT_EQ(d.handlerCount(0), 1u);
+            outer = std::move(inner);
+            EXPECT_FALSE(static_cast<bool>(inner));
+        }
+        EXPECT_EQ(d.handlerCount(0), 1u);  // the moved-from registration removed nothing
+        outer.reset();
+        EXPECT_EQ(d.handlerCount(0), 0u);
+        EXPECT_EQ(Counted::alive, 1);
+        EXPECT_FALSE(static_cast<bool>(d.subscribe(nullptr)));
+
+        d.addHandler(std::make_unique<Counted>(0));
+        d.clearHandlers();
+        EXPECT_EQ(Counted::alive, 0);
+        d.addHandler(std::make_unique<Counted>(0));
+        d.addHandler(std::make_unique<Counted>(0));
+    }
     EXPECT_EQ(Counted::alive, 0);
-    EXPECT_EQ(d.handlerCount(), 0u);
-    MessagePtr m;
-    d.dispatch(0, m);
 }
 
 TEST(EventDispatcher, ConcurrentRegistrationAndDispatch) {
@@ -296,16 +288,13 @@ TEST(EventDispatcher, ConcurrentRegistrationAndDispatch) {
         MessagePtr m;
         while (go.load()) d.dispatch(0, m);
     });
-    std::vector<Counted*> hs;
-    for (int i = 0; i < 200; ++i) {
-        auto* h = new Counted(0);
-        d.addHandler(h);
-        hs.push_back(h);
-    }
-    for (auto* h : hs) d.removeHandler(h);
+    std::vector<Disp::Registration> registrations;
+    for (int i = 0; i < 200; ++i) registrations.push_back(d.subscribe(std::make_unique<Counted>(0)));
+    registrations.clear();
     go = false;
     dispatcher.join();
     EXPECT_EQ(Counted::alive, 0);
+    EXPECT_EQ(d.handlerCount(), 0u);
 }
 
 // ---------------------------------------------------------------------------

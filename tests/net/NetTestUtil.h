@@ -3,6 +3,7 @@
 // Helpers shared by the net tests: an event recorder, a scripted in-memory
 // medium (FakeChannel) and a few byte helpers.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -53,8 +54,8 @@ inline bool holdsFor(Condition condition, int ms) {
 }
 
 inline Bytes payloadOf(const zorn::net::MessagePtr& m) {
-    if (!m || !m->data) return Bytes();
-    return Bytes(m->data, m->data + m->payloadLength());
+    if (!m) return Bytes();
+    return Bytes(m->payload.begin(), m->payload.begin() + std::min<size_t>(m->payload.size(), m->payloadLength()));
 }
 
 inline std::string hex(const Bytes& b) {
@@ -79,9 +80,9 @@ public:
     // Registers handlers for codes 0..4 on the dispatcher (owned by it).
     void listen(zorn::net::MessageDispatcher& d) {
         for (uint32_t c = zorn::net::EVT_MESSAGE; c <= zorn::net::EVT_CHANNEL_BROKEN; ++c) {
-            auto* h = new zorn::net::MessageHandler<Recorder>(c, this, &Recorder::onEvent);
-            d.addHandler(h);
-            handlers_.push_back(h);
+            auto h = std::make_unique<zorn::net::MessageHandler<Recorder>>(c, this, &Recorder::onEvent);
+            handlers_.push_back(h.get());
+            d.addHandler(std::move(h));
             source_ = &d;
         }
     }

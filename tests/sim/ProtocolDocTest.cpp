@@ -60,7 +60,7 @@ TEST(ProtocolDocTest, WorkedExampleDecodesWithTheProjectsDecoder) {
     zorn::net::MessagePtr sync;
     zorn::net::InterchipProtocol().getSyncMessage(sync);
     ASSERT_TRUE(sync);
-    EXPECT_EQ(exampleBytes(doc, "<!-- sync-payload -->"), std::vector<uint8_t>(sync->data, sync->data + 64));
+    EXPECT_EQ(exampleBytes(doc, "<!-- sync-payload -->"), sync->payload);
 }
 
 }  // namespace

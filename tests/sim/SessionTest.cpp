@@ -373,7 +373,7 @@ TEST_F(SessionTest, SerialLineRestartsOnANewSynchronisation) {
     make(s, true);
     zorn::net::MessagePtr sync;
     zorn::net::InterchipProtocol().getSyncMessage(sync);
-    std::vector<uint8_t> syncBytes = FrameCodec::encode(0, std::vector<uint8_t>(sync->data, sync->data + 64));
+    std::vector<uint8_t> syncBytes = FrameCodec::encode(0, sync->payload);
 
     session->receive(syncBytes.data(), syncBytes.size(), 0);
     send({0x40, 50, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
