@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "drv/FixedPoint.h"
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -84,7 +86,7 @@ bool parseFixed16(const std::string& text, double& value) {
     double parsed = 0;
     value = 0;
     if (!parseDecimal(text, parsed)) return false;
-    const double scaled = std::trunc(parsed * 65536.0);
+    const double scaled = std::trunc(parsed * zorn::drv::Q16_ONE);
     if (scaled > 2147483647.0 || scaled < -2147483648.0) return false;
     value = parsed;
     return true;

@@ -164,9 +164,9 @@ bool DriveReadings::pollBeacons() {
 
 int32_t DriveReadings::sendVelocity(const BodyVelocity& velocity) {
     base_set_velocity_request_t request{};
-    request.vx_q16 = truncToInt32(velocity.vx * 65536);
+    request.vx_q16 = truncToInt32(velocity.vx * Q16_ONE);
     request.vy_q16 = 0;
-    request.omega_q16 = truncToInt32(velocity.omega * 65536);
+    request.omega_q16 = truncToInt32(velocity.omega * Q16_ONE);
     base_set_velocity_response_t response{};
     return timed(nullptr, [&] { return driver_.setVelocity(request, response); });
 }
@@ -201,7 +201,7 @@ void DriveReadings::fill(DriveSnapshot& s) const {
             }
             SonarBar bar;
             bar.label = "sonar #" + std::to_string(sensor.id);
-            bar.mm = sensorValue_.sensor_value[cursor++] / 65536.0;
+            bar.mm = fromQ16(sensorValue_.sensor_value[cursor++]);
             bar.fullScaleMm = sensor.max_distance > 0 ? sensor.max_distance * 1000.0 : DEFAULT_SONAR_RANGE_MM;
             s.sonars.push_back(bar);
         }

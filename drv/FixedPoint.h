@@ -14,6 +14,26 @@ constexpr double Q16_ONE = 65536.0;
 inline double fromQ8(double raw) { return raw / Q8_ONE; }
 inline double fromQ16(double raw) { return raw / Q16_ONE; }
 
+// A scaled value rounded to the nearest whole number and held within the
+// field: what a base reports for a real quantity. NaN gives the low end.
+inline int32_t roundToInt32(double scaled) {
+    const double q = std::nearbyint(scaled);
+    if (!(q > static_cast<double>(INT32_MIN))) return INT32_MIN;
+    if (q > static_cast<double>(INT32_MAX)) return INT32_MAX;
+    return static_cast<int32_t>(q);
+}
+inline uint32_t roundToUint32(double scaled) {
+    const double q = std::nearbyint(scaled);
+    if (!(q > 0.0)) return 0u;
+    if (q >= static_cast<double>(UINT32_MAX)) return UINT32_MAX;
+    return static_cast<uint32_t>(q);
+}
+
+inline int32_t toQ8(double value) { return roundToInt32(value * Q8_ONE); }
+inline int32_t toQ16(double value) { return roundToInt32(value * Q16_ONE); }
+inline uint32_t toUnsignedQ8(double value) { return roundToUint32(value * Q8_ONE); }
+inline uint32_t toUnsignedQ16(double value) { return roundToUint32(value * Q16_ONE); }
+
 // The console prints angles converted with pi written to eight decimals;
 // its established output (and the tests that read it) depend on exactly
 // this value, so it is not the library's pi.

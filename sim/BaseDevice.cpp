@@ -43,19 +43,12 @@ std::vector<T> listed(const std::deque<T>& list) {
 // keeps what this one leaves out.
 int32_t reportQ16(double value, double& unreported) {
     const double total = value + unreported;
-    const int32_t q = toQ16(total);
-    unreported = total - q / 65536.0;
+    const int32_t q = drv::toQ16(total);
+    unreported = total - drv::fromQ16(q);
     return q;
 }
 
 }  // namespace
-
-int32_t toQ16(double value) {
-    double q = std::nearbyint(value * 65536.0);
-    if (!(q > static_cast<double>(INT32_MIN))) return INT32_MIN;
-    if (q > static_cast<double>(INT32_MAX)) return INT32_MAX;
-    return static_cast<int32_t>(q);
-}
 
 Answer Answer::ok(const void* record, size_t size) {
     Answer a;
@@ -181,8 +174,7 @@ Answer BaseDevice::sensorData(int64_t now) {
     drv::base_sensor_data_response_t d;
     std::memset(&d, 0, sizeof d);
     for (size_t i = 0; i < sonar.size() && i < static_cast<size_t>(drv::BASE_SENSOR_VALUES); ++i) {
-        double q = std::nearbyint(sonar[i] * 65536.0);
-        d.sensor_value[i] = q <= 0.0 ? 0u : q >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(q);
+        d.sensor_value[i] = drv::toUnsignedQ16(sonar[i]);
     }
     return Answer::ok(&d, sizeof d);
 }

@@ -155,9 +155,6 @@ private:
     double unreportedDthetaDeg_ = 0.0;
 };
 
-// Saturating conversion of a real to a q16 fixed-point int32.
-int32_t toQ16(double value);
-
 }  // namespace sim
 }  // namespace orbitane
 }  // namespace zorn

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/BinaryConfig.h"
+#include "drv/FixedPoint.h"
 
 namespace zorn {
 namespace orbitane {
@@ -62,25 +63,17 @@ bool encodeScenarioBinaryConfig(const Json::Value& config, std::vector<uint8_t>&
     return false;
 }
 
-int32_t toQ8(double value) {
-    double q = std::nearbyint(value * 256.0);
-    if (!(q > static_cast<double>(INT32_MIN))) return INT32_MIN;
-    if (q > static_cast<double>(INT32_MAX)) return INT32_MAX;
-    return static_cast<int32_t>(q);
-}
-
 namespace {
 
 drv::base_sensor_entry_t toEntry(const LegacySensor& s) {
     drv::base_sensor_entry_t e;
-    e.x_q8 = toQ8(s.xMm);
-    e.y_q8 = toQ8(s.yMm);
-    e.z_q8 = toQ8(s.zMm);
+    e.x_q8 = drv::toQ8(s.xMm);
+    e.y_q8 = drv::toQ8(s.yMm);
+    e.z_q8 = drv::toQ8(s.zMm);
     double yaw = std::fmod(s.yawDeg, 360.0);
     if (yaw < 0.0) yaw += 360.0;
-    double q = std::nearbyint(yaw * 256.0);
-    if (q >= 360.0 * 256.0) q = 0.0;
-    e.yaw_q8 = static_cast<uint32_t>(q);
+    e.yaw_q8 = drv::toUnsignedQ8(yaw);
+    if (e.yaw_q8 >= drv::toUnsignedQ8(360.0)) e.yaw_q8 = 0;
     return e;
 }
 
@@ -90,8 +83,7 @@ drv::base_conf_response_t buildLegacyRecord(const LegacyConfig& legacy) {
     drv::base_conf_response_t rec;
     std::memset(&rec, 0, sizeof rec);
     rec.base_type = legacy.baseType;
-    double radius = std::nearbyint(legacy.radiusMm * 256.0);
-    rec.base_radius_q8 = radius <= 0.0 ? 0u : radius >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(radius);
+    rec.base_radius_q8 = drv::toUnsignedQ8(legacy.radiusMm);
     rec.base_motor_type = legacy.motorType;
 
     size_t sensors = legacy.sensors.size() < 8 ? legacy.sensors.size() : 8;

@@ -22,10 +22,6 @@ bool encodeScenarioBinaryConfig(const Json::Value& config, std::vector<uint8_t>&
 // entries per list are sent and the announced counts may be overridden.
 drv::base_conf_response_t buildLegacyRecord(const LegacyConfig& legacy);
 
-// Millimetres (or degrees) as a q8 fixed-point number, rounded and
-// saturated to the 32-bit range.
-int32_t toQ8(double value);
-
 }  // namespace sim
 }  // namespace orbitane
 }  // namespace zorn

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "drv/ControlBus.h"
+#include "drv/FixedPoint.h"
 
 namespace zorn {
 namespace orbitane {
@@ -89,8 +90,8 @@ std::string describeRequest(uint8_t code, const uint8_t* args, size_t size) {
         std::snprintf(text, sizeof text, " left=%d right=%d mm/s", argInt32(args), argInt32(args + 4));
         out += text;
     } else if (code == drv::REQ_SET_VELOCITY && size == sizeof(drv::base_set_velocity_request_t)) {
-        std::snprintf(text, sizeof text, " vx=%.4f vy=%.4f m/s omega=%.4f rad/s", argInt32(args) / 65536.0,
-                      argInt32(args + 4) / 65536.0, argInt32(args + 8) / 65536.0);
+        std::snprintf(text, sizeof text, " vx=%.4f vy=%.4f m/s omega=%.4f rad/s", drv::fromQ16(argInt32(args)),
+                      drv::fromQ16(argInt32(args + 4)), drv::fromQ16(argInt32(args + 8)));
         out += text;
     } else if (code == drv::REQ_SEND_EVENT && size == 1) {
         std::snprintf(text, sizeof text, " event=%u", args[0]);

@@ -4,6 +4,7 @@
 
 #include "config/BinaryConfig.h"
 #include "drv/ControlBus.h"
+#include "drv/FixedPoint.h"
 #include "sim/BaseDevice.h"
 #include "sim/ConfigRecords.h"
 #include "sim/Scenario.h"
@@ -161,7 +162,7 @@ TEST(ConfigRecordsTest, CountsOverridesAndSaturation) {
     EXPECT_EQ(e.x_q8, INT32_MAX);
     EXPECT_EQ(e.y_q8, INT32_MIN);
     EXPECT_EQ(e.yaw_q8, 0u);
-    EXPECT_EQ(toQ8(-1.0), -256);
+    EXPECT_EQ(drv::toQ8(-1.0), -256);
 }
 
 TEST_F(BaseDeviceTest, SetMotorDrivesTheOdometersInTime) {
@@ -208,7 +209,7 @@ TEST_F(BaseDeviceTest, VelocityAnswersAddUpToTheWheelTravelAtFullPollingSpeed) {
     for (const Case& c : {Case{0.125, 0.0, 0.125, 0.0}, Case{0.0078125, 0.0, 0.0078125, 0.0},
                           Case{0.0, 1.0, 0.0, 180.0 / 3.14159265358979323846}}) {
         make(defaultScenario());
-        const std::vector<uint8_t> drive = withInt32s(0x41, {toQ16(c.vx), 0, toQ16(c.omega)});
+        const std::vector<uint8_t> drive = withInt32s(0x41, {drv::toQ16(c.vx), 0, drv::toQ16(c.omega)});
         run(drive);
         int64_t dx = 0, dtheta = 0;
         for (int i = 0; i < 20000; ++i) {
