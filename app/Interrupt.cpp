@@ -15,6 +15,11 @@ namespace {
 
 constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int SIGNAL_COUNT = sizeof SIGNALS / sizeof SIGNALS[0];
+// While the base may move, a suspended console could not stop it: Ctrl-Z
+// (SIGTSTP) is taken as a request to stop, and a write to the terminal from
+// the background must not suspend the process (SIGTTOU).
+constexpr int MOVING_SIGNALS[] = {SIGTSTP, SIGTTOU};
+constexpr int MOVING_SIGNAL_COUNT = sizeof MOVING_SIGNALS / sizeof MOVING_SIGNALS[0];
 
 volatile sig_atomic_t g_signal = 0;
 std::atomic<int> g_scopes{0};
@@ -22,6 +27,7 @@ std::atomic<int> g_cuttingScopes{0};
 std::atomic<void (*)(void*)> g_wake{nullptr};
 std::atomic<void*> g_wakeContext{nullptr};
 struct sigaction g_previous[SIGNAL_COUNT];
+struct sigaction g_previousMoving[MOVING_SIGNAL_COUNT];
 
 void onSignal(int sig) {
     if (g_signal != 0) {
@@ -38,23 +44,37 @@ void onSignal(int sig) {
 // the signal, without the core dump SIGQUIT would leave.
 void onSignalOutsideScope(int sig) { _exit(128 + sig); }
 
-}  // namespace
-
-InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutRequestsShort) {
-    if (cutRequestsShort_) g_cuttingScopes.fetch_add(1);
-    if (g_scopes.fetch_add(1) != 0) {
-        return;
-    }
+struct sigaction interruptAction() {
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     for (int sig : SIGNALS) sigaddset(&action.sa_mask, sig);
+    sigaddset(&action.sa_mask, SIGTSTP);
     action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns early
+    return action;
+}
+
+}  // namespace
+
+InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutRequestsShort) {
+    const struct sigaction action = interruptAction();
+    if (cutRequestsShort_ && g_cuttingScopes.fetch_add(1) == 0) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGTSTP, &action, &g_previousMoving[0]);
+        sigaction(SIGTTOU, &ignore, &g_previousMoving[1]);
+    }
+    if (g_scopes.fetch_add(1) != 0) {
+        return;
+    }
     for (int i = 0; i < SIGNAL_COUNT; ++i) sigaction(SIGNALS[i], &action, &g_previous[i]);
 }
 
 InterruptScope::~InterruptScope() {
-    if (cutRequestsShort_) g_cuttingScopes.fetch_sub(1);
+    if (cutRequestsShort_ && g_cuttingScopes.fetch_sub(1) == 1) {
+        for (int i = 0; i < MOVING_SIGNAL_COUNT; ++i) sigaction(MOVING_SIGNALS[i], &g_previousMoving[i], nullptr);
+    }
     if (g_scopes.fetch_sub(1) != 1) {
         return;
     }
@@ -84,6 +104,7 @@ const char* interruptSignalName() {
         case SIGTERM: return "SIGTERM";
         case SIGHUP: return "SIGHUP";
         case SIGQUIT: return "SIGQUIT";
+        case SIGTSTP: return "SIGTSTP";
         default: return "SIGINT";
     }
 }

@@ -235,7 +235,8 @@ TEST_P(FaultSurvival, BaseFallsSilentDuringVrun) {
 }
 
 TEST_P(FaultSurvival, InterruptDuringRunStopsTheMotors) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    // Ctrl-Z too: a suspended console could not stop the motors.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
         SimRig r = rigWith({}, false);
         auto child = r.start({"run", "100", "100", "30"});
         ASSERT_TRUE(child->waitForOutput("dl=", milliseconds(10000))) << "no run step";
@@ -243,7 +244,11 @@ TEST_P(FaultSurvival, InterruptDuringRunStopsTheMotors) {
         child->signal(sig);
         ConsoleOutcome out = child->wait(milliseconds(10000));
         ASSERT_FALSE(out.killed);
-        const std::string name = sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : sig == SIGHUP ? "SIGHUP" : "SIGQUIT";
+        const std::string name = sig == SIGINT    ? "SIGINT"
+                                 : sig == SIGTERM ? "SIGTERM"
+                                 : sig == SIGHUP  ? "SIGHUP"
+                                 : sig == SIGQUIT ? "SIGQUIT"
+                                                  : "SIGTSTP";
         EXPECT_EQ(out.status, 128 + sig) << name;
         // One line says so; the frame adds no failure line of its own.
         EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, "Interrupted by " + name + ", motors stopped")});
