@@ -11,6 +11,7 @@ enum ExitStatus : int {
     STATUS_COMMAND_USAGE = 2,     // a command's arguments are missing or unparsable
     STATUS_NO_CONNECTION = 4,     // the channel could not be opened, or the base did not answer
     STATUS_USAGE = 5,             // the application's usage: option error, help, unknown command
+    STATUS_INTERNAL_ERROR = 70,   // a command ended by an unexpected exception (a fault of the console)
 };
 
 // The operating system keeps only the low 8 bits of an exit status, so a

@@ -157,7 +157,7 @@ int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string
     startCommandClock();
     const bool known = commandTable_.hasCommand(name);
     outcomeReported_ = false;
-    int result = commandTable_.executeCommand(args);
+    int result = executeGuarded(args);
     if (outcomeReported_) {
         outcomeReported_ = false;
         return result;
@@ -179,6 +179,23 @@ int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string
         logInfo(logSource_, "Successfully executed command");
     }
     return result;
+}
+
+int OrbitaneConsoleApplication::executeGuarded(const std::vector<std::string>& args) {
+    // An exception must not end the process from inside a command: the
+    // commands that move the base send their stop while it unwinds, and the
+    // failure is reported like any other.
+    std::string what;
+    try {
+        return commandTable_.executeCommand(args);
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+        what = "unknown exception";
+    }
+    logFatal(logSource_, "Command %s ended by an unexpected error: %s", args.empty() ? "" : args[0].c_str(),
+             what.c_str());
+    return STATUS_INTERNAL_ERROR;
 }
 
 int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words) {

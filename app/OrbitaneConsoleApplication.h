@@ -97,6 +97,9 @@ protected:
     const std::string logSource_;
 
 private:
+    // Runs one command; an exception it lets out is logged and gives
+    // STATUS_INTERNAL_ERROR.
+    int executeGuarded(const std::vector<std::string>& args);
     // Parses, connects and runs the command; run() adds the output report.
     int runCommandLine(int argc, const char* const* argv);
     // Waits for the queued output and says once what could not be written;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/ExitStatus.h"
 #include "net/ControlEndpoint.h"
 #include "net/Result.h"
 
@@ -35,11 +36,14 @@ std::string words(int32_t result, const std::string& command) {
     if (command == "test" && result > 0) {
         return std::to_string(result) + (result == 1 ? " self-test case failed" : " self-test cases failed");
     }
-    if (result == 2) {
+    if (result == STATUS_COMMAND_USAGE) {
         return "usage error: the command's arguments are missing or cannot be read";
     }
-    if (result == 5) {
+    if (result == STATUS_USAGE) {
         return "unknown command: -h lists the commands";
+    }
+    if (result == STATUS_INTERNAL_ERROR) {
+        return "internal error: the command ended by an unexpected exception (the line above names it)";
     }
     const uint32_t bits = static_cast<uint32_t>(result);
     if ((bits & CONTROL_BUS_FAILURE_MASK) == CONTROL_BUS_FAILURE_BASE) {

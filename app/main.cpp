@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -45,10 +46,7 @@ int runBaseConsole(int argc, const char* const* argv) {
     return application.run(argc, argv);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    zorn::orbitane::test::installProcessSignalHandling();
+int dispatch(int argc, char** argv) {
     int result;
     if (programBaseName(argc > 0 ? argv[0] : nullptr) == "orbitane_base_console") {
         result = runBaseConsole(argc, argv);
@@ -61,6 +59,22 @@ int main(int argc, char** argv) {
     } else {
         printComponentUsage();
         result = zorn::orbitane::test::STATUS_COMPONENT_USAGE;
+    }
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    zorn::orbitane::test::installProcessSignalHandling();
+    int result;
+    try {
+        result = dispatch(argc, argv);
+    } catch (const std::exception& e) {
+        // Commands catch their own; this is the last line of defence for the
+        // frame around them, so the process never ends by an abort.
+        std::fprintf(stderr, "orbitane_console: internal error: %s\n", e.what());
+        result = zorn::orbitane::test::STATUS_INTERNAL_ERROR;
     }
     return zorn::orbitane::test::toProcessStatus(result);
 }

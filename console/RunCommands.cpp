@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -51,6 +53,31 @@ int32_t reportStop(int32_t stopResult, const char* stoppedWhat) {
 
 int stopAttempts() { return interrupted() ? 1 : zorn::drv::QuindleBaseDrv::STOP_ATTEMPTS; }
 
+// A command that leaves by an exception skips its own stop: this one sends
+// it while the exception unwinds and says what came of it.
+class StopOnUnwind {
+public:
+    StopOnUnwind(std::function<int32_t()> stop, const char* stoppedWhat)
+        : stop_(std::move(stop)), stoppedWhat_(stoppedWhat), unwinding_(std::uncaught_exceptions()) {}
+    StopOnUnwind(const StopOnUnwind&) = delete;
+    StopOnUnwind& operator=(const StopOnUnwind&) = delete;
+    ~StopOnUnwind() {
+        if (std::uncaught_exceptions() <= unwinding_) return;
+        try {
+            if (reportStop(stop_(), stoppedWhat_) >= 0 && !interrupted()) {
+                logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Stop request answered: %s stopped", stoppedWhat_);
+            }
+        } catch (...) {
+            // Already leaving by an exception; a second one would terminate.
+        }
+    }
+
+private:
+    std::function<int32_t()> stop_;
+    const char* stoppedWhat_;
+    int unwinding_;
+};
+
 // The command's result once the base was told to stop: an interrupt wins,
 // then a failed stop, then the command's own result.
 int finalResult(int32_t commandResult, int32_t stopResult) {
@@ -85,6 +112,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
+    StopOnUnwind stopOnUnwind([this] { return driver_->stopMotor(stopAttempts()); }, "motors");
     base_conf_response_t conf;
     std::memset(&conf, 0, sizeof conf);
     int32_t result = driver_->getConfig(conf);
@@ -200,6 +228,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     const double vx = values[0], vy = values[1], omega = values[2];
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
+    StopOnUnwind stopOnUnwind([this] { return driver_->stopVelocity(stopAttempts()); }, "base");
     base_set_velocity_request_t drive;
     drive.vx_q16 = truncToInt32(vx * Q16_ONE);
     drive.vy_q16 = truncToInt32(vy * Q16_ONE);

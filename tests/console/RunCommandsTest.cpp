@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ExitStatus.h"
 #include "console/RunClock.h"
 #include "drv/ControlBus.h"
 #include "net/Result.h"
@@ -243,6 +244,28 @@ TEST_F(RunCommands, RunFailingInsideTheLoopStopsTheWheelsBeforeReturning) {
                                          REQ_GET_MOTOR_DATA, REQ_GET_MOTOR_DATA, REQ_SET_MOTOR}));
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{100, 100, 0, 0}, STOP_MOTOR}));
     EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 80008001");  // then the words
+}
+
+// An exception in the middle of a run skips the command's own stop: the stop
+// still goes out while it unwinds, and the frame reports the failure.
+TEST_F(RunCommands, AnExceptionWhileMovingStillStopsTheBase) {
+    struct Case {
+        std::vector<std::string> command;
+        uint8_t code;
+        Words stop;
+        std::string stopped;
+    };
+    for (const Case& c : {Case{{"run", "100", "100", "10"}, REQ_SET_MOTOR, STOP_MOTOR, "motors"},
+                          Case{{"vrun", "0.1", "0", "0", "10"}, REQ_SET_VELOCITY, STOP_VELOCITY, "base"}}) {
+        LogCollector::instance().throwOnce(c.command[0] == "run" ? "dl=" : "dx=");
+        EXPECT_EQ(zorn::orbitane::test::STATUS_INTERNAL_ERROR, rig.run(c.command)) << c.command[0];
+        EXPECT_EQ(wordsOf(c.code).back(), c.stop) << c.command[0];
+        EXPECT_EQ(rig.commandLines(), Lines{"[WARN] Stop request answered: " + c.stopped + " stopped"});
+        const Lines frame = rig.frameLines();
+        ASSERT_GE(frame.size(), 3u);
+        EXPECT_EQ(frame.rbegin()[2], "[FATL] Command " + c.command[0] + " ended by an unexpected error: log line refused");
+        EXPECT_EQ(frame.rbegin()[1], "[ERRO] Execute command failed: 00000046");
+    }
 }
 
 TEST_F(RunCommands, RunFailuresBeforeTheLoop) {

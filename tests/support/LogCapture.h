@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -43,9 +44,19 @@ public:
     void append(const std::string& source, int level, const std::string& message) override {
         {
             std::lock_guard<std::mutex> guard(mutex_);
+            if (!throwOn_.empty() && message.rfind(throwOn_, 0) == 0) {
+                throwOn_.clear();
+                throw std::runtime_error("log line refused");
+            }
             lines_.push_back(LogLine{source, level, message});
         }
         changed_.notify_all();
+    }
+    // The next line that starts with `prefix` makes the logging call throw,
+    // as a failing appender would: a fault in the middle of a command.
+    void throwOnce(const std::string& prefix) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        throwOn_ = prefix;
     }
     std::vector<LogLine> lines() const {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -71,6 +82,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<LogLine> lines_;
+    std::string throwOn_;
 };
 
 // Lines of the default manager written while the capture is alive, of one
