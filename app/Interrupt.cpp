@@ -15,11 +15,27 @@ namespace {
 
 constexpr int SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int SIGNAL_COUNT = sizeof SIGNALS / sizeof SIGNALS[0];
-// While the base may move, a suspended console could not stop it: Ctrl-Z
-// (SIGTSTP) is taken as a request to stop, and a write to the terminal from
-// the background must not suspend the process (SIGTTOU).
-constexpr int MOVING_SIGNALS[] = {SIGTSTP, SIGTTOU};
+// While the base may move, no signal may end or suspend the console before
+// the stop goes out. Ctrl-Z (SIGTSTP; a suspended console could not stop the
+// base) and the signals whose default would end the process are taken as a
+// request to stop. SIGTTOU and SIGXFSZ are ignored: output to the terminal
+// from the background, or past the file-size limit, is then a failed write,
+// never a suspension or a death.
+struct MovingSignal {
+    int sig;
+    bool interrupts;  // else ignored
+};
+constexpr MovingSignal MOVING_SIGNALS[] = {{SIGTSTP, true}, {SIGUSR1, true},  {SIGUSR2, true},  {SIGALRM, true},
+                                           {SIGXCPU, true}, {SIGTTOU, false}, {SIGXFSZ, false}};
 constexpr int MOVING_SIGNAL_COUNT = sizeof MOVING_SIGNALS / sizeof MOVING_SIGNALS[0];
+
+struct SignalName {
+    int sig;
+    const char* name;
+};
+constexpr SignalName SIGNAL_NAMES[] = {{SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"},
+                                       {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"}, {SIGUSR1, "SIGUSR1"},
+                                       {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"}, {SIGXCPU, "SIGXCPU"}};
 
 volatile sig_atomic_t g_signal = 0;
 std::atomic<int> g_scopes{0};
@@ -49,7 +65,9 @@ struct sigaction interruptAction() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     for (int sig : SIGNALS) sigaddset(&action.sa_mask, sig);
-    sigaddset(&action.sa_mask, SIGTSTP);
+    for (const MovingSignal& moving : MOVING_SIGNALS) {
+        if (moving.interrupts) sigaddset(&action.sa_mask, moving.sig);
+    }
     action.sa_flags = 0;  // no SA_RESTART: a blocked wait returns early
     return action;
 }
@@ -62,8 +80,9 @@ InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutReq
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
-        sigaction(SIGTSTP, &action, &g_previousMoving[0]);
-        sigaction(SIGTTOU, &ignore, &g_previousMoving[1]);
+        for (int i = 0; i < MOVING_SIGNAL_COUNT; ++i) {
+            sigaction(MOVING_SIGNALS[i].sig, MOVING_SIGNALS[i].interrupts ? &action : &ignore, &g_previousMoving[i]);
+        }
     }
     if (g_scopes.fetch_add(1) != 0) {
         return;
@@ -73,7 +92,7 @@ InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutReq
 
 InterruptScope::~InterruptScope() {
     if (cutRequestsShort_ && g_cuttingScopes.fetch_sub(1) == 1) {
-        for (int i = 0; i < MOVING_SIGNAL_COUNT; ++i) sigaction(MOVING_SIGNALS[i], &g_previousMoving[i], nullptr);
+        for (int i = 0; i < MOVING_SIGNAL_COUNT; ++i) sigaction(MOVING_SIGNALS[i].sig, &g_previousMoving[i], nullptr);
     }
     if (g_scopes.fetch_sub(1) != 1) {
         return;
@@ -100,13 +119,10 @@ void setInterruptWake(void (*wake)(void*), void* context) {
 int interruptSignal() { return g_signal; }
 
 const char* interruptSignalName() {
-    switch (g_signal) {
-        case SIGTERM: return "SIGTERM";
-        case SIGHUP: return "SIGHUP";
-        case SIGQUIT: return "SIGQUIT";
-        case SIGTSTP: return "SIGTSTP";
-        default: return "SIGINT";
+    for (const SignalName& known : SIGNAL_NAMES) {
+        if (known.sig == g_signal) return known.name;
     }
+    return "SIGINT";
 }
 
 void clearInterrupt() {

@@ -9,9 +9,10 @@ namespace test {
 // or SIGQUIT is only recorded, so the command can stop the base and return;
 // a second one ends the process at once. A scope of a command that moves the
 // base also lets the registered wake cut the request in progress short, so
-// that the stop request goes out at once; in it SIGTSTP (Ctrl-Z) counts as an
-// interrupt too (a suspended console could not stop the base), and SIGTTOU is
-// ignored so that output to the terminal never suspends it.
+// that the stop request goes out at once; in it SIGTSTP (Ctrl-Z; a suspended
+// console could not stop the base), SIGUSR1, SIGUSR2, SIGALRM and SIGXCPU
+// count as interrupts too, and SIGTTOU and SIGXFSZ are ignored, so that no
+// signal ends or suspends the console before the stop goes out.
 class InterruptScope {
 public:
     explicit InterruptScope(bool cutRequestsShort = false);
@@ -36,10 +37,9 @@ void setInterruptWake(void (*wake)(void*), void* context);
 int interruptSignal();
 inline bool interrupted() { return interruptSignal() != 0; }
 // Exit status for an interrupted command: 128 + signal (129, 130, 131, 143,
-// 148).
+// 148, ...).
 inline int interruptStatus(int signal) { return 128 + signal; }
-// Name of the recorded signal ("SIGINT", "SIGTERM", "SIGHUP", "SIGQUIT",
-// "SIGTSTP").
+// Name of the recorded signal ("SIGINT", "SIGTERM", "SIGTSTP", ...).
 const char* interruptSignalName();
 // Forgets a recorded interrupt (tests and sessions run several commands in
 // one process).

@@ -101,6 +101,7 @@ void ConsoleProcess::spawn(const std::string& program, const std::vector<std::st
     sigaddset(&defaults, SIGHUP);
     sigaddset(&defaults, SIGQUIT);
     sigaddset(&defaults, SIGTSTP);
+    sigaddset(&defaults, SIGUSR1);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);

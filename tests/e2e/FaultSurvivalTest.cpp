@@ -235,8 +235,9 @@ TEST_P(FaultSurvival, BaseFallsSilentDuringVrun) {
 }
 
 TEST_P(FaultSurvival, InterruptDuringRunStopsTheMotors) {
-    // Ctrl-Z too: a suspended console could not stop the motors.
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+    // Ctrl-Z too (a suspended console could not stop the motors), and a
+    // signal whose default would end the console at once.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGUSR1}) {
         SimRig r = rigWith({}, false);
         auto child = r.start({"run", "100", "100", "30"});
         ASSERT_TRUE(child->waitForOutput("dl=", milliseconds(10000))) << "no run step";
@@ -248,7 +249,8 @@ TEST_P(FaultSurvival, InterruptDuringRunStopsTheMotors) {
                                  : sig == SIGTERM ? "SIGTERM"
                                  : sig == SIGHUP  ? "SIGHUP"
                                  : sig == SIGQUIT ? "SIGQUIT"
-                                                  : "SIGTSTP";
+                                 : sig == SIGTSTP ? "SIGTSTP"
+                                                  : "SIGUSR1";
         EXPECT_EQ(out.status, 128 + sig) << name;
         // One line says so; the frame adds no failure line of its own.
         EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, "Interrupted by " + name + ", motors stopped")});
