@@ -91,7 +91,7 @@ std::string simUsage(const std::string& program) {
            "\n"
            "Simulates the robot's motion base (the Control Bus Device) for the console.\n"
            "\n"
-           "  --tcp [HOST:]PORT   serve TCP connections one after another (default\n"
+           "  --tcp [HOST:]PORT   serve TCP connections, several at once (default\n"
            "                      127.0.0.1:11331); only loopback hosts; port 0 picks a\n"
            "                      free port\n"
            "  --pty [LINK]        create a pseudo-terminal to use as the serial port\n"
