@@ -46,8 +46,9 @@ public:
 
 // Keeps one handler registered while it lives: destroying or resetting it
 // removes the handler from its dispatcher (which destroys the handler). An
-// object that listens to a dispatcher it may outlive holds its handlers
-// this way. Must not outlive the dispatcher. Move-only.
+// object that listens to a dispatcher which may outlive it holds its
+// handlers this way, so they go with it. The registration itself must not
+// outlive the dispatcher. Move-only.
 template <class Arg>
 class HandlerRegistration {
 public:
