@@ -47,6 +47,30 @@ void explainSerialFailure(const std::string& portName, int error) {
     }
 }
 
+// The same for a TCP connection that could not be made.
+void explainTcpFailure(const std::string& host, int port, int error) {
+    const char* why = nullptr;
+    switch (error) {
+        case ECONNREFUSED:
+            why = "connection refused; nothing listens on that port (is the base, or the simulator, running?)";
+            break;
+        case ETIMEDOUT:
+            why = "no answer in time; check the host address and the network";
+            break;
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+            why = "no route to the host; check the host address and the network";
+            break;
+        case EDESTADDRREQ:
+            why = "not a numeric IPv4 address (host names are not resolved)";
+            break;
+        default:
+            if (error != 0) why = std::strerror(error);
+            break;
+    }
+    if (why != nullptr) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s:%d: %s", host.c_str(), port, why);
+}
+
 }  // namespace
 
 SerialChannelProvider::SerialChannelProvider(const std::string& portName) : portName_(portName) {}
@@ -93,6 +117,7 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
     socket_->setKeepAlive(true);
     if (socket_->connect(address) < 0) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+        explainTcpFailure(host_, port_, socket_->lastConnectError());
         socket_.reset();
         return false;
     }

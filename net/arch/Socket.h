@@ -85,6 +85,10 @@ public:
     static StreamSocket* createSocket();
 
     virtual int32_t connect(const SocketAddress& address) = 0;
+    // Why the last connect failed, as an errno value (ETIMEDOUT for a host
+    // that did not answer in time, EDESTADDRREQ for an address that is not
+    // usable); 0 when it did not fail or the platform does not say.
+    virtual int lastConnectError() const { return 0; }
     virtual int32_t listen(int32_t backlog) = 0;
     // A new socket for the accepted connection, or null.
     virtual StreamSocket* accept(SocketAddress* peer) = 0;

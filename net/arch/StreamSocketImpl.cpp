@@ -132,18 +132,29 @@ int32_t StreamSocketImpl::sendOrWake(const uint8_t* data, uint32_t length, uint3
 int32_t StreamSocketImpl::waitForIncoming(uint32_t milliseconds) { return waitForRead(milliseconds); }
 
 int32_t StreamSocketImpl::connect(const SocketAddress& address) {
-    if (fd_ < 0) return RESULT_OPERATION_FAIL;
+    connectError_ = 0;
+    if (fd_ < 0) {
+        connectError_ = EBADF;
+        return RESULT_OPERATION_FAIL;
+    }
     // Linux takes 0.0.0.0 for the local host: an unparsed host text must
     // never connect anywhere.
-    if (!address.isValid()) return RESULT_OPERATION_FAIL;
+    if (!address.isValid()) {
+        connectError_ = EDESTADDRREQ;
+        return RESULT_OPERATION_FAIL;
+    }
     int r;
     do {
         r = ::connect(fd_, static_cast<const sockaddr*>(address.raw()), address.rawLength());
     } while (r != 0 && errno == EINTR);
     if (r == 0) return RESULT_OK;
+    connectError_ = errno;
     switch (errno) {
         case EAFNOSUPPORT:
             return RESULT_OPERATION_NOT_SUPPORT;
+        case EINPROGRESS:  // the send time-out ended the wait for the host
+            connectError_ = ETIMEDOUT;
+            return RESULT_OPERATION_TIMEOUT;
         case ETIMEDOUT:
             return RESULT_OPERATION_TIMEOUT;
         default:

@@ -21,6 +21,7 @@ public:
     int32_t waitForWrite(uint32_t milliseconds) override;
     int32_t waitForRead(uint32_t milliseconds) override;
     int32_t connect(const SocketAddress& address) override;
+    int lastConnectError() const override { return connectError_; }
     int32_t listen(int32_t backlog) override;
     StreamSocket* accept(SocketAddress* peer) override;
     int32_t waitForIncoming(uint32_t milliseconds) override;
@@ -39,6 +40,7 @@ private:
     int32_t pollFor(short events, uint32_t milliseconds, int wakeFd);
 
     int fd_;
+    int connectError_ = 0;
 };
 
 }  // namespace net

@@ -156,18 +156,29 @@ TEST(Program, OptionErrorsPrintTheMessageThenTheUsage) {
     }
 }
 
-TEST(Program, NothingListeningFailsToConnectAtOnce) {
-    const int port = closedPort();
-    auto started = std::chrono::steady_clock::now();
-    ChildResult r = console({"base", "-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(port), "status"});
-    auto took = std::chrono::steady_clock::now() - started;
-    const std::string where = "tcp:127.0.0.1:" + std::to_string(port);
-    EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(r.out, FRAME + "[INFO] Orbitane Console 2.0.0_dev\n"
-                         "[zorn.orbitane.utils.ChannelFactory] [INFO] Connecting to " + where + "...\n");
-    EXPECT_EQ(r.err, "[zorn.orbitane.utils.ChannelFactory] [WARN] Failed to connect to tcp server\n" + FRAME +
-                         "[FATL] Failed to connect to " + where + "\n");
-    EXPECT_LT(took, std::chrono::seconds(3));
+// A connection that cannot be made fails at once, with the reason on the
+// line after the failure.
+TEST(Program, FailedConnectionsSayWhy) {
+    const std::string port = std::to_string(closedPort());
+    struct Case {
+        std::string host;
+        std::string reason;
+    };
+    for (const Case& c : {Case{"127.0.0.1", "connection refused; nothing listens on that port (is the base, or the "
+                                            "simulator, running?)"},
+                          Case{"robot.local", "not a numeric IPv4 address (host names are not resolved)"}}) {
+        auto started = std::chrono::steady_clock::now();
+        ChildResult r = console({"base", "-c", "tcp", "--host", c.host, "-p", port, "status"});
+        auto took = std::chrono::steady_clock::now() - started;
+        const std::string where = "tcp:" + c.host + ":" + port;
+        EXPECT_EQ(r.status, 4);
+        EXPECT_EQ(r.out, FRAME + "[INFO] Orbitane Console 2.0.0_dev\n"
+                             "[zorn.orbitane.utils.ChannelFactory] [INFO] Connecting to " + where + "...\n");
+        EXPECT_EQ(r.err, "[zorn.orbitane.utils.ChannelFactory] [WARN] Failed to connect to tcp server\n"
+                         "[zorn.orbitane.utils.ChannelFactory] [WARN] " + c.host + ":" + port + ": " + c.reason +
+                             "\n" + FRAME + "[FATL] Failed to connect to " + where + "\n");
+        EXPECT_LT(took, std::chrono::seconds(3));
+    }
 }
 
 TEST(Program, MissingSerialDeviceFailsWithTheReason) {
