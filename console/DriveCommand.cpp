@@ -21,6 +21,7 @@
 #include "console/DriveView.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
+#include "console/StallWatch.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
@@ -37,6 +38,9 @@ namespace {
 
 constexpr int64_t TICK_NS = 50000000;   // control period: velocity at 20 Hz while moving
 constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
+// A write to the terminal that has not returned after this long is taken as
+// stalled output: the base is then held at zero until it returns.
+constexpr auto OUTPUT_STALL = std::chrono::milliseconds(300);
 constexpr int DRIVE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Signals while the view owns the terminal. The first one is recorded for
@@ -127,6 +131,12 @@ std::string velocityText(const BodyVelocity& v) {
     return text;
 }
 
+// Reading a key may redraw the screen, so it may block like drawing.
+ViewKey nextKeyWatched(DriveView& view, DriveKey& key, StallWatch& watch) {
+    StallWatch::Section writing(watch);
+    return view.nextKey(key);
+}
+
 // The state the loop and the closing report share.
 struct DriveRun {
     bool dryRun = false;
@@ -193,6 +203,12 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
 
     InterruptScope interruptScope(true);
     auto signalScope = std::make_unique<DriveSignalScope>();
+    // The loop sends nothing while it is stuck writing the view: the watch
+    // sends zero in its place (a dry run has nothing to stop).
+    const bool sendsVelocity = !run.dryRun;
+    StallWatch outputWatch(OUTPUT_STALL, std::chrono::nanoseconds(TICK_NS), [this, sendsVelocity] {
+        if (sendsVelocity) driver_->stopVelocity(1);
+    });
     StandardOutput::instance().flush();  // the lines so far, before the view takes the screen
     bool leaveNow = false;  // the link is lost and the key that ends the view came
     bool hungUp = false;    // the terminal went away
@@ -212,11 +228,17 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 hungUp = true;
                 controller.stop(DriveExit::TerminalGone);
             }
-            if (g_driveSignal != 0) {
+            if (g_driveSignal != 0 || interrupted()) {
                 controller.stop(DriveExit::Signal);
             }
+            if (outputWatch.acted()) {
+                // The base was held at zero behind the loop's back: start again from rest.
+                controller.onKey(DriveKey::EmergencyStop);
+                run.message = "Terminal output stalled: the base was stopped";
+            }
             DriveKey key;
-            for (ViewKey got = view.nextKey(key); got != ViewKey::None; got = view.nextKey(key)) {
+            for (ViewKey got = nextKeyWatched(view, key, outputWatch); got != ViewKey::None;
+                 got = nextKeyWatched(view, key, outputWatch)) {
                 if (controller.linkLost()) {
                     // Only a quit key closes the view once the loss is shown: a
                     // drive key still repeating from before must not hide it.
@@ -276,7 +298,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 run.message = "Stopping the base...";  // the zero is repeated until answered or the link is lost
             }
-            if (controller.linkLost() && (hungUp || g_driveSignal != 0)) {
+            if (controller.linkLost() && (hungUp || g_driveSignal != 0 || interrupted())) {
                 break;  // nobody is left to read the screen, or they asked to go
             }
 
@@ -307,6 +329,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 snapshot.message = run.message;
                 snapshot.linkLost = controller.linkLost();
+                StallWatch::Section writing(outputWatch);
                 view.draw(snapshot);
             }
         }
@@ -348,7 +371,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     } else if (reason == DriveExit::TerminalGone && status == 0) {
         status = net::RESULT_OPERATION_FAIL;
     }
-    const int sig = g_driveSignal;
+    const int sig = g_driveSignal != 0 ? static_cast<int>(g_driveSignal) : interruptSignal();
     signalScope.reset();
     if (sig != 0 && status == 0) {
         return interruptStatus(sig);

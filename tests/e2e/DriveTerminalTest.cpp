@@ -1,7 +1,9 @@
 // The drive command in a real terminal (tmux) against the simulated base.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -82,6 +84,7 @@ public:
         tmux("new-session -d -x 80 -y 24 " + shellQuoted(line));
     }
     ~DriveTerminal() {
+        resumeOutput();
         tmux("kill-server");
         shellOutput("rm -rf " + shellQuoted(dir_));
     }
@@ -115,6 +118,19 @@ public:
         }
         return last;
     }
+    // Stops the pane's terminal from taking output, as a stalled remote
+    // session or a paused terminal does, until `resume` is called.
+    bool pauseOutput() {
+        const std::string tty = tmux("display-message -p '#{pane_tty}'");
+        paused_ = ::open(tty.substr(0, tty.find('\n')).c_str(), O_RDWR | O_NOCTTY);
+        return paused_ >= 0 && tcflow(paused_, TCOOFF) == 0;
+    }
+    void resumeOutput() {
+        if (paused_ < 0) return;
+        tcflow(paused_, TCOON);
+        ::close(paused_);
+        paused_ = -1;
+    }
     // Process id of the console, the child of the pane's shell ("" when none).
     std::string consolePid() const {
         const std::string shell = tmux("display-message -p '#{pane_pid}'");
@@ -135,6 +151,7 @@ public:
 
 private:
     std::string dir_;
+    int paused_ = -1;
 };
 
 struct VelocityAt {
@@ -290,6 +307,22 @@ TEST(DriveTerminal, ClosingTheTerminalStopsTheBase) {
     ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the terminal goes
     term.tmux("kill-server");  // the pane and its terminal go away
     EXPECT_TRUE(waitUntil([&] { return access(proc.c_str(), F_OK) != 0; }, milliseconds(10000)));
+    EXPECT_TRUE(lastIsZero(rig.device()));
+}
+
+TEST(DriveTerminal, StalledTerminalOutputStillStopsTheBase) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(400));
+    ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the output stalls
+    ASSERT_TRUE(term.pauseOutput());
+    // The loop is stuck writing the view; the base is stopped all the same.
+    EXPECT_TRUE(waitUntil([&] { return lastIsZero(rig.device()); }, milliseconds(kStopWithinMs + 500)));
+    term.resumeOutput();
+    EXPECT_TRUE(term.waitForScreen("Terminal output stalled: the base was stopped")) << term.screen();
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0) << term.screen();
     EXPECT_TRUE(lastIsZero(rig.device()));
 }
 
