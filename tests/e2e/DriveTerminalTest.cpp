@@ -280,7 +280,7 @@ TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
 }
 
 TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
-    for (int sig : {SIGTERM, SIGHUP}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGTSTP}) {
         SCOPED_TRACE(sig);
         SimRig rig;
         DriveTerminal term(rig);
