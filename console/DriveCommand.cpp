@@ -5,8 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cmath>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -16,6 +15,7 @@
 #include "app/Interrupt.h"
 #include "config/SystemConfig.h"
 #include "console/ConfigCommands.h"
+#include "console/DriveArguments.h"
 #include "console/DriveController.h"
 #include "console/DriveReadings.h"
 #include "console/DriveView.h"
@@ -101,10 +101,10 @@ public:
     ~QuietLog() { LogManager::defaultManager()->setLevel(LOG_INFO); }
 };
 
+// Written like the drive arguments: a plain decimal number, above 0 and at
+// most 10 m/s^2.
 bool parseAccel(const std::string& text, double& value) {
-    char* end = nullptr;
-    value = std::strtod(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value) && value > 0 && value <= 10;
+    return parseDecimal(text, value) && value > 0 && value <= 10;
 }
 
 // Guards for a base whose configuration could not be read: any triggered
