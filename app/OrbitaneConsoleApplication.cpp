@@ -280,7 +280,7 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
     if (!parseOptions(argc, argv, args)) {
         if (jsonEnabled() && !options_[OPT_HELP].isSet) {
             // A script reading standard output learns why nothing ran.
-            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", 5);
+            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", STATUS_USAGE);
         }
         return printUsage(programName);
     }
