@@ -80,7 +80,10 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
     if (w == WAIT_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
     if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
     std::lock_guard<std::mutex> g(answerMutex_);
-    if (cancelled_.exchange(false) && !answered_) return RESULT_OPERATION_FAIL;
+    if (cancelled_.exchange(false) && !answered_) {
+        owedUntil_ = requestEnds_;
+        return RESULT_OPERATION_FAIL;
+    }
     out = answer;
     return answerResult;
 }
@@ -88,8 +91,12 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
     MutexGuard guard(requestLock);
     {
+        // An infinite wait cut short owes its answer for one ordinary
+        // request time-out.
+        const int32_t bound = timeoutMs >= 0 && timeoutMs != ENDPOINT_WAIT_INFINITE ? timeoutMs : 1000;
         std::lock_guard<std::mutex> g(answerMutex_);
         answered_ = false;
+        requestEnds_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound);
     }
     cancelled_.store(false);
     answerReady.reset();
@@ -119,6 +126,11 @@ int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessageP
 int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& message) {
     {
         std::lock_guard<std::mutex> g(answerMutex_);
+        if (owedUntil_ != SteadyTime{}) {
+            const bool late = std::chrono::steady_clock::now() < owedUntil_;
+            owedUntil_ = SteadyTime{};
+            if (late) return 0;  // the answer to a request cut short
+        }
         answer = message;
         answerResult = result;
         answered_ = true;

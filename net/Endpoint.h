@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <list>
 #include <mutex>
@@ -45,7 +46,10 @@ public:
     int32_t getAddress() const { return address; }
     // Cuts the wait of the request in progress short: it fails with
     // RESULT_OPERATION_FAIL unless its answer is already in. Safe to call
-    // from a signal handler (an atomic store and a futex wake).
+    // from a signal handler (an atomic store and a futex wake). The base
+    // still answers the request it was sent; that answer, when it comes
+    // before the request's own time-out would have ended, is dropped, so the
+    // next request (the stop, after an interrupt) never takes it for its own.
     void cancelWait() {
         cancelled_.store(true);
         answerReady.set();
@@ -61,8 +65,13 @@ protected:
     Mutex requestLock;
 
 private:
-    std::mutex answerMutex_;  // guards answer, answerResult and answered_
+    using SteadyTime = std::chrono::steady_clock::time_point;
+    std::mutex answerMutex_;  // guards answer, answerResult, answered_ and the owed answer
     bool answered_ = false;   // the request in progress has its answer
+    SteadyTime requestEnds_{};  // when the request in progress times out
+    // A request cut short leaves its answer owed until this time; none
+    // is owed when it lies in the past.
+    SteadyTime owedUntil_{};
     std::atomic<bool> cancelled_{false};
 };
 

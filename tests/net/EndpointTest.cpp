@@ -187,6 +187,45 @@ TEST_F(EndpointTest, LateAnswerThenNewRequest) {
     EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
 }
 
+TEST_F(EndpointTest, AnAnswerCutShortIsNeverTakenByTheNextRequest) {
+    // Cuts a request short once the base has it; the base has not answered.
+    auto cutShort = [this](int32_t timeoutMs) {
+        std::promise<void> sent;
+        channel.setResponder([&sent](FakeChannel&, const Bytes&) { sent.set_value(); });
+        std::future<int32_t> cut = std::async(std::launch::async, [this, timeoutMs] {
+            MessagePtr ignored;
+            return endpoint.request(ignored, 1, nullptr, 0, timeoutMs);
+        });
+        sent.get_future().wait();
+        endpoint.cancelWait();
+        EXPECT_EQ(cut.get(), RESULT_OPERATION_FAIL);
+    };
+    // The base answers in order: the late answer, if it comes, comes first.
+    auto nextRequest = [this](bool lateAnswerFirst) {
+        channel.setResponder([lateAnswerFirst](FakeChannel& ch, const Bytes&) {
+            if (lateAnswerFirst) ch.feed(frame(ANS_OK, {0xEE}));
+            ch.feed(frame(ANS_OK, {0x11}));
+        });
+        MessagePtr out;
+        const int32_t result = endpoint.request(out, 2, nullptr, 0, 300);
+        return result == RESULT_OK ? payloadOf(out) : Bytes{};
+    };
+
+    cutShort(1000);
+    EXPECT_EQ(nextRequest(true), Bytes({0x11}));
+    // The late answer was lost: one request goes unanswered rather than
+    // take another's answer, and the one after it is whole again.
+    cutShort(1000);
+    EXPECT_EQ(nextRequest(false), Bytes{});
+    EXPECT_EQ(nextRequest(false), Bytes({0x11}));
+    // Lost, and owed no longer once the cut request's time-out has passed.
+    cutShort(300);
+    channel.setResponder(nullptr);
+    MessagePtr out;
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 350), RESULT_OPERATION_TIMEOUT);
+    EXPECT_EQ(nextRequest(false), Bytes({0x11}));
+}
+
 TEST_F(EndpointTest, InfiniteWaitOutlastsOneSecond) {
     std::thread delayed;
     channel.setResponder([&delayed](FakeChannel& ch, const Bytes&) {
