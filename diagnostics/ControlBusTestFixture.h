@@ -4,6 +4,8 @@
 // connected base: each case issues one or two requests and checks the
 // result code and, where the answer has limits, the answer's fields.
 
+#include <functional>
+
 #include "diagnostics/TestFramework.h"
 
 namespace zorn {
@@ -19,6 +21,10 @@ public:
     // The driver is not owned and must outlive the fixture.
     explicit ControlBusTestFixture(zorn::drv::QuindleBaseDrv* dev);
 
+    // Attempts at the stop request that follows the setMotor case's start,
+    // asked at the time (fewer when the program must end promptly).
+    void setStopAttempts(std::function<int()> attempts) { stopAttempts_ = std::move(attempts); }
+
 private:
     // Fails the case when the fixture was built without a driver.
     void requireDevice() const;
@@ -33,6 +39,7 @@ private:
     void testSendEvent();
 
     zorn::drv::QuindleBaseDrv* dev_;
+    std::function<int()> stopAttempts_;
 };
 
 }  // namespace test

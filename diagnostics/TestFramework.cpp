@@ -52,11 +52,19 @@ TestResult runCase(TestCase& testCase) {
     return result;
 }
 
-TestResult runFixture(TestFixture& fixture, const CaseObserver& observer) {
+TestResult runFixture(TestFixture& fixture, const CaseObserver& observer, const StopRequested& stopRequested) {
     TestResult result;
     result.total = static_cast<int>(fixture.cases().size());
     logInfo(LOG_SOURCE_TEST, "Test Fixture: %s", fixture.name().c_str());
     for (TestCase& testCase : fixture.cases()) {
+        if (stopRequested && stopRequested()) {
+            testCase.skipped = 1;
+            testCase.pass = 0;
+            testCase.failed = 0;
+            testCase.message.clear();
+            ++result.skipped;
+            continue;
+        }
         logInfo(LOG_SOURCE_TEST, "\tTesting %s...", testCase.name.c_str());
         TestResult one = runCase(testCase);
         result.skipped += one.skipped;

@@ -67,9 +67,13 @@ TestResult runCase(TestCase& testCase);
 
 // Runs every case in registration order, logs each and the summary line
 // (error level when any case failed, info otherwise) and returns the totals.
-// `observer`, when set, sees each case right after it ran.
+// `observer`, when set, sees each case right after it ran. `stopRequested`,
+// when set, is asked before each case: once it says yes, no further case
+// runs (a case may move the base) and those left are counted as skipped.
 typedef std::function<void(const TestCase&)> CaseObserver;
-TestResult runFixture(TestFixture& fixture, const CaseObserver& observer = CaseObserver());
+typedef std::function<bool()> StopRequested;
+TestResult runFixture(TestFixture& fixture, const CaseObserver& observer = CaseObserver(),
+                      const StopRequested& stopRequested = StopRequested());
 
 // Assertions on int values; the text is the checked expression written out
 // literally, the actual value comes first. On failure they throw

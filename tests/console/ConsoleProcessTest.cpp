@@ -44,6 +44,15 @@ protected:
         return child.wait(std::chrono::seconds(20));
     }
 
+    // Waits until the base has seen `count` requests with `code`.
+    bool waitForCode(uint8_t code, size_t count) {
+        const auto deadline = std::chrono::steady_clock::now() + BOUND;
+        while (base.requestCount(code) < count && std::chrono::steady_clock::now() < deadline) {
+            base.waitForRequests(base.requestCount() + 1, std::chrono::milliseconds(200));
+        }
+        return base.requestCount(code) >= count;
+    }
+
     std::vector<int32_t> lastWordsOf(uint8_t code) const {
         const std::vector<BaseRequest> requests = base.requests(code);
         return requests.empty() ? std::vector<int32_t>() : argWords(requests.back());
@@ -96,11 +105,8 @@ TEST_F(ConsoleProcess, SecondInterruptWhileStoppingExitsAtOnce) {
     RunningChild child(builtProgram("orbitane_console"), argsFor({"run", "100", "100", "1000"}));
     ASSERT_TRUE(base.waitForRequests(12, BOUND));
     child.signal(SIGINT);
-    const auto deadline = std::chrono::steady_clock::now() + BOUND;
-    while (base.requestCount(REQ_SET_MOTOR) < 2 && std::chrono::steady_clock::now() < deadline) {
-        base.waitForRequests(base.requestCount() + 1, std::chrono::milliseconds(200));
-    }
-    ASSERT_EQ(base.requestCount(REQ_SET_MOTOR), 2u) << "the stop request was not sent";
+    ASSERT_TRUE(waitForCode(REQ_SET_MOTOR, 2)) << "the stop request was not sent";
+    ASSERT_EQ(base.requestCount(REQ_SET_MOTOR), 2u);
     const auto second = std::chrono::steady_clock::now();
     child.signal(SIGINT);
     const ChildResult r = child.wait(std::chrono::seconds(20));
@@ -114,6 +120,21 @@ TEST_F(ConsoleProcess, SecondInterruptWhileStoppingExitsAtOnce) {
 #else
     (void)took;
 #endif
+}
+
+TEST_F(ConsoleProcess, InterruptedSelfTestNeverStartsTheWheels) {
+    // The base is slow to answer the status request; Ctrl-C comes meanwhile.
+    base.silence(REQ_GET_STATUS);
+    RunningChild child(builtProgram("orbitane_console"), argsFor({"test"}));
+    ASSERT_TRUE(waitForCode(REQ_GET_STATUS, 1));
+    const auto signalled = std::chrono::steady_clock::now();
+    child.signal(SIGINT);
+    const ChildResult r = child.wait(std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(2));
+    EXPECT_EQ(r.status, 130);
+    EXPECT_EQ(base.requestCount(REQ_SET_MOTOR), 0u) << "the wheels were set turning after the interrupt";
+    EXPECT_TRUE(contains(r.err, "ControlBus: 9 total, 6 skipped, 2 pass, 1 failed\n")) << r.err;
+    EXPECT_TRUE(contains(r.err, BASE_APP + "[WARN] Interrupted by SIGINT\n")) << r.err;
 }
 
 TEST_F(ConsoleProcess, NegativeResultsNeverExitAsSuccess) {

@@ -86,6 +86,16 @@ TEST(TestFrameworkRun, AllPassingFixtureLogsEveryCaseAndAnInfoSummary) {
     EXPECT_EQ(lines.back().message, "Nine: 9 total, 0 skipped, 9 pass, 0 failed");
 }
 
+TEST(TestFrameworkRun, NoCaseStartsOnceAStopIsRequested) {
+    LogCapture log{LOG_SOURCE_TEST};
+    NineCases fixture;
+    TestResult r = runFixture(fixture, CaseObserver(), [&fixture] { return fixture.calls == 3; });
+    EXPECT_EQ(fixture.calls, 3);
+    EXPECT_EQ(r.skipped, 6);
+    EXPECT_EQ(fixture.cases()[8].skipped, 1);
+    EXPECT_EQ(log.lines().back().message, "Nine: 9 total, 6 skipped, 3 pass, 0 failed");
+}
+
 TEST(TestFrameworkRun, OneFailingCaseGivesAnErrorSummaryAndTheOthersStillRun) {
     LogCapture log{LOG_SOURCE_TEST};
     NineCases fixture("case4");
