@@ -116,11 +116,13 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     base_conf_response_t conf;
     std::memset(&conf, 0, sizeof conf);
     int32_t result = driver_->getConfig(conf);
+    // Also when the configuration came in as the signal did: nothing has
+    // moved yet, and nothing may start after the user asked to stop.
+    if (interrupted()) {
+        logWarn(source, "Interrupted by %s before the wheels were started", interruptSignalName());
+        return interruptStatus(interruptSignal());
+    }
     if (result < 0) {
-        if (interrupted()) {
-            logWarn(source, "Interrupted by %s before the wheels were started", interruptSignalName());
-            return interruptStatus(interruptSignal());
-        }
         logFatal(source, "Failed to get base config");
         return result;
     }
