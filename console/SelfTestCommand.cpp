@@ -3,7 +3,6 @@
 #include "app/JsonOutput.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 
 namespace zorn {
@@ -17,9 +16,10 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
     // them turning, so it only ends the run once the stop was sent.
     InterruptScope interruptScope(true);
     ControlBusTestFixture fixture(driver_.get());
-    // After a signal: one stop attempt, and no case starts (the wheels must
-    // not be set turning once the user asked the command to stop).
-    fixture.setStopAttempts([] { return interrupted() ? 1 : zorn::drv::QuindleBaseDrv::STOP_ATTEMPTS; });
+    // After a signal no case starts (the wheels must not be set turning once
+    // the user asked the command to stop) and a stop gets one attempt.
+    const StopRequested stopRequested = [] { return interrupted(); };
+    fixture.setStopRequested(stopRequested);
     CaseObserver observer;
     if (jsonOutput()) {
         observer = [](const TestCase& testCase) {
@@ -30,7 +30,7 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
             emitJson(object);
         };
     }
-    TestResult result = runFixture(fixture, observer, [] { return interrupted(); });
+    TestResult result = runFixture(fixture, observer, stopRequested);
     if (interrupted()) {
         logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Interrupted by %s", interruptSignalName());
         return interruptStatus(interruptSignal());

@@ -90,7 +90,7 @@ void ControlBusTestFixture::testSetMotor() {
     const int started = (int)dev_->setMotor(req);
     // Straight back to stop, no pause in between, and also when the start
     // failed: the base may have acted on a request whose answer was lost.
-    const int stopped = (int)dev_->stopMotor(stopAttempts_ ? stopAttempts_() : QuindleBaseDrv::STOP_ATTEMPTS);
+    const int stopped = (int)dev_->stopMotor(stopRequested_ && stopRequested_() ? 1 : QuindleBaseDrv::STOP_ATTEMPTS);
     assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", started, (int)RESULT_OK);
     assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", stopped, (int)RESULT_OK);
 }

@@ -4,8 +4,6 @@
 // connected base: each case issues one or two requests and checks the
 // result code and, where the answer has limits, the answer's fields.
 
-#include <functional>
-
 #include "diagnostics/TestFramework.h"
 
 namespace zorn {
@@ -21,9 +19,9 @@ public:
     // The driver is not owned and must outlive the fixture.
     explicit ControlBusTestFixture(zorn::drv::QuindleBaseDrv* dev);
 
-    // Attempts at the stop request that follows the setMotor case's start,
-    // asked at the time (fewer when the program must end promptly).
-    void setStopAttempts(std::function<int()> attempts) { stopAttempts_ = std::move(attempts); }
+    // Asked after the setMotor case's start: once a stop is requested the
+    // program must end promptly, and the stop that follows gets one attempt.
+    void setStopRequested(StopRequested stopRequested) { stopRequested_ = std::move(stopRequested); }
 
 private:
     // Fails the case when the fixture was built without a driver.
@@ -39,7 +37,7 @@ private:
     void testSendEvent();
 
     zorn::drv::QuindleBaseDrv* dev_;
-    std::function<int()> stopAttempts_;
+    StopRequested stopRequested_;
 };
 
 }  // namespace test

@@ -11,7 +11,7 @@ namespace net {
 class ControlEndpoint : public Endpoint {
 public:
     static constexpr uint32_t RECORD_SIZE = 44;
-    static constexpr int32_t REQUEST_TIMEOUT_MS = 1000;
+    static constexpr int32_t REQUEST_TIMEOUT_MS = ENDPOINT_REQUEST_TIMEOUT_MS;
 
     ControlEndpoint() {}
     ~ControlEndpoint() override {}

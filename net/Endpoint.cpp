@@ -81,7 +81,9 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
     if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
     std::lock_guard<std::mutex> g(answerMutex_);
     if (cancelled_.exchange(false) && !answered_) {
-        owedUntil_ = requestEnds_;
+        // Owed until the wait would have ended; an infinite one for the
+        // ordinary request time-out.
+        owedUntil_ = started + std::chrono::milliseconds(ms == WAIT_INFINITE ? ENDPOINT_REQUEST_TIMEOUT_MS : ms);
         return RESULT_OPERATION_FAIL;
     }
     out = answer;
@@ -91,12 +93,8 @@ int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
     MutexGuard guard(requestLock);
     {
-        // An infinite wait cut short owes its answer for one ordinary
-        // request time-out.
-        const int32_t bound = timeoutMs >= 0 && timeoutMs != ENDPOINT_WAIT_INFINITE ? timeoutMs : 1000;
         std::lock_guard<std::mutex> g(answerMutex_);
         answered_ = false;
-        requestEnds_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound);
     }
     cancelled_.store(false);
     answerReady.reset();

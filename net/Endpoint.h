@@ -20,6 +20,8 @@ namespace net {
 
 // Time-out value of waitAnswer and request that means "wait without limit".
 constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
+// The ordinary time-out of a request, in ms.
+constexpr int32_t ENDPOINT_REQUEST_TIMEOUT_MS = 1000;
 
 // Request/response layer over a channel: one request at a time, the next
 // ANS_OK or ANS_ERROR message that arrives is its answer. Every channel
@@ -68,7 +70,6 @@ private:
     using SteadyTime = std::chrono::steady_clock::time_point;
     std::mutex answerMutex_;  // guards answer, answerResult, answered_ and the owed answer
     bool answered_ = false;   // the request in progress has its answer
-    SteadyTime requestEnds_{};  // when the request in progress times out
     // A request cut short leaves its answer owed until this time; none
     // is owed when it lies in the past.
     SteadyTime owedUntil_{};

@@ -44,15 +44,6 @@ protected:
         return child.wait(std::chrono::seconds(20));
     }
 
-    // Waits until the base has seen `count` requests with `code`.
-    bool waitForCode(uint8_t code, size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + BOUND;
-        while (base.requestCount(code) < count && std::chrono::steady_clock::now() < deadline) {
-            base.waitForRequests(base.requestCount() + 1, std::chrono::milliseconds(200));
-        }
-        return base.requestCount(code) >= count;
-    }
-
     std::vector<int32_t> lastWordsOf(uint8_t code) const {
         const std::vector<BaseRequest> requests = base.requests(code);
         return requests.empty() ? std::vector<int32_t>() : argWords(requests.back());
@@ -105,7 +96,7 @@ TEST_F(ConsoleProcess, SecondInterruptWhileStoppingExitsAtOnce) {
     RunningChild child(builtProgram("orbitane_console"), argsFor({"run", "100", "100", "1000"}));
     ASSERT_TRUE(base.waitForRequests(12, BOUND));
     child.signal(SIGINT);
-    ASSERT_TRUE(waitForCode(REQ_SET_MOTOR, 2)) << "the stop request was not sent";
+    ASSERT_TRUE(base.waitForRequests(REQ_SET_MOTOR, 2, BOUND)) << "the stop request was not sent";
     ASSERT_EQ(base.requestCount(REQ_SET_MOTOR), 2u);
     const auto second = std::chrono::steady_clock::now();
     child.signal(SIGINT);
@@ -139,7 +130,7 @@ TEST_F(ConsoleProcess, NothingStartsMovingAfterAnInterrupt) {
         base.silence(c.slowRequest);
         const size_t seen = base.requestCount(c.slowRequest);
         RunningChild child(builtProgram("orbitane_console"), argsFor(c.command));
-        ASSERT_TRUE(waitForCode(c.slowRequest, seen + 1)) << c.command[0];
+        ASSERT_TRUE(base.waitForRequests(c.slowRequest, seen + 1, BOUND)) << c.command[0];
         const auto signalled = std::chrono::steady_clock::now();
         child.signal(SIGINT);
         const ChildResult r = child.wait(std::chrono::seconds(20));

@@ -13,6 +13,10 @@ namespace {
 constexpr uint8_t FLAGS_SHORT = zorn::net::FRAME_FLAGS_SHORT;
 constexpr uint8_t FLAGS_LONG = zorn::net::FRAME_FLAGS_LONG;
 
+bool isRequestWithCode(const BaseRequest& request, uint8_t code) {
+    return !request.payload.empty() && request.code == code;
+}
+
 }  // namespace
 
 BaseReply BaseReply::ok(const Bytes& payload) {
@@ -266,7 +270,7 @@ std::vector<BaseRequest> ScriptedBase::requests(uint8_t code) const {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<BaseRequest> result;
     std::copy_if(requests_.begin(), requests_.end(), std::back_inserter(result),
-                 [code](const BaseRequest& r) { return !r.payload.empty() && r.code == code; });
+                 [code](const BaseRequest& r) { return isRequestWithCode(r, code); });
     return result;
 }
 
@@ -292,6 +296,14 @@ size_t ScriptedBase::badFrameCount() const {
 bool ScriptedBase::waitForRequests(size_t count, std::chrono::milliseconds limit) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+}
+
+bool ScriptedBase::waitForRequests(uint8_t code, size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] {
+        return static_cast<size_t>(std::count_if(requests_.begin(), requests_.end(),
+                                                 [code](const BaseRequest& r) { return isRequestWithCode(r, code); })) >= count;
+    });
 }
 
 void ScriptedBase::clearRequests() {

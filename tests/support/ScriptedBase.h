@@ -117,6 +117,8 @@ public:
     size_t badFrameCount() const;    // frames whose checksum did not match
     // Waits (bounded) until at least `count` control-bus requests arrived.
     bool waitForRequests(size_t count, std::chrono::milliseconds limit) const;
+    // Waits (bounded) until at least `count` requests with `code` arrived.
+    bool waitForRequests(uint8_t code, size_t count, std::chrono::milliseconds limit) const;
     void clearRequests();
 
     // An interchip frame (flags 0x10, or 0x50 from length 256 on).
