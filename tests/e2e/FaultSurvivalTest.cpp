@@ -282,6 +282,25 @@ TEST_P(FaultSurvival, InterruptDuringVrunStopsTheBase) {
     EXPECT_FALSE(r.device().moving());
 }
 
+TEST_P(FaultSurvival, InterruptDuringTheSelfTestStartsNoMotor) {
+    // Ctrl-C while a slow status answer is awaited: the setMotor case, later
+    // in the list, must not start the wheels after it.
+    FaultRule slow = fault(zorn::drv::REQ_GET_STATUS, FaultKind::Delay, 0, 1);
+    slow.delayMs = 800;
+    SimRig r = rigWith({slow}, false);
+    auto child = r.start({"test"});
+    ASSERT_TRUE(child->waitForOutput("Testing getStatus", milliseconds(10000)));
+    child->signal(SIGINT);
+    ConsoleOutcome out = child->wait(milliseconds(10000));
+    ASSERT_FALSE(out.killed);
+    EXPECT_EQ(out.status, 130);
+    // The summary is an error line when the cut request counts as failed.
+    EXPECT_NE((out.out + out.err).find(" 6 skipped, "), std::string::npos) << out.out << out.err;
+    EXPECT_EQ(out.errLines().back(), warn(BASE, "Interrupted by SIGINT"));
+    EXPECT_EQ(r.device().requestCount(zorn::drv::REQ_SET_MOTOR), 0u);
+    EXPECT_FALSE(r.device().moving());
+}
+
 TEST_P(FaultSurvival, InterruptDuringMonitorEndsIt) {
     SimRig r = rigWith({});
     auto child = r.start({"monitor", "bumper"});
