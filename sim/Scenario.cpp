@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -468,14 +469,30 @@ bool parseScenario(const Json::Value& doc, Scenario& out, std::string& error) {
     return true;
 }
 
+// Deepest nesting of arrays and objects a scenario may use.
+constexpr int kMaxScenarioDepth = 64;
+
 bool parseScenarioText(const std::string& text, Scenario& out, std::string& error) {
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
     builder["rejectDupKeys"] = true;
+    // A scenario is a few levels deep; a limit far below what the reader's
+    // recursion can take turns a pathological nesting into an error.
+    builder["stackLimit"] = kMaxScenarioDepth;
+    // Text after the document is a mistake (two documents, a stray brace),
+    // not something to ignore.
+    builder["failIfExtra"] = true;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value doc;
     std::string errs;
-    if (!reader->parse(text.data(), text.data() + text.size(), &doc, &errs)) {
+    bool parsed = false;
+    try {
+        parsed = reader->parse(text.data(), text.data() + text.size(), &doc, &errs);
+    } catch (const std::exception& e) {
+        // The reader throws past its stack limit rather than reporting it.
+        errs = e.what();
+    }
+    if (!parsed) {
         error = "scenario is not valid JSON: " + errs;
         while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();
         return false;

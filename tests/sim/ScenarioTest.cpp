@@ -218,6 +218,14 @@ TEST(ScenarioTest, BadDocumentsNameTheMember) {
     }
 }
 
+TEST(ScenarioTest, DeepNestingAndTrailingTextAreErrors) {
+    const std::string deep(1000, '[');
+    for (const std::string& text : {deep, "{\"binary_config\": " + deep, std::string("{} x"), std::string("{}{}"),
+                                    std::string(R"({"close_after": 3}})")}) {
+        EXPECT_NE(errorOf(text).find("not valid JSON"), std::string::npos) << text.substr(0, 40);
+    }
+}
+
 TEST(ScenarioTest, BinaryConfigMustFitTheKeyDictionary) {
     std::string error = errorOf(R"({"binary_config": {"base": {"wheel_count": 2}}})");
     EXPECT_NE(error.find("\"base.wheel_count\" is not in the configuration key dictionary"), std::string::npos) << error;

@@ -55,6 +55,30 @@ TEST(SimProgramTest, EveryStopSignalEndsCleanlyAndRemovesThePtyLink) {
     }
 }
 
+TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
+    const std::string file = "/tmp/orbitane-simprog-" + std::to_string(::getpid()) + ".json";
+    struct Case {
+        std::string scenario;  // written to `file` and passed with --scenario when not empty
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases{
+        {std::string(1000, '['), {}, "not valid JSON"},
+        {"{} {\"close_after\": 1}", {}, "not valid JSON"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (!c.scenario.empty()) {
+            std::ofstream(file) << c.scenario;
+            args.insert(args.end(), {"--scenario", file});
+        }
+        ChildResult r = runChild(builtProgram("orbitane_base_sim"), args, milliseconds(10000));
+        EXPECT_EQ(r.status, 2) << c.message << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    ::unlink(file.c_str());
+}
+
 // Resident memory of a process in KiB, -1 when it cannot be read.
 long residentKiB(int pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
