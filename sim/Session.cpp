@@ -179,7 +179,16 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
             int64_t due = nowNs + effect.delayNs;
             if (due < lastDueNs_) due = lastDueNs_;
             lastDueNs_ = due;
-            queue_.push_back(Pending{due, std::move(bytes)});
+            if (options_.maxUnsentBytes > 0 && awaitingHost_ + queuedBytes_ + bytes.size() > options_.maxUnsentBytes) {
+                outcome += ", dropped with everything unsent (host is not reading)";
+                droppedBytes_ += awaitingHost_ + queuedBytes_ + bytes.size();
+                awaitingHost_ = 0;
+                queuedBytes_ = 0;
+                queue_.clear();
+            } else {
+                queuedBytes_ += bytes.size();
+                queue_.push_back(Pending{due, std::move(bytes)});
+            }
         }
         if (rule != nullptr && (rule->kind == FaultKind::Short || rule->kind == FaultKind::Long)) {
             outcome += std::string(" (") + faultKindName(rule->kind) + ")";
@@ -198,9 +207,16 @@ std::vector<uint8_t> Session::takeDue(int64_t nowNs) {
     std::vector<uint8_t> out;
     while (!queue_.empty() && queue_.front().dueNs <= nowNs) {
         out.insert(out.end(), queue_.front().bytes.begin(), queue_.front().bytes.end());
+        queuedBytes_ -= queue_.front().bytes.size();
         queue_.pop_front();
     }
     return out;
+}
+
+size_t Session::takeDroppedBytes() {
+    size_t dropped = droppedBytes_;
+    droppedBytes_ = 0;
+    return dropped;
 }
 
 int64_t Session::nextDueNs() const { return queue_.empty() ? -1 : queue_.front().dueNs; }

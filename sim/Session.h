@@ -27,12 +27,25 @@ public:
         // `partialFrameTimeoutNs` is dropped.
         bool serialLine = false;
         int64_t partialFrameTimeoutNs = 500000000;
+        // Most answer bytes the host may leave unread, those queued here
+        // and those waiting on the link together (0: no limit). An answer
+        // that would go past it drops everything unsent, itself included,
+        // so that a host that sends but never reads cannot make the
+        // simulator grow by more than one answer over the limit.
+        size_t maxUnsentBytes = 0;
     };
 
     Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log);
 
     // Bytes from the host, received at nowNs.
     void receive(const uint8_t* data, size_t size, int64_t nowNs);
+
+    // Answer bytes already handed out but not yet read by the host; they
+    // count against maxUnsentBytes. Set before each receive().
+    void setBytesAwaitingHost(size_t bytes) { awaitingHost_ = bytes; }
+    // Bytes dropped for the unsent limit since the last call (those that
+    // were awaiting the host included, which the link must now discard).
+    size_t takeDroppedBytes();
 
     // Answer bytes whose time has come, in order.
     std::vector<uint8_t> takeDue(int64_t nowNs);
@@ -74,6 +87,9 @@ private:
     FrameCodec codec_;
     FaultPlan plan_;
     std::deque<Pending> queue_;
+    size_t queuedBytes_ = 0;
+    size_t awaitingHost_ = 0;
+    size_t droppedBytes_ = 0;
     int64_t lastDueNs_ = 0;
     int64_t lastByteNs_ = 0;
     int handled_ = 0;

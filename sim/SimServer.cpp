@@ -91,9 +91,7 @@ bool SimServer::startPty(const std::string& link, std::string* error) {
             serial_.fd = pty_.masterFd();
             serial_.serial = true;
             serial_.output.clear();
-            Session::Options options;
-            options.serialLine = true;
-            serial_.session.reset(new Session(device_, "serial " + pty_.path(), options, log_));
+            serial_.session = makeSession("serial " + pty_.path(), true);
             log(util::LOG_INFO, "serving the serial line " + pty_.path() + (link.empty() ? "" : " (link " + link + ")"));
         }
         if (why.empty() && wakePipe_[0] < 0) why = "cannot create the wake-up pipe";
@@ -105,6 +103,13 @@ bool SimServer::startPty(const std::string& link, std::string* error) {
     ensureRunning();
     wake();
     return true;
+}
+
+std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool serial) {
+    Session::Options options;
+    options.serialLine = serial;
+    options.maxUnsentBytes = kMaxUnsentBytes;
+    return std::unique_ptr<Session>(new Session(device_, name, options, log_));
 }
 
 void SimServer::ensureRunning() {
@@ -319,7 +324,7 @@ void SimServer::acceptPending() {
         ++accepted_;
         std::unique_ptr<Link> link(new Link);
         link->fd = fd;
-        link->session.reset(new Session(device_, "tcp " + peer, Session::Options(), log_));
+        link->session = makeSession("tcp " + peer, false);
         clients_.push_back(std::move(link));
         log(util::LOG_INFO, "connection from " + peer);
     }
@@ -342,7 +347,9 @@ void SimServer::readLink(Link& link) {
         ssize_t n = ::read(link.fd, buffer, sizeof buffer);
         if (n > 0) {
             // Each request keeps the steady-clock time its bytes were read.
+            link.session->setBytesAwaitingHost(link.output.size());
             link.session->receive(buffer, static_cast<size_t>(n), steadyNowNs());
+            dropUnsentIfOverflowed(link);
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -384,11 +391,6 @@ void SimServer::flushLink(Link& link, int64_t now) {
         return;
     }
     link.output.erase(link.output.begin(), link.output.begin() + static_cast<std::ptrdiff_t>(written));
-    if (link.output.size() > kMaxUnsentBytes) {
-        log(util::LOG_WARN, link.session->name() + ": host is not reading, " + std::to_string(link.output.size()) +
-                                " unsent bytes dropped");
-        link.output.clear();
-    }
     if (link.session->closeWanted() && link.output.empty()) {
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection closed by the base");
@@ -399,6 +401,15 @@ void SimServer::flushLink(Link& link, int64_t now) {
             reopenPty();
         }
     }
+}
+
+void SimServer::dropUnsentIfOverflowed(Link& link) {
+    // The session counted what waits here in what it dropped.
+    const size_t dropped = link.session->takeDroppedBytes();
+    if (dropped == 0) return;
+    link.output.clear();
+    log(util::LOG_WARN, link.session->name() + ": host is not reading, " + std::to_string(dropped) +
+                            " unsent bytes dropped");
 }
 
 void SimServer::closeTcp(Link& link) {
@@ -424,9 +435,7 @@ void SimServer::reopenPty() {
         return;
     }
     serial_.fd = pty_.masterFd();
-    Session::Options options;
-    options.serialLine = true;
-    serial_.session.reset(new Session(device_, "serial " + pty_.path(), options, log_));
+    serial_.session = makeSession("serial " + pty_.path(), true);
     log(util::LOG_INFO, "serial line " + old + " closed; now serving " + pty_.path() +
                             (ptyLink_.empty() ? "" : " (link " + ptyLink_ + ")"));
 }

@@ -98,6 +98,8 @@ private:
     void acceptPending();
     void readLink(Link& link);
     void flushLink(Link& link, int64_t now);
+    std::unique_ptr<Session> makeSession(const std::string& name, bool serial);
+    void dropUnsentIfOverflowed(Link& link);
     void closeTcp(Link& link);
     void logStateWhenDue(int64_t now);
     void reopenPty();

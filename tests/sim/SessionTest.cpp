@@ -14,10 +14,11 @@ constexpr int64_t kMs = 1000000;
 
 class SessionTest : public ::testing::Test {
 protected:
-    void make(const Scenario& s, bool serial = false) {
+    void make(const Scenario& s, bool serial = false, size_t maxUnsentBytes = 0) {
         device.reset(new BaseDevice(s, std::make_shared<ManualClock>()));
         Session::Options options;
         options.serialLine = serial;
+        options.maxUnsentBytes = maxUnsentBytes;
         session.reset(new Session(*device, "test", options, [this](int, const std::string& line) {
             lines.push_back(line);
         }));
@@ -420,6 +421,26 @@ TEST_F(SessionTest, RequestSplitAcrossReadsAndSeveralInOneRead) {
     auto frames = answers();
     ASSERT_EQ(frames.size(), 2u);
     EXPECT_EQ(frames[1].payload, std::vector<uint8_t>{0});
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SessionTest, AnswerPastTheUnsentLimitDropsEverythingUnsent) {
+    make(defaultScenario(), false, 40);
+    // Status answers are 6 bytes: three fit beside 20 bytes awaiting the host.
+    session->setBytesAwaitingHost(20);
+    for (int i = 0; i < 3; ++i) send({0x30});
+    EXPECT_EQ(session->takeDroppedBytes(), 0u);
+    send({0x30});
+    EXPECT_EQ(session->takeDroppedBytes(), 20u + 4 * 6);
+    EXPECT_TRUE(answers().empty());
+    // What comes after is queued afresh.
+    session->setBytesAwaitingHost(0);
+    send({0x30});
+    EXPECT_EQ(answers().size(), 1u);
+    EXPECT_EQ(device->requestCount(0x30), 5u);
 }
 
 }  // namespace

@@ -79,14 +79,32 @@ TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
     ::unlink(file.c_str());
 }
 
-// Resident memory of a process in KiB, -1 when it cannot be read.
-long residentKiB(int pid) {
+// A memory figure of a process in KiB ("VmRSS", "VmHWM"), -1 when it
+// cannot be read.
+long memoryKiB(int pid, const std::string& field = "VmRSS") {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
     }
     return -1;
+}
+
+// The TCP port of a simulator started with "--tcp 127.0.0.1:0", once it
+// printed its ready line; 0 when it did not.
+uint16_t readyPort(RunningChild& sim) {
+    if (!sim.waitForOutput("listening on tcp 127.0.0.1:", milliseconds(5000))) return 0;
+    std::smatch port;
+    const std::string out = sim.outputSoFar();
+    if (!std::regex_search(out, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) return 0;
+    return static_cast<uint16_t>(std::stoi(port[1]));
+}
+
+std::vector<uint8_t> repeatedRequest(uint8_t code, size_t times) {
+    std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {code});
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < times; ++i) out.insert(out.end(), frame.begin(), frame.end());
+    return out;
 }
 
 TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
@@ -94,19 +112,13 @@ TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
     GTEST_SKIP() << "a sanitizer's quarantine and shadow memory say nothing about the simulator's own";
 #endif
     RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
-    ASSERT_TRUE(sim.waitForOutput("listening on tcp 127.0.0.1:", milliseconds(5000))) << sim.outputSoFar();
-    std::smatch port;
-    const std::string out = sim.outputSoFar();
-    ASSERT_TRUE(std::regex_search(out, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) << out;
+    const uint16_t port = readyPort(sim);
+    ASSERT_NE(port, 0) << sim.outputSoFar();
     simtest::SimTestClient host;
-    ASSERT_TRUE(host.connectTcp(static_cast<uint16_t>(std::stoi(port[1]))));
+    ASSERT_TRUE(host.connectTcp(port));
     // Requests go in batches; the answers are read and dropped as they come.
     constexpr int kBatch = 500;
-    std::vector<uint8_t> batch;
-    for (int i = 0; i < kBatch; ++i) {
-        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
-        batch.insert(batch.end(), frame.begin(), frame.end());
-    }
+    const std::vector<uint8_t> batch = repeatedRequest(0x30, kBatch);
     auto runBatches = [&](int batches) {
         std::vector<uint8_t> buffer(65536);
         for (int b = 0; b < batches; ++b) {
@@ -124,11 +136,35 @@ TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
     };
     // Past the warm-up the kept history is full.
     ASSERT_TRUE(runBatches(40));
-    const long before = residentKiB(sim.pid());
+    const long before = memoryKiB(sim.pid());
     ASSERT_TRUE(runBatches(360));
-    const long after = residentKiB(sim.pid());
+    const long after = memoryKiB(sim.pid());
     ASSERT_GT(before, 0);
     EXPECT_LT(after - before, 2048) << before << " KiB after 20,000 requests, " << after << " KiB after 200,000";
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
+}
+
+TEST(SimProgramTest, HostsThatDoNotReadCannotPushMemoryPastTheUnsentCap) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a sanitizer's quarantine and shadow memory say nothing about the simulator's own";
+#endif
+    RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
+    const uint16_t port = readyPort(sim);
+    ASSERT_NE(port, 0) << sim.outputSoFar();
+    // Each asks for the binary configuration tens of thousands of times in
+    // one go and reads nothing; then a status request marks the end.
+    simtest::SimTestClient hosts[2];
+    const std::vector<uint8_t> flood = repeatedRequest(0x21, 60000);
+    for (auto& host : hosts) ASSERT_TRUE(host.connectTcp(port) && host.sendRaw(flood) && host.sendRequest(0x30));
+    for (auto& host : hosts) {
+        Frame answer;
+        do {
+            ASSERT_TRUE(host.readFrame(answer, 20000));
+        } while (answer.payload.size() != 2);
+    }
+    // Two hosts with up to 8 MiB unsent each, and one answer over.
+    EXPECT_LT(memoryKiB(sim.pid(), "VmHWM"), 48 * 1024);
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
 }

@@ -67,8 +67,8 @@ public:
     }
 
     bool sendRequest(uint8_t code, const std::vector<uint8_t>& args = {}) {
-        std::vector<uint8_t> payload(1 + args.size(), code);
-        for (size_t i = 0; i < args.size(); ++i) payload[1 + i] = args[i];
+        std::vector<uint8_t> payload{code};
+        payload.insert(payload.end(), args.begin(), args.end());
         return sendRaw(FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, payload));
     }
 
