@@ -205,9 +205,15 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
 
 std::vector<uint8_t> Session::takeDue(int64_t nowNs) {
     std::vector<uint8_t> out;
+    for (const std::vector<uint8_t>& answer : takeDueAnswers(nowNs)) out.insert(out.end(), answer.begin(), answer.end());
+    return out;
+}
+
+std::vector<std::vector<uint8_t>> Session::takeDueAnswers(int64_t nowNs) {
+    std::vector<std::vector<uint8_t>> out;
     while (!queue_.empty() && queue_.front().dueNs <= nowNs) {
-        out.insert(out.end(), queue_.front().bytes.begin(), queue_.front().bytes.end());
         queuedBytes_ -= queue_.front().bytes.size();
+        out.push_back(std::move(queue_.front().bytes));
         queue_.pop_front();
     }
     return out;

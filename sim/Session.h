@@ -49,6 +49,8 @@ public:
 
     // Answer bytes whose time has come, in order.
     std::vector<uint8_t> takeDue(int64_t nowNs);
+    // The same, one entry per answer (with the noise sent before it).
+    std::vector<std::vector<uint8_t>> takeDueAnswers(int64_t nowNs);
     // Time of the next queued answer, or -1 when nothing is queued.
     int64_t nextDueNs() const;
     // True when the link must be closed once the bytes taken so far are

@@ -1,5 +1,6 @@
 #include "sim/SimOptions.h"
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "sim/LoopbackListener.h"
@@ -17,6 +18,33 @@ bool optionalValue(int argc, const char* const* argv, int& i, std::string& value
         return true;
     }
     return false;
+}
+
+// The whole of argv[i + 1] as a decimal integer from lo to hi; moves i on.
+bool integerValue(int argc, const char* const* argv, int& i, unsigned long long lo, unsigned long long hi,
+                  unsigned long long& out) {
+    if (i + 1 >= argc) return false;
+    const char* text = argv[i + 1];
+    // strtoull would take "-1" as the largest number.
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value < lo || value > hi) return false;
+    out = value;
+    ++i;
+    return true;
+}
+
+// The whole of argv[i + 1] as a number from lo to hi; moves i on.
+bool realValue(int argc, const char* const* argv, int& i, double lo, double hi, double& out) {
+    if (i + 1 >= argc) return false;
+    char* end = nullptr;
+    const double value = std::strtod(argv[i + 1], &end);
+    if (end == argv[i + 1] || *end != '\0' || !(value >= lo && value <= hi)) return false;
+    out = value;
+    ++i;
+    return true;
 }
 
 }  // namespace
@@ -73,6 +101,32 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
             }
             o.stateEverySeconds = seconds;
             ++i;
+        } else if (word == "--baud") {
+            unsigned long long baud = 0;
+            if (!integerValue(argc, argv, i, 1, 100000000, baud)) {
+                error = "--baud expects a line speed from 1 to 100000000 baud";
+                return false;
+            }
+            o.wire.baud = static_cast<int64_t>(baud);
+        } else if (word == "--latency") {
+            unsigned long long ms = 0;
+            if (!integerValue(argc, argv, i, 0, 10000, ms)) {
+                error = "--latency expects a whole number of milliseconds from 0 to 10000";
+                return false;
+            }
+            o.wire.latencyMs = static_cast<int>(ms);
+        } else if (word == "--bit-errors") {
+            if (!realValue(argc, argv, i, 0.0, 1.0, o.wire.bitErrorRate)) {
+                error = "--bit-errors expects a probability from 0 to 1";
+                return false;
+            }
+        } else if (word == "--seed") {
+            unsigned long long seed = 0;
+            if (!integerValue(argc, argv, i, 0, ~0ULL, seed)) {
+                error = "--seed expects a whole number from 0 to 18446744073709551615";
+                return false;
+            }
+            o.wire.seed = seed;
         } else if (word == "--help" || word == "-h") {
             o.help = true;
         } else {
@@ -88,6 +142,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
 std::string simUsage(const std::string& program) {
     return "Usage: " + program +
            " [--tcp [HOST:]PORT] [--pty [LINK]] [--scenario FILE] [--legacy] [--quiet]\n"
+           "       [--baud N] [--latency MS] [--bit-errors RATE] [--seed N]\n"
            "\n"
            "Simulates the robot's motion base (the Control Bus Device) for the console.\n"
            "\n"
@@ -107,6 +162,13 @@ std::string simUsage(const std::string& program) {
            "  --state-every SECONDS\n"
            "                      log the robot's state (wheel speeds, odometers, pose,\n"
            "                      readings) at this interval\n"
+           "  --baud N            run the line at N baud (8N1, N/10 bytes a second) both\n"
+           "                      ways, over TCP and the pty alike (default: unlimited)\n"
+           "  --latency MS        hold the bytes sent to the host like a USB-serial\n"
+           "                      adapter, until MS milliseconds passed or 64 gathered\n"
+           "  --bit-errors RATE   flip each data bit on the line, both ways, with this\n"
+           "                      probability (0 to 1); the state line counts them\n"
+           "  --seed N            seed of the bit errors, to repeat a run (default 1)\n"
            "\n"
            "Without --tcp and --pty it serves TCP on 127.0.0.1:11331. Once listening it\n"
            "prints \"listening on tcp HOST:PORT\" and/or \"pty DEVICE\". SIGINT or SIGTERM\n"

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/WireLine.h"
+
 namespace zorn {
 namespace orbitane {
 namespace sim {
@@ -21,6 +23,7 @@ struct SimOptions {
     bool printScenario = false;
     int maxClients = 4;            // TCP connections served at once
     double stateEverySeconds = 0;  // 0: no state lines
+    WireSettings wire;             // --baud, --latency, --bit-errors, --seed
 };
 
 // Parses argv[1..argc-1]. Without --tcp and --pty the simulator serves TCP

@@ -23,6 +23,9 @@ namespace util = nivo::system::util;
 // a serial line nobody listens to cannot make the simulator grow. It leaves
 // room for the largest noise burst of a flood fault and its answer.
 constexpr size_t kMaxUnsentBytes = 2 * kMaxFloodBytes;
+// Bytes read from the host that may wait in a paced line; the rest stay in
+// the kernel's buffers, which hold up the host as a real line would.
+constexpr size_t kMaxIncomingBytes = 4096;
 // Time the host gets to read the last answer before the base hangs up a
 // serial line.
 constexpr int64_t kSerialHangUpGraceNs = 200 * 1000 * 1000;
@@ -92,6 +95,7 @@ bool SimServer::startPty(const std::string& link, std::string* error) {
             serial_.serial = true;
             serial_.output.clear();
             serial_.session = makeSession("serial " + pty_.path(), true);
+            attachWire(serial_);
             log(util::LOG_INFO, "serving the serial line " + pty_.path() + (link.empty() ? "" : " (link " + link + ")"));
         }
         if (why.empty() && wakePipe_[0] < 0) why = "cannot create the wake-up pipe";
@@ -103,6 +107,24 @@ bool SimServer::startPty(const std::string& link, std::string* error) {
     ensureRunning();
     wake();
     return true;
+}
+
+void SimServer::setWire(const WireSettings& settings) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wireSettings_ = settings;
+}
+
+WireCounts SimServer::wireCounts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wireCounts_;
+}
+
+void SimServer::attachWire(Link& link) {
+    link.inputEnded = false;
+    // Each link draws its own bit errors, the same ones however the links
+    // of a run interleave.
+    const uint64_t stream = linksMade_++;
+    link.wire.reset(wireSettings_.perfect() ? nullptr : new WireLine(wireSettings_, stream, &wireCounts_));
 }
 
 std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool serial) {
@@ -216,7 +238,8 @@ int SimServer::pollTimeoutMs(int64_t now) const {
     int64_t next = nextStateNs_;
     auto consider = [&next](const Link& link) {
         if (link.fd < 0 || !link.session) return;
-        for (int64_t t : {link.session->nextDueNs(), link.session->partialFrameDeadlineNs(), link.hangUpAtNs}) {
+        const int64_t wireNs = link.wire ? link.wire->nextNs() : -1;
+        for (int64_t t : {link.session->nextDueNs(), link.session->partialFrameDeadlineNs(), link.hangUpAtNs, wireNs}) {
             if (t >= 0 && (next < 0 || t < next)) next = t;
         }
     };
@@ -255,6 +278,10 @@ void SimServer::loop() {
                 // end of the connection is still noticed, as long as its
                 // FIN gets through the unread bytes.
                 short events = !link->session->stalled() ? POLLIN : link->serial ? 0 : POLLRDHUP;
+                // A paced line reads no more than it can hold; one whose
+                // host end is gone waits only for the line to drain.
+                if (link->inputEnded) continue;
+                if (link->wire && link->wire->incomingBytes() >= kMaxIncomingBytes) events = 0;
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
                 polled.push_back(link);
@@ -279,14 +306,18 @@ void SimServer::loop() {
                 if (fds[i].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) readLink(*link);
             }
             const int64_t now = steadyNowNs();
-            for (auto& client : clients_) {
-                if (client->fd < 0) continue;
-                client->session->checkPartialFrame(now);
-                flushLink(*client, now);
-            }
-            if (serial_.fd >= 0) {
-                serial_.session->checkPartialFrame(now);
-                flushLink(serial_, now);
+            std::vector<Link*> links;
+            for (auto& client : clients_) links.push_back(client.get());
+            links.push_back(&serial_);
+            for (Link* link : links) {
+                if (link->fd < 0) continue;
+                takeInFromWire(*link, now);
+                if (link->inputEnded && link->wire->incomingBytes() == 0) {
+                    endOfInput(*link);
+                    if (link->fd < 0 || link->inputEnded) continue;
+                }
+                link->session->checkPartialFrame(now);
+                flushLink(*link, now);
             }
             clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                           [](const std::unique_ptr<Link>& c) { return c->fd < 0; }),
@@ -299,7 +330,14 @@ void SimServer::loop() {
 
 void SimServer::logStateWhenDue(int64_t now) {
     if (nextStateNs_ < 0 || now < nextStateNs_) return;
-    log(util::LOG_INFO, describeState(device_.state()));
+    std::string line = describeState(device_.state());
+    if (wireSettings_.bitErrorRate > 0) {
+        const WireCounts& c = wireCounts_;
+        line += ", line errors: " + std::to_string(c.bitsSent) + " bits in " + std::to_string(c.answersHit) +
+                " answers sent, " + std::to_string(c.bitsReceived) + " bits in " + std::to_string(c.framesHit) +
+                " frames received";
+    }
+    log(util::LOG_INFO, line);
     // After a long pause (a stopped process) the next line is one interval
     // from now rather than a burst of missed ones.
     nextStateNs_ += stateIntervalNs_;
@@ -325,6 +363,7 @@ void SimServer::acceptPending() {
         std::unique_ptr<Link> link(new Link);
         link->fd = fd;
         link->session = makeSession("tcp " + peer, false);
+        attachWire(*link);
         clients_.push_back(std::move(link));
         log(util::LOG_INFO, "connection from " + peer);
     }
@@ -344,30 +383,72 @@ void SimServer::readLink(Link& link) {
     }
     uint8_t buffer[4096];
     for (int round = 0; round < 64 && link.fd >= 0 && !link.session->stalled(); ++round) {
-        ssize_t n = ::read(link.fd, buffer, sizeof buffer);
+        size_t room = sizeof buffer;
+        if (link.wire) {
+            const size_t waiting = link.wire->incomingBytes();
+            room = waiting < kMaxIncomingBytes ? std::min(room, kMaxIncomingBytes - waiting) : 0;
+            if (room == 0) {
+                // Not polled for reading, so woken by a hang-up or an error.
+                if (round == 0) link.inputEnded = true;
+                return;
+            }
+        }
+        ssize_t n = ::read(link.fd, buffer, room);
         if (n > 0) {
-            // Each request keeps the steady-clock time its bytes were read.
-            link.session->setBytesAwaitingHost(link.output.size());
-            link.session->receive(buffer, static_cast<size_t>(n), steadyNowNs());
-            dropUnsentIfOverflowed(link);
+            // Each request keeps the steady-clock time its bytes were read
+            // (on a paced line: taken in).
+            const int64_t now = steadyNowNs();
+            if (link.wire) {
+                link.wire->arrive(buffer, static_cast<size_t>(n), now);
+                takeInFromWire(link, now);
+            } else {
+                receiveFromHost(link, buffer, static_cast<size_t>(n), now);
+            }
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
         if (n < 0 && errno == EINTR) continue;
-        if (!link.serial) {
-            log(util::LOG_INFO, link.session->name() + ": connection closed by the host");
-            closeTcp(link);
-        } else {
-            log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
-            reopenPty();
+        // What the host sent before it went still reaches the base.
+        if (link.wire && link.wire->incomingBytes() > 0) {
+            link.inputEnded = true;
+            return;
         }
+        endOfInput(link);
         return;
     }
 }
 
+void SimServer::endOfInput(Link& link) {
+    if (!link.serial) {
+        log(util::LOG_INFO, link.session->name() + ": connection closed by the host");
+        closeTcp(link);
+    } else {
+        log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
+        reopenPty();
+    }
+}
+
+void SimServer::receiveFromHost(Link& link, const uint8_t* data, size_t size, int64_t now) {
+    link.session->setBytesAwaitingHost(link.output.size() + (link.wire ? link.wire->outgoingBytes() : 0));
+    link.session->receive(data, size, now);
+    dropUnsentIfOverflowed(link);
+}
+
+void SimServer::takeInFromWire(Link& link, int64_t now) {
+    // A stalled session ignores what it is handed, so the line still drains.
+    if (!link.wire || link.fd < 0) return;
+    const std::vector<uint8_t> bytes = link.wire->takeIn(now);
+    if (!bytes.empty()) receiveFromHost(link, bytes.data(), bytes.size(), now);
+}
+
 void SimServer::flushLink(Link& link, int64_t now) {
-    std::vector<uint8_t> due = link.session->takeDue(now);
-    link.output.insert(link.output.end(), due.begin(), due.end());
+    if (link.wire) {
+        for (const std::vector<uint8_t>& answer : link.session->takeDueAnswers(now)) link.wire->send(answer, now);
+        link.wire->release(now, link.output);
+    } else {
+        std::vector<uint8_t> due = link.session->takeDue(now);
+        link.output.insert(link.output.end(), due.begin(), due.end());
+    }
     // Written bytes are dropped from the front in one go at the end, so that
     // a large burst going out in small pieces is not moved again and again.
     size_t written = 0;
@@ -391,7 +472,7 @@ void SimServer::flushLink(Link& link, int64_t now) {
         return;
     }
     link.output.erase(link.output.begin(), link.output.begin() + static_cast<std::ptrdiff_t>(written));
-    if (link.session->closeWanted() && link.output.empty()) {
+    if (link.session->closeWanted() && link.output.empty() && (!link.wire || link.wire->outgoingBytes() == 0)) {
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection closed by the base");
             closeTcp(link);
@@ -408,6 +489,7 @@ void SimServer::dropUnsentIfOverflowed(Link& link) {
     const size_t dropped = link.session->takeDroppedBytes();
     if (dropped == 0) return;
     link.output.clear();
+    if (link.wire) link.wire->dropOutgoing();
     log(util::LOG_WARN, link.session->name() + ": host is not reading, " + std::to_string(dropped) +
                             " unsent bytes dropped");
 }
@@ -417,6 +499,8 @@ void SimServer::closeTcp(Link& link) {
     ::close(link.fd);
     link.fd = -1;
     link.output.clear();
+    link.wire.reset();
+    link.inputEnded = false;
     link.session.reset();
     device_.hostGone();
 }
@@ -426,6 +510,8 @@ void SimServer::reopenPty() {
     serial_.fd = -1;
     serial_.hangUpAtNs = -1;
     serial_.output.clear();
+    serial_.wire.reset();
+    serial_.inputEnded = false;
     serial_.session.reset();
     pty_.close();
     device_.hostGone();
@@ -436,6 +522,7 @@ void SimServer::reopenPty() {
     }
     serial_.fd = pty_.masterFd();
     serial_.session = makeSession("serial " + pty_.path(), true);
+    attachWire(serial_);
     log(util::LOG_INFO, "serial line " + old + " closed; now serving " + pty_.path() +
                             (ptyLink_.empty() ? "" : " (link " + ptyLink_ + ")"));
 }

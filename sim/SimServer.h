@@ -17,6 +17,7 @@
 #include "sim/Session.h"
 #include "sim/SimClock.h"
 #include "sim/SimLog.h"
+#include "sim/WireLine.h"
 
 namespace zorn {
 namespace orbitane {
@@ -68,6 +69,13 @@ public:
     // `intervalNs`; 0 turns it off.
     void setStateInterval(int64_t intervalNs);
 
+    // The line every link made from now on runs over: its speed, an
+    // adapter's latency and bit errors (see WireSettings). Perfect by
+    // default.
+    void setWire(const WireSettings& settings);
+    // Bits and frames the line damaged so far.
+    WireCounts wireCounts() const;
+
     // TCP connections accepted so far (not counting refused ones), refused
     // for being one too many, and open now.
     int connectionsAccepted() const;
@@ -89,6 +97,12 @@ private:
         // Closing a pseudo-terminal master discards what the host has not
         // read yet, so the hang-up waits a moment after the last write.
         int64_t hangUpAtNs = -1;
+        // The line between base and host when it is not perfect; bytes read
+        // from the host wait in it until the base has taken them in.
+        std::unique_ptr<WireLine> wire;
+        // The host's end closed or failed while read bytes still waited in
+        // the line; the link ends once they are taken in.
+        bool inputEnded = false;
     };
 
     void ensureRunning();
@@ -99,6 +113,10 @@ private:
     void readLink(Link& link);
     void flushLink(Link& link, int64_t now);
     std::unique_ptr<Session> makeSession(const std::string& name, bool serial);
+    void attachWire(Link& link);
+    void receiveFromHost(Link& link, const uint8_t* data, size_t size, int64_t now);
+    void takeInFromWire(Link& link, int64_t now);
+    void endOfInput(Link& link);
     void dropUnsentIfOverflowed(Link& link);
     void closeTcp(Link& link);
     void logStateWhenDue(int64_t now);
@@ -121,6 +139,9 @@ private:
     int maxClients_ = kDefaultMaxClients;
     int64_t stateIntervalNs_ = 0;
     int64_t nextStateNs_ = -1;
+    WireSettings wireSettings_;
+    WireCounts wireCounts_;
+    uint64_t linksMade_ = 0;
 
     int wakePipe_[2] = {-1, -1};
     bool stopping_ = false;

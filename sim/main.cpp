@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
         toManager(level, line);
     });
     server.setMaxClients(options.maxClients);
+    server.setWire(options.wire);
     // Left running for days, the program keeps a short history only.
     server.device().setHistoryLimit(sim::BaseDevice::kProgramHistory);
     if (options.stateEverySeconds > 0) {

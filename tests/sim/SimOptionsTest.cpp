@@ -46,6 +46,15 @@ TEST(SimOptionsTest, OptionalValues) {
     ASSERT_TRUE(parse({"--max-clients", "2", "--state-every", "0.5"}, o, error)) << error;
     EXPECT_EQ(o.maxClients, 2);
     EXPECT_EQ(o.stateEverySeconds, 0.5);
+    EXPECT_TRUE(o.wire.perfect());
+    EXPECT_EQ(o.wire.seed, kDefaultWireSeed);
+
+    ASSERT_TRUE(parse({"--baud", "115200", "--latency", "16", "--bit-errors", "1e-4", "--seed", "42"}, o, error))
+        << error;
+    EXPECT_EQ(o.wire.baud, 115200);
+    EXPECT_EQ(o.wire.latencyMs, 16);
+    EXPECT_EQ(o.wire.bitErrorRate, 1e-4);
+    EXPECT_EQ(o.wire.seed, 42u);
 }
 
 TEST(SimOptionsTest, BadCommandLines) {
@@ -59,7 +68,10 @@ TEST(SimOptionsTest, BadCommandLines) {
     EXPECT_FALSE(parse({"--scenario"}, o, error));
     for (std::vector<const char*> words : std::vector<std::vector<const char*>>{
              {"--max-clients"}, {"--max-clients", "0"}, {"--max-clients", "2x"}, {"--state-every", "-1"},
-             {"--state-every", "0"}, {"--state-every", "nan"}, {"--state-every"}}) {
+             {"--state-every", "0"}, {"--state-every", "nan"}, {"--state-every"}, {"--baud", "0"},
+             {"--baud", "-9600"}, {"--baud", "fast"}, {"--baud", "9600.5"}, {"--baud"}, {"--latency", "-1"},
+             {"--latency", "2ms"}, {"--bit-errors", "1.5"}, {"--bit-errors", "-0.1"}, {"--bit-errors", "nan"},
+             {"--bit-errors", "often"}, {"--seed", "-1"}, {"--seed", "x"}, {"--seed", "18446744073709551616"}}) {
         EXPECT_FALSE(parse(words, o, error)) << words[0];
         EXPECT_NE(error.find(words[0]), std::string::npos) << error;
     }

@@ -65,6 +65,10 @@ TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
     const std::vector<Case> cases{
         {std::string(1000, '['), {}, "not valid JSON"},
         {"{} {\"close_after\": 1}", {}, "not valid JSON"},
+        {"", {"--baud", "0"}, "--baud expects"},
+        {"", {"--latency", "soon"}, "--latency expects"},
+        {"", {"--bit-errors", "2"}, "--bit-errors expects"},
+        {"", {"--seed", "-5"}, "--seed expects"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -165,6 +169,23 @@ TEST(SimProgramTest, HostsThatDoNotReadCannotPushMemoryPastTheUnsentCap) {
     }
     // Two hosts with up to 8 MiB unsent each, and one answer over.
     EXPECT_LT(memoryKiB(sim.pid(), "VmHWM"), 48 * 1024);
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
+}
+
+TEST(SimProgramTest, StateLineCountsTheBitErrors) {
+    RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet", "--bit-errors", "0.02",
+                                                          "--seed", "5", "--state-every", "0.05"});
+    const uint16_t port = readyPort(sim);
+    ASSERT_NE(port, 0) << sim.outputSoFar();
+    simtest::SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(port) && host.sendRaw(repeatedRequest(0x30, 50)));
+    const std::regex counted(R"(line errors: [1-9]\d* bits in [1-9]\d* answers sent, [1-9]\d* bits in [1-9]\d* frames received)");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!std::regex_search(sim.outputSoFar(), counted) && std::chrono::steady_clock::now() < deadline) {
+        sim.waitForOutput("\n\n", milliseconds(100));  // never printed: just waits for more output
+    }
+    EXPECT_TRUE(std::regex_search(sim.outputSoFar(), counted)) << sim.outputSoFar();
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
 }

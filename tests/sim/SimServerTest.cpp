@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -337,6 +338,123 @@ TEST(SimServerTest, TcpAndSerialAtOnceShareOneRobot) {
     ASSERT_TRUE(tcp.request(0x60, {1}, answer));
     ASSERT_TRUE(serial.request(0x60, {2}, answer));
     EXPECT_EQ(sim.device().events(), (std::vector<uint8_t>{1, 2}));
+}
+
+}  // namespace
+
+namespace {
+
+// Reads `count` bytes from the host's end; sets when the first and the last
+// of them arrived. False when they did not all come within 10 s.
+bool readTimed(SimTestClient& host, size_t count, std::chrono::steady_clock::time_point* first = nullptr,
+               std::chrono::steady_clock::time_point* last = nullptr) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    size_t got = 0;
+    uint8_t buffer[4096];
+    while (got < count) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        pollfd p{host.fd(), POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        ssize_t n = ::read(host.fd(), buffer, sizeof buffer);
+        if (n <= 0) return false;
+        const auto at = std::chrono::steady_clock::now();
+        if (got == 0 && first) *first = at;
+        got += static_cast<size_t>(n);
+        if (last) *last = at;
+    }
+    return true;
+}
+
+std::vector<uint8_t> statusRequests(size_t count) {
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < count; ++i) {
+        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+        out.insert(out.end(), frame.begin(), frame.end());
+    }
+    return out;
+}
+
+WireSettings wire(int64_t baud, int latencyMs = 0, double bitErrorRate = 0) {
+    WireSettings w;
+    w.baud = baud;
+    w.latencyMs = latencyMs;
+    w.bitErrorRate = bitErrorRate;
+    return w;
+}
+
+TEST(SimServerTest, PacedLineMovesATenthOfItsBaudRateInBytesBothWaysOnBothLinks) {
+    SimServer sim;
+    sim.setWire(wire(115200));  // 86.8 us a byte
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    ASSERT_TRUE(sim.startPty());
+    const double byteMs = 10.0 * 1000 / 115200;
+    for (bool serial : {false, true}) {
+        SCOPED_TRACE(serial ? "serial" : "tcp");
+        SimTestClient host;
+        ASSERT_TRUE(serial ? host.openSerial(sim.ptyPath()) : host.connectTcp(sim.port()));
+        // 100 requests of 5 bytes in one write: 600 answer bytes come back.
+        const size_t before = sim.device().requests().size();
+        ASSERT_TRUE(host.sendRaw(statusRequests(100)));
+        std::chrono::steady_clock::time_point first, last;
+        ASSERT_TRUE(readTimed(host, 600, &first, &last));
+        const auto requests = sim.device().requests();
+        ASSERT_EQ(requests.size(), before + 100);
+        // The base takes the requests in one by one at the line's pace...
+        const double inMs = (requests.back().atNs - requests[before].atNs) / 1e6;
+        EXPECT_GE(inMs, 99 * 5 * byteMs - 1.5);
+        EXPECT_LT(inMs, 3 * 99 * 5 * byteMs);
+        // ...and the answers leave no faster than the line goes.
+        const double outMs = std::chrono::duration<double, std::milli>(last - first).count();
+        EXPECT_GE(outMs, 599 * byteMs - 1.5);
+        EXPECT_LT(outMs, 3 * 600 * byteMs);
+    }
+}
+
+TEST(SimServerTest, AdapterLatencyHoldsShortAnswers) {
+    SimServer sim;
+    sim.setWire(wire(0, 60));
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    const auto start = std::chrono::steady_clock::now();
+    Frame answer;
+    ASSERT_TRUE(host.request(0x30, {}, answer, 3000));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, milliseconds(60));
+    EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
+}
+
+TEST(SimServerTest, RequestSentJustBeforeTheHostLeavesStillReachesTheBase) {
+    SimServer sim;
+    sim.setWire(wire(9600));  // the 21-byte request takes 22 ms to come in
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    ASSERT_TRUE(host.sendRequest(0x40, le32Bytes({100, 100, 0, 0})));
+    host.close();
+    EXPECT_TRUE(sim.waitFor([&] { return sim.device().moving() && sim.connectionsOpen() == 0; }, milliseconds(5000)));
+}
+
+TEST(SimServerTest, BitErrorsDamageBothWaysAndAreCounted) {
+    SimServer sim;
+    WireSettings w = wire(0, 0, 0.02);
+    w.seed = 3;
+    sim.setWire(w);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    ASSERT_TRUE(host.sendRaw(statusRequests(50)));
+    ASSERT_TRUE(sim.waitFor(
+        [&] {
+            WireCounts c = sim.wireCounts();
+            return c.answersHit > 0 && c.framesHit > 0;
+        },
+        milliseconds(5000)));
+    const WireCounts c = sim.wireCounts();
+    EXPECT_GE(c.bitsSent, c.answersHit);
+    EXPECT_GE(c.bitsReceived, c.framesHit);
+    // Damaged requests are dropped for their checksum, so fewer are served.
+    EXPECT_LT(sim.device().requestCount(0x30), 50u);
 }
 
 }  // namespace

@@ -67,8 +67,10 @@ public:
     }
 
     bool sendRequest(uint8_t code, const std::vector<uint8_t>& args = {}) {
-        std::vector<uint8_t> payload{code};
-        payload.insert(payload.end(), args.begin(), args.end());
+        std::vector<uint8_t> payload;
+        payload.reserve(1 + args.size());
+        payload.push_back(code);
+        for (uint8_t arg : args) payload.push_back(arg);
         return sendRaw(FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, payload));
     }
 
