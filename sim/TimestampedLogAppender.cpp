@@ -1,8 +1,11 @@
 #include "sim/TimestampedLogAppender.h"
 
+#include <cstdio>
+
 #include "log/ConsoleLogAppender.h"
 #include "log/LogLevel.h"
 #include "sim/SimClock.h"
+#include "sim/SimLog.h"
 
 namespace zorn {
 namespace orbitane {
@@ -10,8 +13,8 @@ namespace sim {
 
 namespace util = nivo::system::util;
 
-TimestampedLogAppender::TimestampedLogAppender(int64_t startNs, FILE* out, FILE* err)
-    : startNs_(startNs), out_(out), err_(err) {
+TimestampedLogAppender::TimestampedLogAppender(int64_t startNs, int outFd, int errFd)
+    : startNs_(startNs), out_(outFd), err_(errFd) {
     level = util::LOG_DEBUG;
 }
 
@@ -22,13 +25,33 @@ std::string TimestampedLogAppender::stamp(int64_t startNs, int64_t nowNs) {
     return text;
 }
 
+std::string TimestampedLogAppender::format(const std::string& source, int lvl, const std::string& message) const {
+    return stamp(startNs_, SteadyClock().nowNs()) + " [" + source + "] [" + util::ConsoleLogAppender::levelTag(lvl) +
+           "] " + message + "\n";
+}
+
+void TimestampedLogAppender::put(LogOutput& stream, const std::string& text, const std::string& source) {
+    const uint64_t dropped = stream.write(text);
+    if (dropped > 0) {
+        stream.write(format(source, util::LOG_WARN,
+                            std::to_string(dropped) + " log line" + (dropped == 1 ? "" : "s") +
+                                " dropped while the output was blocked"));
+    }
+}
+
 void TimestampedLogAppender::append(const std::string& source, int lvl, const std::string& message) {
-    const std::string when = stamp(startNs_, SteadyClock().nowNs());
-    std::lock_guard<std::mutex> guard(mutex_);
-    FILE* stream = lvl < util::LOG_WARN ? out_ : err_;
-    std::fprintf(stream, "%s [%s] [%s] %s\n", when.c_str(), source.c_str(), util::ConsoleLogAppender::levelTag(lvl),
-                 message.c_str());
-    std::fflush(stream);
+    put(lvl < util::LOG_WARN ? out_ : err_, format(source, lvl, message), source);
+}
+
+void TimestampedLogAppender::printBare(const std::string& line) { put(out_, line + "\n", LOG_SOURCE_SIM); }
+
+void TimestampedLogAppender::finish() {
+    const uint64_t out = out_.flush() + out_.untold();
+    const uint64_t err = err_.flush() + err_.untold();
+    if (out + err == 0) return;
+    err_.write(format(LOG_SOURCE_SIM, util::LOG_WARN,
+                      std::to_string(out + err) + " log line" + (out + err == 1 ? "" : "s") +
+                          " dropped in all because the output was not being read"));
 }
 
 }  // namespace sim

@@ -68,7 +68,11 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
 
     auto manager = util::LogManager::defaultManager();
-    manager->addAppender(std::make_shared<sim::TimestampedLogAppender>(startNs));
+    // From here on everything the program prints goes through the appender,
+    // which never blocks: a standard output that nobody reads must hold up
+    // neither serving nor stopping.
+    auto console = std::make_shared<sim::TimestampedLogAppender>(startNs);
+    manager->addAppender(console);
 
     sim::SimServer server(scenario);
     // --quiet drops the line per request but keeps warnings and the state
@@ -95,17 +99,16 @@ int main(int argc, char** argv) {
         return 1;
     }
     // The ready lines, for scripts and tests waiting on the simulator.
-    if (options.tcp) std::printf("listening on tcp %s:%u\n", server.host().c_str(), server.port());
+    if (options.tcp) console->printBare("listening on tcp " + server.host() + ":" + std::to_string(server.port()));
     if (options.pty) {
-        std::printf("pty %s\n", server.ptyPath().c_str());
-        if (!options.ptyLink.empty()) std::printf("link %s -> %s\n", options.ptyLink.c_str(), server.ptyPath().c_str());
+        console->printBare("pty " + server.ptyPath());
+        if (!options.ptyLink.empty()) console->printBare("link " + options.ptyLink + " -> " + server.ptyPath());
     }
-    std::fflush(stdout);
 
     int received = 0;
     sigwait(&stopSignals, &received);
     server.stop();
-    std::printf("stopped on %s\n", signalName(received));
-    std::fflush(stdout);
+    console->printBare(std::string("stopped on ") + signalName(received));
+    console->finish();
     return 0;
 }

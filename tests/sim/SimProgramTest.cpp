@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -171,6 +172,39 @@ TEST(SimProgramTest, HostsThatDoNotReadCannotPushMemoryPastTheUnsentCap) {
     EXPECT_LT(memoryKiB(sim.pid(), "VmHWM"), 48 * 1024);
     sim.signal(SIGTERM);
     EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
+}
+
+TEST(SimProgramTest, OutputNobodyReadsHoldsUpNeitherServingNorStopping) {
+    // The simulator's standard output is a FIFO that the test reads up to
+    // the ready line and then leaves alone.
+    const std::string fifo = "/tmp/orbitane-simprog-" + std::to_string(::getpid()) + ".fifo";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RunningChild sim("/bin/sh", {"-c", "exec " + builtProgram("orbitane_base_sim") + " --tcp 127.0.0.1:0 >" + fifo});
+    const int out = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(out, 0);
+    std::string ready;
+    std::smatch port;
+    char c;
+    while (!std::regex_search(ready, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) {
+        pollfd p{out, POLLIN, 0};
+        ASSERT_EQ(::poll(&p, 1, 5000), 1) << ready;
+        ASSERT_EQ(::read(out, &c, 1), 1) << ready;
+        ready += c;
+    }
+    // Each request is logged in a line of its own: far more than the pipe holds.
+    simtest::SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(static_cast<uint16_t>(std::stoi(port[1]))));
+    for (int i = 0; i < 3000; ++i) {
+        Frame answer;
+        ASSERT_TRUE(host.request(0x30, {}, answer, 5000)) << "request " << i;
+    }
+    sim.signal(SIGHUP);
+    ChildResult r = sim.wait(milliseconds(5000));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_search(r.err, std::regex(R"(\[WARN\] \d+ log lines dropped in all)"))) << r.err;
+    ::close(out);
+    ::unlink(fifo.c_str());
 }
 
 TEST(SimProgramTest, StateLineCountsTheBitErrors) {
