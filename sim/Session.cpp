@@ -46,6 +46,11 @@ void Session::log(int level, const std::string& line) const {
     if (log_) log_(level, name_ + ": " + line);
 }
 
+void Session::warn(const std::string& kind, int64_t nowNs, const std::string& line) {
+    if (options_.warnings && !options_.warnings->admit(kind, nowNs)) return;
+    log(util::LOG_WARN, line);
+}
+
 void Session::receive(const uint8_t* data, size_t size, int64_t nowNs) {
     if (size == 0 || stalled_) return;
     checkPartialFrame(nowNs);
@@ -66,7 +71,7 @@ int64_t Session::partialFrameDeadlineNs() const {
 void Session::checkPartialFrame(int64_t nowNs) {
     int64_t deadline = partialFrameDeadlineNs();
     if (deadline >= 0 && nowNs >= deadline) {
-        log(util::LOG_WARN, "incomplete frame dropped after a pause on the line");
+        warn("incomplete frame", nowNs, "incomplete frame dropped after a pause on the line");
         codec_.reset();
     }
 }
@@ -76,7 +81,7 @@ void Session::onFrame(const Frame& f, int64_t nowNs) {
         char text[96];
         std::snprintf(text, sizeof text, "bad frame ignored (command 0x%02X, %u bytes, checksum mismatch)", f.cmd,
                       f.length);
-        log(util::LOG_WARN, text);
+        warn("bad frame", nowNs, text);
         return;
     }
     if (f.cmd == drv::CMD_CONTROL_BUS && f.length >= 1) {

@@ -9,6 +9,7 @@
 #include "sim/FaultPlan.h"
 #include "sim/FrameCodec.h"
 #include "sim/SimLog.h"
+#include "sim/WarningLimiter.h"
 
 namespace zorn {
 namespace orbitane {
@@ -33,6 +34,9 @@ public:
         // so that a host that sends but never reads cannot make the
         // simulator grow by more than one answer over the limit.
         size_t maxUnsentBytes = 0;
+        // Keeps warnings about what the host sends to a few a second (not
+        // owned; null: every one is logged).
+        WarningLimiter* warnings = nullptr;
     };
 
     Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log);
@@ -81,6 +85,7 @@ private:
     void onRequest(const Frame& frame, int64_t nowNs);
     void restart(int64_t nowNs);
     void log(int level, const std::string& line) const;
+    void warn(const std::string& kind, int64_t nowNs, const std::string& line);
 
     BaseDevice& device_;
     std::string name_;

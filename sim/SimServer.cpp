@@ -131,6 +131,7 @@ std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool se
     Session::Options options;
     options.serialLine = serial;
     options.maxUnsentBytes = kMaxUnsentBytes;
+    options.warnings = &warnings_;
     return std::unique_ptr<Session>(new Session(device_, name, options, log_));
 }
 
@@ -158,6 +159,7 @@ void SimServer::stop() {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& client : clients_) closeTcp(*client);
         clients_.clear();
+        reportLeftOutWarnings(-1);
         serial_.fd = -1;
         serial_.session.reset();
         pty_.close();
@@ -236,6 +238,8 @@ void SimServer::notifyChanged() {
 
 int SimServer::pollTimeoutMs(int64_t now) const {
     int64_t next = nextStateNs_;
+    const int64_t report = warnings_.nextReportNs();
+    if (report >= 0 && (next < 0 || report < next)) next = report;
     auto consider = [&next](const Link& link) {
         if (link.fd < 0 || !link.session) return;
         const int64_t wireNs = link.wire ? link.wire->nextNs() : -1;
@@ -323,8 +327,15 @@ void SimServer::loop() {
                                           [](const std::unique_ptr<Link>& c) { return c->fd < 0; }),
                            clients_.end());
             logStateWhenDue(now);
+            reportLeftOutWarnings(now);
         }
         notifyChanged();
+    }
+}
+
+void SimServer::reportLeftOutWarnings(int64_t now) {
+    for (const std::string& line : now < 0 ? warnings_.takeAllReports() : warnings_.takeReports(now)) {
+        log(util::LOG_WARN, line);
     }
 }
 
@@ -354,6 +365,7 @@ void SimServer::acceptPending() {
             // for answers that would never come.
             ::close(fd);
             ++refused_;
+            if (!warnings_.admit("connection refused", steadyNowNs())) continue;
             log(util::LOG_WARN, "connection from " + peer + " refused: already serving " +
                                     std::to_string(clients_.size()) + " client" + (clients_.size() == 1 ? "" : "s") +
                                     " (--max-clients " + std::to_string(maxClients_) + ")");
@@ -490,6 +502,7 @@ void SimServer::dropUnsentIfOverflowed(Link& link) {
     if (dropped == 0) return;
     link.output.clear();
     if (link.wire) link.wire->dropOutgoing();
+    if (!warnings_.admit("host is not reading", steadyNowNs())) return;
     log(util::LOG_WARN, link.session->name() + ": host is not reading, " + std::to_string(dropped) +
                             " unsent bytes dropped");
 }

@@ -120,6 +120,7 @@ private:
     void dropUnsentIfOverflowed(Link& link);
     void closeTcp(Link& link);
     void logStateWhenDue(int64_t now);
+    void reportLeftOutWarnings(int64_t now);
     void reopenPty();
     void notifyChanged();
     void log(int level, const std::string& line) const;
@@ -139,6 +140,7 @@ private:
     int maxClients_ = kDefaultMaxClients;
     int64_t stateIntervalNs_ = 0;
     int64_t nextStateNs_ = -1;
+    WarningLimiter warnings_;
     WireSettings wireSettings_;
     WireCounts wireCounts_;
     uint64_t linksMade_ = 0;

@@ -9,7 +9,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <regex>
 
+#include "log/LogLevel.h"
 #include "sim/SimServer.h"
 #include "tests/sim/SimTestClient.h"
 
@@ -455,6 +457,46 @@ TEST(SimServerTest, BitErrorsDamageBothWaysAndAreCounted) {
     EXPECT_GE(c.bitsReceived, c.framesHit);
     // Damaged requests are dropped for their checksum, so fewer are served.
     EXPECT_LT(sim.device().requestCount(0x30), 50u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    SimServer sim;
+    sim.setLogSink([&](int level, const std::string& line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        if (level >= nivo::system::util::LOG_WARN) lines.push_back(line);
+    });
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    std::vector<uint8_t> bad = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
+    bad.back() ^= 0xFF;
+    std::vector<uint8_t> burst;
+    for (int i = 0; i < 200; ++i) burst.insert(burst.end(), bad.begin(), bad.end());
+    ASSERT_TRUE(host.sendRaw(burst));
+    const std::regex report(R"((\d+) more "bad frame" warnings not logged)");
+    size_t logged = 0;
+    unsigned long leftOut = 0;
+    EXPECT_TRUE(sim.waitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(linesMutex);
+            logged = 0;
+            leftOut = 0;
+            for (const std::string& line : lines) {
+                std::smatch m;
+                if (line.find("bad frame ignored") != std::string::npos) ++logged;
+                if (std::regex_search(line, m, report)) leftOut += std::stoul(m[1]);
+            }
+            return logged + leftOut == 200;
+        },
+        milliseconds(10000)))
+        << logged << " logged, " << leftOut << " left out";
+    EXPECT_LE(logged, 10u);
 }
 
 }  // namespace
