@@ -1,9 +1,12 @@
 #include "app/Interrupt.h"
 
+#include <errno.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "log/StandardOutput.h"
 
@@ -37,28 +40,53 @@ constexpr SignalName SIGNAL_NAMES[] = {{SIGINT, "SIGINT"},   {SIGTERM, "SIGTERM"
                                        {SIGQUIT, "SIGQUIT"}, {SIGTSTP, "SIGTSTP"}, {SIGUSR1, "SIGUSR1"},
                                        {SIGUSR2, "SIGUSR2"}, {SIGALRM, "SIGALRM"}, {SIGXCPU, "SIGXCPU"}};
 
-volatile sig_atomic_t g_signal = 0;
+static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free flags");
+static_assert(std::atomic<int64_t>::is_always_lock_free, "signal handlers need a lock-free clock word");
+std::atomic<int> g_signal{0};
+std::atomic<int64_t> g_firstSignalNs{0};
 std::atomic<int> g_scopes{0};
-std::atomic<int> g_cuttingScopes{0};
-std::atomic<void (*)(void*)> g_wake{nullptr};
-std::atomic<void*> g_wakeContext{nullptr};
+std::atomic<int> g_movingScopes{0};
+std::atomic<zorn::net::CancelToken*> g_token{nullptr};
+std::atomic<void (*)()> g_restore{nullptr};
 struct sigaction g_previous[SIGNAL_COUNT];
 struct sigaction g_previousMoving[MOVING_SIGNAL_COUNT];
 
+int64_t nowNs() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+[[noreturn]] void leaveNow(int sig) {
+    void (*restore)() = g_restore.load();
+    if (restore != nullptr) restore();
+    _exit(128 + sig);
+}
+
 void onSignal(int sig) {
-    if (g_signal != 0) {
-        _exit(128 + sig);  // second interrupt while stopping: leave at once
+    const int savedErrno = errno;
+    zorn::net::CancelToken* token = g_token.load();
+    int none = 0;
+    if (g_signal.compare_exchange_strong(none, sig)) {
+        g_firstSignalNs.store(nowNs());
+        // Output that nobody reads must not keep the command from ending.
+        nivo::system::util::StandardOutput::abandonWaits();
+        if (token != nullptr) token->requestStop();
+    } else if (nowNs() - g_firstSignalNs.load() >= int64_t{BURST_MS} * 1000000) {
+        if (token == nullptr || !token->mayBeMoving()) {
+            leaveNow(sig);  // nothing to stop: leave at once
+        }
+        // The stop's first write always goes out; after it, a further
+        // signal ends the wait for its answer, and one more leaves.
+        if (token->stopWaitCut()) leaveNow(sig);
+        if (token->stopWritten()) token->cutStopWait();
     }
-    g_signal = sig;
-    // Output that nobody reads must not keep the command from ending.
-    nivo::system::util::StandardOutput::abandonWaits();
-    void (*wake)(void*) = g_wake.load();
-    if (wake != nullptr && g_cuttingScopes.load() > 0) wake(g_wakeContext.load());
+    errno = savedErrno;
 }
 
 // Outside a scope nothing needs stopping: end with the shell's status for
 // the signal, without the core dump SIGQUIT would leave.
-void onSignalOutsideScope(int sig) { _exit(128 + sig); }
+void onSignalOutsideScope(int sig) { leaveNow(sig); }
 
 struct sigaction interruptAction() {
     struct sigaction action {};
@@ -74,9 +102,9 @@ struct sigaction interruptAction() {
 
 }  // namespace
 
-InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutRequestsShort) {
+InterruptScope::InterruptScope(bool mayMove) : mayMove_(mayMove) {
     const struct sigaction action = interruptAction();
-    if (cutRequestsShort_ && g_cuttingScopes.fetch_add(1) == 0) {
+    if (mayMove_ && g_movingScopes.fetch_add(1) == 0) {
         struct sigaction ignore {};
         ignore.sa_handler = SIG_IGN;
         sigemptyset(&ignore.sa_mask);
@@ -91,7 +119,7 @@ InterruptScope::InterruptScope(bool cutRequestsShort) : cutRequestsShort_(cutReq
 }
 
 InterruptScope::~InterruptScope() {
-    if (cutRequestsShort_ && g_cuttingScopes.fetch_sub(1) == 1) {
+    if (mayMove_ && g_movingScopes.fetch_sub(1) == 1) {
         for (int i = 0; i < MOVING_SIGNAL_COUNT; ++i) sigaction(MOVING_SIGNALS[i].sig, &g_previousMoving[i], nullptr);
     }
     if (g_scopes.fetch_sub(1) != 1) {
@@ -106,27 +134,27 @@ void installProcessSignalHandling() {
     action.sa_handler = onSignalOutsideScope;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    sigaction(SIGHUP, &action, nullptr);
-    sigaction(SIGQUIT, &action, nullptr);
+    for (int sig : SIGNALS) sigaction(sig, &action, nullptr);
 }
 
-void setInterruptWake(void (*wake)(void*), void* context) {
-    g_wake.store(nullptr);
-    g_wakeContext.store(context);
-    g_wake.store(wake);
-}
+void setInterruptToken(zorn::net::CancelToken* token) { g_token.store(token); }
 
-int interruptSignal() { return g_signal; }
+void setTerminalRestore(void (*restore)()) { g_restore.store(restore); }
+
+int interruptSignal() { return g_signal.load(); }
 
 const char* interruptSignalName() {
+    const int sig = g_signal.load();
     for (const SignalName& known : SIGNAL_NAMES) {
-        if (known.sig == g_signal) return known.name;
+        if (known.sig == sig) return known.name;
     }
     return "SIGINT";
 }
 
 void clearInterrupt() {
-    g_signal = 0;
+    g_signal.store(0);
+    zorn::net::CancelToken* token = g_token.load();
+    if (token != nullptr) token->clear();
     nivo::system::util::StandardOutput::resumeWaits();
 }
 

@@ -1,48 +1,59 @@
 #pragma once
 
+#include "net/CancelToken.h"
+
 namespace zorn {
 namespace orbitane {
 namespace test {
 
-// Signal handling for commands that keep the base busy (run, vrun, monitor,
-// test). While an InterruptScope is alive the first SIGINT, SIGTERM, SIGHUP
-// or SIGQUIT is only recorded, so the command can stop the base and return;
-// a second one ends the process at once. A scope of a command that moves the
-// base also lets the registered wake cut the request in progress short, so
-// that the stop request goes out at once; in it SIGTSTP (Ctrl-Z; a suspended
-// console could not stop the base), SIGUSR1, SIGUSR2, SIGALRM and SIGXCPU
-// count as interrupts too, and SIGTTOU and SIGXFSZ are ignored, so that no
-// signal ends or suspends the console before the stop goes out.
+// Signal handling of the console, in one place.
+//
+// While an InterruptScope is alive, SIGINT, SIGTERM, SIGHUP and SIGQUIT are
+// recorded instead of ending the process: the first one asks the endpoint's
+// token to stop (the request in progress is cut short, no request but the
+// stop is written any more) so the command can stop the base and return
+// with 128 + the signal. More of them within BURST_MS of the first are the
+// same signal. A later one ends the wait for the stop's answer once the stop
+// has been written, never before; where nothing may be moving, it ends the
+// process at once (after restoring the terminal). A scope of a command that
+// may move the base also takes SIGTSTP (Ctrl-Z; a suspended console could
+// not stop the base), SIGUSR1, SIGUSR2, SIGALRM and SIGXCPU as interrupts,
+// and ignores SIGTTOU and SIGXFSZ, so that no signal ends or suspends the
+// console before the stop goes out.
 class InterruptScope {
 public:
-    explicit InterruptScope(bool cutRequestsShort = false);
+    explicit InterruptScope(bool mayMove = false);
     ~InterruptScope();
     InterruptScope(const InterruptScope&) = delete;
     InterruptScope& operator=(const InterruptScope&) = delete;
 
 private:
-    bool cutRequestsShort_;
+    bool mayMove_;
 };
 
+// Signals closer together than this after the first are one burst.
+constexpr int BURST_MS = 250;
+
 // Process-wide dispositions, installed once at start-up: SIGPIPE is ignored
-// (a closed output is seen as a failed write, never as death), and SIGHUP or
-// SIGQUIT outside an InterruptScope end the process with 128 + the signal.
+// (a closed output is seen as a failed write, never as death), and the four
+// interrupt signals outside an InterruptScope end the process with
+// 128 + the signal (an exit status, not a death by the signal).
 void installProcessSignalHandling();
 
-// Called from the signal handler on the first interrupt inside a scope; it
-// must be async-signal-safe. nullptr removes it.
-void setInterruptWake(void (*wake)(void*), void* context);
+// The token a signal sets (the endpoint's); nullptr removes it.
+void setInterruptToken(zorn::net::CancelToken* token);
+// Puts the terminal back before a handler ends the process; it must be
+// async-signal-safe. nullptr removes it.
+void setTerminalRestore(void (*restore)());
 
 // The signal that interrupted the running command, 0 when none did.
 int interruptSignal();
 inline bool interrupted() { return interruptSignal() != 0; }
-// Exit status for an interrupted command: 128 + signal (129, 130, 131, 143,
-// 148, ...).
-inline int interruptStatus(int signal) { return 128 + signal; }
+using zorn::net::interruptStatus;
 // Name of the recorded signal ("SIGINT", "SIGTERM", "SIGTSTP", ...).
 const char* interruptSignalName();
-// Forgets a recorded interrupt (tests and sessions run several commands in
-// one process).
+// Forgets a recorded interrupt and the token's stop request (tests and
+// sessions run several commands in one process).
 void clearInterrupt();
 
 }  // namespace test

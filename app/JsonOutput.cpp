@@ -19,6 +19,9 @@ namespace {
 std::atomic<bool> g_enabled{false};
 std::atomic<int64_t> g_commandStartNs{0};
 std::mutex g_writeMutex;
+// The stop of the running command: 0 none, 1 confirmed, -1 not confirmed.
+std::atomic<int> g_stopOutcome{0};
+std::atomic<int32_t> g_stopResult{0};
 
 int64_t steadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -46,7 +49,22 @@ void setJsonOutput(bool enabled) { g_enabled = enabled; }
 
 bool jsonOutput() { return g_enabled; }
 
-void startCommandClock() { g_commandStartNs = steadyNanoseconds(); }
+void startCommandClock() {
+    g_commandStartNs = steadyNanoseconds();
+    g_stopOutcome = 0;
+}
+
+void noteStopOutcome(bool confirmed, int32_t result) {
+    g_stopResult = result;
+    g_stopOutcome = confirmed ? 1 : -1;
+}
+
+void addStopOutcome(Json::Value& object) {
+    const int outcome = g_stopOutcome.load();
+    if (outcome == 0) return;
+    object["stop_confirmed"] = outcome > 0;
+    object["stop_result"] = g_stopResult.load();
+}
 
 double commandSeconds() { return static_cast<double>(steadyNanoseconds() - g_commandStartNs.load()) / 1e9; }
 
@@ -87,6 +105,7 @@ void emitJsonError(const std::string& command, const std::string& error, int32_t
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(result));
     object["result_hex"] = hex;
+    addStopOutcome(object);
     emitJson(object);
 }
 

@@ -25,6 +25,13 @@ void startCommandClock();
 // Seconds since the command started, on the steady clock.
 double commandSeconds();
 
+// The outcome of the stop request of the running command (one that moved
+// the base); its summary and failure objects then carry "stop_confirmed"
+// (true/false) and "stop_result" (the stop's result code, signed).
+void noteStopOutcome(bool confirmed, int32_t result);
+// Adds the noted outcome, if there is one, to `object`.
+void addStopOutcome(Json::Value& object);
+
 // A new object with "command" and "t" set.
 Json::Value jsonReading(const std::string& command);
 
@@ -34,7 +41,8 @@ Json::Value jsonReading(const std::string& command);
 void emitJson(const Json::Value& object);
 
 // The failure object of a command: "command", "t", "error" (the text) and
-// "result" (the code as a signed number) with "result_hex" (8 hex digits).
+// "result" (the code as a signed number) with "result_hex" (8 hex digits),
+// and the stop's outcome when the command moved the base.
 void emitJsonError(const std::string& command, const std::string& error, int32_t result);
 
 // Text of a result code ("timeout", "not supported", ...).

@@ -19,9 +19,11 @@
 #include "console/DriveController.h"
 #include "console/DriveReadings.h"
 #include "console/DriveView.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
 #include "console/StallWatch.h"
+#include "drv/MotionGuard.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
@@ -33,6 +35,7 @@ namespace test {
 
 using namespace nivo::system::util;
 using namespace nivo::system::config;
+using namespace zorn::drv;
 
 namespace {
 
@@ -41,57 +44,25 @@ constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
 // A write to the terminal that has not returned after this long is taken as
 // stalled output: the base is then held at zero until it returns.
 constexpr auto OUTPUT_STALL = std::chrono::milliseconds(300);
-constexpr int DRIVE_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// Signals while the view owns the terminal. The first one is recorded for
-// the loop, which stops the base and leaves, and handed on to the console's
-// interrupt handling (which records it for the exit status and cuts a
-// request in progress short); a second one ends the process at once, after
-// putting the terminal back as it was.
-volatile sig_atomic_t g_driveSignal = 0;
+// The terminal as it was before the view, put back by the console's signal
+// handling should it have to end the process while the view shows.
 struct termios g_savedTerminal;
-bool g_haveSavedTerminal = false;
-constexpr size_t DRIVE_SIGNAL_COUNT = sizeof DRIVE_SIGNALS / sizeof DRIVE_SIGNALS[0];
-struct sigaction g_previousActions[DRIVE_SIGNAL_COUNT];
 
-void onDriveSignal(int sig) {
-    if (g_driveSignal != 0) {
-        if (g_haveSavedTerminal) {
-            tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
-        }
-        static const char reset[] = "\033[?1049l\033[?25h\033[0m\r\n";
-        ssize_t ignored = write(STDOUT_FILENO, reset, sizeof reset - 1);
-        (void)ignored;
-        _exit(128 + sig);
-    }
-    g_driveSignal = sig;
-    for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
-        const struct sigaction& previous = g_previousActions[i];
-        if (DRIVE_SIGNALS[i] == sig && (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
-            previous.sa_handler != SIG_IGN) {
-            previous.sa_handler(sig);
-        }
-    }
+void restoreTerminalNow() {
+    tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    static const char reset[] = "\033[?1049l\033[?25h\033[0m\r\n";
+    ssize_t ignored = write(STDOUT_FILENO, reset, sizeof reset - 1);
+    (void)ignored;
 }
 
-class DriveSignalScope {
+// Registers the terminal's restoration for the time the view shows.
+class TerminalRestoreScope {
 public:
-    DriveSignalScope() {
-        g_driveSignal = 0;
-        g_haveSavedTerminal = tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0;
-        struct sigaction action {};
-        action.sa_handler = onDriveSignal;
-        sigemptyset(&action.sa_mask);
-        for (int sig : DRIVE_SIGNALS) sigaddset(&action.sa_mask, sig);
-        for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
-            sigaction(DRIVE_SIGNALS[i], &action, &g_previousActions[i]);
-        }
+    TerminalRestoreScope() {
+        if (tcgetattr(STDIN_FILENO, &g_savedTerminal) == 0) setTerminalRestore(restoreTerminalNow);
     }
-    ~DriveSignalScope() {
-        for (size_t i = 0; i < DRIVE_SIGNAL_COUNT; ++i) {
-            sigaction(DRIVE_SIGNALS[i], &g_previousActions[i], nullptr);
-        }
-    }
+    ~TerminalRestoreScope() { setTerminalRestore(nullptr); }
 };
 
 // Log lines would tear the view apart: they are held back while it shows.
@@ -185,6 +156,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     run.dryRun = dryRun();
 
     // Sends a velocity, or in a dry run only notes it.
+    MotionGuard guard(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
     auto send = [&](const BodyVelocity& v) {
         if (run.dryRun) {
             ++run.withheld;
@@ -192,8 +164,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             controller.onVelocitySent(v, true);
             return 0;
         }
+        if (!v.isZero()) guard.arm();
         const int32_t result = readings.sendVelocity(v);
         controller.onVelocitySent(v, result >= 0);
+        if (controller.stopAcknowledged()) guard.disarm();
         if (controller.exitReason() != DriveExit::None && v.isZero()) {
             run.zeroAttempted = true;
             run.zeroResult = result;
@@ -202,12 +176,16 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     };
 
     InterruptScope interruptScope(true);
-    auto signalScope = std::make_unique<DriveSignalScope>();
+    auto terminalScope = std::make_unique<TerminalRestoreScope>();
     // The loop sends nothing while it is stuck writing the view: the watch
     // sends zero in its place (a dry run has nothing to stop).
     const bool sendsVelocity = !run.dryRun;
     StallWatch outputWatch(OUTPUT_STALL, std::chrono::nanoseconds(TICK_NS), [this, sendsVelocity] {
-        if (sendsVelocity) driver_->stopVelocity(1);
+        if (sendsVelocity) {
+            base_set_velocity_request_t zero = {};
+            base_set_velocity_response_t ignored;
+            driver_->setVelocity(zero, ignored);
+        }
     });
     StandardOutput::instance().flush();  // the lines so far, before the view takes the screen
     bool leaveNow = false;  // the link is lost and the key that ends the view came
@@ -228,7 +206,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 hungUp = true;
                 controller.stop(DriveExit::TerminalGone);
             }
-            if (g_driveSignal != 0 || interrupted()) {
+            if (interrupted()) {
                 controller.stop(DriveExit::Signal);
             }
             if (outputWatch.acted()) {
@@ -298,7 +276,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 run.message = "Stopping the base...";  // the zero is repeated until answered or the link is lost
             }
-            if (controller.linkLost() && (hungUp || g_driveSignal != 0 || interrupted())) {
+            if (controller.linkLost() && (hungUp || interrupted())) {
                 break;  // nobody is left to read the screen, or they asked to go
             }
 
@@ -341,11 +319,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         run.message = "unknown exception";
     }
     // The view is gone and the terminal restored; make sure the base is told
-    // to stop on paths that left before its answer came.
-    if (controller.exitReason() == DriveExit::Failure && !run.dryRun && !controller.linkLost()) {
-        for (int attempt = 0; attempt < settings.failuresForLinkLoss && !controller.stopAcknowledged(); ++attempt) {
-            send(BodyVelocity());
-        }
+    // to stop on paths that left before a zero was answered.
+    if (guard.armed()) {
+        run.zeroAttempted = true;
+        run.zeroResult = guard.stop();
+        if (guard.confirmed()) controller.onVelocitySent(BodyVelocity(), true);
     }
 
     const DriveExit reason = controller.exitReason();
@@ -371,8 +349,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     } else if (reason == DriveExit::TerminalGone && status == 0) {
         status = net::RESULT_OPERATION_FAIL;
     }
-    const int sig = g_driveSignal != 0 ? static_cast<int>(g_driveSignal) : interruptSignal();
-    signalScope.reset();
+    const int sig = interruptSignal();
+    terminalScope.reset();
     if (sig != 0 && status == 0) {
         return interruptStatus(sig);
     }

@@ -24,7 +24,7 @@ OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
     // provider deletes on disconnect: take them off first (removing waits for
     // a delivery in progress). Then the channel threads stop before the
     // driver, endpoint and protocol go.
-    setInterruptWake(nullptr, nullptr);
+    setInterruptToken(nullptr);
     endpoint_.unbindChannel();
     disconnectChannel();
     driver_.reset();
@@ -87,9 +87,9 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
         return false;
     }
     endpoint_.bindChannel(channel());
-    // A signal during a command cuts the request in progress short, so the
-    // stop request goes out at once.
-    setInterruptWake([](void* endpoint) { static_cast<zorn::net::Endpoint*>(endpoint)->cancelWait(); }, &endpoint_);
+    // A signal during a command cuts the request in progress short and holds
+    // back every request but the stop, so the stop request goes out at once.
+    setInterruptToken(&endpoint_.cancelToken());
     driver_ = std::make_unique<QuindleBaseDrv>(&endpoint_);
     connectionConfig_ = ConnectionConfig();
     base_connect_response_t info;

@@ -3,8 +3,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <functional>
 #include <string>
 
 #include "app/ExitStatus.h"
@@ -12,10 +10,12 @@
 #include "app/JsonOutput.h"
 #include "app/Pacer.h"
 #include "console/DriveArguments.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
 #include "console/RunReport.h"
 #include "drv/FixedPoint.h"
+#include "drv/MotionGuard.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
@@ -29,64 +29,6 @@ using namespace nivo::system::util;
 using namespace zorn::drv;
 using zorn::net::RESULT_INVALID_DATA;
 using zorn::net::RESULT_OK;
-
-namespace {
-
-// After the base was told to move: stop it, and say only what is true.
-// Under a signal one attempt is made (the process must end promptly);
-// otherwise the stop is retried. Returns the stop's result.
-int32_t reportStop(int32_t stopResult, const char* stoppedWhat) {
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    if (interrupted()) {
-        if (stopResult >= 0) {
-            logWarn(source, "Interrupted by %s, %s stopped", interruptSignalName(), stoppedWhat);
-        } else {
-            logWarn(source, "Interrupted by %s", interruptSignalName());
-        }
-    }
-    if (stopResult < 0) {
-        logError(source, "The base did not confirm the stop request (%08X): it may still be moving",
-                 static_cast<unsigned>(stopResult));
-    }
-    return stopResult;
-}
-
-int stopAttempts() { return interrupted() ? 1 : zorn::drv::QuindleBaseDrv::STOP_ATTEMPTS; }
-
-// A command that leaves by an exception skips its own stop: this one sends
-// it while the exception unwinds and says what came of it.
-class StopOnUnwind {
-public:
-    StopOnUnwind(std::function<int32_t()> stop, const char* stoppedWhat)
-        : stop_(std::move(stop)), stoppedWhat_(stoppedWhat), unwinding_(std::uncaught_exceptions()) {}
-    StopOnUnwind(const StopOnUnwind&) = delete;
-    StopOnUnwind& operator=(const StopOnUnwind&) = delete;
-    ~StopOnUnwind() {
-        if (std::uncaught_exceptions() <= unwinding_) return;
-        try {
-            if (reportStop(stop_(), stoppedWhat_) >= 0 && !interrupted()) {
-                logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Stop request answered: %s stopped", stoppedWhat_);
-            }
-        } catch (...) {
-            // Already leaving by an exception; a second one would terminate.
-        }
-    }
-
-private:
-    std::function<int32_t()> stop_;
-    const char* stoppedWhat_;
-    int unwinding_;
-};
-
-// The command's result once the base was told to stop: an interrupt wins,
-// then a failed stop, then the command's own result.
-int finalResult(int32_t commandResult, int32_t stopResult) {
-    if (interrupted()) return interruptStatus(interruptSignal());
-    if (stopResult < 0) return stopResult;
-    return commandResult;
-}
-
-}  // namespace
 
 int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
@@ -112,7 +54,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
-    StopOnUnwind stopOnUnwind([this] { return driver_->stopMotor(stopAttempts()); }, "motors");
+    MotionGuard guard(*driver_, MotionGuard::Stop::Wheels, consoleMotionHooks());
     base_conf_response_t conf;
     std::memset(&conf, 0, sizeof conf);
     int32_t result = driver_->getConfig(conf);
@@ -132,12 +74,14 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
                  static_cast<unsigned>(conf.base_radius_q8));
         return RESULT_INVALID_DATA;
     }
+    guard.arm();
     result = driver_->setMotor(request);
     if (result < 0) {
-        logFatal(source, "Cannot set motor data.");
+        // Held back when a signal came just before it was written.
+        if (!interrupted()) logFatal(source, "Cannot set motor data.");
         // The base may have acted on a request whose answer was lost.
-        reportStop(driver_->stopMotor(stopAttempts()), "motors");
-        return interrupted() ? interruptStatus(interruptSignal()) : result;
+        guard.stop();
+        return guard.finalResult(result);
     }
 
     // Zero odometers when the first reading fails, so the first step is
@@ -197,9 +141,9 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         }
     }
     report.stopping();
-    const int32_t stopped = reportStop(driver_->stopMotor(stopAttempts()), "motors");
+    guard.stop();
     report.finish();
-    return finalResult(result, stopped);
+    return guard.finalResult(result);
 }
 
 int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& args) {
@@ -230,7 +174,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     const double vx = values[0], vy = values[1], omega = values[2];
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
-    StopOnUnwind stopOnUnwind([this] { return driver_->stopVelocity(stopAttempts()); }, "base");
+    MotionGuard guard(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
     base_set_velocity_request_t drive;
     drive.vx_q16 = truncToInt32(vx * Q16_ONE);
     drive.vy_q16 = truncToInt32(vy * Q16_ONE);
@@ -252,6 +196,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     int driveRequests = 0;
     int driveAcknowledged = 0;
     int32_t lastFailure = RESULT_OK;
+    guard.arm();
     while (monotonicNanoseconds() < finalEnd) {
         if (interrupted()) {
             break;
@@ -294,14 +239,14 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         }
     }
     report.stopping();
-    const int32_t stopped = reportStop(driver_->stopVelocity(stopAttempts()), "base");
+    guard.stop();
     report.finish();
     int32_t result = RESULT_OK;
     if (driveRequests > 0 && driveAcknowledged == 0) {
         logFatal(source, "The base acknowledged none of the %d velocity requests", driveRequests);
         result = lastFailure;
     }
-    return finalResult(result, stopped);
+    return guard.finalResult(result);
 }
 
 }  // namespace test

@@ -77,6 +77,7 @@ void RunReport::finish() {
         object["x_mm"] = xMm_;
         object["y_mm"] = yMm_;
         object["heading_deg"] = headingDeg_;
+        addStopOutcome(object);
         emitJson(object);
         return;
     }

@@ -1,6 +1,7 @@
 // The test command: runs the control bus self-test on the connected base.
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
 #include "log/Log.h"
@@ -16,10 +17,10 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
     // them turning, so it only ends the run once the stop was sent.
     InterruptScope interruptScope(true);
     ControlBusTestFixture fixture(driver_.get());
+    fixture.setMotionHooks(consoleMotionHooks());
     // After a signal no case starts (the wheels must not be set turning once
-    // the user asked the command to stop) and a stop gets one attempt.
+    // the user asked the command to stop).
     const StopRequested stopRequested = [] { return interrupted(); };
-    fixture.setStopRequested(stopRequested);
     CaseObserver observer;
     if (jsonOutput()) {
         observer = [](const TestCase& testCase) {
@@ -32,7 +33,8 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
     }
     TestResult result = runFixture(fixture, observer, stopRequested);
     if (interrupted()) {
-        logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Interrupted by %s", interruptSignalName());
+        // A stop sent under the signal has said so already.
+        if (!fixture.motionStopped()) logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Interrupted by %s", interruptSignalName());
         return interruptStatus(interruptSignal());
     }
     return result.failed;

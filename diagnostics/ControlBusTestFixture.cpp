@@ -87,10 +87,13 @@ void ControlBusTestFixture::testSetMotor() {
     base_set_motor_request_t req = {};
     req.left_speed = 100;
     req.right_speed = 100;
+    MotionGuard guard(*dev_, MotionGuard::Stop::Wheels, motionHooks_);
+    guard.arm();
     const int started = (int)dev_->setMotor(req);
     // Straight back to stop, no pause in between, and also when the start
     // failed: the base may have acted on a request whose answer was lost.
-    const int stopped = (int)dev_->stopMotor(stopRequested_ && stopRequested_() ? 1 : QuindleBaseDrv::STOP_ATTEMPTS);
+    const int stopped = (int)guard.stop();
+    motionStopped_ = true;
     assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", started, (int)RESULT_OK);
     assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", stopped, (int)RESULT_OK);
 }

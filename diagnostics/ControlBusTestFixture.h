@@ -5,11 +5,9 @@
 // result code and, where the answer has limits, the answer's fields.
 
 #include "diagnostics/TestFramework.h"
+#include "drv/MotionGuard.h"
 
 namespace zorn {
-namespace drv {
-class QuindleBaseDrv;
-}
 
 namespace orbitane {
 namespace test {
@@ -19,9 +17,10 @@ public:
     // The driver is not owned and must outlive the fixture.
     explicit ControlBusTestFixture(zorn::drv::QuindleBaseDrv* dev);
 
-    // Asked after the setMotor case's start: once a stop is requested the
-    // program must end promptly, and the stop that follows gets one attempt.
-    void setStopRequested(StopRequested stopRequested) { stopRequested_ = std::move(stopRequested); }
+    // What the setMotor case's motion guard reports to.
+    void setMotionHooks(const zorn::drv::MotionGuard::Hooks& hooks) { motionHooks_ = hooks; }
+    // The setMotor case sent its stop (and said what came of it).
+    bool motionStopped() const { return motionStopped_; }
 
 private:
     // Fails the case when the fixture was built without a driver.
@@ -37,7 +36,8 @@ private:
     void testSendEvent();
 
     zorn::drv::QuindleBaseDrv* dev_;
-    StopRequested stopRequested_;
+    zorn::drv::MotionGuard::Hooks motionHooks_;
+    bool motionStopped_ = false;
 };
 
 }  // namespace test

@@ -9,7 +9,10 @@
 namespace zorn {
 namespace drv {
 
+using zorn::net::AnswerShape;
 using zorn::net::MessagePtr;
+using zorn::net::Motion;
+using zorn::net::RequestKind;
 using zorn::net::RESULT_INVALID_DATA;
 using zorn::net::RESULT_OK;
 
@@ -18,12 +21,23 @@ namespace {
 // Largest request payload: the code and the 89-byte get-info record.
 constexpr uint32_t MAX_REQUEST_PAYLOAD = 1 + sizeof(base_get_info_answer_t);
 
+// A request that does not move the base, answered with `answerSize` bytes.
+RequestKind reading(uint32_t answerSize) { return RequestKind{AnswerShape::of(answerSize), Motion::None}; }
+// A wheel or velocity request: all zero is the stop, anything else moves.
+RequestKind motion(bool stops, uint32_t answerSize) {
+    return RequestKind{AnswerShape::of(answerSize), stops ? Motion::Stops : Motion::Moves};
+}
+bool isZero(const base_set_motor_request_t& r) {
+    return r.left_speed == 0 && r.right_speed == 0 && r.reserved[0] == 0 && r.reserved[1] == 0;
+}
+bool isZero(const base_set_velocity_request_t& r) { return r.vx_q16 == 0 && r.vy_q16 == 0 && r.omega_q16 == 0; }
+
 }  // namespace
 
 QuindleBaseDrv::QuindleBaseDrv(zorn::net::ControlEndpoint* endpoint) : AbsDevice(endpoint) {}
 
-int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength, MessagePtr& answer,
-                                 const uint8_t*& answerData, uint32_t& answerLength) {
+int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength, const RequestKind& kind,
+                                 MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength) {
     answerData = nullptr;
     answerLength = 0;
     zorn::net::ControlEndpoint* ep = getEndpoint();
@@ -36,7 +50,7 @@ int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLen
         std::memcpy(payload + 1, args, argLength);
     }
     int32_t result = ep->request(answer, CMD_CONTROL_BUS, payload, static_cast<int32_t>(1 + argLength),
-                                 REQUEST_TIMEOUT_MS);
+                                 REQUEST_TIMEOUT_MS, kind);
     if (result < 0) {
         return result;
     }
@@ -49,11 +63,11 @@ int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLen
     return result;
 }
 
-int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength) {
+int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength, const RequestKind& kind) {
     MessagePtr answer;
     const uint8_t* data = nullptr;
     uint32_t length = 0;
-    return exchange(code, args, argLength, answer, data, length);
+    return exchange(code, args, argLength, kind, answer, data, length);
 }
 
 namespace {
@@ -95,7 +109,7 @@ int32_t QuindleBaseDrv::connect(base_connect_response_t& info) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_CONNECT, &argument, 1, answer, data, length);
+    int32_t result = exchange(REQ_CONNECT, &argument, 1, reading(sizeof(base_connect_response_t)), answer, data, length);
     return result < 0 ? result : copyFixed(data, length, info);
 }
 
@@ -103,7 +117,7 @@ int32_t QuindleBaseDrv::getConfig(base_conf_response_t& conf) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_CONFIG, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_CONFIG, nullptr, 0, reading(sizeof(base_conf_response_t)), answer, data, length);
     return result < 0 ? result : copyFixed(data, length, conf);
 }
 
@@ -115,7 +129,7 @@ int32_t QuindleBaseDrv::getBinaryConfig(uint8_t* buffer, uint32_t& size) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_BINARY_CONFIG, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_BINARY_CONFIG, nullptr, 0, RequestKind(), answer, data, length);
     if (result < 0) {
         return result;
     }
@@ -127,7 +141,7 @@ int32_t QuindleBaseDrv::getStatus(base_status_response_t& status) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_STATUS, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_STATUS, nullptr, 0, reading(sizeof(base_status_response_t)), answer, data, length);
     return result < 0 ? result : copyFixed(data, length, status);
 }
 
@@ -135,7 +149,7 @@ int32_t QuindleBaseDrv::getMotorData(base_motor_status_response_t& motorStatus) 
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_MOTOR_DATA, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_MOTOR_DATA, nullptr, 0, reading(sizeof(base_motor_status_response_t)), answer, data, length);
     return result < 0 ? result : copyZeroFilled(data, length, motorStatus);
 }
 
@@ -143,7 +157,7 @@ int32_t QuindleBaseDrv::getSensorData(base_sensor_data_response_t& sensors) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_SENSOR_DATA, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_SENSOR_DATA, nullptr, 0, reading(sizeof(base_sensor_data_response_t)), answer, data, length);
     return result < 0 ? result : copyZeroFilled(data, length, sensors);
 }
 
@@ -151,7 +165,7 @@ int32_t QuindleBaseDrv::getBumperData(base_bumper_data_response_t& bumper) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_BUMPER_DATA, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_GET_BUMPER_DATA, nullptr, 0, reading(sizeof(base_bumper_data_response_t)), answer, data, length);
     if (result < 0) {
         return result;
     }
@@ -170,7 +184,7 @@ int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_AUTOHOME_DATA, &req, 1, answer, data, length);
+    int32_t result = exchange(REQ_GET_AUTOHOME_DATA, &req, 1, reading(sizeof(base_autohome_response_t)), answer, data, length);
     if (result < 0) {
         return result;
     }
@@ -179,43 +193,22 @@ int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t
 }
 
 int32_t QuindleBaseDrv::setMotor(const base_set_motor_request_t& req) {
-    return exchange(REQ_SET_MOTOR, &req, sizeof(req));
+    return exchange(REQ_SET_MOTOR, &req, sizeof(req), motion(isZero(req), 0));
 }
 
 int32_t QuindleBaseDrv::setVelocity(const base_set_velocity_request_t& req, base_set_velocity_response_t& response) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_SET_VELOCITY, &req, sizeof(req), answer, data, length);
+    int32_t result = exchange(REQ_SET_VELOCITY, &req, sizeof(req), motion(isZero(req), sizeof(base_set_velocity_response_t)), answer, data, length);
     return result < 0 ? result : copyZeroFilled(data, length, response);
-}
-
-int32_t QuindleBaseDrv::stopMotor(int attempts) {
-    const base_set_motor_request_t zero = {};
-    int32_t result = ::zorn::net::RESULT_OPERATION_FAIL;
-    for (int i = 0; i < attempts; ++i) {
-        result = setMotor(zero);
-        if (result >= 0) return ::zorn::net::RESULT_OK;
-    }
-    return result;
-}
-
-int32_t QuindleBaseDrv::stopVelocity(int attempts) {
-    const base_set_velocity_request_t zero = {};
-    int32_t result = ::zorn::net::RESULT_OPERATION_FAIL;
-    for (int i = 0; i < attempts; ++i) {
-        base_set_velocity_response_t ignored;
-        result = setVelocity(zero, ignored);
-        if (result >= 0) return ::zorn::net::RESULT_OK;
-    }
-    return result;
 }
 
 int32_t QuindleBaseDrv::pollCommand(uint8_t& command) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_POLL_COMMAND, nullptr, 0, answer, data, length);
+    int32_t result = exchange(REQ_POLL_COMMAND, nullptr, 0, reading(1), answer, data, length);
     if (result < 0) {
         return result;
     }
@@ -227,11 +220,11 @@ int32_t QuindleBaseDrv::pollCommand(uint8_t& command) {
 }
 
 int32_t QuindleBaseDrv::answerGetInfo(const base_get_info_answer_t& info) {
-    return exchange(REQ_ANSWER_GET_INFO, &info, sizeof(info));
+    return exchange(REQ_ANSWER_GET_INFO, &info, sizeof(info), reading(0));
 }
 
 int32_t QuindleBaseDrv::sendEvent(uint8_t evt) {
-    return exchange(REQ_SEND_EVENT, &evt, 1);
+    return exchange(REQ_SEND_EVENT, &evt, 1, reading(0));
 }
 
 }  // namespace drv

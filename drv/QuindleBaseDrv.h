@@ -15,6 +15,7 @@
 
 #include "drv/AbsDevice.h"
 #include "drv/ControlBus.h"
+#include "net/Endpoint.h"
 
 namespace zorn {
 namespace drv {
@@ -50,12 +51,6 @@ public:
     int32_t setMotor(const base_set_motor_request_t& req);
     // Body velocity; the displacement answer is zero-filled or cut to 13 bytes.
     int32_t setVelocity(const base_set_velocity_request_t& req, base_set_velocity_response_t& response);
-    // Zero wheel speeds (stopMotor) or zero body velocity (stopVelocity),
-    // retried until the base acknowledges or `attempts` requests were made.
-    // RESULT_OK only when the base acknowledged; otherwise the last result.
-    int32_t stopMotor(int attempts = STOP_ATTEMPTS);
-    int32_t stopVelocity(int attempts = STOP_ATTEMPTS);
-    static constexpr int STOP_ATTEMPTS = 3;
     // Pending base command; an empty answer is invalid.
     int32_t pollCommand(uint8_t& command);
     // Host information for a BASE_CMD_GET_INFO; the answer is not read.
@@ -67,10 +62,12 @@ private:
     // Sends request `code` followed by `argLength` argument bytes and waits
     // for the answer. On a non-negative result, `answer` and `answerLength`
     // describe the answer payload (nullptr / 0 when there is none).
-    int32_t exchange(uint8_t code, const void* args, uint32_t argLength, zorn::net::MessagePtr& answer,
-                     const uint8_t*& answerData, uint32_t& answerLength);
+    // `kind` tells the endpoint the answer's size and whether the request
+    // moves or stops the base.
+    int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind,
+                     zorn::net::MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength);
     // Same, for requests whose answer is not read.
-    int32_t exchange(uint8_t code, const void* args, uint32_t argLength);
+    int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind);
 };
 
 }  // namespace drv

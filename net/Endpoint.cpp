@@ -5,9 +5,10 @@
 namespace zorn {
 namespace net {
 
-Endpoint::Endpoint() : address(0), channel(nullptr), answerResult(0) {}
+Endpoint::Endpoint() : address(0), channel(nullptr), answerResult(0) { token_.attach(&answerReady); }
 
 Endpoint::~Endpoint() {
+    token_.attach(nullptr);
     unregisterHandlers();
     std::lock_guard<std::mutex> g(answerMutex_);
     answer.reset();
@@ -50,56 +51,84 @@ int32_t Endpoint::postCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
 }
 
 int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
+    return awaitAnswer(out, timeoutMs, Motion::None, std::chrono::steady_clock::now());
+}
+
+bool Endpoint::waitCut(Motion motion) const {
+    return motion == Motion::Stops ? token_.stopWaitCut() : token_.stopRequested();
+}
+
+int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion, SteadyTime sentAt) {
     if (!channel) return RESULT_OPERATION_FAIL;
-    uint32_t ms = timeoutMs == ENDPOINT_WAIT_INFINITE ? WAIT_INFINITE
-                  : timeoutMs < 0                     ? 0u
-                                                      : static_cast<uint32_t>(timeoutMs);
+    const bool infinite = timeoutMs == ENDPOINT_WAIT_INFINITE;
+    const auto limit = std::chrono::milliseconds(infinite ? 0 : (timeoutMs < 0 ? 0 : timeoutMs));
+    const SteadyTime deadline = sentAt + limit;
+    auto ended = [this, motion] { return answered_.load() || waitCut(motion); };
+    auto left = [deadline] {
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        return ms > 0 ? static_cast<uint32_t>(ms) : 0u;
+    };
     // Read the answer on this thread when the channel lets it: no wake-up
     // between threads. What remains of the wait, if anything, is the event's.
-    bool signalled = false;
-    const auto started = std::chrono::steady_clock::now();
-    if (ms != WAIT_INFINITE && ms > 0) {
-        channel->receiveUntil(
-            [this, &signalled] {
-                if (!signalled && answerReady.wait(0) == WAIT_SIGNALED) signalled = true;
-                return signalled;
-            },
-            ms);
+    if (!infinite && left() > 0) channel->receiveUntil(ended, left());
+    // The event also wakes for answers and stop requests that do not end
+    // this wait (a stop request does not cut a stop's wait): look again.
+    bool timedOut = false;
+    while (!ended() && !timedOut) {
+        const uint32_t ms = infinite ? WAIT_INFINITE : left();
+        timedOut = ms == 0 || answerReady.wait(ms) == WAIT_TIMEOUT;
     }
-    WaitResult w = WAIT_SIGNALED;
-    if (!signalled) {
-        uint32_t left = ms;
-        if (ms != WAIT_INFINITE) {
-            const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now() - started)
-                                   .count();
-            left = spent >= static_cast<int64_t>(ms) ? 0u : ms - static_cast<uint32_t>(spent);
-        }
-        w = answerReady.wait(left);
-    }
-    if (w == WAIT_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
-    if (w != WAIT_SIGNALED) return RESULT_OPERATION_FAIL;
     std::lock_guard<std::mutex> g(answerMutex_);
-    if (cancelled_.exchange(false) && !answered_) {
-        // Owed until the wait would have ended; an infinite one for the
-        // ordinary request time-out.
-        owedUntil_ = started + std::chrono::milliseconds(ms == WAIT_INFINITE ? ENDPOINT_REQUEST_TIMEOUT_MS : ms);
-        return RESULT_OPERATION_FAIL;
+    awaiting_ = false;
+    if (answered_.load()) {
+        out = answer;
+        return answerResult;
     }
-    out = answer;
-    return answerResult;
+    // No answer: it is owed, unless this request dropped one that may have
+    // been its own.
+    if (!droppedInDoubt_) {
+        const auto timeout = std::chrono::milliseconds(infinite ? ENDPOINT_REQUEST_TIMEOUT_MS : limit.count());
+        owed_.push_back(Owed{currentShape_, sentAt + 2 * timeout});
+    }
+    return waitCut(motion) ? RESULT_OPERATION_FAIL : RESULT_OPERATION_TIMEOUT;
 }
 
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
+    return request(out, cmd, data, len, timeoutMs, RequestKind());
+}
+
+int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs,
+                          const RequestKind& kind) {
     MutexGuard guard(requestLock);
     {
         std::lock_guard<std::mutex> g(answerMutex_);
-        answered_ = false;
+        answered_.store(false);
+        awaiting_ = false;
+        currentShape_ = kind.answer;
+        droppedInDoubt_ = false;
     }
-    cancelled_.store(false);
     answerReady.reset();
+    if (beforeWrite_) beforeWrite_();
+    // Checked after the reset above, so a stop asked for at any moment
+    // before the write holds back every request that is not the stop.
+    if (kind.motion != Motion::Stops && token_.stopRequested()) return RESULT_OPERATION_FAIL;
+    if (!channel) return RESULT_OPERATION_FAIL;
+    {
+        std::lock_guard<std::mutex> g(answerMutex_);
+        awaiting_ = true;  // set before the write: the answer may come at once
+    }
+    if (kind.motion == Motion::Moves) token_.noteMoveWritten();
+    if (kind.motion == Motion::Stops) token_.noteStopWritten();
+    const SteadyTime sentAt = std::chrono::steady_clock::now();
     int32_t r = sendCommand(cmd, data, len);
-    if (r == RESULT_OK) r = waitAnswer(out, timeoutMs);
+    if (r != RESULT_OK) {
+        std::lock_guard<std::mutex> g(answerMutex_);
+        awaiting_ = false;
+        return r;
+    }
+    r = awaitAnswer(out, timeoutMs, kind.motion, sentAt);
+    if (kind.motion == Motion::Stops && r == RESULT_OK) token_.noteStopConfirmed();
     return r;
 }
 
@@ -121,17 +150,40 @@ int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessageP
     return 0;
 }
 
+bool Endpoint::belongsToCurrent(bool isError, uint32_t size) {
+    const SteadyTime now = std::chrono::steady_clock::now();
+    while (!owed_.empty() && owed_.front().until <= now) owed_.pop_front();
+    if (!awaiting_ || answered_.load()) {
+        // Nothing waits for an answer: a late one whose owing lapsed, or
+        // one the base sent unasked.
+        if (!owed_.empty()) owed_.pop_front();
+        return false;
+    }
+    const bool fitsCurrent = isError || currentShape_.fits(size);
+    while (!owed_.empty()) {
+        const bool fitsOwed = isError || owed_.front().shape.fits(size);
+        if (!fitsOwed && fitsCurrent) {
+            owed_.pop_front();  // that answer was lost: look at the one before
+            continue;
+        }
+        owed_.pop_front();
+        if (fitsOwed && fitsCurrent) droppedInDoubt_ = true;
+        return false;
+    }
+    return true;
+}
+
 int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& message) {
     {
         std::lock_guard<std::mutex> g(answerMutex_);
-        if (owedUntil_ != SteadyTime{}) {
-            const bool late = std::chrono::steady_clock::now() < owedUntil_;
-            owedUntil_ = SteadyTime{};
-            if (late) return 0;  // the answer to a request cut short
+        const uint32_t size = message ? message->payloadLength() : 0;
+        if (!belongsToCurrent(result != RESULT_OK, size)) {
+            droppedAnswers_.fetch_add(1);
+            return 0;
         }
         answer = message;
         answerResult = result;
-        answered_ = true;
+        answered_.store(true);
     }
     answerReady.set();
     return 0;

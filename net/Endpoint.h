@@ -3,10 +3,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <list>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <vector>
 
+#include "net/CancelToken.h"
 #include "net/Channel.h"
 #include "net/EventDispatcher.h"
 #include "net/Events.h"
@@ -23,9 +25,44 @@ constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
 // The ordinary time-out of a request, in ms.
 constexpr int32_t ENDPOINT_REQUEST_TIMEOUT_MS = 1000;
 
-// Request/response layer over a channel: one request at a time, the next
-// ANS_OK or ANS_ERROR message that arrives is its answer. Every channel
-// event is relayed to the endpoint's own listeners.
+// The payload size a request's answer has, to tell it from the late answer
+// of an earlier request. Error answers fit every request.
+struct AnswerShape {
+    bool anySize = true;
+    uint32_t size = 0;
+    static AnswerShape any() { return AnswerShape(); }
+    static AnswerShape of(uint32_t bytes) { return AnswerShape{false, bytes}; }
+    bool fits(uint32_t bytes) const { return anySize || bytes == size; }
+};
+
+// What a request does to the base's motion.
+enum class Motion {
+    None,   // reads or sets something else
+    Moves,  // may set the base moving: never written once a stop is requested
+    Stops,  // the stop request: always written, its answer confirms the stop
+};
+
+struct RequestKind {
+    AnswerShape answer;
+    Motion motion = Motion::None;
+};
+
+// Request/response layer over a channel: one request at a time.
+//
+// Answers carry no request id, so which answer belongs to which request is
+// decided here, by one rule. A request that ended without its answer (it
+// timed out, or was cut short) leaves that answer owed. The base answers in
+// order, so the next answer to arrive is taken for the oldest owed one and
+// dropped (counted in droppedAnswers), unless its size shows that it cannot
+// be that request's answer while it can be the current request's: then the
+// owed answer was lost and this one is the current request's. An answer
+// that fits both is dropped too, so that a request (a stop above all) is
+// never confirmed by an answer that may be another's; the request then
+// waits on for its own. A request that dropped such an answer and then got
+// none is not itself owed: the dropped one may well have been its own, and
+// one lost answer must cost one request, not every request after it. An
+// owed answer lapses once a further time-out has passed after its
+// request's own.
 class Endpoint : public MessageDispatcher {
 public:
     Endpoint();
@@ -45,17 +82,20 @@ public:
     virtual void registerHandlers();
     virtual void unregisterHandlers();
 
+    // A request whose kind says what its answer looks like and whether it
+    // moves or stops the base. A request refused because a stop was
+    // requested, or cut short, fails with RESULT_OPERATION_FAIL.
+    int32_t request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs,
+                    const RequestKind& kind);
+
     int32_t getAddress() const { return address; }
-    // Cuts the wait of the request in progress short: it fails with
-    // RESULT_OPERATION_FAIL unless its answer is already in. Safe to call
-    // from a signal handler (an atomic store and a futex wake). The base
-    // still answers the request it was sent; that answer, when it comes
-    // before the request's own time-out would have ended, is dropped, so the
-    // next request (the stop, after an interrupt) never takes it for its own.
-    void cancelWait() {
-        cancelled_.store(true);
-        answerReady.set();
-    }
+    // The stop request a signal handler sets (see CancelToken).
+    CancelToken& cancelToken() { return token_; }
+    // Answers dropped as owed to earlier requests, or arriving unasked.
+    uint64_t droppedAnswers() const { return droppedAnswers_.load(); }
+    // Tests: called inside request() after it has reset its own state and
+    // before it checks the stop request, to land a signal in that window.
+    void setBeforeWriteHook(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
 
 protected:
     std::vector<MessageRegistration> channelHandlers;
@@ -68,12 +108,24 @@ protected:
 
 private:
     using SteadyTime = std::chrono::steady_clock::time_point;
-    std::mutex answerMutex_;  // guards answer, answerResult, answered_ and the owed answer
-    bool answered_ = false;   // the request in progress has its answer
-    // A request cut short leaves its answer owed until this time; none
-    // is owed when it lies in the past.
-    SteadyTime owedUntil_{};
-    std::atomic<bool> cancelled_{false};
+    struct Owed {
+        AnswerShape shape;
+        SteadyTime until;
+    };
+    int32_t awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion, SteadyTime sentAt);
+    bool waitCut(Motion motion) const;
+    // Sorts an arriving answer: true when it is the current request's.
+    bool belongsToCurrent(bool isError, uint32_t size);
+
+    std::mutex answerMutex_;  // guards answer, answerResult and everything below it
+    std::atomic<bool> answered_{false};  // the request in progress has its answer
+    bool awaiting_ = false;              // a written request waits for its answer
+    AnswerShape currentShape_;
+    bool droppedInDoubt_ = false;  // the current request dropped an answer that may have been its own
+    std::deque<Owed> owed_;        // oldest first
+    std::atomic<uint64_t> droppedAnswers_{0};
+    CancelToken token_;
+    std::function<void()> beforeWrite_;
 };
 
 }  // namespace net

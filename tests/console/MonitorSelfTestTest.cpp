@@ -79,7 +79,8 @@ TEST_F(Monitor, RepeatsAWholeRunWithItsStopAndPassesItsArguments) {
     ASSERT_EQ(motors.size(), 6u);
     EXPECT_EQ(argWords(motors[0]), (std::vector<int32_t>{100, -50, 0, 0}));
     EXPECT_EQ(argWords(motors[5]), (std::vector<int32_t>{0, 0, 0, 0}));
-    EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Failed to get base config"}));
+    const std::string stopped = "[INFO] Stop request answered: motors stopped";
+    EXPECT_EQ(rig.commandLines(), (Lines{stopped, stopped, stopped, "[FATL] Failed to get base config"}));
 }
 
 TEST_F(Monitor, AnyFailureOfTheRepeatedCommandEndsIt) {

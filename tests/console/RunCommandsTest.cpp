@@ -45,6 +45,9 @@ protected:
 
 const Words STOP_MOTOR = {0, 0, 0, 0};
 const Words STOP_VELOCITY = {0, 0, 0};
+// The line that ends every run whose stop the base confirmed.
+const std::string MOTORS_STOPPED = "[INFO] Stop request answered: motors stopped";
+const std::string BASE_STOPPED = "[INFO] Stop request answered: base stopped";
 
 }  // namespace
 
@@ -102,7 +105,7 @@ TEST_F(RunCommands, RunWithoutTimeStartsAndStopsWithoutASingleStep) {
     for (const char* time : {"0", "", "0.0009", "-1"}) {
         SCOPED_TRACE(time);
         ASSERT_EQ(0, rig.run({"run", "100", "100", time}));
-        EXPECT_TRUE(rig.commandLines().empty());
+        EXPECT_EQ(rig.commandLines(), Lines{MOTORS_STOPPED});
         EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR, REQ_GET_MOTOR_DATA, REQ_SET_MOTOR}));
         EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{100, 100, 0, 0}, STOP_MOTOR}));
     }
@@ -176,8 +179,10 @@ TEST_F(RunCommands, RunTurningInPlaceChangesOnlyTheHeading) {
     rig.base.answer(REQ_GET_MOTOR_DATA, motorAnswer(30, -30));
     ASSERT_EQ(0, rig.run({"run", "100", "-100", "0.5"}));
 
-    const Lines lines = rig.commandLines();
-    ASSERT_GE(lines.size(), 4u);
+    Lines lines = rig.commandLines();
+    ASSERT_GE(lines.size(), 5u);
+    EXPECT_EQ(lines.back(), MOTORS_STOPPED);
+    lines.pop_back();
     EXPECT_EQ(lines[0], "[INFO] dl=10.00000 dr=-10.00000 pose:( 0.00000,  0.00000,   0.0deg)->( 0.00000,  0.00000,  -3.4deg)");
     EXPECT_EQ(lines[1], "[INFO] dl=10.00000 dr=-10.00000 pose:( 0.00000,  0.00000,  -3.4deg)->( 0.00000,  0.00000,  -6.7deg)");
     EXPECT_EQ(lines[2], "[INFO] dl=10.00000 dr=-10.00000 pose:( 0.00000,  0.00000,  -6.7deg)->( 0.00000,  0.00000, -10.1deg)");
@@ -239,7 +244,7 @@ TEST_F(RunCommands, RunFailingInsideTheLoopStopsTheWheelsBeforeReturning) {
     EXPECT_EQ(rig.commandLines(),
               (Lines{"[INFO] dl= 5.00000 dr= 5.00000 pose:( 0.00000,  0.00000,   0.0deg)->( 5.00000,  0.00000,   0.0deg)",
                      "[INFO] dl= 5.00000 dr= 5.00000 pose:( 5.00000,  0.00000,   0.0deg)->(10.00000,  0.00000,   0.0deg)",
-                     "[FATL] Failed to get motor data"}));
+                     "[FATL] Failed to get motor data", MOTORS_STOPPED}));
     EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR, REQ_GET_MOTOR_DATA, REQ_GET_MOTOR_DATA,
                                          REQ_GET_MOTOR_DATA, REQ_GET_MOTOR_DATA, REQ_SET_MOTOR}));
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{100, 100, 0, 0}, STOP_MOTOR}));
@@ -278,14 +283,14 @@ TEST_F(RunCommands, RunFailuresBeforeTheLoop) {
     // A refused start may still have been acted on: the stop follows.
     rig.base.scriptOnce(REQ_SET_MOTOR, BaseReply::error(0x0001));
     EXPECT_EQ(zorn::net::RESULT_OPERATION_FAIL, rig.run({"run", "100", "100", "1"}));
-    EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Cannot set motor data."}));
+    EXPECT_EQ(rig.commandLines(), (Lines{"[FATL] Cannot set motor data.", MOTORS_STOPPED}));
     EXPECT_EQ(rig.commandCodes(), (Codes{REQ_GET_CONFIG, REQ_SET_MOTOR, REQ_SET_MOTOR}));
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR).back(), STOP_MOTOR);
 }
 
 TEST_F(RunCommands, RunWithAHugeNegativeTimeOnlyStops) {
     ASSERT_EQ(0, rig.run({"run", "100", "100", "-1e300"}));
-    EXPECT_TRUE(rig.commandLines().empty());
+    EXPECT_EQ(rig.commandLines(), Lines{MOTORS_STOPPED});
     EXPECT_EQ(wordsOf(REQ_SET_MOTOR), (std::vector<Words>{{100, 100, 0, 0}, STOP_MOTOR}));
 }
 
@@ -365,8 +370,9 @@ TEST_F(RunCommands, VrunDiscardsTheFirstAnswerAndSkipsFailedOnes) {
     const Lines lines = rig.commandLines();
     ASSERT_GE(lines.size(), 1u);
     EXPECT_EQ(lines[0], "[INFO] dx= 0.50000 dy= 0.00000 dtheta=  0.0deg pose:( 0.00000,  0.00000,   0.0deg)->( 0.50000,  0.00000,   0.0deg)");
-    EXPECT_EQ(lines.size() + 2, rig.base.requestCount(REQ_SET_VELOCITY) - 1)
-        << "one line per answered pass after the first; the failed pass and the final stop print nothing";
+    EXPECT_EQ(lines.back(), BASE_STOPPED);
+    EXPECT_EQ(lines.size() - 1 + 2, rig.base.requestCount(REQ_SET_VELOCITY) - 1)
+        << "one line per answered pass after the first; the failed pass prints nothing";
 }
 
 TEST_F(RunCommands, VrunIntegratesInTheRobotFrame) {
@@ -388,7 +394,7 @@ TEST_F(RunCommands, VrunWithoutWholeMillisecondsOnlyStops) {
     for (const char* time : {"-1", "0", "0.0004", "-1e300"}) {
         SCOPED_TRACE(time);
         ASSERT_EQ(0, rig.run({"vrun", "0.1", "0.1", "0.1", time}));
-        EXPECT_TRUE(rig.commandLines().empty());
+        EXPECT_EQ(rig.commandLines(), Lines{BASE_STOPPED});
         EXPECT_EQ(wordsOf(REQ_SET_VELOCITY), (std::vector<Words>{STOP_VELOCITY}));
     }
 }

@@ -219,7 +219,8 @@ TEST(ConsoleCommandDetails, RunArgumentsAndAZeroTime) {
         out = r.console({"run", "100", "100", time});
         EXPECT_EQ(out.status, 0) << "time \"" << time << "\"";
         EXPECT_EQ(commandLines(r, out),
-                  (std::vector<std::string>{info(BASE, "Run finished: 0.000 s, 0 steps, left wheel 0.0 mm, right wheel "
+                  (std::vector<std::string>{info(BASE, "Stop request answered: motors stopped"),
+                                            info(BASE, "Run finished: 0.000 s, 0 steps, left wheel 0.0 mm, right wheel "
                                                        "0.0 mm, mean speed 0.0 mm/s, final pose (0.0 mm, 0.0 mm, 0.0 deg)"),
                                             SUCCESS}));
     }

@@ -142,7 +142,8 @@ TEST_F(EndpointTest, ErrorAnswers) {
 TEST_F(EndpointTest, UnsolicitedMessagesAreRelayedButNotTakenAsAnswers) {
     answerWith(frame(0x07, {0xAA}));
     MessagePtr out;
-    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);
+    const RequestKind twoBytes{AnswerShape::of(2), Motion::None}, oneByte{AnswerShape::of(1), Motion::None};
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300, twoBytes), RESULT_OPERATION_TIMEOUT);
     ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 1));
     EXPECT_EQ(rec.of(EVT_MESSAGE)[0].message->cmd, 0x07);
 
@@ -151,7 +152,7 @@ TEST_F(EndpointTest, UnsolicitedMessagesAreRelayedButNotTakenAsAnswers) {
     Bytes ans = frame(ANS_OK, {0x01});
     both.insert(both.end(), ans.begin(), ans.end());
     answerWith(both);
-    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OK);
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000, oneByte), RESULT_OK);
     EXPECT_EQ(payloadOf(out), Bytes({0x01}));
     ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 3));
 }
@@ -187,43 +188,88 @@ TEST_F(EndpointTest, LateAnswerThenNewRequest) {
     EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
 }
 
-TEST_F(EndpointTest, AnAnswerCutShortIsNeverTakenByTheNextRequest) {
-    // Cuts a request short once the base has it; the base has not answered.
-    auto cutShort = [this](int32_t timeoutMs) {
-        std::promise<void> sent;
-        channel.setResponder([&sent](FakeChannel&, const Bytes&) { sent.set_value(); });
-        std::future<int32_t> cut = std::async(std::launch::async, [this, timeoutMs] {
-            MessagePtr ignored;
-            return endpoint.request(ignored, 1, nullptr, 0, timeoutMs);
-        });
-        sent.get_future().wait();
-        endpoint.cancelWait();
-        EXPECT_EQ(cut.get(), RESULT_OPERATION_FAIL);
+// The answer rule: a request that ended without its answer leaves it owed;
+// an answer is only ever taken for the request it answers. Each row: a first
+// request that gets no answer in time, then what the base sends while a
+// second request waits, and what that second request must get. Sizes are
+// the answers' payload sizes; the base answers in order.
+TEST_F(EndpointTest, AnAnswerIsOnlyTakenForTheRequestItAnswers) {
+    const Bytes late9(9, 0xEE), own0, own2 = {0x11, 0x22}, late2 = {0xEE, 0xEE};
+    struct Row {
+        const char* what;
+        uint32_t firstSize, secondSize;   // the answers the two requests expect
+        std::vector<Bytes> sentDuringSecond;  // ANS_OK payloads, in order
+        bool secondAnswered;
+        Bytes secondGets;
+        uint64_t dropped;
     };
-    // The base answers in order: the late answer, if it comes, comes first.
-    auto nextRequest = [this](bool lateAnswerFirst) {
-        channel.setResponder([lateAnswerFirst](FakeChannel& ch, const Bytes&) {
-            if (lateAnswerFirst) ch.feed(frame(ANS_OK, {0xEE}));
-            ch.feed(frame(ANS_OK, {0x11}));
-        });
+    const Row rows[] = {
+        {"a late reading, then the stop's own answer", 9, 0, {late9, own0}, true, own0, 1},
+        {"a late reading while a stop waits in vain", 9, 0, {late9}, false, {}, 1},
+        {"the owed reading was lost: the stop's answer is its own", 9, 0, {own0}, true, own0, 0},
+        {"a late answer of the same size, then the own one", 2, 2, {late2, own2}, true, own2, 1},
+        {"one of the same size only: it may be the late one", 2, 2, {late2}, false, {}, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const uint64_t droppedBefore = endpoint.droppedAnswers();
+        channel.setResponder(nullptr);
         MessagePtr out;
-        const int32_t result = endpoint.request(out, 2, nullptr, 0, 300);
-        return result == RESULT_OK ? payloadOf(out) : Bytes{};
-    };
+        const RequestKind first{AnswerShape::of(row.firstSize), Motion::None};
+        ASSERT_EQ(endpoint.request(out, 1, nullptr, 0, 100, first), RESULT_OPERATION_TIMEOUT);
+        const std::vector<Bytes> sent = row.sentDuringSecond;
+        channel.setResponder([sent](FakeChannel& ch, const Bytes&) {
+            for (const Bytes& payload : sent) ch.feed(frame(ANS_OK, payload));
+        });
+        out.reset();
+        const RequestKind second{AnswerShape::of(row.secondSize), Motion::None};
+        const int32_t result = endpoint.request(out, 2, nullptr, 0, 300, second);
+        EXPECT_EQ(result, row.secondAnswered ? RESULT_OK : RESULT_OPERATION_TIMEOUT);
+        if (row.secondAnswered) {
+            EXPECT_EQ(payloadOf(out), row.secondGets);
+        }
+        EXPECT_EQ(endpoint.droppedAnswers() - droppedBefore, row.dropped);
+        // Whatever happened, the request after is whole again: nothing owed
+        // outlives a request that dropped an answer in doubt.
+        channel.setResponder([](FakeChannel& ch, const Bytes&) { ch.feed(frame(ANS_OK, {0x33, 0x44})); });
+        ASSERT_EQ(endpoint.request(out, 3, nullptr, 0, 300, RequestKind{AnswerShape::of(2), Motion::None}), RESULT_OK);
+        EXPECT_EQ(payloadOf(out), Bytes({0x33, 0x44}));
+    }
+}
 
-    cutShort(1000);
-    EXPECT_EQ(nextRequest(true), Bytes({0x11}));
-    // The late answer was lost: one request goes unanswered rather than
-    // take another's answer, and the one after it is whole again.
-    cutShort(1000);
-    EXPECT_EQ(nextRequest(false), Bytes{});
-    EXPECT_EQ(nextRequest(false), Bytes({0x11}));
-    // Lost, and owed no longer once the cut request's time-out has passed.
-    cutShort(300);
-    channel.setResponder(nullptr);
+TEST_F(EndpointTest, AnOwedAnswerLapsesAfterAFurtherTimeOut) {
     MessagePtr out;
-    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 350), RESULT_OPERATION_TIMEOUT);
-    EXPECT_EQ(nextRequest(false), Bytes({0x11}));
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
+    // Long past the first request's time-out and the grace after it.
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 250), RESULT_OPERATION_TIMEOUT);
+    answerWith(frame(ANS_OK, {0x11}));
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);  // owed to request 2
+    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 300), RESULT_OK);
+}
+
+// A stop asked for just before a request is written (the hook lands it
+// inside that window) holds back everything but the stop; the stop's wait
+// ends early only when cut on its own.
+TEST_F(EndpointTest, AStopRequestHoldsBackEveryRequestButTheStop) {
+    CancelToken& token = endpoint.cancelToken();
+    endpoint.setBeforeWriteHook([&token] { token.requestStop(); });
+    answerWith(frame(ANS_OK, {}));
+    MessagePtr out;
+    const RequestKind moves{AnswerShape::of(0), Motion::Moves}, stops{AnswerShape::of(0), Motion::Stops};
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300, moves), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 300, RequestKind()), RESULT_OPERATION_FAIL);
+    EXPECT_TRUE(channel.written().empty());
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 300, stops), RESULT_OK);
+    EXPECT_EQ(channel.written().size(), 1u);
+    EXPECT_TRUE(token.stopWritten());
+    // A stop the base leaves unanswered: the stop request does not end its
+    // wait, a cut does.
+    endpoint.setBeforeWriteHook(nullptr);
+    channel.setResponder([&token](FakeChannel&, const Bytes&) { token.cutStopWait(); });
+    const auto started = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 5000, stops), RESULT_OPERATION_FAIL);
+    EXPECT_LT(msSince(started), 4000);
+    token.clear();
 }
 
 TEST_F(EndpointTest, InfiniteWaitOutlastsOneSecond) {
