@@ -423,9 +423,6 @@ TEST_F(SessionTest, RequestSplitAcrossReadsAndSeveralInOneRead) {
     EXPECT_EQ(frames[1].payload, std::vector<uint8_t>{0});
 }
 
-}  // namespace
-
-namespace {
 
 TEST_F(SessionTest, AnswerPastTheUnsentLimitDropsEverythingUnsent) {
     make(defaultScenario(), false, 40);

@@ -23,6 +23,7 @@ using orbitane::testsupport::builtProgram;
 using orbitane::testsupport::ChildResult;
 using orbitane::testsupport::RunningChild;
 using orbitane::testsupport::runChild;
+using simtest::repeatedRequest;
 using std::chrono::milliseconds;
 
 namespace {
@@ -103,13 +104,6 @@ uint16_t readyPort(RunningChild& sim) {
     const std::string out = sim.outputSoFar();
     if (!std::regex_search(out, port, std::regex(R"(listening on tcp 127\.0\.0\.1:(\d+)\n)"))) return 0;
     return static_cast<uint16_t>(std::stoi(port[1]));
-}
-
-std::vector<uint8_t> repeatedRequest(uint8_t code, size_t times) {
-    std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {code});
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < times; ++i) out.insert(out.end(), frame.begin(), frame.end());
-    return out;
 }
 
 TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {

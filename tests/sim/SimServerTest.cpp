@@ -342,9 +342,6 @@ TEST(SimServerTest, TcpAndSerialAtOnceShareOneRobot) {
     EXPECT_EQ(sim.device().events(), (std::vector<uint8_t>{1, 2}));
 }
 
-}  // namespace
-
-namespace {
 
 // Reads `count` bytes from the host's end; sets when the first and the last
 // of them arrived. False when they did not all come within 10 s.
@@ -368,20 +365,10 @@ bool readTimed(SimTestClient& host, size_t count, std::chrono::steady_clock::tim
     return true;
 }
 
-std::vector<uint8_t> statusRequests(size_t count) {
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < count; ++i) {
-        std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
-        out.insert(out.end(), frame.begin(), frame.end());
-    }
-    return out;
-}
-
-WireSettings wire(int64_t baud, int latencyMs = 0, double bitErrorRate = 0) {
+WireSettings wire(int64_t baud, int latencyMs = 0) {
     WireSettings w;
     w.baud = baud;
     w.latencyMs = latencyMs;
-    w.bitErrorRate = bitErrorRate;
     return w;
 }
 
@@ -397,7 +384,7 @@ TEST(SimServerTest, PacedLineMovesATenthOfItsBaudRateInBytesBothWaysOnBothLinks)
         ASSERT_TRUE(serial ? host.openSerial(sim.ptyPath()) : host.connectTcp(sim.port()));
         // 100 requests of 5 bytes in one write: 600 answer bytes come back.
         const size_t before = sim.device().requests().size();
-        ASSERT_TRUE(host.sendRaw(statusRequests(100)));
+        ASSERT_TRUE(host.sendRaw(simtest::repeatedRequest(0x30, 100)));
         std::chrono::steady_clock::time_point first, last;
         ASSERT_TRUE(readTimed(host, 600, &first, &last));
         const auto requests = sim.device().requests();
@@ -437,31 +424,6 @@ TEST(SimServerTest, RequestSentJustBeforeTheHostLeavesStillReachesTheBase) {
     EXPECT_TRUE(sim.waitFor([&] { return sim.device().moving() && sim.connectionsOpen() == 0; }, milliseconds(5000)));
 }
 
-TEST(SimServerTest, BitErrorsDamageBothWaysAndAreCounted) {
-    SimServer sim;
-    WireSettings w = wire(0, 0, 0.02);
-    w.seed = 3;
-    sim.setWire(w);
-    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
-    SimTestClient host;
-    ASSERT_TRUE(host.connectTcp(sim.port()));
-    ASSERT_TRUE(host.sendRaw(statusRequests(50)));
-    ASSERT_TRUE(sim.waitFor(
-        [&] {
-            WireCounts c = sim.wireCounts();
-            return c.answersHit > 0 && c.framesHit > 0;
-        },
-        milliseconds(5000)));
-    const WireCounts c = sim.wireCounts();
-    EXPECT_GE(c.bitsSent, c.answersHit);
-    EXPECT_GE(c.bitsReceived, c.framesHit);
-    // Damaged requests are dropped for their checksum, so fewer are served.
-    EXPECT_LT(sim.device().requestCount(0x30), 50u);
-}
-
-}  // namespace
-
-namespace {
 
 TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {
     std::vector<std::string> lines;

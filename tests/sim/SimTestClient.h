@@ -124,6 +124,14 @@ private:
     std::vector<uint8_t> raw_;
 };
 
+// The frame of one request, `times` over, to send in one go.
+inline std::vector<uint8_t> repeatedRequest(uint8_t code, size_t times) {
+    std::vector<uint8_t> frame = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {code});
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < times; ++i) out.insert(out.end(), frame.begin(), frame.end());
+    return out;
+}
+
 // Little-endian field readers for answer payloads.
 inline int32_t le32(const std::vector<uint8_t>& p, size_t at) {
     return static_cast<int32_t>(static_cast<uint32_t>(p[at]) | static_cast<uint32_t>(p[at + 1]) << 8 |
