@@ -277,14 +277,14 @@ void SimServer::loop() {
             for (auto& client : clients_) links.push_back(client.get());
             links.push_back(&serial_);
             for (Link* link : links) {
-                if (link->fd < 0) continue;
+                // A link whose host end is gone waits only for its line to
+                // drain.
+                if (link->fd < 0 || link->inputEnded) continue;
                 // A stalled link is not read at all. Over TCP the host's
                 // end of the connection is still noticed, as long as its
                 // FIN gets through the unread bytes.
                 short events = !link->session->stalled() ? POLLIN : link->serial ? 0 : POLLRDHUP;
-                // A paced line reads no more than it can hold; one whose
-                // host end is gone waits only for the line to drain.
-                if (link->inputEnded) continue;
+                // A paced line reads no more than it can hold.
                 if (link->wire && link->wire->incomingBytes() >= kMaxIncomingBytes) events = 0;
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
