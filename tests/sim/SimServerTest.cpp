@@ -343,24 +343,20 @@ TEST(SimServerTest, TcpAndSerialAtOnceShareOneRobot) {
 }
 
 
-// Reads `count` bytes from the host's end; sets when the first and the last
-// of them arrived. False when they did not all come within 10 s.
-bool readTimed(SimTestClient& host, size_t count, std::chrono::steady_clock::time_point* first = nullptr,
-               std::chrono::steady_clock::time_point* last = nullptr) {
+// Reads `count` bytes from the host's end; sets `lastNs` to when the last
+// of them came (steady clock). False when they did not all come in 10 s.
+bool readAll(SimTestClient& host, size_t count, int64_t& lastNs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     size_t got = 0;
     uint8_t buffer[4096];
     while (got < count) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
         pollfd p{host.fd(), POLLIN, 0};
         if (::poll(&p, 1, 100) <= 0) continue;
         ssize_t n = ::read(host.fd(), buffer, sizeof buffer);
         if (n <= 0) return false;
-        const auto at = std::chrono::steady_clock::now();
-        if (got == 0 && first) *first = at;
         got += static_cast<size_t>(n);
-        if (last) *last = at;
+        lastNs = SteadyClock().nowNs();
     }
     return true;
 }
@@ -384,19 +380,21 @@ TEST(SimServerTest, PacedLineMovesATenthOfItsBaudRateInBytesBothWaysOnBothLinks)
         ASSERT_TRUE(serial ? host.openSerial(sim.ptyPath()) : host.connectTcp(sim.port()));
         // 100 requests of 5 bytes in one write: 600 answer bytes come back.
         const size_t before = sim.device().requests().size();
+        const int64_t sentNs = SteadyClock().nowNs();
         ASSERT_TRUE(host.sendRaw(simtest::repeatedRequest(0x30, 100)));
-        std::chrono::steady_clock::time_point first, last;
-        ASSERT_TRUE(readTimed(host, 600, &first, &last));
+        int64_t lastNs = 0;
+        ASSERT_TRUE(readAll(host, 600, lastNs));
         const auto requests = sim.device().requests();
         ASSERT_EQ(requests.size(), before + 100);
-        // The base takes the requests in one by one at the line's pace...
-        const double inMs = (requests.back().atNs - requests[before].atNs) / 1e6;
-        EXPECT_GE(inMs, 99 * 5 * byteMs - 1.5);
-        EXPECT_LT(inMs, 3 * 99 * 5 * byteMs);
-        // ...and the answers leave no faster than the line goes.
-        const double outMs = std::chrono::duration<double, std::milli>(last - first).count();
-        EXPECT_GE(outMs, 599 * byteMs - 1.5);
-        EXPECT_LT(outMs, 3 * 600 * byteMs);
+        // The last request is taken in no sooner than 500 bytes can cross...
+        const double inMs = (requests.back().atNs - sentNs) / 1e6;
+        EXPECT_GE(inMs, 500 * byteMs);
+        EXPECT_LT(inMs, 4 * 500 * byteMs + 50);
+        // ...and the answers, from the first request's on, no sooner than
+        // 600 more.
+        const double outMs = (lastNs - sentNs) / 1e6;
+        EXPECT_GE(outMs, 605 * byteMs);
+        EXPECT_LT(outMs, 4 * 605 * byteMs + 50);
     }
 }
 
