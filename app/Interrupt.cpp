@@ -85,8 +85,13 @@ void onSignal(int sig) {
 }
 
 // Outside a scope nothing needs stopping: end with the shell's status for
-// the signal, without the core dump SIGQUIT would leave.
-void onSignalOutsideScope(int sig) { leaveNow(sig); }
+// the signal, without the core dump SIGQUIT would leave. The rest of a burst
+// that a command already took finds the console on its way out with that
+// status: it is let go, so the command's last line is not lost.
+void onSignalOutsideScope(int sig) {
+    if (g_signal.load() != 0 && nowNs() - g_firstSignalNs.load() < int64_t{BURST_MS} * 1000000) return;
+    leaveNow(sig);
+}
 
 struct sigaction interruptAction() {
     struct sigaction action {};

@@ -67,6 +67,9 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
         if (result != 0) {
             break;  // like a shell script under set -e
         }
+        if (nivo::system::util::StandardOutput::instance().lost(1)) {
+            break;  // nobody reads the results any more
+        }
     }
     std::free(buffer);
     return result;

@@ -6,6 +6,7 @@
 #include "app/Pacer.h"
 #include "console/RunClock.h"
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 
 namespace zorn {
 namespace orbitane {
@@ -39,6 +40,11 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
         // included: repeating those would only print the same error forever.
         if (result != 0) {
             return result;
+        }
+        // Nobody reads the readings any more (a pipe whose reader left, a
+        // full disk): end, as a Unix tool does, with the lost-output status.
+        if (StandardOutput::instance().lost(1)) {
+            return 0;
         }
         if (pace.count != 0 && readings >= pace.count) {
             return 0;  // --count readings made

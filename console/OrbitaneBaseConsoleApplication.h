@@ -48,6 +48,9 @@ public:
     int sessionCommand(const std::vector<std::string>& args);
     int driveCommand(const std::vector<std::string>& args);
 
+    // The endpoint every request goes through (tests reach its hooks).
+    zorn::net::ControlEndpoint& endpoint() { return endpoint_; }
+
     // Text of the charging flags (the legacy value 1 is handled by status).
     static const char* chargingStatusText(uint8_t flags);
 

@@ -1,11 +1,19 @@
 #include "console/StallWatch.h"
 
+#include <signal.h>
+
 namespace zorn {
 namespace orbitane {
 namespace test {
 
 StallWatch::StallWatch(Clock::duration limit, Clock::duration period, std::function<void()> act)
-    : limit_(limit), period_(period), act_(std::move(act)), thread_([this] { loop(); }) {}
+    : limit_(limit), period_(period), act_(std::move(act)), thread_([this] {
+          // Signals are the main thread's: their handlers must cut its waits short.
+          sigset_t all;
+          sigfillset(&all);
+          pthread_sigmask(SIG_BLOCK, &all, nullptr);
+          loop();
+      }) {}
 
 StallWatch::~StallWatch() {
     {

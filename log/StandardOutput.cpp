@@ -1,5 +1,6 @@
 #include "log/StandardOutput.h"
 
+#include <signal.h>
 #include <errno.h>
 #include <unistd.h>
 
@@ -102,7 +103,13 @@ void StandardOutput::write(int fd, const std::string& text) {
     if (s.lost[fd]) return;
     if (!s.started) {
         s.started = true;
-        std::thread([&s] { writeQueued(s); }).detach();
+        std::thread([&s] {
+            // Signals are the main thread's: their handlers must cut its waits short.
+            sigset_t all;
+            sigfillset(&all);
+            pthread_sigmask(SIG_BLOCK, &all, nullptr);
+            writeQueued(s);
+        }).detach();
     }
     // Room for a text larger than the limit is made by an empty queue.
     auto hasRoom = [&s, &text] { return s.queued == 0 || s.queued + text.size() <= QUEUE_LIMIT; };

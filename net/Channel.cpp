@@ -1,5 +1,6 @@
 #include "net/Channel.h"
 
+#include <signal.h>
 #include <chrono>
 
 namespace zorn {
@@ -124,15 +125,32 @@ int32_t Channel::sync() {
     return 0;
 }
 
+namespace {
+
+// Signals are the main thread's: their handlers must cut its waits short.
+void blockSignals() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
+}
+
+}  // namespace
+
 void Channel::start() {
     std::lock_guard<std::mutex> g(lifecycle_);
     if (running.load()) return;
     clearInterrupt();
     running.store(true);
     uint32_t bits = statusBits.load();
-    if (!(bits & TX_STOPPED)) txThread = std::thread([this] { transmitLoop(); });
+    if (!(bits & TX_STOPPED)) txThread = std::thread([this] {
+        blockSignals();
+        transmitLoop();
+    });
     if (bits & RX_STOPPED) return;
-    rxThread = std::thread([this] { receiveLoop(); });
+    rxThread = std::thread([this] {
+        blockSignals();
+        receiveLoop();
+    });
 }
 
 void Channel::joinThread(std::thread& t) {

@@ -111,7 +111,10 @@ ConsoleRig::ConsoleRig() {
     base.scriptHealthyBase();
 }
 
-int ConsoleRig::run(const std::vector<std::string>& command) {
+int ConsoleRig::run(const std::vector<std::string>& command) { return run(command, nullptr); }
+
+int ConsoleRig::run(const std::vector<std::string>& command,
+                    const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare) {
     std::vector<std::string> words = {"orbitane_console base", "-c", "tcp", "--host", "127.0.0.1",
                                       "-p", std::to_string(tcp.port())};
     words.insert(words.end(), command.begin(), command.end());
@@ -130,6 +133,7 @@ int ConsoleRig::run(const std::vector<std::string>& command) {
     {
         QuietStreams quiet;
         zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+        if (prepare) prepare(application);
         result = application.run(static_cast<int>(argv.size()), argv.data());
     }
     LogManager::defaultManager()->setLevel(LOG_FATAL + 1);

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "console/OrbitaneBaseConsoleApplication.h"
 #include "log/Log.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ScriptedBase.h"
@@ -54,6 +55,9 @@ public:
     // by `command`; returns the application's result. The console's own
     // streams are silenced while it runs; the lines are in lines().
     int run(const std::vector<std::string>& command);
+    // Same, with `prepare` called on the application before it runs.
+    int run(const std::vector<std::string>& command,
+            const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare);
 
     // Everything logged during the last run.
     std::vector<LogLine> lines() const { return lines_; }

@@ -6,6 +6,12 @@
 namespace orbitane {
 namespace testsupport {
 
+namespace {
+
+void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+}  // namespace
+
 using namespace zorn::drv;
 
 namespace {
@@ -51,6 +57,13 @@ BaseReply BaseReply::raw(const Bytes& frameBytes) {
 BaseReply BaseReply::silent() {
     BaseReply r;
     r.kind = Silent;
+    return r;
+}
+
+BaseReply BaseReply::late(const Bytes& payload) {
+    BaseReply r;
+    r.kind = Late;
+    r.bytes = payload;
     return r;
 }
 
@@ -230,16 +243,22 @@ void ScriptedBase::handleFrameLocked(const Bytes& frameBytes, uint8_t cmd, const
     requests_.push_back(request);
 
     const BaseReply reply = payloadLength != 0 ? replyForLocked(request.code) : default_;
-    Bytes bytes;
+    // A late answer held back goes out first: the host is awaiting another
+    // request's answer by now.
+    Bytes bytes = std::move(held_);
+    held_.clear();
     switch (reply.kind) {
         case BaseReply::Ok:
-            bytes = frame(BASE_ANS_OK, reply.bytes);
+            append(bytes, frame(BASE_ANS_OK, reply.bytes));
             break;
         case BaseReply::Error:
-            bytes = frame(BASE_ANS_ERROR, reply.bytes);
+            append(bytes, frame(BASE_ANS_ERROR, reply.bytes));
             break;
         case BaseReply::Raw:
-            bytes = reply.bytes;
+            append(bytes, reply.bytes);
+            break;
+        case BaseReply::Late:
+            held_ = frame(BASE_ANS_OK, reply.bytes);
             break;
         case BaseReply::Silent:
             break;

@@ -47,7 +47,7 @@ Bytes recordBytes(const Record& record) {
 
 // One reply to a request.
 struct BaseReply {
-    enum Kind { Ok, Error, Raw, Silent };
+    enum Kind { Ok, Error, Raw, Silent, Late };
     Kind kind = Ok;
     Bytes bytes;             // Ok: answer payload; Raw: bytes sent as they are
     uint16_t errorCode = 0;  // Error: little-endian code in the payload
@@ -60,6 +60,10 @@ struct BaseReply {
     static BaseReply errorPayload(const Bytes& payload);
     static BaseReply raw(const Bytes& frameBytes);
     static BaseReply silent();
+    // An ANS_OK answer held back until the base's next request comes in,
+    // and sent just before that request's own reply: it arrives after its
+    // request timed out, while the host awaits the next one.
+    static BaseReply late(const Bytes& payload);
 };
 
 // One frame received from the host.
@@ -145,6 +149,7 @@ private:
     std::vector<BaseRequest> requests_;
     size_t otherFrames_ = 0;
     size_t badFrames_ = 0;
+    Bytes held_;  // a late answer not yet sent
 };
 
 }  // namespace testsupport
