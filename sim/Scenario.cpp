@@ -490,7 +490,8 @@ bool parseScenarioText(const std::string& text, Scenario& out, std::string& erro
         parsed = reader->parse(text.data(), text.data() + text.size(), &doc, &errs);
     } catch (const std::exception& e) {
         // The reader throws past its stack limit rather than reporting it.
-        errs = e.what();
+        errs = std::string(e.what()) + " (arrays and objects nest at most " + std::to_string(kMaxScenarioDepth) +
+               " levels deep)";
     }
     if (!parsed) {
         error = "scenario is not valid JSON: " + errs;
