@@ -198,6 +198,7 @@ ConsoleOutcome ConsoleProcess::wait(std::chrono::milliseconds limit) {
     ConsoleOutcome r;
     r.killed = killed_;
     r.status = WIFEXITED(rawStatus_) ? WEXITSTATUS(rawStatus_) : 128 + WTERMSIG(rawStatus_);
+    r.signal = WIFSIGNALED(rawStatus_) ? WTERMSIG(rawStatus_) : 0;
     r.out = out_;
     r.err = err_;
     r.seconds = seconds_;

@@ -60,6 +60,7 @@ struct ConsoleOutcome {
     std::string out;
     std::string err;
     double seconds = 0.0;   // from start to exit
+    int signal = 0;         // the signal that ended it, 0 when it exited
 
     std::vector<std::string> outLines() const { return splitLines(out); }
     std::vector<std::string> errLines() const { return splitLines(err); }

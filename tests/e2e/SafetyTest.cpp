@@ -215,4 +215,76 @@ TEST(SafetyFaults, EachFaultEndsSafelyWithItsStatus) {
     }
 }
 
+// A burst of signals ends like one: one stop written, one line, and an exit
+// with 128 + the signal (never a death by it). Repeated, since the burst
+// may land at any point of the stop.
+TEST(SignalBurst, EndsLikeOneSignal) {
+    struct Row {
+        std::vector<std::string> command;
+        const char* ready;  // printed once the base moves (or reads)
+        int sig;
+        std::string line;
+    };
+    const Row rows[] = {
+        {{"run", "100", "100", "30"}, "dl=", SIGINT, "Interrupted by SIGINT, motors stopped"},
+        {{"vrun", "0.1", "0", "0", "30"}, "dx=", SIGTERM, "Interrupted by SIGTERM, base stopped"},
+        {{"monitor", "status"}, "Battery", SIGHUP, "Interrupted by SIGHUP, monitor stopped"},
+    };
+    for (const Row& row : rows) {
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            SCOPED_TRACE(row.command[0] + " #" + std::to_string(attempt));
+            SimRig r;
+            auto child = r.start(row.command);
+            ASSERT_TRUE(child->waitForOutput(row.ready, milliseconds(10000)));
+            for (int i = 0; i < 50; ++i) child->signal(row.sig);
+            const ConsoleOutcome out = child->wait(milliseconds(10000));
+            ASSERT_FALSE(out.killed);
+            EXPECT_EQ(out.signal, 0) << "died by the signal";
+            EXPECT_EQ(out.status, 128 + row.sig);
+            EXPECT_EQ(out.errLines(), std::vector<std::string>{warn(BASE, row.line)});
+            EXPECT_FALSE(r.device().moving());
+            if (row.command[0] == "run") {
+                const auto motors = r.device().motorCommands();
+                ASSERT_EQ(motors.size(), 2u) << "one start, one stop";
+                EXPECT_EQ(motors[1].left_speed, 0);
+            }
+        }
+    }
+}
+
+// The stop's outcome in JSON: confirmed in the summary of a run, not
+// confirmed (with the stop's code) in the failure object.
+TEST(StopOutcome, JsonSaysWhetherTheBaseConfirmedTheStop) {
+    SimRig healthy;
+    ConsoleOutcome out = healthy.console({"--json", "run", "100", "100", "0.1"});
+    ASSERT_EQ(out.status, 0) << out.err;
+    ASSERT_FALSE(out.outLines().empty());
+    const std::string summary = out.outLines().back();
+    EXPECT_NE(summary.find("\"summary\":true"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("\"stop_confirmed\":true"), std::string::npos) << summary;
+
+    SimRig silent(scenarioWith([](Scenario& s) {
+        s.faults = {fault(zorn::drv::REQ_SET_MOTOR, FaultKind::Silent, 1)};
+        s.stopOnDisconnect = false;
+    }));
+    out = silent.console({"--json", "run", "100", "100", "0.1"});
+    EXPECT_EQ(out.status, 2) << "the stop's time-out, as the shell sees it";
+    ASSERT_FALSE(out.outLines().empty());
+    const std::string failure = out.outLines().back();
+    EXPECT_NE(failure.find("\"error\":\"timeout\""), std::string::npos) << failure;
+    EXPECT_NE(failure.find("\"stop_confirmed\":false"), std::string::npos) << failure;
+    EXPECT_NE(failure.find("\"stop_result\":-2147450878"), std::string::npos) << failure;
+}
+
+// A reading repeated into a pipe whose reader left ends, as a Unix tool
+// does, with the lost-output status.
+TEST(LostOutput, MonitorIntoAPipeWhoseReaderLeftEnds) {
+    SimRig r;
+    const ConsoleOutcome out =
+        runShell(shellCommand(r, {"monitor", "status"}) + " | head -1 >/dev/null; exit ${PIPESTATUS[0]}",
+                 milliseconds(20000));
+    ASSERT_FALSE(out.killed) << "monitor went on writing into the broken pipe";
+    EXPECT_EQ(out.status, 1);
+}
+
 }  // namespace
