@@ -30,6 +30,18 @@ using namespace zorn::drv;
 using zorn::net::RESULT_INVALID_DATA;
 using zorn::net::RESULT_OK;
 
+namespace {
+
+// Length of the chord of an arc of length `length` that turns by `turn`
+// radians; the arc itself when it hardly turns.
+double arcChord(double length, double turn) {
+    const double half = turn * 0.5;
+    if (std::fabs(half) < 1e-9) return length;
+    return length * std::sin(half) / half;
+}
+
+}  // namespace
+
 int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 4) {
@@ -119,9 +131,18 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         const double dl = counterDelta(current.left_wheel_odometry, previous.left_wheel_odometry);
         const double dr = counterDelta(current.right_wheel_odometry, previous.right_wheel_odometry);
         const double d = (dl + dr) * 0.5;
-        const double nx = x + d * std::cos(theta);
-        const double ny = y + d * std::sin(theta);
+        double nx = x + d * std::cos(theta);
+        double ny = y + d * std::sin(theta);
         const double ntheta = theta + (dr - dl) / track;
+        if (pace.intervalSeconds > 0) {
+            // A paced step covers a long stretch of motion: follow the arc the
+            // two wheel travels describe instead of a straight line along the
+            // old heading, so the pose does not depend on the interval.
+            const double chord = arcChord(d, ntheta - theta);
+            const double along = theta + (ntheta - theta) * 0.5;
+            nx = x + chord * std::cos(along);
+            ny = y + chord * std::sin(along);
+        }
         if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(ntheta)) {
             logFatal(source, "The pose is no longer finite (dl=%.0f dr=%.0f): stopping", dl, dr);
             result = RESULT_INVALID_DATA;

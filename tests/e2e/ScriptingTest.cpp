@@ -307,6 +307,30 @@ TEST_P(ScriptSession, FailingCommandStopsAPipedSessionWithItsStatus) {
 INSTANTIATE_TEST_SUITE_P(Transports, ScriptSession, ::testing::Values(Transport::Tcp, Transport::Serial),
                          [](const ::testing::TestParamInfo<Transport>& i) { return transportName(i.param); });
 
+// A paced run follows the arc its wheels drive, whatever the interval: the
+// final pose is that of the exact arc of the summed wheel travel, and the
+// simulator's.
+TEST(Scripting, PacedRunPoseDoesNotDependOnTheInterval) {
+    for (const char* interval : {"0.05", "0.3", "1"}) {
+        SCOPED_TRACE(interval);
+        SimRig rig;
+        ConsoleOutcome r = rig.console(withJson({"--interval", interval, "run", "150", "250", "2"}));
+        ASSERT_EQ(r.status, 0) << r.err;
+        const Json::Value summary = jsonLines(r).back();
+        ASSERT_TRUE(summary["summary"].asBool()) << r.out;
+        const double left = summary["left_distance_mm"].asDouble();
+        const double right = summary["right_distance_mm"].asDouble();
+        const double turn = summary["heading_deg"].asDouble() * M_PI / 180.0;
+        const double chord = (left + right) / 2 * std::sin(turn / 2) / (turn / 2);
+        const double x = summary["x_mm"].asDouble(), y = summary["y_mm"].asDouble();
+        EXPECT_NEAR(x, chord * std::cos(turn / 2), 1.0);
+        EXPECT_NEAR(y, chord * std::sin(turn / 2), 1.0);
+        const zorn::orbitane::sim::DeviceState base = rig.device().state();
+        EXPECT_NEAR(x, base.x * 1000, 3.0);  // the base also moved before the first reading
+        EXPECT_NEAR(y, base.y * 1000, 3.0);
+    }
+}
+
 // A private tmux server shows the interactive prompt on a real terminal.
 class Tmux {
 public:
