@@ -79,6 +79,7 @@ public:
     // (empty when not given).
     bool dryRun() const { return options_[OPT_DRY_RUN].isSet; }
     const std::string& accelText() const { return options_[OPT_ACCEL].value; }
+    bool accelGiven() const { return options_[OPT_ACCEL].isSet; }
 
     // Reads a TCP port text: a whole signed decimal number in 0..65535; the
     // empty text is port 0.

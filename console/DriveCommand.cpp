@@ -114,6 +114,7 @@ struct DriveRun {
     long withheld = 0;             // velocity requests a dry run did not send
     std::string lastWithheld;
     bool zeroAttempted = false;     // a zero was sent after driving ended
+    bool stopInDoubt = false;       // the last velocity request failed while the base may move
     int32_t zeroResult = 0;
     std::string message;
 };
@@ -131,7 +132,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         return STATUS_COMMAND_USAGE;
     }
     DriveSettings settings;
-    if (!accelText().empty() && !parseAccel(accelText(), settings.accel)) {
+    if (accelGiven() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
         return STATUS_COMMAND_USAGE;
     }
@@ -168,6 +169,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         const int32_t result = readings.sendVelocity(v);
         controller.onVelocitySent(v, result >= 0);
         if (controller.stopAcknowledged()) guard.disarm();
+        // The base keeps the last velocity it took: a request it did not
+        // take while it may be moving is an alarm, until one is taken.
+        run.stopInDoubt = result < 0 && guard.armed();
         if (controller.exitReason() != DriveExit::None && v.isZero()) {
             run.zeroAttempted = true;
             run.zeroResult = result;
@@ -221,6 +225,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     // Only a quit key closes the view once the loss is shown: a
                     // drive key still repeating from before must not hide it.
                     leaveNow = lostHandled && got == ViewKey::Drive && key == DriveKey::Quit;
+                } else if (got == ViewKey::Suspend) {
+                    raise(SIGTSTP);  // the key does what kill -TSTP does: stop, then leave with 148
                 } else if (got == ViewKey::Drive) {
                     controller.onKey(key);
                     if (key == DriveKey::EmergencyStop) {
@@ -271,10 +277,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 lastDraw = 0;
             }
             if (reason != DriveExit::None && reason != DriveExit::LinkLost) {
-                if (run.dryRun || controller.stopAcknowledged()) {
-                    break;
-                }
-                run.message = "Stopping the base...";  // the zero is repeated until answered or the link is lost
+                break;  // the zero went out with this tick; the guard retries it once the view is gone
             }
             if (controller.linkLost() && (hungUp || interrupted())) {
                 break;  // nobody is left to read the screen, or they asked to go
@@ -305,7 +308,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     snapshot.dryRunLine = "Dry run, not sent: velocity " + run.lastWithheld + " (" +
                                           std::to_string(run.withheld) + " requests withheld)";
                 }
-                snapshot.message = run.message;
+                snapshot.message = run.stopInDoubt && !controller.linkLost()
+                                       ? "STOP NOT CONFIRMED: the base may still be moving"
+                                       : run.message;
+                snapshot.alarm = run.stopInDoubt;
                 snapshot.linkLost = controller.linkLost();
                 StallWatch::Section writing(outputWatch);
                 view.draw(snapshot);
@@ -319,8 +325,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         run.message = "unknown exception";
     }
     // The view is gone and the terminal restored; make sure the base is told
-    // to stop on paths that left before a zero was answered.
+    // to stop on paths that left before a zero was answered. Leaving must be
+    // prompt, so the stop is asked for as under a signal (no request but the
+    // stop goes out, and the attempts end within 2 s).
     if (guard.armed()) {
+        endpoint().cancelToken().requestStop();
         run.zeroAttempted = true;
         run.zeroResult = guard.stop();
         if (guard.confirmed()) controller.onVelocitySent(BodyVelocity(), true);
@@ -343,7 +352,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     if (reason == DriveExit::Failure) {
         logError(source, "Drive failed: %s", run.message.c_str());
         status = status != 0 ? status : net::RESULT_OPERATION_FAIL;
-    } else if (reason == DriveExit::LinkLost) {
+    } else if (controller.linkLost()) {
         logError(source, "Link lost: three requests in a row failed");
         status = status != 0 ? status : (readings.lastFailure() < 0 ? readings.lastFailure() : net::RESULT_OPERATION_FAIL);
     } else if (reason == DriveExit::TerminalGone && status == 0) {

@@ -154,6 +154,9 @@ void DriveController::stop(DriveExit reason) {
     if (exit_ == DriveExit::None) {
         exit_ = reason;
     }
+    if (reason == DriveExit::LinkLost) {
+        linkLost_ = true;
+    }
     target_ = BodyVelocity();
     commanded_ = BodyVelocity();
     urgent_ = true;
@@ -200,7 +203,7 @@ bool DriveController::tick(BodyVelocity& toSend) {
         // Motion toward a sensor that has just triggered stops at once.
         commanded_ = guarded(commanded_, nullptr);
     }
-    if (exit_ == DriveExit::LinkLost) {
+    if (linkLost_) {
         return false;  // nothing more goes out on a lost link
     }
 
@@ -208,7 +211,9 @@ bool DriveController::tick(BodyVelocity& toSend) {
     if (!sameVelocity(commanded_, lastSent_)) {
         due = true;
     } else if (!commanded_.isZero()) {
-        due = now - lastSentNs_ >= settings_.resendNs;
+        // A tick that comes a little early (the last send was late in its
+        // own tick) still repeats: waiting for the next would double the gap.
+        due = now - lastSentNs_ >= settings_.resendNs - settings_.resendNs / 4;
     } else {
         due = !stopAcknowledged_;  // repeat the zero until the base answers it
     }
@@ -228,6 +233,10 @@ bool DriveController::tick(BodyVelocity& toSend) {
 void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
     if (sent.isZero() && answered) {
         stopAcknowledged_ = true;
+    }
+    velocityFailuresInRow_ = answered ? 0 : velocityFailuresInRow_ + 1;
+    if (velocityFailuresInRow_ >= settings_.failuresForLinkLoss) {
+        stop(DriveExit::LinkLost);
     }
     onRequestResult(answered);
 }

@@ -76,7 +76,8 @@ public:
     // a velocity request is due (a change, the periodic repeat while moving,
     // or a stop that the base has not yet acknowledged).
     bool tick(BodyVelocity& toSend);
-    // The answer to a velocity request sent after tick().
+    // The answer to a velocity request sent after tick(). Enough failed
+    // velocity requests in a row lose the link, whatever the readings do.
     void onVelocitySent(const BodyVelocity& sent, bool answered);
     // Any request's outcome; enough failures in a row lose the link.
     void onRequestResult(bool answered);
@@ -94,7 +95,9 @@ public:
     const BodyVelocity& target() const { return target_; }
     const BodyVelocity& commanded() const { return commanded_; }
     DriveExit exitReason() const { return exit_; }
-    bool linkLost() const { return exit_ == DriveExit::LinkLost; }
+    // Set by the failure rule also after driving ended for another reason
+    // (a stop the base keeps refusing after q).
+    bool linkLost() const { return linkLost_; }
     // True once a zero velocity has been answered and nothing moved since.
     bool stopAcknowledged() const { return stopAcknowledged_; }
     bool everMoved() const { return everMoved_; }
@@ -126,6 +129,8 @@ private:
     bool everMoved_ = false;
     uint32_t bits_ = 0;
     int failuresInRow_ = 0;
+    int velocityFailuresInRow_ = 0;  // readings that succeed in between do not reset it
+    bool linkLost_ = false;
     DriveExit exit_ = DriveExit::None;
     std::string blockReason_;
 };

@@ -20,6 +20,7 @@ constexpr int MIN_COLUMNS = 80;
 constexpr int MIN_ROWS = 24;
 constexpr int KEY_ESCAPE = 27;
 constexpr int KEY_CTRL_C = 3;
+constexpr int KEY_CTRL_Z = 26;
 // Colour pairs (used only where the terminal has colours).
 constexpr short PAIR_ALERT = 1;
 constexpr short PAIR_GOOD = 2;
@@ -199,6 +200,9 @@ ViewKey DriveView::nextKey(DriveKey& drive) {
     if (code == KEY_RESIZE) {
         return ViewKey::Resize;
     }
+    if (code == KEY_CTRL_Z) {
+        return ViewKey::Suspend;  // raw mode: Ctrl-Z arrives as a key, not as SIGTSTP
+    }
     return driveKeyFor(code, drive) ? ViewKey::Drive : ViewKey::Other;
 }
 
@@ -279,7 +283,7 @@ void DriveView::draw(const DriveSnapshot& s) {
     put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s   failures %ld   time-outs %ld   last rtt %s",
         s.requestsPerSecond, s.failures, s.timeouts, rtt);
     if (!s.message.empty()) {
-        put(messageRow, 0, s.linkLost ? alertAttr() : A_BOLD, "%s", s.message.c_str());
+        put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());
     }
     put(helpRow, 0, A_REVERSE, "%-*s", COLS - 1,
         " arrows/WASD drive   1/2/3 speed step   space emergency stop   q/Esc/Ctrl-C quit");

@@ -73,10 +73,11 @@ struct DriveSnapshot {
 
     std::string message;  // latest event (emergency stop, link lost, ...)
     bool linkLost = false;
+    bool alarm = false;   // the message is an alarm (highlighted)
 };
 
 // A pressed key as the drive command reads it.
-enum class ViewKey { None, Drive, Resize, Other };
+enum class ViewKey { None, Drive, Resize, Suspend, Other };
 
 class DriveView {
 public:

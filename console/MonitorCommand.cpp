@@ -26,6 +26,11 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
         logFatal(source, "monitor cannot repeat a session");
         return STATUS_COMMAND_USAGE;
     }
+    if (args[1] == "drive") {
+        // Its q would only end one round: the view would come straight back.
+        logFatal(source, "monitor cannot repeat drive: it takes over the terminal");
+        return STATUS_COMMAND_USAGE;
+    }
     InterruptScope interruptScope;
     const std::vector<std::string> repeated(args.begin() + 1, args.end());
     const Pacing pace = pacing();

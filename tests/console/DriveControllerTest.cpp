@@ -109,6 +109,31 @@ TEST(DriveController, MovingResendsEveryPeriodAndAnUnansweredZeroIsRepeated) {
     EXPECT_FALSE(rig.tick(50));  // standing still: nothing more to send
 }
 
+// The repeat holds 20 Hz when a tick comes a little early, and velocity
+// requests the base refuses lose the link although readings succeed in
+// between, also after q.
+TEST(DriveController, RepeatAndRefusedVelocities) {
+    Rig rig;
+    rig.hold(DriveKey::Forward, 6);
+    const size_t sent = rig.sent.size();
+    rig.drive->onKey(DriveKey::Forward);
+    EXPECT_TRUE(rig.tick(45)) << "a tick 5 ms early still repeats";
+    EXPECT_EQ(rig.sent.size(), sent + 1);
+    for (bool quit : {false, true}) {
+        SCOPED_TRACE(quit ? "after q" : "while driving");
+        Rig refused;
+        refused.hold(DriveKey::Forward, 3);
+        if (quit) refused.drive->onKey(DriveKey::Quit);
+        for (int i = 0; i < 3; ++i) {
+            refused.drive->onKey(DriveKey::Forward);
+            ASSERT_TRUE(refused.tick(50, false));
+            refused.drive->onRequestResult(true);  // a reading answered in between
+        }
+        EXPECT_TRUE(refused.drive->linkLost());
+        EXPECT_EQ(refused.drive->exitReason(), quit ? DriveExit::Quit : DriveExit::LinkLost);
+    }
+}
+
 TEST(DriveController, ThreeFailedRequestsInARowLoseTheLink) {
     Rig rig;
     rig.hold(DriveKey::Left, 3);

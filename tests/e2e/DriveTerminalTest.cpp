@@ -296,6 +296,36 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
     }
 }
 
+// A base that stops taking velocity requests while moving: the view says so
+// at once, three refusals lose the link, and q still leaves promptly, with
+// the truth about the stop and a failure status.
+TEST(DriveTerminal, AStopTheBaseRefusesIsAnAlarmAndQuitStillLeaves) {
+    SimRig rig(scenarioWith([](zorn::orbitane::sim::Scenario& s) {
+        s.faults = {fault(zorn::drv::REQ_SET_VELOCITY, zorn::orbitane::sim::FaultKind::Error, 10)};
+    }));
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(1000));
+    ASSERT_TRUE(term.waitForScreen("LINK LOST")) << term.screen();
+    const auto quit = Clock::now();
+    term.keys("q");
+    EXPECT_NE(term.waitForStatus(), 0);
+    EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - quit).count(), 4000);
+    EXPECT_TRUE(term.waitForScreen("The base did not confirm the stop request")) << term.screen();
+}
+
+// In the raw terminal Ctrl-Z is a key: it does what kill -TSTP does.
+TEST(DriveTerminal, TheCtrlZKeyStopsTheBaseAndLeavesLikeSIGTSTP) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(300));
+    ASSERT_TRUE(anyForward(rig.device()));
+    term.keys("C-z");
+    EXPECT_EQ(term.waitForStatus(), 148);
+    EXPECT_TRUE(lastIsZero(rig.device()));
+}
+
 TEST(DriveTerminal, ClosingTheTerminalStopsTheBase) {
     SimRig rig;
     DriveTerminal term(rig);
@@ -367,6 +397,8 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
         {{"drive"}, "drive needs an interactive terminal"},
         {{"drive", "--accel", "0"}, "Invalid acceleration 0 (m/s^2, above 0 and at most 10)"},
         {{"drive", "--accel", "fast"}, "Invalid acceleration fast (m/s^2, above 0 and at most 10)"},
+        {{"drive", "--accel", ""}, "Invalid acceleration  (m/s^2, above 0 and at most 10)"},
+        {{"monitor", "drive"}, "monitor cannot repeat drive: it takes over the terminal"},
         {{"-t", "drive"}, "drive cannot be combined with -t: the trace would write over the view"},
         {{"--json", "drive"}, "drive cannot be combined with --json: the view takes standard output"},
     };
