@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "log/StandardOutput.h"
+#include "log/TextEscape.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -41,6 +42,57 @@ Json::StreamWriter& lineWriter() {
         return builder.newStreamWriter();
     }());
     return *writer;
+}
+
+// Whether every string (and member name) in `value` is UTF-8.
+bool allUtf8(const Json::Value& value) {
+    using nivo::system::util::isValidUtf8;
+    if (value.isString()) return isValidUtf8(value.asString());
+    if (value.isArray()) {
+        for (const Json::Value& item : value) {
+            if (!allUtf8(item)) return false;
+        }
+    } else if (value.isObject()) {
+        for (auto it = value.begin(); it != value.end(); ++it) {
+            if (!isValidUtf8(it.name()) || !allUtf8(*it)) return false;
+        }
+    }
+    return true;
+}
+
+std::string escapeInvalid(const std::string& text) {
+    using namespace nivo::system::util;
+    // The writer escapes control characters itself; only bytes that are not
+    // UTF-8 are written as the text "\xHH".
+    if (isValidUtf8(text)) return text;
+    std::string out;
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = utf8SequenceLength(text, at);
+        if (length == 0) {
+            out += escapeControlAndInvalid(text.substr(at, 1), KeepLayout::No);
+            ++at;
+        } else {
+            out.append(text, at, length);
+            at += length;
+        }
+    }
+    return out;
+}
+
+// `value` with every string made UTF-8.
+Json::Value utf8Copy(const Json::Value& value) {
+    if (value.isString()) return Json::Value(escapeInvalid(value.asString()));
+    if (value.isArray()) {
+        Json::Value out(Json::arrayValue);
+        for (const Json::Value& item : value) out.append(utf8Copy(item));
+        return out;
+    }
+    if (value.isObject()) {
+        Json::Value out(Json::objectValue);
+        for (auto it = value.begin(); it != value.end(); ++it) out[escapeInvalid(it.name())] = utf8Copy(*it);
+        return out;
+    }
+    return value;
 }
 
 }  // namespace
@@ -79,7 +131,13 @@ Json::Value jsonReading(const std::string& command) {
 void emitJson(const Json::Value& object) {
     std::lock_guard<std::mutex> lock(g_writeMutex);
     std::ostringstream line;
-    lineWriter().write(object, &line);
+    // Standard output stays valid UTF-8 whatever a string holds (a session
+    // line, a name the base sent).
+    if (allUtf8(object)) {
+        lineWriter().write(object, &line);
+    } else {
+        lineWriter().write(utf8Copy(object), &line);
+    }
     line << '\n';
     const std::string text = line.str();
     // The process's standard output is written by a thread of its own, so a

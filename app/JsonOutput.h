@@ -38,6 +38,8 @@ Json::Value jsonReading(const std::string& command);
 // Writes `object` as one line of compact JSON to standard output, through
 // the process's output queue (in order with the log lines), so a reader of a
 // pipe sees each reading when it is made and a slow one never delays a stop.
+// The line is valid UTF-8: a byte of a string that is not is written as the
+// text \xHH.
 void emitJson(const Json::Value& object);
 
 // The failure object of a command: "command", "t", "error" (the text) and

@@ -3,12 +3,12 @@
 #include <editline/readline.h>
 #include <signal.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
 #include "app/Interrupt.h"
 #include "log/StandardOutput.h"
+#include "log/TextEscape.h"
 
 namespace zorn {
 namespace orbitane {
@@ -17,6 +17,8 @@ namespace test {
 namespace {
 
 const char* const PROMPT = "orbitane> ";
+
+std::string tooLongProblem() { return "longer than " + std::to_string(MAX_SESSION_LINE) + " bytes"; }
 
 bool isQuit(const std::vector<std::string>& words) {
     return words.size() == 1 && (words[0] == "quit" || words[0] == "exit");
@@ -37,22 +39,83 @@ std::vector<std::string> splitSessionLine(const std::string& line) {
     return words;
 }
 
+LineRead readSessionLine(FILE* input, std::string& line) {
+    line.clear();
+    bool tooLong = false;
+    bool sawAny = false;
+    int c = EOF;
+    ::flockfile(input);
+    while ((c = ::getc_unlocked(input)) != EOF) {
+        sawAny = true;
+        if (c == '\n') break;
+        // One byte past the limit is kept to tell a CR of "\r\n" from a
+        // line that really is too long.
+        if (line.size() <= MAX_SESSION_LINE) {
+            line += static_cast<char>(c);
+        } else {
+            tooLong = true;  // the rest of the line is read and dropped
+        }
+    }
+    const bool failed = c == EOF && ::ferror(input) != 0;
+    ::funlockfile(input);
+    if (failed || !sawAny) {
+        return LineRead::End;  // end of input (or a read error, which ends it too)
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (tooLong || line.size() > MAX_SESSION_LINE) {
+        line.resize(MAX_SESSION_LINE);
+        return LineRead::TooLong;
+    }
+    return LineRead::Line;
+}
+
+std::string sessionLineProblem(const std::string& line) {
+    if (line.size() > MAX_SESSION_LINE) {
+        return tooLongProblem();
+    }
+    if (line.find('\0') != std::string::npos) {
+        return "contains a NUL byte";
+    }
+    if (!nivo::system::util::isValidUtf8(line)) {
+        return "not valid UTF-8";
+    }
+    return std::string();
+}
+
+std::string sessionLineEcho(const std::string& line) {
+    const size_t shown = 64;
+    if (line.size() <= shown) {
+        return nivo::system::util::escapeControlAndInvalid(line, nivo::system::util::KeepLayout::No);
+    }
+    // Cut before a character, not inside one.
+    size_t cut = shown;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80 && shown - cut < 3) --cut;
+    return nivo::system::util::escapeControlAndInvalid(line.substr(0, cut), nivo::system::util::KeepLayout::No) +
+           "...";
+}
+
 int runScriptSession(FILE* input, const SessionHooks& hooks) {
     InterruptScope interruptScope;
-    char* buffer = nullptr;
-    size_t capacity = 0;
+    std::string line;
     int result = 0;
     for (;;) {
-        errno = 0;
-        const ssize_t length = ::getline(&buffer, &capacity, input);
+        const LineRead read = readSessionLine(input, line);
         if (interrupted()) {
             result = interruptStatus(interruptSignal());
             break;
         }
-        if (length < 0) {
-            break;  // end of input (or a read error, which ends it too)
+        if (read == LineRead::End) {
+            break;
         }
-        const std::vector<std::string> words = splitSessionLine(std::string(buffer, static_cast<size_t>(length)));
+        const std::string problem = read == LineRead::TooLong ? tooLongProblem() : sessionLineProblem(line);
+        if (!problem.empty()) {
+            result = hooks.refuseLine(sessionLineEcho(line), problem);
+            if (result != 0) {
+                break;  // like a failing command
+            }
+            continue;
+        }
+        const std::vector<std::string> words = splitSessionLine(line);
         if (words.empty()) {
             continue;
         }
@@ -71,7 +134,6 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
             break;  // nobody reads the results any more
         }
     }
-    std::free(buffer);
     return result;
 }
 
@@ -98,11 +160,17 @@ int runInteractiveSession(const SessionHooks& hooks) {
             std::fflush(stdout);
             break;
         }
-        const std::vector<std::string> words = splitSessionLine(line);
-        if (!words.empty()) {
-            add_history(line);
-        }
+        const std::string text(line);
         std::free(line);
+        const std::string problem = sessionLineProblem(text);
+        if (!problem.empty()) {
+            hooks.refuseLine(sessionLineEcho(text), problem);  // reported; the session goes on
+            continue;
+        }
+        const std::vector<std::string> words = splitSessionLine(text);
+        if (!words.empty()) {
+            add_history(text.c_str());
+        }
         if (words.empty()) {
             continue;
         }

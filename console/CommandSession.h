@@ -12,10 +12,17 @@ namespace zorn {
 namespace orbitane {
 namespace test {
 
+// The longest session line, line ending not counted.
+constexpr size_t MAX_SESSION_LINE = 4096;
+
 struct SessionHooks {
     // Runs the words of one line (command name and arguments, options of
     // the command allowed); returns its result.
     std::function<int(const std::vector<std::string>&)> runLine;
+    // Reports a line that is not run: `echo` is its text (escaped, and cut
+    // short when the line was too long), `reason` why it was refused.
+    // Returns the session's status for it.
+    std::function<int(const std::string& echo, const std::string& reason)> refuseLine;
     // Lists the commands (the "help" word of an interactive session).
     std::function<void()> printHelp;
 };
@@ -24,9 +31,26 @@ struct SessionHooks {
 // comment that runs to the end of the line.
 std::vector<std::string> splitSessionLine(const std::string& line);
 
+enum class LineRead { Line, TooLong, End };
+
+// Reads one line of `input` into `line` without its line ending ("\n" or
+// "\r\n"); the last line may lack one. A line longer than MAX_SESSION_LINE
+// bytes gives TooLong with its first MAX_SESSION_LINE bytes in `line`; the
+// rest of it, up to its newline, is read and dropped, so the next read
+// starts at the next line.
+LineRead readSessionLine(FILE* input, std::string& line);
+
+// Why a line cannot be run (a NUL byte, bytes that are not UTF-8, more than
+// MAX_SESSION_LINE bytes), or "" when it can.
+std::string sessionLineProblem(const std::string& line);
+
+// The text of a refused line as it is shown: control characters and bytes
+// that are not UTF-8 escaped (\xFF), at most its first 64 bytes then "...".
+std::string sessionLineEcho(const std::string& line);
+
 // Reads commands from `input` until its end. Without a terminal: no prompt,
-// and the first failing command ends the session with its result (0 when
-// all succeed). An interrupt ends the session with 128 + signal.
+// and the first failing command (or refused line) ends the session with its
+// result (0 when all succeed). An interrupt ends the session with 128 + signal.
 int runScriptSession(FILE* input, const SessionHooks& hooks);
 
 // Reads commands with a prompt, line editing and history. A failing command

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/ExitStatus.h"
+#include "app/JsonOutput.h"
 #include "console/CommandSession.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "log/Log.h"
@@ -26,6 +27,14 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
     }
     SessionHooks hooks;
     hooks.runLine = [this](const std::vector<std::string>& words) { return executeSessionLine(words); };
+    hooks.refuseLine = [&source](const std::string& echo, const std::string& reason) {
+        startCommandClock();
+        logFatal(source, "Refused session line \"%s\": %s", echo.c_str(), reason.c_str());
+        if (jsonOutput()) {
+            emitJsonError(echo, "invalid line: " + reason, STATUS_COMMAND_USAGE);
+        }
+        return static_cast<int>(STATUS_COMMAND_USAGE);
+    };
     hooks.printHelp = [this] {
         commandTable().printCommands();
         std::fprintf(stderr, "%-10s %s\n", "help", "List the commands");

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/StandardOutput.h"
+#include "log/TextEscape.h"
 
 namespace nivo {
 namespace system {
@@ -87,12 +88,15 @@ void ConsoleLogAppender::append(const std::string& source, int lvl, const std::s
     line.reserve(source.size() + message.size() + 32);
     const bool colour = useColour(stream);
     if (colour) line += levelColour(lvl);
+    // A message may quote what came from outside (a session line, a name
+    // the base sent): control characters in it must not act on the
+    // terminal, and bytes that are not UTF-8 must not reach it raw.
     line += '[';
-    line += source;
+    line += escapeControlAndInvalid(source, KeepLayout::No);
     line += "] [";
     line += levelTag(lvl);
     line += "] ";
-    line += message;
+    line += escapeControlAndInvalid(message, KeepLayout::TabAndNewline);
     if (colour) line += "\033[0m";
     line += '\n';
     if (guarded_) {

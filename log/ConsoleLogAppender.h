@@ -11,10 +11,12 @@ namespace system {
 namespace util {
 
 // Writes "[source] [TAG] message" lines: debug and info to standard output,
-// warn and above to standard error. Lines are coloured with ANSI sequences
-// only when the stream written is a terminal, NO_COLOR is unset or empty (the
-// convention: present and not empty turns colour off) and TERM is set and not
-// "dumb"; otherwise they are plain text.
+// warn and above to standard error. Control characters other than tab and
+// newline, and bytes that are not UTF-8, are written escaped (\x1B, \xFF).
+// Lines are coloured with ANSI sequences only when the stream written is a
+// terminal, NO_COLOR is unset or empty (the convention: present and not
+// empty turns colour off) and TERM is set and not "dumb"; otherwise they are
+// plain text.
 class ConsoleLogAppender : public LogAppender {
 public:
     ConsoleLogAppender();

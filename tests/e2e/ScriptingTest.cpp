@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "drv/ControlBus.h"
+#include "log/TextEscape.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
@@ -306,6 +307,58 @@ TEST_P(ScriptSession, FailingCommandStopsAPipedSessionWithItsStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Transports, ScriptSession, ::testing::Values(Transport::Tcp, Transport::Serial),
                          [](const ::testing::TestParamInfo<Transport>& i) { return transportName(i.param); });
+
+// What reaches the session is checked before it runs: a NUL, bytes that are
+// not UTF-8 or an overlong line are refused as a usage error, echoed
+// escaped; standard output stays valid UTF-8 and no control character
+// reaches the log lines raw.
+TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
+    SimRig rig(scenarioWith([](Scenario& s) { s.identity.model = "ORB\xFF\x1B[2J"; }));
+    const std::string longLine(5000, 'a');
+    const size_t widestLine = 4096;  // bytes, line ending not counted
+    const std::string widest = "status" + std::string(widestLine - 6, ' ');
+    struct Row {
+        const char* what;
+        std::string input;
+        std::vector<std::string> commands;  // "command" of each object, in order
+        int status;
+        std::string error;                  // of the last object, when it is a failure
+    };
+    const std::vector<Row> rows = {
+        {"CRLF endings", "status\r\nmotor\r\n", {"status", "motor"}, 0, ""},
+        {"widest line, CRLF", widest + "\r\n", {"status"}, 0, ""},
+        {"one byte too wide", widest + " \nmotor\n", {widest.substr(0, 64) + "..."}, 2,
+         "invalid line: longer than 4096 bytes"},
+        {"not UTF-8", "\xFF\xFEstatus\n", {"\\xFF\\xFEstatus"}, 2, "invalid line: not valid UTF-8"},
+        {"NUL", std::string("status\0garbage\nmotor\n", 21), {"status\\x00garbage"}, 2,
+         "invalid line: contains a NUL byte"},
+        {"overlong after a good one", "status\n" + longLine + "\nmotor\n", {"status", longLine.substr(0, 64) + "..."},
+         2, "invalid line: longer than 4096 bytes"},
+        {"escape sequence", "\x1B[31mstatus\n", {"\x1B[31mstatus"}, 5, "unknown command"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), row.input);
+        ASSERT_FALSE(r.killed);
+        EXPECT_EQ(r.status, row.status) << r.err;
+        EXPECT_TRUE(nivo::system::util::isValidUtf8(r.out)) << r.out;
+        EXPECT_TRUE(nivo::system::util::isValidUtf8(r.err)) << r.err;
+        EXPECT_EQ(r.err.find('\x1B'), std::string::npos) << r.err;
+        const std::vector<Json::Value> objects = jsonLines(r);
+        std::vector<std::string> commands;
+        for (const Json::Value& o : objects) commands.push_back(o["command"].asString());
+        EXPECT_EQ(commands, row.commands);
+        ASSERT_FALSE(objects.empty());
+        EXPECT_EQ(objects.back()["error"].asString(), row.error);
+    }
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 1u);  // no line after a refused one ran
+    // A name the base sent with such bytes comes out escaped the same way.
+    const ConsoleOutcome identity = rig.consoleWithInput(withJson({"session"}), "identity\n");
+    EXPECT_EQ(identity.status, 0);
+    EXPECT_TRUE(nivo::system::util::isValidUtf8(identity.out) && identity.err.find('\x1B') == std::string::npos);
+    ASSERT_EQ(jsonLines(identity).size(), 1u);
+    EXPECT_EQ(jsonLines(identity)[0]["model"].asString(), "ORB\\xFF\x1B[2J");
+}
 
 // A paced run follows the arc its wheels drive, whatever the interval: the
 // final pose is that of the exact arc of the summed wheel travel, and the

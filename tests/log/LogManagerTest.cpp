@@ -121,3 +121,27 @@ TEST(ConsoleLogAppenderTest, TwoAppendersPrintEveryMessageTwice) {
     std::fclose(out);
     std::fclose(err);
 }
+
+TEST(ConsoleLogAppenderTest, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) {
+    struct Case {
+        std::string message;
+        std::string written;
+    };
+    const std::vector<Case> cases = {
+        {"\tTesting connect...", "\tTesting connect..."},  // the layout of existing lines stays
+        {"Parsed JSON:\n{}", "Parsed JSON:\n{}"},
+        {"Grad 25\xC2\xB0 \xE2\x82\xAC \xF0\x9F\x98\x80", "Grad 25\xC2\xB0 \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"red \x1B[31mtext\r\x7F", "red \\x1B[31mtext\\x0D\\x7F"},
+        {"csi \xC2\x9B" "2J", "csi \\u009B2J"},
+        {"bad \xFF\xFE, cut \xE2\x82, overlong \xC0\xAF, surrogate \xED\xA0\x80",
+         "bad \\xFF\\xFE, cut \\xE2\\x82, overlong \\xC0\\xAF, surrogate \\xED\\xA0\\x80"},
+        {std::string("nul\0end", 7), "nul\\x00end"},
+    };
+    for (const Case& c : cases) {
+        FILE* out = std::tmpfile();
+        ASSERT_TRUE(out);
+        ConsoleLogAppender(out, out).append("src\x1B", LOG_INFO, c.message);
+        EXPECT_EQ(readAll(out), "[src\\x1B] [INFO] " + c.written + "\n") << c.written;
+        std::fclose(out);
+    }
+}
