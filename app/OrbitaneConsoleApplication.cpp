@@ -290,6 +290,13 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         appender_->setOutputStream(stderr);
     }
     if (options_[OPT_VERSION].isSet) {
+        if (jsonOutput()) {
+            // Standard output stays one JSON object per line.
+            Json::Value object(Json::objectValue);
+            object["version"] = VERSION;
+            emitJson(object);
+            return 0;
+        }
         StandardOutput::instance().flush();
         std::fprintf(stdout, "%s\n", VERSION);
         std::fflush(stdout);

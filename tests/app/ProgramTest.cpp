@@ -125,6 +125,10 @@ TEST(Program, UsageAndVersion) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, "2.0.0_dev\n") << "no banner, no connection";
     EXPECT_EQ(version.err, "");
+    ChildResult jsonVersion = console({"base", "-c", "tcp", "--json", "-v"});
+    EXPECT_EQ(jsonVersion.status, 0);
+    EXPECT_EQ(jsonVersion.out, "{\"version\":\"2.0.0_dev\"}\n");
+    EXPECT_EQ(jsonVersion.err, "");
 
     // Help anywhere on the line wins before any channel is opened.
     ChildResult help = console({"base", "-c", "tcp", "status", "--help"});
