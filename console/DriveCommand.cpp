@@ -213,11 +213,6 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             if (interrupted()) {
                 controller.stop(DriveExit::Signal);
             }
-            if (outputWatch.acted()) {
-                // The base was held at zero behind the loop's back: start again from rest.
-                controller.onKey(DriveKey::EmergencyStop);
-                run.message = "Terminal output stalled: the base was stopped";
-            }
             DriveKey key;
             for (ViewKey got = nextKeyWatched(view, key, outputWatch); got != ViewKey::None;
                  got = nextKeyWatched(view, key, outputWatch)) {
@@ -234,6 +229,14 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     }
                 }
                 lastDraw = got == ViewKey::Resize ? 0 : lastDraw;
+            }
+            // Checked after the keys, right before the tick: the base was held
+            // at zero behind the loop's back, and keys queued while drawing
+            // was stuck are stale. Start again from rest, on a new press.
+            if (outputWatch.acted()) {
+                controller.onKey(DriveKey::EmergencyStop);
+                view.discardInput();
+                run.message = "Terminal output stalled: the base was stopped";
             }
 
             const int64_t tickNow = monotonicNanoseconds();

@@ -192,6 +192,8 @@ DriveView::~DriveView() {
     delscreen(screen_);
 }
 
+void DriveView::discardInput() { flushinp(); }
+
 ViewKey DriveView::nextKey(DriveKey& drive) {
     const int code = getch();
     if (code == ERR) {

@@ -89,6 +89,8 @@ public:
     void draw(const DriveSnapshot& snapshot);
     // The next pending key without waiting; `drive` is set for a drive key.
     ViewKey nextKey(DriveKey& drive);
+    // Forgets keys typed but not yet read.
+    void discardInput();
 
 private:
     ::screen* screen_ = nullptr;  // the curses screen on standard input and output

@@ -349,8 +349,13 @@ TEST(DriveTerminal, StalledTerminalOutputStillStopsTheBase) {
     ASSERT_TRUE(term.pauseOutput());
     // The loop is stuck writing the view; the base is stopped all the same.
     EXPECT_TRUE(waitUntil([&] { return lastIsZero(rig.device()); }, milliseconds(kStopWithinMs + 500)));
+    const size_t heldAtZero = velocities(rig.device()).size();
+    term.keys("Up");  // typed while the view is stuck: stale once it resumes
     term.resumeOutput();
     EXPECT_TRUE(term.waitForScreen("Terminal output stalled: the base was stopped")) << term.screen();
+    // After the stall nothing but zero, until a new press ramps from rest.
+    const auto after = velocities(rig.device());
+    for (size_t i = heldAtZero; i < after.size(); ++i) EXPECT_EQ(after[i].vx, 0.0) << "request " << i;
     term.keys("q");
     EXPECT_EQ(term.waitForStatus(), 0) << term.screen();
     EXPECT_TRUE(lastIsZero(rig.device()));
