@@ -141,6 +141,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "drive needs an interactive terminal");
         return STATUS_COMMAND_USAGE;
     }
+    const std::string terminalProblem = DriveView::terminalProblem();
+    if (!terminalProblem.empty()) {
+        logFatal(source, "%s", terminalProblem.c_str());
+        return STATUS_COMMAND_USAGE;
+    }
 
     SystemConfig config;
     bool legacy = false;
@@ -223,7 +228,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 } else if (got == ViewKey::Suspend) {
                     raise(SIGTSTP);  // the key does what kill -TSTP does: stop, then leave with 148
                 } else if (got == ViewKey::Drive) {
-                    controller.onKey(key);
+                    // Nobody drives blind: while the readings are not on
+                    // screen only the stop and quit keys are taken.
+                    if (DriveView::showsReadings() || key == DriveKey::EmergencyStop || key == DriveKey::Quit) {
+                        controller.onKey(key);
+                    }
                     if (key == DriveKey::EmergencyStop) {
                         run.message = "Emergency stop";
                     }
@@ -233,6 +242,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             // Checked after the keys, right before the tick: the base was held
             // at zero behind the loop's back, and keys queued while drawing
             // was stuck are stale. Start again from rest, on a new press.
+            if (!DriveView::showsReadings() && !(controller.target().isZero() && controller.commanded().isZero())) {
+                controller.onKey(DriveKey::EmergencyStop);  // shrunk while moving: zero at once
+                run.message = "Window too small: the base was stopped";
+            }
             if (outputWatch.acted()) {
                 controller.onKey(DriveKey::EmergencyStop);
                 view.discardInput();

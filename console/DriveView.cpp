@@ -194,6 +194,10 @@ DriveView::~DriveView() {
 
 void DriveView::discardInput() { flushinp(); }
 
+bool DriveView::showsReadings() { return COLS >= MIN_COLUMNS && LINES >= MIN_ROWS; }
+
+
+
 ViewKey DriveView::nextKey(DriveKey& drive) {
     const int code = getch();
     if (code == ERR) {

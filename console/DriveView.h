@@ -91,6 +91,11 @@ public:
     ViewKey nextKey(DriveKey& drive);
     // Forgets keys typed but not yet read.
     void discardInput();
+    // The window is large enough to show the readings (otherwise only a note).
+    static bool showsReadings();
+    // Why the terminal on standard output cannot show the view (no cursor
+    // addressing, an unknown TERM), empty when it can.
+    static std::string terminalProblem();
 
 private:
     ::screen* screen_ = nullptr;  // the curses screen on standard input and output

@@ -72,12 +72,13 @@ bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
 // command; the pane's shell records the exit status, then stays.
 class DriveTerminal {
 public:
-    DriveTerminal(const SimRig& rig, const std::vector<std::string>& extra = {}) {
+    // `environment`: assignments put before the command ("TERM=dumb").
+    DriveTerminal(const SimRig& rig, const std::vector<std::string>& extra = {}, const std::string& environment = "") {
         char pattern[] = "/tmp/orbitane-drive-XXXXXX";
         dir_ = mkdtemp(pattern);
         std::vector<std::string> command{"drive"};
         command.insert(command.end(), extra.begin(), extra.end());
-        std::string line = shellQuoted(testsupport::builtProgram("orbitane_console"));
+        std::string line = environment + " " + shellQuoted(testsupport::builtProgram("orbitane_console"));
         for (const std::string& arg : rig.argsFor(command)) line += " " + shellQuoted(arg);
         line += "; echo $? > " + shellQuoted(dir_ + "/status.part") + "; stty -a > " + shellQuoted(dir_ + "/stty") +
                 "; mv " + shellQuoted(dir_ + "/status.part") + " " + shellQuoted(dir_ + "/status") + "; exec sleep 120";
@@ -312,6 +313,30 @@ TEST(DriveTerminal, AStopTheBaseRefusesIsAnAlarmAndQuitStillLeaves) {
     EXPECT_NE(term.waitForStatus(), 0);
     EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - quit).count(), 4000);
     EXPECT_TRUE(term.waitForScreen("The base did not confirm the stop request")) << term.screen();
+}
+
+// Nobody drives blind: a window too small for the readings brakes to zero
+// at once and takes no drive key; a terminal without cursor addressing is
+// refused before anything moves.
+TEST(DriveTerminal, NoMotionWhileTheReadingsAreNotShown) {
+    SimRig rig;
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(300));
+    ASSERT_TRUE(anyForward(rig.device()));
+    term.tmux("resize-window -x 60 -y 20");
+    ASSERT_TRUE(term.waitForScreen("Terminal too small")) << term.screen();
+    EXPECT_TRUE(waitUntil([&] { return lastIsZero(rig.device()); }, milliseconds(1000)));
+    const size_t before = velocities(rig.device()).size();
+    term.hold("Up", milliseconds(300));
+    const auto after = velocities(rig.device());
+    for (size_t i = before; i < after.size(); ++i) EXPECT_EQ(after[i].vx, 0.0) << "request " << i;
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0);
+
+    DriveTerminal dumb(rig, {}, "TERM=dumb");
+    EXPECT_EQ(dumb.waitForStatus(), 2);
+    EXPECT_TRUE(dumb.waitForScreen("it has no cursor addressing (TERM=dumb)")) << dumb.screen();
 }
 
 // In the raw terminal Ctrl-Z is a key: it does what kill -TSTP does.
