@@ -37,6 +37,10 @@ bool readBaseConfig(const Json::Value& node, BaseConfig& out) {
            readChild(node, "encoder_ticks_per_meter", out.encoder_ticks_per_meter) &&
            readChildOr(node, "low_battery_percentage_for_charging", out.low_battery_percentage_for_charging, 0.3f) &&
            readChildOr(node, "high_battery_percentage_for_resume", out.high_battery_percentage_for_resume, 0.95f) &&
+           // The base sends the resume level under its own name; when it is
+           // there, it is the level in force, not the schema's.
+           readChildOr(node, "high_battery_percentage_for_charging", out.high_battery_percentage_for_resume,
+                       out.high_battery_percentage_for_resume) &&
            readChildOr(node, "low_battery_auto_homing", out.low_battery_auto_homing, false) &&
            readChildOr(node, "orbitane_core_pose", out.orbitane_core_pose, Pose(), readPose) &&
            readChild(node, "sensors", out.sensors, [](const Json::Value& list, std::vector<SensorConfig>& sensors) {

@@ -22,7 +22,8 @@ const char* const REFERENCE_CONFIG = R"json({
 )json";
 
 // "high_battery_percentage_for_charging" is the base's own name for the
-// entry; the schema reads "high_battery_percentage_for_resume".
+// entry the schema calls "high_battery_percentage_for_resume"; the reader
+// takes the base's when the merged configuration has it.
 const char* const WHITE_LIST = R"json({
     "base": {
         "manufacture_id": "accept",

@@ -63,7 +63,7 @@ struct BaseConfig {
     float high_moving_speed = 0.0f;
     int32_t encoder_ticks_per_meter = 0;
     float low_battery_percentage_for_charging = 0.0f;  // fraction of 1
-    float high_battery_percentage_for_resume = 0.0f;   // fraction of 1
+    float high_battery_percentage_for_resume = 0.0f;   // fraction of 1 (the base's "..._for_charging" when sent)
     bool low_battery_auto_homing = false;
     Pose orbitane_core_pose;
     std::vector<SensorConfig> sensors;

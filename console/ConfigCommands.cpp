@@ -5,6 +5,8 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -42,6 +44,18 @@ bool parseBuiltinJson(const char* text, Json::Value& out) {
     std::string errors;
     const size_t length = std::strlen(text);
     return reader->parse(text, text + length, &out, &errors);
+}
+
+// The decimal a float field was written as: the shortest one that reads
+// back as the same float (0.15f is 0.15, not 0.150000006), so values scaled
+// from it print without the float's rounding artefacts.
+double decimalOf(float value) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {  // nine digits always read back
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
+    }
+    return static_cast<double>(value);
 }
 
 std::string styledText(const Json::Value& value) {
@@ -108,12 +122,12 @@ Json::Value configJson(const SystemConfig& config, bool legacy, const Json::Valu
     object["sensors"] = sensors;
     if (!legacy) {
         object["lidar_pose"] = poseJson(config.lidar.installation_pose);
-        object["side_margin_mm"] = config.motion_plan.side_margin * 1000.0;
+        object["side_margin_mm"] = decimalOf(config.motion_plan.side_margin) * 1000.0;
         object["bumper_policy"] = config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default";
         object["has_ir_tower"] = config.features.has_ir_docking_tower;
         object["auto_home_on_low_battery"] = base.low_battery_auto_homing;
-        object["battery_percent_to_go_home"] = base.low_battery_percentage_for_charging * 100.0;
-        object["battery_percent_to_resume"] = base.high_battery_percentage_for_resume * 100.0;
+        object["battery_percent_to_go_home"] = decimalOf(base.low_battery_percentage_for_charging) * 100.0;
+        object["battery_percent_to_resume"] = decimalOf(base.high_battery_percentage_for_resume) * 100.0;
         object["decoded"] = decoded;
     }
     return object;

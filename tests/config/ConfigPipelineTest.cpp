@@ -92,7 +92,7 @@ TEST(ConfigPipeline, RoundBaseReadsThroughBinaryMergeAndSchema) {
     EXPECT_FLOAT_EQ(0.3f, config.base.robot_line_speed);
     EXPECT_EQ(6450, config.base.encoder_ticks_per_meter);
     EXPECT_FLOAT_EQ(0.2f, config.base.low_battery_percentage_for_charging);
-    EXPECT_FLOAT_EQ(0.95f, config.base.high_battery_percentage_for_resume);  // differently named entry
+    EXPECT_FLOAT_EQ(0.9f, config.base.high_battery_percentage_for_resume);  // the base's name for it
     EXPECT_TRUE(config.base.low_battery_auto_homing);
 
     ASSERT_EQ(8u, config.base.sensors.size());
@@ -127,6 +127,7 @@ TEST(ConfigPipeline, BaseWithoutIdentityReadsWithDefaults) {
     EXPECT_EQ(-1, config.base.manufacture_id);
     EXPECT_EQ("UNKNOWN", config.base.manufacture_name);
     EXPECT_FALSE(config.base.low_battery_auto_homing);
+    EXPECT_FLOAT_EQ(0.95f, config.base.high_battery_percentage_for_resume);  // the schema's: the base sent none
     EXPECT_TRUE(config.base.sensors.empty());
 }
 

@@ -56,9 +56,9 @@ const Lines FULL_SUMMARY = {
     "[INFO]     Has IR Tower: Yes",
     "[INFO]     Auto Home on Low Battery: Enabled",
     "[INFO]     Battery Level To Go Home: 20.0%",
-    // The base's "high_battery_percentage_for_charging" is not the entry
-    // the schema reads, so the resume level keeps its default.
-    "[INFO]     Battery Level To Resume: 95.0%",
+    // The base's "high_battery_percentage_for_charging" is its name for the
+    // resume level.
+    "[INFO]     Battery Level To Resume: 90.0%",
 };
 
 const char* const BINARY_REFUSED = "[FATL] Failed to get binary config from base";

@@ -194,9 +194,8 @@ TEST_P(ConsoleCommands, ConfigSummaryFromTheBinaryConfiguration) {
           "    Sensor #5: Cliff at (14.0 cm,  5.0 cm,  0.0 deg)", "    Sensor #6: Cliff at (14.0 cm, -5.0 cm,  0.0 deg)",
           "Motion Planning", "    Side Margin:  5.0 cm", "    Bumper Policy: stop", "Features", "    Has IR Tower: Yes",
           "    Auto Home on Low Battery: Enabled", "    Battery Level To Go Home: 20.0%",
-          // The white list passes "..._for_charging" while the schema reads
-          // "..._for_resume", which keeps its default.
-          "    Battery Level To Resume: 95.0%"}) {
+          // The base's "..._for_charging" is its name for the resume level.
+          "    Battery Level To Resume: 90.0%"}) {
         expected.push_back(info(BASE, text));
     }
     expected.push_back(SUCCESS);

@@ -154,7 +154,10 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
              EXPECT_EQ(o["sensors"].size(), 7u);
              EXPECT_EQ(o["bumper_policy"].asString(), "stop");
              EXPECT_TRUE(o["has_ir_tower"].asBool());
-             EXPECT_NEAR(o["side_margin_mm"].asDouble(), 50.0, 1e-3);
+             // Values from float fields come out as the decimals the base sent.
+             EXPECT_EQ(o["side_margin_mm"].asDouble(), 50.0);
+             EXPECT_EQ(o["battery_percent_to_go_home"].asDouble(), 20.0);
+             EXPECT_EQ(o["battery_percent_to_resume"].asDouble(), 90.0);  // the base's, not the schema's
              EXPECT_EQ(o["decoded"]["base"]["manufacture_id"].asInt(), 4660);
          }},
         {"poll", 1,
