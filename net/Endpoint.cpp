@@ -89,7 +89,7 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
     // been its own.
     if (!droppedInDoubt_) {
         const auto timeout = std::chrono::milliseconds(infinite ? ENDPOINT_REQUEST_TIMEOUT_MS : limit.count());
-        owed_.push_back(Owed{currentShape_, sentAt + 2 * timeout});
+        owed_.push_back(Owed{currentShape_, sentAt + 2 * timeout, currentCmd_, currentCode_});
     }
     return waitCut(motion) ? RESULT_OPERATION_FAIL : RESULT_OPERATION_TIMEOUT;
 }
@@ -106,6 +106,8 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
         answered_.store(false);
         awaiting_ = false;
         currentShape_ = kind.answer;
+        currentCmd_ = cmd;
+        currentCode_ = len > 0 && data != nullptr ? data[0] : 0;
         droppedInDoubt_ = false;
     }
     answerReady.reset();
@@ -150,13 +152,17 @@ int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessageP
     return 0;
 }
 
-bool Endpoint::belongsToCurrent(bool isError, uint32_t size) {
+bool Endpoint::belongsToCurrent(bool isError, uint32_t size, Owed& owedTo) {
     const SteadyTime now = std::chrono::steady_clock::now();
+    owedTo = Owed{AnswerShape(), now, 0, 0};
     while (!owed_.empty() && owed_.front().until <= now) owed_.pop_front();
     if (!awaiting_ || answered_.load()) {
         // Nothing waits for an answer: a late one whose owing lapsed, or
         // one the base sent unasked.
-        if (!owed_.empty()) owed_.pop_front();
+        if (!owed_.empty()) {
+            owedTo = owed_.front();
+            owed_.pop_front();
+        }
         return false;
     }
     const bool fitsCurrent = isError || currentShape_.fits(size);
@@ -166,6 +172,7 @@ bool Endpoint::belongsToCurrent(bool isError, uint32_t size) {
             owed_.pop_front();  // that answer was lost: look at the one before
             continue;
         }
+        owedTo = owed_.front();
         owed_.pop_front();
         if (fitsOwed && fitsCurrent) droppedInDoubt_ = true;
         return false;
@@ -177,8 +184,10 @@ int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& mes
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         const uint32_t size = message ? message->payloadLength() : 0;
-        if (!belongsToCurrent(result != RESULT_OK, size)) {
+        Owed owedTo;
+        if (!belongsToCurrent(result != RESULT_OK, size, owedTo)) {
             droppedAnswers_.fetch_add(1);
+            if (droppedHook_) droppedHook_(message, owedTo.cmd, owedTo.code);
             return 0;
         }
         answer = message;

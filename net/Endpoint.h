@@ -96,6 +96,12 @@ public:
     // Tests: called inside request() after it has reset its own state and
     // before it checks the stop request, to land a signal in that window.
     void setBeforeWriteHook(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
+    // Told of every answer the rule drops, with the request it was owed to
+    // (its command byte and first payload byte; both 0 for an answer that
+    // came unasked). Runs on the thread that delivered the answer, under the
+    // endpoint's answer lock: it must not make requests. Set before use.
+    using DroppedAnswerHook = std::function<void(const MessagePtr& answer, uint8_t owedCmd, uint8_t owedCode)>;
+    void setDroppedAnswerHook(DroppedAnswerHook hook) { droppedHook_ = std::move(hook); }
 
 protected:
     std::vector<MessageRegistration> channelHandlers;
@@ -111,21 +117,25 @@ private:
     struct Owed {
         AnswerShape shape;
         SteadyTime until;
+        uint8_t cmd, code;  // the request it answers
     };
     int32_t awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion, SteadyTime sentAt);
     bool waitCut(Motion motion) const;
-    // Sorts an arriving answer: true when it is the current request's.
-    bool belongsToCurrent(bool isError, uint32_t size);
+    // Sorts an arriving answer: true when it is the current request's;
+    // otherwise `owedTo` is the request it was dropped for (none: {0, 0}).
+    bool belongsToCurrent(bool isError, uint32_t size, Owed& owedTo);
 
     std::mutex answerMutex_;  // guards answer, answerResult and everything below it
     std::atomic<bool> answered_{false};  // the request in progress has its answer
     bool awaiting_ = false;              // a written request waits for its answer
     AnswerShape currentShape_;
+    uint8_t currentCmd_ = 0, currentCode_ = 0;
     bool droppedInDoubt_ = false;  // the current request dropped an answer that may have been its own
     std::deque<Owed> owed_;        // oldest first
     std::atomic<uint64_t> droppedAnswers_{0};
     CancelToken token_;
     std::function<void()> beforeWrite_;
+    DroppedAnswerHook droppedHook_;
 };
 
 }  // namespace net
