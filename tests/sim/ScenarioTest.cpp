@@ -71,6 +71,10 @@ TEST(ScenarioTest, ExampleFilesLoad) {
     Scenario alive;
     ASSERT_TRUE(loadScenarioFile(sourceRoot() + "/sim/scenarios/alive.json", alive, error)) << error;
     EXPECT_EQ(alive.timeline.size(), 4u);
+    // It can be driven: nothing triggered at start, and its bumper event
+    // triggers a sensor (sets its bit) rather than clearing all the others.
+    EXPECT_EQ(alive.bumperBits, 0u);
+    EXPECT_EQ(alive.timeline[1].value, 1.0);
 
     // The example shows every member and every kind of fault.
     Scenario example;
