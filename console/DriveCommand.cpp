@@ -232,6 +232,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     // screen only the stop and quit keys are taken.
                     if (DriveView::showsReadings() || key == DriveKey::EmergencyStop || key == DriveKey::Quit) {
                         controller.onKey(key);
+                        if (key != DriveKey::EmergencyStop && run.message == "Emergency stop") run.message.clear();
                     }
                     if (key == DriveKey::EmergencyStop) {
                         run.message = "Emergency stop";
@@ -329,6 +330,14 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                                        : run.message;
                 snapshot.alarm = run.stopInDoubt;
                 snapshot.linkLost = controller.linkLost();
+                snapshot.configRead = haveConfig;
+                if (controller.linkLost()) {
+                    // Nothing is read any more: every value is as old as it looks.
+                    for (ReadingAge* age : {&snapshot.statusAge, &snapshot.motorAge, &snapshot.sensorAge,
+                                            &snapshot.bumperAge, &snapshot.beaconAge}) {
+                        age->stale = true;
+                    }
+                }
                 StallWatch::Section writing(outputWatch);
                 view.draw(snapshot);
             }

@@ -212,6 +212,20 @@ ViewKey DriveView::nextKey(DriveKey& drive) {
     return driveKeyFor(code, drive) ? ViewKey::Drive : ViewKey::Other;
 }
 
+double shown(double value, int decimals) {
+    // A value that prints as zero prints without a sign ("-0.000" reads as
+    // motion where there is none).
+    const double half = 0.5 * std::pow(10.0, -decimals);
+    return std::fabs(value) < half ? 0.0 : value;
+}
+
+double headingInRange(double degrees) {
+    double wrapped = std::fmod(degrees, 360.0);
+    if (wrapped > 180.0) wrapped -= 360.0;
+    if (wrapped <= -180.0) wrapped += 360.0;
+    return wrapped;
+}
+
 bool driveKeyFor(int code, DriveKey& key) {
     switch (code) {
         case KEY_UP: case 'w': case 'W': key = DriveKey::Forward; return true;
@@ -255,13 +269,15 @@ void DriveView::draw(const DriveSnapshot& s) {
     put(row++, 16, motorAttr, "left %10.1f mm   right %10.1f mm%s", s.leftMm, s.rightMm,
         staleNote(s.motorAge).c_str());
     put(row, 0, A_BOLD, "Pose");
-    put(row++, 16, motorAttr, "x %8.3f m   y %8.3f m   heading %7.1f deg", s.x, s.y, s.headingDeg);
+    put(row++, 16, motorAttr, "x %8.3f m   y %8.3f m   heading %7.1f deg", shown(s.x, 3), shown(s.y, 3),
+        shown(headingInRange(s.headingDeg), 1));
     put(row, 0, A_BOLD, "Speed");
-    put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s", s.target.vx, s.target.omega,
-        s.step, s.stepSpeeds[s.step - 1], s.speedsFromConfig ? "" : " (defaults: no config)");
-    put(row++, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s", s.commanded.vx,
-        s.commanded.omega);
-    put(row++, 16, motorAttr, "measured %6.3f m/s %6.3f rad/s", s.measuredVx, s.measuredOmega);
+    put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s", shown(s.target.vx, 3),
+        shown(s.target.omega, 3), s.step, s.stepSpeeds[s.step - 1],
+        s.speedsFromConfig ? "" : (s.configRead ? " (defaults: none configured)" : " (defaults: no config)"));
+    put(row++, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s",
+        shown(s.commanded.vx, 3), shown(s.commanded.omega, 3));
+    put(row++, 16, motorAttr, "measured %6.3f m/s %6.3f rad/s", shown(s.measuredVx, 3), shown(s.measuredOmega, 3));
     if (!s.guardReason.empty()) {
         put(row, 0, alertAttr(), "Guard: %s", s.guardReason.c_str());
     } else if (!s.dryRunLine.empty()) {
@@ -292,7 +308,8 @@ void DriveView::draw(const DriveSnapshot& s) {
         put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());
     }
     put(helpRow, 0, A_REVERSE, "%-*s", COLS - 1,
-        " arrows/WASD drive   1/2/3 speed step   space emergency stop   q/Esc/Ctrl-C quit");
+        s.linkLost ? " the link is lost: no driving   q/Esc/Ctrl-C quit"
+                   : " arrows/WASD drive   1/2/3 speed step   space emergency stop   q/Esc/Ctrl-C quit");
     refresh();
 }
 

@@ -74,6 +74,7 @@ struct DriveSnapshot {
     std::string message;  // latest event (emergency stop, link lost, ...)
     bool linkLost = false;
     bool alarm = false;   // the message is an alarm (highlighted)
+    bool configRead = false;  // the base's configuration was read (it may still set no speeds)
 };
 
 // A pressed key as the drive command reads it.
@@ -102,6 +103,10 @@ private:
 };
 
 // Maps a curses key code to a drive key; false for any other key.
+// `value` as printed with `decimals` decimals, without a sign on zero.
+double shown(double value, int decimals);
+// A heading in degrees within (-180, 180].
+double headingInRange(double degrees);
 bool driveKeyFor(int code, DriveKey& key);
 
 }  // namespace test

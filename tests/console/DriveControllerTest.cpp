@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "console/DriveController.h"
+#include "console/DriveView.h"
 
 namespace zorn {
 namespace orbitane {
@@ -267,3 +268,12 @@ TEST(DriveController, SpeedStepsComeFromTheConfigurationCappedByTheLineSpeed) {
 }  // namespace test
 }  // namespace orbitane
 }  // namespace zorn
+
+TEST(DriveView, PrintedValuesHaveNoSignedZeroAndHeadingsWrap) {
+    EXPECT_EQ(zorn::orbitane::test::shown(-0.0001, 3), 0.0);
+    EXPECT_EQ(zorn::orbitane::test::shown(-0.0006, 3), -0.0006);
+    const struct {
+        double in, out;
+    } headings[] = {{469.2, 109.2}, {-190.0, 170.0}, {180.0, 180.0}, {-180.0, 180.0}, {720.5, 0.5}};
+    for (const auto& h : headings) EXPECT_NEAR(zorn::orbitane::test::headingInRange(h.in), h.out, 1e-9) << h.in;
+}

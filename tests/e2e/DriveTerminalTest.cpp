@@ -273,6 +273,10 @@ TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
     rig.sim().stop();
     term.hold("Up", milliseconds(200));
     ASSERT_TRUE(term.waitForScreen("LINK LOST: stop request sent, no answer")) << term.screen();
+    // Nothing is read any more: the readings say how old they are, and the
+    // footer no longer offers driving.
+    EXPECT_TRUE(term.waitForScreen("the link is lost: no driving")) << term.screen();
+    EXPECT_TRUE(term.waitForScreen("stale")) << term.screen();
     term.hold("Up", milliseconds(200));                   // keys still repeating do not close it
     EXPECT_EQ(term.waitForStatus(milliseconds(300)), -1);
     term.keys("q");
