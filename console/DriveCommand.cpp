@@ -380,8 +380,12 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     } else if (controller.linkLost()) {
         logError(source, "Link lost: three requests in a row failed");
         status = status != 0 ? status : (readings.lastFailure() < 0 ? readings.lastFailure() : net::RESULT_OPERATION_FAIL);
-    } else if (reason == DriveExit::TerminalGone && status == 0) {
-        status = net::RESULT_OPERATION_FAIL;
+    } else if (reason == DriveExit::TerminalGone) {
+        // The link is fine: say what did go away, rather than let the
+        // frame read the status as a broken link.
+        logError(source, "Drive failed: the terminal went away");
+        status = status != 0 ? status : net::RESULT_OPERATION_FAIL;
+        markOutcomeReported();
     }
     const int sig = interruptSignal();
     terminalScope.reset();

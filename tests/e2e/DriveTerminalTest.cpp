@@ -356,17 +356,25 @@ TEST(DriveTerminal, TheCtrlZKeyStopsTheBaseAndLeavesLikeSIGTSTP) {
 }
 
 TEST(DriveTerminal, ClosingTheTerminalStopsTheBase) {
-    SimRig rig;
-    DriveTerminal term(rig);
-    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
-    const std::string console = term.consolePid();
-    ASSERT_FALSE(console.empty());
-    const std::string proc = "/proc/" + std::to_string(std::stoi(console));
-    term.hold("Up", milliseconds(300));
-    ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the terminal goes
-    term.tmux("kill-server");  // the pane and its terminal go away
-    EXPECT_TRUE(waitUntil([&] { return access(proc.c_str(), F_OK) != 0; }, milliseconds(10000)));
-    EXPECT_TRUE(lastIsZero(rig.device()));
+    // The terminal goes away; then the terminal and the link both: the
+    // console still ends after the stop's attempts, never runs on.
+    for (bool linkToo : {false, true}) {
+        SCOPED_TRACE(linkToo ? "terminal and link" : "terminal");
+        SimRig rig;
+        DriveTerminal term(rig);
+        ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+        const std::string console = term.consolePid();
+        ASSERT_FALSE(console.empty());
+        const std::string proc = "/proc/" + std::to_string(std::stoi(console));
+        term.hold("Up", milliseconds(300));
+        ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the terminal goes
+        if (linkToo) rig.sim().stop();
+        term.tmux("kill-server");  // the pane and its terminal go away
+        EXPECT_TRUE(waitUntil([&] { return access(proc.c_str(), F_OK) != 0; }, milliseconds(10000)));
+        if (!linkToo) {
+            EXPECT_TRUE(lastIsZero(rig.device()));
+        }
+    }
 }
 
 TEST(DriveTerminal, StalledTerminalOutputStillStopsTheBase) {
