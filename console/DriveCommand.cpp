@@ -41,6 +41,7 @@ namespace {
 
 constexpr int64_t TICK_NS = 50000000;   // control period: velocity at 20 Hz while moving
 constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
+const char* const EMERGENCY_STOP_NOTE = "EMERGENCY STOP (release keys, then press to drive)";
 // A write to the terminal that has not returned after this long is taken as
 // stalled output: the base is then held at zero until it returns.
 constexpr auto OUTPUT_STALL = std::chrono::milliseconds(300);
@@ -232,10 +233,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     // screen only the stop and quit keys are taken.
                     if (DriveView::showsReadings() || key == DriveKey::EmergencyStop || key == DriveKey::Quit) {
                         controller.onKey(key);
-                        if (key != DriveKey::EmergencyStop && run.message == "Emergency stop") run.message.clear();
+                        if (!controller.latched() && run.message == EMERGENCY_STOP_NOTE) run.message.clear();
                     }
                     if (key == DriveKey::EmergencyStop) {
-                        run.message = "Emergency stop";
+                        run.message = EMERGENCY_STOP_NOTE;
                     }
                 }
                 lastDraw = got == ViewKey::Resize ? 0 : lastDraw;
@@ -331,6 +332,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 snapshot.alarm = run.stopInDoubt;
                 snapshot.linkLost = controller.linkLost();
                 snapshot.configRead = haveConfig;
+                snapshot.motionState = run.dryRun                         ? "DRY RUN"
+                                       : run.stopInDoubt && !controller.linkLost() ? "STOP NOT CONFIRMED"
+                                                                                    : controller.motionState();
                 if (controller.linkLost()) {
                     // Nothing is read any more: every value is as old as it looks.
                     for (ReadingAge* age : {&snapshot.statusAge, &snapshot.motorAge, &snapshot.sensorAge,

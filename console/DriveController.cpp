@@ -128,10 +128,13 @@ void DriveController::onKey(DriveKey key) {
         stop(DriveExit::Quit);
         return;
     }
+    const int64_t now = clock_();
     if (key == DriveKey::EmergencyStop) {
         target_ = BodyVelocity();
         commanded_ = BodyVelocity();
         urgent_ = true;
+        latched_ = true;
+        lastKeySeenNs_ = now;
         return;
     }
     if (exit_ != DriveExit::None) {
@@ -146,8 +149,27 @@ void DriveController::onKey(DriveKey key) {
         target_.omega = signOf(target_.omega) * stepTurnRate();
         return;
     }
+    bool newPress = key != heldKey_ || now - lastKeySeenNs_ > settings_.firstPressHoldNs;
+    if (latched_) {
+        const bool released = now - lastKeySeenNs_ > settings_.deadManNs;
+        lastKeySeenNs_ = now;
+        if (!released) return;  // a key still held from before the stop
+        latched_ = false;
+        newPress = true;
+    }
+    repeating_ = !newPress;
+    heldKey_ = key;
+    lastKeySeenNs_ = now;
     target_ = stepVelocity(key);
-    lastDriveKeyNs_ = clock_();
+    lastDriveKeyNs_ = now;
+}
+
+const char* DriveController::motionState() const {
+    if (linkLost_) return "LINK LOST";
+    if (commanded_.isZero()) return "STOPPED";
+    const bool slowing = std::fabs(target_.vx) < std::fabs(commanded_.vx) ||
+                         std::fabs(target_.omega) < std::fabs(commanded_.omega);
+    return slowing ? "BRAKING" : "MOVING";
 }
 
 void DriveController::stop(DriveExit reason) {
@@ -192,7 +214,7 @@ bool DriveController::tick(BodyVelocity& toSend) {
 
     blockReason_.clear();
     if (exit_ == DriveExit::None) {
-        if (now - lastDriveKeyNs_ > settings_.deadManNs) {
+        if (now - lastDriveKeyNs_ > (repeating_ ? settings_.deadManNs : settings_.firstPressHoldNs)) {
             target_ = BodyVelocity();
         }
         const BodyVelocity allowed = guarded(target_, &blockReason_);

@@ -50,6 +50,9 @@ struct DriveSettings {
     double accel = 0.5;            // m/s^2 while speeding up
     double brakeFactor = 4.0;      // slowing down is this much quicker than speeding up
     int64_t deadManNs = 500000000;     // target falls to zero without a drive key for this long
+    // A first press (before the terminal's auto-repeat starts) holds this
+    // long, bridging the usual initial repeat delay of 0.5 to 0.66 s.
+    int64_t firstPressHoldNs = 700000000;
     int64_t resendNs = 50000000;       // a non-zero velocity is repeated at least this often
     int failuresForLinkLoss = 3;       // failed requests in a row that end the link
 };
@@ -98,6 +101,11 @@ public:
     // Set by the failure rule also after driving ended for another reason
     // (a stop the base keeps refusing after q).
     bool linkLost() const { return linkLost_; }
+    // After an emergency stop, drive keys are refused until every key has
+    // been released (none for the dead-man time) and a new press comes.
+    bool latched() const { return latched_; }
+    // STOPPED, MOVING, BRAKING or LINK LOST.
+    const char* motionState() const;
     // True once a zero velocity has been answered and nothing moved since.
     bool stopAcknowledged() const { return stopAcknowledged_; }
     bool everMoved() const { return everMoved_; }
@@ -120,6 +128,10 @@ private:
     BodyVelocity target_;
     BodyVelocity commanded_;
     int64_t lastDriveKeyNs_ = 0;
+    int64_t lastKeySeenNs_ = 0;  // any drive key, also one refused while latched
+    DriveKey heldKey_ = DriveKey::Quit;
+    bool repeating_ = false;     // the held key's auto-repeat has started
+    bool latched_ = false;
     int64_t lastTickNs_ = 0;
     int64_t lastSentNs_ = 0;
     bool ticked_ = false;

@@ -256,7 +256,14 @@ void DriveView::draw(const DriveSnapshot& s) {
     if (s.dryRun) {
         put(row, COLS - 9, alertAttr(), "DRY RUN");
     }
-    row += 2;
+    ++row;
+    // What the base is doing, always in view: the first thing to look at.
+    if (!s.motionState.empty()) {
+        const bool calm = s.motionState == "STOPPED";
+        put(row, 0, A_BOLD, "Motion");
+        put(row, 16, calm ? goodAttr() : alertAttr(), " %s ", s.motionState.c_str());
+    }
+    ++row;
 
     const attr_t statusAttr = readingAttr(s.statusAge);
     put(row, 0, A_BOLD, "Battery");

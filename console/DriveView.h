@@ -75,6 +75,8 @@ struct DriveSnapshot {
     bool linkLost = false;
     bool alarm = false;   // the message is an alarm (highlighted)
     bool configRead = false;  // the base's configuration was read (it may still set no speeds)
+    // STOPPED, MOVING, BRAKING, STOP NOT CONFIRMED, LINK LOST or DRY RUN.
+    std::string motionState;
 };
 
 // A pressed key as the drive command reads it.

@@ -277,3 +277,44 @@ TEST(DriveView, PrintedValuesHaveNoSignedZeroAndHeadingsWrap) {
     } headings[] = {{469.2, 109.2}, {-190.0, 170.0}, {180.0, 180.0}, {-180.0, 180.0}, {720.5, 0.5}};
     for (const auto& h : headings) EXPECT_NEAR(zorn::orbitane::test::headingInRange(h.in), h.out, 1e-9) << h.in;
 }
+
+// Key timing against the fake clock: a first press bridges the terminal's
+// initial repeat delay, a repeating key falls back to the dead man, and an
+// emergency stop holds until every key was released and a new press comes.
+TEST(DriveControllerKeys, FirstPressRepeatAndTheEmergencyLatch) {
+    using zorn::orbitane::test::DriveController;
+    using zorn::orbitane::test::DriveKey;
+    struct Step {
+        int64_t atMs;  // since the start
+        bool press;    // a Forward key event at this time (else only a tick)
+        bool space;    // an emergency stop at this time
+        bool moving;   // the target is non-zero after it
+    };
+    struct Row {
+        const char* what;
+        std::vector<Step> steps;
+    };
+    const Row rows[] = {
+        {"a single press holds past the initial repeat delay",
+         {{0, true, false, true}, {650, false, false, true}, {750, false, false, false}}},
+        {"repeats fall back to the dead man",
+         {{0, true, false, true}, {600, true, false, true}, {633, true, false, true}, {1100, false, false, true},
+          {1150, false, false, false}}},
+        {"the emergency stop latches while keys still repeat",
+         {{0, true, false, true}, {33, true, false, true}, {66, false, true, false}, {99, true, false, false},
+          {400, true, false, false}, {1000, false, false, false}, {1001, true, false, true}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        int64_t now = 0;
+        DriveController drive(zorn::orbitane::test::DriveSettings(), [&now] { return now; }, {});
+        for (const Step& step : row.steps) {
+            now = step.atMs * 1000000;  // ns
+            if (step.press) drive.onKey(DriveKey::Forward);
+            if (step.space) drive.onKey(DriveKey::EmergencyStop);
+            zorn::orbitane::test::BodyVelocity ignored;
+            drive.tick(ignored);
+            EXPECT_EQ(!drive.target().isZero(), step.moving) << "at " << step.atMs << " ms";
+        }
+    }
+}

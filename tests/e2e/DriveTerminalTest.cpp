@@ -243,7 +243,8 @@ TEST(DriveTerminal, SpaceStopsAtOnceWithoutRamp) {
     const auto sent = velocities(rig.device());
     ASSERT_GE(sent.size(), 2u);
     EXPECT_NEAR(sent[sent.size() - 2].vx, 0.2, 1e-3);
-    EXPECT_TRUE(term.waitForScreen("Emergency stop"));
+    EXPECT_TRUE(term.waitForScreen("EMERGENCY STOP (release keys, then press to drive)"));
+    EXPECT_TRUE(term.waitForScreen(" STOPPED ")) << term.screen();  // the motion state line
     term.keys("Escape");
     EXPECT_EQ(term.waitForStatus(), 0);
 }
