@@ -159,6 +159,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     DriveController controller(settings, monotonicNanoseconds,
                                haveConfig ? guardSensorsOf(config.base) : guardEverything());
     DriveReadings readings(*driver_, haveConfig ? &config : nullptr, settings.halfTrack * 2.0);
+    if (haveConfig) controller.setSonarGuards(sonarGuardsOf(config.base));
     DriveRun run;
     run.dryRun = dryRun();
 
@@ -278,6 +279,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     if (next != PollOutcome::NotPolled) {
                         controller.onRequestResult(next == PollOutcome::Answered);
                     }
+                    std::vector<double> distances;
+                    if (readings.sonarDistances(distances)) controller.onSonarDistances(distances);
                 }
             }
 
@@ -308,7 +311,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 snapshot.identity = identityLine_;
                 snapshot.channel = utils::describeProvider(provider());
                 snapshot.dryRun = run.dryRun;
-                readings.fill(snapshot);
+                readings.fill(snapshot, settings.nearMetres * 1000.0);
                 std::string previousLabel;
                 for (const GuardSensor& guard : controller.guards()) {
                     if (guard.label != previousLabel) {

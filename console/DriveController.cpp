@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace zorn {
 namespace orbitane {
@@ -74,6 +75,18 @@ std::vector<GuardSensor> guardSensorsOf(const BaseConfig& base) {
     }
     return guards;
 }
+
+std::vector<GuardSensor> sonarGuardsOf(const BaseConfig& base) {
+    std::vector<GuardSensor> guards;
+    int place = 0;
+    for (const SensorConfig& sensor : base.sensors) {
+        if (sensor.type != SensorKind::Sonar) continue;
+        guards.push_back(guardFor("sonar #" + std::to_string(sensor.id), place++, sensor.installation_pose));
+    }
+    return guards;
+}
+
+void DriveController::onSonarDistances(const std::vector<double>& mm) { sonarMm_ = mm; }
 
 void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
     const float wanted[3] = {base.low_moving_speed, base.medium_moving_speed, base.high_moving_speed};
@@ -185,10 +198,9 @@ void DriveController::stop(DriveExit reason) {
 }
 
 BodyVelocity DriveController::guarded(BodyVelocity wanted, std::string* reason) const {
-    for (const GuardSensor& guard : guards_) {
-        if (((bits_ >> guard.bit) & 1u) == 0) {
-            continue;
-        }
+    // Takes out of `wanted` what moves toward `guard`; says what, if it is
+    // the first refusal.
+    auto refuse = [&wanted, reason](const GuardSensor& guard, const std::string& why) {
         const char* refused = nullptr;
         if (guard.forward != 0 && signOf(wanted.vx) == guard.forward) {
             refused = guard.forward > 0 ? "forward" : "reverse";
@@ -199,7 +211,19 @@ BodyVelocity DriveController::guarded(BodyVelocity wanted, std::string* reason) 
             wanted.omega = 0.0;
         }
         if (refused != nullptr && reason != nullptr && reason->empty()) {
-            *reason = std::string(refused) + " refused: " + guard.label + " triggered";
+            *reason = std::string(refused) + " refused: " + guard.label + " " + why;
+        }
+    };
+    for (const GuardSensor& guard : guards_) {
+        if (((bits_ >> guard.bit) & 1u) != 0) refuse(guard, "triggered");
+    }
+    const double tooNearMm = settings_.nearMetres * 1000.0 / 2.0;
+    for (const GuardSensor& guard : sonarGuards_) {
+        const size_t place = static_cast<size_t>(guard.bit);
+        if (place < sonarMm_.size() && sonarMm_[place] > 0.0 && sonarMm_[place] < tooNearMm) {
+            char at[32];
+            std::snprintf(at, sizeof at, "at %.0f mm", sonarMm_[place]);
+            refuse(guard, at);
         }
     }
     return wanted;

@@ -38,6 +38,9 @@ GuardSensor guardFor(const std::string& label, int bit, const nivo::system::conf
 // Bumper and cliff sensors of the configuration in bit order, labelled with
 // their index in the sensor list (as the bumper command lists them).
 std::vector<GuardSensor> guardSensorsOf(const nivo::system::config::BaseConfig& base);
+// Distance sensors of the configuration, `bit` being the sensor's place in
+// the distance readings, labelled as the view labels them ("sonar #2").
+std::vector<GuardSensor> sonarGuardsOf(const nivo::system::config::BaseConfig& base);
 
 enum class DriveKey { Forward, Backward, Left, Right, Step1, Step2, Step3, EmergencyStop, Quit };
 
@@ -55,6 +58,9 @@ struct DriveSettings {
     int64_t firstPressHoldNs = 700000000;
     int64_t resendNs = 50000000;       // a non-zero velocity is repeated at least this often
     int failuresForLinkLoss = 3;       // failed requests in a row that end the link
+    // A distance sensor nearer than this (m) is shown highlighted; motion
+    // toward one nearer than half of it is refused like a triggered bumper.
+    double nearMetres = 0.3;
 };
 
 // Reads the speed steps from the configuration: low, medium and high moving
@@ -74,6 +80,10 @@ public:
     // The latest bumper bits (a failed reading keeps the last known bits
     // guarding).
     void onBumperBits(uint32_t bits) { bits_ = bits; }
+    // The latest distances (mm) in reading order, with the sonar guards that
+    // apply to them; a distance of 0 or less is no reading and guards nothing.
+    void setSonarGuards(std::vector<GuardSensor> guards) { sonarGuards_ = std::move(guards); }
+    void onSonarDistances(const std::vector<double>& mm);
 
     // Advances the ramp to now. Returns true with the velocity to send when
     // a velocity request is due (a change, the periodic repeat while moving,
@@ -124,6 +134,8 @@ private:
     DriveSettings settings_;
     Clock clock_;
     std::vector<GuardSensor> guards_;
+    std::vector<GuardSensor> sonarGuards_;
+    std::vector<double> sonarMm_;
     int step_ = 1;
     BodyVelocity target_;
     BodyVelocity commanded_;

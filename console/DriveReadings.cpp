@@ -171,7 +171,14 @@ int32_t DriveReadings::sendVelocity(const BodyVelocity& velocity) {
     return timed(nullptr, [&] { return driver_.setVelocity(request, response); });
 }
 
-void DriveReadings::fill(DriveSnapshot& s) const {
+bool DriveReadings::sonarDistances(std::vector<double>& mm) const {
+    if (!sensor_.have) return false;
+    mm.clear();
+    for (int i = 0; i < BASE_SENSOR_VALUES; ++i) mm.push_back(fromQ16(sensorValue_.sensor_value[i]));
+    return true;
+}
+
+void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     const int64_t now = monotonicNanoseconds();
     s.statusAge = status_.at(now);
     s.batteryPercent = statusValue_.battery_percentage;
@@ -202,6 +209,8 @@ void DriveReadings::fill(DriveSnapshot& s) const {
             SonarBar bar;
             bar.label = "sonar #" + std::to_string(sensor.id);
             bar.mm = fromQ16(sensorValue_.sensor_value[cursor++]);
+            bar.read = sensor_.have;
+            bar.near = bar.read && bar.mm > 0.0 && bar.mm < nearMm;
             bar.fullScaleMm = sensor.max_distance > 0 ? sensor.max_distance * 1000.0 : DEFAULT_SONAR_RANGE_MM;
             s.sonars.push_back(bar);
         }

@@ -37,8 +37,11 @@ public:
     // Sends a body velocity and checks its answer; the result code.
     int32_t sendVelocity(const BodyVelocity& velocity);
 
-    // Fills the readings and link parts of the snapshot.
-    void fill(DriveSnapshot& snapshot) const;
+    // Fills the readings and link parts of the snapshot; distance sensors
+    // nearer than `nearMm` are marked near.
+    void fill(DriveSnapshot& snapshot, double nearMm) const;
+    // The distances (mm) in reading order; false before the first reading.
+    bool sonarDistances(std::vector<double>& mm) const;
     int32_t lastFailure() const { return lastFailure_; }
 
 private:

@@ -70,7 +70,19 @@ std::string bar(double fraction, int width) {
 
 void drawSonars(const DriveSnapshot& s, int& row, int lastRow) {
     const attr_t attr = readingAttr(s.sensorAge);
-    put(row++, 0, A_BOLD, "Distance sensors%s", staleNote(s.sensorAge).c_str());
+    put(row, 0, A_BOLD, "Distance sensors%s", staleNote(s.sensorAge).c_str());
+    if (!s.sonars.empty()) {
+        // The bars' scale: each bar is full at its sensor's range.
+        const double range = s.sonars.front().fullScaleMm;
+        bool same = true;
+        for (const SonarBar& sonar : s.sonars) same = same && sonar.fullScaleMm == range;
+        if (same) {
+            put(row, 40, A_NORMAL, "bars: 0 to %.1f m", range / 1000.0);
+        } else {
+            put(row, 40, A_NORMAL, "bars: 0 to each sensor's range");
+        }
+    }
+    ++row;
     if (s.sonars.empty()) {
         put(row++, 2, attr, "%s", s.sensorNote.c_str());
         return;
@@ -87,7 +99,12 @@ void drawSonars(const DriveSnapshot& s, int& row, int lastRow) {
     const int shown = count <= places ? count : places - 1;
     for (int i = 0; i < shown; ++i) {
         const SonarBar& sonar = s.sonars[i];
-        put(row + i % rowsUsed, (i / rowsUsed) * width + 2, attr, "%-10s [%s] %7.1f mm", sonar.label.c_str(),
+        const int y = row + i % rowsUsed, x = (i / rowsUsed) * width + 2;
+        if (!sonar.read) {
+            put(y, x, attr, "%-10s [%s]      -- mm", sonar.label.c_str(), bar(0.0, barWidth).c_str());
+            continue;
+        }
+        put(y, x, sonar.near && !s.sensorAge.stale ? alertAttr() : attr, "%-10s [%s] %7.1f mm", sonar.label.c_str(),
             bar(sonar.mm / sonar.fullScaleMm, barWidth).c_str(), sonar.mm);
     }
     if (shown < count) {

@@ -25,6 +25,8 @@ struct ReadingAge {
 struct SonarBar {
     std::string label;
     double mm = 0.0;
+    bool read = false;  // a value was read at least once (else shown as --)
+    bool near = false;  // nearer than the proximity threshold
     double fullScaleMm = 2000.0;
 };
 

@@ -318,3 +318,37 @@ TEST(DriveControllerKeys, FirstPressRepeatAndTheEmergencyLatch) {
         }
     }
 }
+
+// Motion toward a distance sensor nearer than half the proximity threshold
+// (0.15 m by default) is refused like a triggered bumper; away from it, or
+// with no reading (0), it is not.
+TEST(DriveControllerKeys, ProximityRefusesMotionTowardANearSonar) {
+    using namespace zorn::orbitane::test;
+    nivo::system::config::Pose front;
+    front.x = 0.2;
+    const struct {
+        double mm;
+        DriveKey key;
+        bool moves;
+        const char* reason;
+    } rows[] = {
+        {100, DriveKey::Forward, false, "forward refused: sonar #0 at 100 mm"},
+        {100, DriveKey::Backward, true, ""},
+        {200, DriveKey::Forward, true, ""},
+        {0, DriveKey::Forward, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.mm);
+        int64_t now = 0;
+        DriveController drive(DriveSettings(), [&now] { return now; }, {});
+        drive.setSonarGuards({guardFor("sonar #0", 0, front)});
+        drive.onSonarDistances({row.mm});
+        BodyVelocity sent;
+        drive.tick(sent);  // the view ticks from its start
+        drive.onKey(row.key);
+        now += 50000000;
+        drive.tick(sent);
+        EXPECT_EQ(!drive.commanded().isZero(), row.moves);
+        EXPECT_EQ(drive.blockReason(), row.reason);
+    }
+}
