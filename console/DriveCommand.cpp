@@ -320,7 +320,10 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     }
                 }
                 snapshot.step = controller.step();
-                for (int i = 0; i < 3; ++i) snapshot.stepSpeeds[i] = controller.settings().stepSpeeds[i];
+                for (int i = 0; i < 3; ++i) {
+                    snapshot.stepSpeeds[i] = controller.settings().stepSpeeds[i];
+                    snapshot.stepCapped[i] = controller.settings().stepCapped[i];
+                }
                 snapshot.speedsFromConfig = controller.settings().speedsFromConfig;
                 snapshot.target = controller.target();
                 snapshot.commanded = controller.commanded();

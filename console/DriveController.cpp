@@ -96,7 +96,8 @@ void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
         if (!usableSpeed(wanted[i])) {
             continue;
         }
-        settings.stepSpeeds[i] = capped ? std::min(wanted[i], base.robot_line_speed) : wanted[i];
+        settings.stepCapped[i] = capped && wanted[i] > base.robot_line_speed;
+        settings.stepSpeeds[i] = settings.stepCapped[i] ? base.robot_line_speed : wanted[i];
         any = true;
     }
     settings.speedsFromConfig = any;

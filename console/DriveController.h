@@ -48,6 +48,7 @@ struct DriveSettings {
     // Forward speed of each step (m/s); turn rates follow from the half track.
     double stepSpeeds[3] = {0.1, 0.2, 0.3};
     bool speedsFromConfig = false;
+    bool stepCapped[3] = {false, false, false};  // the step was cut to robot_line_speed
     double halfTrack = 0.17;       // m: wheel-rim speed of a turn equals the step speed
     double maxTurnRate = 1.0;      // rad/s
     double accel = 0.5;            // m/s^2 while speeding up

@@ -296,8 +296,8 @@ void DriveView::draw(const DriveSnapshot& s) {
     put(row++, 16, motorAttr, "x %8.3f m   y %8.3f m   heading %7.1f deg", shown(s.x, 3), shown(s.y, 3),
         shown(headingInRange(s.headingDeg), 1));
     put(row, 0, A_BOLD, "Speed");
-    put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s", shown(s.target.vx, 3),
-        shown(s.target.omega, 3), s.step, s.stepSpeeds[s.step - 1],
+    put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s%s", shown(s.target.vx, 3),
+        shown(s.target.omega, 3), s.step, s.stepSpeeds[s.step - 1], s.stepCapped[s.step - 1] ? " (capped)" : "",
         s.speedsFromConfig ? "" : (s.configRead ? " (defaults: none configured)" : " (defaults: no config)"));
     put(row++, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s",
         shown(s.commanded.vx, 3), shown(s.commanded.omega, 3));

@@ -63,6 +63,7 @@ struct DriveSnapshot {
 
     int step = 1;
     double stepSpeeds[3] = {0, 0, 0};
+    bool stepCapped[3] = {false, false, false};
     bool speedsFromConfig = false;
     BodyVelocity target, commanded;
     std::string guardReason;

@@ -243,6 +243,8 @@ TEST(DriveController, SpeedStepsComeFromTheConfigurationCappedByTheLineSpeed) {
     EXPECT_TRUE(settings.speedsFromConfig);
     EXPECT_NEAR(settings.stepSpeeds[0], 0.2, 1e-6);
     EXPECT_NEAR(settings.stepSpeeds[2], 0.35, 1e-6);
+    EXPECT_FALSE(settings.stepCapped[1]);
+    EXPECT_TRUE(settings.stepCapped[2]) << "the view says so";
     EXPECT_DOUBLE_EQ(settings.halfTrack, 0.2);
 
     DriveSettings defaults;
