@@ -39,13 +39,24 @@ ReadingAge DriveReadings::Freshness::at(int64_t now) const {
 DriveReadings::DriveReadings(QuindleBaseDrv& driver, const SystemConfig* config, double track)
     : driver_(driver), config_(config), track_(track) {}
 
+namespace {
+
+// Bytes a request and its answer put on the wire: each frame is its flags,
+// length, command and checksum around the payload (the request's payload is
+// its code and its arguments).
+int exchangeBytes(size_t argumentBytes, size_t answerBytes) {
+    return static_cast<int>(4 + 1 + argumentBytes + 4 + answerBytes);
+}
+
+}  // namespace
+
 template <typename Request>
-int32_t DriveReadings::timed(Freshness* freshness, Request request) {
+int32_t DriveReadings::timed(Freshness* freshness, int wireBytes, Request request) {
     const int64_t start = monotonicNanoseconds();
     const int32_t result = request();
     const int64_t end = monotonicNanoseconds();
-    recentRequests_.push_back(end);
-    while (!recentRequests_.empty() && end - recentRequests_.front() > SECOND_NS) {
+    recentRequests_.push_back({end, wireBytes});
+    while (!recentRequests_.empty() && end - recentRequests_.front().first > SECOND_NS) {
         recentRequests_.pop_front();
     }
     if (result < 0) {
@@ -75,7 +86,7 @@ PollOutcome DriveReadings::pollBumper(uint32_t& bits) {
         return PollOutcome::NotPolled;
     }
     base_bumper_data_response_t data{};
-    const int32_t result = timed(&bumper_, [&] { return driver_.getBumperData(data); });
+    const int32_t result = timed(&bumper_, exchangeBytes(0, sizeof data), [&] { return driver_.getBumperData(data); });
     if (result < 0) {
         return PollOutcome::Failed;
     }
@@ -105,7 +116,7 @@ PollOutcome DriveReadings::pollNext() {
 
 bool DriveReadings::pollMotor() {
     base_motor_status_response_t data{};
-    if (timed(&motor_, [&] { return driver_.getMotorData(data); }) < 0) {
+    if (timed(&motor_, exchangeBytes(0, sizeof data), [&] { return driver_.getMotorData(data); }) < 0) {
         return false;
     }
     const int64_t now = monotonicNanoseconds();
@@ -132,7 +143,7 @@ bool DriveReadings::pollMotor() {
 
 bool DriveReadings::pollSensors() {
     base_sensor_data_response_t data{};
-    if (timed(&sensor_, [&] { return driver_.getSensorData(data); }) < 0) {
+    if (timed(&sensor_, exchangeBytes(0, sizeof data), [&] { return driver_.getSensorData(data); }) < 0) {
         return false;
     }
     sensorValue_ = data;
@@ -141,7 +152,7 @@ bool DriveReadings::pollSensors() {
 
 bool DriveReadings::pollStatus() {
     base_status_response_t data{};
-    if (timed(&status_, [&] { return driver_.getStatus(data); }) < 0) {
+    if (timed(&status_, exchangeBytes(0, sizeof data), [&] { return driver_.getStatus(data); }) < 0) {
         return false;
     }
     statusValue_ = data;
@@ -151,7 +162,7 @@ bool DriveReadings::pollStatus() {
 bool DriveReadings::pollBeacons() {
     base_autohome_response_t data{};
     uint32_t size = sizeof data;
-    const int32_t result = timed(&beacon_, [&] {
+    const int32_t result = timed(&beacon_, exchangeBytes(1, sizeof data), [&] {
         int32_t r = driver_.getAutoHomeData(0, reinterpret_cast<uint8_t*>(&data), &size);
         return (r >= 0 && size != sizeof data) ? net::RESULT_INVALID_DATA : r;
     });
@@ -168,7 +179,8 @@ int32_t DriveReadings::sendVelocity(const BodyVelocity& velocity) {
     request.vy_q16 = 0;
     request.omega_q16 = truncToInt32(velocity.omega * Q16_ONE);
     base_set_velocity_response_t response{};
-    return timed(nullptr, [&] { return driver_.setVelocity(request, response); });
+    return timed(nullptr, exchangeBytes(sizeof request, sizeof response),
+                 [&] { return driver_.setVelocity(request, response); });
 }
 
 bool DriveReadings::sonarDistances(std::vector<double>& mm) const {
@@ -223,11 +235,14 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     s.probes.assign(beaconValue_.probe_data,
                     beaconValue_.probe_data + std::min<int>(beaconValue_.probe_count, BASE_MAX_PROBES));
 
-    size_t recent = 0;
-    for (int64_t at : recentRequests_) {
-        recent += (now - at <= SECOND_NS) ? 1 : 0;
+    size_t recent = 0, bytes = 0;
+    for (const auto& request : recentRequests_) {
+        if (now - request.first > SECOND_NS) continue;
+        ++recent;
+        bytes += static_cast<size_t>(request.second);
     }
     s.requestsPerSecond = static_cast<double>(recent);
+    s.bytesPerSecond = static_cast<double>(bytes);
     s.failures = failures_;
     s.timeouts = timeouts_;
     s.lastRoundTripMs = lastRoundTripMs_;

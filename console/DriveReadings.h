@@ -4,6 +4,7 @@
 // velocity requests, and the link statistics, all over the one driver.
 #include <cstdint>
 #include <deque>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -55,7 +56,7 @@ private:
 
     // Times one request, counts it, and marks `freshness`.
     template <typename Request>
-    int32_t timed(Freshness* freshness, Request request);
+    int32_t timed(Freshness* freshness, int wireBytes, Request request);
     static PollOutcome outcome(bool answered) { return answered ? PollOutcome::Answered : PollOutcome::Failed; }
     bool pollMotor();
     bool pollSensors();
@@ -77,7 +78,7 @@ private:
     uint32_t bumperBits_ = 0;
     drv::base_autohome_response_t beaconValue_{};
 
-    std::deque<int64_t> recentRequests_;
+    std::deque<std::pair<int64_t, int>> recentRequests_;  // when each ended, and its bytes on the wire
     long failures_ = 0;
     long timeouts_ = 0;
     double lastRoundTripMs_ = -1.0;

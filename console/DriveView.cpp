@@ -326,8 +326,16 @@ void DriveView::draw(const DriveSnapshot& s) {
     } else {
         std::snprintf(rtt, sizeof rtt, "%.1f ms", s.lastRoundTripMs);
     }
-    put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s   failures %ld   time-outs %ld   last rtt %s",
-        s.requestsPerSecond, s.failures, s.timeouts, rtt);
+    // On a serial line, the share of the line the traffic takes (115,200
+    // baud, 10 bits a byte); over TCP the bytes alone.
+    char load[40];
+    if (s.channel.rfind("serial:", 0) == 0) {
+        std::snprintf(load, sizeof load, "%5.0f B/s %3.0f%%", s.bytesPerSecond, s.bytesPerSecond * 100.0 / 11520.0);
+    } else {
+        std::snprintf(load, sizeof load, "%5.0f B/s", s.bytesPerSecond);
+    }
+    put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s %s  failures %ld  time-outs %ld  rtt %s",
+        s.requestsPerSecond, load, s.failures, s.timeouts, rtt);
     if (!s.message.empty()) {
         put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());
     }

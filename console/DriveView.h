@@ -70,6 +70,7 @@ struct DriveSnapshot {
     std::string dryRunLine;  // what would have been sent
 
     double requestsPerSecond = 0.0;
+    double bytesPerSecond = 0.0;  // both ways, frames as sent
     long failures = 0;
     long timeouts = 0;
     double lastRoundTripMs = -1.0;

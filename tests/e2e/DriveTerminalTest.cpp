@@ -193,7 +193,7 @@ TEST_P(DriveTerminalTest, ShowsTheBaseDrivesAndQuitStopsAndRestoresTheTerminal) 
     ASSERT_TRUE(term.waitForScreen("probe #1: 0 1")) << term.screen();
     const std::string view = term.screen();
     for (const char* text : {"ORB-BASE", "80%", "Charging from cable", "sonar #0", "350.5 mm", "bumper #3",
-                             "cliff #6", "probe #1: 0 1", "req/s", "space emergency stop"}) {
+                             "cliff #6", "probe #1: 0 1", "req/s", "B/s", "space emergency stop"}) {
         EXPECT_NE(view.find(text), std::string::npos) << text << "\n" << view;
     }
     term.hold("Up", milliseconds(600));
