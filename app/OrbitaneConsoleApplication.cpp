@@ -231,8 +231,12 @@ int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string
     return result;
 }
 
-bool OrbitaneConsoleApplication::connectChannel() {
-    zorn::net::Protocol* protocol = traceProtocol_ ? traceProtocol_.get() : getProtocol();
+zorn::net::Protocol* OrbitaneConsoleApplication::channelProtocol() {
+    return traceProtocol_ ? traceProtocol_.get() : getProtocol();
+}
+
+bool OrbitaneConsoleApplication::connectChannel(zorn::net::Protocol* through) {
+    zorn::net::Protocol* protocol = through != nullptr ? through : channelProtocol();
     if (!provider_ || !provider_->connect(protocol)) {
         return false;
     }
@@ -312,6 +316,9 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
     }
     const std::string commandName = args.empty() ? std::string() : args[0];
     startCommandClock();
+    if (handlesConnection(commandName)) {
+        return executeCommandLine(args);
+    }
     if (!connectChannel()) {
         const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to connect to %s", where.c_str());

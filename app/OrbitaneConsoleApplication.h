@@ -52,7 +52,18 @@ public:
     // A protocol that shows every byte of `inner` it encodes and decodes.
     virtual std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) = 0;
 
-    bool connectChannel();
+    // Opens the channel through `through` when given (a protocol that wraps
+    // channelProtocol()), otherwise through channelProtocol() itself.
+    bool connectChannel(zorn::net::Protocol* through = nullptr);
+    // The protocol the channel is opened with: the trace wrapper when one is
+    // set up, otherwise getProtocol().
+    zorn::net::Protocol* channelProtocol();
+    // True for a command that opens the channel itself and explains what
+    // fails (the frame then runs it without connecting first).
+    virtual bool handlesConnection(const std::string& command) const {
+        (void)command;
+        return false;
+    }
     int printUsage(const std::string& programName);
 
     // Validated channel settings (empty until parseOptions succeeded).

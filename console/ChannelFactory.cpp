@@ -79,11 +79,13 @@ SerialChannelProvider::~SerialChannelProvider() { disconnect(); }
 
 bool SerialChannelProvider::connect(zorn::net::Protocol* protocol) {
     disconnect();
+    lastError_ = 0;
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to serial:%s...", portName_.c_str());
     auto channel = std::make_unique<zorn::net::SerialChannel>(protocol);
     auto* serial = channel->getSerial();
     if (!serial->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !serial->open()) {
         int error = serial->lastError();
+        lastError_ = error;
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to serial port");
         explainSerialFailure(portName_, error);
         return false;
@@ -106,6 +108,7 @@ TcpChannelProvider::~TcpChannelProvider() { disconnect(); }
 
 bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
     disconnect();
+    lastError_ = 0;
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to tcp:%s:%d...", host_.c_str(), port_);
     zorn::net::SocketAddress address(host_.c_str(), port_);
     socket_.reset(zorn::net::StreamSocket::createSocket());
@@ -117,7 +120,8 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
     socket_->setKeepAlive(true);
     if (socket_->connect(address) < 0) {
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
-        explainTcpFailure(host_, port_, socket_->lastConnectError());
+        lastError_ = socket_->lastConnectError();
+        explainTcpFailure(host_, port_, lastError_);
         socket_.reset();
         return false;
     }

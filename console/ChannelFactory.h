@@ -25,9 +25,13 @@ public:
     void disconnect() override;
     zorn::net::Channel* getChannel() override;
     std::string describe() override { return "serial:" + portName_; }
+    // The operating system's reason the last connect failed (errno), 0 when
+    // it gave none.
+    int lastError() const { return lastError_; }
 
 private:
     std::string portName_;
+    int lastError_ = 0;
     std::unique_ptr<zorn::net::SerialChannel> channel_;
 };
 
@@ -39,10 +43,14 @@ public:
     void disconnect() override;
     zorn::net::Channel* getChannel() override;
     std::string describe() override { return "tcp:" + host_ + ":" + std::to_string(port_); }
+    // The operating system's reason the last connect failed (errno), 0 when
+    // it gave none.
+    int lastError() const { return lastError_; }
 
 private:
     std::string host_;
     int port_;
+    int lastError_ = 0;
     // Sockets are released with dispose(), by the platform layer that made them.
     struct SocketDisposer {
         void operator()(zorn::net::StreamSocket* s) const {

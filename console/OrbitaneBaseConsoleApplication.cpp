@@ -62,6 +62,9 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
     table.addCommand("drive", "Drive with the keyboard",
                      "Live view of every reading; arrows/WASD drive, space stops, q quits",
                      std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true);
+    table.addCommand("doctor", "Check the link to the base",
+                     "Check device, access, connection, frames and round trips; say what to do at the first failure",
+                     std::bind(&OrbitaneBaseConsoleApplication::doctorCommand, this, _1), true);
 }
 
 std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createSerialProvider(

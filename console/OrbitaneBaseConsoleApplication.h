@@ -47,6 +47,10 @@ public:
     int identityCommand(const std::vector<std::string>& args);
     int sessionCommand(const std::vector<std::string>& args);
     int driveCommand(const std::vector<std::string>& args);
+    int doctorCommand(const std::vector<std::string>& args);
+
+    // doctor opens the channel itself, so that it can say why it fails.
+    bool handlesConnection(const std::string& command) const override;
 
     // The endpoint every request goes through (tests reach its hooks).
     zorn::net::ControlEndpoint& endpoint() { return endpoint_; }
