@@ -26,7 +26,6 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
         return STATUS_COMMAND_USAGE;
     }
     SessionHooks hooks;
-    hooks.runLine = [this](const std::vector<std::string>& words) { return executeSessionLine(words); };
     hooks.refuseLine = [&source](const std::string& echo, const std::string& reason) {
         startCommandClock();
         logFatal(source, "Refused session line \"%s\": %s", echo.c_str(), reason.c_str());
@@ -34,6 +33,14 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
             emitJsonError(echo, "invalid line: " + reason, STATUS_COMMAND_USAGE);
         }
         return static_cast<int>(STATUS_COMMAND_USAGE);
+    };
+    hooks.runLine = [this, refuse = hooks.refuseLine](const std::vector<std::string>& words) {
+        // The view takes over the terminal and standard input the session
+        // reads its lines from.
+        if (!words.empty() && words[0] == "drive") {
+            return refuse(words[0], "drive takes over the terminal; run it on its own");
+        }
+        return executeSessionLine(words);
     };
     hooks.printHelp = [this] {
         commandTable().printCommands();

@@ -338,6 +338,8 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         {"overlong after a good one", "status\n" + longLine + "\nmotor\n", {"status", longLine.substr(0, 64) + "..."},
          2, "invalid line: longer than 4096 bytes"},
         {"escape sequence", "\x1B[31mstatus\n", {"\x1B[31mstatus"}, 5, "unknown command"},
+        {"drive, which takes the terminal", "drive\nmotor\n", {"drive"}, 2,
+         "invalid line: drive takes over the terminal; run it on its own"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
