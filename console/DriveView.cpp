@@ -309,15 +309,16 @@ void DriveView::draw(const DriveSnapshot& s) {
     }
     ++row;
 
-    // From the bottom up: help, message, link, beacons, marks; sonars fill the rest.
+    // Each reading directly under the one before: the sonars take the rows
+    // the others leave (the help and message lines keep the bottom), then
+    // the marks, beacons and link follow them, at any window size.
     const int helpRow = LINES - 1;
     const int messageRow = LINES - 2;
-    const int linkRow = LINES - 3;
-    const int beaconRow = LINES - 4;
-    int marksRow = beaconRow - markRows(s);
-    drawSonars(s, row, marksRow);
-    drawMarks(s, marksRow);
-    drawBeacons(s, beaconRow);
+    const int marks = markRows(s);
+    drawSonars(s, row, messageRow - 2 - marks);
+    drawMarks(s, row);  // advances past its rows
+    drawBeacons(s, row++);
+    const int linkRow = row;
 
     put(linkRow, 0, A_BOLD, "Link");
     char rtt[32];
