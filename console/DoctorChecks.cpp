@@ -109,7 +109,7 @@ AccessProblem checkDeviceAccess(const std::string& path) {
     const group* entry = ::getgrgid(st.st_gid);
     problem.group = entry != nullptr ? entry->gr_name : std::to_string(st.st_gid);
     char mode[16];
-    std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 0777));
     problem.detail = "you may not open " + path + " for reading and writing (group " + problem.group + ", mode " +
                      mode + ")";
     if ((st.st_mode & 060) != 060) {
@@ -161,6 +161,12 @@ std::vector<DeviceHolder> deviceHolders(const std::string& path) {
         holder.pid = pid;
         std::ifstream comm(base + "/comm");
         std::getline(comm, holder.name);
+        // comm keeps 15 characters: the program's own name is longer.
+        std::ifstream cmdline(base + "/cmdline");
+        std::string program;
+        std::getline(cmdline, program, '\0');
+        program = program.substr(program.rfind('/') == std::string::npos ? 0 : program.rfind('/') + 1);
+        if (!holder.name.empty() && program.compare(0, holder.name.size(), holder.name) == 0) holder.name = program;
         holders.push_back(holder);
     }
     ::closedir(proc);

@@ -1,0 +1,197 @@
+// doctor against the simulated base with one fault per case: each case
+// builds a link, runs `doctor --json` on it and checks the step it stops at,
+// the exit status and what it says.
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "E2eSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/JsonText.h"
+
+namespace orbitane {
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+namespace sim = zorn::orbitane::sim;
+
+// A link for doctor to check: the base (when there is one), a process that
+// holds the port, and how the console is started on it.
+struct Link {
+    std::unique_ptr<sim::SimServer> base;
+    std::unique_ptr<ConsoleProcess> holder;
+    std::vector<std::string> prefix;  // a program the console runs under, with its arguments
+    std::vector<std::string> channel;  // the console's channel options
+};
+
+std::unique_ptr<sim::SimServer> ptyBase(const sim::WireSettings& wire = sim::WireSettings()) {
+    auto base = std::make_unique<sim::SimServer>();
+    base->setWire(wire);
+    std::string error;
+    if (!base->startPty("", &error)) throw std::runtime_error("simulator did not start: " + error);
+    return base;
+}
+
+Link serialLink(std::unique_ptr<sim::SimServer> base) {
+    Link link;
+    link.channel = {"-c", "serial", "-p", base->ptyPath()};
+    link.base = std::move(base);
+    return link;
+}
+
+Link tcpLink(const sim::Scenario& scenario = sim::defaultScenario()) {
+    Link link;
+    link.base = std::make_unique<sim::SimServer>(scenario);
+    std::string error;
+    if (!link.base->startTcp("127.0.0.1", 0, &error)) throw std::runtime_error("simulator did not start: " + error);
+    link.channel = {"-c", "tcp", "--host", "127.0.0.1", "-p", std::to_string(link.base->port())};
+    return link;
+}
+
+// The pty's owner may not open it either (mode 0060, the group alone may),
+// and its group is dialout where there is one. Root may open anything, so
+// as root the console runs as nobody, outside every group.
+bool deniedPty(Link& link, std::string& skip) {
+    link = serialLink(ptyBase());
+    const std::string& device = link.channel.back();
+    const group* dialout = ::getgrnam("dialout");
+    if (dialout != nullptr && ::chown(device.c_str(), static_cast<uid_t>(-1), dialout->gr_gid) != 0) return false;
+    if (::chmod(device.c_str(), 0060) != 0) return false;
+    if (::geteuid() == 0) {
+        if (::access("/usr/bin/setpriv", X_OK) != 0) {
+            skip = "running as root without setpriv to drop the privileges";
+            return true;
+        }
+        link.prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                       testsupport::builtProgram("orbitane_console")};
+    }
+    return true;
+}
+
+// Another console holds the port: it opens it exclusively (TIOCEXCL and an
+// exclusive lock, which also keeps root out) and keeps reading.
+bool heldPty(Link& link, std::string&) {
+    link = serialLink(ptyBase());
+    std::vector<std::string> args{"base"};
+    args.insert(args.end(), link.channel.begin(), link.channel.end());
+    args.insert(args.end(), {"monitor", "status", "--interval", "0.2"});
+    link.holder = std::make_unique<ConsoleProcess>(args);
+    return link.holder->waitForOutput("Battery", 20000ms);
+}
+
+struct DoctorCase {
+    const char* name;
+    std::function<bool(Link&, std::string& skip)> prepare;
+    int status;
+    const char* stopsAt;  // the failing step; nullptr when every step passes
+    std::function<std::string(const Link&)> says;  // in the failing step's detail or advice
+};
+
+const DoctorCase kCases[] = {
+    {"MissingDevice",
+     [](Link& link, std::string&) {
+         link.channel = {"-c", "serial", "-p", "/tmp/orbitane-doctor-no-such-device"};
+         return true;
+     },
+     4, "device", [](const Link&) { return std::string("No such file or directory"); }},
+    {"PtyTheUserMayNotOpen", deniedPty, 4, "access",
+     [](const Link&) {
+         const group* dialout = ::getgrnam("dialout");
+         return std::string("sudo usermod -aG ") + (dialout != nullptr ? "dialout" : "tty") + " $USER";
+     }},
+    {"PtyHeldByAnotherProcess", heldPty, 4, "holders",
+     [](const Link& link) { return "orbitane_console (pid " + std::to_string(link.holder->pid()) + ")"; }},
+    {"NoisyLine",
+     [](Link& link, std::string&) {
+         sim::WireSettings wire;
+         wire.bitErrorRate = 1e-3;
+         link = serialLink(ptyBase(wire));
+         return true;
+     },
+     3, "checksums", [](const Link&) { return std::string("failed their checksum"); }},
+    {"SilentBase",
+     [](Link& link, std::string&) {
+         link = tcpLink(scenarioWith([](sim::Scenario& s) { s.faults.push_back(fault(0x30, sim::FaultKind::Silent)); }));
+         return true;
+     },
+     7, "status", [](const Link&) { return std::string("no status request"); }},
+    {"HealthyTcp",
+     [](Link& link, std::string&) {
+         link = tcpLink();
+         return true;
+     },
+     0, nullptr, nullptr},
+    {"HealthyPty",
+     [](Link& link, std::string&) {
+         link = serialLink(ptyBase());
+         return true;
+     },
+     0, nullptr, nullptr},
+};
+
+class DoctorTest : public ::testing::TestWithParam<DoctorCase> {};
+
+TEST_P(DoctorTest, StopsAtTheFailingStepWithItsStatusAndAdvice) {
+    const DoctorCase& c = GetParam();
+    Link link;
+    std::string skip;
+    ASSERT_TRUE(c.prepare(link, skip)) << "the link could not be prepared";
+    if (!skip.empty()) GTEST_SKIP() << skip;
+
+    std::vector<std::string> args = link.prefix;
+    args.push_back("base");
+    args.insert(args.end(), link.channel.begin(), link.channel.end());
+    args.insert(args.end(), {"doctor", "--json"});
+    std::unique_ptr<ConsoleProcess> doctor =
+        link.prefix.empty() ? std::make_unique<ConsoleProcess>(args)
+                            : std::make_unique<ConsoleProcess>(args[0], std::vector<std::string>(args.begin() + 1,
+                                                                                                 args.end()));
+    const ConsoleOutcome r = doctor->wait(std::chrono::milliseconds(static_cast<int>(120000 * kTimeScale)));
+    ASSERT_FALSE(r.killed) << r.err;
+    EXPECT_EQ(r.status, c.status) << r.err;
+
+    std::vector<Json::Value> steps;
+    for (const std::string& line : r.outLines()) steps.push_back(testsupport::parseJson(line));
+    ASSERT_FALSE(steps.empty()) << r.err;
+    for (size_t i = 0; i + 1 < steps.size(); ++i) EXPECT_TRUE(steps[i]["ok"].asBool()) << steps[i];
+    const Json::Value& last = steps.back();
+    if (c.stopsAt == nullptr) {
+        EXPECT_EQ(last["step"].asString(), "status");
+        EXPECT_TRUE(last["ok"].asBool()) << last;
+        EXPECT_EQ(last["answered"].asUInt64(), 100u);
+        EXPECT_LE(last["p50_ms"].asDouble(), last["p95_ms"].asDouble());
+        EXPECT_LE(last["p95_ms"].asDouble(), last["max_ms"].asDouble());
+        EXPECT_EQ(last.isMember("wire_share"), link.channel[1] == "serial") << last;
+        return;
+    }
+    EXPECT_EQ(last["step"].asString(), c.stopsAt) << last;
+    EXPECT_FALSE(last["ok"].asBool());
+    EXPECT_EQ(last["status"].asInt(), c.status);
+    const std::string said = last["detail"].asString() + " / " + last["advice"].asString();
+    EXPECT_NE(said.find(c.says(link)), std::string::npos) << said;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, DoctorTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<DoctorCase>& info) { return info.param.name; });
+
+// Existing commands still fail as before when the channel cannot be opened;
+// only doctor takes the connection over.
+TEST(DoctorFrameTest, OtherCommandsStillFailToConnectWithStatusFour) {
+    ConsoleProcess status({"base", "-c", "serial", "-p", "/tmp/orbitane-doctor-no-such-device", "status"});
+    const ConsoleOutcome r = status.wait(30000ms);
+    EXPECT_EQ(r.status, 4);
+    EXPECT_TRUE(has(r.errLines(), fatal(FRAME, "Failed to connect to serial:/tmp/orbitane-doctor-no-such-device")))
+        << r.err;
+}
+
+}  // namespace
+}  // namespace e2e
+}  // namespace orbitane
