@@ -209,6 +209,34 @@ TEST_P(DriveTerminalTest, ShowsTheBaseDrivesAndQuitStopsAndRestoresTheTerminal) 
     EXPECT_NE(modes.find(" icanon"), std::string::npos) << modes;
 }
 
+// While a key is held the velocity goes out every period, measured at the
+// base: no period is skipped because the last send was a little late.
+TEST_P(DriveTerminalTest, TheVelocityIsRepeatedEveryPeriodWhileMoving) {
+    SimRig rig(zorn::orbitane::sim::defaultScenario(), GetParam());
+    DriveTerminal term(rig);
+    ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+    term.hold("Up", milliseconds(1500));
+    const auto sent = velocities(rig.device());
+    std::vector<double> gaps;
+    for (size_t i = 1; i < sent.size(); ++i) {
+        if (sent[i - 1].vx > 0 && sent[i].vx > 0) {
+            gaps.push_back(std::chrono::duration<double, std::milli>(sent[i].at - sent[i - 1].at).count());
+        }
+    }
+    ASSERT_GE(gaps.size(), 10u);
+    double sum = 0, largest = 0;
+    for (double gap : gaps) {
+        sum += gap;
+        largest = std::max(largest, gap);
+    }
+    std::printf("velocity gaps over %s: mean %.1f ms, max %.1f ms (%zu)\n", transportName(GetParam()),
+                sum / gaps.size(), largest, gaps.size());
+    // Skipped periods would put the mean near 75 ms.
+    EXPECT_LT(sum / gaps.size(), 62.0);
+    term.keys("q");
+    EXPECT_EQ(term.waitForStatus(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, DriveTerminalTest, ::testing::Values(Transport::Tcp, Transport::Serial),
                          [](const ::testing::TestParamInfo<Transport>& info) { return transportName(info.param); });
 
