@@ -49,7 +49,7 @@ expect() {
 
 C=_orbitane_console
 S=_orbitane_base_sim
-commands="beacon bumper config event identity monitor motor poll run sensor session status test vrun"
+commands="beacon bumper config doctor event identity monitor motor poll run sensor session status test vrun"
 options="-c --channel -h --help -p --port -t --trace-comm -v --version --host --json --interval --count"
 
 expect exact "base"                                   $C 1 orbitane_console ""
