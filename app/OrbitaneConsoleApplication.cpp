@@ -54,6 +54,14 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
     options_[OPT_ACCEL] = {"acceleration",
                            "Drive command: acceleration limit in m/s^2 (default 0.5; braking is 4 times as quick)", "",
                            "accel", true, false, "", true};
+    options_[OPT_DECODE] = {"decode",
+                            "Write one decoded line per frame sent or received (time, request or answer with its "
+                            "values and units) to standard error",
+                            "", "decode", false, false, "", true};
+    options_[OPT_CAPTURE] = {"capture file",
+                             "Write every frame, both ways, with its time to this pcap file (link type 147, "
+                             "DLT_USER0; see orbitane.lua for Wireshark)",
+                             "", "capture", true, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;
@@ -132,8 +140,14 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
     if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], pacing_)) {
         return false;
     }
-    if (options_[OPT_TRACE].isSet) {
+    if (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet || options_[OPT_CAPTURE].isSet) {
+        // The hex dump, the decoded trace and the capture all watch the
+        // frames through one wrapper; it is null when it cannot be set up
+        // (a capture file that cannot be written), after a report.
         traceProtocol_ = createTraceProtocol(getProtocol());
+        if (!traceProtocol_) {
+            return false;
+        }
     }
     return true;
 }

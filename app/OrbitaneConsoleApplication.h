@@ -49,7 +49,9 @@ public:
     // application, so the frame knows only their interfaces.
     virtual std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) = 0;
     virtual std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) = 0;
-    // A protocol that shows every byte of `inner` it encodes and decodes.
+    // A protocol that shows every byte of `inner` it encodes and decodes
+    // (-t), decodes its frames (--decode) or captures them (--capture); null
+    // after a report when it cannot be set up.
     virtual std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) = 0;
 
     // Opens the channel through `through` when given (a protocol that wraps
@@ -70,7 +72,16 @@ public:
     const std::string& channelType() const { return channelType_; }
     const std::string& host() const { return host_; }
     const std::string& portName() const { return portName_; }
-    bool traceEnabled() const { return traceProtocol_ != nullptr; }
+    // Something writes a line per frame or chunk (-t, --decode).
+    bool traceEnabled() const {
+        return traceProtocol_ != nullptr && (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet);
+    }
+    // The hex dump (-t), the decoded trace (--decode) and the capture file
+    // (--capture, empty when not given).
+    bool hexTraceEnabled() const { return options_[OPT_TRACE].isSet; }
+    bool decodeEnabled() const { return options_[OPT_DECODE].isSet; }
+    bool captureGiven() const { return options_[OPT_CAPTURE].isSet; }
+    const std::string& captureFile() const { return options_[OPT_CAPTURE].value; }
     bool jsonEnabled() const { return options_[OPT_JSON].isSet; }
     // Pacing of the command running now: --interval and --count of the
     // command line, or of the session line that started it.
@@ -130,6 +141,8 @@ private:
         OPT_COUNT,
         OPT_DRY_RUN,
         OPT_ACCEL,
+        OPT_DECODE,
+        OPT_CAPTURE,
         OPTION_COUNT
     };
 

@@ -82,12 +82,34 @@ std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createT
 }
 
 std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTraceProtocol(zorn::net::Protocol* inner) {
-    return std::make_unique<InterceptProtocol>(inner);
+    TraceSettings settings;
+    settings.hexDump = hexTraceEnabled();
+    settings.decode = decodeEnabled();
+    settings.json = jsonEnabled();
+    if (captureGiven()) {
+        auto writer = std::make_shared<CaptureWriter>();
+        std::string error;
+        if (!writer->open(captureFile(), error)) {
+            logFatal(LOG_SOURCE_BASE_CONSOLE_APP, "Cannot write the capture file %s: %s", captureFile().c_str(),
+                     error.c_str());
+            return nullptr;
+        }
+        settings.capture = std::move(writer);
+    }
+    auto tap = std::make_unique<InterceptProtocol>(inner, settings);
+    tap_ = tap.get();
+    return tap;
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
     if (channel() == nullptr) {
         return false;
+    }
+    if (tap_ != nullptr && tap_->decoding()) {
+        // The decoded trace names the request a dropped late answer was owed to.
+        InterceptProtocol* tap = tap_;
+        endpoint_.setDroppedAnswerHook([tap](const zorn::net::MessagePtr& answer, uint8_t owedCmd,
+                                             uint8_t owedCode) { tap->noteDroppedAnswer(answer, owedCmd, owedCode); });
     }
     endpoint_.bindChannel(channel());
     // A signal during a command cuts the request in progress short and holds

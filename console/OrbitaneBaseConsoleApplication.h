@@ -18,6 +18,8 @@ class QuindleBaseDrv;
 namespace orbitane {
 namespace test {
 
+class InterceptProtocol;
+
 // The console for the robot base ("Control Bus Device"): its command table,
 // the identity lines printed once connected, and every command.
 class OrbitaneBaseConsoleApplication : public OrbitaneConsoleApplication {
@@ -69,6 +71,7 @@ private:
     zorn::drv::base_connect_response_t identity_{};  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view
+    InterceptProtocol* tap_ = nullptr;  // the trace wrapper, owned by the frame (null without one)
 };
 
 }  // namespace test

@@ -17,11 +17,6 @@ const char* requestName(uint8_t code);
 // operation name such as "getStatus", or "*" for every request (-1).
 bool parseRequestSelector(const Json::Value& value, int& code);
 
-// One-line description of a request for the log: its name and code, and
-// the decoded arguments where they matter ("setMotor (0x40) left=100
-// right=-100 mm/s").
-std::string describeRequest(uint8_t code, const uint8_t* args, size_t size);
-
 }  // namespace sim
 }  // namespace orbitane
 }  // namespace zorn

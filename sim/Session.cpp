@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "drv/ControlBus.h"
+#include "drv/FrameDecoder.h"
 #include "log/LogLevel.h"
-#include "sim/RequestNames.h"
 
 namespace zorn {
 namespace orbitane {
@@ -20,14 +20,9 @@ constexpr uint32_t kNoiseSeed = 0x5EED;
 // The console's synchronisation message: command 0 with 64 bytes.
 bool isSyncFrame(const Frame& f) { return f.good && f.cmd == 0 && f.length == 65; }
 
-std::string describeAnswer(const Answer& a) {
-    char text[64];
-    if (a.cmd == ANS_ERROR && a.payload.size() == 2) {
-        std::snprintf(text, sizeof text, "error 0x%04X", a.payload[0] | a.payload[1] << 8);
-    } else {
-        std::snprintf(text, sizeof text, "ok, %zu byte%s", a.payload.size(), a.payload.size() == 1 ? "" : "s");
-    }
-    return text;
+// The answer as the request log shows it, decoded as the answer to `code`.
+std::string describeAnswer(const Answer& a, int code) {
+    return drv::decodeAnswer(a.cmd, a.payload.data(), a.payload.size(), code).text;
 }
 
 }  // namespace
@@ -113,8 +108,7 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
     received.atNs = nowNs;
     received.code = f.payload.empty() ? -1 : f.payload[0];
     if (!f.payload.empty()) received.args.assign(f.payload.begin() + 1, f.payload.end());
-    std::string what = f.payload.empty() ? std::string("empty request")
-                                          : describeRequest(f.payload[0], received.args.data(), received.args.size());
+    const std::string what = drv::decodeRequest(f.cmd, f.payload.data(), f.payload.size()).text;
     if (closeScheduled_) {
         received.fault = "closing";
         device_.noteReceived(received);
@@ -146,7 +140,7 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
         outcome = "no answer, the line is no longer read (stall)";
         stalled_ = true;
     } else if (!effect.answer && effect.execute) {
-        outcome = describeAnswer(answer) + ", answer lost (lose_answer)";
+        outcome = describeAnswer(answer, received.code) + ", answer lost (lose_answer)";
     } else if (!effect.answer) {
         outcome = "no answer (silent)";
     } else {
@@ -161,7 +155,7 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
         std::vector<uint8_t> bytes =
             swallow ? FrameCodec::encodeSwallowing(answer.cmd, answer.payload, static_cast<size_t>(rule->extra))
                     : FrameCodec::encode(answer.cmd, answer.payload);
-        outcome = describeAnswer(answer);
+        outcome = describeAnswer(answer, received.code);
         if (bytes.empty()) {
             outcome += " too large for a frame, not sent";
         } else {

@@ -95,3 +95,71 @@ TEST(TraceRelay, InnerEventsReachTheWrapperUnchanged) {
         EXPECT_EQ(recorder.messages[0]->payload.at(0), 0x50);
     }
 }
+
+namespace {
+
+// Stands in for the endpoint: drops the answers it is told to, as owed to
+// getMotorData, while they are delivered.
+struct DroppingEndpoint {
+    int onMessage(uint32_t, zorn::net::MessageDispatcher*, MessagePtr& message) {
+        if (dropNext && trace != nullptr) trace->noteDroppedAnswer(message, 0xF8, 0x31);
+        return 0;
+    }
+    InterceptProtocol* trace = nullptr;
+    bool dropNext = false;
+};
+
+// The decoded lines without their "+N.NNN ms  " time.
+std::vector<std::string> untimed(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end - start);
+        const size_t mark = line.find(" ms  ");
+        lines.push_back(line[0] == '+' && mark != std::string::npos ? line.substr(mark + 5) : line);
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(TraceDecode, OneLinePerFrameBothWays) {
+    zorn::net::InterchipProtocol inner;
+    TraceSettings settings;
+    settings.hexDump = false;
+    settings.decode = true;
+    InterceptProtocol trace(&inner, settings);
+    DroppingEndpoint endpoint;
+    endpoint.trace = &trace;
+    trace.addHandler(zorn::net::EVT_MESSAGE, &endpoint, &DroppingEndpoint::onMessage);
+
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    const uint8_t code = 0x30;
+    MessagePtr request = std::make_shared<zorn::net::Message>(0xF8, &code, 1);
+    uint8_t frame[16];
+    uint32_t size = 0;
+    trace.encode(request, frame, size);
+    // Noise, the answer, a frame with a bad checksum, split across reads.
+    const uint8_t line[] = {0x01, 0x02, 0x03, 0x10, 0x03, 0x02, 0x50, 0x03, 0x42, 0x10, 0x02, 0xF8, 0x30, 0xDB};
+    trace.decode(line, 0, 7);
+    trace.decode(line, 7, sizeof line - 7);
+    endpoint.dropNext = true;
+    const uint8_t late[] = {0x10, 0x0A, 0x02, 1, 0, 0, 0, 2, 0, 0, 0, 0, 0x1B};
+    trace.decode(late, 0, sizeof late);
+    nivo::system::util::StandardOutput::instance().flush();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");  // no hex dump without -t
+
+    const std::vector<std::string> lines = untimed(err);
+    ASSERT_EQ(lines.size(), 5u) << err;
+    EXPECT_EQ(lines[0], "-> getStatus (0x30)");
+    EXPECT_EQ(lines[1], "<- 3 bytes skipped before a frame start");
+    EXPECT_EQ(lines[2].rfind("<- ok, 2 bytes: battery 80 %, charging from cable  (rtt ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3], "<- bad checksum, 5 bytes dropped");
+    EXPECT_EQ(lines[4], "<- late answer (owed to getMotorData), dropped: ok, 9 bytes: odometry left 1 mm, right 2 mm, "
+                        "motor state 0");
+    EXPECT_EQ(err.substr(0, 1), "+");
+}

@@ -66,8 +66,9 @@ TEST_F(SessionTest, AnswersRequestsAndLogsOneLineEach) {
     EXPECT_EQ(frames[0].payload, (std::vector<uint8_t>{80, 3}));
     EXPECT_EQ(frames[1].payload.size(), 0u);
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "test: getStatus (0x30) -> ok, 2 bytes");
-    EXPECT_EQ(lines[1], "test: setMotor (0x40) left=100 right=100 mm/s -> ok, 0 bytes");
+    // The request log describes frames with the shared decoder.
+    EXPECT_EQ(lines[0], "test: getStatus (0x30) -> ok, 2 bytes: battery 80 %, charging from cable");
+    EXPECT_EQ(lines[1], "test: setMotor left=100 mm/s right=100 mm/s (0x40) -> ok, 0 bytes");
     EXPECT_EQ(device->requestCount(0x30), 1u);
 }
 

@@ -1,0 +1,125 @@
+// The shared frame decoder: request and answer texts with their units, and
+// the scanner that splits received bytes into frames.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "drv/ControlBus.h"
+#include "drv/FrameDecoder.h"
+
+using namespace zorn::drv;
+
+namespace {
+
+std::vector<uint8_t> le32s(uint8_t code, std::initializer_list<int32_t> values) {
+    std::vector<uint8_t> out{code};
+    for (int32_t v : values) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i)));
+    }
+    return out;
+}
+
+std::string requestText(const std::vector<uint8_t>& payload, uint8_t cmd = CMD_CONTROL_BUS) {
+    return decodeRequest(cmd, payload.data(), payload.size()).text;
+}
+
+std::string answerText(uint8_t cmd, const std::vector<uint8_t>& payload, int code) {
+    return decodeAnswer(cmd, payload.data(), payload.size(), code).text;
+}
+
+}  // namespace
+
+TEST(FrameDecoder, RequestsWithTheirArguments) {
+    const struct {
+        std::vector<uint8_t> payload;
+        const char* text;
+    } cases[] = {
+        {{REQ_GET_STATUS}, "getStatus (0x30)"},
+        {{REQ_CONNECT, CONNECT_ARGUMENT}, "connect (0x10)"},
+        {le32s(REQ_SET_MOTOR, {100, -200, 0, 0}), "setMotor left=100 mm/s right=-200 mm/s (0x40)"},
+        {le32s(REQ_SET_VELOCITY, {6554, 0, -65536}), "setVelocity vx=0.100 m/s vy=0.000 m/s omega=-1.000 rad/s (0x41)"},
+        {{REQ_SEND_EVENT, 7}, "sendEvent event=7 (0x60)"},
+        {{REQ_GET_STATUS, 1, 2}, "getStatus with 2 argument bytes (0x30)"},
+        {{0x99}, "unknown request (0x99)"},
+        {{}, "empty request"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(requestText(c.payload), c.text);
+    EXPECT_EQ(requestText(std::vector<uint8_t>(64, 1), 0), "synchronisation message, 64 bytes");
+}
+
+TEST(FrameDecoder, AnswersDecodedForTheirRequest) {
+    const std::vector<uint8_t> motor{0xE8, 0x03, 0, 0, 0x18, 0xFC, 0xFF, 0xFF, 2};
+    const struct {
+        uint8_t cmd;
+        std::vector<uint8_t> payload;
+        int code;
+        const char* text;
+    } cases[] = {
+        {2, {80, 3}, REQ_GET_STATUS, "ok, 2 bytes: battery 80 %, charging from cable"},
+        {2, {20, 0}, REQ_GET_STATUS, "ok, 2 bytes: battery 20 %, not charging"},
+        {2, {20, 4}, REQ_GET_STATUS, "ok, 2 bytes: battery 20 %, not charging, on the charging base"},
+        {2, motor, REQ_GET_MOTOR_DATA, "ok, 9 bytes: odometry left 1000 mm, right -1000 mm, motor state 2"},
+        {2, {80, 3}, -1, "ok, 2 bytes"},
+        {2, {80}, REQ_GET_STATUS, "ok, 1 byte"},
+        {2, {}, REQ_SET_MOTOR, "ok, 0 bytes"},
+        {2, {0x51}, REQ_POLL_COMMAND, "ok, 1 byte: pending command 0x51 (get info)"},
+        {2, {5, 0, 0, 0}, REQ_GET_BUMPER_DATA, "ok, 4 bytes: bumper bits 0x00000005"},
+        {3, {0x00, 0x80}, REQ_GET_STATUS, "error 0x8000 (not supported)"},
+        {3, {0x07, 0x00}, REQ_GET_STATUS, "error 0x0007"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(answerText(c.cmd, c.payload, c.code), c.text) << c.text;
+}
+
+TEST(FrameDecoder, FieldsCarryNamesValuesAndUnits) {
+    const std::vector<uint8_t> status{80, 3};
+    DecodedFrame frame = decodeAnswer(2, status.data(), status.size(), REQ_GET_STATUS);
+    ASSERT_GE(frame.fields.size(), 2u);
+    EXPECT_EQ(frame.fields[0].name, "battery");
+    EXPECT_EQ(frame.fields[0].number, 80);
+    EXPECT_EQ(frame.fields[0].unit, "%");
+    const std::vector<uint8_t> motor = le32s(REQ_SET_MOTOR, {100, 100, 0, 0});
+    frame = decodeRequest(CMD_CONTROL_BUS, motor.data(), motor.size());
+    ASSERT_EQ(frame.fields.size(), 2u);
+    EXPECT_EQ(frame.fields[1].name, "right_speed");
+    EXPECT_EQ(frame.fields[1].unit, "mm/s");
+    // Text from the base is kept printable.
+    base_connect_response_t id{};
+    id.model[0] = 'A';
+    id.model[1] = '\x1b';
+    frame = decodeAnswer(2, reinterpret_cast<const uint8_t*>(&id), sizeof id, REQ_CONNECT);
+    EXPECT_NE(frame.text.find("model \"A\\x1B\""), std::string::npos) << frame.text;
+}
+
+TEST(FrameScanner, SplitsNoiseFramesAndBadFrames) {
+    const std::vector<uint8_t> good{0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+    const std::vector<uint8_t> bad{0x10, 0x02, 0xF8, 0x30, 0xDB};
+    const std::vector<uint8_t> empty{0x50, 0x00, 0x00, 0x50};  // 2-byte length 0, checksum only
+    std::vector<uint8_t> line{0x01, 0x02, 0x03};
+    for (const auto* part : {&good, &bad, &empty}) line.insert(line.end(), part->begin(), part->end());
+
+    // Fed whole and byte by byte, the same events come out.
+    for (size_t chunk : {line.size(), size_t(1)}) {
+        FrameScanner scanner;
+        std::vector<FrameScanner::Event> events;
+        for (size_t at = 0; at < line.size(); at += chunk) {
+            const size_t end = std::min(line.size(), at + chunk);
+            for (size_t i = at; i < end;) {
+                FrameScanner::Event event;
+                i += scanner.scan(line.data() + i, end - i, event);
+                if (event.kind != FrameScanner::Kind::None) events.push_back(event);
+            }
+        }
+        ASSERT_EQ(events.size(), 4u) << "chunk " << chunk;
+        EXPECT_EQ(events[0].kind, FrameScanner::Kind::Skipped);
+        EXPECT_EQ(events[0].skipped, 3u);
+        EXPECT_EQ(events[0].bytes, (std::vector<uint8_t>{1, 2, 3}));
+        EXPECT_TRUE(events[1].good);
+        EXPECT_EQ(events[1].bytes, good);
+        EXPECT_FALSE(events[2].good);
+        EXPECT_EQ(events[2].bytes, bad);
+        EXPECT_TRUE(events[3].good);
+        EXPECT_EQ(events[3].bytes, empty);
+        EXPECT_FALSE(scanner.midFrame());
+    }
+}
