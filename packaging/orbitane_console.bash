@@ -11,7 +11,7 @@
 declare -gA _orbitane_console_cache
 
 # Options that take the next word as their value.
-_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel "
+_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel --capture "
 
 # Prints "o NAME" for every option and "c NAME" for every command that
 # `PROGRAM [base] -h` lists.
@@ -111,6 +111,11 @@ _orbitane_console()
             return 0
             ;;
         --host)
+            return 0
+            ;;
+        --capture)
+            compopt -o filenames 2>/dev/null
+            mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0
             ;;
     esac

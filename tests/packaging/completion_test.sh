@@ -50,7 +50,7 @@ expect() {
 C=_orbitane_console
 S=_orbitane_base_sim
 commands="beacon bumper config doctor event identity monitor motor poll run sensor session status test vrun"
-options="-c --channel -h --help -p --port -t --trace-comm -v --version --host --json --interval --count"
+options="-c --channel -h --help -p --port -t --trace-comm -v --version --host --json --interval --count --decode --capture"
 
 expect exact "base"                                   $C 1 orbitane_console ""
 expect exact ""                                       $C 2 orbitane_console other ""
@@ -66,6 +66,7 @@ expect exact "$work/dev/serial/by-id/usb-Orbitane_Base-if00 $work/dev/ttyACM1 $w
 expect exact "$work/dev/ttyUSB0"                      $C 2 orbitane_base_console -p "$work/dev/ttyU" -c serial
 expect exact "11331"                                  $C 4 orbitane_base_console -c tcp -p ""
 expect exact ""                                       $C 2 orbitane_base_console --host ""
+expect exact "$work/dev/ttyUSB0"                      $C 2 orbitane_base_console --capture "$work/dev/ttyU"
 expect exact ""                                       $C 2 orbitane_base_console --interval ""
 expect has   "$commands"                              $C 5 orbitane_base_console -c tcp --count 5 ""
 # The command word is found behind options and their values.
