@@ -64,7 +64,9 @@ bool readCapture(const std::string& path, std::vector<CaptureRecord>& out, std::
     char text[PCAP_ERRBUF_SIZE] = {0};
     pcap_t* pcap = pcap_open_offline_with_tstamp_precision(path.c_str(), PCAP_TSTAMP_PRECISION_NANO, text);
     if (pcap == nullptr) {
-        error = path + ": " + text;
+        // libpcap names the file itself when it cannot open it.
+        const std::string reason = text;
+        error = reason.rfind(path, 0) == 0 ? reason : path + ": " + reason;
         return false;
     }
     std::unique_ptr<pcap_t, void (*)(pcap_t*)> guard(pcap, pcap_close);

@@ -142,7 +142,7 @@ _orbitane_base_sim()
     ((COMP_CWORD > 0)) && prev=${COMP_WORDS[COMP_CWORD - 1]}
     COMPREPLY=()
     case $prev in
-        -s | --scenario | --pty)
+        -s | --scenario | --pty | --replay)
             compopt -o filenames 2>/dev/null
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return 0

@@ -28,7 +28,7 @@ std::string describeAnswer(const Answer& a, int code) {
 }  // namespace
 
 Session::Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& sink)
-    : device_(device), name_(name), options_(options), log_(sink) {
+    : device_(device), name_(name), options_(options), log_(sink), replay_(options_.replay.get()) {
     // A close-after count of 0 refuses the connection at once. A serial
     // line cannot be refused before it is used, so there it acts like 1.
     if (!options_.serialLine && device_.closeAfter() == 0) {
@@ -96,6 +96,7 @@ void Session::onFrame(const Frame& f, int64_t nowNs) {
 void Session::restart(int64_t nowNs) {
     log(util::LOG_INFO, "new host session");
     plan_.reset();
+    replay_.restart();
     handled_ = 0;
     floods_ = 0;
     closeScheduled_ = false;
@@ -116,6 +117,11 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
         return;
     }
     ++handled_;
+    if (replay_.active()) {
+        device_.noteReceived(received);
+        answerFromCapture(received.code, what, nowNs);
+        return;
+    }
 
     std::vector<FaultRule> rules = device_.faults();
     const FaultRule* rule = plan_.next(rules, received.code);
@@ -200,6 +206,41 @@ void Session::onRequest(const Frame& f, int64_t nowNs) {
         closeScheduled_ = true;
         log(util::LOG_INFO, "closing the connection after " + std::to_string(handled_) + " requests");
     }
+}
+
+void Session::answerFromCapture(int code, const std::string& what, int64_t nowNs) {
+    const ReplayExchange* exchange = code < 0 ? nullptr : replay_.next(static_cast<uint8_t>(code));
+    if (exchange == nullptr) {
+        log(util::LOG_WARN, what + " -> not in the capture (it holds no further request of this kind), no answer");
+        return;
+    }
+    std::string outcome;
+    for (const ReplayExchange::Part& part : exchange->parts) {
+        // As long after the request as in the capture, and in its order.
+        int64_t due = nowNs + part.afterNs;
+        if (due < lastDueNs_) due = lastDueNs_;
+        lastDueNs_ = due;
+        drv::FrameScanner scanner;
+        drv::FrameScanner::Event event;
+        scanner.scan(part.bytes.data(), part.bytes.size(), event);
+        std::string text;
+        if (event.kind == drv::FrameScanner::Kind::Frame && event.good && event.bytes.size() == part.bytes.size()) {
+            const size_t header = part.bytes[0] == 0x50 ? 3 : 2;
+            const uint8_t* payload = part.bytes.data() + header + 1;
+            const size_t size = part.bytes.size() > header + 2 ? part.bytes.size() - header - 2 : 0;
+            text = drv::decodeAnswer(part.bytes[header], payload, size, code).text;
+        } else if (event.kind == drv::FrameScanner::Kind::Frame && !event.good) {
+            text = "frame of " + std::to_string(part.bytes.size()) + " bytes with a bad checksum";
+        } else {
+            text = std::to_string(part.bytes.size()) + " bytes outside a frame";
+        }
+        if (part.afterNs >= 1000000) text += ", after " + std::to_string(part.afterNs / 1000000) + " ms";
+        outcome += (outcome.empty() ? "" : "; ") + text;
+        queuedBytes_ += part.bytes.size();
+        queue_.push_back(Pending{due, part.bytes});
+    }
+    if (outcome.empty()) outcome = "no answer";
+    log(util::LOG_INFO, what + " -> " + outcome + " (from the capture)");
 }
 
 std::vector<uint8_t> Session::takeDue(int64_t nowNs) {

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/BaseDevice.h"
 #include "sim/FaultPlan.h"
 #include "sim/FrameCodec.h"
+#include "sim/Replay.h"
 #include "sim/SimLog.h"
 #include "sim/WarningLimiter.h"
 
@@ -37,6 +39,10 @@ public:
         // Keeps warnings about what the host sends to a few a second (not
         // owned; null: every one is logged).
         WarningLimiter* warnings = nullptr;
+        // Answers every request with what a capture recorded for it instead
+        // of running it (not owned; null: the device answers). The
+        // scenario's faults do not apply then: the capture has its own.
+        std::shared_ptr<const ReplayScript> replay;
     };
 
     Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log);
@@ -83,6 +89,8 @@ private:
 
     void onFrame(const Frame& frame, int64_t nowNs);
     void onRequest(const Frame& frame, int64_t nowNs);
+    // Queues what the capture recorded after the next request of this code.
+    void answerFromCapture(int code, const std::string& what, int64_t nowNs);
     void restart(int64_t nowNs);
     void log(int level, const std::string& line) const;
     void warn(const std::string& kind, int64_t nowNs, const std::string& line);
@@ -93,6 +101,7 @@ private:
     LogSink log_;
     FrameCodec codec_;
     FaultPlan plan_;
+    ReplayCursor replay_;
     std::deque<Pending> queue_;
     size_t queuedBytes_ = 0;
     size_t awaitingHost_ = 0;

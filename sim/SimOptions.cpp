@@ -75,6 +75,12 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
                 return false;
             }
             o.scenarioFile = argv[++i];
+        } else if (word == "--replay") {
+            if (i + 1 >= argc) {
+                error = "--replay expects a capture file";
+                return false;
+            }
+            o.replayFile = argv[++i];
         } else if (word == "--legacy") {
             o.legacy = true;
         } else if (word == "--quiet" || word == "-q") {
@@ -142,7 +148,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
 std::string simUsage(const std::string& program) {
     return "Usage: " + program +
            " [--tcp [HOST:]PORT] [--pty [LINK]] [--scenario FILE] [--legacy] [--quiet]\n"
-           "       [--baud N] [--latency MS] [--bit-errors RATE] [--seed N]\n"
+           "       [--baud N] [--latency MS] [--bit-errors RATE] [--seed N] [--replay FILE]\n"
            "\n"
            "Simulates the robot's motion base (the Control Bus Device) for the console.\n"
            "\n"
@@ -169,6 +175,9 @@ std::string simUsage(const std::string& program) {
            "  --bit-errors RATE   flip each data bit on the line, both ways, with this\n"
            "                      probability (0 to 1); the state line counts them\n"
            "  --seed N            seed of the bit errors, to repeat a run (default 1)\n"
+           "  --replay FILE       answer each request with what the capture FILE\n"
+           "                      (orbitane_console --capture) recorded for the same\n"
+           "                      request, in order and with its timing\n"
            "\n"
            "Without --tcp and --pty it serves TCP on 127.0.0.1:11331. Once listening it\n"
            "prints \"listening on tcp HOST:PORT\" and/or \"pty DEVICE\". SIGINT or SIGTERM\n"

@@ -17,6 +17,7 @@ struct SimOptions {
     bool pty = false;
     std::string ptyLink;  // empty: no symlink
     std::string scenarioFile;
+    std::string replayFile;  // empty: the device answers
     bool legacy = false;
     bool quiet = false;
     bool help = false;

@@ -127,8 +127,17 @@ void SimServer::attachWire(Link& link) {
     link.wire.reset(wireSettings_.perfect() ? nullptr : new WireLine(wireSettings_, stream, &wireCounts_));
 }
 
+void SimServer::setReplay(std::shared_ptr<const ReplayScript> script) {
+    std::lock_guard<std::mutex> lock(replayMutex_);
+    replay_ = std::move(script);
+}
+
 std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool serial) {
     Session::Options options;
+    {
+        std::lock_guard<std::mutex> lock(replayMutex_);
+        options.replay = replay_;
+    }
     options.serialLine = serial;
     options.maxUnsentBytes = kMaxUnsentBytes;
     options.warnings = &warnings_;

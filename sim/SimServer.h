@@ -13,6 +13,7 @@
 #include "sim/BaseDevice.h"
 #include "sim/LoopbackListener.h"
 #include "sim/PtyPort.h"
+#include "sim/Replay.h"
 #include "sim/Scenario.h"
 #include "sim/Session.h"
 #include "sim/SimClock.h"
@@ -73,6 +74,9 @@ public:
     // adapter's latency and bit errors (see WireSettings). Perfect by
     // default.
     void setWire(const WireSettings& settings);
+    // Every link made from now on answers from this capture instead of the
+    // device (see Session::Options::replay); null: the device answers.
+    void setReplay(std::shared_ptr<const ReplayScript> script);
     // Bits and frames the line damaged so far.
     WireCounts wireCounts() const;
 
@@ -130,6 +134,8 @@ private:
     LogSink log_;
 
     mutable std::mutex mutex_;  // links, listener and pty
+    std::mutex replayMutex_;
+    std::shared_ptr<const ReplayScript> replay_;
     LoopbackListener listener_;
     PtyPort pty_;
     std::string ptyLink_;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "log/Log.h"
+#include "sim/Replay.h"
 #include "sim/Scenario.h"
 #include "sim/SimLog.h"
 #include "sim/SimOptions.h"
@@ -56,6 +57,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.legacy) scenario.legacyBase = true;
+    std::shared_ptr<sim::ReplayScript> replay;
+    if (!options.replayFile.empty()) {
+        replay = std::make_shared<sim::ReplayScript>();
+        if (!sim::ReplayScript::load(options.replayFile, *replay, error)) {
+            std::fprintf(stderr, "%s: cannot replay %s\n", program.c_str(), error.c_str());
+            return 2;
+        }
+    }
 
     // The stop signals are taken by sigwait below; block them before any
     // thread exists so that no other thread receives them. Every one of
@@ -85,6 +94,11 @@ int main(int argc, char** argv) {
     });
     server.setMaxClients(options.maxClients);
     server.setWire(options.wire);
+    if (replay) {
+        server.setReplay(replay);
+        toManager(util::LOG_INFO, "replaying " + std::to_string(replay->requestCount()) + " requests from " +
+                                      options.replayFile);
+    }
     // Left running for days, the program keeps a short history only.
     server.device().setHistoryLimit(sim::BaseDevice::kProgramHistory);
     if (options.stateEverySeconds > 0) {

@@ -10,12 +10,16 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "drv/CaptureFile.h"
 #include "drv/ControlBus.h"
+#include "sim/Replay.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
@@ -185,4 +189,105 @@ TEST(Capture, UnwritableFileIsRefusedBeforeConnecting) {
     EXPECT_EQ(r.status, 5);
     EXPECT_TRUE(contains(r.err, "Cannot write the capture file /nonexistent-dir/session.pcap: ")) << r.err;
     EXPECT_TRUE(rig.device().requests().empty());
+}
+
+namespace {
+
+// Console output with the simulator's port taken out.
+std::string withoutPort(std::string text, const SimRig& rig) {
+    const std::string where = rig.channelDescription();
+    for (size_t at; (at = text.find(where)) != std::string::npos;) text.replace(at, where.size(), "BASE");
+    return text;
+}
+
+std::shared_ptr<ReplayScript> loadReplay(const std::string& file) {
+    auto script = std::make_shared<ReplayScript>();
+    std::string error;
+    EXPECT_TRUE(ReplayScript::load(file, *script, error)) << error;
+    return script;
+}
+
+struct LogLines {
+    void operator()(int, const std::string& line) {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines.push_back(line);
+    }
+    bool any(const std::string& part) {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (const std::string& line : lines) {
+            if (contains(line, part)) return true;
+        }
+        return false;
+    }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+}  // namespace
+
+TEST(Replay, FaultedSessionFailsTheSameWayAgain) {
+    TempDir dir;
+    const std::string file = dir.path("faulted.pcap");
+    FaultRule late = fault(zorn::drv::REQ_GET_MOTOR_DATA, FaultKind::Delay, 0, 1);
+    late.delayMs = 1500;
+    SimRig robot(scenarioWith([&](Scenario& s) {
+        s.faults = {late, fault(zorn::drv::REQ_GET_AUTOHOME_DATA, FaultKind::Unsupported),
+                    fault(zorn::drv::REQ_GET_BUMPER_DATA, FaultKind::BadChecksum)};
+    }));
+    ConsoleOutcome first = robot.console({"--capture", file, "test"});
+    ASSERT_NE(first.status, 0) << first.out;
+
+    SimRig desk;  // every answer comes from the capture
+    auto log = std::make_shared<LogLines>();
+    desk.sim().setLogSink([log](int level, const std::string& line) { (*log)(level, line); });
+    desk.sim().setReplay(loadReplay(file));
+    ConsoleOutcome again = desk.console({"test"});
+    EXPECT_EQ(again.status, first.status);
+    EXPECT_EQ(withoutPort(again.out, desk), withoutPort(first.out, robot));
+    EXPECT_EQ(withoutPort(again.err, desk), withoutPort(first.err, robot));
+    EXPECT_TRUE(log->any("getStatus (0x30) -> ok, 2 bytes: battery 80 %, charging from cable (from the capture)"));
+    EXPECT_FALSE(log->any("not in the capture"));
+}
+
+TEST(Replay, RequestTheCaptureDoesNotHoldIsLoggedAndUnanswered) {
+    TempDir dir;
+    const std::string file = dir.path("status.pcap");
+    SimRig robot;
+    ASSERT_EQ(robot.console({"--capture", file, "status"}).status, 0);
+    SimRig desk;
+    auto log = std::make_shared<LogLines>();
+    desk.sim().setLogSink([log](int level, const std::string& line) { (*log)(level, line); });
+    desk.sim().setReplay(loadReplay(file));
+    EXPECT_EQ(desk.console({"motor"}).status, STATUS_TIMEOUT);
+    EXPECT_TRUE(log->any("getMotorData (0x31) -> not in the capture")) << log->lines.size();
+}
+
+TEST(Replay, UnusableCaptureIsRefusedWithItsReason) {
+    TempDir dir;
+    SimRig robot;
+    const std::string good = dir.path("good.pcap");
+    ASSERT_EQ(robot.console({"--capture", good, "status"}).status, 0);
+    std::ifstream in(good, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string ethernet = bytes;
+    ethernet[20] = 1;  // link type in the file header: Ethernet
+    const struct {
+        const char* name;
+        std::string content;
+        const char* reason;
+    } cases[] = {
+        {"truncated.pcap", bytes.substr(0, bytes.size() - 3), "truncated"},
+        {"text.pcap", "status\n", "unknown file format"},
+        {"ethernet.pcap", ethernet, "link type 1, not the control bus's 147 (DLT_USER0)"},
+        {"empty.pcap", bytes.substr(0, 24), "the capture holds no request"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = dir.path(c.name);
+        std::ofstream(file, std::ios::binary) << c.content;
+        orbitane::testsupport::ChildResult r =
+            runChild(orbitane::testsupport::builtProgram("orbitane_base_sim"), {"--replay", file}, milliseconds(20000));
+        EXPECT_EQ(r.status, 2) << c.name;
+        EXPECT_TRUE(contains(r.err, "orbitane_base_sim: cannot replay " + file + ": ")) << r.err;
+        EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;
+    }
 }

@@ -85,7 +85,8 @@ expect lacks "monitor"                                $C 6 orbitane_base_console
 expect exact ""                                       $C 6 orbitane_base_console -c tcp run -100 100 ""
 expect exact ""                                       $C 4 orbitane_base_console -c tcp run -1
 # The simulator.
-expect has   "--tcp --pty -s --scenario --legacy -q --quiet --print-scenario -h --help" $S 1 orbitane_base_sim ""
+expect has   "--tcp --pty -s --scenario --legacy -q --quiet --print-scenario -h --help --replay" $S 1 orbitane_base_sim ""
+expect exact "$work/dev/ttyUSB0"                      $S 2 orbitane_base_sim --replay "$work/dev/ttyU"
 expect exact "--print-scenario --pty"                 $S 2 orbitane_base_sim --quiet --p
 expect exact "127.0.0.1:0 127.0.0.1:11331"            $S 2 orbitane_base_sim --tcp ""
 

@@ -1,0 +1,78 @@
+#include "sim/Replay.h"
+
+#include "drv/ControlBus.h"
+#include "drv/FrameDecoder.h"
+
+namespace zorn {
+namespace orbitane {
+namespace sim {
+
+namespace {
+
+// The request code of a captured host frame, or -1 when it is no request
+// (a synchronisation message, a damaged frame).
+int requestCodeOf(const std::vector<uint8_t>& frame, std::vector<uint8_t>& payload) {
+    if (frame.size() < 4 || (frame[0] != 0x10 && frame[0] != 0x50)) return -1;
+    const size_t header = frame[0] == 0x50 ? 3 : 2;
+    const size_t length = frame[0] == 0x50 ? (frame[1] | frame[2] << 8) : frame[1];
+    if (length < 2 || frame.size() != header + length + 1) return -1;
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < frame.size(); ++i) sum ^= frame[i];
+    if (sum != frame.back() || frame[header] != drv::CMD_CONTROL_BUS) return -1;
+    payload.assign(frame.begin() + static_cast<long>(header) + 1, frame.end() - 1);
+    return payload[0];
+}
+
+}  // namespace
+
+bool ReplayScript::load(const std::string& path, ReplayScript& out, std::string& error) {
+    std::vector<drv::CaptureRecord> records;
+    if (!drv::readCapture(path, records, error)) return false;
+    out = fromRecords(records);
+    if (out.requestCount() == 0) {
+        error = path + ": the capture holds no request";
+        return false;
+    }
+    return true;
+}
+
+ReplayScript ReplayScript::fromRecords(const std::vector<drv::CaptureRecord>& records) {
+    ReplayScript script;
+    ReplayExchange* current = nullptr;
+    int64_t requestNs = 0;
+    for (const drv::CaptureRecord& record : records) {
+        if (record.direction == drv::CAPTURE_HOST_TO_BASE) {
+            std::vector<uint8_t> payload;
+            const int code = requestCodeOf(record.bytes, payload);
+            if (code < 0) continue;
+            std::vector<ReplayExchange>& list = script.byCode_[static_cast<uint8_t>(code)];
+            list.emplace_back();
+            current = &list.back();
+            current->request = drv::decodeRequest(drv::CMD_CONTROL_BUS, payload.data(), payload.size()).text;
+            requestNs = record.timeNs;
+            ++script.requests_;
+        } else if (current != nullptr) {
+            // Bytes before the first request answer nothing the host asked.
+            const int64_t after = record.timeNs > requestNs ? record.timeNs - requestNs : 0;
+            current->parts.push_back(ReplayExchange::Part{after, record.bytes});
+        }
+    }
+    return script;
+}
+
+const std::vector<ReplayExchange>* ReplayScript::exchanges(uint8_t code) const {
+    auto it = byCode_.find(code);
+    return it == byCode_.end() ? nullptr : &it->second;
+}
+
+const ReplayExchange* ReplayCursor::next(uint8_t code) {
+    if (script_ == nullptr) return nullptr;
+    const std::vector<ReplayExchange>* list = script_->exchanges(code);
+    size_t& used = used_[code];
+    if (list == nullptr || used >= list->size()) return nullptr;
+    return &(*list)[used++];
+}
+
+}  // namespace sim
+}  // namespace orbitane
+}  // namespace zorn
