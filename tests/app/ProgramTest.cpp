@@ -71,6 +71,8 @@ const char* const APPENDED_OPTIONS =
     "error\n\n";
 
 const char* const APPENDED_COMMANDS =
+    "doctor     Check the link to the base\n"
+    "           Check device, access, connection, frames and round trips; say what to do at the first failure\n"
     "drive      Drive with the keyboard\n"
     "           Live view of every reading; arrows/WASD drive, space stops, q quits\n"
     "identity   Read base identity\n           Print the model, versions and serial number of the base\n"
