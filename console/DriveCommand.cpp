@@ -338,6 +338,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 snapshot.alarm = run.stopInDoubt;
                 snapshot.linkLost = controller.linkLost();
                 snapshot.configRead = haveConfig;
+                snapshot.corruptedFrames = endpoint().corruptedFrames();
                 snapshot.motionState = run.dryRun                         ? "DRY RUN"
                                        : run.stopInDoubt && !controller.linkLost() ? "STOP NOT CONFIRMED"
                                                                                     : controller.motionState();

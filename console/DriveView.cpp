@@ -315,7 +315,7 @@ void DriveView::draw(const DriveSnapshot& s) {
     const int helpRow = LINES - 1;
     const int messageRow = LINES - 2;
     const int marks = markRows(s);
-    drawSonars(s, row, messageRow - 2 - marks);
+    drawSonars(s, row, messageRow - 2 - marks - (s.corruptedFrames > 0 ? 1 : 0));
     drawMarks(s, row);  // advances past its rows
     drawBeacons(s, row++);
     const int linkRow = row;
@@ -337,6 +337,10 @@ void DriveView::draw(const DriveSnapshot& s) {
     }
     put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s %s  failures %ld  time-outs %ld  rtt %s",
         s.requestsPerSecond, load, s.failures, s.timeouts, rtt);
+    if (s.corruptedFrames > 0) {
+        put(linkRow + 1, 16, alertAttr(), "%llu corrupted frames dropped",
+            static_cast<unsigned long long>(s.corruptedFrames));
+    }
     if (!s.message.empty()) {
         put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());
     }

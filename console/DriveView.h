@@ -71,6 +71,7 @@ struct DriveSnapshot {
 
     double requestsPerSecond = 0.0;
     double bytesPerSecond = 0.0;  // both ways, frames as sent
+    uint64_t corruptedFrames = 0;  // frames the checksum rejected
     long failures = 0;
     long timeouts = 0;
     double lastRoundTripMs = -1.0;

@@ -1,5 +1,6 @@
 #include "net/Endpoint.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace zorn {
@@ -64,20 +65,29 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
     const auto limit = std::chrono::milliseconds(infinite ? 0 : (timeoutMs < 0 ? 0 : timeoutMs));
     const SteadyTime deadline = sentAt + limit;
     auto ended = [this, motion] { return answered_.load() || waitCut(motion); };
-    auto left = [deadline] {
+    // A bad frame shortens the wait to a grace after it (see corruptedFrames).
+    auto left = [this, deadline] {
+        SteadyTime end = deadline;
+        const int64_t badNs = corruptedAtNs_.load();
+        if (badNs != 0) {
+            end = std::min(end, SteadyTime(std::chrono::nanoseconds(badNs)) +
+                                    std::chrono::milliseconds(BAD_FRAME_GRACE_MS));
+        }
         const auto ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         return ms > 0 ? static_cast<uint32_t>(ms) : 0u;
     };
     // Read the answer on this thread when the channel lets it: no wake-up
     // between threads. What remains of the wait, if anything, is the event's.
-    if (!infinite && left() > 0) channel->receiveUntil(ended, left());
+    if (!infinite && left() > 0) {
+        channel->receiveUntil([&] { return ended() || (corruptedAtNs_.load() != 0 && left() == 0); }, left());
+    }
     // The event also wakes for answers and stop requests that do not end
     // this wait (a stop request does not cut a stop's wait): look again.
     bool timedOut = false;
     while (!ended() && !timedOut) {
-        const uint32_t ms = infinite ? WAIT_INFINITE : left();
-        timedOut = ms == 0 || answerReady.wait(ms) == WAIT_TIMEOUT;
+        const uint32_t ms = infinite && corruptedAtNs_.load() == 0 ? WAIT_INFINITE : left();
+        timedOut = ms == 0 || (answerReady.wait(ms) == WAIT_TIMEOUT && left() == 0);
     }
     std::lock_guard<std::mutex> g(answerMutex_);
     awaiting_ = false;
@@ -91,7 +101,8 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
         const auto timeout = std::chrono::milliseconds(infinite ? ENDPOINT_REQUEST_TIMEOUT_MS : limit.count());
         owed_.push_back(Owed{currentShape_, sentAt + 2 * timeout, currentCmd_, currentCode_});
     }
-    return waitCut(motion) ? RESULT_OPERATION_FAIL : RESULT_OPERATION_TIMEOUT;
+    if (waitCut(motion)) return RESULT_OPERATION_FAIL;
+    return corruptedAtNs_.load() != 0 ? RESULT_INVALID_DATA : RESULT_OPERATION_TIMEOUT;
 }
 
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs) {
@@ -104,6 +115,7 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         answered_.store(false);
+        corruptedAtNs_.store(0);
         awaiting_ = false;
         currentShape_ = kind.answer;
         currentCmd_ = cmd;
@@ -139,7 +151,9 @@ int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessageP
         if (event == EVT_CHANNEL_BROKEN) dispatch(EVT_CHANNEL_BROKEN, message);
         return 0;
     }
-    if (event == EVT_MESSAGE) {
+    if (event == EVT_BAD_FRAME) {
+        noteCorruptedFrame();
+    } else if (event == EVT_MESSAGE) {
         if (message->cmd == ANS_OK) {
             completeAnswer(RESULT_OK, sender, message);
         } else if (message->cmd == ANS_ERROR) {
@@ -178,6 +192,24 @@ bool Endpoint::belongsToCurrent(bool isError, uint32_t size, Owed& owedTo) {
         return false;
     }
     return true;
+}
+
+void Endpoint::noteCorruptedFrame() {
+    corruptedFrames_.fetch_add(1);
+    {
+        std::lock_guard<std::mutex> g(answerMutex_);
+        const SteadyTime now = std::chrono::steady_clock::now();
+        while (!owed_.empty() && owed_.front().until <= now) owed_.pop_front();
+        if (!owed_.empty()) {
+            owed_.pop_front();  // the answers come in order: the oldest owed one
+            return;
+        }
+        if (!awaiting_ || answered_.load() || corruptedAtNs_.load() != 0) return;
+        corruptedAtNs_.store(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count());
+    }
+    answerReady.set();  // the waiter takes up its shorter wait
 }
 
 int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& message) {

@@ -93,6 +93,14 @@ public:
     CancelToken& cancelToken() { return token_; }
     // Answers dropped as owed to earlier requests, or arriving unasked.
     uint64_t droppedAnswers() const { return droppedAnswers_.load(); }
+    // Frames the checksum rejected. One that arrives while a request awaits
+    // its answer (and no earlier answer is owed) may have been that answer:
+    // the request then waits at most BAD_FRAME_GRACE_MS more for a good one
+    // (noise may come before it) and otherwise fails with RESULT_INVALID_DATA
+    // rather than wait out its time-out; its answer is owed as after a
+    // time-out. A bad frame is never taken apart for what it might have meant.
+    uint64_t corruptedFrames() const { return corruptedFrames_.load(); }
+    static constexpr int32_t BAD_FRAME_GRACE_MS = 200;
     // Tests: called inside request() after it has reset its own state and
     // before it checks the stop request, to land a signal in that window.
     void setBeforeWriteHook(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
@@ -121,18 +129,21 @@ private:
     };
     int32_t awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion, SteadyTime sentAt);
     bool waitCut(Motion motion) const;
+    void noteCorruptedFrame();
     // Sorts an arriving answer: true when it is the current request's;
     // otherwise `owedTo` is the request it was dropped for (none: {0, 0}).
     bool belongsToCurrent(bool isError, uint32_t size, Owed& owedTo);
 
     std::mutex answerMutex_;  // guards answer, answerResult and everything below it
     std::atomic<bool> answered_{false};  // the request in progress has its answer
+    std::atomic<int64_t> corruptedAtNs_{0};  // a bad frame came while it waited (steady ns), 0: none
     bool awaiting_ = false;              // a written request waits for its answer
     AnswerShape currentShape_;
     uint8_t currentCmd_ = 0, currentCode_ = 0;
     bool droppedInDoubt_ = false;  // the current request dropped an answer that may have been its own
     std::deque<Owed> owed_;        // oldest first
     std::atomic<uint64_t> droppedAnswers_{0};
+    std::atomic<uint64_t> corruptedFrames_{0};
     CancelToken token_;
     std::function<void()> beforeWrite_;
     DroppedAnswerHook droppedHook_;

@@ -157,13 +157,40 @@ TEST_F(EndpointTest, UnsolicitedMessagesAreRelayedButNotTakenAsAnswers) {
     ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 3));
 }
 
-TEST_F(EndpointTest, BadFrameNeverCompletesARequest) {
+// A frame the checksum rejects never completes a request with its bytes.
+// While a request awaits its answer (nothing owed) it may be noise before a
+// good answer, which is still taken; when no good answer follows within a
+// short grace, the request fails as invalid data instead of costing the
+// whole time-out. While an answer is owed, it is taken for that one. Either
+// way it is counted.
+TEST_F(EndpointTest, ABadFrameFailsTheAwaitedRequestSoon) {
     Bytes bad = frame(ANS_OK, {0x01});
     bad.back() ^= 0xFF;
     answerWith(bad);
     MessagePtr out;
-    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);
+    const auto started = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 5000), RESULT_INVALID_DATA);
+    EXPECT_LT(msSince(started), 4000);
     ASSERT_TRUE(rec.waitFor(EVT_BAD_FRAME, 1));
+    EXPECT_EQ(endpoint.corruptedFrames(), 1u);
+    // Noise, then the good answer: taken.
+    const RequestKind oneByte{AnswerShape::of(1), Motion::None};
+    channel.setResponder([bad](FakeChannel& ch, const Bytes&) {
+        ch.feed(bad);
+        ch.feed(frame(ANS_OK, {0x11}));
+    });
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 300, oneByte), RESULT_OK);
+    EXPECT_EQ(payloadOf(out), Bytes({0x11}));
+    // An owed answer that arrives corrupted is the owed one's.
+    channel.setResponder(nullptr);
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
+    channel.setResponder([bad](FakeChannel& ch, const Bytes&) {
+        ch.feed(bad);
+        ch.feed(frame(ANS_OK, {0x22}));
+    });
+    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 300, oneByte), RESULT_OK);
+    EXPECT_EQ(payloadOf(out), Bytes({0x22}));
+    EXPECT_EQ(endpoint.corruptedFrames(), 3u);
 }
 
 TEST_F(EndpointTest, LateAnswerThenNewRequest) {
