@@ -62,6 +62,14 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                              "Write every frame, both ways, with its time to this pcap file (link type 147, "
                              "DLT_USER0; see orbitane.lua for Wireshark)",
                              "", "capture", true, false, "", true};
+    options_[OPT_BUMPER_ACTIVE_LOW] = {"bumper active low",
+                                       "Bumper and cliff bits read the other way round: a clear bit is a triggered "
+                                       "sensor (drive and JSON; the bumper listing is unchanged)",
+                                       "", "bumper-active-low", false, false, "", true};
+    options_[OPT_NEAR] = {"near",
+                          "Drive command: a distance sensor nearer than this many metres is highlighted, and motion "
+                          "toward one nearer than half of it is refused (default 0.3)",
+                          "", "near", true, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;

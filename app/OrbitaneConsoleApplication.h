@@ -102,6 +102,9 @@ public:
     bool dryRun() const { return options_[OPT_DRY_RUN].isSet; }
     const std::string& accelText() const { return options_[OPT_ACCEL].value; }
     bool accelGiven() const { return options_[OPT_ACCEL].isSet; }
+    bool bumperActiveLow() const { return options_[OPT_BUMPER_ACTIVE_LOW].isSet; }
+    const std::string& nearText() const { return options_[OPT_NEAR].value; }
+    bool nearGiven() const { return options_[OPT_NEAR].isSet; }
 
     // Reads a TCP port text: a whole signed decimal number in 0..65535; the
     // empty text is port 0.
@@ -143,6 +146,8 @@ private:
         OPT_ACCEL,
         OPT_DECODE,
         OPT_CAPTURE,
+        OPT_BUMPER_ACTIVE_LOW,
+        OPT_NEAR,
         OPTION_COUNT
     };
 

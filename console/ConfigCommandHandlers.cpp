@@ -15,7 +15,7 @@ int OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>
 }
 
 int OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_);
+    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_, bumperActiveLow());
 }
 
 }  // namespace test

@@ -350,7 +350,7 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     return 0;
 }
 
-int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
+int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLow) {
     SystemConfig config;
     bool legacy = false;
     int32_t result = connectionSystemConfig(cache, config, driver, legacy);
@@ -386,7 +386,8 @@ int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
             entry["index"] = static_cast<int>(i);
             entry["kind"] = sensorKindKey(sensor.type);
             entry["label"] = sensorLabel(sensor);
-            entry["triggered"] = set;
+            entry["bit"] = set ? 1 : 0;  // as the base sent it
+            entry["triggered"] = set != activeLow;
             entry["pose"] = poseJson(pose);
             list.append(entry);
             continue;

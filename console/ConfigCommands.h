@@ -56,7 +56,9 @@ int32_t connectionSystemConfig(ConnectionConfig* cache, nivo::system::config::Sy
 // and bumper readings label their values with the connection's configuration.
 int configCommand(drv::QuindleBaseDrv& driver);
 int sensorCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr);
-int bumperCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr);
+// `activeLow`: a clear bit is a triggered sensor (the JSON's "triggered";
+// the listing always marks a clear bit with X).
+int bumperCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr, bool activeLow = false);
 
 }  // namespace test
 }  // namespace orbitane

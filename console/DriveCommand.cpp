@@ -137,6 +137,11 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
         return STATUS_COMMAND_USAGE;
     }
+    if (nearGiven() && !(parseDecimal(nearText(), settings.nearMetres) && settings.nearMetres > 0 &&
+                         settings.nearMetres <= 10)) {
+        logFatal(source, "Invalid near distance %s (m, above 0 and at most 10)", nearText().c_str());
+        return STATUS_COMMAND_USAGE;
+    }
 
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) {
         logFatal(source, "drive needs an interactive terminal");
@@ -272,7 +277,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                         controller.onRequestResult(bumper == PollOutcome::Answered);
                     }
                     if (bumper == PollOutcome::Answered) {
-                        controller.onBumperBits(bits);
+                        // Active low: a clear bit is the triggered sensor.
+                        controller.onBumperBits(bumperActiveLow() ? ~bits : bits);
                     }
                     const PollOutcome next =
                         controller.exitReason() == DriveExit::None ? readings.pollNext() : PollOutcome::NotPolled;

@@ -88,6 +88,15 @@ std::vector<GuardSensor> sonarGuardsOf(const BaseConfig& base) {
 
 void DriveController::onSonarDistances(const std::vector<double>& mm) { sonarMm_ = mm; }
 
+void DriveController::onBumperBits(uint32_t bits) {
+    bool allTriggered = !guards_.empty();
+    for (const GuardSensor& guard : guards_) allTriggered = allTriggered && ((bits >> guard.bit) & 1u) != 0;
+    if (!bitsSeen_) polaritySuspect_ = allTriggered;
+    if (!allTriggered) polaritySuspect_ = false;
+    bitsSeen_ = true;
+    bits_ = bits;
+}
+
 void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
     const float wanted[3] = {base.low_moving_speed, base.medium_moving_speed, base.high_moving_speed};
     const bool capped = usableSpeed(base.robot_line_speed);
@@ -215,6 +224,12 @@ BodyVelocity DriveController::guarded(BodyVelocity wanted, std::string* reason) 
             *reason = std::string(refused) + " refused: " + guard.label + " " + why;
         }
     };
+    if (polaritySuspect_) {
+        if (reason != nullptr && reason->empty() && !wanted.isZero()) {
+            *reason = "every sensor reads triggered: polarity inverted? try --bumper-active-low";
+        }
+        return BodyVelocity();
+    }
     for (const GuardSensor& guard : guards_) {
         if (((bits_ >> guard.bit) & 1u) != 0) refuse(guard, "triggered");
     }

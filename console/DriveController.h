@@ -80,7 +80,10 @@ public:
     void onKey(DriveKey key);
     // The latest bumper bits (a failed reading keeps the last known bits
     // guarding).
-    void onBumperBits(uint32_t bits) { bits_ = bits; }
+    // When the first reading has every configured sensor triggered, the
+    // bits more likely read the other way round: no motion starts until a
+    // reading shows a sensor clear.
+    void onBumperBits(uint32_t bits);
     // The latest distances (mm) in reading order, with the sonar guards that
     // apply to them; a distance of 0 or less is no reading and guards nothing.
     void setSonarGuards(std::vector<GuardSensor> guards) { sonarGuards_ = std::move(guards); }
@@ -153,6 +156,8 @@ private:
     bool stopAcknowledged_ = true;  // the base is assumed still at start
     bool everMoved_ = false;
     uint32_t bits_ = 0;
+    bool bitsSeen_ = false;
+    bool polaritySuspect_ = false;
     int failuresInRow_ = 0;
     int velocityFailuresInRow_ = 0;  // readings that succeed in between do not reset it
     bool linkLost_ = false;

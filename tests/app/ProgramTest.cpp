@@ -53,6 +53,9 @@ const char* const COMMAND_LISTING =
 const char* const APPENDED_OPTIONS =
     "         --accel acceleration\n"
     "                 Drive command: acceleration limit in m/s^2 (default 0.5; braking is 4 times as quick)\n\n"
+    "--bumper-active-low bumper active low\n"
+    "                 Bumper and cliff bits read the other way round: a clear bit is a triggered sensor (drive and "
+    "JSON; the bumper listing is unchanged)\n\n"
     "       --capture capture file\n"
     "                 Write every frame, both ways, with its time to this pcap file (link type 147, DLT_USER0; see "
     "orbitane.lua for Wireshark)\n\n"
@@ -68,7 +71,10 @@ const char* const APPENDED_OPTIONS =
     "as fast as the base answers)\n\n"
     "          --json json\n"
     "                 Write every reading as one JSON object per line to standard output; log lines go to standard "
-    "error\n\n";
+    "error\n\n"
+    "          --near near\n"
+    "                 Drive command: a distance sensor nearer than this many metres is highlighted, and motion toward "
+    "one nearer than half of it is refused (default 0.3)\n\n";
 
 const char* const APPENDED_COMMANDS =
     "doctor     Check the link to the base\n"

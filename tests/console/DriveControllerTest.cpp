@@ -354,3 +354,30 @@ TEST(DriveControllerKeys, ProximityRefusesMotionTowardANearSonar) {
         EXPECT_EQ(drive.blockReason(), row.reason);
     }
 }
+
+// Every sensor triggered in the first reading more likely means bits that
+// read the other way round: nothing moves until a reading shows one clear.
+TEST(DriveControllerKeys, EverySensorTriggeredAtStartRefusesMotion) {
+    using namespace zorn::orbitane::test;
+    nivo::system::config::Pose front, back;
+    front.x = 0.2;
+    back.x = -0.2;
+    int64_t now = 0;
+    DriveController drive(DriveSettings(), [&now] { return now; }, {guardFor("bumper #0", 0, front),
+                                                                      guardFor("bumper #1", 1, back)});
+    BodyVelocity sent;
+    drive.tick(sent);
+    drive.onBumperBits(0x3);
+    for (DriveKey key : {DriveKey::Forward, DriveKey::Left}) {
+        drive.onKey(key);
+        now += 50000000;
+        drive.tick(sent);
+        EXPECT_TRUE(drive.commanded().isZero());
+        EXPECT_NE(drive.blockReason().find("polarity inverted?"), std::string::npos);
+    }
+    drive.onBumperBits(0x1);  // the rear one clear: the bits read as they should
+    drive.onKey(DriveKey::Backward);
+    now += 50000000;
+    drive.tick(sent);
+    EXPECT_LT(drive.commanded().vx, 0.0);
+}

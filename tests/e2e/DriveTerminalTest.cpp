@@ -372,6 +372,28 @@ TEST(DriveTerminal, NoMotionWhileTheReadingsAreNotShown) {
     EXPECT_TRUE(dumb.waitForScreen("it has no cursor addressing (TERM=dumb)")) << dumb.screen();
 }
 
+// Every bumper and cliff reading triggered at start more likely means bits
+// that read the other way round: drive refuses to move and says how to read
+// them; with --bumper-active-low the same base can be driven.
+TEST(DriveTerminal, EverySensorTriggeredAtStartPointsAtThePolarity) {
+    SimRig rig(scenarioWith([](zorn::orbitane::sim::Scenario& s) { s.bumperBits = 0xF; }));
+    {
+        DriveTerminal term(rig);
+        ASSERT_TRUE(term.waitForScreen("sonar #2")) << term.screen();
+        term.hold("Up", milliseconds(400));
+        EXPECT_TRUE(term.waitForScreen("polarity inverted? try --bumper-active-low")) << term.screen();
+        EXPECT_FALSE(anyForward(rig.device()));
+        term.keys("q");
+        EXPECT_EQ(term.waitForStatus(), 0);
+    }
+    DriveTerminal inverted(rig, {"--bumper-active-low"});
+    ASSERT_TRUE(inverted.waitForScreen("sonar #2")) << inverted.screen();
+    inverted.hold("Up", milliseconds(400));
+    EXPECT_TRUE(anyForward(rig.device()));
+    inverted.keys("q");
+    EXPECT_EQ(inverted.waitForStatus(), 0);
+}
+
 // In the raw terminal Ctrl-Z is a key: it does what kill -TSTP does.
 TEST(DriveTerminal, TheCtrlZKeyStopsTheBaseAndLeavesLikeSIGTSTP) {
     SimRig rig;
@@ -469,6 +491,7 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
         {{"drive", "--accel", "0"}, "Invalid acceleration 0 (m/s^2, above 0 and at most 10)"},
         {{"drive", "--accel", "fast"}, "Invalid acceleration fast (m/s^2, above 0 and at most 10)"},
         {{"drive", "--accel", ""}, "Invalid acceleration  (m/s^2, above 0 and at most 10)"},
+        {{"drive", "--near", "-1"}, "Invalid near distance -1 (m, above 0 and at most 10)"},
         {{"monitor", "drive"}, "monitor cannot repeat drive: it takes over the terminal"},
         {{"-t", "drive"}, "drive cannot be combined with -t: the trace would write over the view"},
         {{"--json", "drive"}, "drive cannot be combined with --json: the view takes standard output"},

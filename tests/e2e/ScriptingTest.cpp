@@ -126,6 +126,7 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
                  EXPECT_EQ(s[i]["index"].asInt(), static_cast<int>(i) + 3);
                  EXPECT_EQ(s[i]["kind"].asString(), kinds[i]);
                  EXPECT_EQ(s[i]["triggered"].asBool(), triggered[i]) << i;
+                 EXPECT_EQ(s[i]["bit"].asInt(), triggered[i] ? 1 : 0) << "the bit as the base sent it";
              }
              EXPECT_NEAR(s[0]["pose"]["x_mm"].asDouble(), 147.0, 1e-3);
              EXPECT_NEAR(s[1]["pose"]["yaw_deg"].asDouble(), -30.0, 1e-3);
@@ -216,6 +217,19 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
     EXPECT_EQ(total, all.size()) << r.out;  // nothing but the readings
     ASSERT_FALSE(rig.device().events().empty());
     EXPECT_EQ(rig.device().events()[0], 7);  // the self-test sends one of its own after it
+}
+
+// Bits that read the other way round: "triggered" follows the option,
+// "bit" stays as the base sent it.
+TEST(Scripting, ActiveLowBumpersInvertTriggeredButNotTheBit) {
+    SimRig rig(distinctiveScenario());
+    ConsoleOutcome r = rig.console(withJson({"--bumper-active-low", "bumper"}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Json::Value> all = jsonLines(r);
+    ASSERT_EQ(all.size(), 1u);
+    for (const Json::Value& sensor : all[0]["sensors"]) {
+        EXPECT_EQ(sensor["triggered"].asBool(), sensor["bit"].asInt() == 0) << sensor["index"].asInt();
+    }
 }
 
 TEST(Scripting, FailureIsOneJsonObjectWithTheResultCode) {
