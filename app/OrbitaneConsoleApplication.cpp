@@ -175,11 +175,14 @@ bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const
 }
 
 int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string>& args) {
-    const std::string name = args.empty() ? std::string() : args[0];
     startCommandClock();
-    const bool known = commandTable_.hasCommand(name);
     outcomeReported_ = false;
-    int result = executeGuarded(args);
+    return reportOutcome(args, executeGuarded(args));
+}
+
+int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& args, int result) {
+    const std::string name = args.empty() ? std::string() : args[0];
+    const bool known = commandTable_.hasCommand(name);
     if (outcomeReported_) {
         outcomeReported_ = false;
         return result;
@@ -338,6 +341,13 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
     }
     const std::string commandName = args.empty() ? std::string() : args[0];
     startCommandClock();
+    if (!options_[OPT_HELP].isSet) {
+        const int refused = checkBeforeConnect(args);
+        if (refused != 0) {
+            outcomeReported_ = false;
+            return reportOutcome(args, refused);
+        }
+    }
     if (handlesConnection(commandName)) {
         return executeCommandLine(args);
     }

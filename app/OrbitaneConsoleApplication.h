@@ -66,6 +66,13 @@ public:
         (void)command;
         return false;
     }
+    // Checks a command's own arguments and setting before the channel is
+    // opened, so that a usage error comes at once rather than after a
+    // connection; logs why and returns its status, or 0 to go on.
+    virtual int checkBeforeConnect(const std::vector<std::string>& args) {
+        (void)args;
+        return 0;
+    }
     int printUsage(const std::string& programName);
 
     // Validated channel settings (empty until parseOptions succeeded).
@@ -90,6 +97,8 @@ public:
     // Runs one command: starts its clock, runs it, and reports the outcome
     // (the log line, and with --json the failure object). Returns its result.
     int executeCommandLine(const std::vector<std::string>& args);
+    // Reports a command's result as executeCommandLine does.
+    int reportOutcome(const std::vector<std::string>& args, int result);
     // Runs one line of a session: its words may start with --interval and
     // --count, which hold for that command only. Returns the result, or 2
     // for a line whose options are wrong.

@@ -122,7 +122,13 @@ struct DriveRun {
 
 }  // namespace
 
-int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
+int OrbitaneBaseConsoleApplication::checkBeforeConnect(const std::vector<std::string>& args) {
+    if (args.empty() || args[0] != "drive") return 0;
+    DriveSettings settings;
+    return readDriveSettings(settings);
+}
+
+int OrbitaneBaseConsoleApplication::readDriveSettings(DriveSettings& settings) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (traceEnabled()) {
         logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
@@ -132,7 +138,6 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "drive cannot be combined with --json: the view takes standard output");
         return STATUS_COMMAND_USAGE;
     }
-    DriveSettings settings;
     if (accelGiven() && !parseAccel(accelText(), settings.accel)) {
         logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
         return STATUS_COMMAND_USAGE;
@@ -152,6 +157,14 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         logFatal(source, "%s", terminalProblem.c_str());
         return STATUS_COMMAND_USAGE;
     }
+    return 0;
+}
+
+int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
+    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
+    DriveSettings settings;
+    const int unusable = readDriveSettings(settings);
+    if (unusable != 0) return unusable;
 
     SystemConfig config;
     bool legacy = false;

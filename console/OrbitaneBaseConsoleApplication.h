@@ -18,6 +18,8 @@ class QuindleBaseDrv;
 namespace orbitane {
 namespace test {
 
+struct DriveSettings;
+
 class InterceptProtocol;
 
 // The console for the robot base ("Control Bus Device"): its command table,
@@ -53,6 +55,7 @@ public:
 
     // doctor opens the channel itself, so that it can say why it fails.
     bool handlesConnection(const std::string& command) const override;
+    int checkBeforeConnect(const std::vector<std::string>& args) override;
 
     // The endpoint every request goes through (tests reach its hooks).
     zorn::net::ControlEndpoint& endpoint() { return endpoint_; }
@@ -62,6 +65,8 @@ public:
 
 private:
     void registerCommands();
+    // drive's options and terminal, checked; 0, or 2 after saying why.
+    int readDriveSettings(DriveSettings& settings);
 
     zorn::net::InterchipProtocol protocol_;
     zorn::net::ControlEndpoint endpoint_;

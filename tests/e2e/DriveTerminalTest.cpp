@@ -502,6 +502,8 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
         EXPECT_TRUE(has(r.errLines(), fatal(BASE, c.message))) << r.err;
     }
     EXPECT_TRUE(velocities(rig.device()).empty());
+    // Refused before connecting, but for monitor, which connects to run it.
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_CONNECT), 1u);
 }
 
 }  // namespace
