@@ -130,8 +130,12 @@ int OrbitaneBaseConsoleApplication::checkBeforeConnect(const std::vector<std::st
 
 int OrbitaneBaseConsoleApplication::readDriveSettings(DriveSettings& settings) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    if (traceEnabled()) {
+    if (hexTraceEnabled()) {
         logFatal(source, "drive cannot be combined with -t: the trace would write over the view");
+        return STATUS_COMMAND_USAGE;
+    }
+    if (decodeEnabled()) {
+        logFatal(source, "drive cannot be combined with --decode: the trace would write over the view");
         return STATUS_COMMAND_USAGE;
     }
     if (jsonEnabled()) {

@@ -494,6 +494,7 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
         {{"drive", "--near", "-1"}, "Invalid near distance -1 (m, above 0 and at most 10)"},
         {{"monitor", "drive"}, "monitor cannot repeat drive: it takes over the terminal"},
         {{"-t", "drive"}, "drive cannot be combined with -t: the trace would write over the view"},
+        {{"--decode", "drive"}, "drive cannot be combined with --decode: the trace would write over the view"},
         {{"--json", "drive"}, "drive cannot be combined with --json: the view takes standard output"},
     };
     for (const auto& c : cases) {
