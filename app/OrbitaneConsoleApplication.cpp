@@ -283,7 +283,9 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     appender_ = std::make_shared<ConsoleLogAppender>();
     LogManager::defaultManager()->addAppender(appender_);
-    return finishOutput(runCommandLine(argc, argv));
+    const int result = runCommandLine(argc, argv);
+    reportLinkHealth();
+    return finishOutput(result);
 }
 
 int OrbitaneConsoleApplication::finishOutput(int result) {

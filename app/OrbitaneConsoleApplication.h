@@ -73,6 +73,8 @@ public:
         (void)args;
         return 0;
     }
+    // Says once, after the command, what the link spoiled (on standard error).
+    virtual void reportLinkHealth() {}
     int printUsage(const std::string& programName);
 
     // Validated channel settings (empty until parseOptions succeeded).

@@ -101,6 +101,13 @@ std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTrace
     return tap;
 }
 
+void OrbitaneBaseConsoleApplication::reportLinkHealth() {
+    const unsigned long long corrupted = endpoint_.corruptedFrames();
+    if (corrupted > 0) {
+        logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "%llu corrupted frame%s dropped", corrupted, corrupted == 1 ? "" : "s");
+    }
+}
+
 bool OrbitaneBaseConsoleApplication::onConnected() {
     if (channel() == nullptr) {
         return false;

@@ -56,6 +56,7 @@ public:
     // doctor opens the channel itself, so that it can say why it fails.
     bool handlesConnection(const std::string& command) const override;
     int checkBeforeConnect(const std::vector<std::string>& args) override;
+    void reportLinkHealth() override;
 
     // The endpoint every request goes through (tests reach its hooks).
     zorn::net::ControlEndpoint& endpoint() { return endpoint_; }
