@@ -102,6 +102,11 @@ std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTrace
 }
 
 void OrbitaneBaseConsoleApplication::reportLinkHealth() {
+    if (endpoint_.linkBroken()) {
+        const bool tcp = utils::describeProvider(provider()).rfind("tcp:", 0) == 0;
+        logError(LOG_SOURCE_BASE_CONSOLE_APP, "%s",
+                 tcp ? "The base closed the connection" : "The serial line to the base was lost");
+    }
     const unsigned long long corrupted = endpoint_.corruptedFrames();
     if (corrupted > 0) {
         logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "%llu corrupted frame%s dropped", corrupted, corrupted == 1 ? "" : "s");

@@ -18,6 +18,7 @@ Endpoint::~Endpoint() {
 void Endpoint::bindChannel(Channel* c) {
     unregisterHandlers();
     channel = c;
+    linkBroken_.store(false);
     registerHandlers();
 }
 
@@ -64,7 +65,7 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
     const bool infinite = timeoutMs == ENDPOINT_WAIT_INFINITE;
     const auto limit = std::chrono::milliseconds(infinite ? 0 : (timeoutMs < 0 ? 0 : timeoutMs));
     const SteadyTime deadline = sentAt + limit;
-    auto ended = [this, motion] { return answered_.load() || waitCut(motion); };
+    auto ended = [this, motion] { return answered_.load() || linkBroken_.load() || waitCut(motion); };
     // A bad frame shortens the wait to a grace after it (see corruptedFrames).
     auto left = [this, deadline] {
         SteadyTime end = deadline;
@@ -95,6 +96,7 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
         out = answer;
         return answerResult;
     }
+    if (linkBroken_.load()) return RESULT_OPERATION_FAIL;  // no answer will come: nothing owed
     // No answer: it is owed, unless this request dropped one that may have
     // been its own.
     if (!droppedInDoubt_) {
@@ -127,7 +129,7 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
     // Checked after the reset above, so a stop asked for at any moment
     // before the write holds back every request that is not the stop.
     if (kind.motion != Motion::Stops && token_.stopRequested()) return RESULT_OPERATION_FAIL;
-    if (!channel) return RESULT_OPERATION_FAIL;
+    if (!channel || linkBroken_.load()) return RESULT_OPERATION_FAIL;
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         awaiting_ = true;  // set before the write: the answer may come at once
@@ -147,6 +149,10 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
 }
 
 int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message) {
+    if (event == EVT_CHANNEL_BROKEN) {
+        linkBroken_.store(true);
+        answerReady.set();  // the request waiting learns at once
+    }
     if (!message || message->source != address) {
         if (event == EVT_CHANNEL_BROKEN) dispatch(EVT_CHANNEL_BROKEN, message);
         return 0;

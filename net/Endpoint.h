@@ -101,6 +101,10 @@ public:
     // time-out. A bad frame is never taken apart for what it might have meant.
     uint64_t corruptedFrames() const { return corruptedFrames_.load(); }
     static constexpr int32_t BAD_FRAME_GRACE_MS = 200;
+    // The channel reported its medium lost (a closed or reset connection, a
+    // serial line gone): the request waiting fails at once, and every later
+    // one without being written, with RESULT_OPERATION_FAIL.
+    bool linkBroken() const { return linkBroken_.load(); }
     // Tests: called inside request() after it has reset its own state and
     // before it checks the stop request, to land a signal in that window.
     void setBeforeWriteHook(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
@@ -136,7 +140,8 @@ private:
 
     std::mutex answerMutex_;  // guards answer, answerResult and everything below it
     std::atomic<bool> answered_{false};  // the request in progress has its answer
-    std::atomic<int64_t> corruptedAtNs_{0};  // a bad frame came while it waited (steady ns), 0: none
+    std::atomic<int64_t> corruptedAtNs_{0};
+    std::atomic<bool> linkBroken_{false};  // a bad frame came while it waited (steady ns), 0: none
     bool awaiting_ = false;              // a written request waits for its answer
     AnswerShape currentShape_;
     uint8_t currentCmd_ = 0, currentCode_ = 0;

@@ -400,3 +400,17 @@ TEST_F(EndpointTest, FixedRequests) {
     answerWith(frame(ANS_ERROR, {0x00, 0x80}));
     EXPECT_EQ(endpoint.requestByte(1), RESULT_OPERATION_NOT_SUPPORT);
 }
+
+// A medium that is lost (the base closed the connection) fails the request
+// waiting at once, and every later one without writing it.
+TEST_F(EndpointTest, ALostLinkFailsTheWaitingRequestAtOnceAndEveryLaterOne) {
+    channel.setResponder([](FakeChannel& ch, const Bytes&) { ch.feedEof(); });
+    MessagePtr out;
+    const auto started = Clock::now();
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 5000), RESULT_OPERATION_FAIL);
+    EXPECT_LT(msSince(started), 4000);
+    EXPECT_TRUE(endpoint.linkBroken());
+    const size_t written = channel.written().size();
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 5000), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(channel.written().size(), written);
+}
