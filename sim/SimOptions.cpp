@@ -135,6 +135,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
             o.wire.seed = seed;
         } else if (word == "--help" || word == "-h") {
             o.help = true;
+        } else if (word == "--version") {
+            o.version = true;
         } else {
             error = "unknown argument " + word;
             return false;
@@ -178,6 +180,7 @@ std::string simUsage(const std::string& program) {
            "  --replay FILE       answer each request with what the capture FILE\n"
            "                      (orbitane_console --capture) recorded for the same\n"
            "                      request, in order and with its timing\n"
+           "  --version           print the version and exit\n"
            "\n"
            "Without --tcp and --pty it serves TCP on 127.0.0.1:11331. Once listening it\n"
            "prints \"listening on tcp HOST:PORT\" and/or \"pty DEVICE\". SIGINT or SIGTERM\n"

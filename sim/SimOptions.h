@@ -22,6 +22,7 @@ struct SimOptions {
     bool quiet = false;
     bool help = false;
     bool printScenario = false;
+    bool version = false;  // --version: print the build's version and exit
     int maxClients = 4;            // TCP connections served at once
     double stateEverySeconds = 0;  // 0: no state lines
     WireSettings wire;             // --baud, --latency, --bit-errors, --seed

@@ -16,6 +16,10 @@
 #include "sim/SimServer.h"
 #include "sim/TimestampedLogAppender.h"
 
+#ifndef ORBITANE_VERSION
+#error "ORBITANE_VERSION is set by the build (CMakeLists.txt at the top)"
+#endif
+
 namespace sim = zorn::orbitane::sim;
 namespace util = nivo::system::util;
 
@@ -44,6 +48,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(sim::simUsage(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s\n", ORBITANE_VERSION);
         return 0;
     }
     if (options.printScenario) {

@@ -57,6 +57,14 @@ TEST(SimProgramTest, EveryStopSignalEndsCleanlyAndRemovesThePtyLink) {
     }
 }
 
+TEST(SimProgramTest, VersionIsTheConsolesVersion) {
+    const ChildResult console = runChild(builtProgram("orbitane_console"), {"base", "-c", "tcp", "-v"});
+    const ChildResult sim = runChild(builtProgram("orbitane_base_sim"), {"--version"});
+    EXPECT_EQ(sim.status, 0) << sim.err;
+    EXPECT_FALSE(console.out.empty()) << console.err;
+    EXPECT_EQ(sim.out, console.out);
+}
+
 TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
     const std::string file = "/tmp/orbitane-simprog-" + std::to_string(::getpid()) + ".json";
     struct Case {
