@@ -19,7 +19,9 @@ build: configure
 test: build
 	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 120
 
-demo: build
+# The tour needs only the two programs, not the tests.
+demo: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orbitane_console orbitane_base_sim
 	@scripts/demo $(BUILD_DIR)
 
 # The Debian package, $(BUILD_DIR)/orbitane-console_<version>_<arch>.deb.
