@@ -4,20 +4,19 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "net/EventDispatcher.h"
 #include "net/Events.h"
 #include "net/Message.h"
 #include "net/Protocol.h"
+#include "net/ReaderSlot.h"
 #include "net/Result.h"
-#include "net/arch/Event.h"
-#include "net/arch/Mutex.h"
 
 namespace zorn {
 namespace net {
@@ -39,13 +38,18 @@ namespace net {
 //   (receiveUntil), so the answer is in when its read returns. The receive
 //   thread stands aside while callers read (and for a short linger after, so
 //   that a burst of requests never wakes it), and reads everything that
-//   arrives otherwise. One lock admits one reader at a time, so frames are
-//   decoded in order.
-// - Whoever reads a chunk decodes it at once (dispatchLoop is that step), so
-//   a frame reaches the endpoint's handler on the thread that read it. While
-//   a handler is busy nothing more is read: the bytes wait in the kernel (TCP
-//   window, tty buffer), which holds the peer back, so memory stays bounded
-//   by one chunk whatever the peer sends.
+//   arrives otherwise. The reader slot admits one reader at a time, so
+//   frames are decoded in order.
+// - Whoever reads a chunk decodes it at once, so a frame reaches the
+//   endpoint's handler on the thread that read it. While a handler is busy
+//   nothing more is read: the bytes wait in the kernel (TCP window, tty
+//   buffer), which holds the peer back, so memory stays bounded by one chunk
+//   whatever the peer sends.
+//
+// The code follows those jobs: Channel.cpp starts and stops, ChannelRequest.cpp
+// is a request on the caller's thread from the write to the decoded answer,
+// ChannelTransmit.cpp the transmit queue and its thread, ChannelReceive.cpp
+// the receive thread.
 //
 // A derived class must call stop() in its own destructor: once the derived
 // part is gone the threads could no longer reach the medium.
@@ -55,53 +59,43 @@ public:
     static constexpr uint32_t TX_STOPPED = 1u << 1;
     // Largest frame the transmit thread writes (its buffer size).
     static constexpr uint32_t MAX_FRAME_SIZE = 65536;
-    // Largest chunk the receive thread reads at once.
+    // Largest chunk read at once.
     static constexpr uint32_t MAX_CHUNK_SIZE = 65535;
     // Frames up to this size are encoded on the caller's stack.
     static constexpr uint32_t SMALL_FRAME_SIZE = 512;
     // Bound of the waits inside the channel's own loops, in ms.
     static constexpr uint32_t LOOP_WAIT_MS = 1000;
-
-    // One queued transmission.
-    struct TxNode {
-        MessagePtr message;
-        Event done;
-        int32_t result = RESULT_OPERATION_FAIL;
-        explicit TxNode(const MessagePtr& m) : message(m) {}
-    };
-    typedef std::shared_ptr<TxNode> TxNodePtr;
+    // A caller reading its answer looks at done() at least this often.
+    static constexpr uint32_t CALLER_SLICE_MS = 50;
+    // How long the receive thread stands aside after a caller read.
+    static constexpr uint32_t CALLER_LINGER_MS = 10;
 
     explicit Channel(Protocol* protocol);
     ~Channel() override;
 
     // Writes the message (on this thread, or through the transmit thread when
     // others are queued ahead) and returns the write's result.
-    virtual int32_t send(const MessagePtr& message);
-    // Queues the message; the outcome is seen only through events 2 and 3.
-    virtual int32_t post(const MessagePtr& message);
-    // Sends the protocol's synchronisation message twice; always 0.
-    virtual int32_t sync();
-    virtual int32_t writeBytes(const uint8_t* data, uint32_t length) = 0;
-    virtual int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) = 0;
-    // Waits a short, bounded time for input; available = bytes to read.
-    virtual int32_t waitForData(uint32_t& available) = 0;
-    virtual void start();
-    // Stops and joins the threads; fails the messages still queued.
-    virtual void stop();
-    virtual int32_t receiveLoop();
-    // Decodes one received chunk on the receive thread.
-    virtual int32_t dispatchLoop(const uint8_t* data, uint32_t length);
-    virtual int32_t transmitLoop();
-    virtual int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
-    virtual int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
-
+    int32_t send(const MessagePtr& message);
     // Reads and decodes on the calling thread until done() holds, timeoutMs
     // passes or the channel stops; true when done() held. done() is checked
     // between reads, at least every CALLER_SLICE_MS.
     bool receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs);
-    static constexpr uint32_t CALLER_SLICE_MS = 50;
-    // How long the receive thread stands aside after a caller read.
-    static constexpr uint32_t CALLER_LINGER_MS = 10;
+    // Queues the message; the outcome is seen only through events 2 and 3.
+    int32_t post(const MessagePtr& message);
+    // Sends the protocol's synchronisation message twice; always 0.
+    int32_t sync();
+
+    void start();
+    // Stops and joins the threads; fails the messages still queued.
+    void stop();
+
+    // The medium.
+    virtual int32_t writeBytes(const uint8_t* data, uint32_t length) = 0;
+    // RESULT_INVALID_DATA with got 0: the medium dropped spoiled input (a
+    // line error); nothing to decode, the medium is still good.
+    virtual int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) = 0;
+    // Waits a short, bounded time for input; available = bytes to read.
+    virtual int32_t waitForData(uint32_t& available) = 0;
 
     bool isRunning() const { return running.load(); }
     Protocol* getProtocol() const { return protocol; }
@@ -126,48 +120,55 @@ protected:
         available = 0;
         return RESULT_OPERATION_NOT_SUPPORT;
     }
-    // Sleeps ms unless the channel stops (or is not running).
-    void pauseWhileRunning(uint32_t ms);
 
     Protocol* protocol;
-    std::list<TxNodePtr> txQueue;
-    Event txReady;
-    std::thread txThread;
-    std::thread rxThread;
-    Mutex txLock;
-    std::vector<MessageRegistration> protocolHandlers;
     std::atomic<bool> running;
     std::atomic<uint32_t> statusBits;
 
 private:
-    int32_t enqueue(const MessagePtr& message, TxNodePtr& node);
+    struct TxNode;
+    using TxNodePtr = std::shared_ptr<TxNode>;
+
+    // The request path (ChannelRequest.cpp).
     // Encodes and writes one message, reporting a failure as an event.
     int32_t writeMessage(const MessagePtr& message, uint8_t* scratch, uint32_t scratchSize);
-    // Waits for a queued node, boundedly once the channel no longer runs.
-    int32_t waitQueued(const TxNodePtr& node);
-
     // Reads one chunk (the medium said `available` bytes wait) and decodes
-    // it; false when the medium failed. The caller holds readerLock_.
+    // it; false when the medium failed. The caller holds the reader slot.
     bool readAndDecode(uint32_t available);
-    // A caller reads, or did so within the linger; `left` is what remains.
-    bool callerActive(std::chrono::steady_clock::duration& left) const;
+    int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
+    int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
 
-    bool writing_ = false;  // a write is in progress (guarded by txLock)
-    // One reader of the medium at a time (a mutex and a condition rather
-    // than a timed mutex, whose timed lock some thread checkers cannot see).
-    struct ReaderSlot {
-        std::mutex mutex;
-        std::condition_variable freed;
-        bool held = false;
-        bool acquireUntil(std::chrono::steady_clock::time_point deadline);
-        void release();
-    };
-    ReaderSlot readerLock_;
-    std::atomic<std::thread::id> readerOwner_{};
-    std::atomic<bool> callerReading_{false};
-    std::atomic<int64_t> callerSeenNs_{0};  // steady clock, 0: long ago
-    std::unique_ptr<uint8_t[]> chunk_;      // the reader's buffer
+    // The transmit queue (ChannelTransmit.cpp).
+    // Queues behind the writes ahead and waits for its own; `lock` holds txMutex_.
+    int32_t queueAndWait(std::unique_lock<std::mutex>& lock, const MessagePtr& message);
+    // A write on the caller's thread is over: lets the transmit thread go on.
+    void finishCallerWrite();
+    void transmitLoop();
+    // Fails what is still queued once the threads are gone.
+    void failQueued();
+
+    // The receive thread (ChannelReceive.cpp).
+    void receiveLoop();
+
+    // Starting and stopping (Channel.cpp).
+    // Sleeps up to `d` unless the channel stops (or is not running).
+    void pauseWhileRunning(std::chrono::steady_clock::duration d);
+    // Wakes whatever pauses in pauseWhileRunning.
+    void wakePaused();
     static void joinThread(std::thread& t);
+
+    std::vector<MessageRegistration> protocolHandlers_;
+
+    std::mutex txMutex_;                  // guards txQueue_ and writing_
+    std::condition_variable txReady_;     // a queued frame may go out, or the channel stops
+    std::condition_variable txDone_;      // a queued frame's write is over
+    std::deque<TxNodePtr> txQueue_;
+    bool writing_ = false;                // a write is in progress
+    std::thread txThread_;
+
+    ReaderSlot reader_;
+    std::unique_ptr<uint8_t[]> chunk_;    // the reader's buffer
+    std::thread rxThread_;
 
     std::mutex lifecycle_;  // serialises start and stop
     std::mutex pauseMutex_;

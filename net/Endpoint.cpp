@@ -113,7 +113,7 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
 
 int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs,
                           const RequestKind& kind) {
-    MutexGuard guard(requestLock);
+    std::lock_guard<std::mutex> guard(requestLock);
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         answered_.store(false);

@@ -15,7 +15,6 @@
 #include "net/Message.h"
 #include "net/Result.h"
 #include "net/arch/Event.h"
-#include "net/arch/Mutex.h"
 
 namespace zorn {
 namespace net {
@@ -119,10 +118,12 @@ protected:
     std::vector<MessageRegistration> channelHandlers;
     int32_t address;
     Channel* channel;
+    // A futex event rather than a condition variable: a signal handler sets
+    // it through the cancel token, and only this is async-signal-safe.
     Event answerReady;
     int32_t answerResult;
     MessagePtr answer;
-    Mutex requestLock;
+    std::mutex requestLock;
 
 private:
     using SteadyTime = std::chrono::steady_clock::time_point;

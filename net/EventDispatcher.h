@@ -3,10 +3,10 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "net/Message.h"
-#include "net/arch/Mutex.h"
 
 namespace zorn {
 namespace ev {
@@ -104,8 +104,8 @@ public:
     virtual ~EventDispatcher() { clearHandlers(); }
 
     // Registers after every handler with the same code; the dispatcher owns
-    // the handler until it is removed or the dispatcher goes. False only when
-    // the lock could not be taken (the handler is then destroyed).
+    // the handler until it is removed or the dispatcher goes. False for a
+    // null handler.
     bool addHandler(HandlerPtr handler) { return insert(std::move(handler)) != nullptr; }
 
     // Registers a call of `callback` on `target` under `event`.
@@ -115,7 +115,7 @@ public:
     }
 
     // Registers like addHandler and returns the registration that removes
-    // the handler again; an empty one when registering failed.
+    // the handler again; an empty one for a null handler.
     Registration subscribe(HandlerPtr handler) {
         Handler* registered = insert(std::move(handler));
         return registered ? Registration(this, registered) : Registration();
@@ -130,8 +130,7 @@ public:
     // was not registered.
     bool removeHandler(Handler* handler) {
         if (!handler) return true;
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        if (!guard.owns()) return false;
+        std::lock_guard<std::mutex> guard(lock_);
         for (typename Table::iterator it = handlers_.lower_bound(handler->event); it != handlers_.end(); ++it) {
             if (it->second.get() == handler) {
                 handlers_.erase(it);
@@ -144,45 +143,43 @@ public:
     // Calls every handler registered under exactly `code`, in registration
     // order.
     void dispatch(uint32_t code, Arg arg) {
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        if (!guard.owns()) return;
+        std::lock_guard<std::mutex> guard(lock_);
         // The table cannot change while the lock is held.
         std::pair<typename Table::iterator, typename Table::iterator> range = handlers_.equal_range(code);
         for (typename Table::iterator it = range.first; it != range.second; ++it) it->second->invoke(this, arg);
     }
 
     void clearHandlers() {
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        if (guard.owns()) handlers_.clear();
+        std::lock_guard<std::mutex> guard(lock_);
+        handlers_.clear();
     }
 
     // Number of handlers registered under `code` (diagnostics and tests).
     size_t handlerCount(uint32_t code) {
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        return guard.owns() ? handlers_.count(code) : 0;
+        std::lock_guard<std::mutex> guard(lock_);
+        return handlers_.count(code);
     }
 
     // Number of handlers registered in all.
     size_t handlerCount() {
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        return guard.owns() ? handlers_.size() : 0;
+        std::lock_guard<std::mutex> guard(lock_);
+        return handlers_.size();
     }
 
 private:
     typedef std::multimap<uint32_t, HandlerPtr> Table;
 
-    // The registered handler, or null when the lock could not be taken.
+    // The registered handler, or null for a null handler.
     Handler* insert(HandlerPtr handler) {
         if (!handler) return nullptr;
-        ::zorn::arch::net::MutexGuard guard(lock_);
-        if (!guard.owns()) return nullptr;
+        std::lock_guard<std::mutex> guard(lock_);
         Handler* registered = handler.get();
         handlers_.emplace(registered->event, std::move(handler));
         return registered;
     }
 
     Table handlers_;
-    ::zorn::arch::net::Mutex lock_;
+    std::mutex lock_;
 };
 
 }  // namespace ev

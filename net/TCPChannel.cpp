@@ -6,12 +6,12 @@ namespace net {
 TCPChannel::TCPChannel(Protocol* p) : Channel(p), socket(nullptr) { setStatusBits(RX_STOPPED | TX_STOPPED); }
 
 TCPChannel::~TCPChannel() {
-    MutexGuard guard(bindLock);
+    std::lock_guard<std::mutex> guard(bindLock);
     stop();
 }
 
 int32_t TCPChannel::bind(StreamSocket* s) {
-    MutexGuard guard(bindLock);
+    std::lock_guard<std::mutex> guard(bindLock);
     stop();
     socket = nullptr;
     if (!s) return RESULT_INVALID_DATA;

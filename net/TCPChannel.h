@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 #include "net/Channel.h"
 #include "net/Socket.h"
 #include "net/arch/WakeSignal.h"
@@ -35,7 +37,7 @@ protected:
     void clearInterrupt() override { wake.clear(); }
 
     StreamSocket* socket;
-    Mutex bindLock;
+    std::mutex bindLock;
     ::zorn::arch::net::WakeSignal wake;
 };
 

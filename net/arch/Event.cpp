@@ -7,37 +7,10 @@
 #include <chrono>
 
 #include "net/arch/Event.h"
-#include "net/arch/Mutex.h"
 
 namespace zorn {
 namespace arch {
 namespace net {
-
-bool Mutex::lock(uint32_t timeoutMs) {
-    if (!taken_.exchange(true)) return true;
-    // Contended: wait under m_. A waiter is counted before it tests the
-    // flag again, and unlock() clears the flag before it reads the count
-    // (all sequentially consistent), so either the waiter sees the flag
-    // clear or unlock() sees the waiter and notifies it under m_.
-    std::unique_lock<std::mutex> g(m_);
-    waiters_.fetch_add(1);
-    auto take = [this] { return !taken_.exchange(true); };
-    bool acquired = true;
-    if (timeoutMs == WAIT_INFINITE) cv_.wait(g, take);
-    else acquired = cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), take);
-    waiters_.fetch_sub(1);
-    return acquired;
-}
-
-void Mutex::unlock() {
-    if (!taken_.exchange(false)) return;  // already free: no effect
-    if (waiters_.load() == 0) return;
-    {
-        // Taking m_ orders this notification after the waiter's wait began.
-        std::lock_guard<std::mutex> g(m_);
-    }
-    cv_.notify_one();
-}
 
 namespace {
 

@@ -3,11 +3,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "net/arch/Mutex.h"
-
 namespace zorn {
 namespace arch {
 namespace net {
+
+// Wait without a time limit.
+constexpr uint32_t WAIT_INFINITE = 0xFFFFFFFFu;
 
 enum WaitResult {
     WAIT_SIGNALED = 0,
@@ -44,5 +45,6 @@ using ::zorn::arch::net::WaitResult;
 using ::zorn::arch::net::WAIT_SIGNALED;
 using ::zorn::arch::net::WAIT_TIMEOUT;
 using ::zorn::arch::net::WAIT_FAILED;
+using ::zorn::arch::net::WAIT_INFINITE;
 }  // namespace net
 }  // namespace zorn

@@ -10,7 +10,6 @@
 #include "net/Events.h"
 #include "net/Message.h"
 #include "net/arch/Event.h"
-#include "net/arch/Mutex.h"
 
 using namespace zorn::net;
 using nettest::Bytes;
@@ -298,17 +297,7 @@ TEST(EventDispatcher, ConcurrentRegistrationAndDispatch) {
 }
 
 // ---------------------------------------------------------------------------
-// Mutex and Event
-
-TEST(SyncPrimitives, MutexTimesOutAndIsReleasableFromAnotherThread) {
-    Mutex m;
-    EXPECT_TRUE(m.lock());
-    EXPECT_FALSE(m.lock(20));
-    std::thread t([&] { m.unlock(); });
-    t.join();
-    EXPECT_TRUE(m.lock(1000));
-    m.unlock();
-}
+// Event
 
 TEST(SyncPrimitives, EventIsAutoReset) {
     Event e;
