@@ -4,10 +4,14 @@ namespace zorn {
 namespace net {
 
 using ::zorn::hal::RXTX_ERROR;
+using ::zorn::hal::RXTX_LINE_ERROR;
 using ::zorn::hal::RXTX_OK;
 using ::zorn::hal::RXTX_TIMEOUT;
 
-SerialChannel::SerialChannel(Protocol* p) : Channel(p), serial(std::make_unique<::zorn::arch::net::raw_serial>()) {}
+SerialChannel::SerialChannel(Protocol* p) : SerialChannel(p, std::make_unique<::zorn::arch::net::raw_serial>()) {}
+
+SerialChannel::SerialChannel(Protocol* p, std::unique_ptr<::zorn::arch::net::raw_serial> port)
+    : Channel(p), serial(port ? std::move(port) : std::make_unique<::zorn::arch::net::raw_serial>()) {}
 
 SerialChannel::~SerialChannel() {
     stop();
@@ -32,7 +36,8 @@ int32_t SerialChannel::writeBytes(const uint8_t* data, uint32_t length) {
 int32_t SerialChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
     got = 0;
     if (!serial->is_open()) return RESULT_OPERATION_FAIL;
-    int32_t n = serial->recv_data(data, capacity);
+    const int32_t n = serial->recv_data(data, capacity);
+    if (n == RXTX_LINE_ERROR) return RESULT_INVALID_DATA;  // the spoiled input was dropped
     got = n > 0 ? static_cast<uint32_t>(n) : 0;
     return RESULT_OK;
 }

@@ -22,6 +22,8 @@ public:
     static uint32_t sendBoundMs(uint32_t length, uint32_t baud);
 
     explicit SerialChannel(Protocol* protocol);
+    // Over the given port (tests give one whose line errors they control).
+    SerialChannel(Protocol* protocol, std::unique_ptr<::zorn::arch::net::raw_serial> port);
     ~SerialChannel() override;
 
     ::zorn::arch::net::raw_serial* getSerial() const { return serial.get(); }

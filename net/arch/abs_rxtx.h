@@ -9,6 +9,9 @@ namespace hal {
 constexpr int32_t RXTX_OK = 0;
 constexpr int32_t RXTX_TIMEOUT = -1;
 constexpr int32_t RXTX_ERROR = -2;
+// recv_data: a line error (framing, overrun, parity, break) spoiled the
+// queued input, which was discarded unread.
+constexpr int32_t RXTX_LINE_ERROR = -3;
 
 // Wait without a time limit (wait_for_sent, wait_for_recv, wait_for_data).
 constexpr uint32_t RXTX_WAIT_INFINITE = 0xFFFFFFFFu;
@@ -27,7 +30,7 @@ public:
     virtual int32_t wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count) = 0;
     // Bytes written at once, 0 when the write is pending, or RXTX_ERROR.
     virtual int32_t send_data(const uint8_t* data, uint32_t size) = 0;
-    // Bytes read (0 when nothing could be read).
+    // Bytes read (0 when nothing could be read), or RXTX_LINE_ERROR.
     virtual int32_t recv_data(uint8_t* buffer, uint32_t size) = 0;
     virtual int32_t wait_for_sent(uint32_t ms, uint32_t* count) = 0;
     virtual int32_t wait_for_recv(uint32_t ms, uint32_t* count) = 0;

@@ -21,6 +21,7 @@ namespace arch {
 namespace net {
 
 using ::zorn::hal::RXTX_ERROR;
+using ::zorn::hal::RXTX_LINE_ERROR;
 using ::zorn::hal::RXTX_OK;
 using ::zorn::hal::RXTX_TIMEOUT;
 using ::zorn::hal::RXTX_WAIT_INFINITE;
@@ -142,10 +143,8 @@ bool raw_serial::open() {
     ::ioctl(fd, TIOCMBIS, &dtr);
 
     // Baseline of the line-error counters.
-    serial_icounter_struct ic;
-    icountSupported_ = ::ioctl(fd, TIOCGICOUNT, &ic) == 0;
-    lineErrors_ = icountSupported_ ? static_cast<uint64_t>(ic.frame) + ic.overrun + ic.parity + ic.brk + ic.buf_overrun
-                                   : 0;
+    lineErrors_ = 0;
+    icountSupported_ = readLineErrorCount(fd, lineErrors_);
 
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     fd_ = fd;
@@ -177,24 +176,23 @@ bool raw_serial::purge() {
     return ::tcflush(fd_, TCIOFLUSH) == 0;
 }
 
+bool raw_serial::readLineErrorCount(int fd, uint64_t& count) {
+    serial_icounter_struct ic;
+    if (::ioctl(fd, TIOCGICOUNT, &ic) != 0) return false;
+    count = static_cast<uint64_t>(ic.frame) + ic.overrun + ic.parity + ic.brk + ic.buf_overrun;
+    return true;
+}
+
 bool raw_serial::lineErrorsChanged() {
     if (!icountSupported_) return false;
-    serial_icounter_struct ic;
-    if (::ioctl(fd_, TIOCGICOUNT, &ic) != 0) return false;
-    uint64_t now = static_cast<uint64_t>(ic.frame) + ic.overrun + ic.parity + ic.brk + ic.buf_overrun;
-    if (now == lineErrors_) return false;
+    uint64_t now = 0;
+    if (!readLineErrorCount(fd_, now) || now == lineErrors_) return false;
     lineErrors_ = now;
     return true;
 }
 
 uint32_t raw_serial::rx_queue_count() {
     if (!opened || fd_ < 0) return 0;
-    if (lineErrorsChanged()) {
-        // A line error spoils what is queued: drop it, the protocol
-        // resynchronises on later frames.
-        ::tcflush(fd_, TCIFLUSH);
-        return 0;
-    }
     int n = 0;
     if (::ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
     return static_cast<uint32_t>(n);
@@ -317,6 +315,11 @@ int32_t raw_serial::wait_for_sent(uint32_t ms, uint32_t* count) {
 
 int32_t raw_serial::recv_data(uint8_t* buffer, uint32_t size) {
     if (!opened || fd_ < 0 || !buffer || size == 0) return 0;
+    if (lineErrorsChanged()) {
+        // A line error spoils what is queued: drop it unread.
+        ::tcflush(fd_, TCIFLUSH);
+        return RXTX_LINE_ERROR;
+    }
     for (;;) {
         ssize_t r = ::read(fd_, buffer, size);
         if (r >= 0) return static_cast<int32_t>(r);

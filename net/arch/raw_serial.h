@@ -13,6 +13,11 @@ namespace net {
 // A serial port over a POSIX tty: raw 8N1, no flow control, opened
 // exclusively (TIOCEXCL and flock). Waits use poll beside a wake descriptor
 // so that another thread can cut them short (interrupt()).
+//
+// Line errors are looked at only where the input is read (recv_data): one
+// that happened since the last read discards what is queued, unread. Waiting
+// and counting leave the input alone, so a thread that only watches the
+// port can never drop bytes another is about to read.
 class raw_serial : public ::zorn::hal::abs_rxtx {
 public:
     static constexpr uint32_t DEFAULT_BAUD = 115200;
@@ -32,6 +37,8 @@ public:
     bool close() override;
     int32_t wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count) override;
     int32_t send_data(const uint8_t* data, uint32_t size) override;
+    // RXTX_LINE_ERROR when a line error came since the last read: the queued
+    // input is then discarded (the protocol resynchronises on later frames).
     int32_t recv_data(uint8_t* buffer, uint32_t size) override;
     int32_t wait_for_sent(uint32_t ms, uint32_t* count) override;
     int32_t wait_for_recv(uint32_t ms, uint32_t* count) override;
@@ -48,7 +55,13 @@ public:
     void interrupt() { wake_.signal(); }
     void clear_interrupt() { wake_.clear(); }
 
+protected:
+    // The sum of the line-error counters (TIOCGICOUNT); false when the
+    // device keeps none (a pseudo-terminal).
+    virtual bool readLineErrorCount(int fd, uint64_t& count);
+
 private:
+    // Called by the reader only, so the last count needs no lock.
     bool lineErrorsChanged();
     void fail(int err) { lastError_.store(err); }
 
@@ -62,7 +75,7 @@ private:
     const uint8_t* pendingData_;
     uint32_t pendingLeft_;
     uint32_t pendingDone_;
-    // Line-error counters (TIOCGICOUNT) as last seen.
+    // Line-error counters as last seen by the reader.
     bool icountSupported_;
     uint64_t lineErrors_;
 };

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -80,13 +81,29 @@ MessagePtr msg(uint8_t cmd, const Bytes& payload) {
                                      static_cast<int32_t>(payload.size()));
 }
 
+// A port whose line-error counters the test raises, as a UART's framing or
+// overrun errors would (a pseudo-terminal keeps none).
+class NoisyPort : public raw_serial {
+public:
+    std::atomic<uint64_t> errors{0};
+    std::atomic<int> counterReads{0};  // opening takes the first
+
+protected:
+    bool readLineErrorCount(int, uint64_t& count) override {
+        ++counterReads;
+        count = errors.load();
+        return true;
+    }
+};
+
 // A serial channel opened on the slave of a fresh pty, started without sync.
 struct SerialLink {
     Pty pty;
     Recorder rec;
     InterchipProtocol proto;
     std::unique_ptr<SerialChannel> channel;
-    SerialLink() : channel(new SerialChannel(&proto)) {
+    explicit SerialLink(std::unique_ptr<raw_serial> port = nullptr)
+        : channel(new SerialChannel(&proto, std::move(port))) {
         rec.listen(*channel);
         EXPECT_TRUE(channel->getSerial()->configure(pty.path.c_str(), 115200, 0));
         EXPECT_TRUE(channel->getSerial()->open()) << std::strerror(channel->getSerial()->lastError());
@@ -226,6 +243,27 @@ TEST(RawSerial, DataWaitsAndTransfers) {
     EXPECT_EQ(s.set_line(2, true), RESULT_OPERATION_NOT_SUPPORT);
 }
 
+// Waiting and counting leave the input alone: only the read looks at the
+// line errors, so a thread that merely watches the port never drops bytes
+// the reader is about to take.
+TEST(RawSerial, ALineErrorDropsTheQueuedInputWhereItIsReadNotWhileWaiting) {
+    Pty pty;
+    NoisyPort s;
+    s.configure(pty.path.c_str(), 115200, 0);
+    ASSERT_TRUE(s.open());
+    pty.write({1, 2, 3});
+    s.errors = 1;
+    uint32_t count = 0;
+    EXPECT_EQ(s.wait_for_data(3, 3000, &count), RXTX_OK);
+    EXPECT_EQ(s.rx_queue_count(), 3u);
+    uint8_t buf[8];
+    EXPECT_EQ(s.recv_data(buf, sizeof buf), RXTX_LINE_ERROR);
+    EXPECT_EQ(s.rx_queue_count(), 0u);
+    pty.write({4, 5});
+    EXPECT_EQ(s.wait_for_data(2, 3000, &count), RXTX_OK);
+    EXPECT_EQ(s.recv_data(buf, sizeof buf), 2);  // no new error: read whole
+}
+
 TEST(RawSerial, InterruptCutsAWaitShort) {
     Pty pty;
     raw_serial s;
@@ -299,6 +337,21 @@ TEST(SerialChannelTest, HangupEndsTheReceiveThreadWithChannelBroken) {
     // Once the receive thread has stopped, it cannot report again.
     EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
     EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
+}
+
+// Half a frame spoiled by a line error is dropped, not decoded into the
+// next frame, and the channel reads on.
+TEST(SerialChannelTest, ALineErrorDropsTheSpoiledInputAndTheNextFrameGetsThrough) {
+    auto port = std::make_unique<NoisyPort>();
+    NoisyPort& noisy = *port;
+    SerialLink link(std::move(port));
+    noisy.errors = 1;
+    link.pty.write({0x10, 0x03, 0x02});
+    ASSERT_TRUE(nettest::eventually([&] { return noisy.counterReads.load() >= 2; }));  // read and dropped
+    link.pty.write({0x10, 0x03, 0x02, 0x50, 0x03, 0x42});
+    ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 1));
+    EXPECT_EQ(payloadOf(link.rec.of(EVT_MESSAGE)[0].message), Bytes({0x50, 0x03}));
+    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 0u);
 }
 
 TEST(SerialChannelTest, SecondOpenOfTheSamePathFails) {
