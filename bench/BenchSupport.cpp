@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -533,11 +534,68 @@ std::string firstLineOf(const std::string& program, const std::vector<std::strin
     return text.substr(0, eol);
 }
 
+int startChild(const std::string& program, const std::vector<std::string>& args, std::string& error) {
+    std::vector<char*> argv = argvOf(program, args);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t pid = -1;
+    int err = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
+        error = "cannot start " + program + ": " + std::strerror(err);
+        return -1;
+    }
+    return pid;
+}
+
+int reapChild(int pid, int limitMs) {
+    const bool ended = waitForExit(pid, limitMs);
+    if (!ended) ::kill(pid, SIGKILL);
+    int st = 0;
+    while (::waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    return ended ? statusOf(st) : -1;
+}
+
+int64_t nowNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
+namespace {
+
+// "<link>: timing: request 0xCC, N bytes, in at T ns; answer M bytes"
+bool parseTiming(const std::string& line, RequestTime& out) {
+    const std::string marker = ": timing: request ";
+    const size_t at = line.find(marker);
+    if (at == std::string::npos) return false;
+    // The link follows the log line's "[source] [LEVEL] " prefix.
+    const size_t begin = line.rfind("] ", at);
+    out.link = begin == std::string::npos ? "" : line.substr(begin + 2, at - begin - 2);
+    unsigned code = 0;
+    unsigned long bytes = 0, answer = 0;
+    long long atNs = 0;
+    if (std::sscanf(line.c_str() + at + marker.size(), "0x%x, %lu bytes, in at %lld ns; answer %lu bytes", &code,
+                    &bytes, &atNs, &answer) != 4)
+        return false;
+    out.code = static_cast<int>(code);
+    out.bytes = bytes;
+    out.atNs = atNs;
+    out.answerBytes = answer;
+    return true;
+}
+
+}  // namespace
+
 SimProcess::~SimProcess() { stop(); }
 
-bool SimProcess::start(const std::string& program, int limitMs, std::string& error, bool pty) {
+bool SimProcess::start(const std::string& program, int limitMs, std::string& error, bool pty,
+                       const std::vector<std::string>& extra, bool watch) {
     std::vector<std::string> args = pty ? std::vector<std::string>{"--pty", "--quiet"}
                                         : std::vector<std::string>{"--tcp", "127.0.0.1:0", "--quiet"};
+    args.insert(args.end(), extra.begin(), extra.end());
     int out = -1;
     pid_t pid = spawnWithOutput(program, args, out, error);
     if (pid < 0) return false;
@@ -554,14 +612,15 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
             std::string line = text.substr(at + marker.size(), eol - at - marker.size());
             if (pty) {
                 path_ = line;
-                return true;
+            } else {
+                size_t colon = line.rfind(':');
+                port_ = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
+                if (port_ <= 0) {
+                    error = "simulator printed an unexpected ready line: " + line;
+                    return false;
+                }
             }
-            size_t colon = line.rfind(':');
-            port_ = colon == std::string::npos ? 0 : std::atoi(line.c_str() + colon + 1);
-            if (port_ <= 0) {
-                error = "simulator printed an unexpected ready line: " + line;
-                return false;
-            }
+            if (watch) watcher_ = std::thread(&SimProcess::watchOutput, this, text.substr(eol + 1));
             return true;
         }
         int left =
@@ -587,6 +646,78 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
     }
 }
 
+void SimProcess::watchOutput(std::string pending) {
+    char chunk[65536];
+    for (;;) {
+        size_t start = 0;
+        {
+            std::lock_guard<std::mutex> g(linesMutex_);
+            for (size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
+                std::string line = pending.substr(start, eol - start);
+                RequestTime t;
+                if (parseTiming(line, t)) {
+                    times_.push_back(t);
+                } else {
+                    lines_.push_back(line);
+                }
+            }
+        }
+        linesChanged_.notify_all();
+        pending.erase(0, start);
+        // Ends with the simulator, whose output closes when it exits.
+        ssize_t n = ::read(out_, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        pending.append(chunk, static_cast<size_t>(n));
+    }
+    {
+        std::lock_guard<std::mutex> g(linesMutex_);
+        ended_ = true;
+    }
+    linesChanged_.notify_all();
+}
+
+std::vector<RequestTime> SimProcess::requestTimes() const {
+    std::lock_guard<std::mutex> g(linesMutex_);
+    return times_;
+}
+
+std::string SimProcess::lastLineWith(const std::string& marker) const {
+    std::lock_guard<std::mutex> g(linesMutex_);
+    for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) {
+        if (it->find(marker) != std::string::npos) return *it;
+    }
+    return "";
+}
+
+bool SimProcess::waitForTimes(const std::function<bool(const std::vector<RequestTime>&)>& done, int limitMs) const {
+    std::unique_lock<std::mutex> g(linesMutex_);
+    return linesChanged_.wait_for(g, std::chrono::milliseconds(limitMs), [&] { return ended_ || done(times_); }) &&
+           done(times_);
+}
+
+namespace {
+
+size_t linesWith(const std::vector<std::string>& lines, const std::string& marker) {
+    size_t n = 0;
+    for (const std::string& line : lines) n += line.find(marker) != std::string::npos;
+    return n;
+}
+
+}  // namespace
+
+size_t SimProcess::countLinesWith(const std::string& marker) const {
+    std::lock_guard<std::mutex> g(linesMutex_);
+    return linesWith(lines_, marker);
+}
+
+bool SimProcess::waitForLinesWith(const std::string& marker, size_t count, int limitMs) const {
+    auto enough = [&] { return linesWith(lines_, marker) >= count; };
+    std::unique_lock<std::mutex> g(linesMutex_);
+    return linesChanged_.wait_for(g, std::chrono::milliseconds(limitMs), [&] { return ended_ || enough(); }) &&
+           enough();
+}
+
 void SimProcess::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
@@ -596,6 +727,7 @@ void SimProcess::stop() {
         }
     }
     pid_ = -1;
+    if (watcher_.joinable()) watcher_.join();
     closeFd(out_);
 }
 

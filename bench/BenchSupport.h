@@ -6,7 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -151,6 +154,27 @@ double linesPerSecond(const std::string& program, const std::vector<std::string>
 std::string firstLineOf(const std::string& program, const std::vector<std::string>& args, int limitMs,
                         std::string& error);
 
+// Starts program with args, its output discarded; the pid, or -1 with
+// `error` set.
+int startChild(const std::string& program, const std::vector<std::string>& args, std::string& error);
+// Waits at most limitMs for the child to end, then kills it, and reaps it;
+// its exit status (128 + signal when killed by one), -1 when it was killed
+// for running past the bound.
+int reapChild(int pid, int limitMs);
+
+// One timing line of the simulator's --request-times: a request whose last
+// byte reached the base at `atNs` (steady clock, as Clock here).
+struct RequestTime {
+    std::string link;   // "tcp 127.0.0.1:PORT" or "serial /dev/pts/N"
+    int code = -1;
+    size_t bytes = 0;   // the request's frame
+    int64_t atNs = 0;
+    size_t answerBytes = 0;
+};
+
+// The steady clock in the simulator's units.
+int64_t nowNs();
+
 // The base simulator serving TCP on a free loopback port.
 class SimProcess {
 public:
@@ -160,17 +184,41 @@ public:
     SimProcess& operator=(const SimProcess&) = delete;
 
     // Starts it and waits (at most limitMs) for its "listening" line, or
-    // with `pty` for the line that names its pseudo-terminal.
-    bool start(const std::string& program, int limitMs, std::string& error, bool pty = false);
+    // with `pty` for the line that names its pseudo-terminal. `extra`
+    // options follow --quiet; with `watch` a thread keeps reading its
+    // output (the simulator drops lines nobody reads) for the accessors
+    // below.
+    bool start(const std::string& program, int limitMs, std::string& error, bool pty = false,
+               const std::vector<std::string>& extra = {}, bool watch = false);
     int port() const { return port_; }
     const std::string& path() const { return path_; }
     void stop();
 
+    // Watching: every timing line so far, and the last line that contains
+    // `marker` ("" when none).
+    std::vector<RequestTime> requestTimes() const;
+    std::string lastLineWith(const std::string& marker) const;
+    // Waits at most limitMs until `done` holds for the timing lines so far,
+    // re-checking at each new line.
+    bool waitForTimes(const std::function<bool(const std::vector<RequestTime>&)>& done, int limitMs) const;
+    // Waits at most limitMs until `count` other lines containing `marker`
+    // were printed; false when they were not.
+    bool waitForLinesWith(const std::string& marker, size_t count, int limitMs) const;
+    size_t countLinesWith(const std::string& marker) const;
+
 private:
+    void watchOutput(std::string pending);
+
     int pid_ = -1;
     int out_ = -1;
     int port_ = 0;
     std::string path_;
+    std::thread watcher_;
+    mutable std::mutex linesMutex_;
+    mutable std::condition_variable linesChanged_;
+    std::vector<std::string> lines_;
+    std::vector<RequestTime> times_;
+    bool ended_ = false;
 };
 
 }  // namespace orbench

@@ -105,6 +105,24 @@ void Session::restart(int64_t nowNs) {
 }
 
 void Session::onRequest(const Frame& f, int64_t nowNs) {
+    if (!options_.requestTimes) {
+        handleRequest(f, nowNs);
+        return;
+    }
+    // Answer bytes this request queued: the growth of the queue (an answer
+    // dropped for the unsent limit empties it and counts as none).
+    const size_t queuedBefore = queuedBytes_;
+    handleRequest(f, nowNs);
+    const size_t answerBytes = queuedBytes_ > queuedBefore ? queuedBytes_ - queuedBefore : 0;
+    const size_t frameBytes = f.length + (f.length < 256 ? 3u : 4u);
+    char text[128];
+    std::snprintf(text, sizeof text, "timing: request 0x%02X, %zu bytes, in at %lld ns; answer %zu bytes",
+                  f.payload.empty() ? 0u : static_cast<unsigned>(f.payload[0]), frameBytes,
+                  static_cast<long long>(nowNs), answerBytes);
+    log(util::LOG_INFO, text);
+}
+
+void Session::handleRequest(const Frame& f, int64_t nowNs) {
     ReceivedRequest received;
     received.atNs = nowNs;
     received.code = f.payload.empty() ? -1 : f.payload[0];

@@ -43,6 +43,9 @@ public:
         // of running it (not owned; null: the device answers). The
         // scenario's faults do not apply then: the capture has its own.
         std::shared_ptr<const ReplayScript> replay;
+        // Logs a timing line per request: its code, frame size, when its
+        // last byte arrived (steady clock, ns) and the answer bytes queued.
+        bool requestTimes = false;
     };
 
     Session(BaseDevice& device, const std::string& name, const Options& options, const LogSink& log);
@@ -89,6 +92,7 @@ private:
 
     void onFrame(const Frame& frame, int64_t nowNs);
     void onRequest(const Frame& frame, int64_t nowNs);
+    void handleRequest(const Frame& frame, int64_t nowNs);
     // Queues what the capture recorded after the next request of this code.
     void answerFromCapture(int code, const std::string& what, int64_t nowNs);
     void restart(int64_t nowNs);

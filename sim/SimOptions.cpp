@@ -133,6 +133,13 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& out, std::st
                 return false;
             }
             o.wire.seed = seed;
+        } else if (word == "--idle-timeout") {
+            if (!realValue(argc, argv, i, 0.0, 86400.0, o.idleTimeoutSeconds)) {
+                error = "--idle-timeout expects a number of seconds from 0 (never) to 86400";
+                return false;
+            }
+        } else if (word == "--request-times") {
+            o.requestTimes = true;
         } else if (word == "--help" || word == "-h") {
             o.help = true;
         } else if (word == "--version") {
@@ -186,7 +193,16 @@ std::string simUsage(const std::string& program) {
            "prints \"listening on tcp HOST:PORT\" and/or \"pty DEVICE\". SIGINT or SIGTERM\n"
            "stop it cleanly.\n"
            "SIGHUP and SIGQUIT stop it the same way. Every log line starts with the\n"
-           "seconds since the start.\n";
+           "seconds since the start.\n"
+           "\n"
+           "  --idle-timeout SECONDS\n"
+           "                      close a TCP connection on which the host sent nothing\n"
+           "                      for this long, so that forgotten clients free their\n"
+           "                      slot (default 600; 0: never)\n"
+           "  --request-times     log a timing line per request, also with --quiet:\n"
+           "                      \"timing: request 0xCC, N bytes, in at T ns; answer M\n"
+           "                      bytes\", T on the monotonic clock when its last byte\n"
+           "                      reached the base, for comparing with other programs\n";
 }
 
 }  // namespace sim

@@ -26,6 +26,10 @@ struct SimOptions {
     int maxClients = 4;            // TCP connections served at once
     double stateEverySeconds = 0;  // 0: no state lines
     WireSettings wire;             // --baud, --latency, --bit-errors, --seed
+    // A TCP client that sent nothing for this long is closed; 0: never.
+    double idleTimeoutSeconds = 600;
+    // One machine-readable timing line per request (--request-times).
+    bool requestTimes = false;
 };
 
 // Parses argv[1..argc-1]. Without --tcp and --pty the simulator serves TCP

@@ -5,8 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "log/LogLevel.h"
@@ -127,6 +130,19 @@ void SimServer::attachWire(Link& link) {
     link.wire.reset(wireSettings_.perfect() ? nullptr : new WireLine(wireSettings_, stream, &wireCounts_));
 }
 
+void SimServer::setIdleTimeout(int64_t timeoutNs) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        idleTimeoutNs_ = timeoutNs > 0 ? timeoutNs : 0;
+    }
+    wake();
+}
+
+void SimServer::setRequestTimes(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requestTimes_ = on;
+}
+
 void SimServer::setReplay(std::shared_ptr<const ReplayScript> script) {
     std::lock_guard<std::mutex> lock(replayMutex_);
     replay_ = std::move(script);
@@ -141,6 +157,7 @@ std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool se
     options.serialLine = serial;
     options.maxUnsentBytes = kMaxUnsentBytes;
     options.warnings = &warnings_;
+    options.requestTimes = requestTimes_;
     return std::unique_ptr<Session>(new Session(device_, name, options, log_));
 }
 
@@ -245,7 +262,7 @@ void SimServer::notifyChanged() {
     changed_.notify_all();
 }
 
-int SimServer::pollTimeoutMs(int64_t now) const {
+int64_t SimServer::pollTimeoutNs(int64_t now) const {
     int64_t next = nextStateNs_;
     const int64_t report = warnings_.nextReportNs();
     if (report >= 0 && (next < 0 || report < next)) next = report;
@@ -256,19 +273,38 @@ int SimServer::pollTimeoutMs(int64_t now) const {
             if (t >= 0 && (next < 0 || t < next)) next = t;
         }
     };
-    for (const auto& client : clients_) consider(*client);
+    for (const auto& client : clients_) {
+        consider(*client);
+        const int64_t idleAt = idleTimeoutNs_ > 0 ? client->lastInputNs + idleTimeoutNs_ : -1;
+        if (idleAt >= 0 && (next < 0 || idleAt < next)) next = idleAt;
+    }
     consider(serial_);
     if (next < 0) return -1;
     if (next <= now) return 0;
-    int64_t ms = (next - now + 999999) / 1000000;
-    return ms > 60000 ? 60000 : static_cast<int>(ms);
+    // To the nanosecond: a paced line moves a byte every 87 us at 115200
+    // baud, and waking on whole milliseconds would slow it to a crawl.
+    const int64_t limit = 60LL * 1000 * 1000 * 1000;
+    return next - now > limit ? limit : next - now;
+}
+
+void SimServer::closeIdleClients(int64_t now) {
+    if (idleTimeoutNs_ <= 0) return;
+    for (auto& client : clients_) {
+        Link& link = *client;
+        if (link.fd < 0 || now - link.lastInputNs < idleTimeoutNs_) continue;
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g", static_cast<double>(idleTimeoutNs_) / 1e9);
+        log(util::LOG_INFO, link.session->name() + ": nothing received for " + seconds +
+                                " s, connection closed (--idle-timeout)");
+        closeTcp(link);
+    }
 }
 
 void SimServer::loop() {
     std::vector<pollfd> fds;
     std::vector<Link*> polled;  // the link of each entry of fds, or nullptr
     for (;;) {
-        int timeout;
+        int64_t timeoutNs;
         bool listening = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -299,9 +335,12 @@ void SimServer::loop() {
                 fds.push_back({link->fd, events, 0});
                 polled.push_back(link);
             }
-            timeout = pollTimeoutMs(steadyNowNs());
+            timeoutNs = pollTimeoutNs(steadyNowNs());
         }
-        int ready = ::poll(fds.data(), fds.size(), timeout);
+        timespec wait;
+        wait.tv_sec = static_cast<time_t>(timeoutNs / 1000000000);
+        wait.tv_nsec = static_cast<long>(timeoutNs % 1000000000);
+        int ready = ::ppoll(fds.data(), fds.size(), timeoutNs < 0 ? nullptr : &wait, nullptr);
         if (ready < 0 && errno != EINTR) break;
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -332,6 +371,7 @@ void SimServer::loop() {
                 link->session->checkPartialFrame(now);
                 flushLink(*link, now);
             }
+            closeIdleClients(now);
             clients_.erase(std::remove_if(clients_.begin(), clients_.end(),
                                           [](const std::unique_ptr<Link>& c) { return c->fd < 0; }),
                            clients_.end());
@@ -383,6 +423,7 @@ void SimServer::acceptPending() {
         ++accepted_;
         std::unique_ptr<Link> link(new Link);
         link->fd = fd;
+        link->lastInputNs = steadyNowNs();
         link->session = makeSession("tcp " + peer, false);
         attachWire(*link);
         clients_.push_back(std::move(link));
@@ -419,6 +460,7 @@ void SimServer::readLink(Link& link) {
             // Each request keeps the steady-clock time its bytes were read
             // (on a paced line: taken in).
             const int64_t now = steadyNowNs();
+            link.lastInputNs = now;
             if (link.wire) {
                 link.wire->arrive(buffer, static_cast<size_t>(n), now);
                 takeInFromWire(link, now);

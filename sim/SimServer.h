@@ -77,6 +77,13 @@ public:
     // Every link made from now on answers from this capture instead of the
     // device (see Session::Options::replay); null: the device answers.
     void setReplay(std::shared_ptr<const ReplayScript> script);
+    // Closes a TCP connection on which the host sent nothing for
+    // `timeoutNs`, with a log line, so that a forgotten client does not hold
+    // its slot for ever; 0 (the default) never does.
+    void setIdleTimeout(int64_t timeoutNs);
+    // Every link made from now on logs a timing line per request (see
+    // Session::Options::requestTimes).
+    void setRequestTimes(bool on);
     // Bits and frames the line damaged so far.
     WireCounts wireCounts() const;
 
@@ -107,12 +114,16 @@ private:
         // The host's end closed or failed while read bytes still waited in
         // the line; the link ends once they are taken in.
         bool inputEnded = false;
+        // TCP only: when the host last sent anything (or connected).
+        int64_t lastInputNs = 0;
     };
 
     void ensureRunning();
     void wake();
     void loop();
-    int pollTimeoutMs(int64_t now) const;
+    // Nanoseconds until the next timed event, -1 when none is due.
+    int64_t pollTimeoutNs(int64_t now) const;
+    void closeIdleClients(int64_t now);
     void acceptPending();
     void readLink(Link& link);
     void flushLink(Link& link, int64_t now);
@@ -150,6 +161,8 @@ private:
     WireSettings wireSettings_;
     WireCounts wireCounts_;
     uint64_t linksMade_ = 0;
+    int64_t idleTimeoutNs_ = 0;
+    bool requestTimes_ = false;
 
     int wakePipe_[2] = {-1, -1};
     bool stopping_ = false;

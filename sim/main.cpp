@@ -93,15 +93,19 @@ int main(int argc, char** argv) {
 
     sim::SimServer server(scenario);
     // --quiet drops the line per request but keeps warnings and the state
-    // lines that were asked for.
+    // and timing lines that were asked for.
     sim::LogSink toManager = sim::logManagerSink();
     const bool quiet = options.quiet;
     server.setLogSink([toManager, quiet](int level, const std::string& line) {
-        if (quiet && level < util::LOG_WARN && line.rfind("state: ", 0) != 0) return;
+        if (quiet && level < util::LOG_WARN && line.rfind("state: ", 0) != 0 &&
+            line.find(": timing: ") == std::string::npos)
+            return;
         toManager(level, line);
     });
     server.setMaxClients(options.maxClients);
     server.setWire(options.wire);
+    server.setIdleTimeout(static_cast<int64_t>(options.idleTimeoutSeconds * 1e9));
+    server.setRequestTimes(options.requestTimes);
     if (replay) {
         server.setReplay(replay);
         toManager(util::LOG_INFO, "replaying " + std::to_string(replay->requestCount()) + " requests from " +
