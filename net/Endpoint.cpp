@@ -10,50 +10,31 @@ Endpoint::Endpoint() : address(0), channel(nullptr), answerResult(0) { token_.at
 
 Endpoint::~Endpoint() {
     token_.attach(nullptr);
-    unregisterHandlers();
+    channelHandlers.clear();
     std::lock_guard<std::mutex> g(answerMutex_);
     answer.reset();
 }
 
 void Endpoint::bindChannel(Channel* c) {
-    unregisterHandlers();
+    channelHandlers.clear();
     channel = c;
     linkBroken_.store(false);
-    registerHandlers();
+    if (!channel) return;
+    for (uint32_t code : {EVT_MESSAGE, EVT_BAD_FRAME, EVT_CHANNEL_BROKEN}) {
+        channelHandlers.push_back(channel->subscribe(code, this, &Endpoint::onChannelEvent));
+    }
 }
 
 void Endpoint::unbindChannel() {
-    unregisterHandlers();
+    channelHandlers.clear();
     channel = nullptr;
-}
-
-Channel* Endpoint::getChannel() { return channel; }
-
-int32_t Endpoint::sendMessage(const MessagePtr& message) {
-    if (!channel || !message) return RESULT_OPERATION_FAIL;
-    message->address = static_cast<uint32_t>(address);
-    return channel->send(message);
-}
-
-int32_t Endpoint::postMessage(const MessagePtr& message) {
-    if (!channel || !message) return RESULT_OPERATION_FAIL;
-    message->address = static_cast<uint32_t>(address);
-    channel->post(message);
-    return RESULT_OK;
 }
 
 int32_t Endpoint::sendCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
     if (!channel) return RESULT_OPERATION_FAIL;
-    return sendMessage(std::make_shared<Message>(cmd, data, len));
-}
-
-int32_t Endpoint::postCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
-    if (!channel) return RESULT_OPERATION_FAIL;
-    return postMessage(std::make_shared<Message>(cmd, data, len));
-}
-
-int32_t Endpoint::waitAnswer(MessagePtr& out, int32_t timeoutMs) {
-    return awaitAnswer(out, timeoutMs, Motion::None, std::chrono::steady_clock::now());
+    MessagePtr message = std::make_shared<Message>(cmd, data, len);
+    message->address = static_cast<uint32_t>(address);
+    return channel->send(message);
 }
 
 bool Endpoint::waitCut(Motion motion) const {
@@ -148,27 +129,24 @@ int32_t Endpoint::request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int
     return r;
 }
 
-int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message) {
+int Endpoint::onChannelEvent(uint32_t event, MessageDispatcher*, MessagePtr& message) {
     if (event == EVT_CHANNEL_BROKEN) {
         linkBroken_.store(true);
         answerReady.set();  // the request waiting learns at once
-    }
-    if (!message || message->source != address) {
-        if (event == EVT_CHANNEL_BROKEN) dispatch(EVT_CHANNEL_BROKEN, message);
         return 0;
     }
+    if (!message || message->source != address) return 0;
     if (event == EVT_BAD_FRAME) {
         noteCorruptedFrame();
     } else if (event == EVT_MESSAGE) {
         if (message->cmd == ANS_OK) {
-            completeAnswer(RESULT_OK, sender, message);
+            completeAnswer(RESULT_OK, message);
         } else if (message->cmd == ANS_ERROR) {
             bool notSupported = message->payloadLength() >= 2 && message->payload.size() >= 2 &&
                                 (message->payload[0] | (message->payload[1] << 8)) == ANS_ERROR_NOT_SUPPORTED;
-            completeAnswer(notSupported ? RESULT_OPERATION_NOT_SUPPORT : RESULT_OPERATION_FAIL, sender, message);
+            completeAnswer(notSupported ? RESULT_OPERATION_NOT_SUPPORT : RESULT_OPERATION_FAIL, message);
         }
     }
-    dispatch(event, message);
     return 0;
 }
 
@@ -218,7 +196,7 @@ void Endpoint::noteCorruptedFrame() {
     answerReady.set();  // the waiter takes up its shorter wait
 }
 
-int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& message) {
+void Endpoint::completeAnswer(int32_t result, MessagePtr& message) {
     {
         std::lock_guard<std::mutex> g(answerMutex_);
         const uint32_t size = message ? message->payloadLength() : 0;
@@ -226,25 +204,13 @@ int Endpoint::completeAnswer(int32_t result, MessageDispatcher*, MessagePtr& mes
         if (!belongsToCurrent(result != RESULT_OK, size, owedTo)) {
             droppedAnswers_.fetch_add(1);
             if (droppedHook_) droppedHook_(message, owedTo.cmd, owedTo.code);
-            return 0;
+            return;
         }
         answer = message;
         answerResult = result;
         answered_.store(true);
     }
     answerReady.set();
-    return 0;
-}
-
-void Endpoint::registerHandlers() {
-    if (!channel) return;
-    for (uint32_t code = EVT_MESSAGE; code <= EVT_CHANNEL_BROKEN; ++code) {
-        channelHandlers.push_back(channel->subscribe(code, this, &Endpoint::onChannelEvent));
-    }
-}
-
-void Endpoint::unregisterHandlers() {
-    channelHandlers.clear();
 }
 
 }  // namespace net

@@ -19,7 +19,7 @@
 namespace zorn {
 namespace net {
 
-// Time-out value of waitAnswer and request that means "wait without limit".
+// Time-out value of request that means "wait without limit".
 constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
 // The ordinary time-out of a request, in ms.
 constexpr int32_t ENDPOINT_REQUEST_TIMEOUT_MS = 1000;
@@ -62,32 +62,25 @@ struct RequestKind {
 // one lost answer must cost one request, not every request after it. An
 // owed answer lapses once a further time-out has passed after its
 // request's own.
-class Endpoint : public MessageDispatcher {
+class Endpoint {
 public:
     Endpoint();
-    ~Endpoint() override;
+    ~Endpoint();
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
 
-    virtual void bindChannel(Channel* channel);
-    virtual void unbindChannel();
-    virtual Channel* getChannel();
-    virtual int32_t sendMessage(const MessagePtr& message);
-    virtual int32_t waitAnswer(MessagePtr& out, int32_t timeoutMs);
-    virtual int32_t postMessage(const MessagePtr& message);
-    virtual int32_t sendCommand(uint8_t cmd, const uint8_t* data, int32_t len);
-    virtual int32_t postCommand(uint8_t cmd, const uint8_t* data, int32_t len);
-    virtual int32_t request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs);
-    virtual int onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
-    virtual int completeAnswer(int32_t result, MessageDispatcher* sender, MessagePtr& message);
-    virtual void registerHandlers();
-    virtual void unregisterHandlers();
-
+    // Listens to the channel's frames (and its loss) from now on.
+    void bindChannel(Channel* channel);
+    void unbindChannel();
+    Channel* getChannel() const { return channel; }
+    // A request of unknown answer size that neither moves nor stops the base.
+    int32_t request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs);
     // A request whose kind says what its answer looks like and whether it
     // moves or stops the base. A request refused because a stop was
     // requested, or cut short, fails with RESULT_OPERATION_FAIL.
     int32_t request(MessagePtr& out, uint8_t cmd, const uint8_t* data, int32_t len, int32_t timeoutMs,
                     const RequestKind& kind);
 
-    int32_t getAddress() const { return address; }
     // The stop request a signal handler sets (see CancelToken).
     CancelToken& cancelToken() { return token_; }
     // Answers dropped as owed to earlier requests, or arriving unasked.
@@ -114,9 +107,9 @@ public:
     using DroppedAnswerHook = std::function<void(const MessagePtr& answer, uint8_t owedCmd, uint8_t owedCode)>;
     void setDroppedAnswerHook(DroppedAnswerHook hook) { droppedHook_ = std::move(hook); }
 
-protected:
+private:
     std::vector<MessageRegistration> channelHandlers;
-    int32_t address;
+    const int32_t address;  // frames from other sources are not ours
     Channel* channel;
     // A futex event rather than a condition variable: a signal handler sets
     // it through the cancel token, and only this is async-signal-safe.
@@ -125,13 +118,15 @@ protected:
     MessagePtr answer;
     std::mutex requestLock;
 
-private:
     using SteadyTime = std::chrono::steady_clock::time_point;
     struct Owed {
         AnswerShape shape;
         SteadyTime until;
         uint8_t cmd, code;  // the request it answers
     };
+    int onChannelEvent(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
+    void completeAnswer(int32_t result, MessagePtr& message);
+    int32_t sendCommand(uint8_t cmd, const uint8_t* data, int32_t len);
     int32_t awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion, SteadyTime sentAt);
     bool waitCut(Motion motion) const;
     void noteCorruptedFrame();
@@ -141,8 +136,8 @@ private:
 
     std::mutex answerMutex_;  // guards answer, answerResult and everything below it
     std::atomic<bool> answered_{false};  // the request in progress has its answer
-    std::atomic<int64_t> corruptedAtNs_{0};
-    std::atomic<bool> linkBroken_{false};  // a bad frame came while it waited (steady ns), 0: none
+    std::atomic<int64_t> corruptedAtNs_{0};  // a bad frame came while it waited (steady ns), 0: none
+    std::atomic<bool> linkBroken_{false};
     bool awaiting_ = false;              // a written request waits for its answer
     AnswerShape currentShape_;
     uint8_t currentCmd_ = 0, currentCode_ = 0;

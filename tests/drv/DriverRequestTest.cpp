@@ -182,19 +182,4 @@ TEST(DriverWithoutChannel, UnboundEndpointFailsAtOnce) {
     EXPECT_EQ(orphan.sendEvent(1), RESULT_OPERATION_FAIL);
 }
 
-TEST(DeviceCodes, AreKeptInOrderCopiedOutAndCleared) {
-    ControlEndpoint endpoint;
-    QuindleBaseDrv driver(&endpoint);
-    EXPECT_EQ(driver.getEndpoint(), &endpoint);
-    driver.addCode(3);
-    driver.addCode(-1);
-    std::list<int32_t> codes{9};
-    driver.copyCodes(codes);
-    EXPECT_EQ(codes, (std::list<int32_t>{9, 3, -1}));
-    driver.clearCodes();
-    codes.clear();
-    driver.copyCodes(codes);
-    EXPECT_TRUE(codes.empty());
-}
-
 }  // namespace
