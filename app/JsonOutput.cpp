@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -23,6 +24,11 @@ std::mutex g_writeMutex;
 // The stop of the running command: 0 none, 1 confirmed, -1 not confirmed.
 std::atomic<int> g_stopOutcome{0};
 std::atomic<int32_t> g_stopResult{0};
+std::atomic<bool> g_interruptReported{false};
+// The labels of every object; set before the first object is written.
+bool g_tagged = false;
+std::string g_tag;
+std::atomic<bool> g_wallClock{false};
 
 int64_t steadyNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -101,10 +107,36 @@ void setJsonOutput(bool enabled) { g_enabled = enabled; }
 
 bool jsonOutput() { return g_enabled; }
 
+void setJsonTag(const std::string& tag) {
+    std::lock_guard<std::mutex> lock(g_writeMutex);
+    g_tagged = true;
+    g_tag = tag;
+}
+
+void setJsonWallClock(bool enabled) { g_wallClock = enabled; }
+
+std::string isoUtcTime(std::chrono::system_clock::time_point when) {
+    using namespace std::chrono;
+    const int64_t ms = duration_cast<milliseconds>(when.time_since_epoch()).count();
+    // Floor division, so a time before 1970 still has 0..999 milliseconds.
+    const int64_t seconds = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char text[40];
+    const size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + length, sizeof text - length, ".%03dZ", static_cast<int>(ms - seconds * 1000));
+    return text;
+}
+
 void startCommandClock() {
     g_commandStartNs = steadyNanoseconds();
     g_stopOutcome = 0;
+    g_interruptReported = false;
+    clearFailureCause();
 }
+
+bool interruptReported() { return g_interruptReported; }
 
 void noteStopOutcome(bool confirmed, int32_t result) {
     g_stopResult = result;
@@ -131,12 +163,20 @@ Json::Value jsonReading(const std::string& command) {
 void emitJson(const Json::Value& object) {
     std::lock_guard<std::mutex> lock(g_writeMutex);
     std::ostringstream line;
+    const bool labelled = g_tagged || g_wallClock;
+    Json::Value copy;
+    if (labelled) {
+        copy = object;
+        if (g_tagged) copy["tag"] = g_tag;
+        if (g_wallClock) copy["time"] = isoUtcTime(std::chrono::system_clock::now());
+    }
+    const Json::Value& written = labelled ? copy : object;
     // Standard output stays valid UTF-8 whatever a string holds (a session
-    // line, a name the base sent).
-    if (allUtf8(object)) {
-        lineWriter().write(object, &line);
+    // line, a name the base sent, a tag).
+    if (allUtf8(written)) {
+        lineWriter().write(written, &line);
     } else {
-        lineWriter().write(utf8Copy(object), &line);
+        lineWriter().write(utf8Copy(written), &line);
     }
     line << '\n';
     const std::string text = line.str();
@@ -156,14 +196,23 @@ const char* resultText(int32_t result) {
     }
 }
 
-void emitJsonError(const std::string& command, const std::string& error, int32_t result) {
-    Json::Value object = jsonReading(command);
-    object["error"] = error;
+void addResult(Json::Value& object, int32_t result, const FailureCause& cause) {
     object["result"] = result;
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(result));
     object["result_hex"] = hex;
+    object["kind"] = cause.kind;
+    if (cause.baseError != NO_BASE_ERROR) object["base_error"] = cause.baseError;
+}
+
+void emitJsonError(const std::string& command, const std::string& error, int32_t result, const FailureCause& cause,
+                   const std::string& option) {
+    Json::Value object = jsonReading(command);
+    object["error"] = error;
+    addResult(object, result, cause);
+    if (!option.empty()) object["option"] = option;
     addStopOutcome(object);
+    if (std::string(cause.kind) == failure::INTERRUPTED) g_interruptReported = true;
     emitJson(object);
 }
 

@@ -7,8 +7,11 @@
 
 #include <json/json.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
+
+#include "app/FailureKind.h"
 
 namespace zorn {
 namespace orbitane {
@@ -18,9 +21,17 @@ namespace test {
 void setJsonOutput(bool enabled);
 bool jsonOutput();
 
+// Labels every object with "tag" (--tag TEXT: a robot's name), and with
+// "time", the wall-clock time it was written (--wall-clock).
+void setJsonTag(const std::string& tag);
+void setJsonWallClock(bool enabled);
+// ISO 8601 UTC with milliseconds: "2026-12-08T16:04:05.123Z".
+std::string isoUtcTime(std::chrono::system_clock::time_point when);
+
 // Marks the start of a command run from the command line or a session: the
 // origin of the "t" member of the objects it emits. Commands that run other
-// commands (monitor) keep the outer command's origin.
+// commands (monitor) keep the outer command's origin. Forgets the failure
+// cause a command noted (see noteFailureCause).
 void startCommandClock();
 // Seconds since the command started, on the steady clock.
 double commandSeconds();
@@ -42,10 +53,18 @@ Json::Value jsonReading(const std::string& command);
 // text \xHH.
 void emitJson(const Json::Value& object);
 
-// The failure object of a command: "command", "t", "error" (the text) and
-// "result" (the code as a signed number) with "result_hex" (8 hex digits),
-// and the stop's outcome when the command moved the base.
-void emitJsonError(const std::string& command, const std::string& error, int32_t result);
+// The failure object of a command: "command", "t", "error" (the text),
+// "kind" (see FailureKind.h), "result" (the code as a signed number) with
+// "result_hex" (8 hex digits), "base_error" when the base sent an error
+// answer with a code, "option" when an option was refused, and the stop's
+// outcome when the command moved the base.
+void emitJsonError(const std::string& command, const std::string& error, int32_t result, const FailureCause& cause,
+                   const std::string& option = std::string());
+// Adds "result", "result_hex", "kind" and "base_error" (when there is one)
+// to `object`.
+void addResult(Json::Value& object, int32_t result, const FailureCause& cause);
+// An "interrupted" failure object was written since the command started.
+bool interruptReported();
 
 // Text of a result code ("timeout", "not supported", ...).
 const char* resultText(int32_t result);

@@ -32,7 +32,7 @@ void printOption(const std::string& label, const ConsoleOption& option) {
 }  // namespace
 
 bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string>& args,
-                      const OptionMap& shortOptions, const OptionMap& longOptions) {
+                      const OptionMap& shortOptions, const OptionMap& longOptions, std::string* badOption) {
     for (int i = 1; i < argc; ++i) {
         const std::string word = argv[i];
         if (word.empty() || word[0] != '-') {
@@ -49,6 +49,7 @@ bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string
                 continue;
             }
             std::fprintf(stderr, "Unknown option: %s\n", word.c_str());
+            if (badOption != nullptr) *badOption = word;
             return false;
         }
         ConsoleOption* option = found->second;
@@ -56,12 +57,30 @@ bool parseCommandLine(int argc, const char* const* argv, std::vector<std::string
         if (option->hasArgument) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "Option %s accepts an argument, but not specified\n", word.c_str());
+                if (badOption != nullptr) *badOption = word;
                 return false;
             }
             option->value = argv[++i];
         }
     }
     return true;
+}
+
+std::string commandWord(const std::vector<std::string>& words, const OptionMap& shortOptions,
+                        const OptionMap& longOptions) {
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word.empty() || word[0] != '-') return word;
+        const bool isLong = word.size() >= 2 && word[1] == '-';
+        const OptionMap& table = isLong ? longOptions : shortOptions;
+        auto found = table.find(word.substr(isLong ? 2 : 1));
+        if (found == table.end()) {
+            if (!isLong && looksLikeNegativeNumber(word)) return word;
+            continue;  // an unknown option: taken to have no argument
+        }
+        if (found->second->hasArgument) ++i;
+    }
+    return std::string();
 }
 
 void printOptions(const OptionMap& shortOptions, const OptionMap& longOptions) {

@@ -70,6 +70,12 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                           "Drive command: a distance sensor nearer than this many metres is highlighted, and motion "
                           "toward one nearer than half of it is refused (default 0.3)",
                           "", "near", true, false, "", true};
+    options_[OPT_TAG] = {"tag", "With --json: add \"tag\": this text (a robot's name, say) to every JSON object", "",
+                         "tag", true, false, "", true};
+    options_[OPT_WALL_CLOCK] = {"wall clock",
+                                "With --json: add \"time\", the UTC time it was written (ISO 8601 with "
+                                "milliseconds), to every JSON object",
+                                "", "wall-clock", false, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;
@@ -87,6 +93,7 @@ OrbitaneConsoleApplication::~OrbitaneConsoleApplication() {
 }
 
 void OrbitaneConsoleApplication::disconnectChannel() {
+    linkWatch_.stop();
     if (channel_ != nullptr && provider_) {
         provider_->disconnect();
     }
@@ -109,13 +116,18 @@ bool OrbitaneConsoleApplication::parseTcpPort(const std::string& text, int& port
 }
 
 bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv, std::vector<std::string>& args) {
-    if (!parseCommandLine(argc, argv, args, shortOptions_, longOptions_)) {
+    badOption_.clear();
+    if (!parseCommandLine(argc, argv, args, shortOptions_, longOptions_, &badOption_)) {
         return false;
     }
     if (argc == 1 || options_[OPT_HELP].isSet) {
         return false;
     }
+    // Set first, so that a failure object about a later option is labelled too.
+    if (options_[OPT_TAG].isSet) setJsonTag(options_[OPT_TAG].value);
+    setJsonWallClock(options_[OPT_WALL_CLOCK].isSet);
     const ConsoleOption& channel = options_[OPT_CHANNEL];
+    badOption_ = "--channel";
     if (!channel.isSet) {
         logFatal(logSource_, "No channel specified");
         return false;
@@ -124,6 +136,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
         logFatal(logSource_, "Unsupported channel: %s", channel.value.c_str());
         return false;
     }
+    badOption_ = "--port";
     channelType_ = channel.value;
     const ConsoleOption& port = options_[OPT_PORT];
     if (channelType_ == "serial") {
@@ -145,9 +158,19 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
             portName_ = DEFAULT_TCP_PORT;
         }
     }
-    if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], pacing_)) {
+    if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], pacing_, badOption_)) {
         return false;
     }
+    // The labels belong to the JSON objects; without them they would do
+    // nothing, which is not what the user asked for.
+    for (OptionIndex label : {OPT_TAG, OPT_WALL_CLOCK}) {
+        if (options_[label].isSet && !options_[OPT_JSON].isSet) {
+            badOption_ = "--" + options_[label].longName;
+            logFatal(logSource_, "%s needs --json: it labels the JSON objects", badOption_.c_str());
+            return false;
+        }
+    }
+    badOption_.clear();
     if (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet || options_[OPT_CAPTURE].isSet) {
         // The hex dump, the decoded trace and the capture all watch the
         // frames through one wrapper; it is null when it cannot be set up
@@ -161,14 +184,16 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
 }
 
 bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const ConsoleOption& count,
-                                            Pacing& out) {
+                                            Pacing& out, std::string& badOption) {
     if (interval.isSet && !parseInterval(interval.value, out.intervalSeconds)) {
         logFatal(logSource_, "Invalid interval %s: seconds from 0 to %.0f expected", interval.value.c_str(),
                  MAX_INTERVAL_SECONDS);
+        badOption = "--interval";
         return false;
     }
     if (count.isSet && !parseCount(count.value, out.count)) {
         logFatal(logSource_, "Invalid count %s: a whole number of at least 1 expected", count.value.c_str());
+        badOption = "--count";
         return false;
     }
     return true;
@@ -176,8 +201,50 @@ bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const
 
 int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string>& args) {
     startCommandClock();
+    linkWatch_.startCommand();
     outcomeReported_ = false;
+    interruptReported_ = false;
+    // A session's lines run after it started, so this ends as its last line's.
+    lastCommand_ = args.empty() ? std::string() : args[0];
     return reportOutcome(args, executeGuarded(args));
+}
+
+FailureCause OrbitaneConsoleApplication::failureCause(int32_t result) const {
+    FailureCause cause;
+    if (notedFailureCause(cause)) return cause;
+    return resultCause(result);
+}
+
+namespace {
+
+// The "error" text of a failure object: the words the log line after
+// "Execute command failed" starts with.
+std::string failureText(int32_t result, const std::string& command, bool known) {
+    if (!known) return "unknown command";
+    if (command == "test" && result > 0) {
+        // The self-test's result is the number of cases that failed.
+        return std::to_string(result) + (result == 1 ? " self-test case failed" : " self-test cases failed");
+    }
+    switch (result) {
+        case STATUS_COMMAND_USAGE: return "usage error";
+        case STATUS_USAGE: return "unknown command";
+        case STATUS_INTERNAL_ERROR: return "internal error";
+        default: return resultText(result);
+    }
+}
+
+FailureCause causeOf(const char* kind) {
+    FailureCause cause;
+    cause.kind = kind;
+    return cause;
+}
+
+}  // namespace
+
+void OrbitaneConsoleApplication::emitFailure(const std::string& command, int32_t result, bool known) {
+    FailureCause cause = failureCause(result);
+    if (!known) cause = causeOf(failure::UNKNOWN_COMMAND);
+    emitJsonError(command, failureText(result, command, known), result, cause);
 }
 
 int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& args, int result) {
@@ -187,10 +254,19 @@ int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& ar
         outcomeReported_ = false;
         return result;
     }
-    if (interrupted() && result == interruptStatus(interruptSignal())) {
-        // The command already said it was interrupted.
+    if (interrupted() && result != 0) {
+        const int status = interruptStatus(interruptSignal());
+        if (result != status) {
+            // A request the signal cut short: the command failed with it and
+            // did not say why.
+            logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
+            logError(logSource_, "%s", describeResult(result, name).c_str());
+            logWarn(logSource_, "Interrupted by %s", interruptSignalName());
+        }
+        interruptReported_ = true;
         if (jsonOutput()) {
-            emitJsonError(name, std::string("interrupted by ") + interruptSignalName(), result);
+            emitJsonError(name, std::string("interrupted by ") + interruptSignalName(), status,
+                          causeOf(failure::INTERRUPTED));
         }
         return result;
     }
@@ -198,7 +274,7 @@ int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& ar
         logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
         logError(logSource_, "%s", describeResult(result, name).c_str());
         if (jsonOutput()) {
-            emitJsonError(name, known ? resultText(result) : "unknown command", result);
+            emitFailure(name, result, known);
         }
     } else {
         logInfo(logSource_, "Successfully executed command");
@@ -223,29 +299,59 @@ int OrbitaneConsoleApplication::executeGuarded(const std::vector<std::string>& a
     return STATUS_INTERNAL_ERROR;
 }
 
-int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words) {
+std::string OrbitaneConsoleApplication::lineCommand(const std::vector<std::string>& words) const {
+    return commandWord(words, shortOptions_, longOptions_);
+}
+
+int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused) {
     // Only the pacing options belong to a single command; the channel and
-    // output options hold for the whole session.
-    ConsoleOption interval = options_[OPT_INTERVAL];
-    ConsoleOption count = options_[OPT_COUNT];
-    interval.isSet = count.isSet = false;
-    OptionMap none;
-    OptionMap lineOptions{{"interval", &interval}, {"count", &count}};
+    // output options hold for the whole session. Every option of the
+    // console is read here, so that one given in a line is told apart from
+    // the words of its command and named.
+    ConsoleOption lineOptions[OPTION_COUNT];
+    OptionMap shortOptions;
+    OptionMap longOptions;
+    for (int i = 0; i < OPTION_COUNT; ++i) {
+        lineOptions[i] = options_[i];
+        lineOptions[i].isSet = false;
+        if (!lineOptions[i].shortName.empty()) shortOptions[lineOptions[i].shortName] = &lineOptions[i];
+        if (!lineOptions[i].longName.empty()) longOptions[lineOptions[i].longName] = &lineOptions[i];
+    }
     std::vector<const char*> argv{"session"};
     for (const std::string& word : words) {
         argv.push_back(word.c_str());
     }
+    const std::string command = lineCommand(words);
     std::vector<std::string> args;
-    if (!parseCommandLine(static_cast<int>(argv.size()), argv.data(), args, none, lineOptions)) {
-        if (jsonOutput()) {
-            emitJsonError(words.empty() ? std::string() : words[0], "invalid options", STATUS_COMMAND_USAGE);
+    std::string badOption;
+    bool refused = !parseCommandLine(static_cast<int>(argv.size()), argv.data(), args, shortOptions, longOptions,
+                                     &badOption);
+    for (int i = 0; !refused && i < OPTION_COUNT; ++i) {
+        if (!lineOptions[i].isSet || i == OPT_INTERVAL || i == OPT_COUNT) continue;
+        // Named as typed: the first word that stands for it.
+        const ConsoleOption& option = lineOptions[i];
+        badOption = "--" + option.longName;
+        for (const std::string& word : words) {
+            if ((!option.shortName.empty() && word == "-" + option.shortName) || word == "--" + option.longName) {
+                badOption = word;
+                break;
+            }
         }
-        return STATUS_COMMAND_USAGE;
+        logFatal(logSource_,
+                 "Option %s cannot be given in a session line: only --interval and --count can (the others "
+                 "go on the command line of session)",
+                 badOption.c_str());
+        refused = true;
     }
     Pacing linePacing = pacing_;
-    if (!readPacing(interval, count, linePacing)) {
+    if (!refused && !readPacing(lineOptions[OPT_INTERVAL], lineOptions[OPT_COUNT], linePacing, badOption)) {
+        refused = true;
+    }
+    if (refused) {
+        startCommandClock();
+        optionsRefused = true;
         if (jsonOutput()) {
-            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", STATUS_COMMAND_USAGE);
+            emitJsonError(command, "invalid options", STATUS_COMMAND_USAGE, causeOf(failure::USAGE), badOption);
         }
         return STATUS_COMMAND_USAGE;
     }
@@ -266,6 +372,7 @@ bool OrbitaneConsoleApplication::connectChannel(zorn::net::Protocol* through) {
         return false;
     }
     channel_ = provider_->getChannel();
+    linkWatch_.watch(channel_, channelType_ == "tcp");
     return true;
 }
 
@@ -299,6 +406,11 @@ int OrbitaneConsoleApplication::finishOutput(int result) {
     const bool lost = output.lost(1);
     if (lost) {
         logError(logSource_, "Standard output was lost: it could not be written (closed, full or broken)");
+        if (jsonOutput()) {
+            // Written for completeness: a lost output discards it, so a
+            // script learns this from the status (1).
+            emitJsonError(lastCommand_, "output lost", result == 0 ? 1 : result, causeOf(failure::OUTPUT_LOST));
+        }
     }
     output.flush();
     return lost && result == 0 ? 1 : result;
@@ -311,7 +423,8 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
     if (!parseOptions(argc, argv, args)) {
         if (jsonEnabled() && !options_[OPT_HELP].isSet) {
             // A script reading standard output learns why nothing ran.
-            emitJsonError(args.empty() ? std::string() : args[0], "invalid options", STATUS_USAGE);
+            const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+            emitJsonError(lineCommand(words), "invalid options", STATUS_USAGE, causeOf(failure::USAGE), badOption_);
         }
         return printUsage(programName);
     }
@@ -357,7 +470,8 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to connect to %s", where.c_str());
         if (jsonOutput()) {
-            emitJsonError(commandName, "failed to connect to " + where, STATUS_NO_CONNECTION);
+            emitJsonError(commandName, "failed to connect to " + where, STATUS_NO_CONNECTION,
+                          causeOf(failure::CONNECT_FAILED));
         }
         return STATUS_NO_CONNECTION;
     }
@@ -365,7 +479,8 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to communicate with device at %s", where.c_str());
         if (jsonOutput()) {
-            emitJsonError(commandName, "failed to communicate with device at " + where, STATUS_NO_CONNECTION);
+            emitJsonError(commandName, "failed to communicate with device at " + where, STATUS_NO_CONNECTION,
+                          causeOf(failure::CONNECT_FAILED));
         }
         return STATUS_NO_CONNECTION;
     }

@@ -6,6 +6,7 @@
 
 #include "app/ChannelProvider.h"
 #include "app/ConsoleCommand.h"
+#include "app/FailureKind.h"
 #include "app/OptionParser.h"
 #include "app/Pacer.h"
 
@@ -101,10 +102,24 @@ public:
     int executeCommandLine(const std::vector<std::string>& args);
     // Reports a command's result as executeCommandLine does.
     int reportOutcome(const std::vector<std::string>& args, int result);
-    // Runs one line of a session: its words may start with --interval and
+    // Runs one line of a session: its words may carry --interval and
     // --count, which hold for that command only. Returns the result, or 2
-    // for a line whose options are wrong.
-    int executeSessionLine(const std::vector<std::string>& words);
+    // for a line whose options are wrong (any other option of the console,
+    // an unknown one, a bad value): that line is not run, its failure names
+    // the line's command and the option, and `optionsRefused` is set.
+    int executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused);
+    // The command word of a session line (its first word that is neither an
+    // option of the console nor an option's argument); "" when none.
+    std::string lineCommand(const std::vector<std::string>& words) const;
+    // The running command reported that a signal ended it (its log line or
+    // failure object); false again when the next command starts.
+    bool interruptReported() const { return interruptReported_; }
+    // Why a request or command failed with `result`: the result code read
+    // with what the link showed since the command started.
+    FailureCause resultCause(int32_t result) const { return classifyFailure(result, linkWatch_.facts()); }
+    // Why the command failed with `result`: what it noted (noteFailureCause),
+    // otherwise resultCause.
+    FailureCause failureCause(int32_t result) const;
     // Tells the frame that the running command reported its own outcome
     // (a session reports each of its commands), so it adds no line of its own.
     void markOutcomeReported() { outcomeReported_ = true; }
@@ -159,11 +174,17 @@ private:
         OPT_CAPTURE,
         OPT_BUMPER_ACTIVE_LOW,
         OPT_NEAR,
+        OPT_TAG,
+        OPT_WALL_CLOCK,
         OPTION_COUNT
     };
 
-    // Reads --interval and --count into `out`; false after a report.
-    bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, Pacing& out);
+    // Reads --interval and --count into `out`; false after a report, with
+    // `badOption` the option whose value is wrong.
+    bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, Pacing& out,
+                    std::string& badOption);
+    // The failure object of a command (with --json).
+    void emitFailure(const std::string& command, int32_t result, bool known);
 
     ConsoleOption options_[OPTION_COUNT];
     OptionMap shortOptions_;
@@ -177,6 +198,11 @@ private:
     std::unique_ptr<zorn::net::Protocol> traceProtocol_;
     Pacing pacing_;
     bool outcomeReported_ = false;
+    bool interruptReported_ = false;
+    std::string lastCommand_;  // the command that ran last (for the lost-output object)
+    // The option an option error is about, as typed or by its long name.
+    std::string badOption_;
+    LinkWatch linkWatch_;
     std::shared_ptr<nivo::system::util::ConsoleLogAppender> appender_;
 };
 

@@ -98,9 +98,11 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
     InterruptScope interruptScope;
     std::string line;
     int result = 0;
+    int skippedResult = 0;  // of the first line skipped for its options
     for (;;) {
         const LineRead read = readSessionLine(input, line);
         if (interrupted()) {
+            hooks.interrupted({});
             result = interruptStatus(interruptSignal());
             break;
         }
@@ -122,10 +124,18 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
         if (isQuit(words)) {
             break;
         }
-        result = hooks.runLine(words);
+        bool skipped = false;
+        result = hooks.runLine(words, skipped);
         if (interrupted()) {
+            hooks.interrupted(words);
             result = interruptStatus(interruptSignal());
             break;
+        }
+        if (skipped) {
+            // The line was not run: the commands after it still are.
+            if (skippedResult == 0) skippedResult = result;
+            result = 0;
+            continue;
         }
         if (result != 0) {
             break;  // like a shell script under set -e
@@ -134,7 +144,7 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
             break;  // nobody reads the results any more
         }
     }
-    return result;
+    return result != 0 ? result : skippedResult;
 }
 
 int runInteractiveSession(const SessionHooks& hooks) {
@@ -152,6 +162,7 @@ int runInteractiveSession(const SessionHooks& hooks) {
             std::free(line);
             std::fputc('\n', stdout);
             std::fflush(stdout);
+            hooks.interrupted({});
             result = interruptStatus(interruptSignal());
             break;
         }
@@ -182,9 +193,11 @@ int runInteractiveSession(const SessionHooks& hooks) {
             hooks.printHelp();
             continue;
         }
-        hooks.runLine(words);  // the frame reported the outcome
+        bool skipped = false;
+        hooks.runLine(words, skipped);  // the frame reported the outcome
         if (interrupted()) {
             if (interruptSignal() != SIGINT) {
+                hooks.interrupted(words);
                 result = interruptStatus(interruptSignal());
                 break;  // asked to terminate, not only to stop the command
             }

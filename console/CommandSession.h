@@ -17,14 +17,18 @@ constexpr size_t MAX_SESSION_LINE = 4096;
 
 struct SessionHooks {
     // Runs the words of one line (command name and arguments, options of
-    // the command allowed); returns its result.
-    std::function<int(const std::vector<std::string>&)> runLine;
+    // the command allowed); returns its result. Sets `skipped` for a line
+    // that was not run because of its options: the session goes on.
+    std::function<int(const std::vector<std::string>& words, bool& skipped)> runLine;
     // Reports a line that is not run: `echo` is its text (escaped, and cut
     // short when the line was too long), `reason` why it was refused.
     // Returns the session's status for it.
     std::function<int(const std::string& echo, const std::string& reason)> refuseLine;
     // Lists the commands (the "help" word of an interactive session).
     std::function<void()> printHelp;
+    // The session ends because of a signal; `words` are those of the line
+    // that was running (empty when it waited for a line).
+    std::function<void(const std::vector<std::string>& words)> interrupted;
 };
 
 // The words of a line: split at blanks; a word starting with '#' starts a
@@ -50,7 +54,9 @@ std::string sessionLineEcho(const std::string& line);
 
 // Reads commands from `input` until its end. Without a terminal: no prompt,
 // and the first failing command (or refused line) ends the session with its
-// result (0 when all succeed). An interrupt ends the session with 128 + signal.
+// result (0 when all succeed); a line skipped for its options does not end
+// it, but the session then ends with that line's result. An interrupt ends
+// the session with 128 + signal.
 int runScriptSession(FILE* input, const SessionHooks& hooks);
 
 // Reads commands with a prompt, line editing and history. A failing command

@@ -116,6 +116,12 @@ public:
         if (!advice.empty()) logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: what to do: %s", step, advice.c_str());
         emit(step, false, detail, advice, status, extra);
         logError(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: stopped at the %s check (exit status %d)", step, status);
+        // The statuses are doctor's own: its failure object says what they mean.
+        FailureCause cause;
+        cause.kind = status == STATUS_STATUS_LOSS     ? failure::TIMEOUT
+                     : status == STATUS_BAD_CHECKSUMS ? failure::INVALID_ANSWER
+                                                      : failure::CONNECT_FAILED;
+        noteFailureCause(cause);
         return status;
     }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/ExitStatus.h"
+#include "app/Interrupt.h"
 #include "app/JsonOutput.h"
 #include "console/CommandSession.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
@@ -26,21 +27,36 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
         return STATUS_COMMAND_USAGE;
     }
     SessionHooks hooks;
-    hooks.refuseLine = [&source](const std::string& echo, const std::string& reason) {
+    FailureCause usage;
+    usage.kind = failure::USAGE;
+    hooks.refuseLine = [&source, usage](const std::string& echo, const std::string& reason) {
         startCommandClock();
         logFatal(source, "Refused session line \"%s\": %s", echo.c_str(), reason.c_str());
         if (jsonOutput()) {
-            emitJsonError(echo, "invalid line: " + reason, STATUS_COMMAND_USAGE);
+            emitJsonError(echo, "invalid line: " + reason, STATUS_COMMAND_USAGE, usage);
         }
         return static_cast<int>(STATUS_COMMAND_USAGE);
     };
-    hooks.runLine = [this, refuse = hooks.refuseLine](const std::vector<std::string>& words) {
+    hooks.runLine = [this, refuse = hooks.refuseLine](const std::vector<std::string>& words, bool& skipped) {
         // The view takes over the terminal and standard input the session
         // reads its lines from.
         if (!words.empty() && words[0] == "drive") {
             return refuse(words[0], "drive takes over the terminal; run it on its own");
         }
-        return executeSessionLine(words);
+        return executeSessionLine(words, skipped);
+    };
+    hooks.interrupted = [this, &source](const std::vector<std::string>& words) {
+        // A command the signal did not end (it had finished, or the session
+        // waited for a line) has not said so: the session's end does, once.
+        if (!words.empty() && interruptReported()) return;
+        const std::string command = words.empty() ? std::string("session") : lineCommand(words);
+        logWarn(source, "Interrupted by %s, session ended", interruptSignalName());
+        if (jsonOutput()) {
+            FailureCause cause;
+            cause.kind = failure::INTERRUPTED;
+            emitJsonError(command, std::string("interrupted by ") + interruptSignalName(),
+                          interruptStatus(interruptSignal()), cause);
+        }
     };
     hooks.printHelp = [this] {
         commandTable().printCommands();
