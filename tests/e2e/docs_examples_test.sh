@@ -134,6 +134,11 @@ awk 'NR == FNR { want[++n] = $0; next } i < n && $0 == want[i + 1] { i++ } END {
     "$work/expected" "$work/quick-start.out" ||
     fail "quick start: the output differs from the README's:$(echo; diff "$work/expected" "$work/quick-start.out")"
 
+# The simulator's options, as its page shows them, are its --help.
+"$bin_dir/orbitane_base_sim" --help >"$work/sim-help" 2>&1
+block "$source_dir/docs/simulator.md" output simulator-help | diff - "$work/sim-help" >"$work/sim-help.diff" ||
+    fail "docs/simulator.md does not show the simulator's --help:$(echo; cat "$work/sim-help.diff")"
+
 run_example README.md first-day
 check_statuses README.md first-day
 grep -q '"battery_percent":80' "$work/first-day.out" || fail "first-day: no JSON status"
