@@ -41,6 +41,8 @@ namespace {
 
 constexpr int64_t TICK_NS = 50000000;   // control period: velocity at 20 Hz while moving
 constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
+// A slow draw is not allowed to squeeze the readings out altogether.
+constexpr int64_t MAX_DRAW_COST_NS = 20000000;
 const char* const EMERGENCY_STOP_NOTE = "EMERGENCY STOP (release keys, then press to drive)";
 // A write to the terminal that has not returned after this long is taken as
 // stalled output: the base is then held at zero until it returns.
@@ -228,6 +230,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         DriveView view;
         int64_t nextTick = monotonicNanoseconds();
         int64_t lastDraw = 0;
+        int64_t drawCost = 0;  // the last draw's time, kept free before a velocity request too
         bool lostHandled = false;
         while (!leaveNow) {
             const int64_t now = monotonicNanoseconds();
@@ -289,7 +292,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 if (controller.exitReason() == DriveExit::None && periodic) {
                     uint32_t bits = 0;
-                    const PollOutcome bumper = readings.pollBumper(bits);
+                    const PollOutcome bumper = readings.pollBumper(bits, nextTick - drawCost);
                     if (bumper != PollOutcome::NotPolled) {
                         controller.onRequestResult(bumper == PollOutcome::Answered);
                     }
@@ -298,7 +301,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                         controller.onBumperBits(bumperActiveLow() ? ~bits : bits);
                     }
                     const PollOutcome next =
-                        controller.exitReason() == DriveExit::None ? readings.pollNext() : PollOutcome::NotPolled;
+                        controller.exitReason() == DriveExit::None ? readings.pollNext(nextTick - drawCost) : PollOutcome::NotPolled;
                     if (next != PollOutcome::NotPolled) {
                         controller.onRequestResult(next == PollOutcome::Answered);
                     }
@@ -374,6 +377,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                 }
                 StallWatch::Section writing(outputWatch);
                 view.draw(snapshot);
+                drawCost = std::min(MAX_DRAW_COST_NS, monotonicNanoseconds() - drawNow);
             }
         }
     } catch (const std::exception& e) {

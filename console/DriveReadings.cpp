@@ -1,5 +1,6 @@
 #include "console/DriveReadings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -23,15 +24,26 @@ constexpr int64_t SECOND_NS = 1000000000;
 constexpr double DEFAULT_SONAR_RANGE_MM = 2000.0;
 // Readings polled in turn after the bumper bits.
 constexpr int READING_KINDS = 4;
-// A reading that timed out is left alone this long.
-constexpr int64_t BACKOFF_NS = 5 * SECOND_NS;
+// A reading that timed out is left alone this long: it costs the others
+// their turn each time it is tried.
+constexpr int64_t BACKOFF_NS = SECOND_NS;
+// Readings are refreshed several times a second; one older than this is
+// shown stale.
+constexpr int64_t STALE_AFTER_NS = SECOND_NS;
+// A bumper reading younger than this may give its turn to another reading.
+constexpr int64_t BUMPER_YIELDS_WITHIN_NS = 150 * 1000000;
+// Kept free before the velocity request a reading yields to: the loop's
+// own wake-up and bookkeeping.
+constexpr int64_t DEADLINE_MARGIN_NS = 2 * 1000000;
 
 }  // namespace
 
 ReadingAge DriveReadings::Freshness::at(int64_t now) const {
     ReadingAge age;
     age.have = have;
-    age.stale = stale;
+    // A reading not refreshed for a while (left out on a slow link, or left
+    // alone after a time-out) is as stale as one whose request failed.
+    age.stale = stale || !have || now - readNs > STALE_AFTER_NS;
     age.ageSeconds = have ? static_cast<double>(now - readNs) / 1e9 : 0.0;
     return age;
 }
@@ -76,17 +88,45 @@ int32_t DriveReadings::timed(Freshness* freshness, int wireBytes, Request reques
         if (result >= 0) {
             freshness->have = true;
             freshness->readNs = end;
+            freshness->roundTripNs = end - start;
         }
     }
     return result;
 }
 
-PollOutcome DriveReadings::pollBumper(uint32_t& bits) {
-    if (monotonicNanoseconds() < bumper_.retryAtNs) {
+int32_t DriveReadings::timeLeftFor(const Freshness& reading, int64_t deadlineNs) {
+    const int64_t now = monotonicNanoseconds();
+    const int64_t left = deadlineNs - now - DEADLINE_MARGIN_NS;
+    // Its own last round trip, or any request's before its first answer.
+    const int64_t expected = reading.roundTripNs > 0       ? reading.roundTripNs
+                             : lastRoundTripMs_ > 0.0 ? static_cast<int64_t>(lastRoundTripMs_ * 1e6)
+                                                      : 0;
+    if (left <= 0 || left < expected) {
+        heldBack_.push_back(now);
+        while (now - heldBack_.front() > SECOND_NS) heldBack_.pop_front();
+        return 0;
+    }
+    return static_cast<int32_t>(std::min<int64_t>(QuindleBaseDrv::REQUEST_TIMEOUT_MS, (left + 999999) / 1000000));
+}
+
+PollOutcome DriveReadings::pollBumper(uint32_t& bits, int64_t deadlineNs) {
+    const int64_t now = monotonicNanoseconds();
+    if (now < bumper_.retryAtNs) {
+        return PollOutcome::NotPolled;
+    }
+    // On a link with room for one reading a period, the bumper bits would
+    // take every turn: a fresh bumper reading gives its turn to another
+    // reading gone stale.
+    if (bumper_.have && now - bumper_.readNs < BUMPER_YIELDS_WITHIN_NS && nextIsOverdue(now)) {
+        return PollOutcome::NotPolled;
+    }
+    const int32_t timeoutMs = timeLeftFor(bumper_, deadlineNs);
+    if (timeoutMs == 0) {
         return PollOutcome::NotPolled;
     }
     base_bumper_data_response_t data{};
-    const int32_t result = timed(&bumper_, exchangeBytes(0, sizeof data), [&] { return driver_.getBumperData(data); });
+    const int32_t result =
+        timed(&bumper_, exchangeBytes(0, sizeof data), [&] { return driver_.getBumperData(data, timeoutMs); });
     if (result < 0) {
         return PollOutcome::Failed;
     }
@@ -95,7 +135,18 @@ PollOutcome DriveReadings::pollBumper(uint32_t& bits) {
     return PollOutcome::Answered;
 }
 
-PollOutcome DriveReadings::pollNext() {
+bool DriveReadings::nextIsOverdue(int64_t now) const {
+    const Freshness* freshness[READING_KINDS] = {&motor_, &sensor_, &status_, &beacon_};
+    for (int i = 0; i < READING_KINDS; ++i) {
+        const Freshness& next = *freshness[(nextReading_ + i) % READING_KINDS];
+        if (now >= next.retryAtNs) {
+            return next.at(now).stale && !next.stale;  // left out, not failing
+        }
+    }
+    return false;
+}
+
+PollOutcome DriveReadings::pollNext(int64_t deadlineNs) {
     const int64_t now = monotonicNanoseconds();
     for (int tries = 0; tries < READING_KINDS; ++tries) {
         const int kind = nextReading_;
@@ -104,19 +155,24 @@ PollOutcome DriveReadings::pollNext() {
         if (now < freshness[kind]->retryAtNs) {
             continue;
         }
+        // One that does not fit gives its turn to the next, on a later tick.
+        const int32_t timeoutMs = timeLeftFor(*freshness[kind], deadlineNs);
+        if (timeoutMs == 0) {
+            return PollOutcome::NotPolled;
+        }
         switch (kind) {
-            case 0: return outcome(pollMotor());
-            case 1: return outcome(pollSensors());
-            case 2: return outcome(pollStatus());
-            default: return outcome(pollBeacons());
+            case 0: return outcome(pollMotor(timeoutMs));
+            case 1: return outcome(pollSensors(timeoutMs));
+            case 2: return outcome(pollStatus(timeoutMs));
+            default: return outcome(pollBeacons(timeoutMs));
         }
     }
     return PollOutcome::NotPolled;
 }
 
-bool DriveReadings::pollMotor() {
+bool DriveReadings::pollMotor(int32_t timeoutMs) {
     base_motor_status_response_t data{};
-    if (timed(&motor_, exchangeBytes(0, sizeof data), [&] { return driver_.getMotorData(data); }) < 0) {
+    if (timed(&motor_, exchangeBytes(0, sizeof data), [&] { return driver_.getMotorData(data, timeoutMs); }) < 0) {
         return false;
     }
     const int64_t now = monotonicNanoseconds();
@@ -141,29 +197,29 @@ bool DriveReadings::pollMotor() {
     return true;
 }
 
-bool DriveReadings::pollSensors() {
+bool DriveReadings::pollSensors(int32_t timeoutMs) {
     base_sensor_data_response_t data{};
-    if (timed(&sensor_, exchangeBytes(0, sizeof data), [&] { return driver_.getSensorData(data); }) < 0) {
+    if (timed(&sensor_, exchangeBytes(0, sizeof data), [&] { return driver_.getSensorData(data, timeoutMs); }) < 0) {
         return false;
     }
     sensorValue_ = data;
     return true;
 }
 
-bool DriveReadings::pollStatus() {
+bool DriveReadings::pollStatus(int32_t timeoutMs) {
     base_status_response_t data{};
-    if (timed(&status_, exchangeBytes(0, sizeof data), [&] { return driver_.getStatus(data); }) < 0) {
+    if (timed(&status_, exchangeBytes(0, sizeof data), [&] { return driver_.getStatus(data, timeoutMs); }) < 0) {
         return false;
     }
     statusValue_ = data;
     return true;
 }
 
-bool DriveReadings::pollBeacons() {
+bool DriveReadings::pollBeacons(int32_t timeoutMs) {
     base_autohome_response_t data{};
     uint32_t size = sizeof data;
     const int32_t result = timed(&beacon_, exchangeBytes(1, sizeof data), [&] {
-        int32_t r = driver_.getAutoHomeData(0, reinterpret_cast<uint8_t*>(&data), &size);
+        int32_t r = driver_.getAutoHomeData(0, reinterpret_cast<uint8_t*>(&data), &size, timeoutMs);
         return (r >= 0 && size != sizeof data) ? net::RESULT_INVALID_DATA : r;
     });
     if (result < 0) {
@@ -242,6 +298,8 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
         bytes += static_cast<size_t>(request.second);
     }
     s.requestsPerSecond = static_cast<double>(recent);
+    s.heldBackPerSecond = static_cast<double>(
+        std::count_if(heldBack_.begin(), heldBack_.end(), [now](int64_t at) { return now - at <= SECOND_NS; }));
     s.bytesPerSecond = static_cast<double>(bytes);
     s.failures = failures_;
     s.timeouts = timeouts_;

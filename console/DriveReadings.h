@@ -21,8 +21,10 @@ class QuindleBaseDrv;
 namespace orbitane {
 namespace test {
 
-// What became of a poll: a reading that recently timed out is left alone
-// for a while, so one silent request cannot stall the control period.
+// What became of a poll. Readings yield to the velocity requests: one is
+// polled only when its round trip fits in the time left before the next
+// velocity request, and waits for its answer no longer than that. A reading
+// that timed out is also left alone for a while.
 enum class PollOutcome { NotPolled, Answered, Failed };
 
 class DriveReadings {
@@ -30,11 +32,11 @@ public:
     // `config` is null when the base's configuration could not be read.
     DriveReadings(drv::QuindleBaseDrv& driver, const nivo::system::config::SystemConfig* config, double track);
 
-    // Reads the bumper bits.
-    PollOutcome pollBumper(uint32_t& bits);
+    // Reads the bumper bits, if that fits before `deadlineNs`.
+    PollOutcome pollBumper(uint32_t& bits, int64_t deadlineNs);
     // Reads the next of the other readings in turn (motor, sensors, status,
-    // beacons).
-    PollOutcome pollNext();
+    // beacons), if it fits before `deadlineNs`.
+    PollOutcome pollNext(int64_t deadlineNs);
     // Sends a body velocity and checks its answer; the result code.
     int32_t sendVelocity(const BodyVelocity& velocity);
 
@@ -51,17 +53,25 @@ private:
         bool stale = false;
         int64_t readNs = 0;
         int64_t retryAtNs = 0;  // after a time-out, not polled again before this
+        int64_t roundTripNs = 0;  // of its last answered request; 0 before one
         ReadingAge at(int64_t now) const;
     };
+
+    // The time-out (ms) left for `reading` before `deadlineNs`, or 0 (and
+    // the reading counted as held back) when its expected round trip does
+    // not fit.
+    int32_t timeLeftFor(const Freshness& reading, int64_t deadlineNs);
+    // Whether the reading next in turn has not been read for a while.
+    bool nextIsOverdue(int64_t now) const;
 
     // Times one request, counts it, and marks `freshness`.
     template <typename Request>
     int32_t timed(Freshness* freshness, int wireBytes, Request request);
     static PollOutcome outcome(bool answered) { return answered ? PollOutcome::Answered : PollOutcome::Failed; }
-    bool pollMotor();
-    bool pollSensors();
-    bool pollStatus();
-    bool pollBeacons();
+    bool pollMotor(int32_t timeoutMs);
+    bool pollSensors(int32_t timeoutMs);
+    bool pollStatus(int32_t timeoutMs);
+    bool pollBeacons(int32_t timeoutMs);
 
     drv::QuindleBaseDrv& driver_;
     const nivo::system::config::SystemConfig* config_;
@@ -79,6 +89,7 @@ private:
     drv::base_autohome_response_t beaconValue_{};
 
     std::deque<std::pair<int64_t, int>> recentRequests_;  // when each ended, and its bytes on the wire
+    std::deque<int64_t> heldBack_;                        // when a reading did not fit
     long failures_ = 0;
     long timeouts_ = 0;
     double lastRoundTripMs_ = -1.0;

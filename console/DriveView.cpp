@@ -315,7 +315,10 @@ void DriveView::draw(const DriveSnapshot& s) {
     const int helpRow = LINES - 1;
     const int messageRow = LINES - 2;
     const int marks = markRows(s);
-    drawSonars(s, row, messageRow - 2 - marks - (s.corruptedFrames > 0 ? 1 : 0));
+    // One reading left out is a scheduling hiccup; more say the link is short.
+    const bool slowLink = s.heldBackPerSecond >= 2;
+    const bool linkNote = s.corruptedFrames > 0 || slowLink;
+    drawSonars(s, row, messageRow - 2 - marks - (linkNote ? 1 : 0));
     drawMarks(s, row);  // advances past its rows
     drawBeacons(s, row++);
     const int linkRow = row;
@@ -337,9 +340,19 @@ void DriveView::draw(const DriveSnapshot& s) {
     }
     put(linkRow, 16, s.linkLost ? alertAttr() : A_NORMAL, "%5.1f req/s %s  failures %ld  time-outs %ld  rtt %s",
         s.requestsPerSecond, load, s.failures, s.timeouts, rtt);
-    if (s.corruptedFrames > 0) {
-        put(linkRow + 1, 16, alertAttr(), "%llu corrupted frames dropped",
-            static_cast<unsigned long long>(s.corruptedFrames));
+    if (linkNote) {
+        // The link cannot carry every reading at the velocity requests' 20 Hz:
+        // readings give way, and the operator sees how many.
+        char slow[64] = "";
+        if (slowLink) {
+            std::snprintf(slow, sizeof slow, "too slow for 20 Hz: %.0f readings/s left out", s.heldBackPerSecond);
+        }
+        if (s.corruptedFrames > 0) {
+            put(linkRow + 1, 16, alertAttr(), "%llu corrupted frames dropped%s%s",
+                static_cast<unsigned long long>(s.corruptedFrames), slow[0] != 0 ? "   " : "", slow);
+        } else {
+            put(linkRow + 1, 16, A_BOLD, "%s", slow);
+        }
     }
     if (!s.message.empty()) {
         put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());

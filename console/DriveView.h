@@ -70,6 +70,7 @@ struct DriveSnapshot {
     std::string dryRunLine;  // what would have been sent
 
     double requestsPerSecond = 0.0;
+    double heldBackPerSecond = 0.0;  // readings left out to keep the velocity requests' period
     double bytesPerSecond = 0.0;  // both ways, frames as sent
     uint64_t corruptedFrames = 0;  // frames the checksum rejected
     long failures = 0;

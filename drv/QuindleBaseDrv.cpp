@@ -37,7 +37,8 @@ bool isZero(const base_set_velocity_request_t& r) { return r.vx_q16 == 0 && r.vy
 QuindleBaseDrv::QuindleBaseDrv(zorn::net::ControlEndpoint* endpoint) : AbsDevice(endpoint) {}
 
 int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLength, const RequestKind& kind,
-                                 MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength) {
+                                 MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength,
+                                 int32_t timeoutMs) {
     answerData = nullptr;
     answerLength = 0;
     zorn::net::ControlEndpoint* ep = getEndpoint();
@@ -50,7 +51,7 @@ int32_t QuindleBaseDrv::exchange(uint8_t code, const void* args, uint32_t argLen
         std::memcpy(payload + 1, args, argLength);
     }
     int32_t result = ep->request(answer, CMD_CONTROL_BUS, payload, static_cast<int32_t>(1 + argLength),
-                                 REQUEST_TIMEOUT_MS, kind);
+                                 std::max<int32_t>(1, std::min(timeoutMs, REQUEST_TIMEOUT_MS)), kind);
     if (result < 0) {
         return result;
     }
@@ -137,35 +138,39 @@ int32_t QuindleBaseDrv::getBinaryConfig(uint8_t* buffer, uint32_t& size) {
     return RESULT_OK;
 }
 
-int32_t QuindleBaseDrv::getStatus(base_status_response_t& status) {
+int32_t QuindleBaseDrv::getStatus(base_status_response_t& status, int32_t timeoutMs) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_STATUS, nullptr, 0, reading(sizeof(base_status_response_t)), answer, data, length);
+    int32_t result = exchange(REQ_GET_STATUS, nullptr, 0, reading(sizeof(base_status_response_t)), answer, data, length,
+                              timeoutMs);
     return result < 0 ? result : copyFixed(data, length, status);
 }
 
-int32_t QuindleBaseDrv::getMotorData(base_motor_status_response_t& motorStatus) {
+int32_t QuindleBaseDrv::getMotorData(base_motor_status_response_t& motorStatus, int32_t timeoutMs) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_MOTOR_DATA, nullptr, 0, reading(sizeof(base_motor_status_response_t)), answer, data, length);
+    int32_t result = exchange(REQ_GET_MOTOR_DATA, nullptr, 0, reading(sizeof(base_motor_status_response_t)), answer, data, length,
+                              timeoutMs);
     return result < 0 ? result : copyZeroFilled(data, length, motorStatus);
 }
 
-int32_t QuindleBaseDrv::getSensorData(base_sensor_data_response_t& sensors) {
+int32_t QuindleBaseDrv::getSensorData(base_sensor_data_response_t& sensors, int32_t timeoutMs) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_SENSOR_DATA, nullptr, 0, reading(sizeof(base_sensor_data_response_t)), answer, data, length);
+    int32_t result = exchange(REQ_GET_SENSOR_DATA, nullptr, 0, reading(sizeof(base_sensor_data_response_t)), answer, data, length,
+                              timeoutMs);
     return result < 0 ? result : copyZeroFilled(data, length, sensors);
 }
 
-int32_t QuindleBaseDrv::getBumperData(base_bumper_data_response_t& bumper) {
+int32_t QuindleBaseDrv::getBumperData(base_bumper_data_response_t& bumper, int32_t timeoutMs) {
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_BUMPER_DATA, nullptr, 0, reading(sizeof(base_bumper_data_response_t)), answer, data, length);
+    int32_t result = exchange(REQ_GET_BUMPER_DATA, nullptr, 0, reading(sizeof(base_bumper_data_response_t)), answer, data, length,
+                              timeoutMs);
     if (result < 0) {
         return result;
     }
@@ -175,7 +180,7 @@ int32_t QuindleBaseDrv::getBumperData(base_bumper_data_response_t& bumper) {
     return copyZeroFilled(data, length, bumper);
 }
 
-int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize) {
+int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize, int32_t timeoutMs) {
     // Without a size there is no capacity to respect; a capacity without a
     // buffer would be written through a null pointer.
     if (responseSize == nullptr || (response == nullptr && *responseSize != 0)) {
@@ -184,7 +189,8 @@ int32_t QuindleBaseDrv::getAutoHomeData(uint8_t req, uint8_t* response, uint32_t
     MessagePtr answer;
     const uint8_t* data;
     uint32_t length;
-    int32_t result = exchange(REQ_GET_AUTOHOME_DATA, &req, 1, reading(sizeof(base_autohome_response_t)), answer, data, length);
+    int32_t result = exchange(REQ_GET_AUTOHOME_DATA, &req, 1, reading(sizeof(base_autohome_response_t)), answer, data, length,
+                              timeoutMs);
     if (result < 0) {
         return result;
     }

@@ -2,7 +2,8 @@
 
 // Host-side driver of the base's micro-controller. Each operation is one
 // control-bus request made through the control endpoint: it builds the
-// request payload, waits up to 1000 ms for the answer, checks the answer's
+// request payload, waits up to 1000 ms for the answer (the readings take a
+// shorter time-out from a caller with a deadline of its own), checks the answer's
 // size and copies it into the caller's record.
 //
 // Results: RESULT_OK, RESULT_INVALID_DATA for an answer of the wrong size
@@ -37,16 +38,17 @@ public:
     // the count of bytes copied on return (a longer answer is cut).
     int32_t getBinaryConfig(uint8_t* buffer, uint32_t& size);
     // Battery and charging state; the answer must hold at least 2 bytes.
-    int32_t getStatus(base_status_response_t& status);
+    int32_t getStatus(base_status_response_t& status, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Wheel odometry; a short answer is zero-filled, a long one cut.
-    int32_t getMotorData(base_motor_status_response_t& motorStatus);
+    int32_t getMotorData(base_motor_status_response_t& motorStatus, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Distance sensor values; a short answer is zero-filled, a long one cut.
-    int32_t getSensorData(base_sensor_data_response_t& sensors);
+    int32_t getSensorData(base_sensor_data_response_t& sensors, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Bumper bits; a short answer is zero-filled, one over 4 bytes is invalid.
-    int32_t getBumperData(base_bumper_data_response_t& bumper);
+    int32_t getBumperData(base_bumper_data_response_t& bumper, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Docking beacons: *responseSize is the buffer's capacity on entry and the
     // count of bytes copied on return.
-    int32_t getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize);
+    int32_t getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize,
+                            int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Wheel speeds; the answer is not read.
     int32_t setMotor(const base_set_motor_request_t& req);
     // Body velocity; the displacement answer is zero-filled or cut to 13 bytes.
@@ -65,7 +67,8 @@ private:
     // `kind` tells the endpoint the answer's size and whether the request
     // moves or stops the base.
     int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind,
-                     zorn::net::MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength);
+                     zorn::net::MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength,
+                     int32_t timeoutMs = REQUEST_TIMEOUT_MS);
     // Same, for requests whose answer is not read.
     int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind);
 };
