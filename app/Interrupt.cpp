@@ -1,6 +1,7 @@
 #include "app/Interrupt.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -89,7 +90,11 @@ void onSignal(int sig) {
 // that a command already took finds the console on its way out with that
 // status: it is let go, so the command's last line is not lost.
 void onSignalOutsideScope(int sig) {
-    if (g_signal.load() != 0 && nowNs() - g_firstSignalNs.load() < int64_t{BURST_MS} * 1000000) return;
+    const int savedErrno = errno;
+    if (g_signal.load() != 0 && nowNs() - g_firstSignalNs.load() < int64_t{BURST_MS} * 1000000) {
+        errno = savedErrno;
+        return;
+    }
     leaveNow(sig);
 }
 
@@ -132,6 +137,14 @@ InterruptScope::~InterruptScope() {
     }
     for (int i = 0; i < SIGNAL_COUNT; ++i) sigaction(SIGNALS[i], &g_previous[i], nullptr);
 }
+
+SignalsBlockedScope::SignalsBlockedScope() {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous_);
+}
+
+SignalsBlockedScope::~SignalsBlockedScope() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
 
 void installProcessSignalHandling() {
     signal(SIGPIPE, SIG_IGN);

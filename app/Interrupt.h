@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include "net/CancelToken.h"
 
 namespace zorn {
@@ -33,6 +35,21 @@ private:
 
 // Signals closer together than this after the first are one burst.
 constexpr int BURST_MS = 250;
+
+// Blocks every signal on the calling thread while it lives. A thread
+// started meanwhile inherits the mask, so one that a library starts (the USB
+// library's event thread) never takes a signal meant for the main thread.
+// The channel, output and watch threads block theirs on their own.
+class SignalsBlockedScope {
+public:
+    SignalsBlockedScope();
+    ~SignalsBlockedScope();
+    SignalsBlockedScope(const SignalsBlockedScope&) = delete;
+    SignalsBlockedScope& operator=(const SignalsBlockedScope&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 // Process-wide dispositions, installed once at start-up: SIGPIPE is ignored
 // (a closed output is seen as a failed write, never as death), and the four

@@ -11,9 +11,13 @@
 #include <libusb.h>
 
 namespace {
-// The default libusb context lives from before main to process exit.
+// The default libusb context lives from before main to process exit. Its
+// event thread starts with every signal blocked: signals are the main thread's.
 struct LibusbContext {
-    LibusbContext() { libusb_init(nullptr); }
+    LibusbContext() {
+        zorn::orbitane::test::SignalsBlockedScope blocked;
+        libusb_init(nullptr);
+    }
     ~LibusbContext() { libusb_exit(nullptr); }
 } g_libusbContext;
 }  // namespace

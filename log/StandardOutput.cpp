@@ -1,7 +1,8 @@
 #include "log/StandardOutput.h"
 
-#include <signal.h>
 #include <errno.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,22 @@ std::atomic<bool> g_abandon{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 constexpr auto WAIT_SLICE = std::chrono::milliseconds(100);
+
+// Starts the writer with every signal blocked from its first instruction:
+// signals are the main thread's, whose handlers must cut its waits short. A
+// thread inherits its creator's mask, so the mask is set around the creation
+// and no signal can land in the new thread before it could block them.
+template <class Body>
+std::thread startSignalFreeThread(Body&& body) {
+    sigset_t all;
+    sigfillset(&all);
+    struct Restore {
+        sigset_t previous;
+        ~Restore() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    } restore;
+    pthread_sigmask(SIG_SETMASK, &all, &restore.previous);
+    return std::thread(std::forward<Body>(body));
+}
 
 size_t lineCount(const std::string& text) {
     size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -103,13 +120,7 @@ void StandardOutput::write(int fd, const std::string& text) {
     if (s.lost[fd]) return;
     if (!s.started) {
         s.started = true;
-        std::thread([&s] {
-            // Signals are the main thread's: their handlers must cut its waits short.
-            sigset_t all;
-            sigfillset(&all);
-            pthread_sigmask(SIG_BLOCK, &all, nullptr);
-            writeQueued(s);
-        }).detach();
+        startSignalFreeThread([&s] { writeQueued(s); }).detach();
     }
     // Room for a text larger than the limit is made by an empty queue.
     auto hasRoom = [&s, &text] { return s.queued == 0 || s.queued + text.size() <= QUEUE_LIMIT; };

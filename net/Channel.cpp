@@ -3,7 +3,7 @@
 
 #include "net/Channel.h"
 
-#include <signal.h>
+#include "net/arch/SignalFreeThread.h"
 
 namespace zorn {
 namespace net {
@@ -25,32 +25,16 @@ Channel::~Channel() {
     protocolHandlers_.clear();
 }
 
-namespace {
-
-// Signals are the main thread's: their handlers must cut its waits short.
-void blockSignals() {
-    sigset_t all;
-    sigfillset(&all);
-    pthread_sigmask(SIG_BLOCK, &all, nullptr);
-}
-
-}  // namespace
-
 void Channel::start() {
     std::lock_guard<std::mutex> g(lifecycle_);
     if (running.load()) return;
     clearInterrupt();
     running.store(true);
     const uint32_t bits = statusBits.load();
-    if (!(bits & TX_STOPPED)) txThread_ = std::thread([this] {
-        blockSignals();
-        transmitLoop();
-    });
+    // Signals are the main thread's: their handlers must cut its waits short.
+    if (!(bits & TX_STOPPED)) txThread_ = startSignalFreeThread([this] { transmitLoop(); });
     if (bits & RX_STOPPED) return;
-    rxThread_ = std::thread([this] {
-        blockSignals();
-        receiveLoop();
-    });
+    rxThread_ = startSignalFreeThread([this] { receiveLoop(); });
 }
 
 void Channel::stop() {

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "log/StandardOutput.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/ThreadMasks.h"
 
 using namespace nivo::system::util;
 using orbitane::testsupport::LogCollector;
@@ -144,4 +146,19 @@ TEST(ConsoleLogAppenderTest, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) 
         EXPECT_EQ(readAll(out), "[src\\x1B] [INFO] " + c.written + "\n") << c.written;
         std::fclose(out);
     }
+}
+
+// Signals are the main thread's: the output's writer thread blocks every one
+// from its start.
+TEST(StandardOutputTest, TheWriterThreadBlocksEverySignalFromItsStart) {
+    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    StandardOutput::instance().write(1, "[writer thread check]\n");
+    size_t started = 0;
+    for (pid_t tid : orbitane::testsupport::otherThreads()) {
+        if (before.count(tid)) continue;
+        ++started;
+        EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
+    }
+    EXPECT_EQ(started, 1u);
+    StandardOutput::instance().flush();
 }

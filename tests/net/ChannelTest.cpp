@@ -7,6 +7,7 @@
 #include "NetTestUtil.h"
 #include "net/Channel.h"
 #include "net/InterchipProtocol.h"
+#include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
 using nettest::Bytes;
@@ -225,6 +226,20 @@ TEST_F(ChannelTest, IdleStopTakesUnderTenMilliseconds) {
     channel.stop();
     double ms = msSince(t0);
     EXPECT_LT(ms, 10.0) << "stop took " << ms << " ms";
+}
+
+// Signals are the main thread's: the channel's threads block every one from
+// their start, so a handler always interrupts the main thread's waits.
+TEST_F(ChannelTest, ThreadsBlockEverySignalFromTheirStart) {
+    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    channel.start();
+    size_t started = 0;
+    for (pid_t tid : orbitane::testsupport::otherThreads()) {
+        if (before.count(tid)) continue;
+        ++started;
+        EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
+    }
+    EXPECT_EQ(started, 2u);
 }
 
 TEST_F(ChannelTest, SyncSendsTheSyncMessageTwice) {
