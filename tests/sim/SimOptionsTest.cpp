@@ -55,6 +55,12 @@ TEST(SimOptionsTest, OptionalValues) {
     EXPECT_EQ(o.wire.latencyMs, 16);
     EXPECT_EQ(o.wire.bitErrorRate, 1e-4);
     EXPECT_EQ(o.wire.seed, 42u);
+    EXPECT_EQ(o.idleTimeoutSeconds, 600.0);
+    EXPECT_FALSE(o.requestTimes);
+
+    ASSERT_TRUE(parse({"--idle-timeout", "0.5", "--request-times"}, o, error)) << error;
+    EXPECT_EQ(o.idleTimeoutSeconds, 0.5);
+    EXPECT_TRUE(o.requestTimes);
 }
 
 TEST(SimOptionsTest, BadCommandLines) {
@@ -71,7 +77,8 @@ TEST(SimOptionsTest, BadCommandLines) {
              {"--state-every", "0"}, {"--state-every", "nan"}, {"--state-every"}, {"--baud", "0"},
              {"--baud", "-9600"}, {"--baud", "fast"}, {"--baud", "9600.5"}, {"--baud"}, {"--latency", "-1"},
              {"--latency", "2ms"}, {"--bit-errors", "1.5"}, {"--bit-errors", "-0.1"}, {"--bit-errors", "nan"},
-             {"--bit-errors", "often"}, {"--seed", "-1"}, {"--seed", "x"}, {"--seed", "18446744073709551616"}}) {
+             {"--bit-errors", "often"}, {"--seed", "-1"}, {"--seed", "x"}, {"--seed", "18446744073709551616"},
+             {"--idle-timeout"}, {"--idle-timeout", "-1"}, {"--idle-timeout", "10s"}, {"--idle-timeout", "90000"}}) {
         EXPECT_FALSE(parse(words, o, error)) << words[0];
         EXPECT_NE(error.find(words[0]), std::string::npos) << error;
     }

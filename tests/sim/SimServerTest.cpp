@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -111,6 +112,34 @@ TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
     ASSERT_TRUE(d.connectTcp(sim.port()));
     Frame answer;
     EXPECT_TRUE(d.request(0x30, {}, answer, 1000));
+}
+
+TEST(SimServerTest, ClientThatSendsNothingIsClosedAfterTheIdleTimeout) {
+    std::vector<std::string> lines;
+    std::mutex linesMutex;
+    SimServer sim;
+    sim.setLogSink([&](int, const std::string& line) {
+        std::lock_guard<std::mutex> lock(linesMutex);
+        lines.push_back(line);
+    });
+    sim.setIdleTimeout(300 * 1000 * 1000);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    Frame answer;
+    // The time-out runs from the last byte the host sent.
+    const auto lastSent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(host.request(0x30, {}, answer, 1000));
+    EXPECT_TRUE(host.waitClosed(5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - lastSent, milliseconds(300));
+    EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 0; }, milliseconds(2000)));
+    std::lock_guard<std::mutex> lock(linesMutex);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find(": nothing received for 0.3 s, connection closed (--idle-timeout)") !=
+                                       std::string::npos;
+                            }),
+              1);
 }
 
 TEST(SimServerTest, CloseAfterEndsTheConnectionAndTheNextOneStartsAfresh) {
