@@ -24,7 +24,6 @@ std::mutex g_writeMutex;
 // The stop of the running command: 0 none, 1 confirmed, -1 not confirmed.
 std::atomic<int> g_stopOutcome{0};
 std::atomic<int32_t> g_stopResult{0};
-std::atomic<bool> g_interruptReported{false};
 // The labels of every object; set before the first object is written.
 bool g_tagged = false;
 std::string g_tag;
@@ -132,11 +131,9 @@ std::string isoUtcTime(std::chrono::system_clock::time_point when) {
 void startCommandClock() {
     g_commandStartNs = steadyNanoseconds();
     g_stopOutcome = 0;
-    g_interruptReported = false;
     clearFailureCause();
 }
 
-bool interruptReported() { return g_interruptReported; }
 
 void noteStopOutcome(bool confirmed, int32_t result) {
     g_stopResult = result;
@@ -212,7 +209,6 @@ void emitJsonError(const std::string& command, const std::string& error, int32_t
     addResult(object, result, cause);
     if (!option.empty()) object["option"] = option;
     addStopOutcome(object);
-    if (std::string(cause.kind) == failure::INTERRUPTED) g_interruptReported = true;
     emitJson(object);
 }
 

@@ -63,8 +63,6 @@ void emitJsonError(const std::string& command, const std::string& error, int32_t
 // Adds "result", "result_hex", "kind" and "base_error" (when there is one)
 // to `object`.
 void addResult(Json::Value& object, int32_t result, const FailureCause& cause);
-// An "interrupted" failure object was written since the command started.
-bool interruptReported();
 
 // Text of a result code ("timeout", "not supported", ...).
 const char* resultText(int32_t result);

@@ -74,7 +74,12 @@ const char* const APPENDED_OPTIONS =
     "error\n\n"
     "          --near near\n"
     "                 Drive command: a distance sensor nearer than this many metres is highlighted, and motion toward "
-    "one nearer than half of it is refused (default 0.3)\n\n";
+    "one nearer than half of it is refused (default 0.3)\n\n"
+    "           --tag tag\n"
+    "                 With --json: add \"tag\": this text (a robot's name, say) to every JSON object\n\n"
+    "    --wall-clock wall clock\n"
+    "                 With --json: add \"time\", the UTC time it was written (ISO 8601 with milliseconds), to every "
+    "JSON object\n\n";
 
 const char* const APPENDED_COMMANDS =
     "doctor     Check the link to the base\n"

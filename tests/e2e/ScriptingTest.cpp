@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -232,32 +234,68 @@ TEST(Scripting, ActiveLowBumpersInvertTriggeredButNotTheBit) {
     }
 }
 
-TEST(Scripting, FailureIsOneJsonObjectWithTheResultCode) {
-    SimRig rig(scenarioWith([](Scenario& s) { s.faults = {fault(zorn::drv::REQ_GET_STATUS, FaultKind::Silent)}; }));
-    struct Case {
+// Each way a command can fail is one object whose "kind" says which; an
+// error answer also carries the base's code.
+TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
+    using zorn::drv::REQ_CONNECT;
+    using zorn::drv::REQ_GET_AUTOHOME_DATA;
+    using zorn::drv::REQ_GET_STATUS;
+    using zorn::drv::REQ_SEND_EVENT;
+    FaultRule refused = fault(REQ_SEND_EVENT, FaultKind::Error);
+    refused.errorCode = 7;
+    FaultRule shortAnswer = fault(REQ_GET_STATUS, FaultKind::Short);
+    shortAnswer.size = 1;
+    struct Row {
+        std::vector<FaultRule> faults;
         std::vector<std::string> command;
         int status;
         const char* error;
         const char* hex;
+        const char* kind;
+        int baseError;  // -1: no "base_error"
+        const char* option;
     };
-    const std::vector<Case> cases = {
-        {{"status"}, STATUS_TIMEOUT, "timeout", "80008002"},
-        {{"nosuch"}, 5, "unknown command", "00000005"},
-        {{"--count", "0", "monitor", "status"}, 5, "invalid options", "00000005"},
-        {{"event"}, 2, "command failed", "00000002"},
+    const std::vector<Row> rows = {
+        {{fault(REQ_GET_STATUS, FaultKind::Silent)}, {"status"}, STATUS_TIMEOUT, "timeout", "80008002", "timeout", -1, ""},
+        {{refused}, {"event", "5"}, STATUS_FAILED, "operation failed", "80008001", "base_error", 7, ""},
+        {{fault(REQ_GET_AUTOHOME_DATA, FaultKind::Unsupported)}, {"beacon"}, STATUS_NOT_SUPPORTED, "not supported",
+         "80008004", "not_supported", 0x8000, ""},
+        {{fault(REQ_GET_STATUS, FaultKind::BadChecksum)}, {"status"}, STATUS_INVALID_DATA, "invalid data", "80008000",
+         "invalid_answer", -1, ""},
+        {{shortAnswer}, {"status"}, STATUS_INVALID_DATA, "invalid data", "80008000", "invalid_answer", -1, ""},
+        {{fault(REQ_GET_STATUS, FaultKind::Close)}, {"status"}, STATUS_FAILED, "operation failed", "80008001",
+         "link_closed", -1, ""},
+        {{fault(REQ_CONNECT, FaultKind::Short)}, {"status"}, 4, "", "00000004", "connect_failed", -1, ""},
+        {{}, {"nosuch"}, 5, "unknown command", "00000005", "unknown_command", -1, ""},
+        {{}, {"--count", "0", "monitor", "status"}, 5, "invalid options", "00000005", "usage", -1, "--count"},
+        {{}, {"event"}, 2, "usage error", "00000002", "usage", -1, ""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.command[0]);
-        ConsoleOutcome r = rig.console(withJson(c.command));
-        EXPECT_EQ(r.status, c.status);
+    SimRig rig;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.command[0] + " " + row.kind);
+        rig.device().setFaults(row.faults);
+        ConsoleOutcome r = rig.console(withJson(row.command));
+        EXPECT_EQ(r.status, row.status) << r.err;
         const std::vector<Json::Value> objects = jsonLines(r);
         ASSERT_EQ(objects.size(), 1u) << r.out;
-        EXPECT_EQ(objects[0]["error"].asString(), c.error);
-        EXPECT_EQ(objects[0]["result_hex"].asString(), c.hex);
-        EXPECT_LT(objects[0]["t"].asDouble(), 5.0);
-        EXPECT_EQ(objects[0]["command"].asString(), c.command[c.command.size() > 2 ? 2 : 0]);
-        EXPECT_EQ(objects[0]["result"].asInt(), static_cast<int32_t>(std::stoul(c.hex, nullptr, 16)));
+        const Json::Value& o = objects[0];
+        if (*row.error != '\0') {
+            EXPECT_EQ(o["error"].asString(), row.error);
+        }
+        EXPECT_EQ(o["kind"].asString(), row.kind);
+        EXPECT_EQ(o.isMember("base_error") ? o["base_error"].asInt() : -1, row.baseError);
+        EXPECT_EQ(o["option"].asString(), row.option);
+        EXPECT_EQ(o["result_hex"].asString(), row.hex);
+        EXPECT_EQ(o["result"].asInt(), static_cast<int32_t>(std::stoul(row.hex, nullptr, 16)));
+        EXPECT_LT(o["t"].asDouble(), 5.0);
+        EXPECT_EQ(o["command"].asString(), row.command[row.command.size() > 2 ? 2 : 0]);
     }
+    // A serial line that goes away is the link failing, not the base closing a connection.
+    SimRig serial(scenarioWith([](Scenario& s) { s.faults = {fault(REQ_GET_STATUS, FaultKind::Close)}; }),
+                  Transport::Serial);
+    const std::vector<Json::Value> lost = jsonLines(serial.console(withJson({"status"})));
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0]["kind"].asString(), "link_failed");
 }
 
 // Readings of a paced monitor stay on the grid start + k * interval: a slow
@@ -328,7 +366,8 @@ INSTANTIATE_TEST_SUITE_P(Transports, ScriptSession, ::testing::Values(Transport:
 // What reaches the session is checked before it runs: a NUL, bytes that are
 // not UTF-8 or an overlong line are refused as a usage error, echoed
 // escaped; standard output stays valid UTF-8 and no control character
-// reaches the log lines raw.
+// reaches the log lines raw. An option of the console's own in a line is
+// refused by name, with the line's command, and the session goes on.
 TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
     SimRig rig(scenarioWith([](Scenario& s) { s.identity.model = "ORB\xFF\x1B[2J"; }));
     const std::string longLine(5000, 'a');
@@ -340,6 +379,7 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         std::vector<std::string> commands;  // "command" of each object, in order
         int status;
         std::string error;                  // of the last object, when it is a failure
+        std::string option = "";            // "option" of the first failure
     };
     const std::vector<Row> rows = {
         {"CRLF endings", "status\r\nmotor\r\n", {"status", "motor"}, 0, ""},
@@ -354,6 +394,10 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         {"escape sequence", "\x1B[31mstatus\n", {"\x1B[31mstatus"}, 5, "unknown command"},
         {"drive, which takes the terminal", "drive\nmotor\n", {"drive"}, 2,
          "invalid line: drive takes over the terminal; run it on its own"},
+        {"channel option, then a good line", "-c tcp status\nmotor\n", {"status", "motor"}, 2, "", "-c"},
+        {"--json after the command", "motor --json\n", {"motor"}, 2, "invalid options", "--json"},
+        {"unknown option", "status --bogus\n", {"status"}, 2, "invalid options", "--bogus"},
+        {"bad count", "--count x motor\n", {"motor"}, 2, "invalid options", "--count"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -369,14 +413,117 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         EXPECT_EQ(commands, row.commands);
         ASSERT_FALSE(objects.empty());
         EXPECT_EQ(objects.back()["error"].asString(), row.error);
+        for (const Json::Value& o : objects) {
+            if (!o.isMember("error")) continue;
+            EXPECT_EQ(o["kind"].asString(), o["error"] == "unknown command" ? "unknown_command" : "usage") << o;
+            EXPECT_EQ(o["option"].asString(), row.option);
+            break;
+        }
     }
-    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 1u);  // no line after a refused one ran
+    // Only the line after a refused option ran: no line after any other refusal did.
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 2u);
     // A name the base sent with such bytes comes out escaped the same way.
     const ConsoleOutcome identity = rig.consoleWithInput(withJson({"session"}), "identity\n");
     EXPECT_EQ(identity.status, 0);
     EXPECT_TRUE(nivo::system::util::isValidUtf8(identity.out) && identity.err.find('\x1B') == std::string::npos);
     ASSERT_EQ(jsonLines(identity).size(), 1u);
     EXPECT_EQ(jsonLines(identity)[0]["model"].asString(), "ORB\\xFF\x1B[2J");
+}
+
+// A signal during any command of a session: one "interrupted" object for
+// that command, and the session ends with 128 + the signal.
+TEST(Scripting, SignalDuringASessionCommandWritesOneInterruptedObject) {
+    SimRig rig(scenarioWith([](Scenario& s) { s.faults = {fault(zorn::drv::REQ_GET_MOTOR_DATA, FaultKind::Silent)}; }));
+    std::unique_ptr<ConsoleProcess> console = std::make_unique<ConsoleProcess>(
+        rig.argsFor(withJson({"session"})), "status\nmotor\nstatus\n");
+    // The reading of the motor waits for an answer that never comes.
+    ASSERT_TRUE(rig.sim().waitFor([&] { return rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA) > 0; },
+                                  milliseconds(10000)));
+    console->signal(SIGTERM);
+    const ConsoleOutcome r = console->wait(milliseconds(10000));
+    ASSERT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 143);
+    const std::vector<Json::Value> objects = jsonLines(r);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    EXPECT_EQ(objects[0]["command"].asString(), "status");
+    EXPECT_EQ(objects[1]["command"].asString(), "motor");
+    EXPECT_EQ(objects[1]["kind"].asString(), "interrupted");
+    EXPECT_EQ(objects[1]["error"].asString(), "interrupted by SIGTERM");
+    EXPECT_EQ(objects[1]["result"].asInt(), 143);
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_STATUS), 1u);  // the line after it never ran
+}
+
+// --tag and --wall-clock label every object, failures included; without
+// --json there is nothing to label and they are refused.
+TEST(Scripting, TagAndWallClockLabelEveryObject) {
+    SimRig rig;
+    const auto before = std::chrono::system_clock::now();
+    ConsoleOutcome r =
+        rig.consoleWithInput(withJson({"--tag", "robot 7", "--wall-clock", "session"}), "status\nnosuch\n");
+    const auto after = std::chrono::system_clock::now();
+    EXPECT_EQ(r.status, 5) << r.err;
+    const std::vector<Json::Value> objects = jsonLines(r);
+    ASSERT_EQ(objects.size(), 2u) << r.out;
+    const std::regex iso(R"((\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)\.(\d{3})Z)");
+    for (const Json::Value& o : objects) {
+        EXPECT_EQ(o["tag"].asString(), "robot 7") << o;
+        std::smatch m;
+        const std::string time = o["time"].asString();
+        ASSERT_TRUE(std::regex_match(time, m, iso)) << time;
+        std::tm utc{};
+        utc.tm_year = std::stoi(m[1]) - 1900;
+        utc.tm_mon = std::stoi(m[2]) - 1;
+        utc.tm_mday = std::stoi(m[3]);
+        utc.tm_hour = std::stoi(m[4]);
+        utc.tm_min = std::stoi(m[5]);
+        utc.tm_sec = std::stoi(m[6]);
+        const auto written = std::chrono::system_clock::from_time_t(timegm(&utc)) + milliseconds(std::stoi(m[7]));
+        EXPECT_GE(written, before - milliseconds(1));
+        EXPECT_LE(written, after);
+    }
+    EXPECT_EQ(objects[1]["kind"].asString(), "unknown_command");
+    const ConsoleOutcome plain = rig.console({"--tag", "robot 7", "status"});
+    EXPECT_EQ(plain.status, 5);
+    EXPECT_NE(plain.err.find("--tag needs --json"), std::string::npos) << plain.err;
+}
+
+// A failed case says the result of the request that failed; a case a
+// signal cut short, and those it kept from starting, are skipped.
+TEST(Scripting, SelfTestCasesCarryTheFailedRequestsResultOrSkipped) {
+    FaultRule refused = fault(zorn::drv::REQ_SEND_EVENT, FaultKind::Error);
+    refused.errorCode = 7;
+    SimRig rig(scenarioWith([&](Scenario& s) { s.faults = {refused}; }));
+    ConsoleOutcome r = rig.console(withJson({"test"}));
+    EXPECT_EQ(r.status, 1) << r.err;
+    std::vector<Json::Value> objects = jsonLines(r);
+    ASSERT_EQ(objects.size(), 10u) << r.out;
+    const Json::Value& event = objects[8];
+    EXPECT_EQ(event["name"].asString(), "sendEvent");
+    EXPECT_FALSE(event["passed"].asBool());
+    EXPECT_FALSE(event["skipped"].asBool());
+    EXPECT_EQ(event["result_hex"].asString(), "80008001");
+    EXPECT_EQ(event["kind"].asString(), "base_error");
+    EXPECT_EQ(event["base_error"].asInt(), 7);
+    EXPECT_FALSE(objects[7].isMember("result")) << "a passed case has none";
+    EXPECT_EQ(objects[9]["error"].asString(), "1 self-test case failed");
+    EXPECT_EQ(objects[9]["kind"].asString(), "base_error");
+
+    rig.device().setFaults({fault(zorn::drv::REQ_GET_STATUS, FaultKind::Silent)});
+    const size_t asked = rig.device().requestCount(zorn::drv::REQ_GET_STATUS);
+    std::unique_ptr<ConsoleProcess> console = rig.start(withJson({"test"}));
+    ASSERT_TRUE(rig.sim().waitFor([&] { return rig.device().requestCount(zorn::drv::REQ_GET_STATUS) > asked; },
+                                  milliseconds(10000)));
+    console->signal(SIGINT);
+    r = console->wait(milliseconds(10000));
+    EXPECT_EQ(r.status, 130);
+    objects = jsonLines(r);
+    ASSERT_EQ(objects.size(), 10u) << r.out;  // nine cases, then the interruption
+    for (size_t i = 0; i < 9; ++i) {
+        SCOPED_TRACE(objects[i]["name"].asString());
+        EXPECT_EQ(objects[i]["passed"].asBool(), i < 2);
+        EXPECT_EQ(objects[i]["skipped"].asBool(), i >= 2);
+    }
+    EXPECT_EQ(objects[9]["kind"].asString(), "interrupted");
 }
 
 // A paced run follows the arc its wheels drive, whatever the interval: the
