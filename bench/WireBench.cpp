@@ -127,7 +127,7 @@ double rawStatusRate(int port, double seconds, std::string& error) {
 
 void BM_WireMonitorStatus(benchmark::State& state) {
     constexpr double WINDOW_S = 2.0;
-    constexpr int ROUNDS = 3;
+    constexpr int ROUNDS = 5;
     std::string error;
     SimProcess sim;
     if (!sim.start(simulator(), LIMIT_MS, error, false, LINE)) return fail(state, "wire_monitor", error);
@@ -282,6 +282,8 @@ void BM_WireStopDuringTransfer(benchmark::State& state) {
 // drive in a pseudo-terminal, an arrow key held
 
 struct DriveGaps {
+    double smallestMs = 0;
+    double p90Ms = 0;
     double largestMs = 0;
     double meanMs = 0;
     size_t requests = 0;
@@ -370,6 +372,8 @@ bool driveOnce(int latencyMs, DriveGaps& out, std::string& error) {
     std::vector<double> gaps;
     for (size_t i = 1; i < at.size(); ++i) gaps.push_back(static_cast<double>(at[i] - at[i - 1]) / 1e6);
     out.largestMs = maximum(gaps);
+    out.smallestMs = *std::min_element(gaps.begin(), gaps.end());
+    out.p90Ms = percentile(gaps, 0.9);
     out.meanMs = static_cast<double>(at.back() - at.front()) / 1e6 / static_cast<double>(gaps.size());
     out.requests = at.size();
     return true;
@@ -385,7 +389,11 @@ void measureDrive(benchmark::State& state, int latencyMs) {
     }
     state.counters["largest_gap_ms"] = gaps.largestMs;
     state.counters["mean_gap_ms"] = gaps.meanMs;
-    const std::string how = std::to_string(gaps.requests) + " velocity requests at the simulator while up was held 5 s";
+    state.counters["p90_gap_ms"] = gaps.p90Ms;
+    state.counters["smallest_gap_ms"] = gaps.smallestMs;
+    const std::string how = std::to_string(gaps.requests) +
+                            " velocity requests at the simulator while up was held 5 s; gaps from " +
+                            fixed(gaps.smallestMs, 1) + " ms, 90 % within " + fixed(gaps.p90Ms, 1) + " ms";
     recordFigure(key, gaps.largestMs, 50.0, how);
     recordFigure(key + "_mean", gaps.meanMs, 50.0, how);
 }
