@@ -389,7 +389,7 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     appender_ = std::make_shared<ConsoleLogAppender>();
-    LogManager::defaultManager()->addAppender(appender_);
+    appenderRegistration_ = LogManager::defaultManager()->attach(appender_);
     const int result = runCommandLine(argc, argv);
     reportLinkHealth();
     return finishOutput(result);

@@ -9,6 +9,7 @@
 #include "app/FailureKind.h"
 #include "app/OptionParser.h"
 #include "app/Pacer.h"
+#include "log/LogManager.h"
 
 namespace nivo {
 namespace system {
@@ -187,6 +188,9 @@ private:
     void emitFailure(const std::string& command, int32_t result, bool known);
 
     ConsoleOption options_[OPTION_COUNT];
+    // Removes the console appender when the application goes; declared first,
+    // so it goes last and lines logged while the members go still print.
+    nivo::system::util::LogManager::Registration appenderRegistration_;
     OptionMap shortOptions_;
     OptionMap longOptions_;
     std::string channelType_;

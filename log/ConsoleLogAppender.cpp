@@ -82,11 +82,19 @@ void ConsoleLogAppender::setOutputStream(FILE* out) {
 }
 
 void ConsoleLogAppender::append(const std::string& source, int lvl, const std::string& message) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    FILE* stream = lvl < LOG_WARN ? out_ : err_;
+    FILE* stream;
+    bool colour;
+    bool toError;
+    {
+        // Only the choice of stream is guarded: no lock is held while the
+        // line is written, which may block.
+        std::lock_guard<std::mutex> guard(mutex_);
+        stream = lvl < LOG_WARN ? out_ : err_;
+        toError = stream == err_;
+        colour = useColour(stream);
+    }
     std::string line;
     line.reserve(source.size() + message.size() + 32);
-    const bool colour = useColour(stream);
     if (colour) line += levelColour(lvl);
     // A message may quote what came from outside (a session line, a name
     // the base sent): control characters in it must not act on the
@@ -101,7 +109,7 @@ void ConsoleLogAppender::append(const std::string& source, int lvl, const std::s
     line += '\n';
     if (guarded_) {
         // The process's own streams: never block a command that drives the base.
-        StandardOutput::instance().write(stream == err_ ? 2 : 1, line);
+        StandardOutput::instance().write(toError ? 2 : 1, line);
         return;
     }
     std::fwrite(line.data(), 1, line.size(), stream);

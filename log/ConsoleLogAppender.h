@@ -37,7 +37,7 @@ public:
 private:
     bool useColour(FILE* stream) const;
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // guards the streams and what is known of them, never a write
     FILE* out_;
     FILE* err_;
     bool guarded_ = false;  // writes go through StandardOutput

@@ -14,8 +14,79 @@ std::shared_ptr<LogManager> LogManager::defaultManager() {
 }
 
 void LogManager::addAppender(const std::shared_ptr<LogAppender>& appender) {
+    if (!appender) return;
     std::lock_guard<std::mutex> guard(mutex_);
     appenders_.push_back(appender);
+}
+
+LogManager::Registration LogManager::attach(const std::shared_ptr<LogAppender>& appender) {
+    if (!appender) return Registration();
+    addAppender(appender);
+    return Registration(this, appender);
+}
+
+void LogManager::remove(const std::shared_ptr<LogAppender>& appender) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    for (auto it = appenders_.begin(); it != appenders_.end(); ++it) {
+        if (*it == appender) {
+            appenders_.erase(it);
+            return;
+        }
+    }
+}
+
+LogManager::Registration::Registration(Registration&& other) noexcept
+    : manager_(other.manager_), appender_(std::move(other.appender_)) {
+    other.manager_ = nullptr;
+}
+
+LogManager::Registration& LogManager::Registration::operator=(Registration&& other) noexcept {
+    if (this != &other) {
+        reset();
+        manager_ = other.manager_;
+        appender_ = std::move(other.appender_);
+        other.manager_ = nullptr;
+    }
+    return *this;
+}
+
+void LogManager::Registration::reset() {
+    if (manager_ != nullptr) manager_->remove(appender_);
+    manager_ = nullptr;
+    appender_.reset();
+}
+
+LogManager::HoldBack::HoldBack(LogManager& manager) : manager_(manager) {
+    std::lock_guard<std::mutex> guard(manager_.mutex_);
+    ++manager_.holds_;
+}
+
+LogManager::HoldBack::~HoldBack() { manager_.releaseHold(); }
+
+void LogManager::releaseHold() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (--holds_ > 0 || replaying_) return;
+        replaying_ = true;
+    }
+    // Lines that come while the held ones are handed on queue behind them.
+    for (;;) {
+        std::vector<HeldLine> lines;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (held_.empty() || holds_ > 0) {
+                replaying_ = false;
+                return;
+            }
+            lines.swap(held_);
+        }
+        for (const HeldLine& line : lines) deliver(line.source, line.level, line.message);
+    }
+}
+
+uint64_t LogManager::droppedHeldLines() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return droppedHeld_;
 }
 
 void LogManager::setLevel(int level) {
@@ -45,6 +116,18 @@ void LogManager::dispatch(const std::string& source, int level, const std::strin
     if (shouldDrop(source, level)) {
         return;
     }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (holds_ > 0 || replaying_) {
+            if (held_.size() < HOLD_LIMIT) held_.push_back(HeldLine{source, level, message});
+            else ++droppedHeld_;
+            return;
+        }
+    }
+    deliver(source, level, message);
+}
+
+void LogManager::deliver(const std::string& source, int level, const std::string& message) {
     std::list<std::shared_ptr<LogAppender>> snapshot;
     {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -125,10 +125,6 @@ int ConsoleRig::run(const std::vector<std::string>& command,
     base.clearRequests();
     LogCollector::instance().clear();
     zorn::orbitane::test::clearInterrupt();
-    // Every run leaves a console appender on the process-wide manager; the
-    // manager is opened for a run and closed again after it, so those
-    // appenders write nothing while other tests of this program run.
-    LogManager::defaultManager()->setLevel(LOG_INFO);
     int result;
     {
         QuietStreams quiet;
@@ -136,7 +132,6 @@ int ConsoleRig::run(const std::vector<std::string>& command,
         if (prepare) prepare(application);
         result = application.run(static_cast<int>(argv.size()), argv.data());
     }
-    LogManager::defaultManager()->setLevel(LOG_FATAL + 1);
     zorn::orbitane::test::clearInterrupt();
     lines_ = LogCollector::instance().lines();
     return result;

@@ -36,7 +36,6 @@ protected:
         g_signal = 0;
         hooks.interruptSignal = fakeSignal;
         hooks.interruptSignalName = fakeSignalName;
-        nivo::system::util::LogManager::defaultManager()->setLevel(nivo::system::util::LOG_INFO);
         LogCollector::instance().clear();
     }
     void TearDown() override { rig.endpoint.cancelToken().clear(); }

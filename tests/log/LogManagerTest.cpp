@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/Log.h"
@@ -161,4 +166,86 @@ TEST(StandardOutputTest, TheWriterThreadBlocksEverySignalFromItsStart) {
     }
     EXPECT_EQ(started, 1u);
     StandardOutput::instance().flush();
+}
+
+TEST(LogManagerTest, ARegistrationRemovesItsAppenderWhenItGoes) {
+    LogManager manager;
+    auto appender = std::make_shared<LogCollector>();
+    LogManager::Registration outer;
+    {
+        LogManager::Registration registration = manager.attach(appender);
+        manager.dispatch("s", LOG_INFO, "while registered");
+        outer = std::move(registration);  // moving keeps it registered
+    }
+    manager.dispatch("s", LOG_INFO, "moved");
+    outer.reset();
+    manager.dispatch("s", LOG_INFO, "after");
+    EXPECT_TRUE(manager.shouldDrop("s", LOG_FATAL)) << "nobody listens any more";
+    ASSERT_EQ(appender->lines().size(), 2u);
+    EXPECT_EQ(appender->lines()[1].message, "moved");
+}
+
+// Lines are held back while any hold lives and then reach the appenders in
+// the order they came; lines nobody wants are not kept.
+TEST(LogManagerTest, HeldBackLinesAreReplayedInOrderWhenTheLastHoldGoes) {
+    LogManager manager;
+    auto appender = std::make_shared<LogCollector>();
+    LogManager::Registration registration = manager.attach(appender);
+    {
+        LogManager::HoldBack hold(manager);
+        manager.dispatch("s", LOG_INFO, "one");
+        {
+            LogManager::HoldBack nested(manager);
+            manager.dispatch("s", LOG_DEBUG, "below the threshold");
+            manager.dispatch("s", LOG_WARN, "two");
+        }
+        EXPECT_TRUE(appender->lines().empty());
+    }
+    manager.dispatch("s", LOG_INFO, "three");
+    std::vector<std::string> messages;
+    for (const auto& line : appender->lines()) messages.push_back(line.message);
+    EXPECT_EQ(messages, (std::vector<std::string>{"one", "two", "three"}));
+    EXPECT_EQ(manager.droppedHeldLines(), 0u);
+}
+
+// A write that blocks (a full pipe, a stuck terminal) holds no lock: another
+// thread's line to the other stream still goes out.
+TEST(ConsoleLogAppenderTest, ABlockedWriteHoldsNoLock) {
+    struct Gate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool entered = false;
+        bool open = false;
+    } gate;
+    cookie_io_functions_t io{};
+    io.write = [](void* cookie, const char*, size_t size) -> ssize_t {
+        Gate& g = *static_cast<Gate*>(cookie);
+        std::unique_lock<std::mutex> lock(g.mutex);
+        g.entered = true;
+        g.changed.notify_all();
+        g.changed.wait(lock, [&g] { return g.open; });
+        return static_cast<ssize_t>(size);
+    };
+    FILE* stuck = fopencookie(&gate, "w", io);
+    FILE* err = std::tmpfile();
+    ASSERT_TRUE(stuck && err);
+    ConsoleLogAppender appender(stuck, err);
+    std::thread writer([&] { appender.append("s", LOG_INFO, "stuck"); });
+    {
+        std::unique_lock<std::mutex> lock(gate.mutex);
+        ASSERT_TRUE(gate.changed.wait_for(lock, std::chrono::seconds(10), [&] { return gate.entered; }));
+    }
+    auto other = std::async(std::launch::async, [&] { appender.append("s", LOG_ERROR, "through"); });
+    const bool through = other.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.open = true;
+    }
+    gate.changed.notify_all();
+    writer.join();
+    other.wait();
+    EXPECT_TRUE(through);
+    EXPECT_EQ(readAll(err), "[s] [ERRO] through\n");
+    std::fclose(stuck);
+    std::fclose(err);
 }

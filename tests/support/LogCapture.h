@@ -1,8 +1,8 @@
 #pragma once
 
-// Log lines for assertions. The log manager cannot remove an appender, so one
-// collector is registered on the default manager for the whole test program;
-// each LogCapture empties it and reads what arrived since.
+// Log lines for assertions. One collector is registered on the default
+// manager for the whole test program; each LogCapture empties it and reads
+// what arrived since.
 
 #include <chrono>
 #include <condition_variable>
