@@ -139,6 +139,15 @@ awk 'NR == FNR { want[++n] = $0; next } i < n && $0 == want[i + 1] { i++ } END {
 block "$source_dir/docs/simulator.md" output simulator-help | diff - "$work/sim-help" >"$work/sim-help.diff" ||
     fail "docs/simulator.md does not show the simulator's --help:$(echo; cat "$work/sim-help.diff")"
 
+# Troubleshooting: a misspelled command with nothing listening is a
+# connection failure (4), said in the words the README's table quotes.
+"$bin_dir/orbitane_console" base -c tcp --host 127.0.0.1 -p 1 stauts >"$work/typo.out" 2>&1
+status=$?
+[ "$status" -eq 4 ] || fail "a typo with no base exited $status, the README says 4"
+refused=$(sed -n 's/.*127\.0\.0\.1:1: //p' "$work/typo.out")
+[ -n "$refused" ] && grep -qF "| \`$refused\` |" "$source_dir/README.md" ||
+    fail "the README does not quote the refusal:$(echo; cat "$work/typo.out")"
+
 run_example README.md first-day
 check_statuses README.md first-day
 grep -q '"battery_percent":80' "$work/first-day.out" || fail "first-day: no JSON status"
