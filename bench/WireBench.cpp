@@ -17,7 +17,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -289,18 +288,22 @@ struct DriveGaps {
     size_t requests = 0;
 };
 
-// Reads what the console drew, so that its terminal never fills; waits at
-// most `ms` for it.
-void drainFor(int master, int ms) {
+// Reads what the console drew, so that its terminal never fills, for at
+// most `ms`; false once the terminal closed (the console ended).
+bool drainFor(int master, int ms) {
     pollfd p{master, POLLIN, 0};
     char buf[65536];
     const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         const int left =
             static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count());
-        if (left <= 0) return;
-        if (::poll(&p, 1, left) <= 0) return;
-        if (::read(master, buf, sizeof buf) <= 0) return;
+        if (left <= 0) return true;
+        const int r = ::poll(&p, 1, left);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return true;
+        const ssize_t n = ::read(master, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
     }
 }
 
@@ -330,10 +333,8 @@ bool driveOnce(int latencyMs, DriveGaps& out, std::string& error) {
     }
     // The view runs once the readings go out.
     bool ok = false;
-    for (int waited = 0; waited < LIMIT_MS && !ok; waited += 50) {
-        drainFor(master, 50);
-        ok = countOf(sim.requestTimes(), GETBUMPERDATA) > 0;
-    }
+    const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(LIMIT_MS);
+    while (!ok && Clock::now() < giveUp && drainFor(master, 50)) ok = countOf(sim.requestTimes(), GETBUMPERDATA) > 0;
     int64_t holdFromNs = 0, holdToNs = 0;
     if (!ok) {
         error = "drive did not start polling the simulator";
@@ -349,16 +350,13 @@ bool driveOnce(int latencyMs, DriveGaps& out, std::string& error) {
         holdToNs = nowNs();
         if (::write(master, "q", 1) != 1) error = "cannot type q";
     }
-    int st = 0;
-    bool ended = false;
-    for (int waited = 0; waited < 5000 && !ended; waited += 50) {
-        drainFor(master, 50);
-        ended = ::waitpid(pid, &st, WNOHANG) == pid;
+    // Its terminal closes as it ends.
+    const Clock::time_point endBy = Clock::now() + std::chrono::seconds(5);
+    while (Clock::now() < endBy && drainFor(master, 50)) {
     }
-    if (!ended) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &st, 0);
-        if (error.empty()) error = "drive did not end after q";
+    const int status = reapChild(pid, 5000);
+    if (status != 0 && error.empty()) {
+        error = status < 0 ? "drive did not end within 5 s of q" : "drive ended with status " + std::to_string(status);
     }
     ::close(master);
     if (!ok || !error.empty()) return false;
