@@ -68,13 +68,6 @@ public:
     ~TerminalRestoreScope() { setTerminalRestore(nullptr); }
 };
 
-// Log lines would tear the view apart: they are held back while it shows.
-class QuietLog {
-public:
-    QuietLog() { LogManager::defaultManager()->setLevel(LOG_FATAL + 1); }
-    ~QuietLog() { LogManager::defaultManager()->setLevel(LOG_INFO); }
-};
-
 // Written like the drive arguments: a plain decimal number, above 0 and at
 // most 10 m/s^2.
 bool parseAccel(const std::string& text, double& value) {
@@ -226,7 +219,9 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     bool leaveNow = false;  // the link is lost and the key that ends the view came
     bool hungUp = false;    // the terminal went away
     try {
-        QuietLog quiet;
+        // Log lines would tear the view apart: they are held back while it
+        // shows and come out, in order, once it is gone.
+        LogManager::HoldBack heldLines;
         DriveView view;
         int64_t nextTick = monotonicNanoseconds();
         int64_t lastDraw = 0;
