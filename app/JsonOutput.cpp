@@ -106,9 +106,9 @@ void setJsonOutput(bool enabled) { g_enabled = enabled; }
 
 bool jsonOutput() { return g_enabled; }
 
-void setJsonTag(const std::string& tag) {
+void setJsonTag(bool enabled, const std::string& tag) {
     std::lock_guard<std::mutex> lock(g_writeMutex);
-    g_tagged = true;
+    g_tagged = enabled;
     g_tag = tag;
 }
 

@@ -23,7 +23,7 @@ bool jsonOutput();
 
 // Labels every object with "tag" (--tag TEXT: a robot's name), and with
 // "time", the wall-clock time it was written (--wall-clock).
-void setJsonTag(const std::string& tag);
+void setJsonTag(bool enabled, const std::string& tag);
 void setJsonWallClock(bool enabled);
 // ISO 8601 UTC with milliseconds: "2026-12-08T16:04:05.123Z".
 std::string isoUtcTime(std::chrono::system_clock::time_point when);

@@ -124,7 +124,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
         return false;
     }
     // Set first, so that a failure object about a later option is labelled too.
-    if (options_[OPT_TAG].isSet) setJsonTag(options_[OPT_TAG].value);
+    setJsonTag(options_[OPT_TAG].isSet, options_[OPT_TAG].value);
     setJsonWallClock(options_[OPT_WALL_CLOCK].isSet);
     const ConsoleOption& channel = options_[OPT_CHANNEL];
     badOption_ = "--channel";
