@@ -2,7 +2,7 @@
 // --baud, over loopback TCP), each figure against what the line allows:
 // readings per second against a raw client on the same line, the stop's
 // latency against the stop frame's own wire time, the gaps between drive's
-// velocity requests against its 50 ms period, and `config` against the wire
+// velocity requests against the 50 ms they may be apart, and `config` against the wire
 // time of its frames. Then the checksum's blind spot on a noisy line: the
 // corrupted answers that pass it, against the simulator's own count of the
 // answers it damaged.

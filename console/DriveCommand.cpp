@@ -39,7 +39,10 @@ using namespace zorn::drv;
 
 namespace {
 
-constexpr int64_t TICK_NS = 50000000;   // control period: velocity at 20 Hz while moving
+// Control period: the velocity goes out every 45 ms while moving, so that two
+// requests are never more than 50 ms apart at the base even when the loop
+// wakes a few milliseconds late.
+constexpr int64_t TICK_NS = 45000000;
 constexpr int64_t DRAW_NS = 100000000;  // the view at 10 Hz
 // A slow draw is not allowed to squeeze the readings out altogether.
 constexpr int64_t MAX_DRAW_COST_NS = 20000000;
