@@ -21,7 +21,7 @@ namespace failure {
 constexpr const char* TIMEOUT = "timeout";                  // the base did not answer in time
 constexpr const char* BASE_ERROR = "base_error";            // the base refused the request (error answer)
 constexpr const char* LINK_CLOSED = "link_closed";          // the base closed the connection (TCP)
-constexpr const char* LINK_FAILED = "link_failed";          // the serial line was lost, or a request could not be written
+constexpr const char* LINK_FAILED = "link_failed";          // the serial line went away, or a write failed
 constexpr const char* INVALID_ANSWER = "invalid_answer";    // an answer was malformed, corrupted or unusable
 constexpr const char* NOT_SUPPORTED = "not_supported";      // the base does not support the request
 constexpr const char* USAGE = "usage";                      // arguments or options wrong; nothing was sent for them

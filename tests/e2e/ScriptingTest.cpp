@@ -256,7 +256,8 @@ TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
         const char* option;
     };
     const std::vector<Row> rows = {
-        {{fault(REQ_GET_STATUS, FaultKind::Silent)}, {"status"}, STATUS_TIMEOUT, "timeout", "80008002", "timeout", -1, ""},
+        {{fault(REQ_GET_STATUS, FaultKind::Silent)}, {"status"}, STATUS_TIMEOUT, "timeout", "80008002", "timeout", -1,
+         ""},
         {{refused}, {"event", "5"}, STATUS_FAILED, "operation failed", "80008001", "base_error", 7, ""},
         {{fault(REQ_GET_AUTOHOME_DATA, FaultKind::Unsupported)}, {"beacon"}, STATUS_NOT_SUPPORTED, "not supported",
          "80008004", "not_supported", 0x8000, ""},
