@@ -31,7 +31,7 @@ void Endpoint::unbindChannel() {
 }
 
 int32_t Endpoint::sendCommand(uint8_t cmd, const uint8_t* data, int32_t len) {
-    if (!channel) return RESULT_OPERATION_FAIL;
+    // request() has checked the channel.
     MessagePtr message = std::make_shared<Message>(cmd, data, len);
     message->address = static_cast<uint32_t>(address);
     return channel->send(message);
