@@ -98,7 +98,6 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
     InterruptScope interruptScope;
     std::string line;
     int result = 0;
-    int skippedResult = 0;  // of the first line skipped for its options
     for (;;) {
         const LineRead read = readSessionLine(input, line);
         if (interrupted()) {
@@ -124,18 +123,12 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
         if (isQuit(words)) {
             break;
         }
-        bool skipped = false;
+        bool skipped = false;  // refused for its options: a failure like any other here
         result = hooks.runLine(words, skipped);
         if (interrupted()) {
             hooks.interrupted(words);
             result = interruptStatus(interruptSignal());
             break;
-        }
-        if (skipped) {
-            // The line was not run: the commands after it still are.
-            if (skippedResult == 0) skippedResult = result;
-            result = 0;
-            continue;
         }
         if (result != 0) {
             break;  // like a shell script under set -e
@@ -144,7 +137,7 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
             break;  // nobody reads the results any more
         }
     }
-    return result != 0 ? result : skippedResult;
+    return result;
 }
 
 int runInteractiveSession(const SessionHooks& hooks) {
