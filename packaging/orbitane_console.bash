@@ -11,7 +11,7 @@
 declare -gA _orbitane_console_cache
 
 # Options that take the next word as their value.
-_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel --capture --near "
+_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel --capture --near --tag "
 
 # Prints "o NAME" for every option and "c NAME" for every command that
 # `PROGRAM [base] -h` lists.
