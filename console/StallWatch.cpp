@@ -1,30 +1,16 @@
 #include "console/StallWatch.h"
 
-#include <signal.h>
+#include "log/SignalFreeThread.h"
 
 namespace zorn {
 namespace orbitane {
 namespace test {
 
-namespace {
-
-// Signals are the main thread's: their handlers must cut its waits short. A
-// thread inherits its creator's mask, so blocking every signal around the
-// creation leaves no moment at which one could land in the new thread.
-template <class Body>
-std::thread startWithSignalsBlocked(Body body) {
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
-    std::thread thread(std::move(body));
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    return thread;
-}
-
-}  // namespace
-
 StallWatch::StallWatch(Clock::duration limit, Clock::duration period, std::function<void()> act)
-    : limit_(limit), period_(period), act_(std::move(act)), thread_(startWithSignalsBlocked([this] { loop(); })) {}
+    : limit_(limit),
+      period_(period),
+      act_(std::move(act)),
+      thread_(nivo::system::util::startSignalFreeThread([this] { loop(); })) {}
 
 StallWatch::~StallWatch() {
     {

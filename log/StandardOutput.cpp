@@ -1,4 +1,5 @@
 #include "log/StandardOutput.h"
+#include "log/SignalFreeThread.h"
 
 #include <errno.h>
 #include <pthread.h>
@@ -51,22 +52,6 @@ std::atomic<bool> g_abandon{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 constexpr auto WAIT_SLICE = std::chrono::milliseconds(100);
-
-// Starts the writer with every signal blocked from its first instruction:
-// signals are the main thread's, whose handlers must cut its waits short. A
-// thread inherits its creator's mask, so the mask is set around the creation
-// and no signal can land in the new thread before it could block them.
-template <class Body>
-std::thread startSignalFreeThread(Body&& body) {
-    sigset_t all;
-    sigfillset(&all);
-    struct Restore {
-        sigset_t previous;
-        ~Restore() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
-    } restore;
-    pthread_sigmask(SIG_SETMASK, &all, &restore.previous);
-    return std::thread(std::forward<Body>(body));
-}
 
 size_t lineCount(const std::string& text) {
     size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
