@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The plain script a user would write to poll the base's status: send the
-5-byte status request, read the 6-byte answer, again and again. Prints the
-requests per second it reached. Standard library only.
+5-byte status request, read whatever the link has and split it into frames
+until the answer is complete, again and again. Prints the requests per
+second it reached. Standard library only.
 
     status_loop.py --tcp 127.0.0.1:PORT [--seconds S]
     status_loop.py --pty /dev/pts/N [--seconds S]
@@ -13,7 +14,20 @@ import time
 import tty
 
 REQUEST = bytes([0x10, 0x02, 0xF8, 0x30, 0xDA])
-ANSWER_SIZE = 6
+LENGTH16 = 0x40  # flag bit: the length field has two bytes
+READ_SIZE = 4096
+
+
+def frame_size(buffer):
+    """Size of the frame at the start of buffer, or 0 while its header is
+    incomplete: flags, length (one or two bytes), payload, checksum."""
+    if len(buffer) < 2:
+        return 0
+    if buffer[0] & LENGTH16:
+        if len(buffer) < 3:
+            return 0
+        return 3 + (buffer[1] | buffer[2] << 8) + 1
+    return 2 + buffer[1] + 1
 
 
 def main():
@@ -34,14 +48,19 @@ def main():
         send = lambda data: os.write(fd, data)
         recv = lambda n: os.read(fd, n)
 
+    pending = bytearray()
+
     def exchange():
         send(REQUEST)
-        got = b""
-        while len(got) < ANSWER_SIZE:
-            chunk = recv(ANSWER_SIZE - len(got))
+        while True:
+            size = frame_size(pending)
+            if size and len(pending) >= size:
+                del pending[:size]  # the answer
+                return
+            chunk = recv(READ_SIZE)
             if not chunk:
                 raise SystemExit("the base closed the link")
-            got += chunk
+            pending.extend(chunk)
 
     for _ in range(100):  # warm up
         exchange()
