@@ -345,6 +345,10 @@ std::string binDir() {
 
 namespace {
 
+double cpuMicroseconds(const rusage& usage) {
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+}
+
 // Waits at most limitMs for the child to end; true when it ended (or when
 // the kernel offers no process descriptor, in which case the caller's wait4
 // blocks).
@@ -412,9 +416,35 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
     Clock::time_point t1 = Clock::now();
     run.wallMs = secondsBetween(t0, t1) * 1000.0;
     run.maxRssKb = usage.ru_maxrss;
+    run.cpuUs = cpuMicroseconds(usage);
     run.status = statusOf(st);
     run.ok = ended;
     if (!ended) run.error = program + " ran past " + std::to_string(limitMs) + " ms and was killed";
+    return run;
+}
+
+ChildRun runForked(const std::function<int()>& body, int limitMs) {
+    ChildRun run;
+    Clock::time_point t0 = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        run.error = errnoText("fork");
+        return run;
+    }
+    if (pid == 0) ::_exit(body());
+    bool ended = waitForExit(pid, limitMs);
+    if (!ended) ::kill(pid, SIGKILL);
+    int st = 0;
+    rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    while (::wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.wallMs = secondsBetween(t0, Clock::now()) * 1000.0;
+    run.maxRssKb = usage.ru_maxrss;
+    run.cpuUs = cpuMicroseconds(usage);
+    run.status = statusOf(st);
+    run.ok = ended;
+    if (!ended) run.error = "the forked child ran past " + std::to_string(limitMs) + " ms and was killed";
     return run;
 }
 

@@ -138,12 +138,17 @@ struct ChildRun {
     int status = -1;      // exit status, or 128 + signal
     double wallMs = 0.0;  // from spawn to reaped
     long maxRssKb = 0;    // peak resident set of the child
+    double cpuUs = 0.0;   // the child's user + system CPU time
     std::string error;
 };
 
 // Runs program with args (argv[0] = program), output discarded, and reaps it
 // with wait4; kills it when it runs past limitMs.
 ChildRun runChild(const std::string& program, const std::vector<std::string>& args, int limitMs);
+// Forks and runs body in the child, which exits with body's result; reaped
+// like runChild. body must keep to async-signal-safe calls (the benchmark
+// may run threads).
+ChildRun runForked(const std::function<int()>& body, int limitMs);
 
 // Runs program with args and gives it `seconds` of standard output: the
 // lines containing `marker` that it printed from the first one on, per
