@@ -1,17 +1,20 @@
 #pragma once
 
-// The signal masks of this process's threads, from /proc: signals are the
-// main thread's, so every thread the program starts must block them all.
+// This process's threads as /proc shows them: their signal masks (signals
+// are the main thread's, so every thread the program starts must block them
+// all) and whether they sleep, for a test that acts while threads wait.
 
 #include <dirent.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <set>
 #include <string>
+#include <thread>
 
 namespace orbitane {
 namespace testsupport {
@@ -43,6 +46,28 @@ inline bool blocksEverySignal(pid_t tid) {
         return true;
     }
     return false;
+}
+
+// Waits, up to `limit`, until at least `count` threads not in `before` run
+// and all of them sleep in the kernel (state S: a wait, a poll, a read).
+inline bool waitUntilNewThreadsSleep(const std::set<pid_t>& before, size_t count,
+                                     std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        size_t sleeping = 0, started = 0;
+        for (pid_t tid : otherThreads()) {
+            if (before.count(tid)) continue;
+            ++started;
+            std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
+            std::string line;
+            std::getline(stat, line);
+            const size_t name = line.rfind(')');  // the state follows the name
+            if (name != std::string::npos && line.compare(name, 3, ") S") == 0) ++sleeping;
+        }
+        if (started >= count && sleeping == started) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::yield();
+    }
 }
 
 }  // namespace testsupport

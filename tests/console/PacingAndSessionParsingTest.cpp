@@ -1,4 +1,4 @@
-// The small parsers behind scripting: pacing options and session lines.
+// The parsers behind scripting: the pacing options' texts and session lines.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,7 +9,7 @@
 
 using namespace zorn::orbitane::test;
 
-TEST(ScriptingParts, IntervalAndCountTexts) {
+TEST(PacingParsing, IntervalAndCountTexts) {
     struct IntervalCase {
         const char* text;
         bool ok;
@@ -53,7 +53,7 @@ TEST(ScriptingParts, IntervalAndCountTexts) {
     }
 }
 
-TEST(ScriptingParts, SessionLinesSplitAtBlanksAndStopAtComments) {
+TEST(SessionParsing, LinesSplitAtBlanksAndStopAtComments) {
     using Words = std::vector<std::string>;
     EXPECT_EQ(splitSessionLine("status\n"), Words{"status"});
     EXPECT_EQ(splitSessionLine("  run\t-100 100  1 \r\n"), (Words{"run", "-100", "100", "1"}));
