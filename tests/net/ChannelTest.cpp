@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <future>
-#include <thread>
 
 #include "NetTestUtil.h"
 #include "net/Channel.h"

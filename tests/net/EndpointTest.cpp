@@ -61,10 +61,10 @@ TEST(EndpointUnbound, EverythingFailsAtOnce) {
     EXPECT_EQ(e.getChannel(), nullptr);
     MessagePtr out;
     auto t0 = Clock::now();
-    EXPECT_EQ(e.request(out, 0xF8, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
-    EXPECT_EQ(e.request(out, 0xF8, nullptr, 0, 1000, RequestKind{AnswerShape::of(2), Motion::Stops}),
+    EXPECT_EQ(e.request(out, 0xF8, nullptr, 0, 20000), RESULT_OPERATION_FAIL);
+    EXPECT_EQ(e.request(out, 0xF8, nullptr, 0, 20000, RequestKind{AnswerShape::of(2), Motion::Stops}),
               RESULT_OPERATION_FAIL);
-    EXPECT_LT(msSince(t0), 100.0);
+    EXPECT_LT(msSince(t0), 10000.0);  // long before either time-out
     e.unbindChannel();
 }
 
@@ -113,7 +113,7 @@ TEST_F(EndpointTest, SilenceTimesOutAfterAboutOneSecond) {
     EXPECT_EQ(endpoint.request(out, 0xF8, nullptr, 0, 1000), RESULT_OPERATION_TIMEOUT);
     double ms = msSince(t0);
     EXPECT_GE(ms, 990.0);
-    EXPECT_LT(ms, 1500.0);
+    EXPECT_LT(ms, 2000.0);  // not a second wait
     EXPECT_EQ(channel.writeCount(), 1u);
 }
 
@@ -192,17 +192,10 @@ TEST_F(EndpointTest, ABadFrameFailsTheAwaitedRequestSoon) {
 
 TEST_F(EndpointTest, LateAnswerThenNewRequest) {
     // First request: the answer comes after the time-out.
-    std::thread delayed;
-    channel.setResponder([&delayed](FakeChannel& ch, const Bytes&) {
-        delayed = std::thread([&ch] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            ch.feed(frame(ANS_OK, {0xEE}));
-        });
-    });
     MessagePtr out;
     EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 100), RESULT_OPERATION_TIMEOUT);
+    channel.feed(frame(ANS_OK, {0xEE}));
     ASSERT_TRUE(rec.waitFor(EVT_MESSAGE, 1));  // the late answer arrived and signalled
-    delayed.join();
     // The next request forgets that signal and takes its own answer.
     answerWith(frame(ANS_OK, {0x11}));
     EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 1000), RESULT_OK);
@@ -316,11 +309,10 @@ TEST_F(EndpointTest, SendFailuresPassThrough) {
     channel.setWriteResult(RESULT_OPERATION_TIMEOUT);
     MessagePtr out;
     auto t0 = Clock::now();
-    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_TIMEOUT);
-    EXPECT_LT(msSince(t0), 500.0);  // failed at the send, no wait for an answer
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 20000), RESULT_OPERATION_TIMEOUT);
     channel.setWriteResult(RESULT_OPERATION_FAIL);
-    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 1000), RESULT_OPERATION_FAIL);
-    EXPECT_LT(msSince(t0), 500.0);
+    EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 20000), RESULT_OPERATION_FAIL);
+    EXPECT_LT(msSince(t0), 10000.0);  // failed at the send, no wait for an answer
 }
 
 TEST_F(EndpointTest, ConcurrentRequestsAreSerialised) {

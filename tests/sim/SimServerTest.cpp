@@ -397,10 +397,10 @@ WireSettings wire(int64_t baud, int latencyMs = 0) {
 
 TEST(SimServerTest, PacedLineMovesATenthOfItsBaudRateInBytesBothWaysOnBothLinks) {
     SimServer sim;
-    sim.setWire(wire(115200));  // 86.8 us a byte
+    sim.setWire(wire(9600));  // 1.04 ms a byte: a slow line lets the bounds below leave seconds to spare
     ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
     ASSERT_TRUE(sim.startPty());
-    const double byteMs = 10.0 * 1000 / 115200;
+    const double byteMs = 10.0 * 1000 / 9600;
     for (bool serial : {false, true}) {
         SCOPED_TRACE(serial ? "serial" : "tcp");
         SimTestClient host;

@@ -61,8 +61,7 @@ inline bool waitUntilNewThreadsSleep(const std::set<pid_t>& before, size_t count
             std::ifstream stat("/proc/self/task/" + std::to_string(tid) + "/stat");
             std::string line;
             std::getline(stat, line);
-            const size_t name = line.rfind(')');  // the state follows the name
-            if (name != std::string::npos && line.compare(name, 3, ") S") == 0) ++sleeping;
+            sleeping += line.find(") S ") != std::string::npos;  // the state follows the name
         }
         if (started >= count && sleeping == started) return true;
         if (std::chrono::steady_clock::now() >= deadline) return false;
