@@ -12,8 +12,8 @@ namespace test {
 using nivo::system::util::logFatal;
 
 void CommandTable::addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                              CommandHandler handler, bool appended) {
-    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), appended};
+                              CommandHandler handler, bool appended, std::vector<ConsoleOption> options) {
+    commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), appended, std::move(options)};
 }
 
 int CommandTable::executeCommand(const std::vector<std::string>& args) const {

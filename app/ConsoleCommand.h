@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/OptionParser.h"
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -19,6 +21,11 @@ struct ConsoleCommand {
     std::string description;
     CommandHandler handler;
     bool appended = false;  // listed after the established commands
+    // The options this command reads besides the common ones. The frame
+    // parses them on every command line, whatever its command, so that the
+    // option listing and the parser stay one; two commands may declare the
+    // same option (the same long name), which is then one option.
+    std::vector<ConsoleOption> options;
 };
 
 // The named commands of an application; exactly one runs per invocation.
@@ -27,9 +34,10 @@ public:
     explicit CommandTable(const std::string& logSource) : logSource_(logSource) {}
 
     // A later registration under the same name replaces the earlier one.
-    // An appended command is listed after all the others.
+    // An appended command is listed after all the others. `options` are
+    // the options the command takes besides the common ones.
     void addCommand(const std::string& name, const std::string& brief, const std::string& description,
-                    CommandHandler handler, bool appended = false);
+                    CommandHandler handler, bool appended = false, std::vector<ConsoleOption> options = {});
     bool hasCommand(const std::string& name) const { return commands_.count(name) != 0; }
     // Runs the command named by args[0]; 5 when there is no such command.
     int executeCommand(const std::vector<std::string>& args) const;

@@ -48,12 +48,6 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                               "", "interval", true, false, "", true};
     options_[OPT_COUNT] = {"count", "Number of readings of monitor (then it ends with 0) or steps of run and vrun",
                            "", "count", true, false, "", true};
-    options_[OPT_DRY_RUN] = {"dry run",
-                             "Drive command: show the view and the velocity it would send, without sending it", "",
-                             "dry-run", false, false, "", true};
-    options_[OPT_ACCEL] = {"acceleration",
-                           "Drive command: acceleration limit in m/s^2 (default 0.5; braking is 4 times as quick)", "",
-                           "accel", true, false, "", true};
     options_[OPT_DECODE] = {"decode",
                             "Write one decoded line per frame sent or received (time, request or answer with its "
                             "values and units) to standard error",
@@ -62,14 +56,6 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                              "Write every frame, both ways, with its time to this pcap file (link type 147, "
                              "DLT_USER0; see orbitane.lua for Wireshark)",
                              "", "capture", true, false, "", true};
-    options_[OPT_BUMPER_ACTIVE_LOW] = {"bumper active low",
-                                       "Bumper and cliff bits read the other way round: a clear bit is a triggered "
-                                       "sensor (drive and JSON; the bumper listing is unchanged)",
-                                       "", "bumper-active-low", false, false, "", true};
-    options_[OPT_NEAR] = {"near",
-                          "Drive command: a distance sensor nearer than this many metres is highlighted, and motion "
-                          "toward one nearer than half of it is refused (default 0.3)",
-                          "", "near", true, false, "", true};
     options_[OPT_TAG] = {"tag", "With --json: add \"tag\": this text (a robot's name, say) to every JSON object", "",
                          "tag", true, false, "", true};
     options_[OPT_WALL_CLOCK] = {"wall clock",
@@ -115,7 +101,19 @@ bool OrbitaneConsoleApplication::parseTcpPort(const std::string& text, int& port
     return true;
 }
 
+void OrbitaneConsoleApplication::collectCommandOptions() {
+    for (const auto& entry : commandTable_.commands()) {
+        for (const ConsoleOption& declared : entry.second.options) {
+            if (declared.longName.empty() || longOptions_.count(declared.longName) != 0) continue;
+            ConsoleOption& option = commandOptions_[declared.longName] = declared;
+            longOptions_[option.longName] = &option;
+            if (!option.shortName.empty()) shortOptions_.emplace(option.shortName, &option);
+        }
+    }
+}
+
 bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv, std::vector<std::string>& args) {
+    collectCommandOptions();
     badOption_.clear();
     if (!parseCommandLine(argc, argv, args, shortOptions_, longOptions_, &badOption_)) {
         return false;
@@ -307,15 +305,22 @@ int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string
     // Only the pacing options belong to a single command; the channel and
     // output options hold for the whole session. Every option of the
     // console is read here, so that one given in a line is told apart from
-    // the words of its command and named.
+    // the words of its command and named: fresh copies, none set, of the
+    // common options followed by the commands' own.
     ConsoleOption lineOptions[OPTION_COUNT];
-    OptionMap shortOptions;
-    OptionMap longOptions;
+    std::map<std::string, ConsoleOption> lineCommandOptions = commandOptions_;
+    std::vector<ConsoleOption*> everyOption;
     for (int i = 0; i < OPTION_COUNT; ++i) {
         lineOptions[i] = options_[i];
-        lineOptions[i].isSet = false;
-        if (!lineOptions[i].shortName.empty()) shortOptions[lineOptions[i].shortName] = &lineOptions[i];
-        if (!lineOptions[i].longName.empty()) longOptions[lineOptions[i].longName] = &lineOptions[i];
+        everyOption.push_back(&lineOptions[i]);
+    }
+    for (auto& entry : lineCommandOptions) everyOption.push_back(&entry.second);
+    OptionMap shortOptions;
+    OptionMap longOptions;
+    for (ConsoleOption* option : everyOption) {
+        option->isSet = false;
+        if (!option->shortName.empty()) shortOptions.emplace(option->shortName, option);
+        if (!option->longName.empty()) longOptions.emplace(option->longName, option);
     }
     std::vector<const char*> argv{"session"};
     for (const std::string& word : words) {
@@ -326,10 +331,10 @@ int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string
     std::string badOption;
     bool refused = !parseCommandLine(static_cast<int>(argv.size()), argv.data(), args, shortOptions, longOptions,
                                      &badOption);
-    for (int i = 0; !refused && i < OPTION_COUNT; ++i) {
-        if (!lineOptions[i].isSet || i == OPT_INTERVAL || i == OPT_COUNT) continue;
+    for (size_t i = 0; !refused && i < everyOption.size(); ++i) {
+        const ConsoleOption& option = *everyOption[i];
+        if (!option.isSet || &option == &lineOptions[OPT_INTERVAL] || &option == &lineOptions[OPT_COUNT]) continue;
         // Named as typed: the first word that stands for it.
-        const ConsoleOption& option = lineOptions[i];
         badOption = "--" + option.longName;
         for (const std::string& word : words) {
             if ((!option.shortName.empty() && word == "-" + option.shortName) || word == "--" + option.longName) {
@@ -381,6 +386,7 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
     std::fprintf(stderr, "Orbitane Console %s\n", VERSION);
     std::fprintf(stderr, "Usage: %s [options] <command> [cmd_arguments]\n", programName.c_str());
     std::fprintf(stderr, "Options:\n");
+    collectCommandOptions();
     printOptions(shortOptions_, longOptions_);
     std::fprintf(stderr, "Available Commands:\n");
     commandTable_.printCommands();

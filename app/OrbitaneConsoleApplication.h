@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -124,14 +125,10 @@ public:
     // Tells the frame that the running command reported its own outcome
     // (a session reports each of its commands), so it adds no line of its own.
     void markOutcomeReported() { outcomeReported_ = true; }
-    // Options of the drive command: --dry-run, and --accel with its text
-    // (empty when not given).
-    bool dryRun() const { return options_[OPT_DRY_RUN].isSet; }
-    const std::string& accelText() const { return options_[OPT_ACCEL].value; }
-    bool accelGiven() const { return options_[OPT_ACCEL].isSet; }
-    bool bumperActiveLow() const { return options_[OPT_BUMPER_ACTIVE_LOW].isSet; }
-    const std::string& nearText() const { return options_[OPT_NEAR].value; }
-    bool nearGiven() const { return options_[OPT_NEAR].isSet; }
+    // An option a command declared in the command table, by its long name,
+    // as the command line gave it (isSet, value). A name no command
+    // declared is a mistake in the program: std::out_of_range.
+    const ConsoleOption& commandOption(const std::string& longName) const { return *longOptions_.at(longName); }
 
     // Reads a TCP port text: a whole signed decimal number in 0..65535; the
     // empty text is port 0.
@@ -169,12 +166,8 @@ private:
         OPT_JSON,
         OPT_INTERVAL,
         OPT_COUNT,
-        OPT_DRY_RUN,
-        OPT_ACCEL,
         OPT_DECODE,
         OPT_CAPTURE,
-        OPT_BUMPER_ACTIVE_LOW,
-        OPT_NEAR,
         OPT_TAG,
         OPT_WALL_CLOCK,
         OPTION_COUNT
@@ -184,10 +177,19 @@ private:
     // `badOption` the option whose value is wrong.
     bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, Pacing& out,
                     std::string& badOption);
+    // Adds the options the commands of the table declared to the parser's
+    // maps; an option already there (common, or declared by another
+    // command) is kept as it is, and one without a long name is left out. Runs before the first parse or listing,
+    // since the concrete application fills the table after the frame was
+    // made.
+    void collectCommandOptions();
     // The failure object of a command (with --json).
     void emitFailure(const std::string& command, int32_t result, bool known);
 
+    // The common options, read by the frame itself.
     ConsoleOption options_[OPTION_COUNT];
+    // The commands' own options, by long name.
+    std::map<std::string, ConsoleOption> commandOptions_;
     // Removes the console appender when the application goes; declared first,
     // so it goes last and lines logged while the members go still print.
     nivo::system::util::LogManager::Registration appenderRegistration_;

@@ -1,4 +1,5 @@
 // The config, sensor and bumper commands of the command table.
+#include "console/BumperPolarityOption.h"
 #include "console/ConfigCommands.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 
@@ -15,7 +16,7 @@ int OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>
 }
 
 int OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_, bumperActiveLow());
+    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_, commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet);
 }
 
 }  // namespace test

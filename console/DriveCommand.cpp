@@ -16,7 +16,9 @@
 #include "config/SystemConfig.h"
 #include "console/ConfigCommands.h"
 #include "console/DriveArguments.h"
+#include "console/BumperPolarityOption.h"
 #include "console/DriveController.h"
+#include "console/DriveOptions.h"
 #include "console/DriveReadings.h"
 #include "console/DriveView.h"
 #include "console/MotionHooks.h"
@@ -140,13 +142,15 @@ int OrbitaneBaseConsoleApplication::readDriveSettings(DriveSettings& settings) {
         logFatal(source, "drive cannot be combined with --json: the view takes standard output");
         return STATUS_COMMAND_USAGE;
     }
-    if (accelGiven() && !parseAccel(accelText(), settings.accel)) {
-        logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accelText().c_str());
+    const ConsoleOption& accel = commandOption(ACCEL_OPTION);
+    if (accel.isSet && !parseAccel(accel.value, settings.accel)) {
+        logFatal(source, "Invalid acceleration %s (m/s^2, above 0 and at most 10)", accel.value.c_str());
         return STATUS_COMMAND_USAGE;
     }
-    if (nearGiven() && !(parseDecimal(nearText(), settings.nearMetres) && settings.nearMetres > 0 &&
-                         settings.nearMetres <= 10)) {
-        logFatal(source, "Invalid near distance %s (m, above 0 and at most 10)", nearText().c_str());
+    const ConsoleOption& near = commandOption(NEAR_OPTION);
+    if (near.isSet && !(parseDecimal(near.value, settings.nearMetres) && settings.nearMetres > 0 &&
+                        settings.nearMetres <= 10)) {
+        logFatal(source, "Invalid near distance %s (m, above 0 and at most 10)", near.value.c_str());
         return STATUS_COMMAND_USAGE;
     }
 
@@ -181,7 +185,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     DriveReadings readings(*driver_, haveConfig ? &config : nullptr, settings.halfTrack * 2.0);
     if (haveConfig) controller.setSonarGuards(sonarGuardsOf(config.base));
     DriveRun run;
-    run.dryRun = dryRun();
+    run.dryRun = commandOption(DRY_RUN_OPTION).isSet;
+    const bool activeLow = commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet;
 
     // Sends a velocity, or in a dry run only notes it.
     MotionGuard guard(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
@@ -296,7 +301,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     }
                     if (bumper == PollOutcome::Answered) {
                         // Active low: a clear bit is the triggered sensor.
-                        controller.onBumperBits(bumperActiveLow() ? ~bits : bits);
+                        controller.onBumperBits(activeLow ? ~bits : bits);
                     }
                     const PollOutcome next =
                         controller.exitReason() == DriveExit::None ? readings.pollNext(nextTick - drawCost) : PollOutcome::NotPolled;

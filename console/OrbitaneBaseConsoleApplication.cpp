@@ -1,7 +1,9 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 
 #include "app/Interrupt.h"
+#include "console/BumperPolarityOption.h"
 #include "console/ChannelFactory.h"
+#include "console/DriveOptions.h"
 #include "console/InterceptProtocol.h"
 
 #include <cstring>
@@ -41,7 +43,8 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
     table.addCommand("sensor", "Read distance sensor data", "Read distance sensors' data, such as ultrasonic data",
                      std::bind(&OrbitaneBaseConsoleApplication::sensorCommand, this, _1));
     table.addCommand("bumper", "Read bumper sensor data", "Read bumper, cliff sensor data",
-                     std::bind(&OrbitaneBaseConsoleApplication::bumperCommand, this, _1));
+                     std::bind(&OrbitaneBaseConsoleApplication::bumperCommand, this, _1), false,
+                     {bumperActiveLowOption()});
     table.addCommand("beacon", "Read auto home IR beacon data", "Read auto home IR beacon data",
                      std::bind(&OrbitaneBaseConsoleApplication::beaconCommand, this, _1));
     table.addCommand("monitor", "Continiously read sensor data", "Repeat read all above data and output to the console",
@@ -61,7 +64,7 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
                      std::bind(&OrbitaneBaseConsoleApplication::sessionCommand, this, _1), true);
     table.addCommand("drive", "Drive with the keyboard",
                      "Live view of every reading; arrows/WASD drive, space stops, q quits",
-                     std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true);
+                     std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true, driveOptions());
     table.addCommand("doctor", "Check the link to the base",
                      "Check device, access, connection, frames and round trips; say what to do at the first failure",
                      std::bind(&OrbitaneBaseConsoleApplication::doctorCommand, this, _1), true);

@@ -5,6 +5,7 @@
 
 #include "app/OrbitaneConsoleApplication.h"
 #include "net/InterchipProtocol.h"
+#include "tests/support/LogCapture.h"
 
 using namespace zorn::orbitane::test;
 
@@ -13,6 +14,17 @@ namespace {
 // A frame whose device never answers; only option handling is exercised.
 class FrameUnderTest : public OrbitaneConsoleApplication {
 public:
+    // "go" takes an option of its own, --speed; "stay" none.
+    FrameUnderTest() {
+        ConsoleOption speed;
+        speed.name = "speed";
+        speed.longName = "speed";
+        speed.hasArgument = true;
+        speed.appended = true;
+        auto none = [](const std::vector<std::string>&) { return 0; };
+        commandTable().addCommand("go", "Go", "Go", none, true, {speed});
+        commandTable().addCommand("stay", "Stay", "Stay", none, true);
+    }
     bool onConnected() override { return false; }
     zorn::net::Protocol* getProtocol() override { return &protocol; }
     // Nothing connects here: no providers, and the trace is the protocol itself.
@@ -78,4 +90,27 @@ TEST(ConsoleFrame, TcpPortRule) {
     for (const char* bad : {"80x", "65536", "-1", "4294967376", "99999999999999999999", " ", "0x50"}) {
         EXPECT_FALSE(OrbitaneConsoleApplication::parseTcpPort(bad, port)) << bad;
     }
+}
+
+TEST(ConsoleFrame, CommandOptionIsParsedWhateverTheCommand) {
+    FrameUnderTest frame;
+    std::vector<std::string> args;
+    ASSERT_TRUE(frame.parse({"-c", "tcp", "stay", "--speed", "3"}, args));
+    EXPECT_EQ(args, std::vector<std::string>{"stay"}) << "the option's value is not a word of the command";
+    EXPECT_TRUE(frame.commandOption("speed").isSet);
+    EXPECT_EQ(frame.commandOption("speed").value, "3");
+}
+
+TEST(ConsoleFrame, CommandOptionIsRefusedInASessionLine) {
+    FrameUnderTest frame;
+    std::vector<std::string> args;
+    ASSERT_TRUE(frame.parse({"-c", "tcp", "session"}, args));
+    orbitane::testsupport::LogCapture log;
+    bool refused = false;
+    EXPECT_EQ(frame.executeSessionLine({"go", "--speed", "3"}, refused), 2);
+    EXPECT_TRUE(refused);
+    const std::vector<std::string> expected{
+        "Option --speed cannot be given in a session line: only --interval and --count can (the others go on the "
+        "command line of session)"};
+    EXPECT_EQ(log.messages(), expected) << "refused as an option of the console, not as an unknown one";
 }
