@@ -176,7 +176,7 @@ TEST_F(EndpointTest, ABadFrameFailsTheAwaitedRequestSoon) {
         ch.feed(bad);
         ch.feed(frame(ANS_OK, {0x11}));
     });
-    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 300, oneByte), RESULT_OK);
+    EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 5000, oneByte), RESULT_OK);
     EXPECT_EQ(payloadOf(out), Bytes({0x11}));
     // An owed answer that arrives corrupted is the owed one's.
     channel.setResponder(nullptr);
@@ -185,7 +185,7 @@ TEST_F(EndpointTest, ABadFrameFailsTheAwaitedRequestSoon) {
         ch.feed(bad);
         ch.feed(frame(ANS_OK, {0x22}));
     });
-    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 300, oneByte), RESULT_OK);
+    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 5000, oneByte), RESULT_OK);
     EXPECT_EQ(payloadOf(out), Bytes({0x22}));
     EXPECT_EQ(endpoint.corruptedFrames(), 3u);
 }
@@ -249,7 +249,7 @@ TEST_F(EndpointTest, AnAnswerIsOnlyTakenForTheRequestItAnswers) {
         // Whatever happened, the request after is whole again: nothing owed
         // outlives a request that dropped an answer in doubt.
         channel.setResponder([](FakeChannel& ch, const Bytes&) { ch.feed(frame(ANS_OK, {0x33, 0x44})); });
-        ASSERT_EQ(endpoint.request(out, 3, nullptr, 0, 300, RequestKind{AnswerShape::of(2), Motion::None}), RESULT_OK);
+        ASSERT_EQ(endpoint.request(out, 3, nullptr, 0, 5000, RequestKind{AnswerShape::of(2), Motion::None}), RESULT_OK);
         EXPECT_EQ(payloadOf(out), Bytes({0x33, 0x44}));
     }
 }
@@ -261,7 +261,7 @@ TEST_F(EndpointTest, AnOwedAnswerLapsesAfterAFurtherTimeOut) {
     EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 250), RESULT_OPERATION_TIMEOUT);
     answerWith(frame(ANS_OK, {0x11}));
     EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 300), RESULT_OPERATION_TIMEOUT);  // owed to request 2
-    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 300), RESULT_OK);
+    EXPECT_EQ(endpoint.request(out, 4, nullptr, 0, 5000), RESULT_OK);
 }
 
 // A stop asked for just before a request is written (the hook lands it
@@ -276,7 +276,7 @@ TEST_F(EndpointTest, AStopRequestHoldsBackEveryRequestButTheStop) {
     EXPECT_EQ(endpoint.request(out, 1, nullptr, 0, 300, moves), RESULT_OPERATION_FAIL);
     EXPECT_EQ(endpoint.request(out, 2, nullptr, 0, 300, RequestKind()), RESULT_OPERATION_FAIL);
     EXPECT_TRUE(channel.written().empty());
-    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 300, stops), RESULT_OK);
+    EXPECT_EQ(endpoint.request(out, 3, nullptr, 0, 5000, stops), RESULT_OK);
     EXPECT_EQ(channel.written().size(), 1u);
     EXPECT_TRUE(token.stopWritten());
     // A stop the base leaves unanswered: the stop request does not end its

@@ -64,13 +64,13 @@ TEST(SimServerTest, HostsAreServedAtOnceAndShareOneRobot) {
     std::vector<uint8_t> status = FrameCodec::encode(zorn::drv::CMD_CONTROL_BUS, {0x30});
     ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin(), status.begin() + 2)));
     Frame answer;
-    ASSERT_TRUE(second.request(0x40, le32Bytes({300, 300, 0, 0}), answer, 1000));
+    ASSERT_TRUE(second.request(0x40, le32Bytes({300, 300, 0, 0}), answer, 10000));
     ASSERT_TRUE(first.sendRaw(std::vector<uint8_t>(status.begin() + 2, status.end())));
-    ASSERT_TRUE(first.readFrame(answer, 1000));
+    ASSERT_TRUE(first.readFrame(answer, 10000));
     EXPECT_EQ(answer.payload, (std::vector<uint8_t>{80, 3}));
     // One robot: the wheels the second host started turn for the first.
     EXPECT_TRUE(sim.device().moving());
-    ASSERT_TRUE(first.request(0x31, {}, answer, 1000));
+    ASSERT_TRUE(first.request(0x31, {}, answer, 10000));
     EXPECT_EQ(answer.payload.size(), 9u);
     EXPECT_EQ(sim.connectionsOpen(), 3);
     second.close();
@@ -109,7 +109,7 @@ TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
     SimTestClient d;
     ASSERT_TRUE(d.connectTcp(sim.port()));
     Frame answer;
-    EXPECT_TRUE(d.request(0x30, {}, answer, 1000));
+    EXPECT_TRUE(d.request(0x30, {}, answer, 10000));
 }
 
 TEST(SimServerTest, ClientThatSendsNothingIsClosedAfterTheIdleTimeout) {
@@ -127,7 +127,7 @@ TEST(SimServerTest, ClientThatSendsNothingIsClosedAfterTheIdleTimeout) {
     Frame answer;
     // The time-out runs from the last byte the host sent.
     const auto lastSent = std::chrono::steady_clock::now();
-    ASSERT_TRUE(host.request(0x30, {}, answer, 1000));
+    ASSERT_TRUE(host.request(0x30, {}, answer, 10000));
     EXPECT_TRUE(host.waitClosed(5000));
     EXPECT_GE(std::chrono::steady_clock::now() - lastSent, milliseconds(300));
     EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 0; }, milliseconds(2000)));
@@ -286,7 +286,7 @@ TEST(SimServerTest, StopIsPromptAndIdempotent) {
     sim->stop();
     sim->stop();  // with no wake-up the loop would poll without a time-out
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_TRUE(host.waitClosed(1000));
+    EXPECT_TRUE(host.waitClosed(10000));
     EXPECT_FALSE(sim->startTcp("127.0.0.1", 0));
     sim.reset();
 }
