@@ -89,6 +89,7 @@ bool Channel::readAndDecode(uint32_t available) {
     uint32_t got = 0;
     const int32_t r = readBytes(chunk_.get(), available, got);
     if (r == RESULT_INVALID_DATA && got == 0) return true;  // spoiled input dropped: nothing to decode
+    if (r == RESULT_OPERATION_TIMEOUT && got == 0) return true;  // nothing was waiting after all
     if (r < 0 || got == 0) return false;
     if (protocol) protocol->decode(chunk_.get(), 0, static_cast<uint16_t>(std::min(got, available)));
     return true;

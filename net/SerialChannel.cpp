@@ -36,9 +36,12 @@ int32_t SerialChannel::writeBytes(const uint8_t* data, uint32_t length) {
 int32_t SerialChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
     got = 0;
     if (!serial->is_open()) return RESULT_OPERATION_FAIL;
-    const int32_t n = serial->recv_data(data, capacity);
+    // What is waiting, in one read: the wait before it does not count the queue.
+    const int32_t n = serial->read_available(data, capacity);
     if (n == RXTX_LINE_ERROR) return RESULT_INVALID_DATA;  // the spoiled input was dropped
-    got = n > 0 ? static_cast<uint32_t>(n) : 0;
+    if (n < 0) return RESULT_OPERATION_FAIL;
+    if (n == 0) return RESULT_OPERATION_TIMEOUT;  // nothing was waiting after all
+    got = static_cast<uint32_t>(n);
     return RESULT_OK;
 }
 
@@ -47,11 +50,12 @@ int32_t SerialChannel::waitForData(uint32_t& available) { return waitForDataFor(
 int32_t SerialChannel::waitForDataFor(uint32_t ms, uint32_t& available) {
     available = 0;
     if (!serial->is_open()) return RESULT_OPERATION_FAIL;
-    uint32_t count = 0;
-    int32_t r = serial->wait_for_data(1, ms, &count);
-    available = count > Channel::MAX_CHUNK_SIZE ? Channel::MAX_CHUNK_SIZE : count;
+    // Input is waiting: the read takes what is there, up to a chunk, so the
+    // queue is not counted first (one system call fewer a reading).
+    const int32_t r = serial->wait_readable(ms);
     if (r == RXTX_ERROR) return RESULT_OPERATION_FAIL;
     if (r == RXTX_TIMEOUT) return RESULT_OPERATION_TIMEOUT;
+    available = Channel::MAX_CHUNK_SIZE;
     return RESULT_OK;
 }
 

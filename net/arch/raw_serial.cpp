@@ -241,6 +241,53 @@ int32_t raw_serial::wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count
     }
 }
 
+int32_t raw_serial::wait_readable(uint32_t ms) {
+    if (!opened || fd_ < 0) return RXTX_ERROR;
+    Deadline deadline(ms);
+    for (;;) {
+        pollfd fds[2];
+        fds[0].fd = fd_;
+        fds[0].events = POLLIN;
+        fds[0].revents = 0;
+        fds[1].fd = wake_.fd();
+        fds[1].events = POLLIN;
+        fds[1].revents = 0;
+        nfds_t n = wake_.fd() >= 0 ? 2 : 1;
+        int r = ::poll(fds, n, deadline.left());
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            fail(errno);
+            return RXTX_ERROR;
+        }
+        if (r == 0) return RXTX_TIMEOUT;
+        if (n == 2 && fds[1].revents) return RXTX_TIMEOUT;  // interrupted
+        short ev = fds[0].revents;
+        if (ev & POLLIN) return RXTX_OK;  // what is queued is read even after a hang-up
+        if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
+            fail(ev & POLLHUP ? EPIPE : EIO);
+            return RXTX_ERROR;
+        }
+        if (deadline.left() == 0) return RXTX_TIMEOUT;
+    }
+}
+
+int32_t raw_serial::read_available(uint8_t* buffer, uint32_t size) {
+    if (!opened || fd_ < 0 || !buffer || size == 0) return RXTX_ERROR;
+    if (lineErrorsChanged()) {
+        // A line error spoils what is queued: drop it unread.
+        ::tcflush(fd_, TCIFLUSH);
+        return RXTX_LINE_ERROR;
+    }
+    for (;;) {
+        ssize_t r = ::read(fd_, buffer, size);
+        if (r > 0) return static_cast<int32_t>(r);
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        fail(r == 0 ? EPIPE : errno);
+        return RXTX_ERROR;
+    }
+}
+
 int32_t raw_serial::send_data(const uint8_t* data, uint32_t size) {
     if (!opened || fd_ < 0) return RXTX_ERROR;
     if (!data || size == 0) return 0;

@@ -43,6 +43,14 @@ public:
     int32_t wait_for_sent(uint32_t ms, uint32_t* count) override;
     int32_t wait_for_recv(uint32_t ms, uint32_t* count) override;
     uint32_t rx_queue_count() override;
+    // Waits until input is waiting, like wait_for_data(1, ...) but without
+    // counting the queue: one poll, so a reader that reads what is there
+    // spends no system call on the count.
+    int32_t wait_readable(uint32_t ms);
+    // Reads what is waiting, at most `size` bytes, without blocking: the
+    // bytes read, 0 when nothing was waiting, RXTX_LINE_ERROR as recv_data,
+    // or RXTX_ERROR when the device failed or reached its end.
+    int32_t read_available(uint8_t* buffer, uint32_t size);
     int32_t set_line(int32_t line, bool level) override;
 
     // errno of the last failure (0 when none).
