@@ -18,6 +18,7 @@
 #include "drv/FixedPoint.h"
 #include "config/WhiteListMerge.h"
 #include "app/JsonOutput.h"
+#include "app/Reading.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Result.h"
@@ -310,13 +311,9 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
         return result;
     }
 
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const bool json = jsonOutput();
-    Json::Value object = jsonReading("sensor");
+    Reading reading("sensor");
     Json::Value list(Json::arrayValue);
-    if (!json) {
-        logInfo(source, "Sensor Values:");
-    }
+    reading.info("Sensor Values:");
     int cursor = 0;
     for (const SensorConfig& sensor : config.base.sensors) {
         if (sensor.type != SensorKind::Sonar) {
@@ -328,25 +325,20 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
             break;
         }
         const uint32_t raw = data.sensor_value[cursor++];
-        if (json) {
-            Json::Value entry(Json::objectValue);
-            entry["index"] = sensor.id;
-            entry["label"] = sensorLabel(sensor);
-            entry["distance_mm"] = fromQ16(raw);
-            list.append(entry);
-            continue;
-        }
+        Json::Value entry(Json::objectValue);
+        entry["index"] = sensor.id;
+        entry["label"] = sensorLabel(sensor);
+        entry["distance_mm"] = fromQ16(raw);
+        list.append(entry);
         // The line keeps its established "%-02d": the '0' flag is ignored
         // beside '-', which the compiler rightly points out.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-        logInfo(source, "\t%-02d: %-5.1fmm", sensor.id, fromQ16(raw));
+        reading.info("\t%-02d: %-5.1fmm", sensor.id, fromQ16(raw));
 #pragma GCC diagnostic pop
     }
-    if (json) {
-        object["sensors"] = list;
-        emitJson(object);
-    }
+    reading["sensors"] = list;
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }
 
@@ -364,13 +356,9 @@ int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLo
         return result;
     }
 
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const bool json = jsonOutput();
-    Json::Value object = jsonReading("bumper");
+    Reading reading("bumper");
     Json::Value list(Json::arrayValue);
-    if (!json) {
-        logInfo(source, "Bumper/Cliff Values:");
-    }
+    reading.info("Bumper/Cliff Values:");
     uint32_t bits = data.bumper_bits;
     const std::vector<SensorConfig>& sensors = config.base.sensors;
     for (size_t i = 0; i < sensors.size(); ++i) {
@@ -381,25 +369,20 @@ int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLo
         const bool set = (bits & 1u) != 0;
         bits >>= 1;
         const Pose& pose = sensor.installation_pose;
-        if (json) {
-            Json::Value entry(Json::objectValue);
-            entry["index"] = static_cast<int>(i);
-            entry["kind"] = sensorKindKey(sensor.type);
-            entry["label"] = sensorLabel(sensor);
-            entry["bit"] = set ? 1 : 0;  // as the base sent it
-            entry["triggered"] = set != activeLow;
-            entry["pose"] = poseJson(pose);
-            list.append(entry);
-            continue;
-        }
-        logInfo(source, "\t[%c] #%-3d X:%-5.1fcm Y:%-5.1fcm Z:%-5.1fcm Yaw:%-3.1fdeg", set ? ' ' : 'X',
-                static_cast<int>(i), pose.x * 100, pose.y * 100, pose.z * 100, degrees(pose.yaw));
+        Json::Value entry(Json::objectValue);
+        entry["index"] = static_cast<int>(i);
+        entry["kind"] = sensorKindKey(sensor.type);
+        entry["label"] = sensorLabel(sensor);
+        entry["bit"] = set ? 1 : 0;  // as the base sent it
+        entry["triggered"] = set != activeLow;
+        entry["pose"] = poseJson(pose);
+        list.append(entry);
+        reading.info("\t[%c] #%-3d X:%-5.1fcm Y:%-5.1fcm Z:%-5.1fcm Yaw:%-3.1fdeg", set ? ' ' : 'X',
+                     static_cast<int>(i), pose.x * 100, pose.y * 100, pose.z * 100, degrees(pose.yaw));
     }
-    if (json) {
-        object["sensors"] = list;
-        object["bumper_bits"] = data.bumper_bits;
-        emitJson(object);
-    }
+    reading["sensors"] = list;
+    reading["bumper_bits"] = data.bumper_bits;
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }
 

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/JsonOutput.h"
+#include "app/Reading.h"
 
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "drv/QuindleBaseDrv.h"
@@ -35,17 +35,25 @@ const char* chargingSource(uint8_t flags) {
     return "none";
 }
 
-Json::Value statusJson(const base_status_response_t& status) {
+Reading statusReading(const base_status_response_t& status) {
     const uint8_t flags = status.charging_flags;
-    Json::Value object = jsonReading("status");
-    object["battery_percent"] = status.battery_percentage;
-    object["charging"] = chargingSource(flags);
-    object["cable_connected"] = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
-    object["on_dock"] = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
-    object["charging_flags"] = flags;
-    object["charging_text"] =
+    Reading reading("status");
+    reading["battery_percent"] = status.battery_percentage;
+    reading["charging"] = chargingSource(flags);
+    reading["cable_connected"] = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
+    reading["on_dock"] = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
+    reading["charging_flags"] = flags;
+    reading["charging_text"] =
         flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
-    return object;
+    reading.info("Battery: %d%%", status.battery_percentage);
+    if (flags == CHARGING_FLAG_CHARGING) {
+        reading.warn(
+            "Charging Status: Charging (you are using legacy protocol, please specify DcConnected or "
+            "OnChargingBase bit field");
+    } else {
+        reading.info("Charging Status: %s", OrbitaneBaseConsoleApplication::chargingStatusText(flags));
+    }
+    return reading;
 }
 
 std::string versionText(uint16_t version) {
@@ -61,19 +69,7 @@ int OrbitaneBaseConsoleApplication::statusCommand(const std::vector<std::string>
     if (result < 0) {
         return result;
     }
-    if (jsonOutput()) {
-        emitJson(statusJson(status));
-        return 0;
-    }
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    logInfo(source, "Battery: %d%%", status.battery_percentage);
-    if (status.charging_flags == CHARGING_FLAG_CHARGING) {
-        logWarn(source,
-                "Charging Status: Charging (you are using legacy protocol, please specify DcConnected or "
-                "OnChargingBase bit field");
-    } else {
-        logInfo(source, "Charging Status: %s", chargingStatusText(status.charging_flags));
-    }
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, statusReading(status));
     return 0;
 }
 
@@ -84,16 +80,13 @@ int OrbitaneBaseConsoleApplication::motorCommand(const std::vector<std::string>&
     if (result < 0) {
         return result;
     }
-    if (jsonOutput()) {
-        Json::Value object = jsonReading("motor");
-        object["left_odometer_mm"] = motor.left_wheel_odometry;
-        object["right_odometer_mm"] = motor.right_wheel_odometry;
-        object["motor_state"] = motor.motor_state;
-        emitJson(object);
-        return 0;
-    }
-    logInfo(LOG_SOURCE_BASE_CONSOLE_APP, "Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm",
-            static_cast<double>(motor.left_wheel_odometry), static_cast<double>(motor.right_wheel_odometry));
+    Reading reading("motor");
+    reading["left_odometer_mm"] = motor.left_wheel_odometry;
+    reading["right_odometer_mm"] = motor.right_wheel_odometry;
+    reading["motor_state"] = motor.motor_state;
+    reading.info("Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm", static_cast<double>(motor.left_wheel_odometry),
+                 static_cast<double>(motor.right_wheel_odometry));
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }
 
@@ -119,35 +112,28 @@ int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>
     if (beacons > BASE_MAX_BEACONS) {
         logError(source, "Only support no more than 8 beacons, but %d beacons found", beacons);
     }
-    if (jsonOutput()) {
-        Json::Value object = jsonReading("beacon");
-        object["beacon_count"] = beacons;
-        object["probe_count"] = probes;
-        Json::Value list(Json::arrayValue);
-        for (int p = 0; p < probes; ++p) {
-            Json::Value probe(Json::objectValue);
-            probe["index"] = p;
-            probe["bits"] = response.probe_data[p];
-            Json::Value seen(Json::arrayValue);
-            for (int b = 0; b < beacons && b < 8; ++b) {
-                if ((response.probe_data[p] >> b) & 1) seen.append(b);
-            }
-            probe["beacons_seen"] = seen;
-            list.append(probe);
-        }
-        object["probes"] = list;
-        emitJson(object);
-        return 0;
-    }
+    Reading reading("beacon");
+    reading["beacon_count"] = beacons;
+    reading["probe_count"] = probes;
+    Json::Value list(Json::arrayValue);
     for (int p = 0; p < probes; ++p) {
+        Json::Value probe(Json::objectValue);
+        probe["index"] = p;
+        probe["bits"] = response.probe_data[p];
+        Json::Value seen(Json::arrayValue);
         std::string text;
         for (int b = 0; b < beacons; ++b) {
             // A probe byte covers 8 beacons; later ones read as not seen.
-            bool seen = b < 8 && ((response.probe_data[p] >> b) & 1) != 0;
-            text += std::to_string(b) + ": " + (seen ? "yes " : "    ");
+            const bool isSeen = b < 8 && ((response.probe_data[p] >> b) & 1) != 0;
+            if (isSeen) seen.append(b);
+            text += std::to_string(b) + ": " + (isSeen ? "yes " : "    ");
         }
-        logInfo(source, "\tProbe #%d: %s", p, text.c_str());
+        probe["beacons_seen"] = seen;
+        list.append(probe);
+        reading.info("\tProbe #%d: %s", p, text.c_str());
     }
+    reading["probes"] = list;
+    emitReading(source, reading);
     return 0;
 }
 
@@ -157,21 +143,17 @@ int OrbitaneBaseConsoleApplication::identityCommand(const std::vector<std::strin
     char serial[3 * 8 + 1];
     std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
                   info.serial_number[2]);
-    if (jsonOutput()) {
-        Json::Value object = jsonReading("identity");
-        object["model"] = model;
-        object["firmware_version"] = versionText(info.firmware_version);
-        object["hardware_version"] = versionText(info.hardware_version);
-        object["serial_number"] = serial;
-        object["channel"] = utils::describeProvider(provider());
-        emitJson(object);
-        return 0;
-    }
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    logInfo(source, "Model: %s", model.c_str());
-    logInfo(source, "Firmware Version: %s", versionText(info.firmware_version).c_str());
-    logInfo(source, "Hardware version: %s", versionText(info.hardware_version).c_str());
-    logInfo(source, "Serial Number: %s", serial);
+    Reading reading("identity");
+    reading["model"] = model;
+    reading["firmware_version"] = versionText(info.firmware_version);
+    reading["hardware_version"] = versionText(info.hardware_version);
+    reading["serial_number"] = serial;
+    reading["channel"] = utils::describeProvider(provider());
+    reading.info("Model: %s", model.c_str());
+    reading.info("Firmware Version: %s", versionText(info.firmware_version).c_str());
+    reading.info("Hardware version: %s", versionText(info.hardware_version).c_str());
+    reading.info("Serial Number: %s", serial);
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }
 

@@ -1,0 +1,53 @@
+#pragma once
+
+// One reading of a command in both of its forms: the lines the console logs
+// for it, and the JSON object that stands for it with --json. A command
+// fills in both and hands the reading to emitReading, which writes the form
+// the output mode asks for, so the command itself never asks which mode is
+// on.
+
+#include <json/json.h>
+
+#include <cstdarg>
+#include <string>
+#include <vector>
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+
+class Reading {
+public:
+    // A line of the text form at its log level (nivo::system::util::LogLevel).
+    struct Line {
+        int level;
+        std::string text;
+    };
+
+    // The object starts with "command" and "t" (see jsonReading).
+    explicit Reading(const std::string& command);
+
+    // A member of the JSON object.
+    Json::Value& operator[](const char* name) { return object_[name]; }
+    const Json::Value& object() const { return object_; }
+
+    // Adds a line of the text form (printf-style), at the info or the
+    // warning level.
+    void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void warn(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    const std::vector<Line>& lines() const { return lines_; }
+
+private:
+    void add(int level, const char* format, va_list args);
+
+    Json::Value object_;
+    std::vector<Line> lines_;
+};
+
+// With --json, writes the reading's object to standard output (emitJson);
+// otherwise logs its lines under `source`, in the order they were added.
+void emitReading(const std::string& source, const Reading& reading);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn
