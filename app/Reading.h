@@ -29,6 +29,8 @@ public:
 
     // A member of the JSON object.
     Json::Value& operator[](const char* name) { return object_[name]; }
+    // The whole JSON object, for helpers that add several members.
+    Json::Value& object() { return object_; }
     const Json::Value& object() const { return object_; }
 
     // Adds a line of the text form (printf-style), at the info or the

@@ -6,7 +6,7 @@
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/HostInfo.h"
-#include "app/JsonOutput.h"
+#include "app/Reading.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 
@@ -26,13 +26,12 @@ int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&)
         return result;
     }
     logInfo(source, "Base cmd pending: %x ", pending);
-    Json::Value object = jsonReading("poll");
-    object["pending_command"] = pending;
-    object["get_info_requested"] = pending == BASE_CMD_GET_INFO;
+    // The log line above is the text form; the reading adds only its JSON.
+    Reading reading("poll");
+    reading["pending_command"] = pending;
+    reading["get_info_requested"] = pending == BASE_CMD_GET_INFO;
     if (pending != BASE_CMD_GET_INFO) {
-        if (jsonOutput()) {
-            emitJson(object);
-        }
+        emitReading(source, reading);
         return 0;
     }
     const base_get_info_answer_t answer = hostInfoAnswer();
@@ -41,15 +40,12 @@ int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&)
         logFatal(source, "Ans poll get info cmd failed.");
         return result;
     }
-    if (jsonOutput()) {
-        Json::Value sent(Json::objectValue);
-        sent["model"] = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
-        sent["device_name"] = std::string(answer.device_name, strnlen(answer.device_name, sizeof answer.device_name));
-        sent["host_address"] =
-            std::string(answer.host_address, strnlen(answer.host_address, sizeof answer.host_address));
-        object["answered_get_info"] = sent;
-        emitJson(object);
-    }
+    Json::Value sent(Json::objectValue);
+    sent["model"] = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
+    sent["device_name"] = std::string(answer.device_name, strnlen(answer.device_name, sizeof answer.device_name));
+    sent["host_address"] = std::string(answer.host_address, strnlen(answer.host_address, sizeof answer.host_address));
+    reading["answered_get_info"] = sent;
+    emitReading(source, reading);
     return 0;
 }
 
@@ -71,11 +67,10 @@ int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>&
         logFatal(source, "Cannot send event.");
         return result;
     }
-    if (jsonOutput()) {
-        Json::Value object = jsonReading("event");
-        object["event_sent"] = event;
-        emitJson(object);
-    }
+    // No line in the text form: only the JSON says what was sent.
+    Reading reading("event");
+    reading["event_sent"] = event;
+    emitReading(source, reading);
     return 0;
 }
 

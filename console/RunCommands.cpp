@@ -7,8 +7,8 @@
 
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
-#include "app/JsonOutput.h"
 #include "app/Pacer.h"
+#include "app/Reading.h"
 #include "console/DriveArguments.h"
 #include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
@@ -148,11 +148,10 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
             result = RESULT_INVALID_DATA;
             break;
         }
-        if (!jsonOutput()) {
-            logInfo(source, "dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x,
-                    y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
-        }
-        report.wheelStep(dl, dr, nx, ny, degreesAsPrinted(ntheta));
+        Reading step = report.newStep();
+        step.info("dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x, y,
+                  degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
+        report.wheelStep(step, dl, dr, nx, ny, degreesAsPrinted(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
@@ -246,12 +245,11 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
         const double nx = x + std::cos(theta) * dx - std::sin(theta) * dy;
         const double ny = y + std::sin(theta) * dx + std::cos(theta) * dy;
         const double ntheta = theta + dtheta;
-        if (!jsonOutput()) {
-            logInfo(source,
-                    "dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx,
-                    dy, degreesAsPrinted(dtheta), x, y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
-        }
-        report.bodyStep(dx * 1000, dy * 1000, degreesAsPrinted(dtheta), nx * 1000, ny * 1000, degreesAsPrinted(ntheta));
+        Reading step = report.newStep();
+        step.info("dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx, dy,
+                  degreesAsPrinted(dtheta), x, y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
+        report.bodyStep(step, dx * 1000, dy * 1000, degreesAsPrinted(dtheta), nx * 1000, ny * 1000,
+                        degreesAsPrinted(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;

@@ -1,15 +1,14 @@
 #pragma once
 
-// What run and vrun report about their motion: with --json one object per
-// step, and at the end one summary (duration, distance, mean speed, final
-// pose) as a log line or a JSON object.
+// What run and vrun report about their motion: one reading per step (its
+// log line, or with --json its object), and at the end one summary
+// (duration, distance, mean speed, final pose) as a log line or a JSON
+// object.
 
 #include <cstdint>
 #include <string>
 
-namespace Json {
-class Value;
-}
+#include "app/Reading.h"
 
 namespace zorn {
 namespace orbitane {
@@ -22,10 +21,14 @@ public:
 
     // The motion starts now (origin of the duration).
     void start();
-    // A run step: wheel travel and the pose after it (mm, mm, degrees).
-    void wheelStep(double dlMm, double drMm, double xMm, double yMm, double headingDeg);
+    // The reading of the next step, for the caller to add its line to.
+    Reading newStep() const { return Reading(command_); }
+    // A run step: wheel travel and the pose after it (mm, mm, degrees),
+    // added to `step` and written.
+    void wheelStep(Reading& step, double dlMm, double drMm, double xMm, double yMm, double headingDeg);
     // A vrun step: displacement in the robot frame and the pose after it.
-    void bodyStep(double dxMm, double dyMm, double dHeadingDeg, double xMm, double yMm, double headingDeg);
+    void bodyStep(Reading& step, double dxMm, double dyMm, double dHeadingDeg, double xMm, double yMm,
+                  double headingDeg);
     // The motion ends now: the base is about to be told to stop.
     void stopping();
     // The summary, once the base was told to stop.
@@ -34,11 +37,10 @@ public:
     uint64_t steps() const { return steps_; }
 
 private:
-    // Counts a step and keeps its pose; with --json, starts its object
-    // (true) for the caller to fill.
-    bool step(double pathMm, double xMm, double yMm, double headingDeg, Json::Value& object);
-    // Adds the pose to the step's object and writes it.
-    void finishStep(Json::Value& object, double xMm, double yMm, double headingDeg);
+    // Counts a step, keeps its pose and numbers its reading.
+    void step(double pathMm, double xMm, double yMm, double headingDeg, Reading& reading);
+    // Adds the pose to the step's reading and writes it.
+    void finishStep(Reading& reading, double xMm, double yMm, double headingDeg);
 
     std::string command_;
     bool wheels_;
