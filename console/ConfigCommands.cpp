@@ -101,16 +101,18 @@ std::string sensorLabel(const SensorConfig& sensor) {
     return std::string(sensorKindText(sensor.type)) + " #" + std::to_string(sensor.id);
 }
 
-Json::Value configJson(const SystemConfig& config, bool legacy, const Json::Value& decoded) {
+// The configuration as the config command shows it: its lines and its
+// JSON object.
+Reading configReading(const SystemConfig& config, bool legacy, const Json::Value& decoded) {
     const BaseConfig& base = config.base;
-    Json::Value object = jsonReading("config");
-    object["legacy"] = legacy;
-    object["manufacture_name"] = base.manufacture_name;
-    object["manufacture_id"] = base.manufacture_id;
-    object["model_name"] = base.model_name;
-    object["model_id"] = base.model_id;
-    object["hardware_version"] = base.hardware_version;
-    object["robot_diameter_mm"] = base.robot_size * 1000;
+    Reading reading("config");
+    reading["legacy"] = legacy;
+    reading["manufacture_name"] = base.manufacture_name;
+    reading["manufacture_id"] = base.manufacture_id;
+    reading["model_name"] = base.model_name;
+    reading["model_id"] = base.model_id;
+    reading["hardware_version"] = base.hardware_version;
+    reading["robot_diameter_mm"] = base.robot_size * 1000;
     Json::Value sensors(Json::arrayValue);
     for (const SensorConfig& sensor : base.sensors) {
         Json::Value entry(Json::objectValue);
@@ -120,18 +122,57 @@ Json::Value configJson(const SystemConfig& config, bool legacy, const Json::Valu
         entry["pose"] = poseJson(sensor.installation_pose);
         sensors.append(entry);
     }
-    object["sensors"] = sensors;
+    reading["sensors"] = sensors;
     if (!legacy) {
-        object["lidar_pose"] = poseJson(config.lidar.installation_pose);
-        object["side_margin_mm"] = decimalOf(config.motion_plan.side_margin) * 1000.0;
-        object["bumper_policy"] = config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default";
-        object["has_ir_tower"] = config.features.has_ir_docking_tower;
-        object["auto_home_on_low_battery"] = base.low_battery_auto_homing;
-        object["battery_percent_to_go_home"] = decimalOf(base.low_battery_percentage_for_charging) * 100.0;
-        object["battery_percent_to_resume"] = decimalOf(base.high_battery_percentage_for_resume) * 100.0;
-        object["decoded"] = decoded;
+        reading["lidar_pose"] = poseJson(config.lidar.installation_pose);
+        reading["side_margin_mm"] = decimalOf(config.motion_plan.side_margin) * 1000.0;
+        reading["bumper_policy"] = config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default";
+        reading["has_ir_tower"] = config.features.has_ir_docking_tower;
+        reading["auto_home_on_low_battery"] = base.low_battery_auto_homing;
+        reading["battery_percent_to_go_home"] = decimalOf(base.low_battery_percentage_for_charging) * 100.0;
+        reading["battery_percent_to_resume"] = decimalOf(base.high_battery_percentage_for_resume) * 100.0;
+        reading["decoded"] = decoded;
     }
-    return object;
+
+    reading.info("Base Info");
+    reading.info("    Manufacture: %s (%04X)", base.manufacture_name.c_str(),
+                 static_cast<unsigned>(base.manufacture_id));
+    reading.info("    Model: %s (%04X)", base.model_name.c_str(), static_cast<unsigned>(base.model_id));
+    reading.info("    Hardware Version: %d", base.hardware_version);
+    reading.info("    Robot Diameter: %4.1f cm", base.robot_size * 100);
+
+    if (!legacy) {
+        const Pose& lidarPose = config.lidar.installation_pose;
+        reading.info("Lidar");
+        reading.info("    Installation Pose: %4.1f cm, %4.1f cm, %4.1f deg", lidarPose.x * 100,
+                     lidarPose.y * 100, degrees(lidarPose.yaw));
+    }
+
+    reading.info("Sensors: %d sensors", static_cast<int>(base.sensors.size()));
+    for (const SensorConfig& sensor : base.sensors) {
+        const Pose& pose = sensor.installation_pose;
+        reading.info("    Sensor #%d: %s at (%4.1f cm, %4.1f cm, %4.1f deg)", sensor.id,
+                     sensorKindText(sensor.type), pose.x * 100, pose.y * 100, degrees(pose.yaw));
+    }
+
+    if (!legacy) {
+        reading.info("Motion Planning");
+        reading.info("    Side Margin: %4.1f cm", config.motion_plan.side_margin * 100);
+        reading.info("    Bumper Policy: %s",
+                     config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default");
+        reading.info("Features");
+        const bool hasTower = config.features.has_ir_docking_tower;
+        reading.info("    Has IR Tower: %s", hasTower ? "Yes" : "No");
+        if (hasTower) {
+            reading.info("    Auto Home on Low Battery: %s", base.low_battery_auto_homing ? "Enabled" : "Disabled");
+            if (base.low_battery_auto_homing) {
+                reading.info("    Battery Level To Go Home: %4.1f%%",
+                             base.low_battery_percentage_for_charging * 100);
+                reading.info("    Battery Level To Resume: %4.1f%%", base.high_battery_percentage_for_resume * 100);
+            }
+        }
+    }
+    return reading;
 }
 
 }  // namespace
@@ -249,51 +290,7 @@ int configCommand(QuindleBaseDrv& driver) {
     if (result < 0) {
         return result;
     }
-    if (jsonOutput()) {
-        emitJson(configJson(config, legacy, decoded));
-        return 0;
-    }
-
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const BaseConfig& base = config.base;
-    logInfo(source, "Base Info");
-    logInfo(source, "    Manufacture: %s (%04X)", base.manufacture_name.c_str(),
-            static_cast<unsigned>(base.manufacture_id));
-    logInfo(source, "    Model: %s (%04X)", base.model_name.c_str(), static_cast<unsigned>(base.model_id));
-    logInfo(source, "    Hardware Version: %d", base.hardware_version);
-    logInfo(source, "    Robot Diameter: %4.1f cm", base.robot_size * 100);
-
-    if (!legacy) {
-        const Pose& lidarPose = config.lidar.installation_pose;
-        logInfo(source, "Lidar");
-        logInfo(source, "    Installation Pose: %4.1f cm, %4.1f cm, %4.1f deg", lidarPose.x * 100,
-                lidarPose.y * 100, degrees(lidarPose.yaw));
-    }
-
-    logInfo(source, "Sensors: %d sensors", static_cast<int>(base.sensors.size()));
-    for (const SensorConfig& sensor : base.sensors) {
-        const Pose& pose = sensor.installation_pose;
-        logInfo(source, "    Sensor #%d: %s at (%4.1f cm, %4.1f cm, %4.1f deg)", sensor.id,
-                sensorKindText(sensor.type), pose.x * 100, pose.y * 100, degrees(pose.yaw));
-    }
-
-    if (!legacy) {
-        logInfo(source, "Motion Planning");
-        logInfo(source, "    Side Margin: %4.1f cm", config.motion_plan.side_margin * 100);
-        logInfo(source, "    Bumper Policy: %s",
-                config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default");
-        logInfo(source, "Features");
-        const bool hasTower = config.features.has_ir_docking_tower;
-        logInfo(source, "    Has IR Tower: %s", hasTower ? "Yes" : "No");
-        if (hasTower) {
-            logInfo(source, "    Auto Home on Low Battery: %s", base.low_battery_auto_homing ? "Enabled" : "Disabled");
-            if (base.low_battery_auto_homing) {
-                logInfo(source, "    Battery Level To Go Home: %4.1f%%",
-                        base.low_battery_percentage_for_charging * 100);
-                logInfo(source, "    Battery Level To Resume: %4.1f%%", base.high_battery_percentage_for_resume * 100);
-            }
-        }
-    }
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, configReading(config, legacy, decoded));
     return 0;
 }
 

@@ -22,6 +22,7 @@
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
+#include "app/Reading.h"
 #include "console/ChannelFactory.h"
 #include "console/DoctorChecks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
@@ -128,17 +129,18 @@ public:
 private:
     static void emit(const char* step, bool ok, const std::string& detail, const std::string& advice, int status,
                      Json::Value& extra) {
-        if (!jsonOutput()) return;
-        Json::Value object = jsonReading("doctor");
-        object["step"] = step;
-        object["ok"] = ok;
-        object["detail"] = detail;
+        // The step's log lines are written above in either mode, so its
+        // reading has only the JSON object.
+        Reading reading("doctor");
+        reading["step"] = step;
+        reading["ok"] = ok;
+        reading["detail"] = detail;
         if (!ok) {
-            object["advice"] = advice;
-            object["status"] = status;
+            reading["advice"] = advice;
+            reading["status"] = status;
         }
-        for (const std::string& name : extra.getMemberNames()) object[name] = extra[name];
-        emitJson(object);
+        for (const std::string& name : extra.getMemberNames()) reading[name.c_str()] = extra[name];
+        emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     }
 };
 

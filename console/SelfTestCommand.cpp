@@ -5,6 +5,7 @@
 
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
+#include "app/Reading.h"
 #include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
@@ -64,31 +65,31 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
             noteFailureCause(cause);
             causeNoted = true;
         }
-        if (!jsonOutput()) return;
-        Json::Value object = jsonReading("test");
-        object["name"] = testCase.name;
-        object["passed"] = testCase.pass != 0;
-        object["skipped"] = skipped;
-        object["message"] = testCase.message;
+        // The fixture logs the case's lines itself, so its reading has only
+        // the JSON object.
+        Reading reading("test");
+        reading["name"] = testCase.name;
+        reading["passed"] = testCase.pass != 0;
+        reading["skipped"] = skipped;
+        reading["message"] = testCase.message;
         if (hasResult) {
-            addResult(object, result, cause);
+            addResult(reading.object(), result, cause);
         } else if (testCase.failed != 0) {
-            object["kind"] = cause.kind;
+            reading["kind"] = cause.kind;
         }
-        emitJson(object);
+        emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     };
     TestResult result = runFixture(fixture, observer, stopRequested);
-    if (jsonOutput()) {
-        // The cases a signal kept from starting, so that every case has its object.
-        for (const TestCase& testCase : fixture.cases()) {
-            if (testCase.skipped == 0) continue;
-            Json::Value object = jsonReading("test");
-            object["name"] = testCase.name;
-            object["passed"] = false;
-            object["skipped"] = true;
-            object["message"] = "";
-            emitJson(object);
-        }
+    // The cases a signal kept from starting, so that every case has its
+    // object (the text form has no line for them).
+    for (const TestCase& testCase : fixture.cases()) {
+        if (testCase.skipped == 0) continue;
+        Reading reading("test");
+        reading["name"] = testCase.name;
+        reading["passed"] = false;
+        reading["skipped"] = true;
+        reading["message"] = "";
+        emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     }
     if (interrupted()) {
         // A stop sent under the signal has said so already.
