@@ -69,6 +69,9 @@ public:
     static constexpr uint32_t CALLER_SLICE_MS = 50;
     // How long the receive thread stands aside after a caller read.
     static constexpr uint32_t CALLER_LINGER_MS = 10;
+    // After a look found nothing, a caller waits before reading, and looks
+    // first again only on every this many requests.
+    static constexpr uint32_t LOOK_FIRST_RETRY = 16;
 
     explicit Channel(Protocol* protocol);
     ~Channel() override;
@@ -120,6 +123,16 @@ protected:
         available = 0;
         return RESULT_OPERATION_NOT_SUPPORT;
     }
+    // Reads what is waiting without waiting for it: RESULT_OPERATION_TIMEOUT
+    // with got 0 when nothing is. A medium that cannot look without waiting
+    // answers RESULT_OPERATION_NOT_SUPPORT (the default): callers then wait
+    // before each read.
+    virtual int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) {
+        (void)data;
+        (void)capacity;
+        got = 0;
+        return RESULT_OPERATION_NOT_SUPPORT;
+    }
 
     Protocol* protocol;
     std::atomic<bool> running;
@@ -135,6 +148,11 @@ private:
     // Reads one chunk (the medium said `available` bytes wait) and decodes
     // it; false when the medium failed. The caller holds the reader slot.
     bool readAndDecode(uint32_t available);
+    // A caller's first look, before any wait: reads and decodes what is
+    // already waiting. 1 when something was decoded, 0 when nothing was
+    // (or the look was skipped), -1 when the medium failed. The caller
+    // holds the reader slot.
+    int lookFirst();
     int onProtocolMessage(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
     int onProtocolBadFrame(uint32_t event, MessageDispatcher* sender, MessagePtr& message);
 
@@ -168,6 +186,11 @@ private:
 
     ReaderSlot reader_;
     std::unique_ptr<uint8_t[]> chunk_;    // the reader's buffer
+    // Whether the last first look found the answer there (then the next
+    // caller looks before it waits), and the requests since a look that
+    // found nothing. Guarded by the reader slot.
+    bool lookFirst_ = true;
+    uint32_t sinceLook_ = 0;
     std::thread rxThread_;
 
     std::mutex lifecycle_;  // serialises start and stop

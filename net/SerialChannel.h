@@ -34,6 +34,7 @@ public:
 
 protected:
     int32_t waitForDataFor(uint32_t ms, uint32_t& available) override;
+    int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) override { return readBytes(data, capacity, got); }
     void interruptWait() override { serial->interrupt(); }
     void clearInterrupt() override { serial->clear_interrupt(); }
 

@@ -33,6 +33,12 @@ int32_t TCPChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
     return socket->recv(data, capacity, got);
 }
 
+int32_t TCPChannel::readNow(uint8_t* data, uint32_t capacity, uint32_t& got) {
+    got = 0;
+    if (!socket) return RESULT_OPERATION_FAIL;
+    return socket->recvNow(data, capacity, got);
+}
+
 int32_t TCPChannel::waitForData(uint32_t& available) { return waitForDataFor(WAIT_MS, available); }
 
 int32_t TCPChannel::waitForDataFor(uint32_t ms, uint32_t& available) {

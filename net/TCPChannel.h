@@ -33,6 +33,7 @@ public:
 
 protected:
     int32_t waitForDataFor(uint32_t ms, uint32_t& available) override;
+    int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) override;
     void interruptWait() override { wake.signal(); }
     void clearInterrupt() override { wake.clear(); }
 

@@ -99,6 +99,15 @@ public:
     virtual int32_t send(const uint8_t* data, uint32_t length) = 0;
     // One read; got = 0 with RESULT_OK when the peer closed.
     virtual int32_t recv(uint8_t* buffer, uint32_t size, uint32_t& got) = 0;
+    // recv that never waits: RESULT_OPERATION_TIMEOUT with got = 0 when
+    // nothing is waiting. The default cannot look without waiting and says
+    // RESULT_OPERATION_NOT_SUPPORT.
+    virtual int32_t recvNow(uint8_t* buffer, uint32_t size, uint32_t& got) {
+        (void)buffer;
+        (void)size;
+        got = 0;
+        return RESULT_OPERATION_NOT_SUPPORT;
+    }
     virtual int32_t getPeerAddress(SocketAddress& out) = 0;
     virtual int32_t shutdown(int32_t direction) = 0;
     virtual int32_t setKeepAlive(bool on) = 0;

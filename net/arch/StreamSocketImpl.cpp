@@ -214,6 +214,21 @@ int32_t StreamSocketImpl::recv(uint8_t* buffer, uint32_t size, uint32_t& got) {
     return RESULT_OK;
 }
 
+int32_t StreamSocketImpl::recvNow(uint8_t* buffer, uint32_t size, uint32_t& got) {
+    got = 0;
+    if (fd_ < 0) return RESULT_OPERATION_FAIL;
+    ssize_t n;
+    do {
+        n = ::recv(fd_, buffer, size, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return RESULT_OPERATION_TIMEOUT;
+        return RESULT_OPERATION_FAIL;
+    }
+    got = static_cast<uint32_t>(n);
+    return RESULT_OK;
+}
+
 int32_t StreamSocketImpl::getPeerAddress(SocketAddress& out) {
     socklen_t len = SocketAddress::STORAGE_SIZE;
     if (fd_ < 0 || ::getpeername(fd_, static_cast<sockaddr*>(out.raw()), &len) != 0) return RESULT_OPERATION_FAIL;

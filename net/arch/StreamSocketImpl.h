@@ -27,6 +27,7 @@ public:
     int32_t waitForIncoming(uint32_t milliseconds) override;
     int32_t send(const uint8_t* data, uint32_t length) override;
     int32_t recv(uint8_t* buffer, uint32_t size, uint32_t& got) override;
+    int32_t recvNow(uint8_t* buffer, uint32_t size, uint32_t& got) override;
     int32_t getPeerAddress(SocketAddress& out) override;
     int32_t shutdown(int32_t direction) override;
     int32_t setKeepAlive(bool on) override;

@@ -262,8 +262,11 @@ int32_t raw_serial::wait_readable(uint32_t ms) {
         if (r == 0) return RXTX_TIMEOUT;
         if (n == 2 && fds[1].revents) return RXTX_TIMEOUT;  // interrupted
         short ev = fds[0].revents;
-        if (ev & POLLIN) return RXTX_OK;  // what is queued is read even after a hang-up
-        if (ev & (POLLHUP | POLLERR | POLLNVAL)) {
+        const bool ended = (ev & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+        if ((ev & POLLIN) && !ended) return RXTX_OK;
+        if (ended) {
+            if (rx_queue_count() > 0) return RXTX_OK;  // what came before the end is still read
+            // The other side hung up or the device went away.
             fail(ev & POLLHUP ? EPIPE : EIO);
             return RXTX_ERROR;
         }
@@ -279,11 +282,13 @@ int32_t raw_serial::read_available(uint8_t* buffer, uint32_t size) {
         return RXTX_LINE_ERROR;
     }
     for (;;) {
+        // Raw mode without a minimum: a read of nothing returns 0 at once
+        // (a hang-up is seen by the wait, as POLLHUP).
         ssize_t r = ::read(fd_, buffer, size);
-        if (r > 0) return static_cast<int32_t>(r);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-        fail(r == 0 ? EPIPE : errno);
+        if (r >= 0) return static_cast<int32_t>(r);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return 0;
+        fail(errno);
         return RXTX_ERROR;
     }
 }

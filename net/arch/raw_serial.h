@@ -49,7 +49,7 @@ public:
     int32_t wait_readable(uint32_t ms);
     // Reads what is waiting, at most `size` bytes, without blocking: the
     // bytes read, 0 when nothing was waiting, RXTX_LINE_ERROR as recv_data,
-    // or RXTX_ERROR when the device failed or reached its end.
+    // or RXTX_ERROR when the device failed.
     int32_t read_available(uint8_t* buffer, uint32_t size);
     int32_t set_line(int32_t line, bool level) override;
 
