@@ -61,8 +61,9 @@ int32_t Endpoint::awaitAnswer(MessagePtr& out, int32_t timeoutMs, Motion motion,
     };
     // Read the answer on this thread when the channel lets it: no wake-up
     // between threads. What remains of the wait, if anything, is the event's.
-    if (!infinite && left() > 0) {
-        channel->receiveUntil([&] { return ended() || (corruptedAtNs_.load() != 0 && left() == 0); }, left());
+    if (!infinite) {
+        const uint32_t ms = left();
+        if (ms > 0) channel->receiveUntil([&] { return ended() || (corruptedAtNs_.load() != 0 && left() == 0); }, ms);
     }
     // The event also wakes for answers and stop requests that do not end
     // this wait (a stop request does not cut a stop's wait): look again.

@@ -111,7 +111,10 @@ int32_t StreamSocketImpl::waitForReadOrWake(uint32_t milliseconds, int wakeFd) {
 
 int32_t StreamSocketImpl::sendOrWake(const uint8_t* data, uint32_t length, uint32_t milliseconds, int wakeFd) {
     if (fd_ < 0) return RESULT_OPERATION_FAIL;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // The clock is read only once the socket is full: a write that goes out
+    // at once (the usual case) costs the send alone.
+    std::chrono::steady_clock::time_point deadline;
+    bool deadlineSet = false;
     uint32_t done = 0;
     while (done < length) {
         ssize_t n = ::send(fd_, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -121,6 +124,10 @@ int32_t StreamSocketImpl::sendOrWake(const uint8_t* data, uint32_t length, uint3
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK) return RESULT_OPERATION_FAIL;
+        if (!deadlineSet) {
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+            deadlineSet = true;
+        }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return RESULT_OPERATION_TIMEOUT;
         int32_t r = pollFor(POLLOUT, static_cast<uint32_t>(left.count()), wakeFd);
