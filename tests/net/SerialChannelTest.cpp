@@ -289,6 +289,25 @@ TEST(RawSerial, HangupIsAnError) {
     EXPECT_EQ(s.wait_for_data(1, 20000, &count), RXTX_ERROR);  // ended by the hangup, not its bound
 }
 
+// The reader's pair: one poll, then one read of what is there; a read of
+// nothing is no failure, a hang-up is.
+TEST(RawSerial, WaitReadableThenReadAvailable) {
+    Pty pty;
+    raw_serial s;
+    s.configure(pty.path.c_str(), 115200, 0);
+    ASSERT_TRUE(s.open());
+    uint8_t buf[16];
+    EXPECT_EQ(s.read_available(buf, sizeof buf), 0);
+    EXPECT_EQ(s.wait_readable(30), RXTX_TIMEOUT);
+    pty.write({1, 2, 3});
+    EXPECT_EQ(s.wait_readable(20000), RXTX_OK);
+    ASSERT_TRUE(nettest::eventually([&] { return s.rx_queue_count() == 3u; }));
+    EXPECT_EQ(s.read_available(buf, sizeof buf), 3);
+    EXPECT_EQ(Bytes(buf, buf + 3), Bytes({1, 2, 3}));
+    pty.closeMaster();
+    EXPECT_EQ(s.wait_readable(20000), RXTX_ERROR);  // ended by the hangup, not its bound
+}
+
 TEST(SerialChannelTest, ClosedPortFailsTheMediumOperations) {
     InterchipProtocol proto;
     SerialChannel ch(&proto);
