@@ -26,7 +26,7 @@ namespace orbench {
 namespace {
 
 constexpr int READINGS = 40001;
-constexpr int ROUNDS = 3;
+constexpr int ROUNDS = 5;
 constexpr int LIMIT_MS = 60000;
 
 // The plain client's link, set up in the child.
