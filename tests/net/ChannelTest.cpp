@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 
 #include "NetTestUtil.h"
 #include "net/Channel.h"
@@ -296,4 +299,106 @@ TEST(ChannelRoundTrip, ResponderAnswersThroughAllThreads) {
     }
     auto m = rec.of(EVT_MESSAGE);
     for (int i = 0; i < 200; ++i) EXPECT_EQ(payloadOf(m[i].message), Bytes({static_cast<uint8_t>(i)}));
+}
+
+namespace {
+
+// A medium whose callers read their own answers, counting their looks (reads
+// without a wait) and their waits. Bytes queued with arriveOnWait come in
+// during the next wait. The receive thread's wait lasts until stop(), so
+// only callers read.
+class LookingChannel : public Channel {
+public:
+    using Channel::Channel;
+    ~LookingChannel() override { stop(); }
+    void queue(const Bytes& b) {
+        std::lock_guard<std::mutex> g(m_);
+        input_.insert(input_.end(), b.begin(), b.end());
+    }
+    void arriveOnWait(const Bytes& b) {
+        std::lock_guard<std::mutex> g(m_);
+        arriving_ = b;
+    }
+    int looks = 0;  // touched by the caller only, which holds the reader slot
+    int waits = 0;
+
+    int32_t writeBytes(const uint8_t*, uint32_t) override { return RESULT_OK; }
+    int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) override {
+        std::lock_guard<std::mutex> g(m_);
+        got = static_cast<uint32_t>(std::min<size_t>(capacity, input_.size()));
+        std::copy(input_.begin(), input_.begin() + got, data);
+        input_.erase(input_.begin(), input_.begin() + got);
+        return got > 0 ? RESULT_OK : RESULT_OPERATION_TIMEOUT;
+    }
+    int32_t waitForData(uint32_t& available) override {
+        available = 0;
+        std::unique_lock<std::mutex> g(m_);
+        stopped_.wait(g, [this] { return interrupted_; });
+        return RESULT_OPERATION_TIMEOUT;
+    }
+
+protected:
+    int32_t waitForDataFor(uint32_t, uint32_t& available) override {
+        std::lock_guard<std::mutex> g(m_);
+        ++waits;
+        input_.insert(input_.end(), arriving_.begin(), arriving_.end());
+        arriving_.clear();
+        available = static_cast<uint32_t>(input_.size());
+        return available > 0 ? RESULT_OK : RESULT_OPERATION_TIMEOUT;
+    }
+    int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) override {
+        ++looks;
+        return readBytes(data, capacity, got);
+    }
+    void interruptWait() override {
+        std::lock_guard<std::mutex> g(m_);
+        interrupted_ = true;
+        stopped_.notify_all();
+    }
+    void clearInterrupt() override {
+        std::lock_guard<std::mutex> g(m_);
+        interrupted_ = false;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable stopped_;
+    bool interrupted_ = false;
+    Bytes input_, arriving_;
+};
+
+}  // namespace
+
+TEST(ChannelCallerRead, AWaitingAnswerIsReadWithoutAWaitUntilALookFindsNothing) {
+    Recorder rec;
+    InterchipProtocol proto;
+    LookingChannel ch(&proto);
+    rec.listen(ch);
+    ch.start();
+    const Bytes answer = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+    size_t expected = 0;
+    auto request = [&] {
+        ++expected;
+        return ch.receiveUntil([&] { return rec.count(EVT_MESSAGE) >= expected; }, 5000);
+    };
+
+    ch.queue(answer);  // in before the caller looks: no wait
+    ASSERT_TRUE(request());
+    EXPECT_EQ(ch.looks, 1);
+    EXPECT_EQ(ch.waits, 0);
+    ch.arriveOnWait(answer);  // the look finds nothing: the caller waits
+    ASSERT_TRUE(request());
+    EXPECT_EQ(ch.looks, 2);
+    EXPECT_EQ(ch.waits, 1);
+    // From then on the caller waits first, and looks again on the 16th request.
+    for (uint32_t i = 1; i < Channel::LOOK_FIRST_RETRY; ++i) {
+        ch.queue(answer);
+        ASSERT_TRUE(request());
+    }
+    EXPECT_EQ(ch.looks, 2);
+    EXPECT_EQ(ch.waits, static_cast<int>(Channel::LOOK_FIRST_RETRY));
+    ch.queue(answer);
+    ASSERT_TRUE(request());
+    EXPECT_EQ(ch.looks, 3);
+    EXPECT_EQ(ch.waits, static_cast<int>(Channel::LOOK_FIRST_RETRY));
 }
