@@ -179,9 +179,9 @@ private:
                     std::string& badOption);
     // Adds the options the commands of the table declared to the parser's
     // maps; an option already there (common, or declared by another
-    // command) is kept as it is, and one without a long name is left out. Runs before the first parse or listing,
-    // since the concrete application fills the table after the frame was
-    // made.
+    // command) is kept as it is, and one without a long name is left out.
+    // Runs before the first parse or listing, since the concrete
+    // application fills the table after the frame was made.
     void collectCommandOptions();
     // The failure object of a command (with --json).
     void emitFailure(const std::string& command, int32_t result, bool known);
