@@ -60,7 +60,7 @@ bool Channel::receiveUntil(const std::function<bool()>& done, uint32_t timeoutMs
     reader_.callerStarts();
     bool handOver = false;  // the receive thread must read from now on
     if (ReaderSlot::Hold hold = reader_.acquireUntil(deadline)) {
-        handOver = lookFirst() < 0;  // the receive thread finds out and reports it
+        if (running.load()) handOver = lookFirst() < 0;  // the receive thread finds out and reports it
         while (!handOver && running.load() && !done()) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -97,9 +97,9 @@ bool Channel::readAndDecode(uint32_t available) {
 }
 
 int Channel::lookFirst() {
-    // On a link whose answer is in by the time the write returns (loopback
-    // TCP, where the peer runs at once) a read without a wait spares the
-    // wait's system call. Where it never is, that read would be one more:
+    // On a link whose answer is often in by the time the write returns
+    // (loopback TCP, when the peer runs at once) a read without a wait spares
+    // the wait's system call. Where it never is, that read would be one more:
     // after a look that found nothing the caller waits first, and looks
     // again only now and then, in case the link has changed its pace.
     if (!lookFirst_ && ++sinceLook_ < LOOK_FIRST_RETRY) return 0;
