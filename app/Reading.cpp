@@ -12,7 +12,8 @@ namespace test {
 
 using namespace nivo::system::util;
 
-Reading::Reading(const std::string& command) : object_(jsonReading(command)) {}
+Reading::Reading(const std::string& command)
+    : json_(jsonOutput()), object_(json_ ? jsonReading(command) : Json::Value(Json::objectValue)) {}
 
 void Reading::info(const char* format, ...) {
     va_list args;
@@ -29,6 +30,9 @@ void Reading::warn(const char* format, ...) {
 }
 
 void Reading::add(int level, const char* format, va_list args) {
+    if (json_) {
+        return;  // the object stands for the reading
+    }
     va_list again;
     va_copy(again, args);
     const int length = std::vsnprintf(nullptr, 0, format, args);

@@ -24,11 +24,19 @@ public:
         std::string text;
     };
 
-    // The object starts with "command" and "t" (see jsonReading).
+    // The object starts with "command" and "t" (see jsonReading). Only the
+    // form the output mode asks for is built: without --json the object's
+    // members go nowhere, with it the lines are not formatted.
     explicit Reading(const std::string& command);
 
     // A member of the JSON object.
-    Json::Value& operator[](const char* name) { return object_[name]; }
+    Json::Value& operator[](const char* name) {
+        if (!json_) {
+            discarded_ = Json::Value();
+            return discarded_;
+        }
+        return object_[name];
+    }
     // The whole JSON object, for helpers that add several members.
     Json::Value& object() { return object_; }
     const Json::Value& object() const { return object_; }
@@ -42,7 +50,9 @@ public:
 private:
     void add(int level, const char* format, va_list args);
 
+    bool json_;
     Json::Value object_;
+    Json::Value discarded_;
     std::vector<Line> lines_;
 };
 

@@ -23,6 +23,15 @@ bool checkTerminal() {
            std::strcmp(term, "xterm") == 0;
 }
 
+bool environmentAllowsColour() {
+    const char* noColour = std::getenv("NO_COLOR");
+    if (noColour != nullptr && *noColour != '\0') {
+        return false;
+    }
+    const char* term = std::getenv("TERM");
+    return term != nullptr && *term != '\0' && std::strcmp(term, "dumb") != 0;
+}
+
 }  // namespace
 
 bool ConsoleLogAppender::terminalTakesColour() {
@@ -34,7 +43,8 @@ bool ConsoleLogAppender::terminalTakesColour() {
 
 ConsoleLogAppender::ConsoleLogAppender() : ConsoleLogAppender(stdout, stderr) { guarded_ = true; }
 
-ConsoleLogAppender::ConsoleLogAppender(FILE* out, FILE* err) : out_(out), err_(err) {
+ConsoleLogAppender::ConsoleLogAppender(FILE* out, FILE* err)
+    : out_(out), err_(err), environmentAllowsColour_(environmentAllowsColour()) {
     level = LOG_DEBUG;
     terminalTakesColour();
 }
@@ -61,12 +71,7 @@ const char* ConsoleLogAppender::levelColour(int lvl) {
 }
 
 bool ConsoleLogAppender::useColour(FILE* stream) const {
-    const char* noColour = std::getenv("NO_COLOR");
-    if (noColour != nullptr && *noColour != '\0') {
-        return false;
-    }
-    const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+    if (!environmentAllowsColour_) {
         return false;
     }
     // Whether a stream is a terminal does not change while it is written;

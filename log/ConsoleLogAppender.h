@@ -44,6 +44,9 @@ private:
     // Whether out_ and err_ are terminals: -1 until asked (under mutex_).
     mutable int outIsTerminal_ = -1;
     mutable int errIsTerminal_ = -1;
+    // NO_COLOR and TERM, read once when the appender is made rather than
+    // for every line.
+    bool environmentAllowsColour_ = false;
 };
 
 }  // namespace util

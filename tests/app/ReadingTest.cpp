@@ -1,4 +1,5 @@
-// A reading's text form: the lines it was given, in order, at their levels.
+// A reading's text form: the lines it was given, in order, at their levels;
+// its JSON form: the object alone.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -27,6 +28,16 @@ TEST(Reading, TextFormLogsItsLinesInOrderAtTheirLevels) {
     EXPECT_EQ(lines[0].tagged(), "[INFO] Battery: 80%");
     EXPECT_EQ(lines[1].tagged(), "[WARN] Charging Status: Charging");
     EXPECT_EQ(lines[2].message, longWord);
+    EXPECT_FALSE(reading.object().isMember("battery_percent"));  // built only with --json
+}
+
+TEST(Reading, JsonFormIsTheObjectAlone) {
+    setJsonOutput(true);
+    Reading reading("status");
+    reading["battery_percent"] = 80;
+    reading.info("Battery: %d%%", 80);
     EXPECT_EQ(reading.object()["command"].asString(), "status");
     EXPECT_EQ(reading.object()["battery_percent"].asInt(), 80);
+    EXPECT_TRUE(reading.lines().empty());
+    setJsonOutput(false);
 }
