@@ -198,6 +198,27 @@ uint32_t raw_serial::rx_queue_count() {
     return static_cast<uint32_t>(n);
 }
 
+int32_t raw_serial::pollInput(int timeoutMs, short& events) {
+    pollfd fds[2];
+    fds[0].fd = fd_;
+    fds[0].events = POLLIN;
+    fds[0].revents = 0;
+    fds[1].fd = wake_.fd();
+    fds[1].events = POLLIN;
+    fds[1].revents = 0;
+    const nfds_t n = wake_.fd() >= 0 ? 2 : 1;
+    const int r = ::poll(fds, n, timeoutMs);
+    if (r < 0) {
+        if (errno == EINTR) return POLL_AGAIN;
+        fail(errno);
+        return RXTX_ERROR;
+    }
+    if (r == 0) return RXTX_TIMEOUT;
+    if (n == 2 && fds[1].revents) return RXTX_TIMEOUT;  // interrupted
+    events = fds[0].revents;
+    return RXTX_OK;
+}
+
 int32_t raw_serial::wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count) {
     if (count) *count = 0;
     if (!opened || fd_ < 0) return RXTX_ERROR;
@@ -208,23 +229,10 @@ int32_t raw_serial::wait_for_data(uint32_t minimum, uint32_t ms, uint32_t* count
     }
     Deadline deadline(ms);
     for (;;) {
-        pollfd fds[2];
-        fds[0].fd = fd_;
-        fds[0].events = POLLIN;
-        fds[0].revents = 0;
-        fds[1].fd = wake_.fd();
-        fds[1].events = POLLIN;
-        fds[1].revents = 0;
-        nfds_t n = wake_.fd() >= 0 ? 2 : 1;
-        int r = ::poll(fds, n, deadline.left());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-            return RXTX_ERROR;
-        }
-        if (r == 0) return RXTX_TIMEOUT;
-        if (n == 2 && fds[1].revents) return RXTX_TIMEOUT;  // interrupted
-        short ev = fds[0].revents;
+        short ev = 0;
+        const int32_t waited = pollInput(deadline.left(), ev);
+        if (waited == POLL_AGAIN) continue;
+        if (waited != RXTX_OK) return waited;
         if (ev & POLLIN) {
             queued = rx_queue_count();
             if (queued >= minimum && queued > 0) {
@@ -245,23 +253,10 @@ int32_t raw_serial::wait_readable(uint32_t ms) {
     if (!opened || fd_ < 0) return RXTX_ERROR;
     Deadline deadline(ms);
     for (;;) {
-        pollfd fds[2];
-        fds[0].fd = fd_;
-        fds[0].events = POLLIN;
-        fds[0].revents = 0;
-        fds[1].fd = wake_.fd();
-        fds[1].events = POLLIN;
-        fds[1].revents = 0;
-        nfds_t n = wake_.fd() >= 0 ? 2 : 1;
-        int r = ::poll(fds, n, deadline.left());
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            fail(errno);
-            return RXTX_ERROR;
-        }
-        if (r == 0) return RXTX_TIMEOUT;
-        if (n == 2 && fds[1].revents) return RXTX_TIMEOUT;  // interrupted
-        short ev = fds[0].revents;
+        short ev = 0;
+        const int32_t waited = pollInput(deadline.left(), ev);
+        if (waited == POLL_AGAIN) continue;
+        if (waited != RXTX_OK) return waited;
         const bool ended = (ev & (POLLHUP | POLLERR | POLLNVAL)) != 0;
         if ((ev & POLLIN) && !ended) return RXTX_OK;
         if (ended) {

@@ -72,6 +72,11 @@ private:
     // Called by the reader only, so the last count needs no lock.
     bool lineErrorsChanged();
     void fail(int err) { lastError_.store(err); }
+    // One poll of the port and the wake-up descriptor: RXTX_OK with the
+    // port's events, RXTX_TIMEOUT (time up, or woken), RXTX_ERROR, or
+    // POLL_AGAIN when a signal cut the poll short.
+    static constexpr int32_t POLL_AGAIN = 1;
+    int32_t pollInput(int timeoutMs, short& events);
 
     char portName_[NAME_SIZE];
     uint32_t baudRate_;
