@@ -387,6 +387,26 @@ int statusOf(int st) {
     return -1;
 }
 
+// Waits up to limitMs for the child started at t0 (killing it after that),
+// reaps it and returns what it cost.
+ChildRun reaped(pid_t pid, Clock::time_point t0, int limitMs, const std::string& what) {
+    ChildRun run;
+    const bool ended = waitForExit(pid, limitMs);
+    if (!ended) ::kill(pid, SIGKILL);
+    int st = 0;
+    rusage usage;
+    std::memset(&usage, 0, sizeof usage);
+    while (::wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
+    }
+    run.wallMs = secondsBetween(t0, Clock::now()) * 1000.0;
+    run.maxRssKb = usage.ru_maxrss;
+    run.cpuUs = cpuMicroseconds(usage);
+    run.status = statusOf(st);
+    run.ok = ended;
+    if (!ended) run.error = what + " ran past " + std::to_string(limitMs) + " ms and was killed";
+    return run;
+}
+
 }  // namespace
 
 ChildRun runChild(const std::string& program, const std::vector<std::string>& args, int limitMs) {
@@ -406,21 +426,7 @@ ChildRun runChild(const std::string& program, const std::vector<std::string>& ar
         run.error = "cannot start " + program + ": " + std::strerror(err);
         return run;
     }
-    bool ended = waitForExit(pid, limitMs);
-    if (!ended) ::kill(pid, SIGKILL);
-    int st = 0;
-    rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    while (::wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
-    }
-    Clock::time_point t1 = Clock::now();
-    run.wallMs = secondsBetween(t0, t1) * 1000.0;
-    run.maxRssKb = usage.ru_maxrss;
-    run.cpuUs = cpuMicroseconds(usage);
-    run.status = statusOf(st);
-    run.ok = ended;
-    if (!ended) run.error = program + " ran past " + std::to_string(limitMs) + " ms and was killed";
-    return run;
+    return reaped(pid, t0, limitMs, program);
 }
 
 ChildRun runForked(const std::function<int()>& body, int limitMs) {
@@ -432,20 +438,7 @@ ChildRun runForked(const std::function<int()>& body, int limitMs) {
         return run;
     }
     if (pid == 0) ::_exit(body());
-    bool ended = waitForExit(pid, limitMs);
-    if (!ended) ::kill(pid, SIGKILL);
-    int st = 0;
-    rusage usage;
-    std::memset(&usage, 0, sizeof usage);
-    while (::wait4(pid, &st, 0, &usage) < 0 && errno == EINTR) {
-    }
-    run.wallMs = secondsBetween(t0, Clock::now()) * 1000.0;
-    run.maxRssKb = usage.ru_maxrss;
-    run.cpuUs = cpuMicroseconds(usage);
-    run.status = statusOf(st);
-    run.ok = ended;
-    if (!ended) run.error = "the forked child ran past " + std::to_string(limitMs) + " ms and was killed";
-    return run;
+    return reaped(pid, t0, limitMs, "the forked child");
 }
 
 namespace {
