@@ -18,7 +18,7 @@
 
 #include "bench/BenchSupport.h"
 
-namespace orbench {
+namespace bench {
 namespace {
 
 struct Row {
@@ -164,7 +164,7 @@ int printTable() {
 }
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
@@ -174,5 +174,5 @@ int main(int argc, char** argv) {
     display.SetErrorStream(&std::cerr);
     benchmark::RunSpecifiedBenchmarks(&display);
     benchmark::Shutdown();
-    return orbench::printTable();
+    return bench::printTable();
 }

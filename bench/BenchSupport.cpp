@@ -28,7 +28,7 @@
 
 extern char** environ;
 
-namespace orbench {
+namespace bench {
 
 // ---------------------------------------------------------------------------
 // Figures
@@ -754,4 +754,4 @@ void SimProcess::stop() {
     closeFd(out_);
 }
 
-}  // namespace orbench
+}  // namespace bench

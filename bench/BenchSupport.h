@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-namespace orbench {
+namespace bench {
 
 using Clock = std::chrono::steady_clock;
 
@@ -226,4 +226,4 @@ private:
     bool ended_ = false;
 };
 
-}  // namespace orbench
+}  // namespace bench

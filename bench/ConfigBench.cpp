@@ -20,7 +20,7 @@
 
 using namespace nivo::system::config;
 
-namespace orbench {
+namespace bench {
 namespace {
 
 // Sensors of the large base below; with them its encoding is about 2 KB, a
@@ -150,4 +150,4 @@ void BM_ConfigPipeline(benchmark::State& state) {
 BENCHMARK(BM_ConfigPipeline)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(1.0);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -22,7 +22,7 @@
 
 #include "bench/BenchSupport.h"
 
-namespace orbench {
+namespace bench {
 namespace {
 
 constexpr int READINGS = 40001;
@@ -147,4 +147,4 @@ BENCHMARK(BM_CostPerReadingTcp)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_CostPerReadingPty)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -17,7 +17,7 @@
 
 using namespace zorn::net;
 
-namespace orbench {
+namespace bench {
 namespace {
 
 // The stream the receive thread decodes from a busy base: mostly short
@@ -229,4 +229,4 @@ void BM_FrameDecode(benchmark::State& state) {
 BENCHMARK(BM_FrameDecode)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -10,7 +10,7 @@
 
 #include "bench/BenchSupport.h"
 
-namespace orbench {
+namespace bench {
 namespace {
 
 // The two synchronisation messages the channel must send after it starts
@@ -74,4 +74,4 @@ void BM_ConsoleInvocation(benchmark::State& state) {
 BENCHMARK(BM_ConsoleInvocation)->Iterations(7)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -11,7 +11,7 @@
 
 #include "bench/BenchSupport.h"
 
-namespace orbench {
+namespace bench {
 namespace {
 
 constexpr double WINDOW_S = 2.0;
@@ -81,4 +81,4 @@ BENCHMARK(BM_MonitorStatusTcp)->Iterations(1)->UseManualTime()->Unit(benchmark::
 BENCHMARK(BM_MonitorStatusPty)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -25,7 +25,7 @@
 
 using namespace zorn::net;
 
-namespace orbench {
+namespace bench {
 namespace {
 
 constexpr uint8_t STATUS_COMMAND = 0xF8;
@@ -348,4 +348,4 @@ BENCHMARK(BM_ChannelStopTcp)->Iterations(40)->UseManualTime()->Unit(benchmark::k
 BENCHMARK(BM_ChannelStopSerial)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -32,7 +32,7 @@
 #include "net/Events.h"
 #include "net/InterchipProtocol.h"
 
-namespace orbench {
+namespace bench {
 namespace {
 
 constexpr int64_t BAUD = 115200;
@@ -577,4 +577,4 @@ BENCHMARK(BM_ChecksumBlindSpot1e4)->Iterations(1)->UseManualTime()->Unit(benchma
 BENCHMARK(BM_ChecksumBlindSpot1e3)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 }  // namespace
-}  // namespace orbench
+}  // namespace bench

@@ -4,10 +4,9 @@
 
 namespace nivo {
 namespace system {
-namespace util {
+namespace config {
 
-using config::readChild;
-using config::readChildOr;
+using namespace util;
 
 namespace {
 
@@ -55,6 +54,6 @@ bool readLogConfig(const Json::Value& node, LogConfig& out) {
            });
 }
 
-}  // namespace util
+}  // namespace config
 }  // namespace system
 }  // namespace nivo

@@ -9,11 +9,11 @@
 
 namespace nivo {
 namespace system {
-namespace util {
+namespace config {
 
 // Settings of one log target: a threshold and excluded sources.
 struct LogSinkConfig {
-    LogLevel logLevel = LOG_INFO;
+    util::LogLevel logLevel = util::LOG_INFO;
     std::vector<std::string> excludeLogSources;
 };
 
@@ -31,12 +31,12 @@ struct LogConfig {
 };
 
 // Level of a level word ("debug", "info", "warn", "error", "fatal"; exact).
-bool logLevelFromName(const std::string& name, LogLevel& level);
+bool logLevelFromName(const std::string& name, util::LogLevel& level);
 
 bool readLogSinkConfig(const Json::Value& node, LogSinkConfig& out);
 bool readFileLogConfig(const Json::Value& node, FileLogConfig& out);
 bool readLogConfig(const Json::Value& node, LogConfig& out);
 
-}  // namespace util
+}  // namespace config
 }  // namespace system
 }  // namespace nivo

@@ -197,7 +197,7 @@ struct MapLoadConfig {
 // null JSON nodes and zero numbers; reading fills in every member.
 struct SystemConfig {
     BaseType type = BaseType::Plover;
-    util::LogConfig log;
+    LogConfig log;
     Json::Value imu;
     BaseConfig base;
     MappingConfig mapping;

@@ -8,7 +8,7 @@ namespace config {
 
 bool readSystemConfig(const Json::Value& node, SystemConfig& out) {
     const bool ok = readChild(node, "type", out.type, readBaseType) &&
-                    readChild(node, "log", out.log, util::readLogConfig) && readChild(node, "imu", out.imu) &&
+                    readChild(node, "log", out.log, readLogConfig) && readChild(node, "imu", out.imu) &&
                     readChild(node, "base", out.base, readBaseConfig) &&
                     readChild(node, "mapping", out.mapping, readMappingConfig) &&
                     readChild(node, "lidar", out.lidar, readLidarConfig) &&

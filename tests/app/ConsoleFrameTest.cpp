@@ -105,7 +105,7 @@ TEST(ConsoleFrame, CommandOptionIsRefusedInASessionLine) {
     FrameUnderTest frame;
     std::vector<std::string> args;
     ASSERT_TRUE(frame.parse({"-c", "tcp", "session"}, args));
-    orbitane::testsupport::LogCapture log;
+    tests::support::LogCapture log;
     bool refused = false;
     EXPECT_EQ(frame.executeSessionLine({"go", "--speed", "3"}, refused), 2);
     EXPECT_TRUE(refused);

@@ -9,7 +9,7 @@
 
 #include "tests/support/ChildProcess.h"
 
-using namespace orbitane::testsupport;
+using namespace tests::support;
 
 namespace {
 

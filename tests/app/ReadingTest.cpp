@@ -14,7 +14,7 @@ using namespace nivo::system::util;
 
 TEST(Reading, TextFormLogsItsLinesInOrderAtTheirLevels) {
     setJsonOutput(false);
-    orbitane::testsupport::LogCapture log("reading-test");
+    tests::support::LogCapture log("reading-test");
     const std::string longWord(3000, 'w');  // longer than any fixed buffer would hold
     Reading reading("status");
     reading["battery_percent"] = 80;

@@ -11,8 +11,8 @@
 #include "tests/support/LogCapture.h"
 
 using namespace nivo::system::config;
-using orbitane::testsupport::LogCapture;
-using orbitane::testsupport::parseJson;
+using tests::support::LogCapture;
+using tests::support::parseJson;
 
 namespace {
 

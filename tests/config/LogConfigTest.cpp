@@ -5,8 +5,9 @@
 #include "tests/support/LogCapture.h"
 
 using namespace nivo::system::util;
-using orbitane::testsupport::LogCapture;
-using orbitane::testsupport::parseJson;
+using namespace nivo::system::config;
+using tests::support::LogCapture;
+using tests::support::parseJson;
 
 TEST(LogConfig, AbsentSectionGivesDefaults) {
     LogConfig config;

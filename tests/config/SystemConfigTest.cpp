@@ -11,8 +11,8 @@
 
 using namespace nivo::system::config;
 using namespace nivo::system::util;
-using orbitane::testsupport::LogCapture;
-using orbitane::testsupport::parseJson;
+using tests::support::LogCapture;
+using tests::support::parseJson;
 
 namespace {
 

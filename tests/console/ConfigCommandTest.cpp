@@ -11,7 +11,7 @@
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/JsonText.h"
 
-using namespace consoletest;
+using namespace tests::console;
 using namespace zorn::drv;
 using Lines = std::vector<std::string>;
 using Codes = std::vector<uint8_t>;
@@ -70,7 +70,7 @@ protected:
 };
 
 std::string styled(const std::string& jsonText) {
-    return Json::StyledWriter().write(orbitane::testsupport::parseJson(jsonText));
+    return Json::StyledWriter().write(tests::support::parseJson(jsonText));
 }
 
 // Lines from the "Base Info" line on.

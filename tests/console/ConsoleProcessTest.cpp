@@ -15,12 +15,12 @@
 #include "tests/console/ConsoleRig.h"
 #include "tests/support/ChildProcess.h"
 
-using namespace consoletest;
+using namespace tests::console;
 using namespace zorn::drv;
-using orbitane::testsupport::builtProgram;
-using orbitane::testsupport::ChildResult;
-using orbitane::testsupport::RunningChild;
-using orbitane::testsupport::runChild;
+using tests::support::builtProgram;
+using tests::support::ChildResult;
+using tests::support::RunningChild;
+using tests::support::runChild;
 
 namespace {
 

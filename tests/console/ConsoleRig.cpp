@@ -14,7 +14,8 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "tests/support/JsonText.h"
 
-namespace consoletest {
+namespace tests {
+namespace console {
 
 using namespace nivo::system::util;
 
@@ -205,7 +206,7 @@ Bytes velocityAnswer(int32_t dx, int32_t dy, int32_t dtheta) {
 
 Bytes binaryConfig(const std::string& jsonText) {
     Bytes bytes;
-    EXPECT_TRUE(nivo::system::config::encodeBinaryConfig(orbitane::testsupport::parseJson(jsonText), bytes))
+    EXPECT_TRUE(nivo::system::config::encodeBinaryConfig(tests::support::parseJson(jsonText), bytes))
         << jsonText;
     return bytes;
 }
@@ -222,4 +223,5 @@ std::vector<int32_t> argWords(const BaseRequest& request) {
     return words;
 }
 
-}  // namespace consoletest
+}  // namespace console
+}  // namespace tests

@@ -19,16 +19,17 @@
 #include "tests/support/ScriptedBase.h"
 #include "tests/support/ScriptedTcpBase.h"
 
-namespace consoletest {
+namespace tests {
+namespace console {
 
-using orbitane::testsupport::BaseReply;
-using orbitane::testsupport::BaseRequest;
-using orbitane::testsupport::Bytes;
-using orbitane::testsupport::LogCollector;
-using orbitane::testsupport::LogLine;
-using orbitane::testsupport::ScriptedBase;
-using orbitane::testsupport::ScriptedTcpBase;
-using orbitane::testsupport::recordBytes;
+using tests::support::BaseReply;
+using tests::support::BaseRequest;
+using tests::support::Bytes;
+using tests::support::LogCollector;
+using tests::support::LogLine;
+using tests::support::ScriptedBase;
+using tests::support::ScriptedTcpBase;
+using tests::support::recordBytes;
 
 // Sends `sig` to this process from another thread once `ready` returns true
 // (`ready` is expected to block with its own bound). Joined on destruction.
@@ -92,4 +93,5 @@ std::vector<int32_t> argWords(const BaseRequest& request);
 // The test process survives a signal sent while no command listens for it.
 void ignoreStraySignals();
 
-}  // namespace consoletest
+}  // namespace console
+}  // namespace tests

@@ -11,7 +11,7 @@
 #include "net/Result.h"
 #include "tests/console/ConsoleRig.h"
 
-using namespace consoletest;
+using namespace tests::console;
 using namespace zorn::drv;
 using Lines = std::vector<std::string>;
 

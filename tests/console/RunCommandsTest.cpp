@@ -16,7 +16,7 @@
 #include "net/Result.h"
 #include "tests/console/ConsoleRig.h"
 
-using namespace consoletest;
+using namespace tests::console;
 using namespace zorn::drv;
 using zorn::orbitane::test::counterDelta;
 using zorn::orbitane::test::deadlineAfter;

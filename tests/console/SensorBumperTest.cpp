@@ -9,7 +9,7 @@
 #include "net/Result.h"
 #include "tests/console/ConsoleRig.h"
 
-using namespace consoletest;
+using namespace tests::console;
 using namespace zorn::drv;
 using Lines = std::vector<std::string>;
 using Codes = std::vector<uint8_t>;

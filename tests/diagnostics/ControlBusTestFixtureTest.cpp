@@ -17,16 +17,16 @@
 using namespace zorn::drv;
 using namespace zorn::orbitane::test;
 using nivo::system::util::LOG_SOURCE_TEST;
-using orbitane::testsupport::LogCapture;
-using orbitane::testsupport::LogLine;
+using tests::support::LogCapture;
+using tests::support::LogLine;
 using nivo::system::util::LOG_ERROR;
 using nivo::system::util::LOG_INFO;
-using orbitane::testsupport::BaseReply;
-using orbitane::testsupport::BaseRequest;
-using orbitane::testsupport::Bytes;
-using orbitane::testsupport::ScriptedBase;
-using orbitane::testsupport::ScriptedDriverRig;
-using orbitane::testsupport::ScriptedTcpBase;
+using tests::support::BaseReply;
+using tests::support::BaseRequest;
+using tests::support::Bytes;
+using tests::support::ScriptedBase;
+using tests::support::ScriptedDriverRig;
+using tests::support::ScriptedTcpBase;
 
 namespace {
 

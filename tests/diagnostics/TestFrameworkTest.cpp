@@ -8,8 +8,8 @@
 
 using namespace zorn::orbitane::test;
 using nivo::system::util::LOG_SOURCE_TEST;
-using orbitane::testsupport::LogCapture;
-using orbitane::testsupport::LogLine;
+using tests::support::LogCapture;
+using tests::support::LogLine;
 using nivo::system::util::LOG_ERROR;
 using nivo::system::util::LOG_INFO;
 

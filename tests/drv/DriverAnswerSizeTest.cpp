@@ -10,11 +10,11 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using orbitane::testsupport::BaseReply;
-using orbitane::testsupport::Bytes;
-using orbitane::testsupport::ScriptedBase;
-using orbitane::testsupport::ScriptedDriverRig;
-using orbitane::testsupport::recordBytes;
+using tests::support::BaseReply;
+using tests::support::Bytes;
+using tests::support::ScriptedBase;
+using tests::support::ScriptedDriverRig;
+using tests::support::recordBytes;
 
 namespace {
 

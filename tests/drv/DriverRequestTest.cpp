@@ -12,11 +12,11 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using orbitane::testsupport::BaseReply;
-using orbitane::testsupport::BaseRequest;
-using orbitane::testsupport::Bytes;
-using orbitane::testsupport::ScriptedBase;
-using orbitane::testsupport::ScriptedDriverRig;
+using tests::support::BaseReply;
+using tests::support::BaseRequest;
+using tests::support::Bytes;
+using tests::support::ScriptedBase;
+using tests::support::ScriptedDriverRig;
 
 namespace {
 

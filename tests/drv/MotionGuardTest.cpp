@@ -16,12 +16,12 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using orbitane::testsupport::BaseReply;
-using orbitane::testsupport::Bytes;
-using orbitane::testsupport::LogCollector;
-using orbitane::testsupport::recordBytes;
-using orbitane::testsupport::ScriptedBase;
-using orbitane::testsupport::ScriptedDriverRig;
+using tests::support::BaseReply;
+using tests::support::Bytes;
+using tests::support::LogCollector;
+using tests::support::recordBytes;
+using tests::support::ScriptedBase;
+using tests::support::ScriptedDriverRig;
 
 namespace {
 

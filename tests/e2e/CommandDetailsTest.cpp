@@ -11,7 +11,7 @@
 #include "drv/ControlBus.h"
 #include "tests/e2e/E2eSupport.h"
 
-using namespace orbitane::e2e;
+using namespace tests::e2e;
 using namespace zorn::orbitane::sim;
 
 namespace {

@@ -16,7 +16,7 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/JsonText.h"
 
-namespace orbitane {
+namespace tests {
 namespace e2e {
 namespace {
 
@@ -71,7 +71,7 @@ bool deniedPty(Link& link, std::string& skip) {
             return true;
         }
         link.prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                       testsupport::builtProgram("orbitane_console")};
+                       support::builtProgram("orbitane_console")};
     }
     return true;
 }
@@ -159,7 +159,7 @@ TEST_P(DoctorTest, StopsAtTheFailingStepWithItsStatusAndAdvice) {
     EXPECT_EQ(r.status, c.status) << r.err;
 
     std::vector<Json::Value> steps;
-    for (const std::string& line : r.outLines()) steps.push_back(testsupport::parseJson(line));
+    for (const std::string& line : r.outLines()) steps.push_back(support::parseJson(line));
     ASSERT_FALSE(steps.empty()) << r.err;
     for (size_t i = 0; i + 1 < steps.size(); ++i) EXPECT_TRUE(steps[i]["ok"].asBool()) << steps[i];
     const Json::Value& last = steps.back();
@@ -194,4 +194,4 @@ TEST(DoctorFrameTest, OtherCommandsStillFailToConnectWithStatusFour) {
 
 }  // namespace
 }  // namespace e2e
-}  // namespace orbitane
+}  // namespace tests

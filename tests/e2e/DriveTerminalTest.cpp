@@ -20,7 +20,7 @@
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
-namespace orbitane {
+namespace tests {
 namespace e2e {
 namespace {
 
@@ -81,7 +81,7 @@ public:
         dir_ = mkdtemp(pattern);
         std::vector<std::string> command{"drive"};
         command.insert(command.end(), extra.begin(), extra.end());
-        std::string line = environment + " " + shellQuoted(testsupport::builtProgram("orbitane_console"));
+        std::string line = environment + " " + shellQuoted(support::builtProgram("orbitane_console"));
         for (const std::string& arg : rig.argsFor(command)) line += " " + shellQuoted(arg);
         line += "; echo $? > " + shellQuoted(dir_ + "/status.part") + "; stty -a > " + shellQuoted(dir_ + "/stty") +
                 "; mv " + shellQuoted(dir_ + "/status.part") + " " + shellQuoted(dir_ + "/status") + "; exec sleep 120";
@@ -520,4 +520,4 @@ TEST(DriveTerminal, UsageErrorsAndNoTerminalAreRefusedBeforeAnythingMoves) {
 
 }  // namespace
 }  // namespace e2e
-}  // namespace orbitane
+}  // namespace tests

@@ -22,7 +22,7 @@
 
 extern char** environ;
 
-namespace orbitane {
+namespace tests {
 namespace e2e {
 
 namespace sim = zorn::orbitane::sim;
@@ -34,7 +34,7 @@ const char* const FACTORY = "[zorn.orbitane.utils.ChannelFactory] ";
 const char* const TRACE = "[zorn.orbitane.test.InterceptProtocol] ";
 
 std::vector<std::string> ConsoleOutcome::splitLines(const std::string& text) {
-    return testsupport::ChildResult::lines(text);
+    return support::ChildResult::lines(text);
 }
 
 std::vector<std::string> ConsoleOutcome::outLinesStartingWith(const std::string& prefix) const {
@@ -46,14 +46,14 @@ std::vector<std::string> ConsoleOutcome::outLinesStartingWith(const std::string&
 }
 
 ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args)
-    : ConsoleProcess(testsupport::builtProgram("orbitane_console"), args) {}
+    : ConsoleProcess(support::builtProgram("orbitane_console"), args) {}
 
 ConsoleProcess::ConsoleProcess(const std::string& program, const std::vector<std::string>& args) {
     spawn(program, args, nullptr);
 }
 
 ConsoleProcess::ConsoleProcess(const std::vector<std::string>& args, const std::string& input) {
-    spawn(testsupport::builtProgram("orbitane_console"), args, &input);
+    spawn(support::builtProgram("orbitane_console"), args, &input);
 }
 
 void ConsoleProcess::spawn(const std::string& program, const std::vector<std::string>& args,
@@ -351,4 +351,4 @@ std::string sourceRoot() {
 }
 
 }  // namespace e2e
-}  // namespace orbitane
+}  // namespace tests

@@ -31,7 +31,7 @@
 #endif
 #endif
 
-namespace orbitane {
+namespace tests {
 namespace e2e {
 
 #ifdef ORBITANE_SLOW_BUILD
@@ -186,4 +186,4 @@ bool parseVrunStep(const std::string& line, StepLine& out);
 std::string sourceRoot();
 
 }  // namespace e2e
-}  // namespace orbitane
+}  // namespace tests

@@ -23,10 +23,10 @@
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
-using namespace orbitane::e2e;
+using namespace tests::e2e;
 using namespace zorn::orbitane::sim;
 using std::chrono::milliseconds;
-using orbitane::testsupport::runChild;
+using tests::support::runChild;
 
 namespace {
 
@@ -74,7 +74,7 @@ std::string tsharkPath() {
 // What a user sees with the dissector: tshark's full decode of the file.
 std::string tsharkDecode(const std::string& file) {
     const std::string dissector = sourceRoot() + "/packaging/orbitane.lua";
-    orbitane::testsupport::ChildResult r =
+    tests::support::ChildResult r =
         runChild(tsharkPath(), {"-o", "gui.console_open:NEVER", "-X", "lua_script:" + dissector, "-r", file, "-V"},
                  milliseconds(60000));
     EXPECT_EQ(r.status, 0) << r.err;
@@ -284,8 +284,8 @@ TEST(Replay, UnusableCaptureIsRefusedWithItsReason) {
     for (const auto& c : cases) {
         const std::string file = dir.path(c.name);
         std::ofstream(file, std::ios::binary) << c.content;
-        orbitane::testsupport::ChildResult r =
-            runChild(orbitane::testsupport::builtProgram("orbitane_base_sim"), {"--replay", file}, milliseconds(20000));
+        tests::support::ChildResult r =
+            runChild(tests::support::builtProgram("orbitane_base_sim"), {"--replay", file}, milliseconds(20000));
         EXPECT_EQ(r.status, 2) << c.name;
         EXPECT_TRUE(contains(r.err, "orbitane_base_sim: cannot replay " + file + ": ")) << r.err;
         EXPECT_TRUE(contains(r.err, c.reason)) << c.name << ": " << r.err;

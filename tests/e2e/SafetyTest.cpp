@@ -13,7 +13,7 @@
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
-using namespace orbitane::e2e;
+using namespace tests::e2e;
 using namespace zorn::orbitane::sim;
 using std::chrono::milliseconds;
 
@@ -27,7 +27,7 @@ bool isZeroMotor(const ReceivedRequest& r) {
 
 // The console's command line for a shell, each word quoted.
 std::string shellCommand(const SimRig& rig, const std::vector<std::string>& command, bool trace = false) {
-    std::string line = "'" + orbitane::testsupport::builtProgram("orbitane_console") + "'";
+    std::string line = "'" + tests::support::builtProgram("orbitane_console") + "'";
     for (const std::string& word : rig.argsFor(command, trace)) line += " '" + word + "'";
     return line;
 }

@@ -22,7 +22,7 @@
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
 
-using namespace orbitane::e2e;
+using namespace tests::e2e;
 using namespace zorn::orbitane::sim;
 using std::chrono::milliseconds;
 
@@ -560,17 +560,17 @@ public:
     }
     ~Tmux() {
         run({"kill-server"});
-        if (!dir_.empty()) orbitane::testsupport::runChild("/bin/rm", {"-rf", dir_}, milliseconds(5000));
+        if (!dir_.empty()) tests::support::runChild("/bin/rm", {"-rf", dir_}, milliseconds(5000));
     }
     bool ok() const { return !dir_.empty(); }
     const std::string& dir() const { return dir_; }
     int run(const std::vector<std::string>& args) {
         std::vector<std::string> words{"-S", dir_ + "/sock"};
         words.insert(words.end(), args.begin(), args.end());
-        return orbitane::testsupport::runChild("/usr/bin/tmux", words, milliseconds(5000)).status;
+        return tests::support::runChild("/usr/bin/tmux", words, milliseconds(5000)).status;
     }
     std::string screen() {
-        return orbitane::testsupport::runChild("/usr/bin/tmux", {"-S", dir_ + "/sock", "capture-pane", "-p", "-J"},
+        return tests::support::runChild("/usr/bin/tmux", {"-S", dir_ + "/sock", "capture-pane", "-p", "-J"},
                                      milliseconds(5000))
             .out;
     }
@@ -596,7 +596,7 @@ TEST(Scripting, InteractivePromptRunsCommandsUntilQuit) {
     SimRig rig;
     Tmux tmux;
     ASSERT_TRUE(tmux.ok());
-    std::string command = orbitane::testsupport::builtProgram("orbitane_console");
+    std::string command = tests::support::builtProgram("orbitane_console");
     for (const std::string& word : rig.argsFor({"session"})) command += " " + word;
     const std::string statusFile = tmux.dir() + "/status";
     command += "; echo $? > " + statusFile + "; sleep 60";

@@ -16,7 +16,7 @@
 #include "tests/support/ThreadMasks.h"
 
 using namespace nivo::system::util;
-using orbitane::testsupport::LogCollector;
+using tests::support::LogCollector;
 
 namespace {
 
@@ -156,13 +156,13 @@ TEST(ConsoleLogAppenderTest, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) 
 // Signals are the main thread's: the output's writer thread blocks every one
 // from its start.
 TEST(StandardOutputTest, TheWriterThreadBlocksEverySignalFromItsStart) {
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     StandardOutput::instance().write(1, "[writer thread check]\n");
     size_t started = 0;
-    for (pid_t tid : orbitane::testsupport::otherThreads()) {
+    for (pid_t tid : tests::support::otherThreads()) {
         if (before.count(tid)) continue;
         ++started;
-        EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
+        EXPECT_TRUE(tests::support::blocksEverySignal(tid)) << "thread " << tid;
     }
     EXPECT_GE(started, 1u);  // a sanitizer may start a thread of its own
     StandardOutput::instance().flush();

@@ -11,13 +11,13 @@
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
-using nettest::Bytes;
-using nettest::Clock;
-using nettest::FakeChannel;
-using nettest::hex;
-using nettest::msSince;
-using nettest::payloadOf;
-using nettest::Recorder;
+using tests::net::Bytes;
+using tests::net::Clock;
+using tests::net::FakeChannel;
+using tests::net::hex;
+using tests::net::msSince;
+using tests::net::payloadOf;
+using tests::net::Recorder;
 
 namespace {
 
@@ -62,7 +62,7 @@ TEST_F(ChannelTest, SendBeforeStartFailsAndQueuesNothing) {
     EXPECT_EQ(channel.send(msg(1, {})), RESULT_OPERATION_FAIL);
     EXPECT_EQ(channel.post(msg(1, {})), RESULT_OPERATION_FAIL);
     channel.start();
-    EXPECT_TRUE(nettest::holdsFor([&] { return channel.writeCount() == 0u; }, 30));
+    EXPECT_TRUE(tests::net::holdsFor([&] { return channel.writeCount() == 0u; }, 30));
 }
 
 TEST_F(ChannelTest, SendWritesTheFrame) {
@@ -129,7 +129,7 @@ TEST_F(ChannelTest, StopReleasesAWaitingSend) {
     ASSERT_TRUE(channel.waitBlockedWriter());
     MessagePtr queued = msg(2, {});
     auto second = std::async(std::launch::async, [&] { return channel.send(queued); });
-    ASSERT_TRUE(nettest::eventually([&] { return queued.use_count() > 1; }));  // the transmit queue holds it
+    ASSERT_TRUE(tests::net::eventually([&] { return queued.use_count() > 1; }));  // the transmit queue holds it
     channel.stop();
     ASSERT_EQ(second.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(second.get(), RESULT_OPERATION_FAIL);
@@ -174,7 +174,7 @@ TEST_F(ChannelTest, ReadOfZeroBytesBreaksOnceButSendsStillReachTheMedium) {
     channel.feedEof();
     ASSERT_TRUE(rec.waitFor(EVT_CHANNEL_BROKEN, 1));
     // Once the receive thread has stopped, it cannot (wrongly) report again.
-    EXPECT_TRUE(nettest::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(tests::net::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
     auto broken = rec.of(EVT_CHANNEL_BROKEN);
     ASSERT_EQ(broken.size(), 1u);
     EXPECT_FALSE(broken[0].message);
@@ -220,9 +220,9 @@ TEST_F(ChannelTest, RestartAfterStopWorks) {
 }
 
 TEST_F(ChannelTest, IdleStopEndsTheThreadsWaitsInsteadOfSittingThemOut) {
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     channel.start();
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 2));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 2));
     auto t0 = Clock::now();
     channel.stop();
     EXPECT_LT(msSince(t0), Channel::LOOP_WAIT_MS);  // a wait sat out lasts this long
@@ -231,13 +231,13 @@ TEST_F(ChannelTest, IdleStopEndsTheThreadsWaitsInsteadOfSittingThemOut) {
 // Signals are the main thread's: the channel's threads block every one from
 // their start, so a handler always interrupts the main thread's waits.
 TEST_F(ChannelTest, ThreadsBlockEverySignalFromTheirStart) {
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     channel.start();
     size_t started = 0;
-    for (pid_t tid : orbitane::testsupport::otherThreads()) {
+    for (pid_t tid : tests::support::otherThreads()) {
         if (before.count(tid)) continue;
         ++started;
-        EXPECT_TRUE(orbitane::testsupport::blocksEverySignal(tid)) << "thread " << tid;
+        EXPECT_TRUE(tests::support::blocksEverySignal(tid)) << "thread " << tid;
     }
     EXPECT_GE(started, 2u);  // a sanitizer may start a thread of its own
 }

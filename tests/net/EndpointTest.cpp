@@ -10,13 +10,13 @@
 #include "net/InterchipProtocol.h"
 
 using namespace zorn::net;
-using nettest::Bytes;
-using nettest::Clock;
-using nettest::FakeChannel;
-using nettest::hex;
-using nettest::msSince;
-using nettest::payloadOf;
-using nettest::Recorder;
+using tests::net::Bytes;
+using tests::net::Clock;
+using tests::net::FakeChannel;
+using tests::net::hex;
+using tests::net::msSince;
+using tests::net::payloadOf;
+using tests::net::Recorder;
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include "net/InterchipProtocol.h"
 
 using namespace zorn::net;
-using nettest::Bytes;
-using nettest::hex;
-using nettest::payloadOf;
-using nettest::Recorder;
+using tests::net::Bytes;
+using tests::net::hex;
+using tests::net::payloadOf;
+using tests::net::Recorder;
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
-using nettest::Bytes;
+using tests::net::Bytes;
 
 TEST(Message, DefaultStateIsTheDecodersWorkingMessage) {
     Message m;
@@ -306,9 +306,9 @@ TEST(SyncPrimitives, EventIsAutoReset) {
 
 TEST(SyncPrimitives, EventWakesAWaiterPromptly) {
     Event e;
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     auto waited = std::async(std::launch::async, [&] { return e.wait(WAIT_INFINITE); });
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 1));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 1));
     e.set();
     ASSERT_EQ(waited.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(waited.get(), WAIT_SIGNALED);

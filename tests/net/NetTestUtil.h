@@ -19,7 +19,8 @@
 #include "net/Events.h"
 #include "net/Message.h"
 
-namespace nettest {
+namespace tests {
+namespace net {
 
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
@@ -277,4 +278,5 @@ private:
     int waits_ = 0;
 };
 
-}  // namespace nettest
+}  // namespace net
+}  // namespace tests

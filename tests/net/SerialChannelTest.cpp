@@ -23,12 +23,12 @@
 using namespace zorn::net;
 using zorn::arch::net::raw_serial;
 using namespace zorn::hal;
-using nettest::Bytes;
-using nettest::Clock;
-using nettest::hex;
-using nettest::msSince;
-using nettest::payloadOf;
-using nettest::Recorder;
+using tests::net::Bytes;
+using tests::net::Clock;
+using tests::net::hex;
+using tests::net::msSince;
+using tests::net::payloadOf;
+using tests::net::Recorder;
 
 namespace {
 
@@ -212,7 +212,7 @@ TEST(RawSerial, DataWaitsAndTransfers) {
 
     // Bytes that arrived before the wait are reported at once.
     pty.write({1, 2, 3, 4});
-    ASSERT_TRUE(nettest::eventually([&] { return s.rx_queue_count() == 4u; }));
+    ASSERT_TRUE(tests::net::eventually([&] { return s.rx_queue_count() == 4u; }));
     EXPECT_EQ(s.wait_for_data(1, 0, &count), RXTX_OK);
     EXPECT_EQ(count, 4u);
     EXPECT_EQ(s.rx_queue_count(), 4u);
@@ -222,9 +222,9 @@ TEST(RawSerial, DataWaitsAndTransfers) {
     EXPECT_EQ(s.recv_data(buf, sizeof buf), 0);  // nothing left
 
     // Data arriving during a wait ends it.
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     auto waited = std::async(std::launch::async, [&] { return s.wait_for_data(1, 30000, &count); });
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 1));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 1));
     pty.write({9});
     EXPECT_EQ(waited.get(), RXTX_OK);
     EXPECT_EQ(count, 1u);
@@ -268,10 +268,10 @@ TEST(RawSerial, InterruptCutsAWaitShort) {
     raw_serial s;
     s.configure(pty.path.c_str(), 115200, 0);
     ASSERT_TRUE(s.open());
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     uint32_t count = 0;
     auto waited = std::async(std::launch::async, [&] { return s.wait_for_data(1, 60000, &count); });
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 1));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 1));
     s.interrupt();
     ASSERT_EQ(waited.wait_for(std::chrono::seconds(20)), std::future_status::ready);  // long before its bound
     EXPECT_EQ(waited.get(), RXTX_TIMEOUT);
@@ -301,7 +301,7 @@ TEST(RawSerial, WaitReadableThenReadAvailable) {
     EXPECT_EQ(s.wait_readable(30), RXTX_TIMEOUT);
     pty.write({1, 2, 3});
     EXPECT_EQ(s.wait_readable(20000), RXTX_OK);
-    ASSERT_TRUE(nettest::eventually([&] { return s.rx_queue_count() == 3u; }));
+    ASSERT_TRUE(tests::net::eventually([&] { return s.rx_queue_count() == 3u; }));
     EXPECT_EQ(s.read_available(buf, sizeof buf), 3);
     EXPECT_EQ(Bytes(buf, buf + 3), Bytes({1, 2, 3}));
     pty.closeMaster();
@@ -349,7 +349,7 @@ TEST(SerialChannelTest, HangupEndsTheReceiveThreadWithChannelBroken) {
     ASSERT_TRUE(link.rec.waitFor(EVT_CHANNEL_BROKEN, 1, 3000));
     EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
     // Once the receive thread has stopped, it cannot report again.
-    EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(tests::net::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
     EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
 }
 
@@ -361,7 +361,7 @@ TEST(SerialChannelTest, ALineErrorDropsTheSpoiledInputAndTheNextFrameGetsThrough
     SerialLink link(std::move(port));
     noisy.errors = 1;
     link.pty.write({0x10, 0x03, 0x02});
-    ASSERT_TRUE(nettest::eventually([&] { return noisy.counterReads.load() >= 2; }));  // read and dropped
+    ASSERT_TRUE(tests::net::eventually([&] { return noisy.counterReads.load() >= 2; }));  // read and dropped
     link.pty.write({0x10, 0x03, 0x02, 0x50, 0x03, 0x42});
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 1));
     EXPECT_EQ(payloadOf(link.rec.of(EVT_MESSAGE)[0].message), Bytes({0x50, 0x03}));
@@ -378,9 +378,9 @@ TEST(SerialChannelTest, SecondOpenOfTheSamePathFails) {
 }
 
 TEST(SerialChannelTest, IdleStopEndsTheThreadsWaitsInsteadOfSittingThemOut) {
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     SerialLink link;
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 2));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 2));
     auto t0 = Clock::now();
     link.channel->stop();
     EXPECT_LT(msSince(t0), Channel::LOOP_WAIT_MS);  // a wait sat out lasts this long

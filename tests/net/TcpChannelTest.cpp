@@ -13,12 +13,12 @@
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
-using nettest::Bytes;
-using nettest::Clock;
-using nettest::hex;
-using nettest::msSince;
-using nettest::payloadOf;
-using nettest::Recorder;
+using tests::net::Bytes;
+using tests::net::Clock;
+using tests::net::hex;
+using tests::net::msSince;
+using tests::net::payloadOf;
+using tests::net::Recorder;
 
 namespace {
 
@@ -235,7 +235,7 @@ TEST(StreamSocketTest, WritingToAClosedPeerFailsWithoutSigpipe) {
     listener.accept().reset();  // peer closes at once
     Bytes data(1000, 1);
     int32_t r = RESULT_OK;
-    nettest::eventually([&] { return (r = c->send(data.data(), static_cast<uint32_t>(data.size()))) != RESULT_OK; });
+    tests::net::eventually([&] { return (r = c->send(data.data(), static_cast<uint32_t>(data.size()))) != RESULT_OK; });
     sigaction(SIGPIPE, &old, nullptr);
     EXPECT_EQ(r, RESULT_OPERATION_FAIL);
 }
@@ -268,7 +268,7 @@ TEST(TcpChannelTest, SeveralFramesInOneChunkAndASplitFrame) {
     chunk.insert(chunk.end(), split.begin(), split.begin() + 100);
     ASSERT_EQ(link.peer->send(chunk.data(), static_cast<uint32_t>(chunk.size())), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 3));
-    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_MESSAGE) == 3u; }, 20));
+    EXPECT_TRUE(tests::net::holdsFor([&] { return link.rec.count(EVT_MESSAGE) == 3u; }, 20));
     ASSERT_EQ(link.peer->send(split.data() + 100, static_cast<uint32_t>(split.size() - 100)), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 4));
     auto m = link.rec.of(EVT_MESSAGE);
@@ -292,10 +292,10 @@ TEST(TcpChannelTest, PeerCloseGivesOneChannelBrokenAndLaterSendsFail) {
     ASSERT_TRUE(link.rec.waitFor(EVT_CHANNEL_BROKEN, 1));
     EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
     // The bit is set by the receive thread right after the event.
-    EXPECT_TRUE(nettest::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(tests::net::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
     // The transmit side still runs; writes now fail (no SIGPIPE).
     int32_t r = RESULT_OK;
-    nettest::eventually([&] { return (r = link.channel->send(msg(1, Bytes(100)))) != RESULT_OK; });
+    tests::net::eventually([&] { return (r = link.channel->send(msg(1, Bytes(100)))) != RESULT_OK; });
     EXPECT_EQ(r, RESULT_OPERATION_FAIL);
     EXPECT_GE(link.rec.count(EVT_SEND_FAILED), 1u);
     EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
@@ -312,14 +312,14 @@ TEST(TcpChannelTest, RebindStopsTheFirstBinding) {
     EXPECT_EQ(hex(readExactly(*peer2, 5)), "10 02 F8 30 DA");
     // Closing the first connection no longer concerns the channel.
     link.peer.reset();
-    EXPECT_TRUE(nettest::holdsFor([&] { return link.rec.count(EVT_CHANNEL_BROKEN) == 0u; }, 50));
+    EXPECT_TRUE(tests::net::holdsFor([&] { return link.rec.count(EVT_CHANNEL_BROKEN) == 0u; }, 50));
     link.channel.reset();
 }
 
 TEST(TcpChannelTest, IdleStopEndsTheThreadsWaitsInsteadOfSittingThemOut) {
-    const std::set<pid_t> before = orbitane::testsupport::otherThreads();
+    const std::set<pid_t> before = tests::support::otherThreads();
     Link link;
-    ASSERT_TRUE(orbitane::testsupport::waitUntilNewThreadsSleep(before, 2));
+    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 2));
     auto t0 = Clock::now();
     link.channel->stop();
     EXPECT_LT(msSince(t0), Channel::LOOP_WAIT_MS);  // a wait sat out lasts this long

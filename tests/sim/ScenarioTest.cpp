@@ -10,7 +10,7 @@
 #include "tests/support/JsonText.h"
 
 using namespace zorn::orbitane::sim;
-using orbitane::testsupport::parseJson;
+using tests::support::parseJson;
 
 namespace {
 

@@ -19,11 +19,11 @@
 #include "tests/support/ChildProcess.h"
 
 using namespace zorn::orbitane::sim;
-using orbitane::testsupport::builtProgram;
-using orbitane::testsupport::ChildResult;
-using orbitane::testsupport::RunningChild;
-using orbitane::testsupport::runChild;
-using simtest::repeatedRequest;
+using tests::support::builtProgram;
+using tests::support::ChildResult;
+using tests::support::RunningChild;
+using tests::support::runChild;
+using tests::sim::repeatedRequest;
 using std::chrono::milliseconds;
 
 namespace {
@@ -121,7 +121,7 @@ TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
     RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
     const uint16_t port = readyPort(sim);
     ASSERT_NE(port, 0) << sim.outputSoFar();
-    simtest::SimTestClient host;
+    tests::sim::SimTestClient host;
     ASSERT_TRUE(host.connectTcp(port));
     // Requests go in batches; the answers are read and dropped as they come.
     constexpr int kBatch = 500;
@@ -161,7 +161,7 @@ TEST(SimProgramTest, HostsThatDoNotReadCannotPushMemoryPastTheUnsentCap) {
     ASSERT_NE(port, 0) << sim.outputSoFar();
     // Each asks for the binary configuration tens of thousands of times in
     // one go and reads nothing; then a status request marks the end.
-    simtest::SimTestClient hosts[2];
+    tests::sim::SimTestClient hosts[2];
     const std::vector<uint8_t> flood = repeatedRequest(0x21, 60000);
     for (auto& host : hosts) ASSERT_TRUE(host.connectTcp(port) && host.sendRaw(flood) && host.sendRequest(0x30));
     for (auto& host : hosts) {
@@ -195,7 +195,7 @@ TEST(SimProgramTest, OutputNobodyReadsHoldsUpNeitherServingNorStopping) {
         ready += c;
     }
     // Each request is logged in a line of its own: far more than the pipe holds.
-    simtest::SimTestClient host;
+    tests::sim::SimTestClient host;
     ASSERT_TRUE(host.connectTcp(static_cast<uint16_t>(std::stoi(port[1]))));
     for (int i = 0; i < 3000; ++i) {
         Frame answer;
@@ -214,7 +214,7 @@ TEST(SimProgramTest, StateLineCountsTheBitErrors) {
                                                           "--seed", "5", "--state-every", "0.05"});
     const uint16_t port = readyPort(sim);
     ASSERT_NE(port, 0) << sim.outputSoFar();
-    simtest::SimTestClient host;
+    tests::sim::SimTestClient host;
     ASSERT_TRUE(host.connectTcp(port) && host.sendRaw(repeatedRequest(0x30, 50)));
     const std::regex counted(R"(line errors: [1-9]\d* bits in [1-9]\d* answers sent, [1-9]\d* bits in [1-9]\d* frames received)");
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);

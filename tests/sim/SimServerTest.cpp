@@ -17,9 +17,9 @@
 #include "tests/sim/SimTestClient.h"
 
 using namespace zorn::orbitane::sim;
-using simtest::le32;
-using simtest::le32Bytes;
-using simtest::SimTestClient;
+using tests::sim::le32;
+using tests::sim::le32Bytes;
+using tests::sim::SimTestClient;
 using std::chrono::milliseconds;
 
 namespace {
@@ -408,7 +408,7 @@ TEST(SimServerTest, PacedLineMovesATenthOfItsBaudRateInBytesBothWaysOnBothLinks)
         // 100 requests of 5 bytes in one write: 600 answer bytes come back.
         const size_t before = sim.device().requests().size();
         const int64_t sentNs = SteadyClock().nowNs();
-        ASSERT_TRUE(host.sendRaw(simtest::repeatedRequest(0x30, 100)));
+        ASSERT_TRUE(host.sendRaw(tests::sim::repeatedRequest(0x30, 100)));
         int64_t lastNs = 0;
         ASSERT_TRUE(readAll(host, 600, lastNs));
         const auto requests = sim.device().requests();

@@ -20,7 +20,8 @@
 #include "drv/ControlBus.h"
 #include "sim/FrameCodec.h"
 
-namespace simtest {
+namespace tests {
+namespace sim {
 
 using zorn::orbitane::sim::Frame;
 using zorn::orbitane::sim::FrameCodec;
@@ -147,4 +148,5 @@ inline std::vector<uint8_t> le32Bytes(std::initializer_list<int32_t> values) {
     return out;
 }
 
-}  // namespace simtest
+}  // namespace sim
+}  // namespace tests

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 std::vector<std::string> ChildResult::lines(const std::string& text) {
     std::vector<std::string> result;
@@ -176,5 +176,5 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 // Outcome of a child process run to completion.
 struct ChildResult {
@@ -55,5 +55,5 @@ private:
     ChildResult result_;
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

@@ -5,8 +5,8 @@
 
 #include <string>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 // A JSON text as a value; the calling test fails when the text does not parse.
 inline Json::Value parseJson(const std::string& text) {
@@ -16,5 +16,5 @@ inline Json::Value parseJson(const std::string& text) {
     return value;
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

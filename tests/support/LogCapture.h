@@ -15,8 +15,8 @@
 #include "log/ConsoleLogAppender.h"
 #include "log/Log.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 struct LogLine {
     std::string source;
@@ -128,5 +128,5 @@ private:
     std::string source_;
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <iterator>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 namespace {
 
@@ -332,5 +332,5 @@ void ScriptedBase::clearRequests() {
     badFrames_ = 0;
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

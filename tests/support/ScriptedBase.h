@@ -26,8 +26,8 @@
 #include "drv/ControlBus.h"
 #include "net/Message.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 typedef std::vector<uint8_t> Bytes;
 
@@ -152,5 +152,5 @@ private:
     Bytes held_;  // a late answer not yet sent
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

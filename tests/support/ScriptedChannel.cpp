@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstring>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 using zorn::net::RESULT_OK;
 using zorn::net::RESULT_OPERATION_FAIL;
@@ -89,5 +89,5 @@ void ScriptedChannel::clearInterrupt() {
     interrupted_ = false;
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

@@ -12,8 +12,8 @@
 #include "net/Channel.h"
 #include "tests/support/ScriptedBase.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 class ScriptedChannel : public zorn::net::Channel {
 public:
@@ -50,5 +50,5 @@ private:
     bool broken_ = false;
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

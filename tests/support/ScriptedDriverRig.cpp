@@ -1,7 +1,7 @@
 #include "tests/support/ScriptedDriverRig.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 ScriptedDriverRig::ScriptedDriverRig() : channel(&protocol, base), driver(&endpoint) {
     channel.clearStopped();
@@ -14,5 +14,5 @@ ScriptedDriverRig::~ScriptedDriverRig() {
     channel.stop();
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

@@ -12,8 +12,8 @@
 #include "tests/support/ScriptedBase.h"
 #include "tests/support/ScriptedChannel.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 class ScriptedDriverRig {
 public:
@@ -31,5 +31,5 @@ public:
     zorn::drv::QuindleBaseDrv driver;
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

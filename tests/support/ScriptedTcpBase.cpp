@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <stdexcept>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 namespace {
 
@@ -162,5 +162,5 @@ void ScriptedTcpBase::serveClient(int fd) {
     }
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

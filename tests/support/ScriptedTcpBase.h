@@ -17,8 +17,8 @@
 
 #include "tests/support/ScriptedBase.h"
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 class ScriptedTcpBase {
 public:
@@ -54,5 +54,5 @@ private:
     std::thread thread_;
 };
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests

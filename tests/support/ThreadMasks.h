@@ -16,8 +16,8 @@
 #include <string>
 #include <thread>
 
-namespace orbitane {
-namespace testsupport {
+namespace tests {
+namespace support {
 
 // Ids of this process's threads other than the main one.
 inline std::set<pid_t> otherThreads() {
@@ -69,5 +69,5 @@ inline bool waitUntilNewThreadsSleep(const std::set<pid_t>& before, size_t count
     }
 }
 
-}  // namespace testsupport
-}  // namespace orbitane
+}  // namespace support
+}  // namespace tests
