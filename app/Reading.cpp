@@ -13,7 +13,7 @@ namespace test {
 using namespace nivo::system::util;
 
 Reading::Reading(const std::string& command)
-    : json_(jsonOutput()), object_(json_ ? jsonReading(command) : Json::Value(Json::objectValue)) {}
+    : json_(jsonOutput()), object_(json_ ? jsonReading(command) : Json::Value()) {}
 
 void Reading::info(const char* format, ...) {
     va_list args;
@@ -33,14 +33,23 @@ void Reading::add(int level, const char* format, va_list args) {
     if (json_) {
         return;  // the object stands for the reading
     }
+    // Most lines fit a small stack buffer; a longer one is formatted again.
+    char small[256];
     va_list again;
     va_copy(again, args);
-    const int length = std::vsnprintf(nullptr, 0, format, args);
-    std::string text(length > 0 ? static_cast<size_t>(length) + 1 : 1, '\0');
-    std::vsnprintf(&text[0], text.size(), format, again);
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    if (lines_.empty()) lines_.reserve(4);
+    if (length < 0) {
+        lines_.push_back(Line{level, std::string()});
+    } else if (static_cast<size_t>(length) < sizeof small) {
+        lines_.push_back(Line{level, std::string(small, static_cast<size_t>(length))});
+    } else {
+        std::string text(static_cast<size_t>(length) + 1, '\0');
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<size_t>(length));
+        lines_.push_back(Line{level, std::move(text)});
+    }
     va_end(again);
-    text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    lines_.push_back(Line{level, text});
 }
 
 void emitReading(const std::string& source, const Reading& reading) {
@@ -49,11 +58,7 @@ void emitReading(const std::string& source, const Reading& reading) {
         return;
     }
     for (const Reading::Line& line : reading.lines()) {
-        if (line.level == LOG_WARN) {
-            logWarn(source, "%s", line.text.c_str());
-        } else {
-            logInfo(source, "%s", line.text.c_str());
-        }
+        logText(source, line.level == LOG_WARN ? LOG_WARN : LOG_INFO, line.text);
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zorn {
@@ -29,14 +30,22 @@ public:
     // members go nowhere, with it the lines are not formatted.
     explicit Reading(const std::string& command);
 
-    // A member of the JSON object.
-    Json::Value& operator[](const char* name) {
-        if (!json_) {
-            discarded_ = Json::Value();
-            return discarded_;
+    // A member of the JSON object, set by assignment
+    // (`reading["battery_percent"] = 80`). Without --json the value is
+    // never turned into JSON at all.
+    class Member {
+    public:
+        explicit Member(Json::Value* value) : value_(value) {}
+        template <typename T>
+        Member& operator=(T&& value) {
+            if (value_ != nullptr) *value_ = Json::Value(std::forward<T>(value));
+            return *this;
         }
-        return object_[name];
-    }
+
+    private:
+        Json::Value* value_;
+    };
+    Member operator[](const char* name) { return Member(json_ ? &object_[name] : nullptr); }
     // The whole JSON object, for helpers that add several members.
     Json::Value& object() { return object_; }
     const Json::Value& object() const { return object_; }
@@ -51,8 +60,7 @@ private:
     void add(int level, const char* format, va_list args);
 
     bool json_;
-    Json::Value object_;
-    Json::Value discarded_;
+    Json::Value object_;  // null without --json
     std::vector<Line> lines_;
 };
 

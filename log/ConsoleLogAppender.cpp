@@ -105,11 +105,11 @@ void ConsoleLogAppender::append(const std::string& source, int lvl, const std::s
     // the base sent): control characters in it must not act on the
     // terminal, and bytes that are not UTF-8 must not reach it raw.
     line += '[';
-    line += escapeControlAndInvalid(source, KeepLayout::No);
+    appendEscaped(line, source, KeepLayout::No);
     line += "] [";
     line += levelTag(lvl);
     line += "] ";
-    line += escapeControlAndInvalid(message, KeepLayout::TabAndNewline);
+    appendEscaped(line, message, KeepLayout::TabAndNewline);
     if (colour) line += "\033[0m";
     line += '\n';
     if (guarded_) {

@@ -1,5 +1,6 @@
 #include "log/LogManager.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace nivo {
@@ -16,7 +17,9 @@ std::shared_ptr<LogManager> LogManager::defaultManager() {
 void LogManager::addAppender(const std::shared_ptr<LogAppender>& appender) {
     if (!appender) return;
     std::lock_guard<std::mutex> guard(mutex_);
-    appenders_.push_back(appender);
+    auto next = std::make_shared<Appenders>(*appenders_);
+    next->push_back(appender);
+    appenders_ = std::move(next);
 }
 
 LogManager::Registration LogManager::attach(const std::shared_ptr<LogAppender>& appender) {
@@ -27,9 +30,11 @@ LogManager::Registration LogManager::attach(const std::shared_ptr<LogAppender>& 
 
 void LogManager::remove(const std::shared_ptr<LogAppender>& appender) {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (auto it = appenders_.begin(); it != appenders_.end(); ++it) {
+    auto next = std::make_shared<Appenders>(*appenders_);
+    for (auto it = next->begin(); it != next->end(); ++it) {
         if (*it == appender) {
-            appenders_.erase(it);
+            next->erase(it);
+            appenders_ = std::move(next);
             return;
         }
     }
@@ -80,7 +85,12 @@ void LogManager::releaseHold() {
             }
             lines.swap(held_);
         }
-        for (const HeldLine& line : lines) deliver(line.source, line.level, line.message);
+        std::shared_ptr<const Appenders> appenders;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            appenders = appenders_;
+        }
+        for (const HeldLine& line : lines) deliver(*appenders, line.source, line.level, line.message);
     }
 }
 
@@ -100,11 +110,15 @@ void LogManager::setExcludeLogSources(const std::vector<std::string>& sources) {
 }
 
 bool LogManager::shouldDrop(const std::string& source, int level) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (level < level_ || logSourceExcluded(excludeLogSources_, source)) {
-        return true;
+    std::shared_ptr<const Appenders> appenders;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (level < level_ || logSourceExcluded(excludeLogSources_, source)) {
+            return true;
+        }
+        appenders = appenders_;
     }
-    for (const auto& appender : appenders_) {
+    for (const auto& appender : *appenders) {
         if (appender->accepts(source, level)) {
             return false;
         }
@@ -113,9 +127,11 @@ bool LogManager::shouldDrop(const std::string& source, int level) {
 }
 
 void LogManager::dispatch(const std::string& source, int level, const std::string& message) {
-    if (shouldDrop(source, level)) {
-        return;
-    }
+    if (!shouldDrop(source, level)) dispatchAccepted(source, level, message);
+}
+
+void LogManager::dispatchAccepted(const std::string& source, int level, const std::string& message) {
+    std::shared_ptr<const Appenders> appenders;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         if (holds_ > 0 || replaying_) {
@@ -123,27 +139,33 @@ void LogManager::dispatch(const std::string& source, int level, const std::strin
             else ++droppedHeld_;
             return;
         }
+        appenders = appenders_;
     }
-    deliver(source, level, message);
+    deliver(*appenders, source, level, message);
 }
 
-void LogManager::deliver(const std::string& source, int level, const std::string& message) {
-    std::list<std::shared_ptr<LogAppender>> snapshot;
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        snapshot = appenders_;
-    }
+void LogManager::deliver(const Appenders& appenders, const std::string& source, int level,
+                         const std::string& message) {
     // Appenders run without the manager's lock, so they may log themselves.
-    for (const auto& appender : snapshot) {
+    for (const auto& appender : appenders) {
         if (appender->accepts(source, level)) {
             appender->append(source, level, message);
         }
     }
 }
 
+namespace {
+
+// The default manager, without the shared pointer's reference count per line.
+LogManager& manager() {
+    static LogManager& instance = *LogManager::defaultManager();
+    return instance;
+}
+
+}  // namespace
+
 void logMessage(const std::string& source, int level, const char* format, va_list args) {
-    auto manager = LogManager::defaultManager();
-    if (manager->shouldDrop(source, level)) {
+    if (manager().shouldDrop(source, level)) {
         return;  // disabled messages cost no formatting
     }
     // Most lines fit a small stack buffer; only long ones (a configuration
@@ -165,7 +187,16 @@ void logMessage(const std::string& source, int level, const char* format, va_lis
         buffer.resize(length);
     }
     va_end(again);
-    manager->dispatch(source, level, buffer);
+    manager().dispatchAccepted(source, level, buffer);
+}
+
+void logText(const std::string& source, int level, const std::string& text) {
+    if (manager().shouldDrop(source, level)) return;
+    if (text.size() <= LOG_MESSAGE_MAX) {
+        manager().dispatchAccepted(source, level, text);
+    } else {
+        manager().dispatchAccepted(source, level, text.substr(0, LOG_MESSAGE_MAX));
+    }
 }
 
 #define ORBITANE_DEFINE_LOG_FUNCTION(name, level)                   \

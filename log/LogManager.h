@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +66,8 @@ public:
     void addAppender(const std::shared_ptr<LogAppender>& appender);
     bool shouldDrop(const std::string& source, int level);
     void dispatch(const std::string& source, int level, const std::string& message);
+    // dispatch() for a line that shouldDrop() has just let through.
+    void dispatchAccepted(const std::string& source, int level, const std::string& message);
     // Lines dropped because more than HOLD_LIMIT were held back.
     uint64_t droppedHeldLines();
 
@@ -80,12 +81,15 @@ private:
         int level;
         std::string message;
     };
+    using Appenders = std::vector<std::shared_ptr<LogAppender>>;
     void remove(const std::shared_ptr<LogAppender>& appender);
-    void deliver(const std::string& source, int level, const std::string& message);
+    void deliver(const Appenders& appenders, const std::string& source, int level, const std::string& message);
     void releaseHold();
 
     std::mutex mutex_;
-    std::list<std::shared_ptr<LogAppender>> appenders_;
+    // Replaced, never changed in place: a line being written keeps the list
+    // it started with while appenders come and go.
+    std::shared_ptr<const Appenders> appenders_ = std::make_shared<const Appenders>();
     int level_ = LOG_INFO;
     std::vector<std::string> excludeLogSources_;
     int holds_ = 0;          // HoldBack scopes alive
@@ -98,6 +102,8 @@ private:
 constexpr size_t LOG_MESSAGE_MAX = 65535;
 
 void logMessage(const std::string& source, int level, const char* format, va_list args);
+// A line that is already text (no printf formatting), cut to LOG_MESSAGE_MAX.
+void logText(const std::string& source, int level, const std::string& text);
 
 void logDebug(const std::string& source, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void logInfo(const std::string& source, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,6 +1,8 @@
 #include "log/TextEscape.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace nivo {
 namespace system {
@@ -48,9 +50,41 @@ bool isValidUtf8(const std::string& text) {
     return true;
 }
 
-std::string escapeControlAndInvalid(const std::string& text, KeepLayout layout) {
+namespace {
+
+// True when every byte is printable ASCII, or a tab or newline that stays.
+// Eight bytes are looked at a time: a word with no byte below 0x20, none
+// at 0x7F and none from 0x80 up needs no closer look.
+bool plainText(const std::string& text, bool keepLayout) {
+    constexpr uint64_t ONES = 0x0101010101010101ull, HIGH = 0x8080808080808080ull;
+    const char* bytes = text.data();
+    const size_t size = text.size();
+    size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, bytes + at, sizeof word);
+        const uint64_t below = (word - 0x20 * ONES) & ~word;  // high bit set where a byte < 0x20
+        const uint64_t del = word ^ (0x7F * ONES);
+        const uint64_t isDel = (del - ONES) & ~del;  // high bit set where a byte == 0x7F
+        if (((word | below | isDel) & HIGH) != 0) break;
+    }
+    for (; at < size; ++at) {
+        const auto byte = static_cast<unsigned char>(bytes[at]);
+        if (byte >= 0x20 && byte < 0x7F) continue;
+        if (keepLayout && (byte == '\t' || byte == '\n')) continue;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void appendEscaped(std::string& out, const std::string& text, KeepLayout layout) {
     const bool keep = layout == KeepLayout::TabAndNewline;
-    std::string out;
+    if (plainText(text, keep)) {
+        out += text;
+        return;
+    }
     size_t copied = 0;  // text[copied, at) is still to be copied as it is
     char escaped[8];
     for (size_t at = 0; at < text.size();) {
@@ -62,7 +96,6 @@ std::string escapeControlAndInvalid(const std::string& text, KeepLayout layout) 
             at += length;
             continue;
         }
-        if (out.empty()) out.reserve(text.size() + 16);
         out.append(text, copied, at - copied);
         if (c1) {
             std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned char>(text[at + 1]));
@@ -74,8 +107,12 @@ std::string escapeControlAndInvalid(const std::string& text, KeepLayout layout) 
         out += escaped;
         copied = at;
     }
-    if (copied == 0) return text;
     out.append(text, copied, std::string::npos);
+}
+
+std::string escapeControlAndInvalid(const std::string& text, KeepLayout layout) {
+    std::string out;
+    appendEscaped(out, text, layout);
     return out;
 }
 

@@ -24,6 +24,9 @@ enum class KeepLayout { No, TabAndNewline };
 // or \u00HH (C1); tab and newline stay as they are when `layout` keeps them.
 // Text without such bytes comes back unchanged.
 std::string escapeControlAndInvalid(const std::string& text, KeepLayout layout);
+// The same, appended to `out`: a log line is built without a copy of each
+// part, and printable ASCII (nearly every line) is copied in one step.
+void appendEscaped(std::string& out, const std::string& text, KeepLayout layout);
 
 }  // namespace util
 }  // namespace system
