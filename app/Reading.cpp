@@ -12,8 +12,9 @@ namespace test {
 
 using namespace nivo::system::util;
 
-Reading::Reading(const std::string& command)
-    : json_(jsonOutput()), object_(json_ ? jsonReading(command) : Json::Value()) {}
+Reading::Reading(const std::string& command) : json_(jsonOutput()) {
+    if (json_) object_ = jsonReading(command);
+}
 
 void Reading::info(const char* format, ...) {
     va_list args;

@@ -49,6 +49,8 @@ std::vector<Row> rows() {
          [](double, double, double r) { return r <= 1.1; }},
         {"cost_pty", "CPU per reading, pty (median)", "us", 2, "plain C client", "ratio <= 1.1",
          [](double, double, double r) { return r <= 1.1; }},
+        {"cost_tcp_python", "CPU per reading, TCP (median)", "us", 2, "Python loop", "-", nullptr},
+        {"cost_pty_python", "CPU per reading, pty (median)", "us", 2, "Python loop", "-", nullptr},
         {"stop_tcp", "channel stop, TCP (slowest)", "ms", 3, "2 idle threads", "< 10 ms",
          [](double v, double, double) { return v < 10.0; }},
         {"stop_serial", "channel stop, serial (slowest)", "ms", 3, "2 idle threads", "< 10 ms",

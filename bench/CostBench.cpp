@@ -1,10 +1,11 @@
 // The CPU a status reading costs the console, beside the floor: a plain
 // blocking client (write the request, poll, read what is there, until the
-// answer is complete) against the same simulator build and transport. Each
-// figure is the user + system CPU time of the process (from wait4) over
-// READINGS readings minus that over one reading, so starting, connecting and
-// the console's identity queries cancel out; the console's output goes to
-// /dev/null.
+// answer is complete) against the same simulator build and transport; and,
+// for information, beside the Python loop a user would write
+// (status_loop.py). Each figure is the user + system CPU time of the process
+// (from wait4) over READINGS readings minus that over one reading, so
+// starting, connecting and the console's identity queries cancel out; the
+// console's output goes to /dev/null.
 
 #include <benchmark/benchmark.h>
 
@@ -73,13 +74,29 @@ int plainLoop(int fd, int count) {
     return 0;
 }
 
+enum class Client { Console, Plain, Python };
+
+const char* clientName(Client client) {
+    switch (client) {
+        case Client::Console: return "the console";
+        case Client::Plain: return "the plain client";
+        default: return "the Python loop";
+    }
+}
+
 // CPU microseconds of one run of `count` readings against a fresh simulator;
 // negative with `error` set.
-double cpuOfRun(bool pty, bool console, int count, std::string& error) {
+double cpuOfRun(bool pty, Client client, int count, std::string& error) {
     SimProcess sim;
     if (!sim.start(binDir() + "/orbitane_base_sim", LIMIT_MS, error, pty)) return -1;
     ChildRun run;
-    if (console) {
+    if (client == Client::Python) {
+        run = runChild("/usr/bin/python3",
+                       {std::string(ORBITANE_BENCH_SOURCE_DIR) + "/status_loop.py", pty ? "--pty" : "--tcp",
+                        pty ? sim.path() : "127.0.0.1:" + std::to_string(sim.port()), "--count",
+                        std::to_string(count)},
+                       LIMIT_MS);
+    } else if (client == Client::Console) {
         std::vector<std::string> args = {"base"};
         if (pty) {
             args.insert(args.end(), {"-c", "serial", "-p", sim.path()});
@@ -98,8 +115,7 @@ double cpuOfRun(bool pty, bool console, int count, std::string& error) {
         run = runForked([&] { return plainLoop(pty ? openPty(path.c_str()) : openTcp(address), count); }, LIMIT_MS);
     }
     if (!run.ok || run.status != 0) {
-        error = run.error.empty() ? std::string(console ? "the console" : "the plain client") + " exited with " +
-                                        std::to_string(run.status)
+        error = run.error.empty() ? std::string(clientName(client)) + " exited with " + std::to_string(run.status)
                                   : run.error;
         return -1;
     }
@@ -107,37 +123,44 @@ double cpuOfRun(bool pty, bool console, int count, std::string& error) {
 }
 
 // CPU microseconds per reading: READINGS readings minus one.
-double cpuPerReading(bool pty, bool console, std::string& error) {
-    const double many = cpuOfRun(pty, console, READINGS, error);
+double cpuPerReading(bool pty, Client client, std::string& error) {
+    const double many = cpuOfRun(pty, client, READINGS, error);
     if (many < 0) return -1;
-    const double one = cpuOfRun(pty, console, 1, error);
+    const double one = cpuOfRun(pty, client, 1, error);
     if (one < 0) return -1;
     return (many - one) / (READINGS - 1);
 }
 
+// The console, the plain client and the Python loop in turns, ROUNDS times;
+// the console's median against each of the other two.
 void measure(benchmark::State& state, bool pty, const std::string& key) {
-    std::vector<double> console, plain;
+    std::vector<double> console, plain, python;
     std::string error;
     for (auto _ : state) {
         for (int round = 0; round < ROUNDS; ++round) {
-            const double c = cpuPerReading(pty, true, error);
-            const double p = c < 0 ? -1 : cpuPerReading(pty, false, error);
-            if (c < 0 || p < 0) {
+            const double c = cpuPerReading(pty, Client::Console, error);
+            const double p = c < 0 ? -1 : cpuPerReading(pty, Client::Plain, error);
+            const double y = p < 0 ? -1 : cpuPerReading(pty, Client::Python, error);
+            if (c < 0 || p < 0 || y < 0) {
                 recordFigureError(key, error);
+                recordFigureError(key + "_python", error);
                 state.SkipWithError(error.c_str());
                 return;
             }
             console.push_back(c);
             plain.push_back(p);
+            python.push_back(y);
         }
     }
-    const double c = median(console), p = median(plain);
+    const double c = median(console), p = median(plain), y = median(python);
     state.counters["console_us"] = c;
     state.counters["plain_us"] = p;
-    recordFigure(key, c, p,
-                 "median of " + std::to_string(console.size()) + " rounds; user+sys CPU of " +
-                     std::to_string(READINGS) + " readings minus a 1-reading run, each on a fresh simulator, "
-                     "console and plain client in turns");
+    state.counters["python_us"] = y;
+    const std::string how = "median of " + std::to_string(console.size()) + " rounds; user+sys CPU of " +
+                            std::to_string(READINGS) + " readings minus a 1-reading run, each on a fresh simulator, "
+                            "console, plain client and Python loop in turns";
+    recordFigure(key, c, p, how);
+    recordFigure(key + "_python", c, y, how);
 }
 
 void BM_CostPerReadingTcp(benchmark::State& state) { measure(state, false, "cost_tcp"); }

@@ -2,10 +2,12 @@
 """The plain script a user would write to poll the base's status: send the
 5-byte status request, read whatever the link has and split it into frames
 until the answer is complete, again and again. Prints the requests per
-second it reached. Standard library only.
+second it reached. Standard library only. With --count it makes that many
+exchanges instead, with no warm-up, and prints nothing: the benchmark takes
+its CPU time.
 
-    status_loop.py --tcp 127.0.0.1:PORT [--seconds S]
-    status_loop.py --pty /dev/pts/N [--seconds S]
+    status_loop.py --tcp 127.0.0.1:PORT [--seconds S | --count N]
+    status_loop.py --pty /dev/pts/N [--seconds S | --count N]
 """
 import argparse
 import os
@@ -35,6 +37,7 @@ def main():
     parser.add_argument("--tcp")
     parser.add_argument("--pty")
     parser.add_argument("--seconds", type=float, default=2.0)
+    parser.add_argument("--count", type=int)
     args = parser.parse_args()
 
     if args.tcp:
@@ -61,6 +64,11 @@ def main():
             if not chunk:
                 raise SystemExit("the base closed the link")
             pending.extend(chunk)
+
+    if args.count is not None:
+        for _ in range(args.count):
+            exchange()
+        return
 
     for _ in range(100):  # warm up
         exchange()
