@@ -12,6 +12,7 @@
 
 #include "log/Log.h"
 #include "log/StandardOutput.h"
+#include "log/TextEscape.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/ThreadMasks.h"
 
@@ -91,6 +92,9 @@ TEST(LogFunctions, DisabledMessagesAreNotFormattedAndLongOnesAreCut) {
     ASSERT_EQ(recorder->lines().size(), 1u);
     EXPECT_EQ(recorder->lines()[0].message.size(), 65535u);
 
+    logText("test.cut", LOG_INFO, longText);  // a line that is already text is cut alike
+    EXPECT_EQ(recorder->lines().back().message.size(), 65535u);
+
     logWarn("test.cut", "value %d and %s", 42, "text");
     EXPECT_EQ(recorder->lines().back().message, "value 42 and text");
     EXPECT_EQ(recorder->lines().back().level, LOG_WARN);
@@ -151,6 +155,29 @@ TEST(ConsoleLogAppenderTest, ControlCharactersAndBytesThatAreNotUtf8AreEscaped) 
         EXPECT_EQ(readAll(out), "[src\\x1B] [INFO] " + c.written + "\n") << c.written;
         std::fclose(out);
     }
+}
+
+// Text is looked at eight bytes at a time: a byte to escape is found at
+// every offset within and after a word, and the printable edges are kept.
+TEST(TextEscapeTest, EachByteToEscapeIsFoundAtEveryOffset) {
+    struct Case {
+        char byte;
+        std::string written;
+    };
+    const std::vector<Case> cases = {
+        {'\0', "\\x00"}, {'\x1B', "\\x1B"}, {'\x1F', "\\x1F"}, {'\x7F', "\\x7F"},
+        {'\x80', "\\x80"}, {'\xFF', "\\xFF"}, {' ', " "},       {'~', "~"},
+    };
+    for (const Case& c : cases) {
+        for (size_t at = 0; at < 19; ++at) {
+            std::string text(19, 'a');
+            text[at] = c.byte;
+            const std::string expected = std::string(at, 'a') + c.written + std::string(18 - at, 'a');
+            EXPECT_EQ(escapeControlAndInvalid(text, KeepLayout::No), expected) << int(c.byte) << " at " << at;
+        }
+    }
+    EXPECT_EQ(escapeControlAndInvalid("0123456789\tab\n", KeepLayout::TabAndNewline), "0123456789\tab\n");
+    EXPECT_EQ(escapeControlAndInvalid("0123456789\tab\n", KeepLayout::No), "0123456789\\x09ab\\x0A");
 }
 
 // Signals are the main thread's: the output's writer thread blocks every one
