@@ -13,7 +13,17 @@ namespace test {
 using namespace nivo::system::util;
 
 Reading::Reading(const std::string& command) : json_(jsonOutput()) {
-    if (json_) object_ = jsonReading(command);
+    if (json_) object_.reset(new Json::Value(jsonReading(command)));
+}
+
+Json::Value& Reading::object() {
+    if (!object_) object_.reset(new Json::Value(Json::objectValue));
+    return *object_;
+}
+
+const Json::Value& Reading::object() const {
+    static const Json::Value none(Json::objectValue);
+    return object_ ? *object_ : none;
 }
 
 void Reading::info(const char* format, ...) {

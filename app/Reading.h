@@ -9,6 +9,7 @@
 #include <json/json.h>
 
 #include <cstdarg>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,10 +46,10 @@ public:
     private:
         Json::Value* value_;
     };
-    Member operator[](const char* name) { return Member(json_ ? &object_[name] : nullptr); }
+    Member operator[](const char* name) { return Member(object_ ? &(*object_)[name] : nullptr); }
     // The whole JSON object, for helpers that add several members.
-    Json::Value& object() { return object_; }
-    const Json::Value& object() const { return object_; }
+    Json::Value& object();
+    const Json::Value& object() const;
 
     // Adds a line of the text form (printf-style), at the info or the
     // warning level.
@@ -60,7 +61,9 @@ private:
     void add(int level, const char* format, va_list args);
 
     bool json_;
-    Json::Value object_;  // null without --json
+    // Made only with --json (or when a helper asks for the object), so a
+    // text reading never touches the JSON library.
+    std::unique_ptr<Json::Value> object_;
     std::vector<Line> lines_;
 };
 

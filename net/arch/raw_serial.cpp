@@ -12,6 +12,7 @@
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "net/arch/Result.h"
@@ -315,8 +316,10 @@ int32_t raw_serial::send_data(const uint8_t* data, uint32_t size) {
 int32_t raw_serial::wait_for_sent(uint32_t ms, uint32_t* count) {
     if (count) *count = 0;
     if (!opened || fd_ < 0) return RXTX_ERROR;
-    Deadline deadline(ms);
+    // A write that went out whole (nearly every one) reads no clock.
+    std::optional<Deadline> deadline;
     while (pendingLeft_ > 0) {
+        if (!deadline) deadline.emplace(ms);
         pollfd fds[2];
         fds[0].fd = fd_;
         fds[0].events = POLLOUT;
@@ -325,7 +328,7 @@ int32_t raw_serial::wait_for_sent(uint32_t ms, uint32_t* count) {
         fds[1].events = POLLIN;
         fds[1].revents = 0;
         nfds_t n = wake_.fd() >= 0 ? 2 : 1;
-        int r = ::poll(fds, n, deadline.left());
+        int r = ::poll(fds, n, deadline->left());
         if (r < 0) {
             if (errno == EINTR) continue;
             fail(errno);
