@@ -1,30 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <condition_variable>
 #include <future>
-#include <mutex>
 
 #include "NetTestUtil.h"
-#include "net/Channel.h"
-#include "net/InterchipProtocol.h"
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
-using tests::net::Bytes;
-using tests::net::Clock;
-using tests::net::FakeChannel;
-using tests::net::hex;
-using tests::net::msSince;
-using tests::net::payloadOf;
-using tests::net::Recorder;
+using namespace tests::net;
 
 namespace {
-
-MessagePtr msg(uint8_t cmd, const Bytes& payload) {
-    return std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                     static_cast<int32_t>(payload.size()));
-}
 
 // A message whose interchip frame has exactly `frameSize` bytes (>= 260).
 MessagePtr messageWithFrameSize(uint32_t frameSize) {
@@ -62,7 +46,7 @@ TEST_F(ChannelTest, SendBeforeStartFailsAndQueuesNothing) {
     EXPECT_EQ(channel.send(msg(1, {})), RESULT_OPERATION_FAIL);
     EXPECT_EQ(channel.post(msg(1, {})), RESULT_OPERATION_FAIL);
     channel.start();
-    EXPECT_TRUE(tests::net::holdsFor([&] { return channel.writeCount() == 0u; }, 30));
+    EXPECT_TRUE(holdsFor([&] { return channel.writeCount() == 0u; }, 30));
 }
 
 TEST_F(ChannelTest, SendWritesTheFrame) {
@@ -129,7 +113,7 @@ TEST_F(ChannelTest, StopReleasesAWaitingSend) {
     ASSERT_TRUE(channel.waitBlockedWriter());
     MessagePtr queued = msg(2, {});
     auto second = std::async(std::launch::async, [&] { return channel.send(queued); });
-    ASSERT_TRUE(tests::net::eventually([&] { return queued.use_count() > 1; }));  // the transmit queue holds it
+    ASSERT_TRUE(eventually([&] { return queued.use_count() > 1; }));  // the transmit queue holds it
     channel.stop();
     ASSERT_EQ(second.wait_for(std::chrono::seconds(2)), std::future_status::ready);
     EXPECT_EQ(second.get(), RESULT_OPERATION_FAIL);
@@ -174,7 +158,7 @@ TEST_F(ChannelTest, ReadOfZeroBytesBreaksOnceButSendsStillReachTheMedium) {
     channel.feedEof();
     ASSERT_TRUE(rec.waitFor(EVT_CHANNEL_BROKEN, 1));
     // Once the receive thread has stopped, it cannot (wrongly) report again.
-    EXPECT_TRUE(tests::net::eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
+    EXPECT_TRUE(eventually([&] { return (channel.getStatusBits() & Channel::RX_STOPPED) != 0; }));
     auto broken = rec.of(EVT_CHANNEL_BROKEN);
     ASSERT_EQ(broken.size(), 1u);
     EXPECT_FALSE(broken[0].message);
@@ -301,79 +285,12 @@ TEST(ChannelRoundTrip, ResponderAnswersThroughAllThreads) {
     for (int i = 0; i < 200; ++i) EXPECT_EQ(payloadOf(m[i].message), Bytes({static_cast<uint8_t>(i)}));
 }
 
-namespace {
-
-// A medium whose callers read their own answers, counting their looks (reads
-// without a wait) and their waits. Bytes queued with arriveOnWait come in
-// during the next wait. The receive thread's wait lasts until stop(), so
-// only callers read.
-class LookingChannel : public Channel {
-public:
-    using Channel::Channel;
-    ~LookingChannel() override { stop(); }
-    void queue(const Bytes& b) {
-        std::lock_guard<std::mutex> g(m_);
-        input_.insert(input_.end(), b.begin(), b.end());
-    }
-    void arriveOnWait(const Bytes& b) {
-        std::lock_guard<std::mutex> g(m_);
-        arriving_ = b;
-    }
-    int looks = 0;  // touched by the caller only, which holds the reader slot
-    int waits = 0;
-
-    int32_t writeBytes(const uint8_t*, uint32_t) override { return RESULT_OK; }
-    int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) override {
-        std::lock_guard<std::mutex> g(m_);
-        got = static_cast<uint32_t>(std::min<size_t>(capacity, input_.size()));
-        std::copy(input_.begin(), input_.begin() + got, data);
-        input_.erase(input_.begin(), input_.begin() + got);
-        return got > 0 ? RESULT_OK : RESULT_OPERATION_TIMEOUT;
-    }
-    int32_t waitForData(uint32_t& available) override {
-        available = 0;
-        std::unique_lock<std::mutex> g(m_);
-        stopped_.wait(g, [this] { return interrupted_; });
-        return RESULT_OPERATION_TIMEOUT;
-    }
-
-protected:
-    int32_t waitForDataFor(uint32_t, uint32_t& available) override {
-        std::lock_guard<std::mutex> g(m_);
-        ++waits;
-        input_.insert(input_.end(), arriving_.begin(), arriving_.end());
-        arriving_.clear();
-        available = static_cast<uint32_t>(input_.size());
-        return available > 0 ? RESULT_OK : RESULT_OPERATION_TIMEOUT;
-    }
-    int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) override {
-        ++looks;
-        return readBytes(data, capacity, got);
-    }
-    void interruptWait() override {
-        std::lock_guard<std::mutex> g(m_);
-        interrupted_ = true;
-        stopped_.notify_all();
-    }
-    void clearInterrupt() override {
-        std::lock_guard<std::mutex> g(m_);
-        interrupted_ = false;
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable stopped_;
-    bool interrupted_ = false;
-    Bytes input_, arriving_;
-};
-
-}  // namespace
-
 TEST(ChannelCallerRead, AWaitingAnswerIsReadWithoutAWaitUntilALookFindsNothing) {
     Recorder rec;
     InterchipProtocol proto;
-    LookingChannel ch(&proto);
+    FakeChannel ch(&proto);
     rec.listen(ch);
+    ch.letCallersRead();
     ch.start();
     const Bytes answer = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
     size_t expected = 0;
@@ -382,23 +299,23 @@ TEST(ChannelCallerRead, AWaitingAnswerIsReadWithoutAWaitUntilALookFindsNothing) 
         return ch.receiveUntil([&] { return rec.count(EVT_MESSAGE) >= expected; }, 5000);
     };
 
-    ch.queue(answer);  // in before the caller looks: no wait
+    ch.feed(answer);  // in before the caller looks: no wait
     ASSERT_TRUE(request());
-    EXPECT_EQ(ch.looks, 1);
-    EXPECT_EQ(ch.waits, 0);
+    EXPECT_EQ(ch.looks(), 1);
+    EXPECT_EQ(ch.callerWaits(), 0);
     ch.arriveOnWait(answer);  // the look finds nothing: the caller waits
     ASSERT_TRUE(request());
-    EXPECT_EQ(ch.looks, 2);
-    EXPECT_EQ(ch.waits, 1);
+    EXPECT_EQ(ch.looks(), 2);
+    EXPECT_EQ(ch.callerWaits(), 1);
     // From then on the caller waits first, and looks again on the 16th request.
     for (uint32_t i = 1; i < Channel::LOOK_FIRST_RETRY; ++i) {
-        ch.queue(answer);
+        ch.feed(answer);
         ASSERT_TRUE(request());
     }
-    EXPECT_EQ(ch.looks, 2);
-    EXPECT_EQ(ch.waits, static_cast<int>(Channel::LOOK_FIRST_RETRY));
-    ch.queue(answer);
+    EXPECT_EQ(ch.looks(), 2);
+    EXPECT_EQ(ch.callerWaits(), static_cast<int>(Channel::LOOK_FIRST_RETRY));
+    ch.feed(answer);
     ASSERT_TRUE(request());
-    EXPECT_EQ(ch.looks, 3);
-    EXPECT_EQ(ch.waits, static_cast<int>(Channel::LOOK_FIRST_RETRY));
+    EXPECT_EQ(ch.looks(), 3);
+    EXPECT_EQ(ch.callerWaits(), static_cast<int>(Channel::LOOK_FIRST_RETRY));
 }

@@ -10,25 +10,9 @@
 #include "net/InterchipProtocol.h"
 
 using namespace zorn::net;
-using tests::net::Bytes;
-using tests::net::Clock;
-using tests::net::FakeChannel;
-using tests::net::hex;
-using tests::net::msSince;
-using tests::net::payloadOf;
-using tests::net::Recorder;
+using namespace tests::net;
 
 namespace {
-
-Bytes frame(uint8_t cmd, const Bytes& payload) {
-    InterchipProtocol p;
-    MessagePtr m = std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                             static_cast<int32_t>(payload.size()));
-    Bytes out(p.encodedSize(m));
-    uint32_t size = static_cast<uint32_t>(out.size());
-    p.encode(m, out.data(), size);
-    return out;
-}
 
 // An endpoint on a fake channel whose scripted peer answers each frame.
 class EndpointTest : public ::testing::Test {

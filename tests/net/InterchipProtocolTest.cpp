@@ -8,10 +8,7 @@
 #include "net/InterchipProtocol.h"
 
 using namespace zorn::net;
-using tests::net::Bytes;
-using tests::net::hex;
-using tests::net::payloadOf;
-using tests::net::Recorder;
+using namespace tests::net;
 
 namespace {
 
@@ -21,11 +18,6 @@ Bytes encode(InterchipProtocol& p, const MessagePtr& m) {
     p.encode(m, out.data(), size);
     out.resize(size);
     return out;
-}
-
-MessagePtr msg(uint8_t cmd, const Bytes& payload) {
-    return std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                     static_cast<int32_t>(payload.size()));
 }
 
 void feed(InterchipProtocol& p, const Bytes& b) {

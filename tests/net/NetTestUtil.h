@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers shared by the net tests: an event recorder, a scripted in-memory
-// medium (FakeChannel) and a few byte helpers.
+// medium (FakeChannel) and a few message and byte helpers.
 
 #include <algorithm>
 #include <chrono>
@@ -17,6 +17,7 @@
 #include "net/Channel.h"
 #include "net/EventDispatcher.h"
 #include "net/Events.h"
+#include "net/InterchipProtocol.h"
 #include "net/Message.h"
 
 namespace tests {
@@ -57,6 +58,21 @@ inline bool holdsFor(Condition condition, int ms) {
 inline Bytes payloadOf(const zorn::net::MessagePtr& m) {
     if (!m) return Bytes();
     return Bytes(m->payload.begin(), m->payload.begin() + std::min<size_t>(m->payload.size(), m->payloadLength()));
+}
+
+inline zorn::net::MessagePtr msg(uint8_t cmd, const Bytes& payload) {
+    return std::make_shared<zorn::net::Message>(cmd, payload.empty() ? nullptr : payload.data(),
+                                                static_cast<int32_t>(payload.size()));
+}
+
+// The interchip frame of a message.
+inline Bytes frame(uint8_t cmd, const Bytes& payload) {
+    zorn::net::InterchipProtocol p;
+    const zorn::net::MessagePtr m = msg(cmd, payload);
+    Bytes out(p.encodedSize(m));
+    uint32_t size = static_cast<uint32_t>(out.size());
+    p.encode(m, out.data(), size);
+    return out;
 }
 
 inline std::string hex(const Bytes& b) {
@@ -146,7 +162,9 @@ private:
 
 // An in-memory medium: records what is written, reads what the test feeds.
 // A responder, when set, runs on the transmit thread for each frame written
-// and may feed the answer.
+// and may feed the answer. By default only the receive thread reads; after
+// letCallersRead() only callers do, and their looks (reads without a wait)
+// and waits are counted.
 class FakeChannel : public zorn::net::Channel {
 public:
     using Responder = std::function<void(FakeChannel&, const Bytes& frame)>;
@@ -236,10 +254,10 @@ public:
     }
     int32_t waitForData(uint32_t& available) override {
         std::unique_lock<std::mutex> g(m_);
-        ++waits_;
         available = 0;
-        bool ready = cv_.wait_for(g, std::chrono::milliseconds(1000), [&] { return !input_.empty() || interrupted_; });
-        if (!ready || input_.empty()) return zorn::net::RESULT_OPERATION_TIMEOUT;
+        bool ready = cv_.wait_for(g, std::chrono::milliseconds(1000),
+                                  [&] { return (!input_.empty() && !callersRead_) || interrupted_; });
+        if (!ready || input_.empty() || callersRead_) return zorn::net::RESULT_OPERATION_TIMEOUT;
         // An empty chunk stands for a lost medium: announce 1 byte, read 0.
         available = input_.front().empty() ? 1u : static_cast<uint32_t>(input_.front().size());
         return zorn::net::RESULT_OK;
@@ -250,7 +268,46 @@ public:
         return interrupts_;
     }
 
+    void letCallersRead() {
+        std::lock_guard<std::mutex> g(m_);
+        callersRead_ = true;
+    }
+    // Bytes that come in during the next caller wait.
+    void arriveOnWait(const Bytes& b) {
+        std::lock_guard<std::mutex> g(m_);
+        arriving_ = b;
+    }
+    int looks() {
+        std::lock_guard<std::mutex> g(m_);
+        return looks_;
+    }
+    int callerWaits() {
+        std::lock_guard<std::mutex> g(m_);
+        return callerWaits_;
+    }
+
 protected:
+    int32_t waitForDataFor(uint32_t, uint32_t& available) override {
+        std::lock_guard<std::mutex> g(m_);
+        available = 0;
+        if (!callersRead_) return zorn::net::RESULT_OPERATION_NOT_SUPPORT;
+        ++callerWaits_;
+        if (!arriving_.empty()) input_.push_back(arriving_);
+        arriving_.clear();
+        if (input_.empty()) return zorn::net::RESULT_OPERATION_TIMEOUT;
+        available = static_cast<uint32_t>(input_.front().size());
+        return zorn::net::RESULT_OK;
+    }
+    int32_t readNow(uint8_t* data, uint32_t capacity, uint32_t& got) override {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            got = 0;
+            if (!callersRead_) return zorn::net::RESULT_OPERATION_NOT_SUPPORT;
+            ++looks_;
+            if (input_.empty()) return zorn::net::RESULT_OPERATION_TIMEOUT;
+        }
+        return readBytes(data, capacity, got);
+    }
     void interruptWait() override {
         {
             std::lock_guard<std::mutex> g(m_);
@@ -268,6 +325,7 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::deque<Bytes> input_;
+    Bytes arriving_;
     std::vector<Bytes> written_;
     Responder responder_;
     int32_t writeResult_ = zorn::net::RESULT_OK;
@@ -275,7 +333,9 @@ private:
     bool interrupted_ = false;
     int writersWaiting_ = 0;
     int interrupts_ = 0;
-    int waits_ = 0;
+    bool callersRead_ = false;
+    int looks_ = 0;
+    int callerWaits_ = 0;
 };
 
 }  // namespace net

@@ -23,12 +23,7 @@
 using namespace zorn::net;
 using zorn::arch::net::raw_serial;
 using namespace zorn::hal;
-using tests::net::Bytes;
-using tests::net::Clock;
-using tests::net::hex;
-using tests::net::msSince;
-using tests::net::payloadOf;
-using tests::net::Recorder;
+using namespace tests::net;
 
 namespace {
 
@@ -77,11 +72,6 @@ struct Pty {
         return out;
     }
 };
-
-MessagePtr msg(uint8_t cmd, const Bytes& payload) {
-    return std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                     static_cast<int32_t>(payload.size()));
-}
 
 // A port whose line-error counters the test raises, as a UART's framing or
 // overrun errors would (a pseudo-terminal keeps none).

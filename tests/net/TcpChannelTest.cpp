@@ -13,12 +13,7 @@
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
-using tests::net::Bytes;
-using tests::net::Clock;
-using tests::net::hex;
-using tests::net::msSince;
-using tests::net::payloadOf;
-using tests::net::Recorder;
+using namespace tests::net;
 
 namespace {
 
@@ -66,20 +61,6 @@ Bytes readExactly(StreamSocket& s, size_t n, int ms = 3000) {
         out.insert(out.end(), buf, buf + got);
     }
     return out;
-}
-
-Bytes frame(InterchipProtocol& p, uint8_t cmd, const Bytes& payload) {
-    MessagePtr m = std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                             static_cast<int32_t>(payload.size()));
-    Bytes out(p.encodedSize(m));
-    uint32_t size = static_cast<uint32_t>(out.size());
-    p.encode(m, out.data(), size);
-    return out;
-}
-
-MessagePtr msg(uint8_t cmd, const Bytes& payload) {
-    return std::make_shared<Message>(cmd, payload.empty() ? nullptr : payload.data(),
-                                     static_cast<int32_t>(payload.size()));
 }
 
 // A bound channel with its peer; the two sync frames already consumed.
@@ -259,12 +240,12 @@ TEST(TcpChannelTest, BindStartsAndSyncsAndSendsReachThePeer) {
 
 TEST(TcpChannelTest, SeveralFramesInOneChunkAndASplitFrame) {
     Link link;
-    Bytes chunk = frame(link.proto, 2, {0x50, 0x03});
-    Bytes f2 = frame(link.proto, 7, {1, 2, 3});
-    Bytes f3 = frame(link.proto, 9, {});
+    Bytes chunk = frame(2, {0x50, 0x03});
+    Bytes f2 = frame(7, {1, 2, 3});
+    Bytes f3 = frame(9, {});
     chunk.insert(chunk.end(), f2.begin(), f2.end());
     chunk.insert(chunk.end(), f3.begin(), f3.end());
-    Bytes split = frame(link.proto, 4, Bytes(600, 0x44));
+    Bytes split = frame(4, Bytes(600, 0x44));
     chunk.insert(chunk.end(), split.begin(), split.begin() + 100);
     ASSERT_EQ(link.peer->send(chunk.data(), static_cast<uint32_t>(chunk.size())), RESULT_OK);
     ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 3));
@@ -333,7 +314,7 @@ TEST(TcpChannelTest, RequestRoundTripThroughTheThreads) {
         while (go.load()) {
             Bytes f = readExactly(*link.peer, 5, 200);
             if (f.size() != 5) continue;
-            Bytes a = frame(link.proto, 2, {f[3]});
+            Bytes a = frame(2, {f[3]});
             link.peer->send(a.data(), static_cast<uint32_t>(a.size()));
         }
     });
