@@ -17,10 +17,7 @@
 
 using namespace tests::console;
 using namespace zorn::drv;
-using tests::support::builtProgram;
-using tests::support::ChildResult;
-using tests::support::RunningChild;
-using tests::support::runChild;
+using namespace tests::support;
 
 namespace {
 

@@ -17,16 +17,9 @@
 using namespace zorn::drv;
 using namespace zorn::orbitane::test;
 using nivo::system::util::LOG_SOURCE_TEST;
-using tests::support::LogCapture;
-using tests::support::LogLine;
+using namespace tests::support;
 using nivo::system::util::LOG_ERROR;
 using nivo::system::util::LOG_INFO;
-using tests::support::BaseReply;
-using tests::support::BaseRequest;
-using tests::support::Bytes;
-using tests::support::ScriptedBase;
-using tests::support::ScriptedDriverRig;
-using tests::support::ScriptedTcpBase;
 
 namespace {
 

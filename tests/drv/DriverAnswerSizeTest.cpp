@@ -10,11 +10,7 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using tests::support::BaseReply;
-using tests::support::Bytes;
-using tests::support::ScriptedBase;
-using tests::support::ScriptedDriverRig;
-using tests::support::recordBytes;
+using namespace tests::support;
 
 namespace {
 

@@ -12,11 +12,7 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using tests::support::BaseReply;
-using tests::support::BaseRequest;
-using tests::support::Bytes;
-using tests::support::ScriptedBase;
-using tests::support::ScriptedDriverRig;
+using namespace tests::support;
 
 namespace {
 

@@ -16,12 +16,7 @@
 
 using namespace zorn::drv;
 using namespace zorn::net;
-using tests::support::BaseReply;
-using tests::support::Bytes;
-using tests::support::LogCollector;
-using tests::support::recordBytes;
-using tests::support::ScriptedBase;
-using tests::support::ScriptedDriverRig;
+using namespace tests::support;
 
 namespace {
 

@@ -19,10 +19,7 @@
 #include "tests/support/ChildProcess.h"
 
 using namespace zorn::orbitane::sim;
-using tests::support::builtProgram;
-using tests::support::ChildResult;
-using tests::support::RunningChild;
-using tests::support::runChild;
+using namespace tests::support;
 using tests::sim::repeatedRequest;
 using std::chrono::milliseconds;
 

@@ -6,15 +6,11 @@
 namespace tests {
 namespace support {
 
-namespace {
-
-void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
-
-}  // namespace
-
 using namespace zorn::drv;
 
 namespace {
+
+void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
 
 constexpr uint8_t FLAGS_SHORT = zorn::net::FRAME_FLAGS_SHORT;
 constexpr uint8_t FLAGS_LONG = zorn::net::FRAME_FLAGS_LONG;
@@ -25,47 +21,16 @@ bool isRequestWithCode(const BaseRequest& request, uint8_t code) {
 
 }  // namespace
 
-BaseReply BaseReply::ok(const Bytes& payload) {
-    BaseReply r;
-    r.kind = Ok;
-    r.bytes = payload;
-    return r;
-}
+BaseReply BaseReply::ok(const Bytes& payload) { return {Ok, payload}; }
 
 BaseReply BaseReply::error(uint16_t code) {
-    BaseReply r;
-    r.kind = Error;
-    r.errorCode = code;
-    r.bytes = Bytes{static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)};
-    return r;
+    return {Error, Bytes{static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)}, code};
 }
 
-BaseReply BaseReply::errorPayload(const Bytes& payload) {
-    BaseReply r;
-    r.kind = Error;
-    r.bytes = payload;
-    return r;
-}
-
-BaseReply BaseReply::raw(const Bytes& frameBytes) {
-    BaseReply r;
-    r.kind = Raw;
-    r.bytes = frameBytes;
-    return r;
-}
-
-BaseReply BaseReply::silent() {
-    BaseReply r;
-    r.kind = Silent;
-    return r;
-}
-
-BaseReply BaseReply::late(const Bytes& payload) {
-    BaseReply r;
-    r.kind = Late;
-    r.bytes = payload;
-    return r;
-}
+BaseReply BaseReply::errorPayload(const Bytes& payload) { return {Error, payload}; }
+BaseReply BaseReply::raw(const Bytes& frameBytes) { return {Raw, frameBytes}; }
+BaseReply BaseReply::silent() { return {Silent, {}}; }
+BaseReply BaseReply::late(const Bytes& payload) { return {Late, payload}; }
 
 ScriptedBase::ScriptedBase() : default_(BaseReply::error(BASE_ERROR_NOT_SUPPORTED)) {}
 
