@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 
 #include "tests/support/ChildProcess.h"
@@ -290,6 +291,20 @@ std::string error(const char* source, const std::string& text) { return std::str
 std::string fatal(const char* source, const std::string& text) { return std::string(source) + "[FATL] " + text; }
 
 const std::string SUCCESS = info(FRAME, "Successfully executed command");
+
+std::vector<std::string> failureLines(const std::string& code, std::vector<std::string> before,
+                                      const std::vector<std::string>& after) {
+    const std::map<std::string, std::string> meaning = {
+        {"80008000", "invalid data: the base's answer was malformed or did not match the request"},
+        {"80008001", "operation failed: the request could not be sent, the link to the base broke, or the base "
+                     "reported an error"},
+        {"80008002", "time-out: the base did not answer within 1000 ms"},
+        {"80008004", "the base does not support this request"}};
+    before.push_back(error(FRAME, "Execute command failed: " + code));
+    before.push_back(error(FRAME, code + ": " + meaning.at(code)));
+    before.insert(before.end(), after.begin(), after.end());
+    return before;
+}
 
 bool has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();

@@ -161,6 +161,11 @@ std::string error(const char* source, const std::string& text);
 std::string fatal(const char* source, const std::string& text);
 // The frame's last line after a command returned 0.
 extern const std::string SUCCESS;
+// The frame's two lines after a command failed with a driver result
+// ("80008000" to "80008004"): the failure and what it means; `before`
+// ahead of them, `after` behind.
+std::vector<std::string> failureLines(const std::string& code, std::vector<std::string> before = {},
+                                      const std::vector<std::string>& after = {});
 
 bool has(const std::vector<std::string>& lines, const std::string& line);
 // Standard output after the banner and the identity lines: what the
