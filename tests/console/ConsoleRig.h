@@ -5,10 +5,8 @@
 // line written while it runs.
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>

@@ -1,8 +1,6 @@
 // The drive logic against a clock that moves only when told.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "console/DriveController.h"
 #include "console/DriveView.h"
 

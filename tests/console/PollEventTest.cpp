@@ -2,7 +2,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 

@@ -2,7 +2,6 @@
 // the real frame against a scripted base on loopback.
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>

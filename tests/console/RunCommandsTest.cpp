@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <chrono>
-#include <climits>
 #include <cstdint>
 #include <limits>
 #include <string>

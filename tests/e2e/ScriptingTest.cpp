@@ -11,10 +11,8 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "drv/ControlBus.h"

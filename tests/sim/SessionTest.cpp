@@ -424,7 +424,6 @@ TEST_F(SessionTest, RequestSplitAcrossReadsAndSeveralInOneRead) {
     EXPECT_EQ(frames[1].payload, std::vector<uint8_t>{0});
 }
 
-
 TEST_F(SessionTest, AnswerPastTheUnsentLimitDropsEverythingUnsent) {
     make(defaultScenario(), false, 40);
     // Status answers are 6 bytes: three fit beside 20 bytes awaiting the host.

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <mutex>
 #include <regex>
 
@@ -17,7 +16,6 @@
 #include "tests/sim/SimTestClient.h"
 
 using namespace zorn::orbitane::sim;
-using tests::sim::le32;
 using tests::sim::le32Bytes;
 using tests::sim::SimTestClient;
 using std::chrono::milliseconds;
@@ -369,7 +367,6 @@ TEST(SimServerTest, TcpAndSerialAtOnceShareOneRobot) {
     EXPECT_EQ(sim.device().events(), (std::vector<uint8_t>{1, 2}));
 }
 
-
 // Reads `count` bytes from the host's end; sets `lastNs` to when the last
 // of them came (steady clock). False when they did not all come in 10 s.
 bool readAll(SimTestClient& host, size_t count, int64_t& lastNs) {
@@ -448,7 +445,6 @@ TEST(SimServerTest, RequestSentJustBeforeTheHostLeavesStillReachesTheBase) {
     host.close();
     EXPECT_TRUE(sim.waitFor([&] { return sim.device().moving() && sim.connectionsOpen() == 0; }, milliseconds(5000)));
 }
-
 
 TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {
     std::vector<std::string> lines;

@@ -4,8 +4,6 @@
 // manager for the whole test program; each LogCapture empties it and reads
 // what arrived since.
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -42,15 +40,12 @@ public:
     }
 
     void append(const std::string& source, int level, const std::string& message) override {
-        {
-            std::lock_guard<std::mutex> guard(mutex_);
-            if (!throwOn_.empty() && message.rfind(throwOn_, 0) == 0) {
-                throwOn_.clear();
-                throw std::runtime_error("log line refused");
-            }
-            lines_.push_back(LogLine{source, level, message});
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (!throwOn_.empty() && message.rfind(throwOn_, 0) == 0) {
+            throwOn_.clear();
+            throw std::runtime_error("log line refused");
         }
-        changed_.notify_all();
+        lines_.push_back(LogLine{source, level, message});
     }
     // The next line that starts with `prefix` makes the logging call throw,
     // as a failing appender would: a fault in the middle of a command.
@@ -66,21 +61,9 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         lines_.clear();
     }
-    // Waits (bounded) until `count` lines carry exactly `message`.
-    bool waitForMessage(const std::string& message, size_t count, std::chrono::milliseconds limit) const {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, limit, [&] {
-            size_t seen = 0;
-            for (const LogLine& line : lines_) {
-                seen += line.message == message;
-            }
-            return seen >= count;
-        });
-    }
 
 private:
     mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
     std::vector<LogLine> lines_;
     std::string throwOn_;
 };

@@ -46,11 +46,6 @@ void ScriptedBase::scriptOnce(uint8_t code, const BaseReply& reply) {
     scripts_[code].once.push_back(reply);
 }
 
-void ScriptedBase::scriptDefault(const BaseReply& reply) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    default_ = reply;
-}
-
 base_connect_response_t ScriptedBase::healthyIdentity() {
     base_connect_response_t r = {};
     std::memcpy(r.model, "SCRIPTBASE", 10);

@@ -86,8 +86,6 @@ public:
     void script(uint8_t code, const BaseReply& reply);
     // One-shot replies, used in order before the standing reply.
     void scriptOnce(uint8_t code, const BaseReply& reply);
-    // Reply to codes that have no script (initially ANS_ERROR 0x8000).
-    void scriptDefault(const BaseReply& reply);
     // Shorthands for script().
     void answer(uint8_t code, const Bytes& payload) { script(code, BaseReply::ok(payload)); }
     template <class Record>

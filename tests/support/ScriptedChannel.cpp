@@ -29,12 +29,6 @@ void ScriptedChannel::inject(const Bytes& bytes) {
     readable_.notify_all();
 }
 
-void ScriptedChannel::breakMedium() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    broken_ = true;
-    readable_.notify_all();
-}
-
 int32_t ScriptedChannel::writeBytes(const uint8_t* data, uint32_t length) {
     {
         std::lock_guard<std::mutex> guard(mutex_);
@@ -51,10 +45,6 @@ int32_t ScriptedChannel::writeBytes(const uint8_t* data, uint32_t length) {
 
 int32_t ScriptedChannel::readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) {
     std::lock_guard<std::mutex> guard(mutex_);
-    got = 0;
-    if (broken_) {
-        return RESULT_OPERATION_FAIL;
-    }
     got = static_cast<uint32_t>(std::min<size_t>(capacity, pending_.size()));
     if (got != 0) {
         std::memcpy(data, pending_.data(), got);
@@ -67,10 +57,7 @@ int32_t ScriptedChannel::waitForData(uint32_t& available) {
     std::unique_lock<std::mutex> lock(mutex_);
     available = 0;
     readable_.wait_for(lock, std::chrono::milliseconds(WAIT_BOUND_MS),
-                       [this] { return broken_ || interrupted_ || !pending_.empty(); });
-    if (broken_) {
-        return RESULT_OPERATION_FAIL;
-    }
+                       [this] { return interrupted_ || !pending_.empty(); });
     if (pending_.empty()) {
         return RESULT_OPERATION_TIMEOUT;
     }

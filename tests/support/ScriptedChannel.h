@@ -26,8 +26,6 @@ public:
     void failWrites(int32_t result);
     // Bytes that appear on the medium as if the base had sent them unasked.
     void inject(const Bytes& bytes);
-    // Makes the medium report itself lost (the receive thread ends).
-    void breakMedium();
 
     int32_t writeBytes(const uint8_t* data, uint32_t length) override;
     int32_t readBytes(uint8_t* data, uint32_t capacity, uint32_t& got) override;
@@ -47,7 +45,6 @@ private:
     Bytes pending_;
     int32_t writeResult_ = zorn::net::RESULT_OK;
     bool interrupted_ = false;
-    bool broken_ = false;
 };
 
 }  // namespace support

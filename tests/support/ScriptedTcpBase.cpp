@@ -80,20 +80,9 @@ ScriptedTcpBase::~ScriptedTcpBase() {
     closeFd(wakeWrite_);
 }
 
-int ScriptedTcpBase::connectionCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return connections_;
-}
-
 bool ScriptedTcpBase::waitForConnections(int count, std::chrono::milliseconds limit) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [&] { return connections_ >= count; });
-}
-
-void ScriptedTcpBase::dropClient() {
-    dropRequested_ = true;
-    const char wake = 1;
-    (void)!::write(wakeWrite_, &wake, 1);
 }
 
 void ScriptedTcpBase::serve() {
@@ -106,7 +95,6 @@ void ScriptedTcpBase::serve() {
             char drain[64];
             while (::read(wakeRead_, drain, sizeof(drain)) > 0) {
             }
-            dropRequested_ = false;  // nothing to drop while no client is connected
             continue;
         }
         if (!(fds[0].revents & POLLIN)) {
@@ -139,9 +127,6 @@ void ScriptedTcpBase::serveClient(int fd) {
         if (fds[1].revents & POLLIN) {
             char drain[64];
             while (::read(wakeRead_, drain, sizeof(drain)) > 0) {
-            }
-            if (dropRequested_.exchange(false)) {
-                return;
             }
             continue;
         }

@@ -30,12 +30,8 @@ public:
     ScriptedTcpBase& operator=(const ScriptedTcpBase&) = delete;
 
     uint16_t port() const { return port_; }
-    // Clients accepted so far.
-    int connectionCount() const;
     // Waits (bounded) until `count` clients have been accepted.
     bool waitForConnections(int count, std::chrono::milliseconds limit) const;
-    // Closes the present client connection (as a base that goes away).
-    void dropClient();
 
 private:
     void serve();
@@ -47,7 +43,6 @@ private:
     int wakeWrite_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> dropRequested_{false};
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     int connections_ = 0;
