@@ -15,6 +15,12 @@ using nivo::system::util::LOG_INFO;
 
 namespace {
 
+// The four counts of a result, in the order of the summary line.
+std::string counts(const TestResult& r) {
+    return std::to_string(r.total) + " total, " + std::to_string(r.skipped) + " skipped, " + std::to_string(r.pass) +
+           " pass, " + std::to_string(r.failed) + " failed";
+}
+
 // Message of the TestException thrown by `check`, or "" when none is thrown.
 template <class Check>
 std::string failureOf(Check check) {
@@ -68,10 +74,7 @@ TEST(TestFrameworkRun, AllPassingFixtureLogsEveryCaseAndAnInfoSummary) {
     NineCases fixture;
     TestResult r = runFixture(fixture);
 
-    EXPECT_EQ(r.total, 9);
-    EXPECT_EQ(r.skipped, 0);
-    EXPECT_EQ(r.pass, 9);
-    EXPECT_EQ(r.failed, 0);
+    EXPECT_EQ(counts(r), "9 total, 0 skipped, 9 pass, 0 failed");
     EXPECT_EQ(fixture.calls, 9);
 
     std::vector<LogLine> lines = log.lines();
@@ -101,10 +104,7 @@ TEST(TestFrameworkRun, OneFailingCaseGivesAnErrorSummaryAndTheOthersStillRun) {
     NineCases fixture("case4");
     TestResult r = runFixture(fixture);
 
-    EXPECT_EQ(r.total, 9);
-    EXPECT_EQ(r.skipped, 0);
-    EXPECT_EQ(r.pass, 8);
-    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(counts(r), "9 total, 0 skipped, 8 pass, 1 failed");
     EXPECT_EQ(fixture.calls, 9);
     EXPECT_EQ(fixture.cases()[3].failed, 1);
     EXPECT_EQ(fixture.cases()[3].pass, 0);
@@ -128,9 +128,7 @@ TEST(TestFrameworkRun, ExceptionsOtherThanTestExceptionFailTheCaseOnly) {
     TestResult r = runFixture(fixture);
 
     EXPECT_TRUE(laterRan);
-    EXPECT_EQ(r.total, 3);
-    EXPECT_EQ(r.pass, 1);
-    EXPECT_EQ(r.failed, 2);
+    EXPECT_EQ(counts(r), "3 total, 0 skipped, 1 pass, 2 failed");
     std::vector<LogLine> lines = log.lines();
     ASSERT_EQ(lines.size(), 8u);
     EXPECT_EQ(lines[2].message, "\t\tfail: uncaught exception boom");

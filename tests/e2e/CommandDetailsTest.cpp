@@ -224,12 +224,7 @@ TEST(ConsoleCommandDetails, RunArgumentsAndAZeroTime) {
                                                        "0.0 mm, mean speed 0.0 mm/s, final pose (0.0 mm, 0.0 mm, 0.0 deg)"),
                                             SUCCESS}));
     }
-    auto motors = r.device().motorCommands();
-    ASSERT_EQ(motors.size(), 4u);
-    EXPECT_EQ(motors[0].left_speed, 100);
-    EXPECT_EQ(motors[1].left_speed, 0);
-    EXPECT_EQ(motors[1].right_speed, 0);
-    EXPECT_EQ(motors[3].left_speed, 0);
+    EXPECT_EQ(wheelSpeeds(r.device()), (std::vector<std::vector<int>>{{100, 100}, {0, 0}, {100, 100}, {0, 0}}));
     EXPECT_FALSE(r.device().moving());
 }
 

@@ -98,6 +98,11 @@ public:
         return shellOutput("tmux -f /dev/null -S " + shellQuoted(dir_ + "/sock") + " " + args + " 2>&1");
     }
     void keys(const std::string& keys) const { tmux("send-keys " + keys); }
+    // Presses q and returns the console's exit status.
+    int quit() const {
+        keys("q");
+        return waitForStatus();
+    }
     std::string screen() const { return tmux("capture-pane -p -J"); }
     // Terminal modes (stty -a) once the console has ended.
     std::string modesAfter() const {
@@ -201,8 +206,7 @@ TEST_P(DriveTerminalTest, ShowsTheBaseDrivesAndQuitStopsAndRestoresTheTerminal) 
     }
     term.hold("Up", milliseconds(600));
     EXPECT_TRUE(anyForward(rig.device()));
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0) << term.screen();
+    EXPECT_EQ(term.quit(), 0) << term.screen();
     EXPECT_TRUE(lastIsZero(rig.device()));
     EXPECT_TRUE(term.waitForScreen("Drive ended (quit): stop request answered, base stopped")) << term.screen();
     // Back on the normal screen, cursor shown, echo and line editing on.
@@ -236,8 +240,7 @@ TEST_P(DriveTerminalTest, TheVelocityIsRepeatedEveryPeriodWhileMoving) {
                 sum / gaps.size(), largest, gaps.size());
     // The period is 45 ms; skipped periods would put the mean near 67 ms.
     EXPECT_LT(sum / gaps.size(), 55.0);
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_EQ(term.quit(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, DriveTerminalTest, ::testing::Values(Transport::Tcp, Transport::Serial),
@@ -259,8 +262,7 @@ TEST(DriveTerminal, ReleasingTheKeyStopsWithin700Milliseconds) {
     EXPECT_NEAR(top, 0.2, 1e-3);  // the low step of the configuration
     ASSERT_NE(stoppedAt, Clock::time_point());
     EXPECT_LE(std::chrono::duration_cast<milliseconds>(stoppedAt - released).count(), kStopWithinMs);
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_EQ(term.quit(), 0);
 }
 
 TEST(DriveTerminal, SpaceStopsAtOnceWithoutRamp) {
@@ -311,8 +313,7 @@ TEST(DriveTerminal, StoppedSimulatorShowsLinkLostAfterAttemptingZero) {
     EXPECT_TRUE(term.waitForScreen("stale")) << term.screen();
     term.hold("Up", milliseconds(200));                   // keys still repeating do not close it
     EXPECT_EQ(term.waitForStatus(milliseconds(300)), -1);
-    term.keys("q");
-    EXPECT_NE(term.waitForStatus(), 0);
+    EXPECT_NE(term.quit(), 0);
     EXPECT_TRUE(term.waitForScreen("stop request not answered, the base may still be moving")) << term.screen();
 }
 
@@ -345,8 +346,7 @@ TEST(DriveTerminal, AStopTheBaseRefusesIsAnAlarmAndQuitStillLeaves) {
     term.hold("Up", milliseconds(1000));
     ASSERT_TRUE(term.waitForScreen("LINK LOST")) << term.screen();
     const auto quit = Clock::now();
-    term.keys("q");
-    EXPECT_NE(term.waitForStatus(), 0);
+    EXPECT_NE(term.quit(), 0);
     EXPECT_LT(std::chrono::duration_cast<milliseconds>(Clock::now() - quit).count(), 4000);
     EXPECT_TRUE(term.waitForScreen("The base did not confirm the stop request")) << term.screen();
 }
@@ -367,8 +367,7 @@ TEST(DriveTerminal, NoMotionWhileTheReadingsAreNotShown) {
     term.hold("Up", milliseconds(300));
     const auto after = velocities(rig.device());
     for (size_t i = before; i < after.size(); ++i) EXPECT_EQ(after[i].vx, 0.0) << "request " << i;
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_EQ(term.quit(), 0);
 
     DriveTerminal dumb(rig, {}, "TERM=dumb");
     EXPECT_EQ(dumb.waitForStatus(), 2);
@@ -386,15 +385,13 @@ TEST(DriveTerminal, EverySensorTriggeredAtStartPointsAtThePolarity) {
         term.hold("Up", milliseconds(400));
         EXPECT_TRUE(term.waitForScreen("polarity inverted? try --bumper-active-low")) << term.screen();
         EXPECT_FALSE(anyForward(rig.device()));
-        term.keys("q");
-        EXPECT_EQ(term.waitForStatus(), 0);
+        EXPECT_EQ(term.quit(), 0);
     }
     DriveTerminal inverted(rig, {"--bumper-active-low"});
     ASSERT_TRUE(inverted.waitForScreen("sonar #2")) << inverted.screen();
     inverted.hold("Up", milliseconds(400));
     EXPECT_TRUE(anyForward(rig.device()));
-    inverted.keys("q");
-    EXPECT_EQ(inverted.waitForStatus(), 0);
+    EXPECT_EQ(inverted.quit(), 0);
 }
 
 // In the raw terminal Ctrl-Z is a key: it does what kill -TSTP does.
@@ -447,8 +444,7 @@ TEST(DriveTerminal, StalledTerminalOutputStillStopsTheBase) {
     // After the stall nothing but zero, until a new press ramps from rest.
     const auto after = velocities(rig.device());
     for (size_t i = heldAtZero; i < after.size(); ++i) EXPECT_EQ(after[i].vx, 0.0) << "request " << i;
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0) << term.screen();
+    EXPECT_EQ(term.quit(), 0) << term.screen();
     EXPECT_TRUE(lastIsZero(rig.device()));
 }
 
@@ -477,8 +473,7 @@ TEST(DriveTerminal, AFailingReadingShowsStaleAndTheViewGoesOn) {
     }
     EXPECT_NE(term.screen().find("80%"), std::string::npos);  // the last value stays on screen
     EXPECT_NE(term.screen().find("350.5 mm"), std::string::npos);
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_EQ(term.quit(), 0);
 }
 
 TEST(DriveTerminal, DryRunSendsNoVelocity) {
@@ -487,8 +482,7 @@ TEST(DriveTerminal, DryRunSendsNoVelocity) {
     ASSERT_TRUE(term.waitForScreen("DRY RUN")) << term.screen();
     term.hold("w", milliseconds(400));
     EXPECT_TRUE(term.waitForScreen("Dry run, not sent: velocity vx 0.")) << term.screen();
-    term.keys("q");
-    EXPECT_EQ(term.waitForStatus(), 0);
+    EXPECT_EQ(term.quit(), 0);
     EXPECT_TRUE(velocities(rig.device()).empty());
 }
 

@@ -331,6 +331,16 @@ std::vector<int> requestCodes(sim::BaseDevice& device) {
     return codes;
 }
 
+std::vector<std::vector<int>> wheelSpeeds(zorn::orbitane::sim::BaseDevice& device) {
+    std::vector<std::vector<int>> out;
+    for (const auto& m : device.motorCommands()) out.push_back({m.left_speed, m.right_speed});
+    return out;
+}
+
+bool isZeroMotor(const zorn::orbitane::sim::ReceivedRequest& r) {
+    return r.code == zorn::drv::REQ_SET_MOTOR && r.args == std::vector<uint8_t>(16, 0);
+}
+
 sim::Scenario scenarioWith(const std::function<void(sim::Scenario&)>& change) {
     sim::Scenario s = sim::defaultScenario();
     change(s);

@@ -173,6 +173,10 @@ bool has(const std::vector<std::string>& lines, const std::string& line);
 std::vector<std::string> commandLines(const SimRig& rig, const ConsoleOutcome& r);
 // Request codes the base received, in order.
 std::vector<int> requestCodes(zorn::orbitane::sim::BaseDevice& device);
+// The wheel speeds of every motor request the base received, {left, right}.
+std::vector<std::vector<int>> wheelSpeeds(zorn::orbitane::sim::BaseDevice& device);
+// A motor request of all zeros: the stop.
+bool isZeroMotor(const zorn::orbitane::sim::ReceivedRequest& r);
 
 // The default scenario with changes.
 zorn::orbitane::sim::Scenario scenarioWith(const std::function<void(zorn::orbitane::sim::Scenario&)>& change);
