@@ -13,8 +13,6 @@
 
 using namespace tests::console;
 using namespace zorn::drv;
-using Lines = std::vector<std::string>;
-using Codes = std::vector<uint8_t>;
 
 namespace {
 

@@ -21,7 +21,6 @@ using namespace tests::support;
 
 namespace {
 
-constexpr auto BOUND = std::chrono::seconds(10);
 const std::string BASE_APP = "[zorn.orbitane.test.OrbitaneBaseConsoleApplication] ";
 const std::string FRAME = "[zorn.orbitane.test.OrbitaneConsoleApplication] ";
 

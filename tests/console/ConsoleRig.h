@@ -5,6 +5,7 @@
 // line written while it runs.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,6 +29,11 @@ using tests::support::LogLine;
 using tests::support::ScriptedBase;
 using tests::support::ScriptedTcpBase;
 using tests::support::recordBytes;
+
+using Lines = std::vector<std::string>;
+using Codes = std::vector<uint8_t>;
+// Bound of the waits for a command to get going.
+constexpr auto BOUND = std::chrono::seconds(10);
 
 // Sends `sig` to this process from another thread once `ready` returns true
 // (`ready` is expected to block with its own bound). Joined on destruction.

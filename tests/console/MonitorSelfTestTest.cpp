@@ -15,13 +15,9 @@
 
 using namespace tests::console;
 using namespace zorn::drv;
-using Lines = std::vector<std::string>;
-using Codes = std::vector<uint8_t>;
 using Words = std::vector<std::string>;
 
 namespace {
-
-constexpr auto BOUND = std::chrono::seconds(10);
 
 const char* const MONITOR_USAGE =
     "[FATL] monitor command requires at least one argument, such as: orbitane_console [options] monitor bumper";

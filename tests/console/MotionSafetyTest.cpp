@@ -15,11 +15,9 @@
 
 using namespace tests::console;
 using namespace zorn::drv;
-using Lines = std::vector<std::string>;
 
 namespace {
 
-constexpr auto BOUND = std::chrono::seconds(10);
 const std::string NOT_CONFIRMED_TIMEOUT =
     "[ERRO] The base did not confirm the stop request (80008002): it may still be moving";
 

@@ -12,7 +12,6 @@
 
 using namespace tests::console;
 using namespace zorn::drv;
-using Lines = std::vector<std::string>;
 
 namespace {
 

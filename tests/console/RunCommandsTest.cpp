@@ -20,13 +20,9 @@ using namespace zorn::drv;
 using zorn::orbitane::test::counterDelta;
 using zorn::orbitane::test::deadlineAfter;
 using zorn::orbitane::test::truncToInt32;
-using Lines = std::vector<std::string>;
 using Words = std::vector<int32_t>;
-using Codes = std::vector<uint8_t>;
 
 namespace {
-
-constexpr auto BOUND = std::chrono::seconds(10);
 
 class RunCommands : public ::testing::Test {
 protected:

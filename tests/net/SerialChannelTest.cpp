@@ -47,6 +47,8 @@ struct Pty {
         slave = -1;
     }
     ~Pty() { closeMaster(); }
+    // Configures `port` for the slave side at 115,200 baud and opens it.
+    bool open(raw_serial& port) { return port.configure(path.c_str(), 115200, 0) && port.open(); }
     void closeMaster() {
         if (master >= 0) ::close(master);
         master = -1;
@@ -152,8 +154,7 @@ TEST(RawSerial, ConfigureKeepsNameBaudAndCutsLongNames) {
 TEST(RawSerial, OpensRawAndExclusively) {
     Pty pty;
     raw_serial a;
-    a.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(a.open()) << std::strerror(a.lastError());
+    ASSERT_TRUE(pty.open(a)) << std::strerror(a.lastError());
     EXPECT_TRUE(a.is_open());
     raw_serial b;
     b.configure(pty.path.c_str(), 115200, 0);
@@ -180,8 +181,7 @@ TEST(RawSerial, OpensRawAndExclusively) {
 TEST(RawSerial, ReopenClosesFirst) {
     Pty pty;
     raw_serial a;
-    a.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(a.open());
+    ASSERT_TRUE(pty.open(a));
     ASSERT_TRUE(a.open());
     EXPECT_TRUE(a.is_open());
 }
@@ -189,8 +189,7 @@ TEST(RawSerial, ReopenClosesFirst) {
 TEST(RawSerial, DataWaitsAndTransfers) {
     Pty pty;
     raw_serial s;
-    s.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(pty.open(s));
     EXPECT_EQ(s.send_data(nullptr, 3), 0);
     EXPECT_EQ(s.send_data(reinterpret_cast<const uint8_t*>("abc"), 0), 0);
 
@@ -238,8 +237,7 @@ TEST(RawSerial, DataWaitsAndTransfers) {
 TEST(RawSerial, ALineErrorDropsTheQueuedInputWhereItIsReadNotWhileWaiting) {
     Pty pty;
     NoisyPort s;
-    s.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(pty.open(s));
     pty.write({1, 2, 3});
     s.errors = 1;
     uint32_t count = 0;
@@ -256,8 +254,7 @@ TEST(RawSerial, ALineErrorDropsTheQueuedInputWhereItIsReadNotWhileWaiting) {
 TEST(RawSerial, InterruptCutsAWaitShort) {
     Pty pty;
     raw_serial s;
-    s.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(pty.open(s));
     const std::set<pid_t> before = tests::support::otherThreads();
     uint32_t count = 0;
     auto waited = std::async(std::launch::async, [&] { return s.wait_for_data(1, 60000, &count); });
@@ -272,8 +269,7 @@ TEST(RawSerial, InterruptCutsAWaitShort) {
 TEST(RawSerial, HangupIsAnError) {
     Pty pty;
     raw_serial s;
-    s.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(pty.open(s));
     pty.closeMaster();
     uint32_t count = 0;
     EXPECT_EQ(s.wait_for_data(1, 20000, &count), RXTX_ERROR);  // ended by the hangup, not its bound
@@ -284,8 +280,7 @@ TEST(RawSerial, HangupIsAnError) {
 TEST(RawSerial, WaitReadableThenReadAvailable) {
     Pty pty;
     raw_serial s;
-    s.configure(pty.path.c_str(), 115200, 0);
-    ASSERT_TRUE(s.open());
+    ASSERT_TRUE(pty.open(s));
     uint8_t buf[16];
     EXPECT_EQ(s.read_available(buf, sizeof buf), 0);
     EXPECT_EQ(s.wait_readable(30), RXTX_TIMEOUT);
