@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
 #include <vector>
 

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <stdexcept>
 
@@ -211,14 +210,7 @@ size_t ConsoleProcess::outputSize() const {
     return out_.size();
 }
 
-long ConsoleProcess::residentKiB() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.compare(0, 6, "VmRSS:") == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
-    }
-    return -1;
-}
+long ConsoleProcess::residentKiB() const { return support::memoryKiB(pid_); }
 
 int ConsoleProcess::openDescriptors() const {
     std::string path = "/proc/" + std::to_string(pid_) + "/fd";

@@ -250,12 +250,7 @@ TEST_F(ChannelTest, StopCutsASyncShort) {
 }
 
 TEST(ChannelSync, ProtocolWithoutSyncMessageSendsNothing) {
-    struct Bare : Protocol {
-        void reset() override {}
-        void decodeByte(uint8_t) override {}
-        uint32_t encodedSize(const MessagePtr& m) override { return m->length + 3; }
-        void encode(const MessagePtr&, uint8_t*, uint32_t& s) override { s = 0; }
-    } bare;
+    BareProtocol bare;
     FakeChannel c(&bare);
     c.start();
     EXPECT_EQ(c.sync(), 0);

@@ -138,12 +138,7 @@ TEST(InterchipSync, SameObjectAcrossCallsProtocolsAndThreads) {
 }
 
 TEST(InterchipSync, BaseProtocolHasNone) {
-    struct Bare : Protocol {
-        void reset() override {}
-        void decodeByte(uint8_t) override {}
-        uint32_t encodedSize(const MessagePtr&) override { return 0; }
-        void encode(const MessagePtr&, uint8_t*, uint32_t& s) override { s = 0; }
-    } bare;
+    BareProtocol bare;
     MessagePtr m;
     EXPECT_FALSE(bare.getSyncMessage(m));
     EXPECT_FALSE(m);

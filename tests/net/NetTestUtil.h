@@ -86,6 +86,14 @@ inline std::string hex(const Bytes& b) {
     return s;
 }
 
+// A protocol that decodes and encodes nothing and has no sync message.
+struct BareProtocol : zorn::net::Protocol {
+    void reset() override {}
+    void decodeByte(uint8_t) override {}
+    uint32_t encodedSize(const zorn::net::MessagePtr&) override { return 0; }
+    void encode(const zorn::net::MessagePtr&, uint8_t*, uint32_t& s) override { s = 0; }
+};
+
 // Records every event of a dispatcher under the codes it listens to.
 class Recorder {
 public:

@@ -43,13 +43,6 @@ protected:
         return s;
     }
 
-    static FaultRule rule(int request, FaultKind kind) {
-        FaultRule r;
-        r.request = request;
-        r.kind = kind;
-        return r;
-    }
-
     std::unique_ptr<BaseDevice> device;
     std::unique_ptr<Session> session;
     FrameCodec hostCodec;
@@ -105,9 +98,9 @@ TEST_F(SessionTest, SyncMessagesBadFramesAndOtherCommandsGetNoAnswer) {
 
 TEST_F(SessionTest, SilentAndRefusedRequestsAreNotExecuted) {
     Scenario s = defaultScenario();
-    s.faults.push_back(rule(0x40, FaultKind::Silent));
-    s.faults.push_back(rule(0x60, FaultKind::Unsupported));
-    FaultRule error = rule(0x5F, FaultKind::Error);
+    s.faults.push_back(FaultRule{0x40, FaultKind::Silent});
+    s.faults.push_back(FaultRule{0x60, FaultKind::Unsupported});
+    FaultRule error{0x5F, FaultKind::Error};
     error.errorCode = 0x0102;
     s.faults.push_back(error);
     make(s);
@@ -132,8 +125,8 @@ TEST_F(SessionTest, SilentAndRefusedRequestsAreNotExecuted) {
 
 TEST_F(SessionTest, LostAnswersExecuteAndAStallIgnoresEverythingAfterIt) {
     Scenario s = defaultScenario();
-    s.faults.push_back(rule(0x40, FaultKind::LoseAnswer));
-    FaultRule stall = rule(-1, FaultKind::Stall);
+    s.faults.push_back(FaultRule{0x40, FaultKind::LoseAnswer});
+    FaultRule stall{-1, FaultKind::Stall};
     stall.after = 2;
     s.faults.push_back(stall);
     make(s);
@@ -164,12 +157,12 @@ TEST_F(SessionTest, LostAnswersExecuteAndAStallIgnoresEverythingAfterIt) {
 
 TEST_F(SessionTest, CorruptedShortAndLongAnswers) {
     Scenario s = defaultScenario();
-    s.faults.push_back(rule(0x30, FaultKind::BadChecksum));
-    s.faults.push_back(rule(0x10, FaultKind::Short));  // one byte less: 27
-    FaultRule shortStatus = rule(0x31, FaultKind::Short);
+    s.faults.push_back(FaultRule{0x30, FaultKind::BadChecksum});
+    s.faults.push_back(FaultRule{0x10, FaultKind::Short});  // one byte less: 27
+    FaultRule shortStatus{0x31, FaultKind::Short};
     shortStatus.size = 8;
     s.faults.push_back(shortStatus);
-    FaultRule longBumper = rule(0x33, FaultKind::Long);
+    FaultRule longBumper{0x33, FaultKind::Long};
     s.faults.push_back(longBumper);
     make(s);
     send({0x30});
@@ -187,7 +180,7 @@ TEST_F(SessionTest, CorruptedShortAndLongAnswers) {
 }
 
 TEST_F(SessionTest, FloodNoiseHidesNoFrameAndTheAnswerFollowsIt) {
-    FaultRule flood = rule(0x30, FaultKind::Flood);
+    FaultRule flood{0x30, FaultKind::Flood};
     flood.size = 200000;
     flood.times = 2;
     make(withFault(flood));
@@ -241,7 +234,7 @@ TEST_F(SessionTest, LineNoiseIsTheSameForTheSameSeed) {
 }
 
 TEST_F(SessionTest, SwallowingLengthHeaderTakesInTheNextAnswer) {
-    FaultRule swallow = rule(0x30, FaultKind::Swallow);
+    FaultRule swallow{0x30, FaultKind::Swallow};
     swallow.extra = 13;  // exactly the motor answer frame that follows
     swallow.times = 1;
     make(withFault(swallow));
@@ -286,7 +279,7 @@ TEST_F(SessionTest, SwallowingLengthHeaderTakesInTheNextAnswer) {
 }
 
 TEST_F(SessionTest, CloseFaultDropsTheRequestAndClosesTheLink) {
-    FaultRule close = rule(0x31, FaultKind::Close);
+    FaultRule close{0x31, FaultKind::Close};
     make(withFault(close));
     send({0x30});
     EXPECT_FALSE(session->closeWanted());
@@ -303,7 +296,7 @@ TEST_F(SessionTest, CloseFaultDropsTheRequestAndClosesTheLink) {
 }
 
 TEST_F(SessionTest, DelayedAnswersKeepTheirOrder) {
-    FaultRule delay = rule(0x31, FaultKind::Delay);
+    FaultRule delay{0x31, FaultKind::Delay};
     delay.delayMs = 1500;
     make(withFault(delay));
     send({0x31}, 0);
@@ -318,7 +311,7 @@ TEST_F(SessionTest, DelayedAnswersKeepTheirOrder) {
 }
 
 TEST_F(SessionTest, AfterAndTimesSelectWhichRequestsAreHit) {
-    FaultRule silent = rule(0x30, FaultKind::Silent);
+    FaultRule silent{0x30, FaultKind::Silent};
     silent.after = 2;
     silent.times = 1;
     make(withFault(silent));
@@ -330,7 +323,7 @@ TEST_F(SessionTest, AfterAndTimesSelectWhichRequestsAreHit) {
     EXPECT_EQ(requests[3].fault, "");
 
     // A rule for every request with no end: silent from the third on.
-    FaultRule all = rule(-1, FaultKind::Silent);
+    FaultRule all{-1, FaultKind::Silent};
     all.after = 2;
     make(withFault(all));
     send({0x10, 0x01});
@@ -343,7 +336,7 @@ TEST_F(SessionTest, AfterAndTimesSelectWhichRequestsAreHit) {
 TEST_F(SessionTest, CloseAfterCountsRequestsAndIgnoresLaterOnes) {
     Scenario s = defaultScenario();
     s.closeAfter = 2;
-    FaultRule delay = rule(0x30, FaultKind::Delay);
+    FaultRule delay{0x30, FaultKind::Delay};
     delay.delayMs = 100;
     s.faults.push_back(delay);
     make(s);
@@ -369,7 +362,7 @@ TEST_F(SessionTest, SerialLineRestartsOnANewSynchronisation) {
     Scenario s = defaultScenario();
     s.closeAfter = 3;
     s.stopOnDisconnect = true;
-    FaultRule once = rule(0x30, FaultKind::Silent);
+    FaultRule once{0x30, FaultKind::Silent};
     once.times = 1;
     s.faults.push_back(once);
     make(s, true);

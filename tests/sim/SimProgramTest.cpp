@@ -10,7 +10,6 @@
 
 #include <poll.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <regex>
 
@@ -88,17 +87,6 @@ TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
     ::unlink(file.c_str());
-}
-
-// A memory figure of a process in KiB ("VmRSS", "VmHWM"), -1 when it
-// cannot be read.
-long memoryKiB(int pid, const std::string& field = "VmRSS") {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
-    }
-    return -1;
 }
 
 // The TCP port of a simulator started with "--tcp 127.0.0.1:0", once it

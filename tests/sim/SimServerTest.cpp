@@ -160,9 +160,7 @@ TEST(SimServerTest, CloseAfterEndsTheConnectionAndTheNextOneStartsAfresh) {
 
 TEST(SimServerTest, DelayedAnswerArrivesLate) {
     Scenario s = defaultScenario();
-    FaultRule delay;
-    delay.request = 0x30;
-    delay.kind = FaultKind::Delay;
+    FaultRule delay{0x30, FaultKind::Delay};
     delay.delayMs = 300;
     s.faults.push_back(delay);
     SimServer sim(s);
@@ -179,9 +177,7 @@ TEST(SimServerTest, DelayedAnswerArrivesLate) {
 
 TEST(SimServerTest, FloodReachesTheHostWholeOnBothLinks) {
     Scenario s = defaultScenario();
-    FaultRule flood;
-    flood.request = 0x30;
-    flood.kind = FaultKind::Flood;
+    FaultRule flood{0x30, FaultKind::Flood};
     flood.size = 300000;  // far more than a socket or terminal buffer holds
     s.faults.push_back(flood);
     SimServer sim(s);
@@ -205,9 +201,7 @@ TEST(SimServerTest, FloodReachesTheHostWholeOnBothLinks) {
 
 TEST(SimServerTest, StallLeavesTheLineOpenAndUnreadUntilTheSimulatorStops) {
     Scenario s = defaultScenario();
-    FaultRule stall;
-    stall.kind = FaultKind::Stall;
-    stall.after = 1;
+    FaultRule stall{-1, FaultKind::Stall, 1};  // after the first request
     s.faults.push_back(stall);
     for (bool serial : {false, true}) {
         SimServer sim(s);

@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 
 namespace tests {
@@ -26,6 +27,15 @@ std::vector<std::string> ChildResult::lines(const std::string& text) {
         start = end + 1;
     }
     return result;
+}
+
+long memoryKiB(int pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0) return std::atol(line.c_str() + field.size() + 1);
+    }
+    return -1;
 }
 
 std::string builtProgram(const std::string& name) {

@@ -17,6 +17,10 @@ struct ChildResult {
     static std::vector<std::string> lines(const std::string& text);
 };
 
+// A memory figure of a process in KiB ("VmRSS", "VmHWM"), -1 when it
+// cannot be read (the process is gone).
+long memoryKiB(int pid, const std::string& field = "VmRSS");
+
 // Path of a program built next to the tests (ORBITANE_BIN_DIR, set by ctest).
 std::string builtProgram(const std::string& name);
 
