@@ -105,21 +105,9 @@ public:
     // Registers handlers for codes 0..4 on the dispatcher (owned by it).
     void listen(zorn::net::MessageDispatcher& d) {
         for (uint32_t c = zorn::net::EVT_MESSAGE; c <= zorn::net::EVT_CHANNEL_BROKEN; ++c) {
-            auto h = std::make_unique<zorn::net::MessageHandler<Recorder>>(c, this, &Recorder::onEvent);
-            handlers_.push_back(h.get());
-            d.addHandler(std::move(h));
-            source_ = &d;
+            d.addHandler(std::make_unique<zorn::net::MessageHandler<Recorder>>(c, this, &Recorder::onEvent));
         }
     }
-    // Removes the handlers again (call before the recorder goes away when
-    // the dispatcher lives on).
-    void unlisten() {
-        if (!source_) return;
-        for (auto* h : handlers_) source_->removeHandler(h);
-        handlers_.clear();
-        source_ = nullptr;
-    }
-
     int onEvent(uint32_t event, zorn::net::MessageDispatcher*, zorn::net::MessagePtr& m) {
         {
             std::lock_guard<std::mutex> g(m_);
@@ -164,8 +152,6 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::vector<Entry> entries_;
-    std::vector<zorn::net::AbsMessageHandler*> handlers_;
-    zorn::net::MessageDispatcher* source_ = nullptr;
 };
 
 // An in-memory medium: records what is written, reads what the test feeds.
@@ -198,17 +184,10 @@ public:
         std::lock_guard<std::mutex> g(m_);
         writeResult_ = r;
     }
-    // While blocked, writeBytes waits until unblockWrites() or stop.
+    // While blocked, writeBytes waits until stop.
     void blockWrites() {
         std::lock_guard<std::mutex> g(m_);
         blocked_ = true;
-    }
-    void unblockWrites() {
-        {
-            std::lock_guard<std::mutex> g(m_);
-            blocked_ = false;
-        }
-        cv_.notify_all();
     }
     std::vector<Bytes> written() {
         std::lock_guard<std::mutex> g(m_);

@@ -71,44 +71,20 @@ base_conf_response_t ScriptedBase::healthyConfig() {
     return r;
 }
 
-base_status_response_t ScriptedBase::healthyStatus() {
-    return base_status_response_t{80, CHARGING_FLAG_CHARGING | CHARGING_FLAG_DC_CONNECTED};
-}
-
-base_motor_status_response_t ScriptedBase::healthyMotorData() {
-    return base_motor_status_response_t{1234, -567, 1};
-}
-
-base_sensor_data_response_t ScriptedBase::healthySensorData() {
-    base_sensor_data_response_t r = {};
-    r.sensor_value[0] = 500u << 16;   // 500 mm
-    r.sensor_value[1] = 1250u << 16;  // 1250 mm
-    return r;
-}
-
-base_bumper_data_response_t ScriptedBase::healthyBumperData() {
-    return base_bumper_data_response_t{0x1};
-}
-
-base_autohome_response_t ScriptedBase::healthyAutoHomeData() {
-    return base_autohome_response_t{2, 3, {0x1, 0x3, 0x2}};
-}
-
-base_set_velocity_response_t ScriptedBase::healthyVelocityAnswer() {
-    return base_set_velocity_response_t{65536 / 100, 0, 2 * 65536, 0};
-}
-
 void ScriptedBase::scriptHealthyBase() {
     answerRecord(REQ_CONNECT, healthyIdentity());
     answerRecord(REQ_GET_CONFIG, healthyConfig());
     fail(REQ_GET_BINARY_CONFIG, BASE_ERROR_NOT_SUPPORTED);
-    answerRecord(REQ_GET_STATUS, healthyStatus());
-    answerRecord(REQ_GET_MOTOR_DATA, healthyMotorData());
-    answerRecord(REQ_GET_SENSOR_DATA, healthySensorData());
-    answerRecord(REQ_GET_BUMPER_DATA, healthyBumperData());
-    answerRecord(REQ_GET_AUTOHOME_DATA, healthyAutoHomeData());
+    answerRecord(REQ_GET_STATUS, base_status_response_t{80, CHARGING_FLAG_CHARGING | CHARGING_FLAG_DC_CONNECTED});
+    answerRecord(REQ_GET_MOTOR_DATA, base_motor_status_response_t{1234, -567, 1});
+    base_sensor_data_response_t sensors = {};
+    sensors.sensor_value[0] = 500u << 16;   // 500 mm
+    sensors.sensor_value[1] = 1250u << 16;  // 1250 mm
+    answerRecord(REQ_GET_SENSOR_DATA, sensors);
+    answerRecord(REQ_GET_BUMPER_DATA, base_bumper_data_response_t{0x1});
+    answerRecord(REQ_GET_AUTOHOME_DATA, base_autohome_response_t{2, 3, {0x1, 0x3, 0x2}});
     answer(REQ_SET_MOTOR, Bytes());
-    answerRecord(REQ_SET_VELOCITY, healthyVelocityAnswer());
+    answerRecord(REQ_SET_VELOCITY, base_set_velocity_response_t{65536 / 100, 0, 2 * 65536, 0});
     answer(REQ_POLL_COMMAND, Bytes{0x00});
     answer(REQ_ANSWER_GET_INFO, Bytes());
     answer(REQ_SEND_EVENT, Bytes());

@@ -99,12 +99,6 @@ public:
     // Records a healthy base answers with.
     static zorn::drv::base_connect_response_t healthyIdentity();
     static zorn::drv::base_conf_response_t healthyConfig();
-    static zorn::drv::base_status_response_t healthyStatus();
-    static zorn::drv::base_motor_status_response_t healthyMotorData();
-    static zorn::drv::base_sensor_data_response_t healthySensorData();
-    static zorn::drv::base_bumper_data_response_t healthyBumperData();
-    static zorn::drv::base_autohome_response_t healthyAutoHomeData();
-    static zorn::drv::base_set_velocity_response_t healthyVelocityAnswer();
 
     // --- transport side ---
     // Takes bytes from the host (any split) and returns the bytes to send back.
