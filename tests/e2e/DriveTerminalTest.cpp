@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -60,15 +59,6 @@ std::string shellOutput(const std::string& command) {
     while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
     pclose(pipe);
     return out;
-}
-
-bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(milliseconds(20));  // poll interval of a bounded wait
-    }
-    return true;
 }
 
 // A private tmux server with one 80x24 pane running the console's drive

@@ -205,11 +205,6 @@ ConsoleOutcome ConsoleProcess::wait(std::chrono::milliseconds limit) {
     return r;
 }
 
-size_t ConsoleProcess::outputSize() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return out_.size();
-}
-
 long ConsoleProcess::residentKiB() const { return support::memoryKiB(pid_); }
 
 int ConsoleProcess::openDescriptors() const {
@@ -300,6 +295,15 @@ std::vector<std::string> failureLines(const std::string& code, std::vector<std::
 
 bool has(const std::vector<std::string>& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // poll interval of a bounded wait
+    }
+    return true;
 }
 
 std::vector<std::string> commandLines(const SimRig& rig, const ConsoleOutcome& r) {

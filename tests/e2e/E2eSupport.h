@@ -97,9 +97,6 @@ public:
     long residentKiB() const;
     int openDescriptors() const;
 
-    // Bytes of standard output so far.
-    size_t outputSize() const;
-
 private:
     void spawn(const std::string& program, const std::vector<std::string>& args, const std::string* input);
     void readStreams(int outFd, int errFd);
@@ -168,6 +165,8 @@ std::vector<std::string> failureLines(const std::string& code, std::vector<std::
                                       const std::vector<std::string>& after = {});
 
 bool has(const std::vector<std::string>& lines, const std::string& line);
+// Polls `condition` until it holds (true) or `limit` passes (false).
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 // Standard output after the banner and the identity lines: what the
 // command itself printed. Fails the test when those lines are not there.
 std::vector<std::string> commandLines(const SimRig& rig, const ConsoleOutcome& r);

@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <regex>
-#include <thread>
 
 #include "drv/ControlBus.h"
 #include "log/TextEscape.h"
@@ -576,14 +575,6 @@ public:
     bool waitForScreen(const std::string& text, milliseconds limit) {
         return waitUntil([&] { return screen().find(text) != std::string::npos; }, limit);
     }
-    static bool waitUntil(const std::function<bool()>& condition, milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (condition()) return true;
-            std::this_thread::sleep_for(milliseconds(50));
-        }
-        return condition();
-    }
 
 private:
     std::string dir_;
@@ -609,7 +600,7 @@ TEST(Scripting, InteractivePromptRunsCommandsUntilQuit) {
     ASSERT_TRUE(tmux.waitForScreen("Left Wheel:", milliseconds(5000))) << tmux.screen();
     tmux.run({"send-keys", "C-c"});
     ASSERT_TRUE(tmux.waitForScreen("Interrupted by SIGINT, monitor stopped", milliseconds(5000))) << tmux.screen();
-    ASSERT_TRUE(Tmux::waitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             const std::string screen = tmux.screen();
             return screen.rfind("orbitane> ") > screen.rfind("monitor stopped");
@@ -618,7 +609,7 @@ TEST(Scripting, InteractivePromptRunsCommandsUntilQuit) {
         << tmux.screen();
     tmux.run({"send-keys", "quit", "Enter"});
     std::string status;
-    ASSERT_TRUE(Tmux::waitUntil(
+    ASSERT_TRUE(waitUntil(
         [&] {
             std::ifstream in(statusFile);
             return static_cast<bool>(std::getline(in, status));

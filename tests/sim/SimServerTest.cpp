@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <regex>
 
@@ -21,6 +22,19 @@ using tests::sim::SimTestClient;
 using std::chrono::milliseconds;
 
 namespace {
+
+// The lines a server logs from its threads, from level `least` up. Declare
+// it before the server, which logs into it until it ends.
+struct SimLog {
+    std::function<void(int, const std::string&)> sink(int least = 0) {
+        return [this, least](int level, const std::string& line) {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (level >= least) lines.push_back(line);
+        };
+    }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
 
 TEST(SimServerTest, ServesRequestsOverLoopbackTcp) {
     SimServer sim;
@@ -78,14 +92,9 @@ TEST(SimServerTest, HostsAreServedAtOnceAndShareOneRobot) {
 }
 
 TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
-    // Declared before the server, whose threads log into them until it ends.
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
+    SimLog log;
     SimServer sim;
-    sim.setLogSink([&](int, const std::string& line) {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        lines.push_back(line);
-    });
+    sim.setLogSink(log.sink());
     sim.setMaxClients(2);
     ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
     SimTestClient a, b, c;
@@ -96,10 +105,10 @@ TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
     EXPECT_TRUE(c.waitClosed(10000));  // nothing else closes it: there is no idle time-out
     EXPECT_EQ(sim.connectionsRefused(), 1);
     {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        ASSERT_FALSE(lines.empty());
-        EXPECT_NE(lines.back().find("refused: already serving 2 clients (--max-clients 2)"), std::string::npos)
-            << lines.back();
+        std::lock_guard<std::mutex> lock(log.mutex);
+        ASSERT_FALSE(log.lines.empty());
+        EXPECT_NE(log.lines.back().find("refused: already serving 2 clients (--max-clients 2)"), std::string::npos)
+            << log.lines.back();
     }
     // Once one leaves, a newcomer is served again.
     a.close();
@@ -111,13 +120,9 @@ TEST(SimServerTest, ConnectionPastTheClientLimitIsClosedAtOnce) {
 }
 
 TEST(SimServerTest, ClientThatSendsNothingIsClosedAfterTheIdleTimeout) {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
+    SimLog log;
     SimServer sim;
-    sim.setLogSink([&](int, const std::string& line) {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        lines.push_back(line);
-    });
+    sim.setLogSink(log.sink());
     sim.setIdleTimeout(300 * 1000 * 1000);
     ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
     SimTestClient host;
@@ -129,8 +134,8 @@ TEST(SimServerTest, ClientThatSendsNothingIsClosedAfterTheIdleTimeout) {
     EXPECT_TRUE(host.waitClosed(5000));
     EXPECT_GE(std::chrono::steady_clock::now() - lastSent, milliseconds(300));
     EXPECT_TRUE(sim.waitFor([&] { return sim.connectionsOpen() == 0; }, milliseconds(2000)));
-    std::lock_guard<std::mutex> lock(linesMutex);
-    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+    std::lock_guard<std::mutex> lock(log.mutex);
+    EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
                             [](const std::string& line) {
                                 return line.find(": nothing received for 0.3 s, connection closed (--idle-timeout)") !=
                                        std::string::npos;
@@ -441,13 +446,9 @@ TEST(SimServerTest, RequestSentJustBeforeTheHostLeavesStillReachesTheBase) {
 }
 
 TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {
-    std::vector<std::string> lines;
-    std::mutex linesMutex;
+    SimLog log;
     SimServer sim;
-    sim.setLogSink([&](int level, const std::string& line) {
-        std::lock_guard<std::mutex> lock(linesMutex);
-        if (level >= nivo::system::util::LOG_WARN) lines.push_back(line);
-    });
+    sim.setLogSink(log.sink(nivo::system::util::LOG_WARN));
     ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
     SimTestClient host;
     ASSERT_TRUE(host.connectTcp(sim.port()));
@@ -461,10 +462,10 @@ TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {
     unsigned long leftOut = 0;
     EXPECT_TRUE(sim.waitFor(
         [&] {
-            std::lock_guard<std::mutex> lock(linesMutex);
+            std::lock_guard<std::mutex> lock(log.mutex);
             logged = 0;
             leftOut = 0;
-            for (const std::string& line : lines) {
+            for (const std::string& line : log.lines) {
                 std::smatch m;
                 if (line.find("bad frame ignored") != std::string::npos) ++logged;
                 if (std::regex_search(line, m, report)) leftOut += std::stoul(m[1]);
