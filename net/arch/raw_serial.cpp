@@ -365,18 +365,9 @@ int32_t raw_serial::wait_for_sent(uint32_t ms, uint32_t* count) {
 
 int32_t raw_serial::recv_data(uint8_t* buffer, uint32_t size) {
     if (!opened || fd_ < 0 || !buffer || size == 0) return 0;
-    if (lineErrorsChanged()) {
-        // A line error spoils what is queued: drop it unread.
-        ::tcflush(fd_, TCIFLUSH);
-        return RXTX_LINE_ERROR;
-    }
-    for (;;) {
-        ssize_t r = ::read(fd_, buffer, size);
-        if (r >= 0) return static_cast<int32_t>(r);
-        if (errno == EINTR) continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) fail(errno);
-        return 0;
-    }
+    // The byte-device contract: a failed read (already recorded) reads nothing.
+    const int32_t r = read_available(buffer, size);
+    return r == RXTX_ERROR ? 0 : r;
 }
 
 int32_t raw_serial::wait_for_recv(uint32_t ms, uint32_t* count) {
