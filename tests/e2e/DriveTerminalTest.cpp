@@ -318,7 +318,7 @@ TEST(DriveTerminal, TermAndHangupStopTheBaseBeforeLeaving) {
         term.hold("Up", milliseconds(300));
         ASSERT_FALSE(lastIsZero(rig.device()));  // still moving when the signal comes
         ASSERT_EQ(::kill(std::stoi(console), sig), 0);
-        EXPECT_EQ(term.waitForStatus(), 128 + sig);
+        EXPECT_EQ(term.waitForStatus(), 128 + sig) << term.screen();  // the log lines say why
         EXPECT_TRUE(lastIsZero(rig.device()));
         EXPECT_NE(term.modesAfter().find(" echo "), std::string::npos);
     }
