@@ -199,6 +199,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
         }
         if (!v.isZero()) guard.arm();
         const int32_t result = readings.sendVelocity(v);
+        if (result < 0 && interrupted()) controller.stop(DriveExit::Signal);  // cut by the signal, not lost
         controller.onVelocitySent(v, result >= 0);
         if (controller.stopAcknowledged()) guard.disarm();
         // The base keeps the last velocity it took: a request it did not
@@ -297,6 +298,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     uint32_t bits = 0;
                     const PollOutcome bumper = readings.pollBumper(bits, nextTick - drawCost);
                     if (bumper != PollOutcome::NotPolled) {
+                        if (bumper != PollOutcome::Answered && interrupted()) controller.stop(DriveExit::Signal);
                         controller.onRequestResult(bumper == PollOutcome::Answered);
                     }
                     if (bumper == PollOutcome::Answered) {
@@ -306,6 +308,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     const PollOutcome next =
                         controller.exitReason() == DriveExit::None ? readings.pollNext(nextTick - drawCost) : PollOutcome::NotPolled;
                     if (next != PollOutcome::NotPolled) {
+                        if (next != PollOutcome::Answered && interrupted()) controller.stop(DriveExit::Signal);
                         controller.onRequestResult(next == PollOutcome::Answered);
                     }
                     std::vector<double> distances;

@@ -296,6 +296,9 @@ void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
     if (sent.isZero() && answered) {
         stopAcknowledged_ = true;
     }
+    // After a signal the cancel token cuts every request but the stop: those
+    // failures are the signal's, not the link's.
+    if (!answered && exit_ == DriveExit::Signal) return;
     velocityFailuresInRow_ = answered ? 0 : velocityFailuresInRow_ + 1;
     if (velocityFailuresInRow_ >= settings_.failuresForLinkLoss) {
         stop(DriveExit::LinkLost);
@@ -308,6 +311,7 @@ void DriveController::onRequestResult(bool answered) {
         failuresInRow_ = 0;
         return;
     }
+    if (exit_ == DriveExit::Signal) return;  // cut by the signal's cancel token
     if (++failuresInRow_ >= settings_.failuresForLinkLoss) {
         stop(DriveExit::LinkLost);
     }

@@ -150,6 +150,18 @@ TEST(DriveController, ThreeFailedRequestsInARowLoseTheLink) {
     EXPECT_TRUE(rig.drive->target().isZero());
 }
 
+// After a signal the cancel token fails every request but the stop: that is
+// the signal leaving, not a lost link.
+TEST(DriveController, RequestsCutByASignalDoNotLoseTheLink) {
+    Rig rig;
+    rig.hold(DriveKey::Forward, 3);
+    rig.drive->stop(DriveExit::Signal);
+    for (int i = 0; i < 3; ++i) rig.drive->onRequestResult(false);
+    for (int i = 0; i < 3; ++i) rig.drive->onVelocitySent(BodyVelocity(), false);
+    EXPECT_FALSE(rig.drive->linkLost());
+    EXPECT_EQ(rig.drive->exitReason(), DriveExit::Signal);
+}
+
 TEST(DriveController, EveryWayOutStopsAtOnceAndSendsZero) {
     for (DriveExit reason : {DriveExit::Quit, DriveExit::Signal, DriveExit::TerminalGone, DriveExit::Failure}) {
         SCOPED_TRACE(driveExitText(reason));
