@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "net/arch/Event.h"
+#include "net/arch/WakeSignal.h"
 
 namespace zorn {
 namespace net {
@@ -14,9 +15,10 @@ namespace net {
 //   the wait of any other request ends at once;
 // - a stop request is always written; only a later cut (cutStopWait) ends
 //   its wait early.
-// The endpoint also records here whether the base may be moving, so that the
+// The link also records here whether the base may be moving, so that the
 // handler knows whether a stop is still due. Every operation a handler calls
-// is a lock-free atomic or the futex wake of the endpoint's answer event.
+// is a lock-free atomic or a write to the wake-up descriptor, which the
+// link's waits watch beside the medium.
 class CancelToken {
 public:
     // Signal-safe. The stop is asked for: wakes the request in progress.
@@ -43,9 +45,17 @@ public:
         stop_.store(false);
         stopWaitCut_.store(false);
         stopWritten_.store(false);
+        wakeSignal_.clear();
     }
 
-    // The endpoint's side.
+    // The descriptor whose readability ends the link's waits: readable from
+    // a stop request or a cut on, until rearm().
+    int wakeFd() const noexcept { return wakeSignal_.fd(); }
+    // Makes the descriptor quiet again; the waiter then looks at the flags
+    // once more, so a signal that lands meanwhile is never missed.
+    void rearm() noexcept { wakeSignal_.clear(); }
+
+    // The link's side.
     void attach(Event* answerEvent) noexcept { wake_.store(answerEvent); }
     void noteMoveWritten() noexcept { mayBeMoving_.store(true); }
     void noteStopWritten() noexcept {
@@ -55,6 +65,7 @@ public:
 
 private:
     void wake() noexcept {
+        wakeSignal_.signal();
         Event* event = wake_.load();
         if (event != nullptr) event->set();
     }
@@ -66,6 +77,7 @@ private:
     std::atomic<bool> mayBeMoving_{false};
     std::atomic<bool> stopWritten_{false};
     std::atomic<Event*> wake_{nullptr};
+    ::zorn::arch::net::WakeSignal wakeSignal_;
 };
 
 // Exit status of a command ended by `signal`: 128 + the signal (129, 130,

@@ -13,6 +13,7 @@
 #include "net/EventDispatcher.h"
 #include "net/Events.h"
 #include "net/Message.h"
+#include "net/RequestKind.h"
 #include "net/Result.h"
 #include "net/arch/Event.h"
 
@@ -23,28 +24,6 @@ namespace net {
 constexpr int32_t ENDPOINT_WAIT_INFINITE = 0x0FFFFFFF;
 // The ordinary time-out of a request, in ms.
 constexpr int32_t ENDPOINT_REQUEST_TIMEOUT_MS = 1000;
-
-// The payload size a request's answer has, to tell it from the late answer
-// of an earlier request. Error answers fit every request.
-struct AnswerShape {
-    bool anySize = true;
-    uint32_t size = 0;
-    static AnswerShape any() { return AnswerShape(); }
-    static AnswerShape of(uint32_t bytes) { return AnswerShape{false, bytes}; }
-    bool fits(uint32_t bytes) const { return anySize || bytes == size; }
-};
-
-// What a request does to the base's motion.
-enum class Motion {
-    None,   // reads or sets something else
-    Moves,  // may set the base moving: never written once a stop is requested
-    Stops,  // the stop request: always written, its answer confirms the stop
-};
-
-struct RequestKind {
-    AnswerShape answer;
-    Motion motion = Motion::None;
-};
 
 // Request/response layer over a channel: one request at a time.
 //

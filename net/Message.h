@@ -4,6 +4,8 @@
 #include <memory>
 #include <vector>
 
+#include "net/Framer.h"
+
 namespace zorn {
 namespace net {
 
@@ -12,16 +14,6 @@ constexpr uint8_t MSG_FLAG_CHECKSUM = 0x10;
 constexpr uint8_t MSG_FLAG_ADDRESS = 0x20;
 constexpr uint8_t MSG_FLAG_LENGTH16 = 0x40;
 constexpr uint8_t MSG_FLAG_EXTENSION = 0x80;
-// The two frame starts of the control bus: a checksummed frame with an
-// 8-bit length, and one with a 16-bit length (from 256 bytes on).
-constexpr uint8_t FRAME_FLAGS_SHORT = MSG_FLAG_CHECKSUM;
-constexpr uint8_t FRAME_FLAGS_LONG = MSG_FLAG_CHECKSUM | MSG_FLAG_LENGTH16;
-
-// Answer command bytes.
-constexpr uint8_t ANS_OK = 2;
-constexpr uint8_t ANS_ERROR = 3;
-// Error code of an ANS_ERROR answer meaning "request not supported".
-constexpr uint16_t ANS_ERROR_NOT_SUPPORTED = 0x8000;
 
 // One control-bus message: command byte plus its payload.
 // `length` counts the command byte and the payload (payload + 1), and is 0

@@ -53,6 +53,16 @@ public:
     int32_t read_available(uint8_t* buffer, uint32_t size);
     int32_t set_line(int32_t line, bool level) override;
 
+    // The open descriptor, -1 when closed.
+    int handle() const { return fd_; }
+    // A line error came since the last call (the counters moved). Called by
+    // the reader only, so the last count needs no lock.
+    bool lineErrorsChanged();
+
+    // The sum of the line-error counters now; false when the device keeps
+    // none (a pseudo-terminal) or is closed.
+    bool lineErrorCount(uint64_t& count) { return fd_ >= 0 && readLineErrorCount(fd_, count); }
+
     // errno of the last failure (0 when none).
     int lastError() const { return lastError_.load(); }
     const char* portName() const { return portName_; }
@@ -69,8 +79,6 @@ protected:
     virtual bool readLineErrorCount(int fd, uint64_t& count);
 
 private:
-    // Called by the reader only, so the last count needs no lock.
-    bool lineErrorsChanged();
     void fail(int err) { lastError_.store(err); }
     // One poll of the port and the wake-up descriptor: RXTX_OK with the
     // port's events, RXTX_TIMEOUT (time up, or woken), RXTX_ERROR, or
