@@ -3,25 +3,24 @@
 #include <memory>
 #include <string>
 
-namespace zorn {
-namespace net {
-class Protocol;
-class Channel;
-}  // namespace net
+#include "net/Clock.h"
 
+namespace zorn {
 namespace orbitane {
 namespace utils {
 
-// Turns the console's channel options into an open, running channel bound
-// to a protocol. The provider owns the channel (and, for TCP, the socket).
-// The frame opens channels through this interface only; the concrete
-// application supplies the providers.
+// Turns the console's channel options into an open medium: a serial port
+// or a TCP connection, with the transport the link writes and reads
+// through. The provider owns the medium. The frame opens channels through
+// this interface only; the concrete application supplies the providers.
 class IChannelProvider {
 public:
     virtual ~IChannelProvider() = default;
-    virtual bool connect(zorn::net::Protocol* protocol) = 0;
+    // Opens the medium; false after warning lines that say why.
+    virtual bool connect() = 0;
     virtual void disconnect() = 0;
-    virtual zorn::net::Channel* getChannel() = 0;
+    // The open medium's transport, null when not connected.
+    virtual zorn::net::Transport* transport() = 0;
     virtual std::string describe() = 0;
 };
 

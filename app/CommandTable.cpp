@@ -16,7 +16,7 @@ void CommandTable::addCommand(const std::string& name, const std::string& brief,
     commands_[name] = ConsoleCommand{name, brief, description, std::move(handler), appended, std::move(options)};
 }
 
-int CommandTable::executeCommand(const std::vector<std::string>& args) const {
+CommandResult CommandTable::executeCommand(const std::vector<std::string>& args) const {
     const std::string name = args.empty() ? std::string() : args[0];
     auto found = commands_.find(name);
     if (found == commands_.end()) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CommandResult.h"
 #include "app/OptionParser.h"
 
 namespace zorn {
@@ -12,8 +13,8 @@ namespace orbitane {
 namespace test {
 
 // A command handler takes the positional words (command name first) and
-// returns a result code, 0 on success.
-typedef std::function<int(const std::vector<std::string>&)> CommandHandler;
+// returns its result: 0 on success.
+typedef std::function<CommandResult(const std::vector<std::string>&)> CommandHandler;
 
 struct ConsoleCommand {
     std::string name;
@@ -40,7 +41,7 @@ public:
                     CommandHandler handler, bool appended = false, std::vector<ConsoleOption> options = {});
     bool hasCommand(const std::string& name) const { return commands_.count(name) != 0; }
     // Runs the command named by args[0]; 5 when there is no such command.
-    int executeCommand(const std::vector<std::string>& args) const;
+    CommandResult executeCommand(const std::vector<std::string>& args) const;
     // Writes the listing, in byte order of the names, to standard error:
     // first the established commands, then the appended ones.
     void printCommands() const;

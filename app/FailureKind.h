@@ -1,16 +1,12 @@
 #pragma once
 
 // Why a command failed, in words a script can test for: the "kind" of a
-// JSON failure object. The result code alone does not tell them apart
-// (80008001 is an error answer of the base, a link that went away and a
-// request that could not be written alike), so the frame watches the link
-// for what the code does not say.
+// JSON failure object. A request's failure names its own (net/Failure.h);
+// the console's own statuses name theirs here.
 
-#include <atomic>
 #include <cstdint>
-#include <vector>
 
-#include "net/Channel.h"
+#include "app/CommandResult.h"
 
 namespace zorn {
 namespace orbitane {
@@ -33,7 +29,7 @@ constexpr const char* INTERNAL = "internal";                // the console itsel
 }  // namespace failure
 
 // No error answer came, or it carried no code.
-constexpr int32_t NO_BASE_ERROR = -1;
+constexpr int32_t NO_BASE_ERROR = zorn::net::NO_BASE_CODE;
 
 struct FailureCause {
     const char* kind = failure::INVALID_ANSWER;
@@ -41,56 +37,15 @@ struct FailureCause {
     int32_t baseError = NO_BASE_ERROR;
 };
 
-// What the link showed while the current command ran.
-struct LinkFacts {
-    bool broken = false;        // the medium went away (connection closed or reset, serial line hung up)
-    bool tcp = true;            // the channel is a TCP connection (else a serial line)
-    bool sendFailed = false;    // a frame could not be written
-    bool errorAnswer = false;   // the base sent an error answer
-    int32_t errorCode = NO_BASE_ERROR;  // its code
-};
-
-// The kind of a failed command's result, from the result code and what the
-// link showed. Codes of the console's own: 2 usage, 4 connect_failed, 5
-// unknown_command, 70 internal; other codes a command returns for an answer
-// it could not use are invalid_answer.
-FailureCause classifyFailure(int32_t result, const LinkFacts& link);
-
-// A command that knows better than its result code (the self-test, whose
-// result is a count; doctor, whose statuses are its own) notes the cause
-// here; the note holds until the next command starts.
-void noteFailureCause(const FailureCause& cause);
-bool notedFailureCause(FailureCause& cause);
-void clearFailureCause();
-
-// Watches one channel for error answers, failed writes and a lost medium.
-// Events arrive on the channel's threads; the rest runs on the main thread.
-class LinkWatch {
-public:
-    LinkWatch() = default;
-    LinkWatch(const LinkWatch&) = delete;
-    LinkWatch& operator=(const LinkWatch&) = delete;
-
-    // Starts watching `channel` (registered before the endpoint, so an error
-    // answer is seen before the request it ends returns).
-    void watch(zorn::net::Channel* channel, bool tcp);
-    // Stops watching; must run before the channel goes.
-    void stop();
-    // A command starts: forgets the error answers and failed writes of the
-    // one before (a lost medium stays lost).
-    void startCommand();
-    LinkFacts facts() const;
-
-private:
-    int onEvent(uint32_t event, zorn::net::MessageDispatcher* sender, zorn::net::MessagePtr& message);
-
-    std::vector<zorn::net::MessageRegistration> registrations_;
-    bool tcp_ = true;
-    std::atomic<bool> broken_{false};
-    std::atomic<bool> sendFailed_{false};
-    std::atomic<bool> errorAnswer_{false};
-    std::atomic<int32_t> errorCode_{NO_BASE_ERROR};
-};
+// The kind of a failed command: its request's failure when it has one;
+// otherwise the console's statuses (2 usage, 4 connect_failed, 5
+// unknown_command, 70 internal), and invalid_answer for a code of the
+// command's own (an answer it could not use).
+FailureCause causeOf(const CommandResult& result);
+// The kind of a request's failure.
+FailureCause causeOf(const zorn::net::Failure& failure);
+// A cause of the console's own.
+FailureCause causeNamed(const char* kind);
 
 }  // namespace test
 }  // namespace orbitane

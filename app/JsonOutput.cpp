@@ -21,9 +21,6 @@ namespace {
 std::atomic<bool> g_enabled{false};
 std::atomic<int64_t> g_commandStartNs{0};
 std::mutex g_writeMutex;
-// The stop of the running command: 0 none, 1 confirmed, -1 not confirmed.
-std::atomic<int> g_stopOutcome{0};
-std::atomic<int32_t> g_stopResult{0};
 // The labels of every object; set before the first object is written.
 bool g_tagged = false;
 std::string g_tag;
@@ -130,21 +127,12 @@ std::string isoUtcTime(std::chrono::system_clock::time_point when) {
 
 void startCommandClock() {
     g_commandStartNs = steadyNanoseconds();
-    g_stopOutcome = 0;
-    clearFailureCause();
 }
 
-
-void noteStopOutcome(bool confirmed, int32_t result) {
-    g_stopResult = result;
-    g_stopOutcome = confirmed ? 1 : -1;
-}
-
-void addStopOutcome(Json::Value& object) {
-    const int outcome = g_stopOutcome.load();
-    if (outcome == 0) return;
-    object["stop_confirmed"] = outcome > 0;
-    object["stop_result"] = g_stopResult.load();
+void addStopReport(Json::Value& object, const StopReport& stop) {
+    if (!stop.sent) return;
+    object["stop_confirmed"] = stop.confirmed;
+    object["stop_result"] = stop.result;
 }
 
 double commandSeconds() { return static_cast<double>(steadyNanoseconds() - g_commandStartNs.load()) / 1e9; }
@@ -203,12 +191,12 @@ void addResult(Json::Value& object, int32_t result, const FailureCause& cause) {
 }
 
 void emitJsonError(const std::string& command, const std::string& error, int32_t result, const FailureCause& cause,
-                   const std::string& option) {
+                   const std::string& option, const StopReport& stop) {
     Json::Value object = jsonReading(command);
     object["error"] = error;
     addResult(object, result, cause);
     if (!option.empty()) object["option"] = option;
-    addStopOutcome(object);
+    addStopReport(object, stop);
     emitJson(object);
 }
 

@@ -30,18 +30,15 @@ std::string isoUtcTime(std::chrono::system_clock::time_point when);
 
 // Marks the start of a command run from the command line or a session: the
 // origin of the "t" member of the objects it emits. Commands that run other
-// commands (monitor) keep the outer command's origin. Forgets the failure
-// cause a command noted (see noteFailureCause).
+// commands (monitor) keep the outer command's origin.
 void startCommandClock();
 // Seconds since the command started, on the steady clock.
 double commandSeconds();
 
-// The outcome of the stop request of the running command (one that moved
-// the base); its summary and failure objects then carry "stop_confirmed"
-// (true/false) and "stop_result" (the stop's result code, signed).
-void noteStopOutcome(bool confirmed, int32_t result);
-// Adds the noted outcome, if there is one, to `object`.
-void addStopOutcome(Json::Value& object);
+// The outcome of the stop of a command that moved the base: "stop_confirmed"
+// (true/false) and "stop_result" (the stop's result code, signed); nothing
+// when no stop was sent.
+void addStopReport(Json::Value& object, const StopReport& stop);
 
 // A new object with "command" and "t" set.
 Json::Value jsonReading(const std::string& command);
@@ -59,7 +56,7 @@ void emitJson(const Json::Value& object);
 // answer with a code, "option" when an option was refused, and the stop's
 // outcome when the command moved the base.
 void emitJsonError(const std::string& command, const std::string& error, int32_t result, const FailureCause& cause,
-                   const std::string& option = std::string());
+                   const std::string& option = std::string(), const StopReport& stop = StopReport());
 // Adds "result", "result_hex", "kind" and "base_error" (when there is one)
 // to `object`.
 void addResult(Json::Value& object, int32_t result, const FailureCause& cause);

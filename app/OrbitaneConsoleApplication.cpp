@@ -10,7 +10,9 @@
 #include "app/ResultText.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
-#include "net/Protocol.h"
+#include "net/Clock.h"
+#include "net/Link.h"
+#include "net/LinkObserver.h"
 
 namespace zorn {
 namespace orbitane {
@@ -74,17 +76,18 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
 
 OrbitaneConsoleApplication::~OrbitaneConsoleApplication() {
     disconnectChannel();
-    traceProtocol_.reset();
+    trace_.reset();
     provider_.reset();
 }
 
 void OrbitaneConsoleApplication::disconnectChannel() {
-    linkWatch_.stop();
-    if (channel_ != nullptr && provider_) {
+    link_.reset();
+    if (provider_) {
         provider_->disconnect();
     }
-    channel_ = nullptr;
 }
+
+zorn::net::Clock& OrbitaneConsoleApplication::clock() { return zorn::net::steadyClock(); }
 
 bool OrbitaneConsoleApplication::parseTcpPort(const std::string& text, int& port) {
     if (text.empty()) {
@@ -171,10 +174,10 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
     badOption_.clear();
     if (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet || options_[OPT_CAPTURE].isSet) {
         // The hex dump, the decoded trace and the capture all watch the
-        // frames through one wrapper; it is null when it cannot be set up
+        // link through one watcher; it is null when it cannot be set up
         // (a capture file that cannot be written), after a report.
-        traceProtocol_ = createTraceProtocol(getProtocol());
-        if (!traceProtocol_) {
+        trace_ = createTrace();
+        if (!trace_) {
             return false;
         }
     }
@@ -197,9 +200,8 @@ bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const
     return true;
 }
 
-int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string>& args) {
+CommandResult OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string>& args) {
     startCommandClock();
-    linkWatch_.startCommand();
     outcomeReported_ = false;
     interruptReported_ = false;
     // A session's lines run after it started, so this ends as its last line's.
@@ -207,18 +209,14 @@ int OrbitaneConsoleApplication::executeCommandLine(const std::vector<std::string
     return reportOutcome(args, executeGuarded(args));
 }
 
-FailureCause OrbitaneConsoleApplication::failureCause(int32_t result) const {
-    FailureCause cause;
-    if (notedFailureCause(cause)) return cause;
-    return resultCause(result);
-}
-
 namespace {
 
 // The "error" text of a failure object: the words the log line after
 // "Execute command failed" starts with.
-std::string failureText(int32_t result, const std::string& command, bool known) {
+std::string failureText(const CommandResult& outcome, const std::string& command, bool known) {
     if (!known) return "unknown command";
+    const int32_t result = outcome.status();
+    if (outcome.hasFailure() && result == outcome.failure().result()) return zorn::net::errorTextOf(outcome.failure().cause);
     if (command == "test" && result > 0) {
         // The self-test's result is the number of cases that failed.
         return std::to_string(result) + (result == 1 ? " self-test case failed" : " self-test cases failed");
@@ -231,26 +229,23 @@ std::string failureText(int32_t result, const std::string& command, bool known) 
     }
 }
 
-FailureCause causeOf(const char* kind) {
-    FailureCause cause;
-    cause.kind = kind;
-    return cause;
-}
-
 }  // namespace
 
-void OrbitaneConsoleApplication::emitFailure(const std::string& command, int32_t result, bool known) {
-    FailureCause cause = failureCause(result);
-    if (!known) cause = causeOf(failure::UNKNOWN_COMMAND);
-    emitJsonError(command, failureText(result, command, known), result, cause);
+void OrbitaneConsoleApplication::emitFailure(const std::string& command, const CommandResult& outcome, bool known) {
+    FailureCause cause = causeOf(outcome);
+    if (!known) cause = causeNamed(failure::UNKNOWN_COMMAND);
+    emitJsonError(command, failureText(outcome, command, known), outcome.status(), cause, std::string(),
+                  outcome.stop());
 }
 
-int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& args, int result) {
+CommandResult OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& args,
+                                                        const CommandResult& outcome) {
     const std::string name = args.empty() ? std::string() : args[0];
     const bool known = commandTable_.hasCommand(name);
+    const int result = outcome.status();
     if (outcomeReported_) {
         outcomeReported_ = false;
-        return result;
+        return outcome;
     }
     if (interrupted() && result != 0) {
         const int status = interruptStatus(interruptSignal());
@@ -258,29 +253,29 @@ int OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& ar
             // A request the signal cut short: the command failed with it and
             // did not say why.
             logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
-            logError(logSource_, "%s", describeResult(result, name).c_str());
+            logError(logSource_, "%s", describeResult(outcome, name).c_str());
             logWarn(logSource_, "Interrupted by %s", interruptSignalName());
         }
         interruptReported_ = true;
         if (jsonOutput()) {
             emitJsonError(name, std::string("interrupted by ") + interruptSignalName(), status,
-                          causeOf(failure::INTERRUPTED));
+                          causeNamed(failure::INTERRUPTED), std::string(), outcome.stop());
         }
-        return result;
+        return outcome;
     }
     if (result != 0) {
         logError(logSource_, "Execute command failed: %08X", static_cast<unsigned>(result));
-        logError(logSource_, "%s", describeResult(result, name).c_str());
+        logError(logSource_, "%s", describeResult(outcome, name).c_str());
         if (jsonOutput()) {
-            emitFailure(name, result, known);
+            emitFailure(name, outcome, known);
         }
     } else {
         logInfo(logSource_, "Successfully executed command");
     }
-    return result;
+    return outcome;
 }
 
-int OrbitaneConsoleApplication::executeGuarded(const std::vector<std::string>& args) {
+CommandResult OrbitaneConsoleApplication::executeGuarded(const std::vector<std::string>& args) {
     // An exception must not end the process from inside a command: the
     // commands that move the base send their stop while it unwinds, and the
     // failure is reported like any other.
@@ -301,7 +296,7 @@ std::string OrbitaneConsoleApplication::lineCommand(const std::vector<std::strin
     return commandWord(words, shortOptions_, longOptions_);
 }
 
-int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused) {
+CommandResult OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused) {
     // Only the pacing options belong to a single command; the channel and
     // output options hold for the whole session. Every option of the
     // console is read here, so that one given in a line is told apart from
@@ -356,28 +351,25 @@ int OrbitaneConsoleApplication::executeSessionLine(const std::vector<std::string
         startCommandClock();
         optionsRefused = true;
         if (jsonOutput()) {
-            emitJsonError(command, "invalid options", STATUS_COMMAND_USAGE, causeOf(failure::USAGE), badOption);
+            emitJsonError(command, "invalid options", STATUS_COMMAND_USAGE, causeNamed(failure::USAGE), badOption);
         }
         return STATUS_COMMAND_USAGE;
     }
     const Pacing saved = pacing_;
     pacing_ = linePacing;
-    const int result = executeCommandLine(args);
+    const CommandResult result = executeCommandLine(args);
     pacing_ = saved;
     return result;
 }
 
-zorn::net::Protocol* OrbitaneConsoleApplication::channelProtocol() {
-    return traceProtocol_ ? traceProtocol_.get() : getProtocol();
-}
-
-bool OrbitaneConsoleApplication::connectChannel(zorn::net::Protocol* through) {
-    zorn::net::Protocol* protocol = through != nullptr ? through : channelProtocol();
-    if (!provider_ || !provider_->connect(protocol)) {
+bool OrbitaneConsoleApplication::connectChannel() {
+    link_.reset();
+    if (!provider_ || !provider_->connect() || provider_->transport() == nullptr) {
         return false;
     }
-    channel_ = provider_->getChannel();
-    linkWatch_.watch(channel_, channelType_ == "tcp");
+    link_ = std::make_unique<zorn::net::Link>(*provider_->transport(), clock());
+    link_->setObserver(trace_.get());
+    link_->sync();
     return true;
 }
 
@@ -415,7 +407,7 @@ int OrbitaneConsoleApplication::finishOutput(int result) {
         if (jsonOutput()) {
             // Written for completeness: a lost output discards it, so a
             // script learns this from the status (1).
-            emitJsonError(lastCommand_, "output lost", result == 0 ? 1 : result, causeOf(failure::OUTPUT_LOST));
+            emitJsonError(lastCommand_, "output lost", result == 0 ? 1 : result, causeNamed(failure::OUTPUT_LOST));
         }
     }
     output.flush();
@@ -430,7 +422,7 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         if (jsonEnabled() && !options_[OPT_HELP].isSet) {
             // A script reading standard output learns why nothing ran.
             const std::vector<std::string> words(argv + (argc > 0 ? 1 : 0), argv + argc);
-            emitJsonError(lineCommand(words), "invalid options", STATUS_USAGE, causeOf(failure::USAGE), badOption_);
+            emitJsonError(lineCommand(words), "invalid options", STATUS_USAGE, causeNamed(failure::USAGE), badOption_);
         }
         return printUsage(programName);
     }
@@ -466,18 +458,18 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         const int refused = checkBeforeConnect(args);
         if (refused != 0) {
             outcomeReported_ = false;
-            return reportOutcome(args, refused);
+            return reportOutcome(args, refused).status();
         }
     }
     if (handlesConnection(commandName)) {
-        return executeCommandLine(args);
+        return executeCommandLine(args).status();
     }
     if (!connectChannel()) {
         const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to connect to %s", where.c_str());
         if (jsonOutput()) {
             emitJsonError(commandName, "failed to connect to " + where, STATUS_NO_CONNECTION,
-                          causeOf(failure::CONNECT_FAILED));
+                          causeNamed(failure::CONNECT_FAILED));
         }
         return STATUS_NO_CONNECTION;
     }
@@ -486,14 +478,14 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         logFatal(logSource_, "Failed to communicate with device at %s", where.c_str());
         if (jsonOutput()) {
             emitJsonError(commandName, "failed to communicate with device at " + where, STATUS_NO_CONNECTION,
-                          causeOf(failure::CONNECT_FAILED));
+                          causeNamed(failure::CONNECT_FAILED));
         }
         return STATUS_NO_CONNECTION;
     }
     if (args.empty() || options_[OPT_HELP].isSet) {
         return printUsage(programName);
     }
-    return executeCommandLine(args);
+    return executeCommandLine(args).status();
 }
 
 }  // namespace test

@@ -20,8 +20,13 @@ class ConsoleLogAppender;
 }  // namespace system
 }  // namespace nivo
 
-// zorn::net::Protocol and Channel are declared by app/ChannelProvider.h.
 namespace zorn {
+namespace net {
+class Clock;
+class Link;
+class LinkObserver;
+}  // namespace net
+
 namespace orbitane {
 namespace test {
 
@@ -47,22 +52,20 @@ public:
 
     virtual bool parseOptions(int argc, const char* const* argv, std::vector<std::string>& args);
     virtual bool onConnected() = 0;
-    virtual zorn::net::Protocol* getProtocol() = 0;
     // The channel providers and the traffic trace come from the concrete
     // application, so the frame knows only their interfaces.
     virtual std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) = 0;
     virtual std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) = 0;
-    // A protocol that shows every byte of `inner` it encodes and decodes
-    // (-t), decodes its frames (--decode) or captures them (--capture); null
-    // after a report when it cannot be set up.
-    virtual std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) = 0;
+    // A watcher of the link that shows every byte (-t), decodes every frame
+    // (--decode) or captures them (--capture); null after a report when it
+    // cannot be set up.
+    virtual std::unique_ptr<zorn::net::LinkObserver> createTrace() = 0;
+    // The clock the link and the commands keep time by (tests give a fake).
+    virtual zorn::net::Clock& clock();
 
-    // Opens the channel through `through` when given (a protocol that wraps
-    // channelProtocol()), otherwise through channelProtocol() itself.
-    bool connectChannel(zorn::net::Protocol* through = nullptr);
-    // The protocol the channel is opened with: the trace wrapper when one is
-    // set up, otherwise getProtocol().
-    zorn::net::Protocol* channelProtocol();
+    // Opens the channel, puts the link on it and sends the synchronisation
+    // frames; false when the medium could not be opened.
+    bool connectChannel();
     // True for a command that opens the channel itself and explains what
     // fails (the frame then runs it without connecting first).
     virtual bool handlesConnection(const std::string& command) const {
@@ -86,7 +89,7 @@ public:
     const std::string& portName() const { return portName_; }
     // Something writes a line per frame or chunk (-t, --decode).
     bool traceEnabled() const {
-        return traceProtocol_ != nullptr && (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet);
+        return trace_ != nullptr && (options_[OPT_TRACE].isSet || options_[OPT_DECODE].isSet);
     }
     // The hex dump (-t), the decoded trace (--decode) and the capture file
     // (--capture, empty when not given).
@@ -101,27 +104,21 @@ public:
 
     // Runs one command: starts its clock, runs it, and reports the outcome
     // (the log line, and with --json the failure object). Returns its result.
-    int executeCommandLine(const std::vector<std::string>& args);
+    CommandResult executeCommandLine(const std::vector<std::string>& args);
     // Reports a command's result as executeCommandLine does.
-    int reportOutcome(const std::vector<std::string>& args, int result);
+    CommandResult reportOutcome(const std::vector<std::string>& args, const CommandResult& result);
     // Runs one line of a session: its words may carry --interval and
     // --count, which hold for that command only. Returns the result, or 2
     // for a line whose options are wrong (any other option of the console,
     // an unknown one, a bad value): that line is not run, its failure names
     // the line's command and the option, and `optionsRefused` is set.
-    int executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused);
+    CommandResult executeSessionLine(const std::vector<std::string>& words, bool& optionsRefused);
     // The command word of a session line (its first word that is neither an
     // option of the console nor an option's argument); "" when none.
     std::string lineCommand(const std::vector<std::string>& words) const;
     // The running command reported that a signal ended it (its log line or
     // failure object); false again when the next command starts.
     bool interruptReported() const { return interruptReported_; }
-    // Why a request or command failed with `result`: the result code read
-    // with what the link showed since the command started.
-    FailureCause resultCause(int32_t result) const { return classifyFailure(result, linkWatch_.facts()); }
-    // Why the command failed with `result`: what it noted (noteFailureCause),
-    // otherwise resultCause.
-    FailureCause failureCause(int32_t result) const;
     // Tells the frame that the running command reported its own outcome
     // (a session reports each of its commands), so it adds no line of its own.
     void markOutcomeReported() { outcomeReported_ = true; }
@@ -135,12 +132,13 @@ public:
     static bool parseTcpPort(const std::string& text, int& port);
 
 protected:
-    // Stops the channel's threads and forgets the channel; the concrete
-    // application calls it first thing in its destructor so that no thread
-    // delivers into its protocol or endpoint while they are destroyed.
+    // Drops the link and closes the medium; the concrete application calls
+    // it first thing in its destructor, before the driver on the link goes.
     void disconnectChannel();
 
-    zorn::net::Channel* channel() const { return channel_; }
+    // The link to the base, null when not connected.
+    zorn::net::Link* link() const { return link_.get(); }
+    zorn::net::LinkObserver* trace() const { return trace_.get(); }
     const std::shared_ptr<utils::IChannelProvider>& provider() const { return provider_; }
     CommandTable& commandTable() { return commandTable_; }
 
@@ -149,7 +147,7 @@ protected:
 private:
     // Runs one command; an exception it lets out is logged and gives
     // STATUS_INTERNAL_ERROR.
-    int executeGuarded(const std::vector<std::string>& args);
+    CommandResult executeGuarded(const std::vector<std::string>& args);
     // Parses, connects and runs the command; run() adds the output report.
     int runCommandLine(int argc, const char* const* argv);
     // Waits for the queued output and says once what could not be written;
@@ -184,7 +182,7 @@ private:
     // application fills the table after the frame was made.
     void collectCommandOptions();
     // The failure object of a command (with --json).
-    void emitFailure(const std::string& command, int32_t result, bool known);
+    void emitFailure(const std::string& command, const CommandResult& result, bool known);
 
     // The common options, read by the frame itself.
     ConsoleOption options_[OPTION_COUNT];
@@ -200,15 +198,14 @@ private:
     std::string portName_;
     CommandTable commandTable_;
     std::shared_ptr<utils::IChannelProvider> provider_;
-    zorn::net::Channel* channel_ = nullptr;
-    std::unique_ptr<zorn::net::Protocol> traceProtocol_;
+    std::unique_ptr<zorn::net::LinkObserver> trace_;
+    std::unique_ptr<zorn::net::Link> link_;
     Pacing pacing_;
     bool outcomeReported_ = false;
     bool interruptReported_ = false;
     std::string lastCommand_;  // the command that ran last (for the lost-output object)
     // The option an option error is about, as typed or by its long name.
     std::string badOption_;
-    LinkWatch linkWatch_;
     std::shared_ptr<nivo::system::util::ConsoleLogAppender> appender_;
 };
 

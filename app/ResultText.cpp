@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "app/ExitStatus.h"
-#include "net/ControlEndpoint.h"
+#include "net/Failure.h"
+#include "net/RequestKind.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -25,7 +26,7 @@ std::string words(int32_t result, const std::string& command) {
                    "or the base reported an error";
         case net::RESULT_OPERATION_TIMEOUT:
             return "time-out: the base did not answer within " +
-                   std::to_string(net::ControlEndpoint::REQUEST_TIMEOUT_MS) + " ms";
+                   std::to_string(net::REQUEST_TIMEOUT.count()) + " ms";
         case net::RESULT_OPERATION_NOT_SUPPORT:
             return "the base does not support this request";
         case net::RESULT_BUFFER_TOO_SMALL:
@@ -58,6 +59,13 @@ std::string describeResult(int32_t result, const std::string& command) {
     char code[16];
     std::snprintf(code, sizeof code, "%08X", static_cast<unsigned>(result));
     return std::string(code) + ": " + words(result, command);
+}
+
+std::string describeResult(const CommandResult& result, const std::string& command) {
+    if (result.hasFailure() && result.status() == result.failure().result()) {
+        return net::describeFailure(result.failure());
+    }
+    return describeResult(result.status(), command);
 }
 
 }  // namespace test

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/CommandResult.h"
+
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -12,6 +14,9 @@ namespace test {
 // 1000 ms". `command` is the command word, since the self-test's result is a
 // count of failed cases rather than a code.
 std::string describeResult(int32_t result, const std::string& command);
+// The same for a command's result: a request's failure in its own words
+// ("80008001: operation failed: the base refused the request (error code 7)").
+std::string describeResult(const CommandResult& result, const std::string& command);
 
 }  // namespace test
 }  // namespace orbitane

@@ -4,9 +4,7 @@
 #include <cstring>
 
 #include "log/Log.h"
-#include "net/SerialChannel.h"
 #include "net/Socket.h"
-#include "net/TCPChannel.h"
 
 namespace zorn {
 namespace orbitane {
@@ -77,36 +75,34 @@ SerialChannelProvider::SerialChannelProvider(const std::string& portName) : port
 
 SerialChannelProvider::~SerialChannelProvider() { disconnect(); }
 
-bool SerialChannelProvider::connect(zorn::net::Protocol* protocol) {
+bool SerialChannelProvider::connect() {
     disconnect();
     lastError_ = 0;
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to serial:%s...", portName_.c_str());
-    auto channel = std::make_unique<zorn::net::SerialChannel>(protocol);
-    auto* serial = channel->getSerial();
-    if (!serial->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !serial->open()) {
-        int error = serial->lastError();
+    auto port = std::make_unique<zorn::net::raw_serial>();
+    if (!port->configure(portName_.c_str(), SERIAL_BAUD_RATE, 0) || !port->open()) {
+        int error = port->lastError();
         lastError_ = error;
         logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to serial port");
         explainSerialFailure(portName_, error);
         return false;
     }
-    channel->clearStatusBits(zorn::net::Channel::RX_STOPPED | zorn::net::Channel::TX_STOPPED);
-    channel->start();
-    channel->sync();
-    channel_ = std::move(channel);
+    port_ = std::move(port);
+    transport_ = std::make_unique<zorn::net::SerialTransport>(*port_);
     logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
     return true;
 }
 
-void SerialChannelProvider::disconnect() { channel_.reset(); }
-
-zorn::net::Channel* SerialChannelProvider::getChannel() { return channel_.get(); }
+void SerialChannelProvider::disconnect() {
+    transport_.reset();
+    port_.reset();
+}
 
 TcpChannelProvider::TcpChannelProvider(const std::string& host, int port) : host_(host), port_(port) {}
 
 TcpChannelProvider::~TcpChannelProvider() { disconnect(); }
 
-bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
+bool TcpChannelProvider::connect() {
     disconnect();
     lastError_ = 0;
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to tcp:%s:%d...", host_.c_str(), port_);
@@ -125,23 +121,15 @@ bool TcpChannelProvider::connect(zorn::net::Protocol* protocol) {
         socket_.reset();
         return false;
     }
-    channel_ = std::make_unique<zorn::net::TCPChannel>(protocol);
-    if (channel_->bind(socket_.get()) < 0) {
-        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to bind tcp channel to socket");
-        disconnect();
-        return false;
-    }
+    transport_ = std::make_unique<zorn::net::SocketTransport>(socket_->handle());
     logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");
     return true;
 }
 
 void TcpChannelProvider::disconnect() {
-    // The channel stops its threads before the socket they use goes away.
-    channel_.reset();
+    transport_.reset();
     socket_.reset();
 }
-
-zorn::net::Channel* TcpChannelProvider::getChannel() { return channel_.get(); }
 
 bool ChannelFactory::createSerialProvider(std::shared_ptr<IChannelProvider>& out, const std::string& portName) {
     out = std::make_shared<SerialChannelProvider>(portName);

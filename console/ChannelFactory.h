@@ -5,14 +5,9 @@
 
 #include "app/ChannelProvider.h"
 #include "net/Socket.h"
+#include "net/Transports.h"
 
 namespace zorn {
-namespace net {
-class Protocol;
-class Channel;
-class SerialChannel;
-class TCPChannel;
-}  // namespace net
 
 namespace orbitane {
 namespace utils {
@@ -21,9 +16,9 @@ class SerialChannelProvider : public IChannelProvider {
 public:
     explicit SerialChannelProvider(const std::string& portName);
     ~SerialChannelProvider() override;
-    bool connect(zorn::net::Protocol* protocol) override;
+    bool connect() override;
     void disconnect() override;
-    zorn::net::Channel* getChannel() override;
+    zorn::net::Transport* transport() override { return transport_.get(); }
     std::string describe() override { return "serial:" + portName_; }
     // The operating system's reason the last connect failed (errno), 0 when
     // it gave none.
@@ -32,16 +27,17 @@ public:
 private:
     std::string portName_;
     int lastError_ = 0;
-    std::unique_ptr<zorn::net::SerialChannel> channel_;
+    std::unique_ptr<zorn::net::raw_serial> port_;
+    std::unique_ptr<zorn::net::SerialTransport> transport_;
 };
 
 class TcpChannelProvider : public IChannelProvider {
 public:
     TcpChannelProvider(const std::string& host, int port);
     ~TcpChannelProvider() override;
-    bool connect(zorn::net::Protocol* protocol) override;
+    bool connect() override;
     void disconnect() override;
-    zorn::net::Channel* getChannel() override;
+    zorn::net::Transport* transport() override { return transport_.get(); }
     std::string describe() override { return "tcp:" + host_ + ":" + std::to_string(port_); }
     // The operating system's reason the last connect failed (errno), 0 when
     // it gave none.
@@ -57,9 +53,9 @@ private:
             if (s != nullptr) s->dispose();
         }
     };
-    // Declared first: the channel, which uses the socket, goes first.
+    // Declared first: the transport, which uses the socket, goes first.
     std::unique_ptr<zorn::net::StreamSocket, SocketDisposer> socket_;
-    std::unique_ptr<zorn::net::TCPChannel> channel_;
+    std::unique_ptr<zorn::net::SocketTransport> transport_;
 };
 
 class ChannelFactory {

@@ -7,15 +7,15 @@ namespace zorn {
 namespace orbitane {
 namespace test {
 
-int OrbitaneBaseConsoleApplication::configCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::configCommand(const std::vector<std::string>&) {
     return ::zorn::orbitane::test::configCommand(*driver_);
 }
 
-int OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>&) {
     return ::zorn::orbitane::test::sensorCommand(*driver_, &connectionConfig_);
 }
 
-int OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
     return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_, commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet);
 }
 

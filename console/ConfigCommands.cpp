@@ -16,6 +16,7 @@
 #include "config/BinaryConfig.h"
 #include "config/BuiltinConfig.h"
 #include "drv/FixedPoint.h"
+#include "app/ExitStatus.h"
 #include "config/WhiteListMerge.h"
 #include "app/JsonOutput.h"
 #include "app/Reading.h"
@@ -64,14 +65,14 @@ std::string styledText(const Json::Value& value) {
     return writer.write(value);
 }
 
-SensorConfig legacySensor(int32_t id, SensorKind kind, const base_sensor_entry_t& entry) {
+SensorConfig legacySensor(int32_t id, SensorKind kind, const MountPose& pose) {
     SensorConfig sensor;
     sensor.id = id;
     sensor.type = kind;
-    sensor.installation_pose.x = fromQ8(entry.x_q8) / 1000.0;
-    sensor.installation_pose.y = fromQ8(entry.y_q8) / 1000.0;
-    sensor.installation_pose.z = fromQ8(entry.z_q8) / 1000.0;
-    sensor.installation_pose.yaw = radiansAsPrinted(fromQ8(entry.yaw_q8));
+    sensor.installation_pose.x = pose.x;
+    sensor.installation_pose.y = pose.y;
+    sensor.installation_pose.z = pose.z;
+    sensor.installation_pose.yaw = pose.yaw;
     return sensor;
 }
 
@@ -175,25 +176,25 @@ Reading configReading(const SystemConfig& config, bool legacy, const Json::Value
     return reading;
 }
 
+// A configuration the console cannot read: the code it has always
+// reported for one (kind invalid_answer).
+CommandResult unusableConfig() { return CommandResult(RESULT_OPERATION_FAIL); }
+
 }  // namespace
 
-int32_t loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, Json::Value* decoded) {
+CommandResult loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, Json::Value* decoded) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    std::vector<uint8_t> buffer(BINARY_CONFIG_CAPACITY, 0);
-    uint32_t size = BINARY_CONFIG_CAPACITY;
-    int32_t result = driver.getBinaryConfig(buffer.data(), size);
-    if (result < 0) {
+    const auto stream = driver.getBinaryConfig(BINARY_CONFIG_CAPACITY);
+    if (!stream) {
         logFatal(source, "Failed to get binary config from base");
-        return result;
+        return stream.failure();
     }
-    // The driver never reports more than the capacity; clamp anyway so a
-    // faulty count can never read past the buffer.
-    size = std::min(size, BINARY_CONFIG_CAPACITY);
+    const std::vector<uint8_t>& buffer = *stream;
 
     Json::Value binary;
-    if (!parseBinaryConfig(size, buffer.data(), binary)) {
+    if (!parseBinaryConfig(static_cast<uint32_t>(buffer.size()), buffer.data(), binary)) {
         logFatal(source, "Failed to parse binary config");
-        return RESULT_OPERATION_FAIL;
+        return unusableConfig();
     }
     if (printJson) {
         logInfo(source, "Parsed JSON:\n%s", styledText(binary).c_str());
@@ -215,66 +216,60 @@ int32_t loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJs
     mergeWithWhiteList(std::vector<std::string>(), whiteList, target, reference, binary);
     if (!readSystemConfig(target, out)) {
         logFatal(source, "Failed to parse to target config");
-        return RESULT_OPERATION_FAIL;
+        return unusableConfig();
     }
     return 0;
 }
 
-int32_t loadLegacyConfig(SystemConfig& out, QuindleBaseDrv& driver) {
+CommandResult loadLegacyConfig(SystemConfig& out, QuindleBaseDrv& driver) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    base_conf_response_t conf;
-    std::memset(&conf, 0, sizeof conf);
-    int32_t result = driver.getConfig(conf);
-    if (result < 0) {
-        return result;
-    }
+    const auto answer = driver.getConfig();
+    if (!answer) return answer.failure();
+    const LegacyConfig& conf = *answer;
 
-    out.base.robot_size = 2.0 * fromQ8(conf.base_radius_q8) / 1000.0;
+    out.base.robot_size = 2.0 * conf.radiusMm() / 1000.0;
 
     int32_t nextId = 0;
-    if (conf.base_bumper_num > BASE_MAX_BUMPERS) {
-        logWarn(source, "Bumpers/Cliff Sensors: %d sensors (too many sensors, only 8 supported)",
-                static_cast<int>(conf.base_bumper_num));
+    if (conf.bumperCount() > BASE_MAX_BUMPERS) {
+        logWarn(source, "Bumpers/Cliff Sensors: %d sensors (too many sensors, only 8 supported)", conf.bumperCount());
     }
-    const int bumpers = std::min<int>(conf.base_bumper_num, BASE_MAX_BUMPERS);
+    const int bumpers = std::min<int>(conf.bumperCount(), BASE_MAX_BUMPERS);
     for (int i = 0; i < bumpers; ++i) {
-        const base_sensor_entry_t entry = conf.bumpers[i];
-        const SensorKind kind = entry.z_q8 < 0 ? SensorKind::Cliff : SensorKind::Bumper;
-        out.base.sensors.push_back(legacySensor(nextId++, kind, entry));
+        const SensorKind kind = conf.isCliff(i) ? SensorKind::Cliff : SensorKind::Bumper;
+        out.base.sensors.push_back(legacySensor(nextId++, kind, conf.bumperPose(i)));
     }
 
-    if (conf.base_sensor_num > BASE_MAX_SENSORS) {
+    if (conf.distanceSensorCount() > BASE_MAX_SENSORS) {
         logWarn(source, "Distance Sensors: %d sensors (too many distance sensors, only 8 supported)",
-                static_cast<int>(conf.base_sensor_num));
+                conf.distanceSensorCount());
     }
-    const int sensors = std::min<int>(conf.base_sensor_num, BASE_MAX_SENSORS);
+    const int sensors = std::min<int>(conf.distanceSensorCount(), BASE_MAX_SENSORS);
     for (int i = 0; i < sensors; ++i) {
-        const base_sensor_entry_t entry = conf.sensors[i];
-        out.base.sensors.push_back(legacySensor(nextId++, SensorKind::Sonar, entry));
+        out.base.sensors.push_back(legacySensor(nextId++, SensorKind::Sonar, conf.distanceSensorPose(i)));
     }
     return 0;
 }
 
-int32_t fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, bool& legacy,
-                          Json::Value* decoded) {
+CommandResult fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, bool& legacy,
+                       Json::Value* decoded) {
     legacy = false;
-    int32_t result = loadBinaryConfig(out, driver, printJson, decoded);
-    if (result != RESULT_OPERATION_NOT_SUPPORT) {
-        return result;
+    const CommandResult binary = loadBinaryConfig(out, driver, printJson, decoded);
+    if (!binary.hasFailure() || binary.failure().cause != zorn::net::Cause::NotSupported) {
+        return binary;
     }
     logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "The base doesn't support binary config, using legacy config interface");
     legacy = true;
     return loadLegacyConfig(out, driver);
 }
 
-int32_t connectionSystemConfig(ConnectionConfig* cache, SystemConfig& out, QuindleBaseDrv& driver, bool& legacy) {
+CommandResult connectionSystemConfig(ConnectionConfig* cache, SystemConfig& out, QuindleBaseDrv& driver, bool& legacy) {
     if (cache != nullptr && cache->loaded) {
         out = cache->config;
         legacy = cache->legacy;
         return 0;
     }
-    int32_t result = fetchSystemConfig(out, driver, false, legacy);
-    if (result >= 0 && cache != nullptr) {
+    const CommandResult result = fetchSystemConfig(out, driver, false, legacy);
+    if (result.ok() && cache != nullptr) {
         cache->config = out;
         cache->legacy = legacy;
         cache->loaded = true;
@@ -282,31 +277,23 @@ int32_t connectionSystemConfig(ConnectionConfig* cache, SystemConfig& out, Quind
     return result;
 }
 
-int configCommand(QuindleBaseDrv& driver) {
+CommandResult configCommand(QuindleBaseDrv& driver) {
     SystemConfig config;
     bool legacy = false;
     Json::Value decoded;
-    int32_t result = fetchSystemConfig(config, driver, !jsonOutput(), legacy, &decoded);
-    if (result < 0) {
-        return result;
-    }
+    const CommandResult fetched = fetchSystemConfig(config, driver, !jsonOutput(), legacy, &decoded);
+    if (!fetched.ok()) return fetched;
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, configReading(config, legacy, decoded));
     return 0;
 }
 
-int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
+CommandResult sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     SystemConfig config;
     bool legacy = false;
-    int32_t result = connectionSystemConfig(cache, config, driver, legacy);
-    if (result < 0) {
-        return result;
-    }
-    base_sensor_data_response_t data;
-    std::memset(&data, 0, sizeof data);
-    result = driver.getSensorData(data);
-    if (result < 0) {
-        return result;
-    }
+    const CommandResult fetched = connectionSystemConfig(cache, config, driver, legacy);
+    if (!fetched.ok()) return fetched;
+    const auto data = driver.getSensorData();
+    if (!data) return data.failure();
 
     Reading reading("sensor");
     Json::Value list(Json::arrayValue);
@@ -321,17 +308,17 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
         if (cursor >= BASE_SENSOR_VALUES) {
             break;
         }
-        const uint32_t raw = data.sensor_value[cursor++];
+        const double mm = data->metres[cursor++] * 1000.0;
         Json::Value entry(Json::objectValue);
         entry["index"] = sensor.id;
         entry["label"] = sensorLabel(sensor);
-        entry["distance_mm"] = fromQ16(raw);
+        entry["distance_mm"] = mm;
         list.append(entry);
         // The line keeps its established "%-02d": the '0' flag is ignored
         // beside '-', which the compiler rightly points out.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-        reading.info("\t%-02d: %-5.1fmm", sensor.id, fromQ16(raw));
+        reading.info("\t%-02d: %-5.1fmm", sensor.id, mm);
 #pragma GCC diagnostic pop
     }
     reading["sensors"] = list;
@@ -339,24 +326,18 @@ int sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     return 0;
 }
 
-int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLow) {
+CommandResult bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLow) {
     SystemConfig config;
     bool legacy = false;
-    int32_t result = connectionSystemConfig(cache, config, driver, legacy);
-    if (result < 0) {
-        return result;
-    }
-    base_bumper_data_response_t data;
-    std::memset(&data, 0, sizeof data);
-    result = driver.getBumperData(data);
-    if (result < 0) {
-        return result;
-    }
+    const CommandResult fetched = connectionSystemConfig(cache, config, driver, legacy);
+    if (!fetched.ok()) return fetched;
+    const auto data = driver.getBumperData();
+    if (!data) return data.failure();
 
     Reading reading("bumper");
     Json::Value list(Json::arrayValue);
     reading.info("Bumper/Cliff Values:");
-    uint32_t bits = data.bumper_bits;
+    uint32_t bits = data->bits;
     const std::vector<SensorConfig>& sensors = config.base.sensors;
     for (size_t i = 0; i < sensors.size(); ++i) {
         const SensorConfig& sensor = sensors[i];
@@ -378,7 +359,7 @@ int bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLo
                      static_cast<int>(i), pose.x * 100, pose.y * 100, pose.z * 100, degrees(pose.yaw));
     }
     reading["sensors"] = list;
-    reading["bumper_bits"] = data.bumper_bits;
+    reading["bumper_bits"] = data->bits;
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }

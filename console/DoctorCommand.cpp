@@ -28,7 +28,7 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
-#include "net/Protocol.h"
+#include "net/Link.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -36,7 +36,6 @@ namespace orbitane {
 namespace test {
 
 using namespace nivo::system::util;
-using zorn::net::MessagePtr;
 
 namespace {
 
@@ -60,70 +59,26 @@ constexpr double LOSS_LIMIT = 0.01;
 constexpr double STATUS_EXCHANGE_BITS = (5 + 6) * 10;
 constexpr double SERIAL_BAUD = 115200;
 
-// Counts the bytes and frames the line brings back and hands everything on
-// to the protocol it wraps, whose decoded frames it passes on as its own.
-class LineCounter : public zorn::net::Protocol {
-public:
-    explicit LineCounter(zorn::net::Protocol* inner) : inner_(inner) {
-        registrations_.push_back(inner_->subscribe(zorn::net::EVT_MESSAGE, this, &LineCounter::relay));
-        registrations_.push_back(inner_->subscribe(zorn::net::EVT_BAD_FRAME, this, &LineCounter::relay));
-    }
-
-    bool getSyncMessage(MessagePtr& out) override { return inner_->getSyncMessage(out); }
-    void reset() override { inner_->reset(); }
-    void decodeByte(uint8_t b) override {
-        ++bytes_;
-        inner_->decodeByte(b);
-    }
-    void decode(const uint8_t* data, uint16_t offset, uint16_t count) override {
-        bytes_ += count;
-        inner_->decode(data, offset, count);
-    }
-    uint32_t encodedSize(const MessagePtr& message) override { return inner_->encodedSize(message); }
-    void encode(const MessagePtr& message, uint8_t* out, uint32_t& size) override {
-        inner_->encode(message, out, size);
-    }
-
-    uint64_t bytes() const { return bytes_.load(); }
-    uint64_t goodFrames() const { return good_.load(); }
-    uint64_t badFrames() const { return bad_.load(); }
-
-private:
-    int relay(uint32_t event, zorn::net::MessageDispatcher*, MessagePtr& message) {
-        ++(event == zorn::net::EVT_BAD_FRAME ? bad_ : good_);
-        dispatch(event, message);
-        return 0;
-    }
-
-    zorn::net::Protocol* inner_;
-    std::vector<zorn::net::MessageRegistration> registrations_;
-    std::atomic<uint64_t> bytes_{0};
-    std::atomic<uint64_t> good_{0};
-    std::atomic<uint64_t> bad_{0};
-};
-
 // Writes each step's outcome: a log line (and one with the advice after a
 // failure), and with --json one object per step.
 class DoctorReport {
 public:
-    int pass(const char* step, const std::string& detail, Json::Value extra = Json::Value(Json::objectValue)) {
+    CommandResult pass(const char* step, const std::string& detail,
+                       Json::Value extra = Json::Value(Json::objectValue)) {
         logInfo(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: ok: %s", step, detail.c_str());
         emit(step, true, detail, "", 0, extra);
         return 0;
     }
-    int fail(const char* step, int status, const std::string& detail, const std::string& advice,
-             Json::Value extra = Json::Value(Json::objectValue)) {
+    CommandResult fail(const char* step, int status, const std::string& detail, const std::string& advice,
+                       Json::Value extra = Json::Value(Json::objectValue)) {
         logError(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: FAILED: %s", step, detail.c_str());
         if (!advice.empty()) logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: what to do: %s", step, advice.c_str());
         emit(step, false, detail, advice, status, extra);
         logError(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: stopped at the %s check (exit status %d)", step, status);
         // The statuses are doctor's own: its failure object says what they mean.
-        FailureCause cause;
-        cause.kind = status == STATUS_STATUS_LOSS     ? failure::TIMEOUT
-                     : status == STATUS_BAD_CHECKSUMS ? failure::INVALID_ANSWER
-                                                      : failure::CONNECT_FAILED;
-        noteFailureCause(cause);
-        return status;
+        return CommandResult(status, status == STATUS_STATUS_LOSS     ? failure::TIMEOUT
+                                     : status == STATUS_BAD_CHECKSUMS ? failure::INVALID_ANSWER
+                                                                      : failure::CONNECT_FAILED);
     }
 
 private:
@@ -161,10 +116,6 @@ double percentile(const std::vector<double>& sorted, double p) {
     if (sorted.empty()) return 0;
     size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
     return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
-}
-
-std::string versionText(uint16_t version) {
-    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
 }
 
 std::string joined(const std::vector<std::string>& items) {
@@ -227,13 +178,13 @@ bool OrbitaneBaseConsoleApplication::handlesConnection(const std::string& comman
     return command == "doctor";
 }
 
-int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() > 1) {
         logError(source, "doctor takes no arguments");
         return STATUS_COMMAND_USAGE;
     }
-    if (channel() != nullptr) {
+    if (link() != nullptr) {
         logError(source, "doctor opens the link itself: run it on its own command line, not in monitor or session");
         return STATUS_COMMAND_USAGE;
     }
@@ -302,18 +253,18 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
         report.pass("address", host() + " is a numeric IPv4 address");
     }
 
-    // Whatever happens from here on, the endpoint leaves the channel and the
-    // channel stops before the counter it decodes through goes.
-    LineCounter counter(channelProtocol());
+    // Whatever happens from here on, the driver and the link go and the
+    // medium is closed when doctor ends.
     struct Disconnect {
         OrbitaneBaseConsoleApplication* app;
         ~Disconnect() {
-            app->endpoint_.unbindChannel();
+            setInterruptToken(nullptr);
+            app->driver_.reset();
             app->disconnectChannel();
         }
     } disconnect{this};
 
-    if (!connectChannel(&counter)) {
+    if (!connectChannel()) {
         int error = 0;
         if (auto* serialProvider = dynamic_cast<utils::SerialChannelProvider*>(provider().get())) {
             error = serialProvider->lastError();
@@ -337,20 +288,24 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
         report.pass("connect", "connected to " + host() + ":" + port);
     }
 
-    endpoint_.bindChannel(channel());
-    setInterruptToken(&endpoint_.cancelToken());
-    driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(&endpoint_);
+    setInterruptToken(&link()->cancelToken());
+    driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(*link());
     connectionConfig_ = ConnectionConfig();
+    // What the line brought back, as the link counted it.
+    struct Counter {
+        zorn::net::Link& link;
+        uint64_t bytes() const { return link.stats().bytesIn; }
+        uint64_t goodFrames() const { return link.stats().goodFrames; }
+        uint64_t badFrames() const { return link.stats().corrupted; }
+    } counter{*link()};
 
     // The connect request, retried: one frame lost to noise should not hide
     // what the steps after it can tell.
-    zorn::drv::base_connect_response_t info;
-    std::memset(&info, 0, sizeof info);
-    int32_t connectResult = zorn::net::RESULT_OPERATION_FAIL;
+    zorn::net::Outcome<zorn::drv::Identity> connected = zorn::net::Failure::of(zorn::net::Cause::NotWritten);
     int attempts = 0;
-    while (attempts < CONNECT_ATTEMPTS && connectResult < 0 && !interrupted()) {
+    while (attempts < CONNECT_ATTEMPTS && !connected && !interrupted()) {
         ++attempts;
-        connectResult = driver_->connect(info);
+        connected = driver_->connect();
     }
     if (interrupted()) return interruptStatus(interruptSignal());
 
@@ -378,7 +333,7 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
         extra["bad_frames"] = static_cast<Json::UInt64>(counter.badFrames());
         return extra;
     };
-    if (connectResult < 0) {
+    if (!connected) {
         if (counter.goodFrames() == 0 && counter.badFrames() == 0) {
             return report.fail("checksums", STATUS_BAD_CHECKSUMS,
                                std::to_string(counter.bytes()) + " bytes came back but none formed a frame",
@@ -392,7 +347,8 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
         }
         report.pass("checksums", "frames carry valid checksums", checksumExtra());
         return report.fail("identity", STATUS_NO_CONNECTION,
-                           "the base did not accept the connect request: " + std::string(resultText(connectResult)),
+                           "the base did not accept the connect request: " +
+                               std::string(zorn::net::errorTextOf(connected.failure().cause)),
                            "the device answers but not as the base does: is it the base? Restart the base");
     }
 
@@ -402,15 +358,15 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
     std::vector<double> rtts;
     uint64_t sent = 0, lost = 0, refused = 0, silentInARow = 0;
     while (sent < requests && !interrupted()) {
-        zorn::drv::base_status_response_t status;
         const auto start = std::chrono::steady_clock::now();
-        const int32_t result = driver_->getStatus(status);
+        const auto status = driver_->getStatus();
         const auto end = std::chrono::steady_clock::now();
         ++sent;
-        silentInARow = result == zorn::net::RESULT_OPERATION_TIMEOUT ? silentInARow + 1 : 0;
-        if (result >= 0) {
+        const bool timedOut = !status && status.failure().cause == zorn::net::Cause::Timeout;
+        silentInARow = timedOut ? silentInARow + 1 : 0;
+        if (status) {
             rtts.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-        } else if (result == zorn::net::RESULT_OPERATION_TIMEOUT) {
+        } else if (timedOut) {
             ++lost;
         } else {
             ++refused;
@@ -432,19 +388,18 @@ int OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<std::string>
                 std::to_string(counter.badFrames()) + " of " + std::to_string(frames) + " frames failed their checksum",
                 checksumExtra());
 
-    char serialNumber[3 * 8 + 1];
-    std::snprintf(serialNumber, sizeof serialNumber, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
-                  info.serial_number[2]);
-    const std::string model(info.model, strnlen(info.model, sizeof info.model));
+    const zorn::drv::Identity& info = *connected;
+    const std::string serialNumber = info.serialText();
+    const std::string model = info.model();
     Json::Value identity;
     identity["model"] = model;
-    identity["firmware_version"] = versionText(info.firmware_version);
-    identity["hardware_version"] = versionText(info.hardware_version);
+    identity["firmware_version"] = info.firmwareText();
+    identity["hardware_version"] = info.hardwareText();
     identity["serial_number"] = serialNumber;
     identity["connect_attempts"] = attempts;
     report.pass("identity",
-                model + ", firmware " + versionText(info.firmware_version) + ", hardware " +
-                    versionText(info.hardware_version) + ", serial " + serialNumber +
+                model + ", firmware " + info.firmwareText() + ", hardware " + info.hardwareText() + ", serial " +
+                    serialNumber +
                     (attempts > 1 ? " (connect answered at attempt " + std::to_string(attempts) + ")" : ""),
                 identity);
 

@@ -29,6 +29,7 @@
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
+#include "net/Link.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -115,8 +116,11 @@ struct DriveRun {
     long withheld = 0;             // velocity requests a dry run did not send
     std::string lastWithheld;
     bool zeroAttempted = false;     // a zero was sent after driving ended
+    bool zeroAnswered = false;
+    zorn::net::Failure zeroFailure;  // why that zero was not answered
     bool stopInDoubt = false;       // the last velocity request failed while the base may move
-    int32_t zeroResult = 0;
+    bool refused = false;           // ... because the base refused it
+    zorn::net::Failure refusal;
     std::string message;
 };
 
@@ -166,7 +170,7 @@ int OrbitaneBaseConsoleApplication::readDriveSettings(DriveSettings& settings) {
     return 0;
 }
 
-int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     DriveSettings settings;
     const int unusable = readDriveSettings(settings);
@@ -174,7 +178,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
 
     SystemConfig config;
     bool legacy = false;
-    const bool haveConfig = fetchSystemConfig(config, *driver_, false, legacy) >= 0;
+    const bool haveConfig = fetchSystemConfig(config, *driver_, false, legacy).ok();
     if (haveConfig) {
         applyConfigSpeeds(config.base, settings);
     } else {
@@ -195,21 +199,29 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
             ++run.withheld;
             run.lastWithheld = velocityText(v);
             controller.onVelocitySent(v, true);
-            return 0;
+            return true;
         }
         if (!v.isZero()) guard.arm();
-        const int32_t result = readings.sendVelocity(v);
-        if (result < 0 && interrupted()) controller.stop(DriveExit::Signal);  // cut by the signal, not lost
-        controller.onVelocitySent(v, result >= 0);
+        const net::Done result = readings.sendVelocity(v);
+        if (!result && interrupted()) controller.stop(DriveExit::Signal);  // cut by the signal, not lost
+        if (!result && refusedByTheBase(result.failure())) {
+            controller.onVelocityRefused(v);
+            run.refusal = result.failure();
+            run.refused = true;
+        } else {
+            controller.onVelocitySent(v, result.ok());
+            if (result) run.refused = false;
+        }
         if (controller.stopAcknowledged()) guard.disarm();
         // The base keeps the last velocity it took: a request it did not
         // take while it may be moving is an alarm, until one is taken.
-        run.stopInDoubt = result < 0 && guard.armed();
+        run.stopInDoubt = !result && guard.armed();
         if (controller.exitReason() != DriveExit::None && v.isZero()) {
             run.zeroAttempted = true;
-            run.zeroResult = result;
+            run.zeroFailure = result ? net::Failure() : result.failure();
+            run.zeroAnswered = result.ok();
         }
-        return static_cast<int>(result);
+        return result.ok();
     };
 
     InterruptScope interruptScope(true);
@@ -218,11 +230,7 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     // sends zero in its place (a dry run has nothing to stop).
     const bool sendsVelocity = !run.dryRun;
     StallWatch outputWatch(OUTPUT_STALL, std::chrono::nanoseconds(TICK_NS), [this, sendsVelocity] {
-        if (sendsVelocity) {
-            base_set_velocity_request_t zero = {};
-            base_set_velocity_response_t ignored;
-            driver_->setVelocity(zero, ignored);
-        }
+        if (sendsVelocity) driver_->setVelocity(0, 0, 0);
     });
     StandardOutput::instance().flush();  // the lines so far, before the view takes the screen
     bool leaveNow = false;  // the link is lost and the key that ends the view came
@@ -298,8 +306,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     uint32_t bits = 0;
                     const PollOutcome bumper = readings.pollBumper(bits, nextTick - drawCost);
                     if (bumper != PollOutcome::NotPolled) {
-                        if (bumper != PollOutcome::Answered && interrupted()) controller.stop(DriveExit::Signal);
-                        controller.onRequestResult(bumper == PollOutcome::Answered);
+                        if (bumper == PollOutcome::Failed && interrupted()) controller.stop(DriveExit::Signal);
+                        controller.onRequestResult(bumper != PollOutcome::Failed);
                     }
                     if (bumper == PollOutcome::Answered) {
                         // Active low: a clear bit is the triggered sensor.
@@ -308,8 +316,8 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                     const PollOutcome next =
                         controller.exitReason() == DriveExit::None ? readings.pollNext(nextTick - drawCost) : PollOutcome::NotPolled;
                     if (next != PollOutcome::NotPolled) {
-                        if (next != PollOutcome::Answered && interrupted()) controller.stop(DriveExit::Signal);
-                        controller.onRequestResult(next == PollOutcome::Answered);
+                        if (next == PollOutcome::Failed && interrupted()) controller.stop(DriveExit::Signal);
+                        controller.onRequestResult(next != PollOutcome::Failed);
                     }
                     std::vector<double> distances;
                     if (readings.sonarDistances(distances)) controller.onSonarDistances(distances);
@@ -365,12 +373,14 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
                                           std::to_string(run.withheld) + " requests withheld)";
                 }
                 snapshot.message = run.stopInDoubt && !controller.linkLost()
-                                       ? "STOP NOT CONFIRMED: the base may still be moving"
+                                       ? (run.refused ? "REFUSED: " + net::failureWords(run.refusal) +
+                                                            "; the base may still be moving"
+                                                      : std::string("STOP NOT CONFIRMED: the base may still be moving"))
                                        : run.message;
                 snapshot.alarm = run.stopInDoubt;
                 snapshot.linkLost = controller.linkLost();
                 snapshot.configRead = haveConfig;
-                snapshot.corruptedFrames = endpoint().corruptedFrames();
+                snapshot.corruptedFrames = link()->stats().corrupted;
                 snapshot.motionState = run.dryRun                         ? "DRY RUN"
                                        : run.stopInDoubt && !controller.linkLost() ? "STOP NOT CONFIRMED"
                                                                                     : controller.motionState();
@@ -398,15 +408,17 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     // prompt, so the stop is asked for as under a signal (no request but the
     // stop goes out, and the attempts end within 2 s).
     if (guard.armed()) {
-        endpoint().cancelToken().requestStop();
+        link()->cancelToken().requestStop();
         run.zeroAttempted = true;
-        run.zeroResult = guard.stop();
-        if (guard.confirmed()) controller.onVelocitySent(BodyVelocity(), true);
+        const StopOutcome& stop = guard.stop();
+        run.zeroAnswered = stop.confirmed;
+        run.zeroFailure = stop.failure;
+        if (stop.confirmed) controller.onVelocitySent(BodyVelocity(), true);
     }
 
     const DriveExit reason = controller.exitReason();
     const char* why = driveExitText(reason);
-    int status = 0;
+    CommandResult status = 0;
     if (run.dryRun) {
         logInfo(source, "Drive ended (%s): dry run, %ld velocity requests were not sent", why, run.withheld);
     } else if (!controller.everMoved()) {
@@ -414,27 +426,35 @@ int OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std::string>&
     } else if (controller.stopAcknowledged()) {
         logInfo(source, "Drive ended (%s): stop request answered, base stopped", why);
     } else {
+        const bool refused = run.zeroAttempted && !run.zeroAnswered && refusedByTheBase(run.zeroFailure);
         logError(source, "Drive ended (%s): stop request %s, the base may still be moving", why,
-                 run.zeroAttempted ? "not answered" : "could not be sent");
-        status = run.zeroResult < 0 ? run.zeroResult : net::RESULT_OPERATION_FAIL;
+                 refused ? "refused" : run.zeroAttempted ? "not answered" : "could not be sent");
+        if (run.zeroAttempted && !run.zeroAnswered) {
+            logError(source, "%s", net::describeFailure(run.zeroFailure).c_str());
+            status = run.zeroFailure;
+        } else {
+            status = net::Failure::of(net::Cause::NotWritten);
+        }
     }
     if (reason == DriveExit::Failure) {
         logError(source, "Drive failed: %s", run.message.c_str());
-        status = status != 0 ? status : net::RESULT_OPERATION_FAIL;
+        if (status.ok()) status = CommandResult(net::RESULT_OPERATION_FAIL);
     } else if (controller.linkLost()) {
         logError(source, "Link lost: three requests in a row failed");
-        status = status != 0 ? status : (readings.lastFailure() < 0 ? readings.lastFailure() : net::RESULT_OPERATION_FAIL);
+        net::Failure last;
+        if (status.ok()) status = readings.lastFailure(last) ? CommandResult(last) : CommandResult(net::Failure::of(net::Cause::LinkFailed));
     } else if (reason == DriveExit::TerminalGone) {
         // The link is fine: say what did go away, rather than let the
         // frame read the status as a broken link.
         logError(source, "Drive failed: the terminal went away");
-        status = status != 0 ? status : net::RESULT_OPERATION_FAIL;
+        if (status.ok()) status = CommandResult(net::RESULT_OPERATION_FAIL);
         markOutcomeReported();
     }
     const int sig = interruptSignal();
     terminalScope.reset();
-    if (sig != 0 && status == 0) {
-        return interruptStatus(sig);
+    status.withStop(stopReportOf(guard.outcome()));
+    if (sig != 0 && status.ok()) {
+        return CommandResult(interruptStatus(sig)).withStop(status.stop());
     }
     return status;
 }

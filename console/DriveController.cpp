@@ -306,6 +306,11 @@ void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
     onRequestResult(answered);
 }
 
+void DriveController::onVelocityRefused(const BodyVelocity&) {
+    velocityFailuresInRow_ = 0;
+    failuresInRow_ = 0;
+}
+
 void DriveController::onRequestResult(bool answered) {
     if (answered) {
         failuresInRow_ = 0;

@@ -96,6 +96,10 @@ public:
     // The answer to a velocity request sent after tick(). Enough failed
     // velocity requests in a row lose the link, whatever the readings do.
     void onVelocitySent(const BodyVelocity& sent, bool answered);
+    // The base refused a velocity request (an error answer): the link is
+    // alive, so nothing counts toward its loss, but the velocity was not
+    // taken; a refused zero leaves the base as it was, maybe moving.
+    void onVelocityRefused(const BodyVelocity& sent);
     // Any request's outcome; enough failures in a row lose the link.
     void onRequestResult(bool answered);
 

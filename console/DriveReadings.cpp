@@ -63,29 +63,29 @@ int exchangeBytes(size_t argumentBytes, size_t answerBytes) {
 }  // namespace
 
 template <typename Request>
-int32_t DriveReadings::timed(Freshness* freshness, int wireBytes, Request request) {
+auto DriveReadings::timed(Freshness* freshness, int wireBytes, Request request) -> decltype(request()) {
     const int64_t start = monotonicNanoseconds();
-    const int32_t result = request();
+    const auto result = request();
     const int64_t end = monotonicNanoseconds();
     recentRequests_.push_back({end, wireBytes});
     while (!recentRequests_.empty() && end - recentRequests_.front().first > SECOND_NS) {
         recentRequests_.pop_front();
     }
-    if (result < 0) {
+    const bool timedOut = !result && result.failure().cause == net::Cause::Timeout;
+    if (!result) {
         ++failures_;
-        if (result == net::RESULT_OPERATION_TIMEOUT) {
-            ++timeouts_;
-        }
-        lastFailure_ = result;
+        if (timedOut) ++timeouts_;
+        lastFailure_ = result.failure();
+        failed_ = true;
     } else {
         lastRoundTripMs_ = static_cast<double>(end - start) / 1e6;
     }
     if (freshness != nullptr) {
-        freshness->stale = result < 0;
-        if (result == net::RESULT_OPERATION_TIMEOUT) {
+        freshness->stale = !result;
+        if (timedOut) {
             freshness->retryAtNs = end + BACKOFF_NS;
         }
-        if (result >= 0) {
+        if (result) {
             freshness->have = true;
             freshness->readNs = end;
             freshness->roundTripNs = end - start;
@@ -106,7 +106,7 @@ int32_t DriveReadings::timeLeftFor(const Freshness& reading, int64_t deadlineNs)
         while (now - heldBack_.front() > SECOND_NS) heldBack_.pop_front();
         return 0;
     }
-    return static_cast<int32_t>(std::min<int64_t>(QuindleBaseDrv::REQUEST_TIMEOUT_MS, (left + 999999) / 1000000));
+    return static_cast<int32_t>(std::min<int64_t>(QuindleBaseDrv::REQUEST_TIMEOUT.count(), (left + 999999) / 1000000));
 }
 
 PollOutcome DriveReadings::pollBumper(uint32_t& bits, int64_t deadlineNs) {
@@ -124,13 +124,10 @@ PollOutcome DriveReadings::pollBumper(uint32_t& bits, int64_t deadlineNs) {
     if (timeoutMs == 0) {
         return PollOutcome::NotPolled;
     }
-    base_bumper_data_response_t data{};
-    const int32_t result =
-        timed(&bumper_, exchangeBytes(0, sizeof data), [&] { return driver_.getBumperData(data, timeoutMs); });
-    if (result < 0) {
-        return PollOutcome::Failed;
-    }
-    bumperBits_ = data.bumper_bits;
+    const auto data = timed(&bumper_, exchangeBytes(0, sizeof(base_bumper_data_response_t)),
+                            [&] { return driver_.getBumperData(std::chrono::milliseconds(timeoutMs)); });
+    if (!data) return outcome(data);
+    bumperBits_ = data->bits;
     bits = bumperBits_;
     return PollOutcome::Answered;
 }
@@ -161,25 +158,25 @@ PollOutcome DriveReadings::pollNext(int64_t deadlineNs) {
             return PollOutcome::NotPolled;
         }
         switch (kind) {
-            case 0: return outcome(pollMotor(timeoutMs));
-            case 1: return outcome(pollSensors(timeoutMs));
-            case 2: return outcome(pollStatus(timeoutMs));
-            default: return outcome(pollBeacons(timeoutMs));
+            case 0: return pollMotor(timeoutMs);
+            case 1: return pollSensors(timeoutMs);
+            case 2: return pollStatus(timeoutMs);
+            default: return pollBeacons(timeoutMs);
         }
     }
     return PollOutcome::NotPolled;
 }
 
-bool DriveReadings::pollMotor(int32_t timeoutMs) {
-    base_motor_status_response_t data{};
-    if (timed(&motor_, exchangeBytes(0, sizeof data), [&] { return driver_.getMotorData(data, timeoutMs); }) < 0) {
-        return false;
-    }
+PollOutcome DriveReadings::pollMotor(int32_t timeoutMs) {
+    const auto answer = timed(&motor_, exchangeBytes(0, sizeof(base_motor_status_response_t)),
+                              [&] { return driver_.getMotorData(std::chrono::milliseconds(timeoutMs)); });
+    if (!answer) return outcome(answer);
+    const Odometry& data = *answer;
     const int64_t now = monotonicNanoseconds();
     if (haveOdometry_) {
         // Pose since the view started, from the wheel odometers (mm).
-        const double dl = counterDelta(data.left_wheel_odometry, motorValue_.left_wheel_odometry) / 1000.0;
-        const double dr = counterDelta(data.right_wheel_odometry, motorValue_.right_wheel_odometry) / 1000.0;
+        const double dl = data.leftSinceMm(motorValue_) / 1000.0;
+        const double dr = data.rightSinceMm(motorValue_) / 1000.0;
         const double d = (dl + dr) / 2.0;
         const double dtheta = (dr - dl) / track_;
         x_ += d * std::cos(theta_ + dtheta / 2.0);
@@ -194,70 +191,62 @@ bool DriveReadings::pollMotor(int32_t timeoutMs) {
     haveOdometry_ = true;
     motorValue_ = data;
     motorReadNs_ = now;
-    return true;
+    return PollOutcome::Answered;
 }
 
-bool DriveReadings::pollSensors(int32_t timeoutMs) {
-    base_sensor_data_response_t data{};
-    if (timed(&sensor_, exchangeBytes(0, sizeof data), [&] { return driver_.getSensorData(data, timeoutMs); }) < 0) {
-        return false;
-    }
-    sensorValue_ = data;
-    return true;
+PollOutcome DriveReadings::pollSensors(int32_t timeoutMs) {
+    const auto answer = timed(&sensor_, exchangeBytes(0, sizeof(base_sensor_data_response_t)),
+                              [&] { return driver_.getSensorData(std::chrono::milliseconds(timeoutMs)); });
+    if (answer) sensorValue_ = *answer;
+    return outcome(answer);
 }
 
-bool DriveReadings::pollStatus(int32_t timeoutMs) {
-    base_status_response_t data{};
-    if (timed(&status_, exchangeBytes(0, sizeof data), [&] { return driver_.getStatus(data, timeoutMs); }) < 0) {
-        return false;
-    }
-    statusValue_ = data;
-    return true;
+PollOutcome DriveReadings::pollStatus(int32_t timeoutMs) {
+    const auto answer = timed(&status_, exchangeBytes(0, sizeof(base_status_response_t)),
+                              [&] { return driver_.getStatus(std::chrono::milliseconds(timeoutMs)); });
+    if (answer) statusValue_ = *answer;
+    return outcome(answer);
 }
 
-bool DriveReadings::pollBeacons(int32_t timeoutMs) {
-    base_autohome_response_t data{};
-    uint32_t size = sizeof data;
-    const int32_t result = timed(&beacon_, exchangeBytes(1, sizeof data), [&] {
-        int32_t r = driver_.getAutoHomeData(0, reinterpret_cast<uint8_t*>(&data), &size, timeoutMs);
-        return (r >= 0 && size != sizeof data) ? net::RESULT_INVALID_DATA : r;
-    });
-    if (result < 0) {
-        return false;
-    }
-    beaconValue_ = data;
-    return true;
+PollOutcome DriveReadings::pollBeacons(int32_t timeoutMs) {
+    const auto answer = timed(&beacon_, exchangeBytes(1, sizeof(base_autohome_response_t)),
+                              [&]() -> net::Outcome<Beacons> {
+                                  const auto beacons = driver_.getAutoHomeData(std::chrono::milliseconds(timeoutMs));
+                                  if (beacons && beacons->answerSize != sizeof(base_autohome_response_t)) {
+                                      return net::Failure::of(net::Cause::InvalidAnswer, true);
+                                  }
+                                  return beacons;
+                              });
+    if (answer) beaconValue_ = *answer;
+    return outcome(answer);
 }
 
-int32_t DriveReadings::sendVelocity(const BodyVelocity& velocity) {
-    base_set_velocity_request_t request{};
-    request.vx_q16 = truncToInt32(velocity.vx * Q16_ONE);
-    request.vy_q16 = 0;
-    request.omega_q16 = truncToInt32(velocity.omega * Q16_ONE);
-    base_set_velocity_response_t response{};
-    return timed(nullptr, exchangeBytes(sizeof request, sizeof response),
-                 [&] { return driver_.setVelocity(request, response); });
+net::Done DriveReadings::sendVelocity(const BodyVelocity& velocity) {
+    const auto answer = timed(nullptr, exchangeBytes(sizeof(base_set_velocity_request_t), sizeof(base_set_velocity_response_t)),
+                              [&] { return driver_.setVelocity(velocity.vx, 0, velocity.omega); });
+    if (!answer) return answer.failure();
+    return {};
 }
 
 bool DriveReadings::sonarDistances(std::vector<double>& mm) const {
     if (!sensor_.have) return false;
     mm.clear();
-    for (int i = 0; i < BASE_SENSOR_VALUES; ++i) mm.push_back(fromQ16(sensorValue_.sensor_value[i]));
+    for (int i = 0; i < BASE_SENSOR_VALUES; ++i) mm.push_back(sensorValue_.metres[i] * 1000.0);
     return true;
 }
 
 void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     const int64_t now = monotonicNanoseconds();
     s.statusAge = status_.at(now);
-    s.batteryPercent = statusValue_.battery_percentage;
+    s.batteryPercent = statusValue_.batteryPercent;
     s.charging = !status_.have ? ""
-                 : statusValue_.charging_flags == CHARGING_FLAG_CHARGING
+                 : statusValue_.legacyCharging()
                      ? "Charging"
-                     : OrbitaneBaseConsoleApplication::chargingStatusText(statusValue_.charging_flags);
+                     : OrbitaneBaseConsoleApplication::chargingStatusText(statusValue_.chargingFlags);
 
     s.motorAge = motor_.at(now);
-    s.leftMm = motorValue_.left_wheel_odometry;
-    s.rightMm = motorValue_.right_wheel_odometry;
+    s.leftMm = motorValue_.leftMm;
+    s.rightMm = motorValue_.rightMm;
     s.x = x_;
     s.y = y_;
     s.headingDeg = zorn::drv::toDegrees(theta_);
@@ -276,7 +265,7 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
             }
             SonarBar bar;
             bar.label = "sonar #" + std::to_string(sensor.id);
-            bar.mm = fromQ16(sensorValue_.sensor_value[cursor++]);
+            bar.mm = sensorValue_.metres[cursor++] * 1000.0;
             bar.read = sensor_.have;
             bar.near = bar.read && bar.mm > 0.0 && bar.mm < nearMm;
             bar.fullScaleMm = sensor.max_distance > 0 ? sensor.max_distance * 1000.0 : DEFAULT_SONAR_RANGE_MM;
@@ -287,9 +276,9 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
 
     s.bumperAge = bumper_.at(now);
     s.beaconAge = beacon_.at(now);
-    s.beaconCount = beaconValue_.beacon_count;
-    s.probes.assign(beaconValue_.probe_data,
-                    beaconValue_.probe_data + std::min<int>(beaconValue_.probe_count, BASE_MAX_PROBES));
+    s.beaconCount = beaconValue_.beaconCount;
+    s.probes.assign(beaconValue_.probes.begin(),
+                    beaconValue_.probes.begin() + std::min<int>(beaconValue_.probeCount, BASE_MAX_PROBES));
 
     size_t recent = 0, bytes = 0;
     for (const auto& request : recentRequests_) {

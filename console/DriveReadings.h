@@ -11,7 +11,9 @@
 #include "config/SystemConfig.h"
 #include "console/DriveController.h"
 #include "console/DriveView.h"
+#include "drv/BaseValues.h"
 #include "drv/ControlBus.h"
+#include "net/Failure.h"
 
 namespace zorn {
 namespace drv {
@@ -24,8 +26,14 @@ namespace test {
 // What became of a poll. Readings yield to the velocity requests: one is
 // polled only when its round trip fits in the time left before the next
 // velocity request, and waits for its answer no longer than that. A reading
-// that timed out is also left alone for a while.
-enum class PollOutcome { NotPolled, Answered, Failed };
+// that timed out is also left alone for a while. A refused reading was
+// answered (the link is alive) but read nothing.
+enum class PollOutcome { NotPolled, Answered, Refused, Failed };
+
+// A request's failure the base answered: it refused, or does not know it.
+inline bool refusedByTheBase(const zorn::net::Failure& failure) {
+    return failure.cause == zorn::net::Cause::Refused || failure.cause == zorn::net::Cause::NotSupported;
+}
 
 class DriveReadings {
 public:
@@ -37,15 +45,19 @@ public:
     // Reads the next of the other readings in turn (motor, sensors, status,
     // beacons), if it fits before `deadlineNs`.
     PollOutcome pollNext(int64_t deadlineNs);
-    // Sends a body velocity and checks its answer; the result code.
-    int32_t sendVelocity(const BodyVelocity& velocity);
+    // Sends a body velocity and checks its answer.
+    zorn::net::Done sendVelocity(const BodyVelocity& velocity);
 
     // Fills the readings and link parts of the snapshot; distance sensors
     // nearer than `nearMm` are marked near.
     void fill(DriveSnapshot& snapshot, double nearMm) const;
     // The distances (mm) in reading order; false before the first reading.
     bool sonarDistances(std::vector<double>& mm) const;
-    int32_t lastFailure() const { return lastFailure_; }
+    // The last request's failure, when one failed.
+    bool lastFailure(zorn::net::Failure& out) const {
+        out = lastFailure_;
+        return failed_;
+    }
 
 private:
     struct Freshness {
@@ -64,14 +76,19 @@ private:
     // Whether the reading next in turn has not been read for a while.
     bool nextIsOverdue(int64_t now) const;
 
-    // Times one request, counts it, and marks `freshness`.
+    // Times one request, counts it, and marks `freshness`; the request's
+    // outcome.
     template <typename Request>
-    int32_t timed(Freshness* freshness, int wireBytes, Request request);
-    static PollOutcome outcome(bool answered) { return answered ? PollOutcome::Answered : PollOutcome::Failed; }
-    bool pollMotor(int32_t timeoutMs);
-    bool pollSensors(int32_t timeoutMs);
-    bool pollStatus(int32_t timeoutMs);
-    bool pollBeacons(int32_t timeoutMs);
+    auto timed(Freshness* freshness, int wireBytes, Request request) -> decltype(request());
+    template <typename Answer>
+    static PollOutcome outcome(const Answer& answer) {
+        if (answer) return PollOutcome::Answered;
+        return refusedByTheBase(answer.failure()) ? PollOutcome::Refused : PollOutcome::Failed;
+    }
+    PollOutcome pollMotor(int32_t timeoutMs);
+    PollOutcome pollSensors(int32_t timeoutMs);
+    PollOutcome pollStatus(int32_t timeoutMs);
+    PollOutcome pollBeacons(int32_t timeoutMs);
 
     drv::QuindleBaseDrv& driver_;
     const nivo::system::config::SystemConfig* config_;
@@ -79,21 +96,22 @@ private:
     int nextReading_ = 0;
 
     Freshness status_, motor_, sensor_, bumper_, beacon_;
-    drv::base_status_response_t statusValue_{};
-    drv::base_motor_status_response_t motorValue_{};
+    drv::Status statusValue_;
+    drv::Odometry motorValue_;
     bool haveOdometry_ = false;
     int64_t motorReadNs_ = 0;
     double x_ = 0, y_ = 0, theta_ = 0, measuredVx_ = 0, measuredOmega_ = 0;
-    drv::base_sensor_data_response_t sensorValue_{};
+    drv::Distances sensorValue_;
     uint32_t bumperBits_ = 0;
-    drv::base_autohome_response_t beaconValue_{};
+    drv::Beacons beaconValue_;
 
     std::deque<std::pair<int64_t, int>> recentRequests_;  // when each ended, and its bytes on the wire
     std::deque<int64_t> heldBack_;                        // when a reading did not fit
     long failures_ = 0;
     long timeouts_ = 0;
     double lastRoundTripMs_ = -1.0;
-    int32_t lastFailure_ = 0;
+    zorn::net::Failure lastFailure_;
+    bool failed_ = false;
 };
 
 }  // namespace test

@@ -14,7 +14,7 @@ namespace test {
 
 using namespace nivo::system::util;
 
-int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 2 || args[1] == "monitor") {
         logFatal(source,
@@ -36,14 +36,14 @@ int OrbitaneBaseConsoleApplication::monitorCommand(const std::vector<std::string
     const Pacing pace = pacing();
     Pacer pacer(pace.intervalSeconds, monotonicNanoseconds());
     for (uint64_t readings = 1;; ++readings) {
-        int result = commandTable().executeCommand(repeated);
+        const CommandResult result = commandTable().executeCommand(repeated);
         if (interrupted()) {
             logWarn(source, "Interrupted by %s, monitor stopped", interruptSignalName());
             return interruptStatus(interruptSignal());
         }
         // Any failure ends the loop, a usage error or an unknown command
         // included: repeating those would only print the same error forever.
-        if (result != 0) {
+        if (!result.ok()) {
             return result;
         }
         // Nobody reads the readings any more (a pipe whose reader left, a

@@ -1,7 +1,6 @@
 #include "console/MotionHooks.h"
 
 #include "app/Interrupt.h"
-#include "app/JsonOutput.h"
 
 namespace zorn {
 namespace orbitane {
@@ -11,8 +10,26 @@ zorn::drv::MotionGuard::Hooks consoleMotionHooks() {
     zorn::drv::MotionGuard::Hooks hooks;
     hooks.interruptSignal = interruptSignal;
     hooks.interruptSignalName = interruptSignalName;
-    hooks.outcome = noteStopOutcome;
     return hooks;
+}
+
+StopReport stopReportOf(const zorn::drv::StopOutcome& outcome) {
+    StopReport report;
+    report.sent = outcome.sent;
+    report.confirmed = outcome.confirmed;
+    report.result = outcome.result();
+    return report;
+}
+
+CommandResult motionResult(const zorn::drv::MotionGuard& guard, const CommandResult& own) {
+    const StopReport stop = stopReportOf(guard.outcome());
+    CommandResult result = own;
+    if (interrupted()) {
+        result = CommandResult(interruptStatus(interruptSignal()));
+    } else if (stop.sent && !stop.confirmed) {
+        result = CommandResult(guard.outcome().failure);
+    }
+    return result.withStop(stop);
 }
 
 }  // namespace test

@@ -1,8 +1,9 @@
 #pragma once
 
-// What a motion guard of the console needs: the recorded interrupt and the
-// JSON output that carries the stop's outcome.
+// What a motion guard of the console needs (the recorded interrupt), and
+// what a command that moved the base returns.
 
+#include "app/CommandResult.h"
 #include "drv/MotionGuard.h"
 
 namespace zorn {
@@ -10,6 +11,13 @@ namespace orbitane {
 namespace test {
 
 zorn::drv::MotionGuard::Hooks consoleMotionHooks();
+
+// The stop's outcome, as the result and the JSON carry it.
+StopReport stopReportOf(const zorn::drv::StopOutcome& outcome);
+// The result of a command that may have moved the base, with its stop: an
+// interrupt wins (128 + the signal), then a stop the base did not confirm
+// (its failure says why), then the command's own result.
+CommandResult motionResult(const zorn::drv::MotionGuard& guard, const CommandResult& own);
 
 }  // namespace test
 }  // namespace orbitane

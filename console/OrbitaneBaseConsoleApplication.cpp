@@ -4,12 +4,13 @@
 #include "console/BumperPolarityOption.h"
 #include "console/ChannelFactory.h"
 #include "console/DriveOptions.h"
-#include "console/InterceptProtocol.h"
+#include "console/TrafficTrace.h"
 
 #include <cstring>
 
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
+#include "net/Link.h"
 
 namespace zorn {
 namespace orbitane {
@@ -22,14 +23,11 @@ using std::placeholders::_1;
 OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication() { registerCommands(); }
 
 OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
-    // The endpoint's handlers are registered on the channel, which the
-    // provider deletes on disconnect: take them off first (removing waits for
-    // a delivery in progress). Then the channel threads stop before the
-    // driver, endpoint and protocol go.
+    // No signal may reach the link's token once the link is gone; the
+    // driver goes before the link it uses.
     setInterruptToken(nullptr);
-    endpoint_.unbindChannel();
-    disconnectChannel();
     driver_.reset();
+    disconnectChannel();
 }
 
 void OrbitaneBaseConsoleApplication::registerCommands() {
@@ -84,7 +82,7 @@ std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createT
     return provider;
 }
 
-std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTraceProtocol(zorn::net::Protocol* inner) {
+std::unique_ptr<zorn::net::LinkObserver> OrbitaneBaseConsoleApplication::createTrace() {
     TraceSettings settings;
     settings.hexDump = hexTraceEnabled();
     settings.decode = decodeEnabled();
@@ -99,45 +97,37 @@ std::unique_ptr<zorn::net::Protocol> OrbitaneBaseConsoleApplication::createTrace
         }
         settings.capture = std::move(writer);
     }
-    auto tap = std::make_unique<InterceptProtocol>(inner, settings);
-    tap_ = tap.get();
-    return tap;
+    return std::make_unique<TrafficTrace>(settings);
 }
 
 void OrbitaneBaseConsoleApplication::reportLinkHealth() {
-    if (endpoint_.linkBroken()) {
-        const bool tcp = utils::describeProvider(provider()).rfind("tcp:", 0) == 0;
+    if (link() == nullptr) return;
+    if (link()->broken()) {
+        const bool closed = link()->brokenFailure().cause == zorn::net::Cause::LinkClosed;
         logError(LOG_SOURCE_BASE_CONSOLE_APP, "%s",
-                 tcp ? "The base closed the connection" : "The serial line to the base was lost");
+                 closed ? "The base closed the connection" : "The serial line to the base was lost");
     }
-    const unsigned long long corrupted = endpoint_.corruptedFrames();
+    const unsigned long long corrupted = link()->stats().corrupted;
     if (corrupted > 0) {
         logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "%llu corrupted frame%s dropped", corrupted, corrupted == 1 ? "" : "s");
     }
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {
-    if (channel() == nullptr) {
+    if (link() == nullptr) {
         return false;
     }
-    if (tap_ != nullptr && tap_->decoding()) {
-        // The decoded trace names the request a dropped late answer was owed to.
-        InterceptProtocol* tap = tap_;
-        endpoint_.setDroppedAnswerHook([tap](const zorn::net::MessagePtr& answer, uint8_t owedCmd,
-                                             uint8_t owedCode) { tap->noteDroppedAnswer(answer, owedCmd, owedCode); });
-    }
-    endpoint_.bindChannel(channel());
     // A signal during a command cuts the request in progress short and holds
     // back every request but the stop, so the stop request goes out at once.
-    setInterruptToken(&endpoint_.cancelToken());
-    driver_ = std::make_unique<QuindleBaseDrv>(&endpoint_);
+    setInterruptToken(&link()->cancelToken());
+    driver_ = std::make_unique<QuindleBaseDrv>(*link());
     connectionConfig_ = ConnectionConfig();
-    base_connect_response_t info;
-    std::memset(&info, 0, sizeof info);
-    if (driver_->connect(info) < 0) {
+    const auto connected = driver_->connect();
+    if (!connected) {
         return false;
     }
-    identity_ = info;
+    identity_ = *connected;
+    const base_connect_response_t& info = identity_.record;
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     logInfo(source, "Connected to Control Bus Device at %s",
             utils::describeProvider(provider()).c_str());

@@ -6,9 +6,8 @@
 
 #include "app/OrbitaneConsoleApplication.h"
 #include "console/ConfigCommands.h"
+#include "drv/BaseValues.h"
 #include "drv/ControlBus.h"
-#include "net/ControlEndpoint.h"
-#include "net/InterchipProtocol.h"
 
 namespace zorn {
 namespace drv {
@@ -20,8 +19,6 @@ namespace test {
 
 struct DriveSettings;
 
-class InterceptProtocol;
-
 // The console for the robot base ("Control Bus Device"): its command table,
 // the identity lines printed once connected, and every command.
 class OrbitaneBaseConsoleApplication : public OrbitaneConsoleApplication {
@@ -30,36 +27,35 @@ public:
     ~OrbitaneBaseConsoleApplication() override;
 
     bool onConnected() override;
-    zorn::net::Protocol* getProtocol() override { return &protocol_; }
     std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) override;
     std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) override;
-    std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol* inner) override;
+    std::unique_ptr<zorn::net::LinkObserver> createTrace() override;
 
     // Command handlers; each takes the positional words, command name first.
-    int statusCommand(const std::vector<std::string>& args);
-    int motorCommand(const std::vector<std::string>& args);
-    int beaconCommand(const std::vector<std::string>& args);
-    int monitorCommand(const std::vector<std::string>& args);
-    int runCommand(const std::vector<std::string>& args);
-    int vrunCommand(const std::vector<std::string>& args);
-    int pollCommand(const std::vector<std::string>& args);
-    int eventCommand(const std::vector<std::string>& args);
-    int testCommand(const std::vector<std::string>& args);
-    int configCommand(const std::vector<std::string>& args);
-    int sensorCommand(const std::vector<std::string>& args);
-    int bumperCommand(const std::vector<std::string>& args);
-    int identityCommand(const std::vector<std::string>& args);
-    int sessionCommand(const std::vector<std::string>& args);
-    int driveCommand(const std::vector<std::string>& args);
-    int doctorCommand(const std::vector<std::string>& args);
+    CommandResult statusCommand(const std::vector<std::string>& args);
+    CommandResult motorCommand(const std::vector<std::string>& args);
+    CommandResult beaconCommand(const std::vector<std::string>& args);
+    CommandResult monitorCommand(const std::vector<std::string>& args);
+    CommandResult runCommand(const std::vector<std::string>& args);
+    CommandResult vrunCommand(const std::vector<std::string>& args);
+    CommandResult pollCommand(const std::vector<std::string>& args);
+    CommandResult eventCommand(const std::vector<std::string>& args);
+    CommandResult testCommand(const std::vector<std::string>& args);
+    CommandResult configCommand(const std::vector<std::string>& args);
+    CommandResult sensorCommand(const std::vector<std::string>& args);
+    CommandResult bumperCommand(const std::vector<std::string>& args);
+    CommandResult identityCommand(const std::vector<std::string>& args);
+    CommandResult sessionCommand(const std::vector<std::string>& args);
+    CommandResult driveCommand(const std::vector<std::string>& args);
+    CommandResult doctorCommand(const std::vector<std::string>& args);
 
     // doctor opens the channel itself, so that it can say why it fails.
     bool handlesConnection(const std::string& command) const override;
     int checkBeforeConnect(const std::vector<std::string>& args) override;
     void reportLinkHealth() override;
 
-    // The endpoint every request goes through (tests reach its hooks).
-    zorn::net::ControlEndpoint& endpoint() { return endpoint_; }
+    // The driver every request goes through, null before a connection.
+    zorn::drv::QuindleBaseDrv* driver() const { return driver_.get(); }
 
     // Text of the charging flags (the legacy value 1 is handled by status).
     static const char* chargingStatusText(uint8_t flags);
@@ -69,15 +65,12 @@ private:
     // drive's options and terminal, checked; 0, or 2 after saying why.
     int readDriveSettings(DriveSettings& settings);
 
-    zorn::net::InterchipProtocol protocol_;
-    zorn::net::ControlEndpoint endpoint_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
     // The base's configuration, fetched by the first reading that needs it.
     ConnectionConfig connectionConfig_;
-    zorn::drv::base_connect_response_t identity_{};  // the base's answer to the connect request
+    zorn::drv::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view
-    InterceptProtocol* tap_ = nullptr;  // the trace wrapper, owned by the frame (null without one)
 };
 
 }  // namespace test

@@ -17,14 +17,14 @@ namespace test {
 using namespace nivo::system::util;
 using namespace zorn::drv;
 
-int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    uint8_t pending = 0;
-    int32_t result = driver_->pollCommand(pending);
-    if (result < 0) {
+    const auto polled = driver_->pollCommand();
+    if (!polled) {
         logFatal(source, "Poll base cmd fail.");
-        return result;
+        return polled.failure();
     }
+    const uint8_t pending = *polled;
     logInfo(source, "Base cmd pending: %x ", pending);
     // The log line above is the text form; the reading adds only its JSON.
     Reading reading("poll");
@@ -35,10 +35,10 @@ int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&)
         return 0;
     }
     const base_get_info_answer_t answer = hostInfoAnswer();
-    result = driver_->answerGetInfo(answer);
-    if (result < 0) {
+    const Done answered = driver_->answerGetInfo(answer);
+    if (!answered) {
         logFatal(source, "Ans poll get info cmd failed.");
-        return result;
+        return answered.failure();
     }
     Json::Value sent(Json::objectValue);
     sent["model"] = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
@@ -49,7 +49,7 @@ int OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&)
     return 0;
 }
 
-int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 2) {
         logFatal(source, "Missing parameters.");
@@ -62,10 +62,10 @@ int OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std::string>&
         return STATUS_COMMAND_USAGE;
     }
     const uint8_t event = static_cast<uint8_t>(code & 0xFF);
-    int32_t result = driver_->sendEvent(event);
-    if (result < 0) {
+    const Done sent = driver_->sendEvent(event);
+    if (!sent) {
         logFatal(source, "Cannot send event.");
-        return result;
+        return sent.failure();
     }
     // No line in the text form: only the JSON says what was sent.
     Reading reading("event");

@@ -35,17 +35,17 @@ const char* chargingSource(uint8_t flags) {
     return "none";
 }
 
-Reading statusReading(const base_status_response_t& status) {
-    const uint8_t flags = status.charging_flags;
+Reading statusReading(const Status& status) {
+    const uint8_t flags = status.chargingFlags;
     Reading reading("status");
-    reading["battery_percent"] = status.battery_percentage;
+    reading["battery_percent"] = status.batteryPercent;
     reading["charging"] = chargingSource(flags);
     reading["cable_connected"] = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
     reading["on_dock"] = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
     reading["charging_flags"] = flags;
     reading["charging_text"] =
         flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
-    reading.info("Battery: %d%%", status.battery_percentage);
+    reading.info("Battery: %d%%", status.batteryPercent);
     if (flags == CHARGING_FLAG_CHARGING) {
         reading.warn(
             "Charging Status: Charging (you are using legacy protocol, please specify DcConnected or "
@@ -56,54 +56,38 @@ Reading statusReading(const base_status_response_t& status) {
     return reading;
 }
 
-std::string versionText(uint16_t version) {
-    return std::to_string(version >> 8) + "." + std::to_string(version & 0xFF);
-}
-
 }  // namespace
 
-int OrbitaneBaseConsoleApplication::statusCommand(const std::vector<std::string>&) {
-    base_status_response_t status;
-    std::memset(&status, 0, sizeof status);
-    int32_t result = driver_->getStatus(status);
-    if (result < 0) {
-        return result;
-    }
-    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, statusReading(status));
+CommandResult OrbitaneBaseConsoleApplication::statusCommand(const std::vector<std::string>&) {
+    const auto status = driver_->getStatus();
+    if (!status) return status.failure();
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, statusReading(*status));
     return 0;
 }
 
-int OrbitaneBaseConsoleApplication::motorCommand(const std::vector<std::string>&) {
-    base_motor_status_response_t motor;
-    std::memset(&motor, 0, sizeof motor);
-    int32_t result = driver_->getMotorData(motor);
-    if (result < 0) {
-        return result;
-    }
+CommandResult OrbitaneBaseConsoleApplication::motorCommand(const std::vector<std::string>&) {
+    const auto motor = driver_->getMotorData();
+    if (!motor) return motor.failure();
     Reading reading("motor");
-    reading["left_odometer_mm"] = motor.left_wheel_odometry;
-    reading["right_odometer_mm"] = motor.right_wheel_odometry;
-    reading["motor_state"] = motor.motor_state;
-    reading.info("Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm", static_cast<double>(motor.left_wheel_odometry),
-                 static_cast<double>(motor.right_wheel_odometry));
+    reading["left_odometer_mm"] = motor->leftMm;
+    reading["right_odometer_mm"] = motor->rightMm;
+    reading["motor_state"] = motor->motorState;
+    reading.info("Left Wheel: %-8.1fmm Right Wheel: %-8.1fmm", static_cast<double>(motor->leftMm),
+                 static_cast<double>(motor->rightMm));
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }
 
-int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>&) {
-    base_autohome_response_t response;
-    std::memset(&response, 0, sizeof response);
-    uint32_t responseSize = sizeof response;
-    int32_t result = driver_->getAutoHomeData(0, reinterpret_cast<uint8_t*>(&response), &responseSize);
-    if (result < 0) {
-        return result;
+CommandResult OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>&) {
+    const auto answer = driver_->getAutoHomeData();
+    if (!answer) return answer.failure();
+    if (answer->answerSize != sizeof(base_autohome_response_t)) {
+        return zorn::net::Failure::of(zorn::net::Cause::InvalidAnswer, true);
     }
-    if (responseSize != sizeof response) {
-        return zorn::net::RESULT_INVALID_DATA;
-    }
+    const Beacons& response = *answer;
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const int beacons = response.beacon_count;
-    const int probes = response.probe_count;
+    const int beacons = response.beaconCount;
+    const int probes = response.probeCount;
     logInfo(source, "Found %d beacons and %d probes", beacons, probes);
     if (probes > BASE_MAX_PROBES) {
         logError(source, "Currently only support no more than %d probes, but %d probes found", BASE_MAX_PROBES, probes);
@@ -119,12 +103,12 @@ int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>
     for (int p = 0; p < probes; ++p) {
         Json::Value probe(Json::objectValue);
         probe["index"] = p;
-        probe["bits"] = response.probe_data[p];
+        probe["bits"] = response.probes[p];
         Json::Value seen(Json::arrayValue);
         std::string text;
         for (int b = 0; b < beacons; ++b) {
             // A probe byte covers 8 beacons; later ones read as not seen.
-            const bool isSeen = b < 8 && ((response.probe_data[p] >> b) & 1) != 0;
+            const bool isSeen = b < 8 && ((response.probes[p] >> b) & 1) != 0;
             if (isSeen) seen.append(b);
             text += std::to_string(b) + ": " + (isSeen ? "yes " : "    ");
         }
@@ -137,22 +121,19 @@ int OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<std::string>
     return 0;
 }
 
-int OrbitaneBaseConsoleApplication::identityCommand(const std::vector<std::string>&) {
-    const base_connect_response_t& info = identity_;
-    const std::string model(info.model, strnlen(info.model, sizeof info.model));
-    char serial[3 * 8 + 1];
-    std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
-                  info.serial_number[2]);
+CommandResult OrbitaneBaseConsoleApplication::identityCommand(const std::vector<std::string>&) {
+    const std::string model = identity_.model();
+    const std::string serial = identity_.serialText();
     Reading reading("identity");
     reading["model"] = model;
-    reading["firmware_version"] = versionText(info.firmware_version);
-    reading["hardware_version"] = versionText(info.hardware_version);
+    reading["firmware_version"] = identity_.firmwareText();
+    reading["hardware_version"] = identity_.hardwareText();
     reading["serial_number"] = serial;
     reading["channel"] = utils::describeProvider(provider());
     reading.info("Model: %s", model.c_str());
-    reading.info("Firmware Version: %s", versionText(info.firmware_version).c_str());
-    reading.info("Hardware version: %s", versionText(info.hardware_version).c_str());
-    reading.info("Serial Number: %s", serial);
+    reading.info("Firmware Version: %s", identity_.firmwareText().c_str());
+    reading.info("Hardware version: %s", identity_.hardwareText().c_str());
+    reading.info("Serial Number: %s", serial.c_str());
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }

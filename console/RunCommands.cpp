@@ -27,8 +27,8 @@ namespace test {
 
 using namespace nivo::system::util;
 using namespace zorn::drv;
-using zorn::net::RESULT_INVALID_DATA;
-using zorn::net::RESULT_OK;
+using zorn::net::Cause;
+using zorn::net::Failure;
 
 namespace {
 
@@ -42,20 +42,19 @@ double arcChord(double length, double turn) {
 
 }  // namespace
 
-int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 4) {
         logFatal(source, "Missing parameters. %s <left_wheel_speed> <right_wheel_speed> <time>, units: mm/s mm/s s",
                  args[0].c_str());
         return STATUS_COMMAND_USAGE;
     }
-    base_set_motor_request_t request;
-    std::memset(&request, 0, sizeof request);
-    if (!parseDecimalInt32(args[1], request.left_speed)) {
+    int32_t leftSpeed = 0, rightSpeed = 0;  // mm/s
+    if (!parseDecimalInt32(args[1], leftSpeed)) {
         logFatal(source, "Failed to parse parameter left_wheel_speed");
         return STATUS_COMMAND_USAGE;
     }
-    if (!parseDecimalInt32(args[2], request.right_speed)) {
+    if (!parseDecimalInt32(args[2], rightSpeed)) {
         logFatal(source, "Failed to parse parameter right_wheel_speed");
         return STATUS_COMMAND_USAGE;
     }
@@ -67,42 +66,37 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
     MotionGuard guard(*driver_, MotionGuard::Stop::Wheels, consoleMotionHooks());
-    base_conf_response_t conf;
-    std::memset(&conf, 0, sizeof conf);
-    int32_t result = driver_->getConfig(conf);
+    const auto conf = driver_->getConfig();
     // Also when the configuration came in as the signal did: nothing has
     // moved yet, and nothing may start after the user asked to stop.
     if (interrupted()) {
         logWarn(source, "Interrupted by %s before the wheels were started", interruptSignalName());
         return interruptStatus(interruptSignal());
     }
-    if (result < 0) {
+    if (!conf) {
         logFatal(source, "Failed to get base config");
-        return result;
+        return conf.failure();
     }
-    const double track = 2.0 * fromQ8(static_cast<uint32_t>(conf.base_radius_q8));
+    const double track = 2.0 * conf->radiusMm();
     if (!(track > 0) || !std::isfinite(track)) {
         logFatal(source, "The base reports no usable radius (base_radius_q8 = %u): cannot integrate the pose",
-                 static_cast<unsigned>(conf.base_radius_q8));
-        return RESULT_INVALID_DATA;
+                 static_cast<unsigned>(conf->record.base_radius_q8));
+        return Failure::of(Cause::InvalidAnswer, true);
     }
     guard.arm();
-    result = driver_->setMotor(request);
-    if (result < 0) {
+    const Done started = driver_->setWheelSpeeds(leftSpeed / 1000.0, rightSpeed / 1000.0);
+    if (!started) {
         // Held back when a signal came just before it was written.
         if (!interrupted()) logFatal(source, "Cannot set motor data.");
         // The base may have acted on a request whose answer was lost.
         guard.stop();
-        return guard.finalResult(result);
+        return motionResult(guard, started.failure());
     }
 
     // Zero odometers when the first reading fails, so the first step is
     // measured from a defined origin.
-    base_motor_status_response_t previous;
-    std::memset(&previous, 0, sizeof previous);
-    if (driver_->getMotorData(previous) < 0) {
-        std::memset(&previous, 0, sizeof previous);
-    }
+    Odometry previous;
+    if (const auto first = driver_->getMotorData()) previous = *first;
     double x = 0, y = 0, theta = 0;
     const int64_t begin = monotonicNanoseconds();
     const int64_t end = deadlineAfter(begin, seconds);
@@ -110,7 +104,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     Pacer pacer(pace.intervalSeconds, begin);
     RunReport report("run", true);
     report.start();
-    result = 0;
+    CommandResult result = 0;
     for (bool firstStep = true, lastStep = false; !lastStep && monotonicNanoseconds() < end && !interrupted();
          firstStep = false) {
         // A paced run waits for its next step, but never past the end: the
@@ -119,17 +113,16 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
             break;
         }
         lastStep = pace.intervalSeconds > 0 && monotonicNanoseconds() >= end;
-        base_motor_status_response_t current;
-        std::memset(&current, 0, sizeof current);
-        int32_t read = driver_->getMotorData(current);
+        const auto read = driver_->getMotorData();
         if (interrupted()) break;
-        if (read < 0) {
+        if (!read) {
             logFatal(source, "Failed to get motor data");
-            result = read;
+            result = read.failure();
             break;
         }
-        const double dl = counterDelta(current.left_wheel_odometry, previous.left_wheel_odometry);
-        const double dr = counterDelta(current.right_wheel_odometry, previous.right_wheel_odometry);
+        const Odometry& current = *read;
+        const double dl = current.leftSinceMm(previous);
+        const double dr = current.rightSinceMm(previous);
         const double d = (dl + dr) * 0.5;
         double nx = x + d * std::cos(theta);
         double ny = y + d * std::sin(theta);
@@ -145,7 +138,7 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
         }
         if (!std::isfinite(nx) || !std::isfinite(ny) || !std::isfinite(ntheta)) {
             logFatal(source, "The pose is no longer finite (dl=%.0f dr=%.0f): stopping", dl, dr);
-            result = RESULT_INVALID_DATA;
+            result = Failure::of(Cause::InvalidAnswer, true);
             break;
         }
         Reading step = report.newStep();
@@ -162,11 +155,11 @@ int OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::string>& a
     }
     report.stopping();
     guard.stop();
-    report.finish();
-    return guard.finalResult(result);
+    report.finish(stopReportOf(guard.outcome()));
+    return motionResult(guard, result);
 }
 
-int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (args.size() < 5) {
         logFatal(source, "Missing parameters.");
@@ -195,14 +188,6 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
     MotionGuard guard(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
-    base_set_velocity_request_t drive;
-    drive.vx_q16 = truncToInt32(vx * Q16_ONE);
-    drive.vy_q16 = truncToInt32(vy * Q16_ONE);
-    drive.omega_q16 = truncToInt32(omega * Q16_ONE);
-    base_set_velocity_request_t stop;
-    std::memset(&stop, 0, sizeof stop);
-    base_set_velocity_response_t response;
-    std::memset(&response, 0, sizeof response);
 
     double x = 0, y = 0, theta = 0;
     const int64_t start = monotonicNanoseconds();
@@ -215,7 +200,7 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     bool first = true;
     int driveRequests = 0;
     int driveAcknowledged = 0;
-    int32_t lastFailure = RESULT_OK;
+    Failure lastFailure;
     guard.arm();
     while (monotonicNanoseconds() < finalEnd) {
         if (interrupted()) {
@@ -225,23 +210,22 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
             break;
         }
         const bool driving = monotonicNanoseconds() < driveEnd;
-        std::memset(&response, 0, sizeof response);
-        const int32_t answered = driver_->setVelocity(driving ? drive : stop, response);
+        const auto answered = driving ? driver_->setVelocity(vx, vy, omega) : driver_->setVelocity(0, 0, 0);
         if (driving) {
             ++driveRequests;
-            if (answered >= 0) ++driveAcknowledged;
+            if (answered) ++driveAcknowledged;
         }
-        if (answered < 0) lastFailure = answered;
+        if (!answered) lastFailure = answered.failure();
         if (first) {
             first = false;  // the first answer covers the time before the run
             continue;
         }
-        if (answered < 0) {
+        if (!answered) {
             continue;  // no answer, no known motion: integrate nothing
         }
-        const double dx = fromQ16(response.dx_q16);
-        const double dy = fromQ16(response.dy_q16);
-        const double dtheta = radiansAsPrinted(fromQ16(response.dtheta_q16));
+        const double dx = answered->dx;
+        const double dy = answered->dy;
+        const double dtheta = answered->dtheta;
         const double nx = x + std::cos(theta) * dx - std::sin(theta) * dy;
         const double ny = y + std::sin(theta) * dx + std::cos(theta) * dy;
         const double ntheta = theta + dtheta;
@@ -259,13 +243,13 @@ int OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& 
     }
     report.stopping();
     guard.stop();
-    report.finish();
-    int32_t result = RESULT_OK;
+    report.finish(stopReportOf(guard.outcome()));
+    CommandResult result = 0;
     if (driveRequests > 0 && driveAcknowledged == 0) {
         logFatal(source, "The base acknowledged none of the %d velocity requests", driveRequests);
         result = lastFailure;
     }
-    return guard.finalResult(result);
+    return motionResult(guard, result);
 }
 
 }  // namespace test

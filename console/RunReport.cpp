@@ -52,7 +52,7 @@ void RunReport::finishStep(Reading& reading, double xMm, double yMm, double head
 
 void RunReport::stopping() { endNs_ = monotonicNanoseconds(); }
 
-void RunReport::finish() {
+void RunReport::finish(const StopReport& stop) {
     const int64_t endNs = endNs_ >= 0 ? endNs_ : monotonicNanoseconds();
     const double seconds = static_cast<double>(endNs - startNs_) / 1e9;
     const double speed = seconds > 0 ? pathMm_ / seconds : 0.0;
@@ -70,7 +70,7 @@ void RunReport::finish() {
     summary["x_mm"] = xMm_;
     summary["y_mm"] = yMm_;
     summary["heading_deg"] = headingDeg_;
-    addStopOutcome(summary.object());
+    addStopReport(summary.object(), stop);
     const unsigned long long steps = steps_;
     if (wheels_) {
         summary.info(

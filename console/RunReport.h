@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/CommandResult.h"
 #include "app/Reading.h"
 
 namespace zorn {
@@ -31,8 +32,8 @@ public:
                   double headingDeg);
     // The motion ends now: the base is about to be told to stop.
     void stopping();
-    // The summary, once the base was told to stop.
-    void finish();
+    // The summary, once the base was told to stop, with what came of it.
+    void finish(const StopReport& stop);
 
     uint64_t steps() const { return steps_; }
 

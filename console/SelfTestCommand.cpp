@@ -1,7 +1,5 @@
 // The test command: runs the control bus self-test on the connected base.
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
@@ -17,28 +15,7 @@ namespace test {
 
 using namespace nivo::system::util;
 
-namespace {
-
-// The result code of the request a case's failure message is about. The
-// fixture checks every request as "<call>==(int)RESULT_OK" and its message
-// then reads "<call>==(int)RESULT_OK: actual <code> != 0"; a failed check of
-// a value the base sent has no such code.
-bool requestResultOf(const std::string& message, int32_t& result) {
-    const std::string marker = "==(int)RESULT_OK: actual ";
-    const size_t at = message.find(marker);
-    if (at == std::string::npos) return false;
-    const char* start = message.c_str() + at + marker.size();
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(start, &end, 10);
-    if (end == start || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
-    result = static_cast<int32_t>(value);
-    return true;
-}
-
-}  // namespace
-
-int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&) {
+CommandResult OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&) {
     // The fixture drives the wheels for a moment: a signal must not leave
     // them turning, so it only ends the run once the stop was sent.
     InterruptScope interruptScope(true);
@@ -48,22 +25,27 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
     // the user asked the command to stop).
     const StopRequested stopRequested = [] { return interrupted(); };
     // Why the first case failed: the command's failure says it.
-    bool causeNoted = false;
-    const CaseObserver observer = [this, &causeNoted](const TestCase& testCase) {
+    bool firstFailureKept = false;
+    zorn::net::Failure firstFailure;
+    bool firstFailureIsRequest = false;
+    const char* firstKind = failure::INVALID_ANSWER;
+    const CaseObserver observer = [&](const TestCase& testCase) {
         // A case the signal cut short did not fail: it was not let finish.
         const bool skipped = testCase.failed != 0 && interrupted();
         FailureCause cause;
-        int32_t result = 0;
-        const bool hasResult = testCase.failed != 0 && requestResultOf(testCase.message, result);
+        zorn::net::Failure request;
+        const bool hasResult = testCase.failed != 0 && fixture.requestFailure(testCase.name, request);
         if (hasResult) {
-            cause = resultCause(result);
+            cause = causeOf(request);
         } else if (testCase.message.rfind("uncaught exception", 0) == 0 ||
                    testCase.message.rfind("unknown uncaught exception", 0) == 0) {
             cause.kind = failure::INTERNAL;
         }
-        if (testCase.failed != 0 && !skipped && !causeNoted) {
-            noteFailureCause(cause);
-            causeNoted = true;
+        if (testCase.failed != 0 && !skipped && !firstFailureKept) {
+            firstFailureKept = true;
+            firstFailureIsRequest = hasResult;
+            if (hasResult) firstFailure = request;
+            firstKind = cause.kind;
         }
         // The fixture logs the case's lines itself, so its reading has only
         // the JSON object.
@@ -73,7 +55,7 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
         reading["skipped"] = skipped;
         reading["message"] = testCase.message;
         if (hasResult) {
-            addResult(reading.object(), result, cause);
+            addResult(reading.object(), request.result(), cause);
         } else if (testCase.failed != 0) {
             reading["kind"] = cause.kind;
         }
@@ -96,7 +78,9 @@ int OrbitaneBaseConsoleApplication::testCommand(const std::vector<std::string>&)
         if (!fixture.motionStopped()) logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "Interrupted by %s", interruptSignalName());
         return interruptStatus(interruptSignal());
     }
-    return result.failed;
+    if (firstFailureIsRequest) return CommandResult(result.failed, firstFailure);
+    if (result.failed != 0) return CommandResult(result.failed, firstKind);
+    return 0;
 }
 
 }  // namespace test

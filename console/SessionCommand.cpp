@@ -16,7 +16,7 @@ namespace test {
 
 using namespace nivo::system::util;
 
-int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string>& args) {
+CommandResult OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string>& args) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     if (inSession_) {
         logFatal(source, "A session cannot run inside a session");
@@ -43,7 +43,7 @@ int OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<std::string
         if (!words.empty() && words[0] == "drive") {
             return refuse(words[0], "drive takes over the terminal; run it on its own");
         }
-        return executeSessionLine(words, skipped);
+        return executeSessionLine(words, skipped).status();
     };
     hooks.interrupted = [this, &source](const std::vector<std::string>& words) {
         // A command the signal did not end (it had finished, or the session

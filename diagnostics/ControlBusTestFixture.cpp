@@ -12,15 +12,37 @@ using namespace zorn::drv;
 using zorn::net::RESULT_OK;
 
 ControlBusTestFixture::ControlBusTestFixture(QuindleBaseDrv* dev) : TestFixture("ControlBus"), dev_(dev) {
-    addCase("connect", [this] { requireDevice(); testConnect(); });
-    addCase("getConfig", [this] { requireDevice(); testGetConfig(); });
-    addCase("getStatus", [this] { requireDevice(); testGetStatus(); });
-    addCase("getMotorData", [this] { requireDevice(); testGetMotorData(); });
-    addCase("getSensorData", [this] { requireDevice(); testGetSensorData(); });
-    addCase("getBumperData", [this] { requireDevice(); testGetBumperData(); });
-    addCase("getAutoHomeData", [this] { requireDevice(); testGetAutoHomeData(); });
-    addCase("setMotor", [this] { requireDevice(); testSetMotor(); });
-    addCase("sendEvent", [this] { requireDevice(); testSendEvent(); });
+    addRequestCase("connect", &ControlBusTestFixture::testConnect);
+    addRequestCase("getConfig", &ControlBusTestFixture::testGetConfig);
+    addRequestCase("getStatus", &ControlBusTestFixture::testGetStatus);
+    addRequestCase("getMotorData", &ControlBusTestFixture::testGetMotorData);
+    addRequestCase("getSensorData", &ControlBusTestFixture::testGetSensorData);
+    addRequestCase("getBumperData", &ControlBusTestFixture::testGetBumperData);
+    addRequestCase("getAutoHomeData", &ControlBusTestFixture::testGetAutoHomeData);
+    addRequestCase("setMotor", &ControlBusTestFixture::testSetMotor);
+    addRequestCase("sendEvent", &ControlBusTestFixture::testSendEvent);
+}
+
+void ControlBusTestFixture::addRequestCase(const std::string& name, void (ControlBusTestFixture::*body)()) {
+    addCase(name, [this, name, body] {
+        current_ = name;
+        failures_.erase(name);
+        requireDevice();
+        (this->*body)();
+    });
+}
+
+template <class Outcome>
+int ControlBusTestFixture::resultOf(const Outcome& outcome) {
+    if (!outcome.ok()) failures_[current_] = outcome.failure();
+    return static_cast<int>(outcome.result());
+}
+
+bool ControlBusTestFixture::requestFailure(const std::string& caseName, zorn::net::Failure& out) const {
+    const auto found = failures_.find(caseName);
+    if (found == failures_.end()) return false;
+    out = found->second;
+    return true;
 }
 
 void ControlBusTestFixture::requireDevice() const {
@@ -33,13 +55,13 @@ void ControlBusTestFixture::requireDevice() const {
 // prints; they are written out literally and must stay as they are.
 
 void ControlBusTestFixture::testConnect() {
-    base_connect_response_t info = {};
-    assertEqual("(int)dev_->connect(info)==(int)RESULT_OK", (int)dev_->connect(info), (int)RESULT_OK);
+    assertEqual("(int)dev_->connect(info)==(int)RESULT_OK", resultOf(dev_->connect()), (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testGetConfig() {
-    base_conf_response_t conf = {};
-    assertEqual("(int)dev_->getConfig(conf)==(int)RESULT_OK", (int)dev_->getConfig(conf), (int)RESULT_OK);
+    const auto answer = dev_->getConfig();
+    assertEqual("(int)dev_->getConfig(conf)==(int)RESULT_OK", resultOf(answer), (int)RESULT_OK);
+    const base_conf_response_t& conf = answer->record;
     assertEqual("(int)conf.base_type==(int)CIRCLE", (int)conf.base_type, (int)CIRCLE);
     assertGreater("(int)conf.base_radius_q8>2560", (int)conf.base_radius_q8, 2560);
     assertLess("(int)conf.base_radius_q8<256000", (int)conf.base_radius_q8, 256000);
@@ -49,58 +71,49 @@ void ControlBusTestFixture::testGetConfig() {
 }
 
 void ControlBusTestFixture::testGetStatus() {
-    base_status_response_t status = {};
-    assertEqual("(int)dev_->getStatus(status)==(int)RESULT_OK", (int)dev_->getStatus(status), (int)RESULT_OK);
+    assertEqual("(int)dev_->getStatus(status)==(int)RESULT_OK", resultOf(dev_->getStatus()), (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testGetMotorData() {
-    base_motor_status_response_t motorStatus = {};
-    assertEqual("(int)dev_->getMotorData(motorStatus)==(int)RESULT_OK", (int)dev_->getMotorData(motorStatus),
+    assertEqual("(int)dev_->getMotorData(motorStatus)==(int)RESULT_OK", resultOf(dev_->getMotorData()),
                 (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testGetSensorData() {
-    base_sensor_data_response_t sensors = {};
-    assertEqual("(int)dev_->getSensorData(sensors)==(int)RESULT_OK", (int)dev_->getSensorData(sensors),
+    assertEqual("(int)dev_->getSensorData(sensors)==(int)RESULT_OK", resultOf(dev_->getSensorData()),
                 (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testGetBumperData() {
-    base_bumper_data_response_t bumper = {};
-    assertEqual("(int)dev_->getBumperData(bumper)==(int)RESULT_OK", (int)dev_->getBumperData(bumper),
+    assertEqual("(int)dev_->getBumperData(bumper)==(int)RESULT_OK", resultOf(dev_->getBumperData()),
                 (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testGetAutoHomeData() {
-    uint8_t req = 0;
-    // Cleared first: a short answer leaves the rest of the record as it was.
-    base_autohome_response_t response = {};
-    uint32_t responseSize = sizeof(response);
+    const auto response = dev_->getAutoHomeData();
     assertEqual("(int)dev_->getAutoHomeData(req, (uint8_t*)&response, &responseSize)==(int)RESULT_OK",
-                (int)dev_->getAutoHomeData(req, (uint8_t*)&response, &responseSize), (int)RESULT_OK);
-    assertLessOrEqual("(int)response.probe_count<=(int)sizeof(response.probe_data)", (int)response.probe_count,
-                      (int)sizeof(response.probe_data));
-    assertLessOrEqual("(int)response.beacon_count<=(int)8", (int)response.beacon_count, (int)8);
+                resultOf(response), (int)RESULT_OK);
+    assertLessOrEqual("(int)response.probe_count<=(int)sizeof(response.probe_data)", response->probeCount,
+                      BASE_MAX_PROBES);
+    assertLessOrEqual("(int)response.beacon_count<=(int)8", response->beaconCount, (int)8);
 }
 
 void ControlBusTestFixture::testSetMotor() {
-    base_set_motor_request_t req = {};
-    req.left_speed = 100;
-    req.right_speed = 100;
     MotionGuard guard(*dev_, MotionGuard::Stop::Wheels, motionHooks_);
     guard.arm();
-    const int started = (int)dev_->setMotor(req);
+    // Both wheels at 100 mm/s.
+    const int started = resultOf(dev_->setWheelSpeeds(0.1, 0.1));
     // Straight back to stop, no pause in between, and also when the start
     // failed: the base may have acted on a request whose answer was lost.
-    const int stopped = (int)guard.stop();
+    const StopOutcome& stop = guard.stop();
+    if (!stop.confirmed && started == (int)RESULT_OK) failures_[current_] = stop.failure;
     motionStopped_ = true;
     assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", started, (int)RESULT_OK);
-    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", stopped, (int)RESULT_OK);
+    assertEqual("(int)dev_->setMotor(req)==(int)RESULT_OK", (int)stop.result(), (int)RESULT_OK);
 }
 
 void ControlBusTestFixture::testSendEvent() {
-    uint8_t evt = 99;
-    assertEqual("(int)dev_->sendEvent(evt)==(int)RESULT_OK", (int)dev_->sendEvent(evt), (int)RESULT_OK);
+    assertEqual("(int)dev_->sendEvent(evt)==(int)RESULT_OK", resultOf(dev_->sendEvent(99)), (int)RESULT_OK);
 }
 
 }  // namespace test

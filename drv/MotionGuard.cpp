@@ -1,7 +1,5 @@
 #include "drv/MotionGuard.h"
 
-#include <chrono>
-
 #include "log/Log.h"
 #include "net/Result.h"
 
@@ -14,7 +12,7 @@ MotionGuard::MotionGuard(QuindleBaseDrv& driver, Stop how, const Hooks& hooks)
     : driver_(driver), how_(how), hooks_(hooks) {}
 
 MotionGuard::~MotionGuard() {
-    if (!armed_ || stopped_) return;
+    if (!armed_ || outcome_.sent) return;
     try {
         leftEarly_ = true;
         stop();
@@ -23,37 +21,37 @@ MotionGuard::~MotionGuard() {
     }
 }
 
-int32_t MotionGuard::sendStop() {
-    if (how_ == Stop::Wheels) {
-        const base_set_motor_request_t zero = {};
-        return driver_.setMotor(zero);
-    }
-    const base_set_velocity_request_t zero = {};
-    base_set_velocity_response_t ignored;
-    return driver_.setVelocity(zero, ignored);
+Done MotionGuard::sendStop() {
+    if (how_ == Stop::Wheels) return driver_.setWheelSpeeds(0, 0);
+    const auto answered = driver_.setVelocity(0, 0, 0);
+    if (!answered) return answered.failure();
+    return {};
 }
 
-int32_t MotionGuard::stop() {
-    if (stopped_) return result_;
-    const auto first = std::chrono::steady_clock::now();
-    net::CancelToken* token = driver_.getEndpoint() != nullptr ? &driver_.getEndpoint()->cancelToken() : nullptr;
-    result_ = net::RESULT_OPERATION_FAIL;
-    for (attempts_ = 0; attempts_ < STOP_ATTEMPTS;) {
-        result_ = sendStop();
-        ++attempts_;
-        if (result_ >= 0) break;
-        if (token != nullptr && token->stopWaitCut()) break;  // told to leave now
-        const bool underSignal = signal() != 0 || (token != nullptr && token->stopRequested());
-        if (underSignal && std::chrono::steady_clock::now() - first >= std::chrono::milliseconds(RETRY_WINDOW_MS)) {
-            break;  // another time-out would pass the 2 s the console has to end
+const StopOutcome& MotionGuard::stop() {
+    if (outcome_.sent) return outcome_;
+    net::Link& link = driver_.link();
+    const net::CancelToken& token = link.cancelToken();
+    const net::TimePoint first = link.clock().now();
+    outcome_.sent = true;
+    while (outcome_.attempts < STOP_ATTEMPTS) {
+        const Done answered = sendStop();
+        ++outcome_.attempts;
+        if (answered) {
+            outcome_.confirmed = true;
+            break;
         }
+        outcome_.failure = answered.failure();
+        // A link that is gone takes no further stop, and a second signal
+        // says to leave now.
+        if (link.broken() || token.stopWaitCut()) break;
+        const bool underSignal = signal() != 0 || token.stopRequested();
+        // Another time-out would pass the 2 s the console has to end.
+        if (underSignal && link.clock().now() - first >= RETRY_WINDOW) break;
     }
-    if (result_ >= 0) result_ = net::RESULT_OK;
-    stopped_ = true;
     armed_ = false;
     report();
-    if (hooks_.outcome != nullptr) hooks_.outcome(result_ >= 0, result_);
-    return result_;
+    return outcome_;
 }
 
 void MotionGuard::report() const {
@@ -61,12 +59,12 @@ void MotionGuard::report() const {
     const char* what = how_ == Stop::Wheels ? "motors" : "base";
     const char* name = signal() != 0 && hooks_.interruptSignalName != nullptr ? hooks_.interruptSignalName() : nullptr;
     if (name != nullptr) {
-        if (result_ >= 0) {
+        if (outcome_.confirmed) {
             logWarn(source, "Interrupted by %s, %s stopped", name, what);
             return;
         }
         logWarn(source, "Interrupted by %s", name);
-    } else if (result_ >= 0) {
+    } else if (outcome_.confirmed) {
         // A command that left without stopping (an exception) failed: the
         // line goes with its error.
         if (leftEarly_) {
@@ -77,13 +75,14 @@ void MotionGuard::report() const {
         return;
     }
     logError(source, "The base did not confirm the stop request (%08X): it may still be moving",
-             static_cast<unsigned>(result_));
+             static_cast<unsigned>(outcome_.result()));
+    logError(source, "%s", net::describeFailure(outcome_.failure).c_str());
 }
 
 int MotionGuard::finalResult(int commandResult) const {
     const int sig = signal();
     if (sig != 0) return net::interruptStatus(sig);
-    if (stopped_ && result_ < 0) return result_;
+    if (outcome_.sent && !outcome_.confirmed) return outcome_.result();
     return commandResult;
 }
 

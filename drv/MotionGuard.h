@@ -7,22 +7,33 @@
 // leaves (its end, an error, an exception, a signal, lost output), the
 // guard sends the stop request once armed: through stop() on the command's
 // own path, or from its destructor otherwise. It retries a stop the base
-// refused or left unanswered, checks the answer, says in one log line
-// whether the base confirmed the stop, and keeps the outcome for the
-// command's result and its JSON output.
+// refused or left unanswered, says in one log line whether the base
+// confirmed the stop, and keeps the outcome for the command's result.
+// Which answer confirms a stop is the link's rule (net/Link.h).
 //
 // The attempts rule: up to STOP_ATTEMPTS requests until one is answered.
 // After a signal the console must end within 2 s, so an attempt starts only
-// within RETRY_WINDOW_MS of the first (a refused stop is answered at once
-// and is retried; one that times out has used its 1000 ms), and none after
-// a second signal cut the wait for the stop's answer short.
+// within RETRY_WINDOW of the first (a refused stop is answered at once and
+// is retried; one that timed out has used its 1000 ms), and none after a
+// second signal cut the wait for the stop's answer short.
 
+#include <chrono>
 #include <cstdint>
 
 #include "drv/QuindleBaseDrv.h"
+#include "net/Failure.h"
 
 namespace zorn {
 namespace drv {
+
+// What came of a command's stop.
+struct StopOutcome {
+    bool sent = false;       // a stop was sent
+    bool confirmed = false;  // the base answered it
+    net::Failure failure;    // why not, when not confirmed
+    int attempts = 0;
+    int32_t result() const { return confirmed ? net::RESULT_OK : failure.result(); }
+};
 
 class MotionGuard {
 public:
@@ -30,15 +41,14 @@ public:
     enum class Stop { Wheels, Body };
 
     // What the guard needs from the program around it; every member may be
-    // null (no signal handling, nobody to tell).
+    // null (no signal handling).
     struct Hooks {
-        int (*interruptSignal)() = nullptr;            // the signal that interrupted the command, 0: none
+        int (*interruptSignal)() = nullptr;              // the signal that interrupted the command, 0: none
         const char* (*interruptSignalName)() = nullptr;  // "SIGINT", ...
-        void (*outcome)(bool confirmed, int32_t stopResult) = nullptr;
     };
 
     static constexpr int STOP_ATTEMPTS = 3;
-    static constexpr int RETRY_WINDOW_MS = 900;
+    static constexpr std::chrono::milliseconds RETRY_WINDOW{900};
 
     MotionGuard(QuindleBaseDrv& driver, Stop how, const Hooks& hooks);
     ~MotionGuard();
@@ -52,20 +62,18 @@ public:
     void disarm() { armed_ = false; }
 
     // Sends the stop now (also when not armed: the caller knows better),
-    // logs its outcome and returns the stop's result (RESULT_OK when the
-    // base confirmed it). Once only: later calls return the same result.
-    int32_t stop();
-    bool stopped() const { return stopped_; }
-    bool confirmed() const { return stopped_ && result_ >= 0; }
-    int32_t stopResult() const { return result_; }
-    int attempts() const { return attempts_; }
+    // logs its outcome and returns it. Once only: later calls return the
+    // same outcome.
+    const StopOutcome& stop();
+    bool stopped() const { return outcome_.sent; }
+    const StopOutcome& outcome() const { return outcome_; }
 
     // The command's result once it moved: an interrupt wins (128 + the
     // signal), then a stop the base did not confirm, then the command's own.
     int finalResult(int commandResult) const;
 
 private:
-    int32_t sendStop();
+    Done sendStop();
     void report() const;
     int signal() const { return hooks_.interruptSignal != nullptr ? hooks_.interruptSignal() : 0; }
 
@@ -73,10 +81,8 @@ private:
     Stop how_;
     Hooks hooks_;
     bool armed_ = false;
-    bool stopped_ = false;
     bool leftEarly_ = false;  // stopped by the destructor
-    int32_t result_ = 0;
-    int attempts_ = 0;
+    StopOutcome outcome_;
 };
 
 }  // namespace drv

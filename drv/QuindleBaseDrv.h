@@ -1,77 +1,86 @@
 #pragma once
 
-// Host-side driver of the base's micro-controller. Each operation is one
-// control-bus request made through the control endpoint: it builds the
-// request payload, waits up to 1000 ms for the answer (the readings take a
-// shorter time-out from a caller with a deadline of its own), checks the answer's
-// size and copies it into the caller's record.
+// Host-side driver of the base's micro-controller: one call per control-bus
+// request, each a value or the Failure that kept it from being read. Every
+// request goes through the link (net/Link.h), which decides which answer is
+// whose; the driver builds the request payload, says what the answer looks
+// like and whether the request moves or stops the base, and checks and
+// converts the answer. Fixed-point words live here and nowhere above.
 //
-// Results: RESULT_OK, RESULT_INVALID_DATA for an answer of the wrong size
-// (or a bad argument, see below), or the endpoint's code unchanged
-// (RESULT_OPERATION_FAIL, RESULT_OPERATION_TIMEOUT,
-// RESULT_OPERATION_NOT_SUPPORT, channel codes). On any failure the caller's
-// record is left as it was. No retry, no caching, no logging.
+// A request waits REQUEST_TIMEOUT for its answer; the readings take a
+// shorter one from a caller with a deadline of its own (drive). No retry,
+// no caching, no logging.
 
 #include <cstdint>
+#include <vector>
 
-#include "drv/AbsDevice.h"
+#include "drv/BaseValues.h"
 #include "drv/ControlBus.h"
-#include "net/Endpoint.h"
+#include "net/Failure.h"
+#include "net/Link.h"
 
 namespace zorn {
 namespace drv {
 
-class QuindleBaseDrv : public zorn::net::AbsDevice {
+using net::Done;
+using net::Duration;
+using net::Failure;
+using net::Outcome;
+
+class QuindleBaseDrv {
 public:
-    // Time-out of every request, in milliseconds.
-    static constexpr int32_t REQUEST_TIMEOUT_MS = 1000;
+    static constexpr auto REQUEST_TIMEOUT = net::REQUEST_TIMEOUT;
+    // Bytes of the binary configuration the console reads at most.
+    static constexpr size_t BINARY_CONFIG_CAPACITY = 2048;
 
-    // The endpoint is not owned; it must be bound to a channel before the
-    // first operation and must outlive the driver.
-    explicit QuindleBaseDrv(zorn::net::ControlEndpoint* endpoint);
+    // The link is not owned and must outlive the driver.
+    explicit QuindleBaseDrv(net::Link& link) : link_(link) {}
+    QuindleBaseDrv(const QuindleBaseDrv&) = delete;
+    QuindleBaseDrv& operator=(const QuindleBaseDrv&) = delete;
 
-    // Identity of the base; the answer must hold at least 28 bytes.
-    int32_t connect(base_connect_response_t& info);
-    // Legacy configuration; the answer must hold at least 264 bytes.
-    int32_t getConfig(base_conf_response_t& conf);
-    // Binary configuration stream: size is the buffer's capacity on entry and
-    // the count of bytes copied on return (a longer answer is cut).
-    int32_t getBinaryConfig(uint8_t* buffer, uint32_t& size);
-    // Battery and charging state; the answer must hold at least 2 bytes.
-    int32_t getStatus(base_status_response_t& status, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Wheel odometry; a short answer is zero-filled, a long one cut.
-    int32_t getMotorData(base_motor_status_response_t& motorStatus, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Distance sensor values; a short answer is zero-filled, a long one cut.
-    int32_t getSensorData(base_sensor_data_response_t& sensors, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Bumper bits; a short answer is zero-filled, one over 4 bytes is invalid.
-    int32_t getBumperData(base_bumper_data_response_t& bumper, int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Docking beacons: *responseSize is the buffer's capacity on entry and the
-    // count of bytes copied on return.
-    int32_t getAutoHomeData(uint8_t req, uint8_t* response, uint32_t* responseSize,
-                            int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Wheel speeds; the answer is not read.
-    int32_t setMotor(const base_set_motor_request_t& req);
-    // Body velocity; the displacement answer is zero-filled or cut to 13 bytes.
-    int32_t setVelocity(const base_set_velocity_request_t& req, base_set_velocity_response_t& response);
-    // Pending base command; an empty answer is invalid.
-    int32_t pollCommand(uint8_t& command);
-    // Host information for a BASE_CMD_GET_INFO; the answer is not read.
-    int32_t answerGetInfo(const base_get_info_answer_t& info);
-    // Event to the base; the answer is not read.
-    int32_t sendEvent(uint8_t evt);
+    net::Link& link() const { return link_; }
+
+    // The identity; an answer shorter than 28 bytes is invalid.
+    Outcome<Identity> connect();
+    // The legacy configuration record; an answer shorter than 264 bytes is
+    // invalid.
+    Outcome<LegacyConfig> getConfig();
+    // The binary configuration stream, cut to `capacity` bytes.
+    Outcome<std::vector<uint8_t>> getBinaryConfig(size_t capacity = BINARY_CONFIG_CAPACITY);
+    // An answer shorter than 2 bytes is invalid.
+    Outcome<Status> getStatus(Duration timeout = REQUEST_TIMEOUT);
+    // A short answer is zero-filled, a long one cut.
+    Outcome<Odometry> getMotorData(Duration timeout = REQUEST_TIMEOUT);
+    Outcome<Distances> getSensorData(Duration timeout = REQUEST_TIMEOUT);
+    // A short answer is zero-filled; one over 4 bytes is invalid.
+    Outcome<Bumpers> getBumperData(Duration timeout = REQUEST_TIMEOUT);
+    // Whatever the base sent, up to 5 bytes; answerSize says how much.
+    Outcome<Beacons> getAutoHomeData(Duration timeout = REQUEST_TIMEOUT);
+    // Wheel speeds in m/s, sent as whole mm/s (rounded); both zero is the
+    // stop. The answer is not read.
+    Done setWheelSpeeds(double leftMetresPerSecond, double rightMetresPerSecond);
+    // Body velocity in m/s, m/s and rad/s (each truncated to the 16.16
+    // field); all zero is the stop. The displacement answer is zero-filled
+    // or cut to 13 bytes.
+    Outcome<Displacement> setVelocity(double vx, double vy, double omega);
+    // The base's pending command; an empty answer is invalid.
+    Outcome<uint8_t> pollCommand();
+    // The host's information, for a BASE_CMD_GET_INFO; the answer is not read.
+    Done answerGetInfo(const base_get_info_answer_t& info);
+    // An event to the base; the answer is not read.
+    Done sendEvent(uint8_t event);
 
 private:
-    // Sends request `code` followed by `argLength` argument bytes and waits
-    // for the answer. On a non-negative result, `answer` and `answerLength`
-    // describe the answer payload (nullptr / 0 when there is none).
-    // `kind` tells the endpoint the answer's size and whether the request
-    // moves or stops the base.
-    int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind,
-                     zorn::net::MessagePtr& answer, const uint8_t*& answerData, uint32_t& answerLength,
-                     int32_t timeoutMs = REQUEST_TIMEOUT_MS);
-    // Same, for requests whose answer is not read.
-    int32_t exchange(uint8_t code, const void* args, uint32_t argLength, const zorn::net::RequestKind& kind);
+    // One request: the code, then `argLength` argument bytes.
+    Outcome<net::AnswerView> exchange(uint8_t code, const void* args, size_t argLength, const net::RequestKind& kind);
+
+    net::Link& link_;
 };
+
+// Speeds and velocities as the wire carries them: what setWheelSpeeds and
+// setVelocity send for a value.
+int32_t wheelSpeedWord(double metresPerSecond);
+int32_t velocityWord(double value);
 
 }  // namespace drv
 }  // namespace zorn

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <new>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -49,8 +50,18 @@ struct Failure {
     int32_t result() const;
 };
 
-// Result code of a cause (see Failure::result).
+// The one table of causes: the result code the console has always reported
+// for each, the "kind" a script reads in JSON, the short "error" text of a
+// failure object, and the words a person reads in the log.
 int32_t resultOf(Cause cause);
+const char* kindOf(Cause cause);
+const char* errorTextOf(Cause cause);
+// "80008002: time-out: the base did not answer within 1000 ms", with the
+// base's error code where there is one.
+std::string describeFailure(const Failure& failure);
+// The words alone, without the code: "the base refused the request (error
+// code 7)".
+std::string failureWords(const Failure& failure);
 
 // A value or the Failure that kept it from being made.
 template <class T>

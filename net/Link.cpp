@@ -29,6 +29,7 @@ Failure Link::brokenFailure() const {
 LinkStats Link::stats() const {
     std::lock_guard<std::mutex> guard(mutex_);
     LinkStats stats = stats_;
+    stats.bytesIn = framer_.bytesIn();
     stats.skippedBytes = framer_.skippedBytes();
     stats.abandonedStarts = framer_.abandonedStarts();
     return stats;
@@ -263,6 +264,7 @@ void Link::onFramerEvent(const FramerEvent& event) {
         notify(event, Fate::Noise, nullptr);
         return;
     }
+    if (event.kind == FramerEvent::Kind::Frame) ++stats_.goodFrames;
     if (event.kind == FramerEvent::Kind::Frame &&
         (!event.hasCommand || (event.cmd != ANS_OK && event.cmd != ANS_ERROR))) {
         ++stats_.messages;

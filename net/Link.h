@@ -55,6 +55,8 @@ struct AnswerView {
 };
 
 struct LinkStats {
+    uint64_t bytesIn = 0;       // every byte read
+    uint64_t goodFrames = 0;    // frames whose checksum matched (answers or not)
     uint64_t requests = 0;      // written
     uint64_t answers = 0;       // taken as their request's answer
     uint64_t timeouts = 0;      // requests that ended without an answer in time

@@ -112,6 +112,8 @@ public:
     virtual int32_t shutdown(int32_t direction) = 0;
     virtual int32_t setKeepAlive(bool on) = 0;
     virtual int32_t setNoDelay(bool on) = 0;
+    // The descriptor, for the transport that reads and writes it.
+    virtual int handle() const = 0;
 
     // waitForRead that also returns (with RESULT_OPERATION_TIMEOUT) as soon
     // as the descriptor wakeFd becomes readable. The default ignores wakeFd.

@@ -35,7 +35,7 @@ public:
     int32_t waitForReadOrWake(uint32_t milliseconds, int wakeFd) override;
     int32_t sendOrWake(const uint8_t* data, uint32_t length, uint32_t milliseconds, int wakeFd) override;
 
-    int handle() const { return fd_; }
+    int handle() const override { return fd_; }
 
 private:
     int32_t pollFor(short events, uint32_t milliseconds, int wakeFd);
