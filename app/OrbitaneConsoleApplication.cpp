@@ -369,6 +369,7 @@ bool OrbitaneConsoleApplication::connectChannel() {
     }
     link_ = std::make_unique<zorn::net::Link>(*provider_->transport(), clock());
     link_->setObserver(trace_.get());
+    for (const auto& setup : linkSetups_) setup(*link_);
     link_->sync();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -66,6 +67,11 @@ public:
     // Opens the channel, puts the link on it and sends the synchronisation
     // frames; false when the medium could not be opened.
     bool connectChannel();
+    // Runs `setup` (after those given before) on every link made from now
+    // on, before its first frame (tests reach the link's seams through it).
+    void whenLinked(std::function<void(zorn::net::Link&)> setup) { linkSetups_.push_back(std::move(setup)); }
+    // The link to the base, null when not connected.
+    zorn::net::Link* link() const { return link_.get(); }
     // True for a command that opens the channel itself and explains what
     // fails (the frame then runs it without connecting first).
     virtual bool handlesConnection(const std::string& command) const {
@@ -136,8 +142,6 @@ protected:
     // it first thing in its destructor, before the driver on the link goes.
     void disconnectChannel();
 
-    // The link to the base, null when not connected.
-    zorn::net::Link* link() const { return link_.get(); }
     zorn::net::LinkObserver* trace() const { return trace_.get(); }
     const std::shared_ptr<utils::IChannelProvider>& provider() const { return provider_; }
     CommandTable& commandTable() { return commandTable_; }
@@ -200,6 +204,7 @@ private:
     std::shared_ptr<utils::IChannelProvider> provider_;
     std::unique_ptr<zorn::net::LinkObserver> trace_;
     std::unique_ptr<zorn::net::Link> link_;
+    std::vector<std::function<void(zorn::net::Link&)>> linkSetups_;
     Pacing pacing_;
     bool outcomeReported_ = false;
     bool interruptReported_ = false;

@@ -6,7 +6,7 @@
 
 #include "drv/ControlBus.h"
 #include "drv/FixedPoint.h"
-#include "net/Message.h"
+#include "net/Framer.h"
 
 namespace zorn {
 namespace drv {
@@ -329,7 +329,7 @@ size_t FrameScanner::scan(const uint8_t* data, size_t size, Event& event) {
                 continue;
             case State::LengthLow:
                 length_ = b;
-                if (frame_[0] & net::MSG_FLAG_LENGTH16) state_ = State::LengthHigh;
+                if (frame_[0] == net::FRAME_FLAGS_LONG) state_ = State::LengthHigh;
                 else state_ = length_ == 0 ? State::Checksum : State::Command;
                 break;
             case State::LengthHigh:

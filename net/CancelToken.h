@@ -2,13 +2,12 @@
 
 #include <atomic>
 
-#include "net/arch/Event.h"
 #include "net/arch/WakeSignal.h"
 
 namespace zorn {
 namespace net {
 
-// The request to stop, as the endpoint sees it. A signal handler sets it;
+// The request to stop, as the link sees it. A signal handler sets it;
 // every request checks it after it has reset its own state and before it
 // writes, so a stop asked for at any moment is never forgotten:
 // - once a stop is requested, no request but a stop request is written, and
@@ -56,7 +55,6 @@ public:
     void rearm() noexcept { wakeSignal_.clear(); }
 
     // The link's side.
-    void attach(Event* answerEvent) noexcept { wake_.store(answerEvent); }
     void noteMoveWritten() noexcept { mayBeMoving_.store(true); }
     void noteStopWritten() noexcept {
         if (stop_.load()) stopWritten_.store(true);
@@ -64,19 +62,13 @@ public:
     void noteStopConfirmed() noexcept { mayBeMoving_.store(false); }
 
 private:
-    void wake() noexcept {
-        wakeSignal_.signal();
-        Event* event = wake_.load();
-        if (event != nullptr) event->set();
-    }
+    void wake() noexcept { wakeSignal_.signal(); }
 
     static_assert(std::atomic<bool>::is_always_lock_free, "signal handlers need lock-free flags");
-    static_assert(std::atomic<Event*>::is_always_lock_free, "signal handlers need a lock-free pointer");
     std::atomic<bool> stop_{false};
     std::atomic<bool> stopWaitCut_{false};
     std::atomic<bool> mayBeMoving_{false};
     std::atomic<bool> stopWritten_{false};
-    std::atomic<Event*> wake_{nullptr};
     ::zorn::arch::net::WakeSignal wakeSignal_;
 };
 

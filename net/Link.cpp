@@ -281,6 +281,7 @@ Outcome<AnswerView> Link::transact(uint8_t cmd, const uint8_t* payload, size_t s
     if (!stop && token_.stopRequested()) return Failure::of(Cause::Interrupted);
     const Outcome<void> ready = prepareWrite(kind);
     if (!ready) return ready.failure();
+    if (beforeWrite_) beforeWrite_();
     // A stop asked for while this request waited for the line holds it back.
     if (!stop && token_.stopRequested()) return Failure::of(Cause::Interrupted);
 
@@ -385,7 +386,7 @@ void Link::sync() {
             return;
         }
         // What the base says meanwhile is read and sorted, not left waiting.
-        const TimePoint until = clock_.now() + (i == 0 ? SYNC_PAUSE_FIRST : SYNC_PAUSE_SECOND);
+        const TimePoint until = clock_.now() + syncPauses_[i];
         while (clock_.now() < until) {
             const Wait w = readOnce(until, Cuts::OnStopRequest);
             if (w != Wait::Done) return;

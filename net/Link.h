@@ -30,6 +30,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -97,6 +98,12 @@ public:
     Outcome<AnswerView> transact(uint8_t cmd, const uint8_t* payload, size_t size, const RequestKind& kind);
     // Sends the synchronisation frame twice, with the pauses between.
     void sync();
+    // The pauses after the first and the second synchronisation frame (a
+    // base on a simulator needs none; tests shorten them).
+    void setSyncPauses(Duration first, Duration second) {
+        syncPauses_[0] = first;
+        syncPauses_[1] = second;
+    }
 
     // True when a request of this kind would first wait for owed answers.
     bool wouldWait(const RequestKind& kind) const;
@@ -109,6 +116,9 @@ public:
     void setObserver(LinkObserver* observer) { observer_ = observer; }
     LinkStats stats() const;
     Clock& clock() const { return clock_; }
+    // Tests: runs inside transact() right before it looks at the stop
+    // request for the last time and writes, to land a signal in that window.
+    void setBeforeWriteHook(std::function<void()> hook) { beforeWrite_ = std::move(hook); }
     Transport& transport() const { return transport_; }
 
 private:
@@ -158,6 +168,8 @@ private:
     CancelToken token_;
     Framer framer_;
     LinkObserver* observer_ = nullptr;
+    std::function<void()> beforeWrite_;
+    Duration syncPauses_[2] = {SYNC_PAUSE_FIRST, SYNC_PAUSE_SECOND};
     mutable std::mutex mutex_;  // one request at a time; guards what follows
 
     std::deque<Pending> pending_;  // written and not answered: owed ones, then the current one

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "drv/ControlBus.h"
-#include "net/Message.h"
+#include "net/Framer.h"
 #include "sim/DriveModel.h"
 #include "sim/Scenario.h"
 #include "sim/SimClock.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "net/InterchipProtocol.h"
+#include "net/Framer.h"
 
 namespace zorn {
 namespace orbitane {
@@ -19,11 +19,12 @@ struct Frame {
 };
 
 // The base's side of the interchip framing, on top of the project's
-// protocol: bytes in, frames out; answers out as frame bytes.
-class FrameCodec {
+// framer: bytes in, frames out; answers out as frame bytes. Bytes outside
+// any frame are skipped as a base's receiver skips them.
+class FrameCodec : private zorn::net::FramerSink {
 public:
     FrameCodec();
-    ~FrameCodec();
+    ~FrameCodec() override;
     FrameCodec(const FrameCodec&) = delete;
     FrameCodec& operator=(const FrameCodec&) = delete;
 
@@ -43,17 +44,20 @@ public:
     // Empty when the payload is too large for a frame.
     static std::vector<uint8_t> encodeSwallowing(uint8_t cmd, const std::vector<uint8_t>& payload, size_t extra);
 
-    // At least `size` bytes of pseudo-random line noise (the same bytes for
+    // Exactly `size` bytes of pseudo-random line noise (the same bytes for
     // the same seed): stray bytes and frames of every length form with
     // random content. A receiver finds only frames with a wrong checksum in
     // it, and the noise ends on a frame boundary, so whatever is sent after
-    // it is decoded as usual.
-    static std::vector<uint8_t> lineNoise(size_t size, uint32_t seed);
+    // it is decoded as usual. With `endMidFrame` its last kCutFrameBytes
+    // (or fewer, for smaller noise) start a frame that the noise does not
+    // finish, so a receiver takes what follows into that frame.
+    static std::vector<uint8_t> lineNoise(size_t size, uint32_t seed, bool endMidFrame = false);
+    static constexpr size_t kCutFrameBytes = 16;
 
 private:
-    int onFrame(uint32_t event, zorn::net::MessageDispatcher* sender, zorn::net::MessagePtr& message);
+    void onFramerEvent(const zorn::net::FramerEvent& event) override;
 
-    zorn::net::InterchipProtocol protocol_;
+    zorn::net::Framer framer_;
     std::vector<Frame> completed_;
 };
 

@@ -94,6 +94,7 @@ Io SerialTransport::readNow(uint8_t* buffer, size_t capacity) {
 }
 
 Io SerialTransport::read(uint8_t* buffer, size_t capacity, TimePoint deadline) {
+    if (port_.handle() < 0) return failed(EBADF);
     if (deadline <= std::chrono::steady_clock::now()) return readNow(buffer, capacity);
     for (;;) {
         short revents = 0;

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/OrbitaneConsoleApplication.h"
-#include "net/InterchipProtocol.h"
+#include "net/LinkObserver.h"
 #include "tests/support/LogCapture.h"
 
 using namespace zorn::orbitane::test;
@@ -21,21 +21,20 @@ public:
         speed.longName = "speed";
         speed.hasArgument = true;
         speed.appended = true;
-        auto none = [](const std::vector<std::string>&) { return 0; };
+        auto none = [](const std::vector<std::string>&) { return CommandResult(0); };
         commandTable().addCommand("go", "Go", "Go", none, true, {speed});
         commandTable().addCommand("stay", "Stay", "Stay", none, true);
     }
     bool onConnected() override { return false; }
-    zorn::net::Protocol* getProtocol() override { return &protocol; }
-    // Nothing connects here: no providers, and the trace is the protocol itself.
+    // Nothing connects here: no providers, and a trace that shows nothing.
     std::shared_ptr<zorn::orbitane::utils::IChannelProvider> createSerialProvider(const std::string&) override {
         return nullptr;
     }
     std::shared_ptr<zorn::orbitane::utils::IChannelProvider> createTcpProvider(const std::string&, int) override {
         return nullptr;
     }
-    std::unique_ptr<zorn::net::Protocol> createTraceProtocol(zorn::net::Protocol*) override {
-        return std::unique_ptr<zorn::net::Protocol>(new zorn::net::InterchipProtocol());
+    std::unique_ptr<zorn::net::LinkObserver> createTrace() override {
+        return std::make_unique<zorn::net::LinkObserver>();
     }
 
     bool parse(std::vector<std::string> words, std::vector<std::string>& args) {
@@ -44,8 +43,6 @@ public:
         for (auto& w : words) argv.push_back(w.c_str());
         return parseOptions(static_cast<int>(argv.size()), argv.data(), args);
     }
-
-    zorn::net::InterchipProtocol protocol;
 };
 
 }  // namespace
@@ -107,7 +104,7 @@ TEST(ConsoleFrame, CommandOptionIsRefusedInASessionLine) {
     ASSERT_TRUE(frame.parse({"-c", "tcp", "session"}, args));
     tests::support::LogCapture log;
     bool refused = false;
-    EXPECT_EQ(frame.executeSessionLine({"go", "--speed", "3"}, refused), 2);
+    EXPECT_EQ(frame.executeSessionLine({"go", "--speed", "3"}, refused).status(), 2);
     EXPECT_TRUE(refused);
     const std::vector<std::string> expected{
         "Option --speed cannot be given in a session line: only --interval and --count can (the others go on the "

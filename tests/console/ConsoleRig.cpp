@@ -1,5 +1,7 @@
 #include "tests/console/ConsoleRig.h"
 
+#include "net/Link.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -129,6 +131,8 @@ int ConsoleRig::run(const std::vector<std::string>& command,
     {
         QuietStreams quiet;
         zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+        // The scripted base needs no time to settle after the synchronisation.
+        application.whenLinked([](zorn::net::Link& link) { link.setSyncPauses({}, {}); });
         if (prepare) prepare(application);
         result = application.run(static_cast<int>(argv.size()), argv.data());
     }

@@ -2,6 +2,8 @@
 // answer never confirms a stop, a signal in any window holds back the start,
 // and every way out says what came of the stop.
 #include <gtest/gtest.h>
+
+#include "net/Link.h"
 #include <signal.h>
 
 #include <atomic>
@@ -63,11 +65,13 @@ TEST_F(MotionSafety, ASignalJustBeforeTheStartHoldsItBack) {
         SCOPED_TRACE(row.command[0]);
         std::atomic<bool> raised{false};
         const int result = rig.run(row.command, [&](zorn::orbitane::test::OrbitaneBaseConsoleApplication& app) {
-            app.endpoint().setBeforeWriteHook([&] {
-                if (!raised && rig.base.requestCount(row.before) > 0) {
-                    raised = true;
-                    raise(SIGINT);
-                }
+            app.whenLinked([&](zorn::net::Link& link) {
+                link.setBeforeWriteHook([&] {
+                    if (!raised && rig.base.requestCount(row.before) > 0) {
+                        raised = true;
+                        raise(SIGINT);
+                    }
+                });
             });
         });
         EXPECT_TRUE(raised);

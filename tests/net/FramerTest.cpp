@@ -82,7 +82,11 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"noise before a frame", cat({{0x01, 0x02, 0x03}, STATUS_ANSWER}), 0, 0, {"skipped:3", "frame:2:2"}},
         LineCase{"a bad checksum", cat({Bytes{0x10, 0x03, 0x02, 0x50, 0x03, 0x43}, STATUS_ANSWER}), 0, 0,
                  {"rejected:6", "frame:2:2"}},
-        LineCase{"a frame without a command byte", Bytes{0x10, 0x00, 0x10}, 0, 0, {"frame:0:0"}},
+        LineCase{"frames without a command byte, in both forms", Bytes{0x10, 0x00, 0x10, 0x50, 0x00, 0x00, 0x50}, 0,
+                 0, {"frame:0:0", "frame:0:0"}},
+        LineCase{"the 16-bit form with a short length", Bytes{0x50, 0x03, 0x00, 0x02, 0x50, 0x03, 0x02}, 0, 0,
+                 {"frame:2:2"}},
+        LineCase{"the largest frame", ScriptedBase::frame(2, Bytes(65533, 1)), 4096, 0, {"frame:2:65533"}},
         // A flipped bit makes a flags byte claim 515 bytes; once the line is
         // quiet it is given up and the answer behind it found.
         LineCase{"a false header swallowing an answer", cat({Bytes{0x50, 0x03, 0x02}, STATUS_ANSWER}), 0, 50,
@@ -106,7 +110,37 @@ TEST(Framer, EncodesTheDocumentedFrames) {
     ASSERT_EQ(68u, sync.size());
     EXPECT_EQ((Bytes{0x10, 0x41, 0x00, 0x64, 0xAA, 0x22, 0x39, 0x60}), Bytes(sync.begin(), sync.begin() + 8));
     EXPECT_EQ(0x96, sync.back());
+    EXPECT_EQ(0x10, encodeFrame(2, Bytes(254, 0))[0]) << "a length of 255 keeps the 8-bit form";
     EXPECT_EQ(0x50, encodeFrame(2, Bytes(255, 0))[0]) << "a length of 256 takes the 16-bit form";
+    EXPECT_TRUE(encodeFrame(2, Bytes(65535, 0)).empty()) << "too long for the length field";
+}
+
+TEST(Framer, AFrameSplitAtAnyPointComesOutOnce) {
+    const Bytes line = cat({Bytes{0x07}, STATUS_ANSWER, ScriptedBase::frame(2, Bytes(300, 9))});
+    for (size_t split = 1; split < line.size(); ++split) {
+        Framer framer;
+        Recorder out;
+        framer.push(line.data(), split, Arrival{T0, 1}, out);
+        framer.push(line.data() + split, line.size() - split, Arrival{T0, 2}, out);
+        EXPECT_EQ((std::vector<std::string>{"skipped:1", "frame:2:2", "frame:2:300"}), out.events) << split;
+    }
+}
+
+TEST(Framer, RandomBytesAreAllAccountedFor) {
+    uint32_t seed = 12345;
+    Framer framer;
+    Recorder out;
+    Bytes chunk(97);
+    for (int round = 0; round < 2000; ++round) {
+        for (uint8_t& b : chunk) {
+            seed = seed * 1103515245u + 12345u;
+            b = static_cast<uint8_t>(seed >> 16);
+        }
+        framer.push(chunk.data(), chunk.size(), Arrival{T0 + Millis(round * 100), 0}, out);
+        framer.expire(T0 + Millis(round * 100 + 60), out);
+    }
+    EXPECT_EQ(0u, framer.pendingBytes()) << "each chunk was followed by a quiet line";
+    EXPECT_EQ(framer.bytesIn(), framer.framedBytes() + framer.rejectedBytes() + framer.skippedBytes());
 }
 
 TEST(Framer, ReportsWhenEachFrameBeganToArrive) {

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/net/LinkRules.h"
+#include "tests/support/LinkRig.h"
 
 namespace tests {
 namespace net {
 namespace {
 
 using namespace zorn::drv;
+using namespace zorn::net;
+using support::Bytes;
+using support::LinkRig;
+using support::Millis;
+using support::ScriptedBase;
 
 constexpr uint32_t STATUS = sizeof(base_status_response_t);
 constexpr uint32_t MOTOR = sizeof(base_motor_status_response_t);

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "drv/ControlBus.h"
-#include "net/Message.h"
+#include "net/Framer.h"
 
 namespace tests {
 namespace support {

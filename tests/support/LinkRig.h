@@ -7,20 +7,20 @@
 #include "tests/support/FakeLine.h"
 
 namespace tests {
-namespace net {
-
-using namespace zorn::net;
-using support::Bytes;
-using support::FakeClock;
-using support::FakeLine;
-using support::Millis;
-using support::ScriptedBase;
+namespace support {
 
 struct LinkRig {
     FakeClock clock;
     ScriptedBase base;
     FakeLine line{clock, base};
-    Link link{line, clock};
+    zorn::net::Link link{line, clock};
+
+    using AnswerView = zorn::net::AnswerView;
+    using RequestKind = zorn::net::RequestKind;
+    using AnswerShape = zorn::net::AnswerShape;
+    using Motion = zorn::net::Motion;
+    template <class T>
+    using Outcome = zorn::net::Outcome<T>;
 
     LinkRig() { base.scriptHealthyBase(); }
 
@@ -49,5 +49,5 @@ struct LinkRig {
     }
 };
 
-}  // namespace net
+}  // namespace support
 }  // namespace tests

@@ -1,4 +1,8 @@
+// Sockets and the transport over a TCP connection, against loopback peers.
+
 #include <gtest/gtest.h>
+
+#include <sys/socket.h>
 
 #include <signal.h>
 
@@ -6,10 +10,10 @@
 #include <memory>
 #include <thread>
 
-#include "NetTestUtil.h"
-#include "net/InterchipProtocol.h"
+#include "net/Result.h"
 #include "net/Socket.h"
-#include "net/TCPChannel.h"
+#include "net/Transports.h"
+#include "tests/net/MediumSupport.h"
 #include "tests/support/ThreadMasks.h"
 
 using namespace zorn::net;
@@ -62,30 +66,6 @@ Bytes readExactly(StreamSocket& s, size_t n, int ms = 3000) {
     }
     return out;
 }
-
-// A bound channel with its peer; the two sync frames already consumed.
-struct Link {
-    Recorder rec;
-    InterchipProtocol proto;
-    Listener listener;
-    SocketPtr client;
-    SocketPtr peer;
-    std::unique_ptr<TCPChannel> channel;
-
-    Link() {
-        client.reset(StreamSocket::createSocket());
-        EXPECT_EQ(client->connect(SocketAddress("127.0.0.1", listener.port)), RESULT_OK);
-        peer = listener.accept();
-        channel.reset(new TCPChannel(&proto));
-        rec.listen(*channel);
-        EXPECT_EQ(channel->bind(client.get()), RESULT_OK);
-        Bytes sync = readExactly(*peer, 136);
-        EXPECT_EQ(sync.size(), 136u);
-    }
-    ~Link() {
-        channel.reset();  // before the socket it uses
-    }
-};
 
 }  // namespace
 
@@ -221,109 +201,55 @@ TEST(StreamSocketTest, WritingToAClosedPeerFailsWithoutSigpipe) {
     EXPECT_EQ(r, RESULT_OPERATION_FAIL);
 }
 
-TEST(TcpChannelTest, UnboundChannelRunsNothing) {
-    InterchipProtocol proto;
-    TCPChannel ch(&proto);
-    EXPECT_EQ(ch.getStatusBits(), Channel::RX_STOPPED | Channel::TX_STOPPED);
-    EXPECT_EQ(ch.send(msg(1, {})), RESULT_OPERATION_FAIL);
-    EXPECT_EQ(ch.bind(nullptr), RESULT_INVALID_DATA);
-    EXPECT_FALSE(ch.isRunning());
-    EXPECT_EQ(ch.getSocket(), nullptr);
+// The transport over a connected socket, with its peer.
+struct SocketPair {
+    Listener listener;
+    SocketPtr client = connectTo(listener.port);
+    SocketPtr peer = listener.accept();
+    WakeSignal wake;
+    SocketTransport transport{client->handle()};
+    SocketPair() { transport.setWakeFd(wake.fd()); }
+};
+
+TEST(SocketTransport, CarriesBytesBothWaysAndLooksWithoutWaiting) {
+    SocketPair pair;
+    uint8_t buf[64];
+    EXPECT_EQ(IoStatus::TimedOut, pair.transport.read(buf, sizeof buf, deadlineIn(0)).status) << "nothing waits";
+    const uint8_t frame[] = {0x10, 0x02, 0xF8, 0x30, 0xDA};
+    EXPECT_EQ(IoStatus::Ok, pair.transport.write(frame, sizeof frame, deadlineIn(1000)).status);
+    EXPECT_EQ(readExactly(*pair.peer, 5), Bytes(frame, frame + 5));
+    const uint8_t answer[] = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+    ASSERT_EQ(pair.peer->send(answer, sizeof answer), RESULT_OK);
+    EXPECT_EQ(Bytes(answer, answer + 6), readAll(pair.transport, 6));
 }
 
-TEST(TcpChannelTest, BindStartsAndSyncsAndSendsReachThePeer) {
-    Link link;
-    EXPECT_TRUE(link.channel->isRunning());
-    EXPECT_EQ(link.channel->send(msg(0xF8, {0x30})), RESULT_OK);
-    EXPECT_EQ(hex(readExactly(*link.peer, 5)), "10 02 F8 30 DA");
-}
-
-TEST(TcpChannelTest, SeveralFramesInOneChunkAndASplitFrame) {
-    Link link;
-    Bytes chunk = frame(2, {0x50, 0x03});
-    Bytes f2 = frame(7, {1, 2, 3});
-    Bytes f3 = frame(9, {});
-    chunk.insert(chunk.end(), f2.begin(), f2.end());
-    chunk.insert(chunk.end(), f3.begin(), f3.end());
-    Bytes split = frame(4, Bytes(600, 0x44));
-    chunk.insert(chunk.end(), split.begin(), split.begin() + 100);
-    ASSERT_EQ(link.peer->send(chunk.data(), static_cast<uint32_t>(chunk.size())), RESULT_OK);
-    ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 3));
-    EXPECT_TRUE(tests::net::holdsFor([&] { return link.rec.count(EVT_MESSAGE) == 3u; }, 20));
-    ASSERT_EQ(link.peer->send(split.data() + 100, static_cast<uint32_t>(split.size() - 100)), RESULT_OK);
-    ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, 4));
-    auto m = link.rec.of(EVT_MESSAGE);
-    EXPECT_EQ(m[0].message->cmd, 2);
-    EXPECT_EQ(m[1].message->cmd, 7);
-    EXPECT_EQ(m[2].message->cmd, 9);
-    EXPECT_EQ(payloadOf(m[3].message), Bytes(600, 0x44));
-}
-
-TEST(TcpChannelTest, LargestFrameGoesThrough) {
-    Link link;
-    MessagePtr big = std::make_shared<Message>(1, nullptr, 65531);  // 65,536-byte frame
-    auto reader = std::async(std::launch::async, [&] { return readExactly(*link.peer, 65536, 5000); });
-    EXPECT_EQ(link.channel->send(big), RESULT_OK);
-    EXPECT_EQ(reader.get().size(), 65536u);
-}
-
-TEST(TcpChannelTest, PeerCloseGivesOneChannelBrokenAndLaterSendsFail) {
-    Link link;
-    link.peer.reset();
-    ASSERT_TRUE(link.rec.waitFor(EVT_CHANNEL_BROKEN, 1));
-    EXPECT_FALSE(link.rec.of(EVT_CHANNEL_BROKEN)[0].message);
-    // The bit is set by the receive thread right after the event.
-    EXPECT_TRUE(tests::net::eventually([&] { return (link.channel->getStatusBits() & Channel::RX_STOPPED) != 0; }));
-    // The transmit side still runs; writes now fail (no SIGPIPE).
-    int32_t r = RESULT_OK;
-    tests::net::eventually([&] { return (r = link.channel->send(msg(1, Bytes(100)))) != RESULT_OK; });
-    EXPECT_EQ(r, RESULT_OPERATION_FAIL);
-    EXPECT_GE(link.rec.count(EVT_SEND_FAILED), 1u);
-    EXPECT_EQ(link.rec.count(EVT_CHANNEL_BROKEN), 1u);
-}
-
-TEST(TcpChannelTest, RebindStopsTheFirstBinding) {
-    Link link;
-    SocketPtr second(StreamSocket::createSocket());
-    ASSERT_EQ(second->connect(SocketAddress("127.0.0.1", link.listener.port)), RESULT_OK);
-    SocketPtr peer2 = link.listener.accept();
-    ASSERT_EQ(link.channel->bind(second.get()), RESULT_OK);
-    EXPECT_EQ(readExactly(*peer2, 136).size(), 136u);
-    EXPECT_EQ(link.channel->send(msg(0xF8, {0x30})), RESULT_OK);
-    EXPECT_EQ(hex(readExactly(*peer2, 5)), "10 02 F8 30 DA");
-    // Closing the first connection no longer concerns the channel.
-    link.peer.reset();
-    EXPECT_TRUE(tests::net::holdsFor([&] { return link.rec.count(EVT_CHANNEL_BROKEN) == 0u; }, 50));
-    link.channel.reset();
-}
-
-TEST(TcpChannelTest, IdleStopEndsTheThreadsWaitsInsteadOfSittingThemOut) {
-    const std::set<pid_t> before = tests::support::otherThreads();
-    Link link;
-    ASSERT_TRUE(tests::support::waitUntilNewThreadsSleep(before, 2));
-    auto t0 = Clock::now();
-    link.channel->stop();
-    EXPECT_LT(msSince(t0), Channel::LOOP_WAIT_MS);  // a wait sat out lasts this long
-}
-
-TEST(TcpChannelTest, RequestRoundTripThroughTheThreads) {
-    Link link;
-    // The peer echoes each frame back with command 2.
-    std::atomic<bool> go{true};
-    std::thread peerThread([&] {
-        while (go.load()) {
-            Bytes f = readExactly(*link.peer, 5, 200);
-            if (f.size() != 5) continue;
-            Bytes a = frame(2, {f[3]});
-            link.peer->send(a.data(), static_cast<uint32_t>(a.size()));
+TEST(SocketTransport, APeerThatClosesOrResetsIsClosed) {
+    for (bool reset : {false, true}) {
+        SocketPair pair;
+        if (reset) {
+            linger hard{1, 0};
+            ::setsockopt(pair.peer->handle(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
         }
-    });
-    for (int i = 0; i < 100; ++i) {
-        ASSERT_EQ(link.channel->send(msg(0xF8, {static_cast<uint8_t>(i)})), RESULT_OK);
-        ASSERT_TRUE(link.rec.waitFor(EVT_MESSAGE, static_cast<size_t>(i + 1)));
+        pair.peer.reset();
+        uint8_t buf[8];
+        EXPECT_EQ(IoStatus::Closed, pair.transport.read(buf, sizeof buf, deadlineIn(20000)).status) << reset;
     }
-    go = false;
-    peerThread.join();
-    auto m = link.rec.of(EVT_MESSAGE);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(payloadOf(m[i].message), Bytes({static_cast<uint8_t>(i)}));
+}
+
+TEST(SocketTransport, AWriteToAPeerThatStoppedReadingGivesUpAtItsDeadline) {
+    SocketPair pair;
+    const Bytes block(1 << 20, 7);
+    Io io;
+    for (int i = 0; i < 64 && io.status == IoStatus::Ok; ++i) {
+        io = pair.transport.write(block.data(), block.size(), deadlineIn(200));
+    }
+    EXPECT_EQ(IoStatus::TimedOut, io.status);
+    EXPECT_LT(io.count, block.size()) << "what went out is said";
+}
+
+TEST(SocketTransport, TheWakeDescriptorEndsAWait) {
+    SocketPair pair;
+    pair.wake.signal();
+    uint8_t buf[8];
+    EXPECT_EQ(IoStatus::Woken, pair.transport.read(buf, sizeof buf, deadlineIn(60000)).status);
 }
