@@ -76,7 +76,6 @@ void MotionGuard::report() const {
     }
     logError(source, "The base did not confirm the stop request (%08X): it may still be moving",
              static_cast<unsigned>(outcome_.result()));
-    logError(source, "%s", net::describeFailure(outcome_.failure).c_str());
 }
 
 int MotionGuard::finalResult(int commandResult) const {

@@ -112,10 +112,10 @@ TEST(CommandTableTest, LooksUpByExactNameAndListsInByteOrder) {
     table.addCommand("Alpha", "A2", "New", [](const std::vector<std::string>&) { return 2; });
     table.addCommand("averylongname", "L", "Long", [](const std::vector<std::string>&) { return 3; });
 
-    EXPECT_EQ(table.executeCommand({"zeta", "1", "2"}), 7);
+    EXPECT_EQ(table.executeCommand({"zeta", "1", "2"}).status(), 7);
     EXPECT_EQ(seen, (std::vector<std::string>{"zeta", "1", "2"}));
-    EXPECT_EQ(table.executeCommand({"Alpha"}), 2) << "the last registration wins";
-    EXPECT_EQ(table.executeCommand({"ZETA"}), 5) << "lookup is case-sensitive";
+    EXPECT_EQ(table.executeCommand({"Alpha"}).status(), 2) << "the last registration wins";
+    EXPECT_EQ(table.executeCommand({"ZETA"}).status(), 5) << "lookup is case-sensitive";
 
     std::string err = captureStderr([&] { table.printCommands(); });
     EXPECT_EQ(err,
