@@ -4,16 +4,19 @@
 // libpcap) of link type DLT_USER0 (147), one packet per frame. A packet is
 // one direction byte (CAPTURE_HOST_TO_BASE or CAPTURE_BASE_TO_HOST)
 // followed by the frame's bytes as they went over the line, checksum
-// included; bytes the receiver skipped while hunting for a frame start are
-// a packet of their own. packaging/orbitane.lua shows such files in
-// Wireshark.
+// included, good or not; bytes the receiver skipped (noise, a frame start
+// it gave up) are a packet of their own with the direction byte
+// CAPTURE_SKIPPED, so every byte that came is in the file once. Captures
+// written before skipped bytes were marked hold them as CAPTURE_BASE_TO_HOST
+// packets that do not start a frame. packaging/orbitane.lua shows such files in
+// Wireshark. CaptureWriter (CaptureWriter.h) writes them.
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "drv/CaptureWriter.h"
 
 namespace zorn {
 namespace drv {
@@ -22,27 +25,7 @@ namespace drv {
 constexpr int CAPTURE_LINK_TYPE = 147;
 constexpr uint8_t CAPTURE_HOST_TO_BASE = 0;
 constexpr uint8_t CAPTURE_BASE_TO_HOST = 1;
-
-// Writes packets as they happen; each one is flushed to the file at once, so
-// a capture of a session that crashed or was killed is readable up to its
-// last whole packet. Safe to call from several threads.
-class CaptureWriter {
-public:
-    CaptureWriter();
-    ~CaptureWriter();
-    CaptureWriter(const CaptureWriter&) = delete;
-    CaptureWriter& operator=(const CaptureWriter&) = delete;
-
-    // Creates (or truncates) the file; false with `error` set when it cannot.
-    bool open(const std::string& path, std::string& error);
-    // One packet, stamped with the time of day now.
-    void write(uint8_t direction, const uint8_t* data, size_t size);
-
-private:
-    struct Handles;
-    std::mutex mutex_;
-    std::unique_ptr<Handles> handles_;
-};
+constexpr uint8_t CAPTURE_SKIPPED = 2;  // from the base, outside any frame
 
 struct CaptureRecord {
     int64_t timeNs = 0;  // time of day of the packet
