@@ -389,8 +389,15 @@ int OrbitaneConsoleApplication::printUsage(const std::string& programName) {
 int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     appender_ = std::make_shared<ConsoleLogAppender>();
     appenderRegistration_ = LogManager::defaultManager()->attach(appender_);
-    const int result = runCommandLine(argc, argv);
+    int result = runCommandLine(argc, argv);
     reportLinkHealth();
+    // After a signal the console has little of its 2 s left.
+    if (!closeRecordings(interrupted() ? std::chrono::milliseconds(300) : std::chrono::milliseconds(1000))) {
+        if (jsonOutput()) {
+            emitJsonError(lastCommand_, "capture stopped", result == 0 ? 1 : result, causeNamed(failure::OUTPUT_LOST));
+        }
+        if (result == 0) result = 1;
+    }
     return finishOutput(result);
 }
 

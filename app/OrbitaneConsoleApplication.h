@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -87,6 +88,12 @@ public:
     }
     // Says once, after the command, what the link spoiled (on standard error).
     virtual void reportLinkHealth() {}
+    // Closes what the console recorded for its user (a capture file) within
+    // `bound`; false, after a line that says why, when the recording failed.
+    virtual bool closeRecordings(std::chrono::milliseconds bound) {
+        (void)bound;
+        return true;
+    }
     int printUsage(const std::string& programName);
 
     // Validated channel settings (empty until parseOptions succeeded).

@@ -95,6 +95,7 @@ std::unique_ptr<zorn::net::LinkObserver> OrbitaneBaseConsoleApplication::createT
                      error.c_str());
             return nullptr;
         }
+        capture_ = writer;
         settings.capture = std::move(writer);
     }
     return std::make_unique<TrafficTrace>(settings);
@@ -111,6 +112,15 @@ void OrbitaneBaseConsoleApplication::reportLinkHealth() {
     if (corrupted > 0) {
         logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "%llu corrupted frame%s dropped", corrupted, corrupted == 1 ? "" : "s");
     }
+}
+
+bool OrbitaneBaseConsoleApplication::closeRecordings(std::chrono::milliseconds bound) {
+    if (!capture_) return true;
+    capture_->close(bound);
+    if (!capture_->failed()) return true;
+    logError(LOG_SOURCE_BASE_CONSOLE_APP, "The capture file %s is incomplete: %s", captureFile().c_str(),
+             capture_->failure().c_str());
+    return false;
 }
 
 bool OrbitaneBaseConsoleApplication::onConnected() {

@@ -11,6 +11,7 @@
 
 namespace zorn {
 namespace drv {
+class CaptureWriter;
 class QuindleBaseDrv;
 }
 
@@ -53,6 +54,7 @@ public:
     bool handlesConnection(const std::string& command) const override;
     int checkBeforeConnect(const std::vector<std::string>& args) override;
     void reportLinkHealth() override;
+    bool closeRecordings(std::chrono::milliseconds bound) override;
 
     // The driver every request goes through, null before a connection.
     zorn::drv::QuindleBaseDrv* driver() const { return driver_.get(); }
@@ -71,6 +73,7 @@ private:
     zorn::drv::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view
+    std::shared_ptr<zorn::drv::CaptureWriter> capture_;  // --capture, shared with the trace
 };
 
 }  // namespace test
