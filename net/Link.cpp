@@ -348,8 +348,9 @@ Outcome<AnswerView> Link::transact(uint8_t cmd, const uint8_t* payload, size_t s
     }
     currentId_ = 0;
     if (resolved_) {
-        if (resolvedOk_) return answer_;
-        return resolvedFailure_;
+        if (!resolvedOk_) return resolvedFailure_;
+        if (stop) token_.noteStopConfirmed();
+        return answer_;
     }
     if (w == Wait::Broken) {
         Failure failure = brokenFailure_;

@@ -1,11 +1,13 @@
-// How the driver checks and copies answers of every size.
+// How the driver checks answers of every size and turns them into values.
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
+#include <string>
 
+#include "drv/FixedPoint.h"
 #include "drv/QuindleBaseDrv.h"
-#include "net/Result.h"
 #include "tests/support/ScriptedDriverRig.h"
 
 using namespace zorn::drv;
@@ -14,63 +16,109 @@ using namespace tests::support;
 
 namespace {
 
-// Bytes 0, 1, 2, ... n-1 (mod 256) plus `offset`.
+// Bytes offset, offset + 1, ... (mod 256), n of them.
 Bytes counting(size_t n, uint8_t offset = 0) {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) {
-        b[i] = static_cast<uint8_t>(i + offset);
-    }
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(i + offset);
     return b;
 }
 
-template <class Record>
-Record filledWith(uint8_t value) {
-    Record r;
-    std::memset(&r, value, sizeof(r));
-    return r;
+// Which answer sizes each request takes: an answer it cannot use fails as
+// invalid, and everything else is taken (zero-filled or cut, as the value
+// tests below show).
+struct SizeRule {
+    const char* name;
+    uint8_t code;
+    size_t answerBytes;
+    Done (*call)(QuindleBaseDrv&);
+    bool valid;
+};
+void PrintTo(const SizeRule& c, std::ostream* os) { *os << c.name; }
+
+Done connect(QuindleBaseDrv& d) { return outcomeOf(d.connect()); }
+Done getConfig(QuindleBaseDrv& d) { return outcomeOf(d.getConfig()); }
+Done getBinaryConfig(QuindleBaseDrv& d) { return outcomeOf(d.getBinaryConfig()); }
+Done getStatus(QuindleBaseDrv& d) { return outcomeOf(d.getStatus()); }
+Done getMotorData(QuindleBaseDrv& d) { return outcomeOf(d.getMotorData()); }
+Done getSensorData(QuindleBaseDrv& d) { return outcomeOf(d.getSensorData()); }
+Done getBumperData(QuindleBaseDrv& d) { return outcomeOf(d.getBumperData()); }
+Done getAutoHomeData(QuindleBaseDrv& d) { return outcomeOf(d.getAutoHomeData()); }
+Done setVelocity(QuindleBaseDrv& d) { return outcomeOf(d.setVelocity(0.5, 0, 0)); }
+Done pollCommand(QuindleBaseDrv& d) { return outcomeOf(d.pollCommand()); }
+// The requests whose answer is not read.
+Done setWheelSpeeds(QuindleBaseDrv& d) { return d.setWheelSpeeds(0.1, 0.1); }
+Done sendEvent(QuindleBaseDrv& d) { return d.sendEvent(3); }
+Done answerGetInfo(QuindleBaseDrv& d) { return d.answerGetInfo(base_get_info_answer_t{}); }
+
+class AnswerSizes : public ::testing::TestWithParam<SizeRule> {};
+
+TEST_P(AnswerSizes, InvalidOnlyWhereTheRequestCannotUseTheAnswer) {
+    const SizeRule& rule = GetParam();
+    ScriptedDriverRig rig;
+    rig.base.answer(rule.code, counting(rule.answerBytes, 1));
+    const Done outcome = rule.call(rig.driver);
+    ASSERT_EQ(rule.valid, outcome.ok());
+    if (rule.valid) return;
+    EXPECT_EQ(Cause::InvalidAnswer, outcome.failure().cause);
+    EXPECT_EQ(RESULT_INVALID_DATA, outcome.result());
+    EXPECT_TRUE(outcome.failure().written);
 }
 
-template <class Record>
-bool sameBytes(const Record& a, const Record& b) {
-    return std::memcmp(&a, &b, sizeof(Record)) == 0;
-}
+INSTANTIATE_TEST_SUITE_P(
+    Driver, AnswerSizes,
+    ::testing::Values(SizeRule{"connect28", REQ_CONNECT, 28, connect, true},
+                      SizeRule{"connect30", REQ_CONNECT, 30, connect, true},
+                      SizeRule{"connect27", REQ_CONNECT, 27, connect, false},
+                      SizeRule{"config264", REQ_GET_CONFIG, 264, getConfig, true},
+                      SizeRule{"config265", REQ_GET_CONFIG, 265, getConfig, true},
+                      SizeRule{"config263", REQ_GET_CONFIG, 263, getConfig, false},
+                      SizeRule{"binaryConfig0", REQ_GET_BINARY_CONFIG, 0, getBinaryConfig, true},
+                      SizeRule{"binaryConfig3000", REQ_GET_BINARY_CONFIG, 3000, getBinaryConfig, true},
+                      SizeRule{"status2", REQ_GET_STATUS, 2, getStatus, true},
+                      SizeRule{"status3", REQ_GET_STATUS, 3, getStatus, true},
+                      SizeRule{"status1", REQ_GET_STATUS, 1, getStatus, false},
+                      SizeRule{"motor0", REQ_GET_MOTOR_DATA, 0, getMotorData, true},
+                      SizeRule{"motor12", REQ_GET_MOTOR_DATA, 12, getMotorData, true},
+                      SizeRule{"sensor6", REQ_GET_SENSOR_DATA, 6, getSensorData, true},
+                      SizeRule{"sensor70", REQ_GET_SENSOR_DATA, 70, getSensorData, true},
+                      SizeRule{"bumper0", REQ_GET_BUMPER_DATA, 0, getBumperData, true},
+                      SizeRule{"bumper4", REQ_GET_BUMPER_DATA, 4, getBumperData, true},
+                      SizeRule{"bumper5", REQ_GET_BUMPER_DATA, 5, getBumperData, false},
+                      SizeRule{"autoHome3", REQ_GET_AUTOHOME_DATA, 3, getAutoHomeData, true},
+                      SizeRule{"autoHome7", REQ_GET_AUTOHOME_DATA, 7, getAutoHomeData, true},
+                      SizeRule{"velocity12", REQ_SET_VELOCITY, 12, setVelocity, true},
+                      SizeRule{"velocity20", REQ_SET_VELOCITY, 20, setVelocity, true},
+                      SizeRule{"pollCommand1", REQ_POLL_COMMAND, 1, pollCommand, true},
+                      SizeRule{"pollCommand0", REQ_POLL_COMMAND, 0, pollCommand, false},
+                      SizeRule{"wheelSpeeds40", REQ_SET_MOTOR, 40, setWheelSpeeds, true},
+                      SizeRule{"event1", REQ_SEND_EVENT, 1, sendEvent, true},
+                      SizeRule{"getInfo0", REQ_ANSWER_GET_INFO, 0, answerGetInfo, true}),
+    [](const ::testing::TestParamInfo<SizeRule>& info) { return std::string(info.param.name); });
 
-class DriverAnswers : public ::testing::Test {
+class DriverValues : public ::testing::Test {
 protected:
     ScriptedDriverRig rig;
 };
 
-TEST_F(DriverAnswers, ConnectTakesTheFirst28BytesOfAnAnswerOfAtLeast28) {
-    base_connect_response_t identity = ScriptedBase::healthyIdentity();
-    rig.base.answerRecord(REQ_CONNECT, identity);
-    base_connect_response_t info = filledWith<base_connect_response_t>(0xEE);
-    ASSERT_EQ(rig.driver.connect(info), RESULT_OK);
-    EXPECT_TRUE(sameBytes(info, identity));
-    EXPECT_EQ(std::string(info.model, 10), "SCRIPTBASE");
-    EXPECT_EQ(info.model[10], '\0');
-    uint16_t firmware = info.firmware_version;
-    uint32_t serial2 = info.serial_number[2];
-    EXPECT_EQ(firmware, 0x0203);
-    EXPECT_EQ(serial2, 0xCAFEF00Du);
-
-    Bytes longer = recordBytes(identity);
+TEST_F(DriverValues, ConnectKeepsTheFirst28Bytes) {
+    const base_connect_response_t sent = ScriptedBase::healthyIdentity();
+    Bytes longer = recordBytes(sent);
     longer.push_back(0x77);
     longer.push_back(0x88);
-    rig.base.answer(REQ_CONNECT, longer);
-    info = filledWith<base_connect_response_t>(0xEE);
-    EXPECT_EQ(rig.driver.connect(info), RESULT_OK);
-    EXPECT_TRUE(sameBytes(info, identity));
+    for (const Bytes& answer : {recordBytes(sent), longer}) {
+        rig.base.answer(REQ_CONNECT, answer);
+        const auto identity = rig.driver.connect();
+        ASSERT_TRUE(identity.ok());
+        EXPECT_EQ(0, std::memcmp(&identity->record, &sent, sizeof sent));
+        EXPECT_EQ("SCRIPTBASE", identity->model());
+        const uint16_t firmware = identity->record.firmware_version;
+        const uint32_t serial2 = identity->record.serial_number[2];
+        EXPECT_EQ(0x0203, firmware);
+        EXPECT_EQ(0xCAFEF00Du, serial2);
+    }
 }
 
-TEST_F(DriverAnswers, ConnectRejectsA27ByteAnswerAndLeavesTheRecord) {
-    rig.base.answer(REQ_CONNECT, counting(27, 1));
-    const base_connect_response_t before = filledWith<base_connect_response_t>(0xEE);
-    base_connect_response_t info = before;
-    EXPECT_EQ(rig.driver.connect(info), RESULT_INVALID_DATA);
-    EXPECT_TRUE(sameBytes(info, before));
-}
-
-TEST_F(DriverAnswers, GetConfigNeedsTheFull264ByteRecord) {
+TEST_F(DriverValues, GetConfigKeepsTheWholeRecord) {
     Bytes image = counting(264, 3);
     // Radius 51200 (200 mm) little-endian at the odd offset 1.
     image[1] = 0x00;
@@ -78,173 +126,135 @@ TEST_F(DriverAnswers, GetConfigNeedsTheFull264ByteRecord) {
     image[3] = 0x00;
     image[4] = 0x00;
     rig.base.answer(REQ_GET_CONFIG, image);
-    base_conf_response_t conf = filledWith<base_conf_response_t>(0xEE);
-    ASSERT_EQ(rig.driver.getConfig(conf), RESULT_OK);
-    EXPECT_EQ(std::memcmp(&conf, image.data(), 264), 0);
-    uint32_t radius = conf.base_radius_q8;
-    EXPECT_EQ(radius, 51200u);
-    EXPECT_EQ(conf.base_bumper_num, image[135]);
-
-    rig.base.answer(REQ_GET_CONFIG, counting(263));
-    const base_conf_response_t before = filledWith<base_conf_response_t>(0xEE);
-    conf = before;
-    EXPECT_EQ(rig.driver.getConfig(conf), RESULT_INVALID_DATA);
-    EXPECT_TRUE(sameBytes(conf, before));
+    const auto config = rig.driver.getConfig();
+    ASSERT_TRUE(config.ok());
+    EXPECT_EQ(0, std::memcmp(&config->record, image.data(), 264));
+    const uint32_t radius = config->record.base_radius_q8;
+    EXPECT_EQ(51200u, radius);
+    EXPECT_DOUBLE_EQ(200.0, config->radiusMm());
+    EXPECT_EQ(image[135], config->bumperCount());
 }
 
-TEST_F(DriverAnswers, GetBinaryConfigCopiesAtMostTheCapacityAndReportsTheCount) {
-    const Bytes stream = counting(3000, 7);  // sent in a 16-bit length frame
-    rig.base.answer(REQ_GET_BINARY_CONFIG, stream);
-    Bytes buffer(2048 + 16, 0xEE);
-    uint32_t size = 2048;
-    ASSERT_EQ(rig.driver.getBinaryConfig(buffer.data(), size), RESULT_OK);
-    EXPECT_EQ(size, 2048u);
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 2048, stream.begin()));
-    for (size_t i = 2048; i < buffer.size(); ++i) {
-        ASSERT_EQ(buffer[i], 0xEE) << "written past the capacity at " << i;
+TEST_F(DriverValues, BinaryConfigIsCutAtTheCapacity) {
+    const struct {
+        size_t sent, capacity, kept;
+    } cases[] = {
+        {3000, QuindleBaseDrv::BINARY_CONFIG_CAPACITY, 2048},  // sent in a 16-bit length frame
+        {100, QuindleBaseDrv::BINARY_CONFIG_CAPACITY, 100},
+        {0, QuindleBaseDrv::BINARY_CONFIG_CAPACITY, 0},
+        {100, 0, 0},  // the request is still made, nothing kept
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.sent) + " bytes, capacity " + std::to_string(c.capacity));
+        const Bytes stream = counting(c.sent, 7);
+        rig.base.answer(REQ_GET_BINARY_CONFIG, stream);
+        const size_t before = rig.base.requestCount(REQ_GET_BINARY_CONFIG);
+        const auto config = rig.driver.getBinaryConfig(c.capacity);
+        ASSERT_TRUE(config.ok());
+        EXPECT_EQ(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(c.kept)), *config);
+        EXPECT_EQ(before + 1, rig.base.requestCount(REQ_GET_BINARY_CONFIG));
     }
-
-    rig.base.answer(REQ_GET_BINARY_CONFIG, counting(100));
-    size = 2048;
-    EXPECT_EQ(rig.driver.getBinaryConfig(buffer.data(), size), RESULT_OK);
-    EXPECT_EQ(size, 100u);
-
-    rig.base.answer(REQ_GET_BINARY_CONFIG, Bytes());
-    size = 2048;
-    EXPECT_EQ(rig.driver.getBinaryConfig(buffer.data(), size), RESULT_OK);
-    EXPECT_EQ(size, 0u);
 }
 
-TEST_F(DriverAnswers, GetStatusReadsTheTwoByteRecordAndRejectsShorterAnswers) {
+TEST_F(DriverValues, StatusReadsTheFirstTwoBytes) {
     rig.base.answer(REQ_GET_STATUS, Bytes{0x50, 0x07});
-    base_status_response_t status = {};
-    ASSERT_EQ(rig.driver.getStatus(status), RESULT_OK);
-    EXPECT_EQ(status.battery_percentage, 80);
-    EXPECT_EQ(status.charging_flags,
-              CHARGING_FLAG_CHARGING | CHARGING_FLAG_DC_CONNECTED | CHARGING_FLAG_ON_CHARGING_BASE);
+    auto status = rig.driver.getStatus();
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(80, status->batteryPercent);
+    EXPECT_EQ(CHARGING_FLAG_CHARGING | CHARGING_FLAG_DC_CONNECTED | CHARGING_FLAG_ON_CHARGING_BASE,
+              status->chargingFlags);
 
     rig.base.answer(REQ_GET_STATUS, Bytes{0x50, 0x01, 0x99});
-    ASSERT_EQ(rig.driver.getStatus(status), RESULT_OK);
-    EXPECT_EQ(status.charging_flags, 1);
-
-    rig.base.answer(REQ_GET_STATUS, Bytes{0x50});
-    status = base_status_response_t{1, 2};
-    EXPECT_EQ(rig.driver.getStatus(status), RESULT_INVALID_DATA);
-    EXPECT_EQ(status.battery_percentage, 1);
-    EXPECT_EQ(status.charging_flags, 2);
+    status = rig.driver.getStatus();
+    ASSERT_TRUE(status.ok());
+    EXPECT_EQ(1, status->chargingFlags);
 }
 
-TEST_F(DriverAnswers, MotorDataIsZeroFilledOrCutToNineBytes) {
-    base_motor_status_response_t motor = filledWith<base_motor_status_response_t>(0xEE);
+TEST_F(DriverValues, MotorDataIsZeroFilledOrCutToNineBytes) {
     rig.base.answer(REQ_GET_MOTOR_DATA, Bytes());
-    ASSERT_EQ(rig.driver.getMotorData(motor), RESULT_OK);
-    EXPECT_TRUE(sameBytes(motor, base_motor_status_response_t{}));
+    auto motor = rig.driver.getMotorData();
+    ASSERT_TRUE(motor.ok());
+    EXPECT_EQ(0, motor->leftMm);
+    EXPECT_EQ(0, motor->rightMm);
+    EXPECT_EQ(0, motor->motorState);
 
-    // Eight bytes: both odometry values, motor_state left 0.
+    // Eight bytes: both odometers, the motor state left 0.
     rig.base.answer(REQ_GET_MOTOR_DATA, Bytes{0xE8, 0x03, 0, 0, 0x18, 0xFC, 0xFF, 0xFF});
-    motor = filledWith<base_motor_status_response_t>(0xEE);
-    ASSERT_EQ(rig.driver.getMotorData(motor), RESULT_OK);
-    int32_t left = motor.left_wheel_odometry;
-    int32_t right = motor.right_wheel_odometry;
-    EXPECT_EQ(left, 1000);
-    EXPECT_EQ(right, -1000);
-    EXPECT_EQ(motor.motor_state, 0);
+    motor = rig.driver.getMotorData();
+    ASSERT_TRUE(motor.ok());
+    EXPECT_EQ(1000, motor->leftMm);
+    EXPECT_EQ(-1000, motor->rightMm);
+    EXPECT_EQ(0, motor->motorState);
 
     rig.base.answer(REQ_GET_MOTOR_DATA, counting(12, 1));
-    ASSERT_EQ(rig.driver.getMotorData(motor), RESULT_OK);
-    EXPECT_EQ(motor.motor_state, 9);
+    motor = rig.driver.getMotorData();
+    ASSERT_TRUE(motor.ok());
+    EXPECT_EQ(9, motor->motorState);
 }
 
-TEST_F(DriverAnswers, SensorDataIsZeroFilledOrCutTo64Bytes) {
+TEST_F(DriverValues, SensorDataIsZeroFilledOrCutTo64BytesAndReadInMetres) {
+    const auto metres = [](uint32_t q16Millimetres) { return q16Millimetres / Q16_ONE / 1000.0; };
     rig.base.answer(REQ_GET_SENSOR_DATA, counting(6, 1));
-    base_sensor_data_response_t sensors = filledWith<base_sensor_data_response_t>(0xEE);
-    ASSERT_EQ(rig.driver.getSensorData(sensors), RESULT_OK);
-    uint32_t v0 = sensors.sensor_value[0];
-    uint32_t v1 = sensors.sensor_value[1];
-    uint32_t v15 = sensors.sensor_value[15];
-    EXPECT_EQ(v0, 0x04030201u);
-    EXPECT_EQ(v1, 0x00000605u);
-    EXPECT_EQ(v15, 0u);
+    auto sensors = rig.driver.getSensorData();
+    ASSERT_TRUE(sensors.ok());
+    EXPECT_DOUBLE_EQ(metres(0x04030201u), sensors->metres[0]);
+    EXPECT_DOUBLE_EQ(metres(0x00000605u), sensors->metres[1]);
+    EXPECT_EQ(0.0, sensors->metres[15]);
 
     rig.base.answer(REQ_GET_SENSOR_DATA, counting(70, 1));
-    ASSERT_EQ(rig.driver.getSensorData(sensors), RESULT_OK);
-    v15 = sensors.sensor_value[15];
-    EXPECT_EQ(v15, 0x403F3E3Du);
+    sensors = rig.driver.getSensorData();
+    ASSERT_TRUE(sensors.ok());
+    EXPECT_DOUBLE_EQ(metres(0x403F3E3Du), sensors->metres[15]);
 }
 
-TEST_F(DriverAnswers, BumperAnswersOverFourBytesAreInvalidShortOnesZeroFilled) {
-    rig.base.answer(REQ_GET_BUMPER_DATA, Bytes{1, 2, 3, 4, 5});
-    base_bumper_data_response_t bumper{0xDEADBEEF};
-    EXPECT_EQ(rig.driver.getBumperData(bumper), RESULT_INVALID_DATA);
-    uint32_t bits = bumper.bumper_bits;
-    EXPECT_EQ(bits, 0xDEADBEEFu);
-
-    rig.base.answer(REQ_GET_BUMPER_DATA, Bytes{0x34, 0x12});
-    ASSERT_EQ(rig.driver.getBumperData(bumper), RESULT_OK);
-    bits = bumper.bumper_bits;
-    EXPECT_EQ(bits, 0x1234u);
-
-    rig.base.answer(REQ_GET_BUMPER_DATA, Bytes());
-    bumper.bumper_bits = 0xFFFFFFFF;
-    ASSERT_EQ(rig.driver.getBumperData(bumper), RESULT_OK);
-    bits = bumper.bumper_bits;
-    EXPECT_EQ(bits, 0u);
-
-    rig.base.answer(REQ_GET_BUMPER_DATA, Bytes{1, 0, 0, 0x80});
-    ASSERT_EQ(rig.driver.getBumperData(bumper), RESULT_OK);
-    bits = bumper.bumper_bits;
-    EXPECT_EQ(bits, 0x80000001u);
+TEST_F(DriverValues, BumperBitsOfAtMostFourBytesAreZeroFilled) {
+    const struct {
+        Bytes answer;
+        uint32_t bits;
+    } cases[] = {{{0x34, 0x12}, 0x1234u}, {{}, 0u}, {{1, 0, 0, 0x80}, 0x80000001u}};
+    for (const auto& c : cases) {
+        rig.base.answer(REQ_GET_BUMPER_DATA, c.answer);
+        const auto bumpers = rig.driver.getBumperData();
+        ASSERT_TRUE(bumpers.ok());
+        EXPECT_EQ(c.bits, bumpers->bits);
+    }
 }
 
-TEST_F(DriverAnswers, AutoHomeCopiesAtMostTheGivenSizeAndReportsTheCount) {
-    uint8_t buffer[8];
-    std::memset(buffer, 0xEE, sizeof(buffer));
-    uint32_t size = 5;
+TEST_F(DriverValues, AutoHomeKeepsAtMostFiveBytesAndSaysHowManyCame) {
     rig.base.answer(REQ_GET_AUTOHOME_DATA, Bytes{2, 3, 0x01, 0x03, 0x02, 0x55, 0x66});
-    ASSERT_EQ(rig.driver.getAutoHomeData(0, buffer, &size), RESULT_OK);
-    EXPECT_EQ(size, 5u);
-    EXPECT_EQ(Bytes(buffer, buffer + 6), (Bytes{2, 3, 0x01, 0x03, 0x02, 0xEE}));
+    auto beacons = rig.driver.getAutoHomeData();
+    ASSERT_TRUE(beacons.ok());
+    EXPECT_EQ(5u, beacons->answerSize);
+    EXPECT_EQ(2, beacons->beaconCount);
+    EXPECT_EQ(3, beacons->probeCount);
+    EXPECT_EQ((std::array<uint8_t, BASE_MAX_PROBES>{0x01, 0x03, 0x02}), beacons->probes);
 
-    std::memset(buffer, 0xEE, sizeof(buffer));
     rig.base.answer(REQ_GET_AUTOHOME_DATA, Bytes{1, 1, 0x01});
-    size = 5;
-    ASSERT_EQ(rig.driver.getAutoHomeData(0, buffer, &size), RESULT_OK);
-    EXPECT_EQ(size, 3u);
-    EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{1, 1, 0x01, 0xEE, 0xEE}));
+    beacons = rig.driver.getAutoHomeData();
+    ASSERT_TRUE(beacons.ok());
+    EXPECT_EQ(3u, beacons->answerSize);
+    EXPECT_EQ((std::array<uint8_t, BASE_MAX_PROBES>{0x01, 0, 0}), beacons->probes);
 }
 
-TEST_F(DriverAnswers, SetVelocityAnswerIsZeroFilledOrCutTo13Bytes) {
-    base_set_velocity_request_t req{65536, 0, -65536};
-    base_set_velocity_response_t response = filledWith<base_set_velocity_response_t>(0xEE);
+TEST_F(DriverValues, VelocityAnswerIsZeroFilledOrCutTo13Bytes) {
     rig.base.answer(REQ_SET_VELOCITY, counting(12, 1));
-    ASSERT_EQ(rig.driver.setVelocity(req, response), RESULT_OK);
-    int32_t dtheta = response.dtheta_q16;
-    EXPECT_EQ(dtheta, 0x0C0B0A09);
-    EXPECT_EQ(response.velocity_state, 0);
+    auto moved = rig.driver.setVelocity(1.0, 0, -1.0);
+    ASSERT_TRUE(moved.ok());
+    EXPECT_DOUBLE_EQ(fromQ16(0x04030201), moved->dx);
+    EXPECT_DOUBLE_EQ(radiansAsPrinted(fromQ16(0x0C0B0A09)), moved->dtheta);
+    EXPECT_EQ(0, moved->velocityState);
 
     rig.base.answer(REQ_SET_VELOCITY, counting(20, 1));
-    ASSERT_EQ(rig.driver.setVelocity(req, response), RESULT_OK);
-    EXPECT_EQ(response.velocity_state, 13);
+    moved = rig.driver.setVelocity(1.0, 0, -1.0);
+    ASSERT_TRUE(moved.ok());
+    EXPECT_EQ(13, moved->velocityState);
 }
 
-TEST_F(DriverAnswers, PollCommandNeedsOneByte) {
-    uint8_t command = 0x77;
-    rig.base.answer(REQ_POLL_COMMAND, Bytes());
-    EXPECT_EQ(rig.driver.pollCommand(command), RESULT_INVALID_DATA);
-    EXPECT_EQ(command, 0x77);
-
+TEST_F(DriverValues, PollCommandReadsTheFirstByte) {
     rig.base.answer(REQ_POLL_COMMAND, Bytes{BASE_CMD_GET_INFO, 0x00});
-    ASSERT_EQ(rig.driver.pollCommand(command), RESULT_OK);
-    EXPECT_EQ(command, BASE_CMD_GET_INFO);
-}
-
-TEST_F(DriverAnswers, AnswersOfRequestsWithoutARecordAreIgnored) {
-    rig.base.answer(REQ_SET_MOTOR, counting(40));
-    rig.base.answer(REQ_SEND_EVENT, Bytes{1});
-    rig.base.answer(REQ_ANSWER_GET_INFO, Bytes());
-    EXPECT_EQ(rig.driver.setMotor(base_set_motor_request_t{}), RESULT_OK);
-    EXPECT_EQ(rig.driver.sendEvent(3), RESULT_OK);
-    EXPECT_EQ(rig.driver.answerGetInfo(base_get_info_answer_t{}), RESULT_OK);
+    const auto command = rig.driver.pollCommand();
+    ASSERT_TRUE(command.ok());
+    EXPECT_EQ(BASE_CMD_GET_INFO, *command);
 }
 
 }  // namespace

@@ -147,6 +147,15 @@ TEST(Link, ARequestWhoseAnswerSizeNoOwedAnswerHasIsWrittenAtOnce) {
     EXPECT_EQ(1u, rig.link.stats().lostAnswers) << "the bumper answer was lost: the motor answer says so";
 }
 
+TEST(Link, AConfirmedStopSaysTheBaseIsNoLongerMoving) {
+    LinkRig rig;
+    uint8_t move[17] = {REQ_SET_MOTOR, 100};
+    EXPECT_TRUE(rig.link.transact(CMD_CONTROL_BUS, move, sizeof move, RequestKind{AnswerShape::of(0), Motion::Moves}));
+    EXPECT_TRUE(rig.link.cancelToken().mayBeMoving());
+    EXPECT_TRUE(rig.stopWheels());
+    EXPECT_FALSE(rig.link.cancelToken().mayBeMoving());
+}
+
 TEST(Link, AStopRequestHoldsBackEveryRequestButTheStop) {
     LinkRig rig;
     rig.link.cancelToken().requestStop();

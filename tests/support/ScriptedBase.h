@@ -9,10 +9,10 @@
 // code, raw bytes (for corrupted answers), or silence. Unscripted requests
 // are answered like a real base that does not know them: ANS_ERROR 0x8000.
 //
-// The base is transport-free: ScriptedChannel (in-process channel) and
-// ScriptedTcpBase (loopback TCP peer) carry its bytes. It is thread-safe:
-// the transport feeds it from its own thread while the test scripts it and
-// reads what it recorded.
+// The base is transport-free: FakeLine (in fake time) and ScriptedTcpBase
+// (loopback TCP peer) carry its bytes. It is thread-safe: a transport may
+// feed it from its own thread while the test scripts it and reads what it
+// recorded.
 
 #include <chrono>
 #include <condition_variable>

@@ -1,34 +1,35 @@
 #pragma once
 
-// The whole host stack over a scripted base, in process: the real framing
-// protocol, a ScriptedChannel running the real channel threads, a control
-// endpoint bound to it and the base driver on that endpoint. Members are
-// public; script `base` and call `driver`. Nothing is sent on construction
-// (no synchronisation message, no connect request).
+// The base driver on a link over a fake line to a scripted base, in fake
+// time: the clock, the base, the line and the link of LinkRig, and the
+// driver on that link. Members are public; script `base`, shape the line
+// with `line` and call `driver`. Nothing is sent on construction (no
+// synchronisation frame, no connect request); the base is scripted healthy.
 
 #include "drv/QuindleBaseDrv.h"
-#include "net/ControlEndpoint.h"
-#include "net/InterchipProtocol.h"
-#include "tests/support/ScriptedBase.h"
-#include "tests/support/ScriptedChannel.h"
+#include "tests/support/LinkRig.h"
 
 namespace tests {
 namespace support {
 
-class ScriptedDriverRig {
-public:
-    ScriptedDriverRig();
-    ~ScriptedDriverRig();
-    ScriptedDriverRig(const ScriptedDriverRig&) = delete;
-    ScriptedDriverRig& operator=(const ScriptedDriverRig&) = delete;
+// A request's outcome without its value: whether it worked, and why not.
+template <class T>
+zorn::net::Done outcomeOf(const zorn::net::Outcome<T>& outcome) {
+    return outcome ? zorn::net::Done() : zorn::net::Done(outcome.failure());
+}
 
-    // Declaration order is destruction order in reverse: the driver goes
-    // first, the base (which the channel's thread calls into) last.
-    ScriptedBase base;
-    zorn::net::InterchipProtocol protocol;
-    ScriptedChannel channel;
-    zorn::net::ControlEndpoint endpoint;
-    zorn::drv::QuindleBaseDrv driver;
+struct ScriptedDriverRig : LinkRig {
+    zorn::drv::QuindleBaseDrv driver{link};
+
+    // Control-bus requests with `code` whose arguments are all zero: the
+    // stops, for the two motion requests.
+    size_t zeroRequests(uint8_t code) const {
+        size_t count = 0;
+        for (const BaseRequest& request : base.requests(code)) {
+            count += request.args == Bytes(request.args.size(), 0) ? 1 : 0;
+        }
+        return count;
+    }
 };
 
 }  // namespace support
