@@ -279,16 +279,20 @@ std::string fatal(const char* source, const std::string& text) { return std::str
 
 const std::string SUCCESS = info(FRAME, "Successfully executed command");
 
-std::vector<std::string> failureLines(const std::string& code, std::vector<std::string> before,
+std::vector<std::string> failureLines(const std::string& failure, std::vector<std::string> before,
                                       const std::vector<std::string>& after) {
-    const std::map<std::string, std::string> meaning = {
-        {"80008000", "invalid data: the base's answer was malformed or did not match the request"},
-        {"80008001", "operation failed: the request could not be sent, the link to the base broke, or the base "
-                     "reported an error"},
-        {"80008002", "time-out: the base did not answer within 1000 ms"},
-        {"80008004", "the base does not support this request"}};
+    // The code and the words the console gives each failure.
+    const std::map<std::string, std::pair<std::string, std::string>> meaning = {
+        {"80008000", {"80008000", "invalid data: the base's answer was malformed or did not match the request"}},
+        {"corrupted", {"80008000", "invalid data: the answer failed its checksum (a noisy line?)"}},
+        {"link closed", {"80008001", "operation failed: the base closed the connection"}},
+        {"link failed", {"80008001", "operation failed: the link to the base broke"}},
+        {"refused 7", {"80008001", "operation failed: the base refused the request (error code 7)"}},
+        {"80008002", {"80008002", "time-out: the base did not answer within 1000 ms"}},
+        {"80008004", {"80008004", "the base does not support this request"}}};
+    const auto& [code, words] = meaning.at(failure);
     before.push_back(error(FRAME, "Execute command failed: " + code));
-    before.push_back(error(FRAME, code + ": " + meaning.at(code)));
+    before.push_back(error(FRAME, code + ": " + words));
     before.insert(before.end(), after.begin(), after.end());
     return before;
 }

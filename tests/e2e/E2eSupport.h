@@ -161,7 +161,9 @@ extern const std::string SUCCESS;
 // The frame's two lines after a command failed with a driver result
 // ("80008000" to "80008004"): the failure and what it means; `before`
 // ahead of them, `after` behind.
-std::vector<std::string> failureLines(const std::string& code, std::vector<std::string> before = {},
+// `failure`: "80008000" (invalid), "corrupted", "link closed", "link failed",
+// "refused 7", "80008002" (time-out) or "80008004" (not supported).
+std::vector<std::string> failureLines(const std::string& failure, std::vector<std::string> before = {},
                                       const std::vector<std::string>& after = {});
 
 bool has(const std::vector<std::string>& lines, const std::string& line);
