@@ -1,6 +1,9 @@
 # Entry points: `make demo`, `make test` and `make package` (all install what is missing).
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
+# Most tests wait on a link, a terminal or a child process rather than
+# compute, so ctest runs three of them per core.
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 3 )))
 CMAKE_FLAGS ?=
 
 .PHONY: all bootstrap configure build test demo package bench fuzz clean
@@ -17,7 +20,7 @@ build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: build
-	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 120
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(TEST_JOBS) --timeout 120
 
 # The tour needs only the two programs, not the tests.
 demo: configure

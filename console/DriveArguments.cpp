@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drv/FixedPoint.h"
+#include "drv/QuindleBaseDrv.h"
 
 namespace zorn {
 namespace orbitane {
@@ -86,8 +86,7 @@ bool parseFixed16(const std::string& text, double& value) {
     double parsed = 0;
     value = 0;
     if (!parseDecimal(text, parsed)) return false;
-    const double scaled = std::trunc(parsed * zorn::drv::Q16_ONE);
-    if (scaled > 2147483647.0 || scaled < -2147483648.0) return false;
+    if (!zorn::drv::velocityFits(parsed)) return false;
     value = parsed;
     return true;
 }

@@ -51,6 +51,11 @@ int32_t wheelSpeedWord(double metresPerSecond) { return roundToInt32(metresPerSe
 
 int32_t velocityWord(double value) { return truncated(value * Q16_ONE); }
 
+bool velocityFits(double value) {
+    const double scaled = std::trunc(value * Q16_ONE);
+    return scaled <= 2147483647.0 && scaled >= -2147483648.0;
+}
+
 Outcome<AnswerView> QuindleBaseDrv::exchange(uint8_t code, const void* args, size_t argLength,
                                              const RequestKind& kind) {
     uint8_t payload[MAX_REQUEST_PAYLOAD];

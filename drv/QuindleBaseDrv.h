@@ -81,6 +81,8 @@ private:
 // setVelocity send for a value.
 int32_t wheelSpeedWord(double metresPerSecond);
 int32_t velocityWord(double value);
+// The velocity field can carry `value` (m/s or rad/s) without clamping it.
+bool velocityFits(double value);
 
 }  // namespace drv
 }  // namespace zorn

@@ -5,15 +5,16 @@
 -- byte (0: host -> base, 1: base -> host) and then the bytes of one frame
 -- as they went over the line: flags (0x10, or 0x50 with a 2-byte length),
 -- length (command + payload, little-endian), command, payload, and the XOR
--- checksum of every byte before it. Bytes the console skipped while it
--- hunted for a frame start are a packet of their own.
+-- checksum of every byte before it. Bytes the console skipped (noise, or a
+-- frame start it gave up when the line fell quiet) are a packet of their
+-- own with the direction byte 2 (older captures: 1, and no frame start).
 --
 -- Installed where Wireshark looks for global Lua plugins; for a one-off use:
 --   tshark -X lua_script:orbitane.lua -r FILE -V
 
 local p = Proto("orbitane", "Orbitane control bus")
 
-local directions = { [0] = "host -> base", [1] = "base -> host" }
+local directions = { [0] = "host -> base", [1] = "base -> host", [2] = "base -> host, outside any frame" }
 local commands = { [0x00] = "synchronisation", [0xF8] = "control-bus request", [0x02] = "answer, carried out",
                    [0x03] = "answer, refused" }
 local requests = {
@@ -228,7 +229,7 @@ function p.dissector(tvb, pinfo, root)
     pinfo.cols.dst = dir == 0 and "base" or "host"
     local frame = tvb(1)
     local flags = frame(0, 1):uint()
-    if flags ~= 0x10 and flags ~= 0x50 then
+    if dir == 2 or (flags ~= 0x10 and flags ~= 0x50) then
         tree:add(f.skipped, frame)
         pinfo.cols.info = arrow .. string.format("%d bytes skipped before a frame start", frame:len())
         return tvb:len()
