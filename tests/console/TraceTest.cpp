@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -96,4 +99,40 @@ TEST(TraceDecode, SaysWhatBecameOfEveryByte) {
     EXPECT_EQ(lines[8], "<- 1 byte skipped before a frame start");
     EXPECT_EQ(lines[9], "-> synchronisation message, 64 bytes");
     EXPECT_EQ(err.substr(0, 1), "+");
+}
+
+// Every byte that came is in the capture once: frames, rejected frames, and
+// skipped bytes (noise, a frame start given up) as packets of their own.
+TEST(TraceCapture, HoldsEveryByteThatCame) {
+    LinkRig rig;
+    char path[] = "/tmp/orbitane-trace-XXXXXX";
+    const int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    TraceSettings settings;
+    settings.hexDump = false;
+    settings.capture = std::make_shared<zorn::drv::CaptureWriter>();
+    std::string error;
+    ASSERT_TRUE(settings.capture->open(path, error)) << error;
+    TrafficTrace trace(settings);
+    rig.link.setObserver(&trace);
+    rig.line.inject(Bytes{0x01, 0x02}, rig.clock.at(Millis(0)));
+    rig.base.scriptOnce(zorn::drv::REQ_GET_STATUS,
+                        tests::support::BaseReply::raw({0x50, 0x40, 0x10, 0x03, 0x02, 0x50, 0x03, 0x42, 0x10, 0x01}));
+    EXPECT_TRUE(rig.reading(zorn::drv::REQ_GET_STATUS, 2));
+    rig.link.sync();  // the line falls quiet: the last frame start is given up
+    settings.capture->close();
+    ASSERT_FALSE(settings.capture->failed()) << settings.capture->failure();
+
+    std::vector<zorn::drv::CaptureRecord> records;
+    ASSERT_TRUE(zorn::drv::readCapture(path, records, error)) << error;
+    ::unlink(path);
+    size_t received = 0, skipped = 0;
+    for (const auto& record : records) {
+        if (record.direction == zorn::drv::CAPTURE_BASE_TO_HOST) received += record.bytes.size();
+        if (record.direction == zorn::drv::CAPTURE_SKIPPED) skipped += record.bytes.size();
+    }
+    EXPECT_EQ(rig.link.stats().bytesIn, received + skipped);
+    EXPECT_EQ(rig.link.stats().skippedBytes, skipped);
+    EXPECT_GE(skipped, 6u) << "the noise, a given-up frame start and what it held";
 }
