@@ -33,7 +33,7 @@ template <class Record>
 Record zeroFilled(const AnswerView& answer) {
     Record record;
     std::memset(&record, 0, sizeof record);
-    std::memcpy(&record, answer.payload, std::min(answer.size, sizeof record));
+    if (answer.size != 0) std::memcpy(&record, answer.payload, std::min(answer.size, sizeof record));
     return record;
 }
 
@@ -153,7 +153,7 @@ Done QuindleBaseDrv::setWheelSpeeds(double left, double right) {
     return {};
 }
 
-Outcome<Displacement> QuindleBaseDrv::setVelocity(double vx, double vy, double omega) {
+Outcome<Displacement> QuindleBaseDrv::setVelocity(double vx, double vy, double omega, Duration timeout) {
     base_set_velocity_request_t request;
     request.vx_q16 = velocityWord(vx);
     request.vy_q16 = velocityWord(vy);
@@ -161,7 +161,8 @@ Outcome<Displacement> QuindleBaseDrv::setVelocity(double vx, double vy, double o
     const bool stop = request.vx_q16 == 0 && request.vy_q16 == 0 && request.omega_q16 == 0;
     const auto answer = exchange(REQ_SET_VELOCITY, &request, sizeof request,
                                  RequestKind{AnswerShape::of(sizeof(base_set_velocity_response_t)),
-                                             stop ? Motion::Stops : Motion::Moves});
+                                             stop ? Motion::Stops : Motion::Moves,
+                                             std::min<Duration>(timeout, net::REQUEST_TIMEOUT)});
     if (!answer) return answer.failure();
     const auto record = zeroFilled<base_set_velocity_response_t>(*answer);
     Displacement moved;
