@@ -51,6 +51,7 @@ FaultEffect effectOf(const FaultRule* rule) {
             break;
         case FaultKind::Flood:
             e.noiseBytes = static_cast<size_t>(rule->size >= 0 ? rule->size : kDefaultFloodBytes);
+            e.noiseEndsMidFrame = rule->endMidFrame;
             break;
         case FaultKind::Short:
         case FaultKind::Long:

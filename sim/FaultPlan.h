@@ -34,6 +34,7 @@ struct FaultEffect {
     bool stall = false;      // the line is no longer read from this request on
     int64_t delayNs = 0;
     size_t noiseBytes = 0;   // line noise sent ahead of the answer
+    bool noiseEndsMidFrame = false;  // the noise leaves the receiver inside a frame
 };
 
 FaultEffect effectOf(const FaultRule* rule);

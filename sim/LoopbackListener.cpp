@@ -80,6 +80,7 @@ bool LoopbackListener::open(const std::string& host, uint16_t port, std::string&
     char text[INET_ADDRSTRLEN] = {0};
     inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
     fd_ = fd;
+    spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     port_ = ntohs(sa.sin_port);
     host_ = text;
     return true;
@@ -87,21 +88,44 @@ bool LoopbackListener::open(const std::string& host, uint16_t port, std::string&
 
 void LoopbackListener::close() {
     if (fd_ >= 0) ::close(fd_);
+    if (spare_ >= 0) ::close(spare_);
     fd_ = -1;
+    spare_ = -1;
 }
 
-int LoopbackListener::accept(std::string& peer) {
+int LoopbackListener::accept(std::string& peer, int* error) {
+    if (error) *error = 0;
     if (fd_ < 0) return -1;
     sockaddr_in sa;
     socklen_t len = sizeof sa;
-    int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd < 0) return -1;
+    int fd;
+    do {
+        fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&sa), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (error && errno != EAGAIN && errno != EWOULDBLOCK) *error = errno;
+        return -1;
+    }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     char text[INET_ADDRSTRLEN] = {0};
     inet_ntop(AF_INET, &sa.sin_addr, text, sizeof text);
     peer = std::string(text) + ":" + std::to_string(ntohs(sa.sin_port));
     return fd;
+}
+
+LoopbackListener::TurnAway LoopbackListener::turnAwayPending(std::string& peer) {
+    if (fd_ < 0) return TurnAway::Failed;
+    // A spare that could not be taken again last time may be free by now.
+    if (spare_ < 0) spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (spare_ < 0) return TurnAway::Failed;
+    ::close(spare_);
+    int error = 0;
+    const int fd = accept(peer, &error);
+    if (fd >= 0) ::close(fd);
+    spare_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return TurnAway::Closed;
+    return error == 0 ? TurnAway::NonePending : TurnAway::Failed;
 }
 
 }  // namespace sim

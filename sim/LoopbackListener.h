@@ -20,8 +20,18 @@ public:
     bool open(const std::string& host, uint16_t port, std::string& error);
     void close();
 
-    // Accepts one pending connection (non-blocking socket); -1 when none.
-    int accept(std::string& peer);
+    // Accepts one pending connection (non-blocking socket); -1 when none
+    // was waiting or accepting failed, with the reason's errno in `error`
+    // when given.
+    int accept(std::string& peer, int* error = nullptr);
+
+    // With no file descriptor left for accept(), a waiting connection can
+    // still be turned away: the spare descriptor the listener keeps is
+    // freed, the connection accepted with it and closed at once (so that
+    // its host learns at once that it is not served), and the spare taken
+    // again.
+    enum class TurnAway { Closed, NonePending, Failed };
+    TurnAway turnAwayPending(std::string& peer);
 
     int fd() const { return fd_; }
     uint16_t port() const { return port_; }
@@ -29,6 +39,7 @@ public:
 
 private:
     int fd_ = -1;
+    int spare_ = -1;  // kept open to be freed when every other one is taken
     uint16_t port_ = 0;
     std::string host_;
 };

@@ -1,7 +1,14 @@
 #include "sim/Replay.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "drv/ControlBus.h"
 #include "drv/FrameDecoder.h"
+#include "sim/BoundedFile.h"
 
 namespace zorn {
 namespace orbitane {
@@ -23,11 +30,45 @@ int requestCodeOf(const std::vector<uint8_t>& frame, std::vector<uint8_t>& paylo
     return payload[0];
 }
 
+// The capture reader takes a path: the bytes, read within their bound,
+// are handed to it as an anonymous in-memory file, so that what it reads is
+// exactly what was checked. Its messages name `path`. `bytes` is emptied
+// once copied, so that the capture is not held twice while it is decoded.
+bool readCaptureBytes(std::string& bytes, const std::string& path, std::vector<drv::CaptureRecord>& out,
+                      std::string& error) {
+    const int fd = ::memfd_create("orbitane-replay", MFD_CLOEXEC);
+    if (fd < 0) {
+        error = path + ": cannot hold the capture in memory: " + std::strerror(errno);
+        return false;
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = path + ": cannot hold the capture in memory: " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        written += static_cast<size_t>(n);
+    }
+    std::string().swap(bytes);
+    const std::string inMemory = "/proc/self/fd/" + std::to_string(fd);
+    const bool read = drv::readCapture(inMemory, out, error);
+    ::close(fd);
+    for (size_t at = error.find(inMemory); at != std::string::npos; at = error.find(inMemory, at + path.size())) {
+        error.replace(at, inMemory.size(), path);
+    }
+    return read;
+}
+
 }  // namespace
 
 bool ReplayScript::load(const std::string& path, ReplayScript& out, std::string& error) {
+    std::string bytes;
+    if (!readBoundedFile(path, kMaxCaptureFileBytes, bytes, error)) return false;
     std::vector<drv::CaptureRecord> records;
-    if (!drv::readCapture(path, records, error)) return false;
+    if (!readCaptureBytes(bytes, path, records, error)) return false;
     out = fromRecords(records);
     if (out.requestCount() == 0) {
         error = path + ": the capture holds no request";

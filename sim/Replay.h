@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -23,11 +24,16 @@ struct ReplayExchange {
     std::vector<Part> parts;
 };
 
+// Captures past this size are refused unread: the whole capture is held in
+// memory while it is replayed (several times its size once decoded).
+constexpr size_t kMaxCaptureFileBytes = 64 * 1024 * 1024;
+
 // A capture (orbitane_console --capture) as the base's side of it: for
 // every request code, what followed each request of that code, in order.
 class ReplayScript {
 public:
-    // False with `error` set for a file that is no usable capture.
+    // False with `error` set for a file that is no usable capture or is
+    // larger than kMaxCaptureFileBytes.
     static bool load(const std::string& path, ReplayScript& out, std::string& error);
     static ReplayScript fromRecords(const std::vector<drv::CaptureRecord>& records);
 

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <sstream>
 
 #include "drv/ControlBus.h"
 #include "drv/FixedPoint.h"
+#include "sim/BoundedFile.h"
 #include "sim/ConfigRecords.h"
 #include "sim/RequestNames.h"
 
@@ -239,7 +239,10 @@ bool readFaults(MemberReader& r, const Json::Value& v, std::vector<FaultRule>& f
         std::string at = "faults[" + std::to_string(i) + "]";
         const Json::Value& e = v[i];
         if (!r.object(e, at)) return false;
-        if (!r.onlyKnown(e, at, {"request", "kind", "after", "times", "delay_ms", "size", "extra", "error_code"})) return false;
+        if (!r.onlyKnown(e, at, {"request", "kind", "after", "times", "delay_ms", "size", "extra", "error_code",
+                                  "end_mid_frame"})) {
+            return false;
+        }
         FaultRule rule;
         if (!e.isMember("request") || !parseRequestSelector(e["request"], rule.request)) {
             return r.fail(at + ".request", "must be a request code (0 to 255, \"0x30\"), a request name (\"getStatus\") or \"*\"");
@@ -258,6 +261,9 @@ bool readFaults(MemberReader& r, const Json::Value& v, std::vector<FaultRule>& f
         if (e.isMember("size") && !r.integerAs(e["size"], at + ".size", 0, maxSize, rule.size)) return false;
         if (e.isMember("extra") && !r.integerAs(e["extra"], at + ".extra", 0, 60000, rule.extra)) return false;
         if (e.isMember("error_code") && !r.integerAs(e["error_code"], at + ".error_code", 0, 0xFFFF, rule.errorCode)) return false;
+        if (e.isMember("end_mid_frame") && !r.boolean(e["end_mid_frame"], at + ".end_mid_frame", rule.endMidFrame)) {
+            return false;
+        }
         faults.push_back(rule);
     }
     return true;
@@ -502,14 +508,12 @@ bool parseScenarioText(const std::string& text, Scenario& out, std::string& erro
 }
 
 bool loadScenarioFile(const std::string& path, Scenario& out, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read scenario file " + path;
+    std::string text;
+    if (!readBoundedFile(path, kMaxScenarioFileBytes, text, error)) {
+        error = "cannot read scenario file " + error;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!parseScenarioText(text.str(), out, error)) {
+    if (!parseScenarioText(text, out, error)) {
         error = path + ": " + error;
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <json/json.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -72,6 +73,7 @@ struct FaultRule {
     int extra = 1;          // Long: padding bytes appended; Swallow: bytes of the
                             // following traffic taken into the answer frame
     uint16_t errorCode = 1; // Error
+    bool endMidFrame = false;  // Flood: the noise ends inside a frame it does not finish
 };
 
 // Everything the simulated base is and does.
@@ -103,6 +105,9 @@ struct Scenario {
 // binary configuration. On failure `error` names the offending member.
 bool parseScenario(const Json::Value& doc, Scenario& out, std::string& error);
 bool parseScenarioText(const std::string& text, Scenario& out, std::string& error);
+// A scenario is a few kilobytes; a file past this size is refused unread
+// (a mistaken path such as /dev/zero would otherwise be read for ever).
+constexpr size_t kMaxScenarioFileBytes = 4 * 1024 * 1024;
 bool loadScenarioFile(const std::string& path, Scenario& out, std::string& error);
 
 // The legacy record contents that describe the same robot as a binary

@@ -46,16 +46,64 @@ void Session::warn(const std::string& kind, int64_t nowNs, const std::string& li
     log(util::LOG_WARN, line);
 }
 
-void Session::receive(const uint8_t* data, size_t size, int64_t nowNs) {
+void Session::take(const uint8_t* data, size_t size, int64_t nowNs) {
     if (size == 0 || stalled_) return;
     checkPartialFrame(nowNs);
     lastByteNs_ = nowNs;
-    for (const Frame& f : codec_.feed(data, size)) {
-        // Frames that arrived in the same read as the stalling request were
-        // never meant to be seen.
-        if (stalled_) break;
-        onFrame(f, nowNs);
+    for (Frame& f : codec_.feed(data, size)) held_.push_back(Held{std::move(f), nowNs});
+}
+
+size_t Session::process(int64_t nowNs, size_t maxFrames) {
+    size_t handled = 0;
+    while (handled < maxFrames && !held_.empty() && !stalled_ &&
+           (released_ || (nowNs >= busyUntilNs_ && !heldBackByUnsent(awaitingHost_)))) {
+        Held next = std::move(held_.front());
+        held_.pop_front();
+        onFrame(next.frame, next.atNs, nowNs);
+        ++handled;
     }
+    // Frames that came after the stalling request were never meant to be seen.
+    if (stalled_) held_.clear();
+    if (released_) {
+        queue_.clear();
+        queuedBytes_ = 0;
+    }
+    return handled;
+}
+
+void Session::receive(const uint8_t* data, size_t size, int64_t nowNs) {
+    take(data, size, nowNs);
+    process(nowNs);
+}
+
+bool Session::heldBackByUnsent(size_t bytesAwaitingHost) const {
+    return options_.holdAboveUnsentBytes > 0 && bytesAwaitingHost + queuedBytes_ >= options_.holdAboveUnsentBytes;
+}
+
+int64_t Session::nextWorkNs(size_t bytesAwaitingHost) const {
+    if (held_.empty() || stalled_) return -1;
+    if (released_) return 0;
+    // Held back by unread answers, the base waits for the link to drain
+    // (or for its own queued answers to fall due), which wakes it anyway.
+    if (heldBackByUnsent(bytesAwaitingHost)) return -1;
+    return busyUntilNs_ > 0 ? busyUntilNs_ : 0;
+}
+
+void Session::release() {
+    released_ = true;
+    busyUntilNs_ = -1;
+    awaitingHost_ = 0;
+    queue_.clear();
+    queuedBytes_ = 0;
+}
+
+void Session::carryOutHeld(int64_t nowNs) {
+    release();
+    if (!held_.empty() && !stalled_) {
+        log(util::LOG_INFO, "the host is gone; handling the " + std::to_string(held_.size()) +
+                                " frames it sent that were still waiting, without answers");
+    }
+    process(nowNs);
 }
 
 int64_t Session::partialFrameDeadlineNs() const {
@@ -71,7 +119,7 @@ void Session::checkPartialFrame(int64_t nowNs) {
     }
 }
 
-void Session::onFrame(const Frame& f, int64_t nowNs) {
+void Session::onFrame(const Frame& f, int64_t atNs, int64_t nowNs) {
     if (!f.good) {
         char text[96];
         std::snprintf(text, sizeof text, "bad frame ignored (command 0x%02X, %u bytes, checksum mismatch)", f.cmd,
@@ -80,7 +128,7 @@ void Session::onFrame(const Frame& f, int64_t nowNs) {
         return;
     }
     if (f.cmd == drv::CMD_CONTROL_BUS && f.length >= 1) {
-        onRequest(f, nowNs);
+        onRequest(f, atNs, nowNs);
         return;
     }
     if (isSyncFrame(f)) {
@@ -104,27 +152,27 @@ void Session::restart(int64_t nowNs) {
     device_.hostGone();
 }
 
-void Session::onRequest(const Frame& f, int64_t nowNs) {
+void Session::onRequest(const Frame& f, int64_t atNs, int64_t nowNs) {
     if (!options_.requestTimes) {
-        handleRequest(f, nowNs);
+        handleRequest(f, atNs, nowNs);
         return;
     }
     // Answer bytes this request queued: the growth of the queue (an answer
     // dropped for the unsent limit empties it and counts as none).
     const size_t queuedBefore = queuedBytes_;
-    handleRequest(f, nowNs);
+    handleRequest(f, atNs, nowNs);
     const size_t answerBytes = queuedBytes_ > queuedBefore ? queuedBytes_ - queuedBefore : 0;
     const size_t frameBytes = f.length + (f.length < 256 ? 3u : 4u);
     char text[128];
     std::snprintf(text, sizeof text, "timing: request 0x%02X, %zu bytes, in at %lld ns; answer %zu bytes",
                   f.payload.empty() ? 0u : static_cast<unsigned>(f.payload[0]), frameBytes,
-                  static_cast<long long>(nowNs), answerBytes);
+                  static_cast<long long>(atNs), answerBytes);
     log(util::LOG_INFO, text);
 }
 
-void Session::handleRequest(const Frame& f, int64_t nowNs) {
+void Session::handleRequest(const Frame& f, int64_t atNs, int64_t nowNs) {
     ReceivedRequest received;
-    received.atNs = nowNs;
+    received.atNs = atNs;
     received.code = f.payload.empty() ? -1 : f.payload[0];
     if (!f.payload.empty()) received.args.assign(f.payload.begin() + 1, f.payload.end());
     const std::string what = drv::decodeRequest(f.cmd, f.payload.data(), f.payload.size()).text;
@@ -192,16 +240,20 @@ void Session::handleRequest(const Frame& f, int64_t nowNs) {
             }
             if (effect.noiseBytes > 0) {
                 // Each burst differs from the one before, the same way every run.
-                std::vector<uint8_t> noise = FrameCodec::lineNoise(effect.noiseBytes, kNoiseSeed + floods_++);
-                outcome += ", after " + std::to_string(noise.size()) + " bytes of line noise";
+                std::vector<uint8_t> noise =
+                    FrameCodec::lineNoise(effect.noiseBytes, kNoiseSeed + floods_++, effect.noiseEndsMidFrame);
+                outcome += ", after " + std::to_string(noise.size()) + " bytes of line noise" +
+                           (effect.noiseEndsMidFrame ? " ending inside a frame" : "");
                 noise.insert(noise.end(), bytes.begin(), bytes.end());
                 bytes.swap(noise);
             }
             if (effect.delayNs > 0) outcome += ", delayed " + std::to_string(rule->delayMs) + " ms";
-            // Answers leave in request order, even behind a delayed one.
+            // Answers leave in request order, even behind a delayed one,
+            // and the base takes up nothing else until a delayed one is out.
             int64_t due = nowNs + effect.delayNs;
             if (due < lastDueNs_) due = lastDueNs_;
             lastDueNs_ = due;
+            if (effect.delayNs > 0 && !released_) busyUntilNs_ = due;
             if (options_.maxUnsentBytes > 0 && awaitingHost_ + queuedBytes_ + bytes.size() > options_.maxUnsentBytes) {
                 outcome += ", dropped with everything unsent (host is not reading)";
                 droppedBytes_ += awaitingHost_ + queuedBytes_ + bytes.size();

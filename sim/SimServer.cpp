@@ -30,6 +30,21 @@ constexpr size_t kMaxUnsentBytes = 2 * kMaxFloodBytes;
 // Bytes read from the host that may wait in a paced line; the rest stay in
 // the kernel's buffers, which hold up the host as a real line would.
 constexpr size_t kMaxIncomingBytes = 4096;
+// Unread answer bytes at which a TCP host's further requests wait unread:
+// the connection's flow control then holds back a host that sends without
+// reading, instead of the simulator answering it for nothing.
+constexpr size_t kHoldAboveUnsentBytes = 64 * 1024;
+// What one link gets per turn of the loop: one read and this many frames
+// handled, so that the links take turns and a busy host holds up neither
+// the others nor a stop for long.
+constexpr size_t kReadBytesPerTurn = 4096;
+constexpr size_t kFramesPerTurn = 64;
+// Connections accepted per turn, for the same reason.
+constexpr int kAcceptsPerTurn = 16;
+// How long the listening socket rests when no descriptor is left to accept
+// a connection with and none could be freed to turn it away: polling it
+// meanwhile would only report the same waiting connection again and again.
+constexpr int64_t kAcceptRestNs = 250 * 1000 * 1000;
 // Time the host gets to read the last answer before the base hangs up a
 // serial line.
 constexpr int64_t kSerialHangUpGraceNs = 200 * 1000 * 1000;
@@ -157,6 +172,9 @@ std::unique_ptr<Session> SimServer::makeSession(const std::string& name, bool se
     }
     options.serialLine = serial;
     options.maxUnsentBytes = kMaxUnsentBytes;
+    // A serial line has no flow control to hold the host back with: there
+    // the answers nobody reads are dropped (maxUnsentBytes) instead.
+    options.holdAboveUnsentBytes = serial ? 0 : kHoldAboveUnsentBytes;
     options.warnings = &warnings_;
     options.requestTimes = requestTimes_;
     return std::unique_ptr<Session>(new Session(device_, name, options, log_));
@@ -263,14 +281,24 @@ void SimServer::notifyChanged() {
     changed_.notify_all();
 }
 
+size_t SimServer::unsentOnLink(const Link& link) {
+    return link.output.size() + (link.wire ? link.wire->outgoingBytes() : 0);
+}
+
+bool SimServer::mayRead(const Link& link) {
+    return link.session->wantsInput() && (!link.wire || link.wire->incomingBytes() < kMaxIncomingBytes);
+}
+
 int64_t SimServer::pollTimeoutNs(int64_t now) const {
     int64_t next = nextStateNs_;
     const int64_t report = warnings_.nextReportNs();
     if (report >= 0 && (next < 0 || report < next)) next = report;
+    if (listenerRestsUntilNs_ > now && (next < 0 || listenerRestsUntilNs_ < next)) next = listenerRestsUntilNs_;
     auto consider = [&next](const Link& link) {
         if (link.fd < 0 || !link.session) return;
         const int64_t wireNs = link.wire ? link.wire->nextNs() : -1;
-        for (int64_t t : {link.session->nextDueNs(), link.session->partialFrameDeadlineNs(), link.hangUpAtNs, wireNs}) {
+        for (int64_t t : {link.session->nextDueNs(), link.session->partialFrameDeadlineNs(), link.hangUpAtNs, wireNs,
+                          link.session->nextWorkNs(unsentOnLink(link))}) {
             if (t >= 0 && (next < 0 || t < next)) next = t;
         }
     };
@@ -317,7 +345,8 @@ void SimServer::loop() {
             polled.clear();
             fds.push_back({wakePipe_[0], POLLIN, 0});
             polled.push_back(nullptr);
-            if (listener_.fd() >= 0) {
+            const int64_t now = steadyNowNs();
+            if (listener_.fd() >= 0 && now >= listenerRestsUntilNs_) {
                 listening = true;
                 fds.push_back({listener_.fd(), POLLIN, 0});
                 polled.push_back(nullptr);
@@ -331,15 +360,24 @@ void SimServer::loop() {
                 if (link->fd < 0 || link->inputEnded) continue;
                 // A stalled link is not read at all. Over TCP the host's
                 // end of the connection is still noticed, as long as its
-                // FIN gets through the unread bytes.
-                short events = !link->session->stalled() ? POLLIN : link->serial ? 0 : POLLRDHUP;
-                // A paced line reads no more than it can hold.
-                if (link->wire && link->wire->incomingBytes() >= kMaxIncomingBytes) events = 0;
+                // FIN gets through the unread bytes. A link whose frames
+                // still wait, or whose paced line is full, is read once
+                // they are taken: what the host sends meanwhile stays in
+                // the kernel's buffers and holds it back once they fill.
+                // Over TCP a host that leaves meanwhile is still noticed.
+                short events = 0;
+                if (link->session->stalled()) {
+                    events = link->serial ? 0 : POLLRDHUP;
+                } else if (mayRead(*link)) {
+                    events = POLLIN;
+                } else if (!link->serial && !link->hostGone && !link->session->wantsInput()) {
+                    events = POLLRDHUP;
+                }
                 if (!link->output.empty()) events |= POLLOUT;
                 fds.push_back({link->fd, events, 0});
                 polled.push_back(link);
             }
-            timeoutNs = pollTimeoutNs(steadyNowNs());
+            timeoutNs = pollTimeoutNs(now);
         }
         timespec wait;
         wait.tv_sec = static_cast<time_t>(timeoutNs / 1000000000);
@@ -359,7 +397,7 @@ void SimServer::loop() {
                 Link* link = polled[i];
                 // The serial line may have been made anew since the poll.
                 if (link == nullptr || link->fd != fds[i].fd) continue;
-                if (fds[i].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) readLink(*link);
+                if (fds[i].revents & (POLLIN | POLLRDHUP | POLLHUP | POLLERR)) readLink(*link, fds[i].revents);
             }
             const int64_t now = steadyNowNs();
             std::vector<Link*> links;
@@ -373,6 +411,7 @@ void SimServer::loop() {
                     if (link->fd < 0 || link->inputEnded) continue;
                 }
                 link->session->checkPartialFrame(now);
+                work(*link, now);
                 flushLink(*link, now);
             }
             closeIdleClients(now);
@@ -409,10 +448,14 @@ void SimServer::logStateWhenDue(int64_t now) {
 }
 
 void SimServer::acceptPending() {
-    for (;;) {
+    for (int turn = 0; turn < kAcceptsPerTurn; ++turn) {
         std::string peer;
-        int fd = listener_.accept(peer);
-        if (fd < 0) return;
+        int error = 0;
+        int fd = listener_.accept(peer, &error);
+        if (fd < 0) {
+            if (error == 0 || !acceptFailed(error)) return;
+            continue;
+        }
         if (static_cast<int>(clients_.size()) >= maxClients_) {
             // Closed at once, so that the host fails fast instead of waiting
             // for answers that would never come.
@@ -435,7 +478,41 @@ void SimServer::acceptPending() {
     }
 }
 
-void SimServer::readLink(Link& link) {
+bool SimServer::acceptFailed(int error) {
+    // A connection reset before it was accepted: the next one may be fine.
+    if (error == ECONNABORTED) return true;
+    const int64_t now = steadyNowNs();
+    if (error == EMFILE || error == ENFILE) {
+        std::string peer;
+        switch (listener_.turnAwayPending(peer)) {
+            case LoopbackListener::TurnAway::Closed:
+                ++refused_;
+                if (warnings_.admit("no descriptor left", now)) {
+                    log(util::LOG_WARN, "connection from " + peer + " refused: no file descriptor left (" +
+                                            std::strerror(error) +
+                                            "); raise the limit (ulimit -n) or lower --max-clients");
+                }
+                return true;
+            case LoopbackListener::TurnAway::NonePending:
+                // accept() takes a descriptor before it looks for a
+                // connection, so the shortage also shows once the waiting
+                // ones are all taken.
+                return false;
+            case LoopbackListener::TurnAway::Failed:
+                break;
+        }
+    }
+    // The waiting connection can be neither taken nor turned away: the
+    // listening socket rests rather than report it over and over.
+    listenerRestsUntilNs_ = now + kAcceptRestNs;
+    if (warnings_.admit("no descriptor left", now)) {
+        log(util::LOG_WARN, std::string("cannot accept connections (") + std::strerror(error) + "); trying again in " +
+                                std::to_string(kAcceptRestNs / 1000000) + " ms");
+    }
+    return false;
+}
+
+void SimServer::readLink(Link& link, short revents) {
     if (link.session->stalled()) {
         // Woken by the end of the connection or an error only.
         if (!link.serial) {
@@ -447,34 +524,13 @@ void SimServer::readLink(Link& link) {
         }
         return;
     }
-    uint8_t buffer[4096];
-    for (int round = 0; round < 64 && link.fd >= 0 && !link.session->stalled(); ++round) {
-        size_t room = sizeof buffer;
-        if (link.wire) {
-            const size_t waiting = link.wire->incomingBytes();
-            room = waiting < kMaxIncomingBytes ? std::min(room, kMaxIncomingBytes - waiting) : 0;
-            if (room == 0) {
-                // Not polled for reading, so woken by a hang-up or an error.
-                if (round == 0) link.inputEnded = true;
-                return;
-            }
+    if (!mayRead(link)) {
+        // Not polled for reading, so woken by the host closing its side, a
+        // hang-up or an error.
+        if (!link.serial && !link.hostGone && (revents & (POLLHUP | POLLERR)) == 0) {
+            hostClosedItsSide(link);
+            return;
         }
-        ssize_t n = ::read(link.fd, buffer, room);
-        if (n > 0) {
-            // Each request keeps the steady-clock time its bytes were read
-            // (on a paced line: taken in).
-            const int64_t now = steadyNowNs();
-            link.lastInputNs = now;
-            if (link.wire) {
-                link.wire->arrive(buffer, static_cast<size_t>(n), now);
-                takeInFromWire(link, now);
-            } else {
-                receiveFromHost(link, buffer, static_cast<size_t>(n), now);
-            }
-            continue;
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        if (n < 0 && errno == EINTR) continue;
         // What the host sent before it went still reaches the base.
         if (link.wire && link.wire->incomingBytes() > 0) {
             link.inputEnded = true;
@@ -483,12 +539,50 @@ void SimServer::readLink(Link& link) {
         endOfInput(link);
         return;
     }
+    // One read a turn, so that every link gets its turn.
+    uint8_t buffer[kReadBytesPerTurn];
+    size_t room = sizeof buffer;
+    if (link.wire) room = std::min(room, kMaxIncomingBytes - link.wire->incomingBytes());
+    ssize_t n;
+    do {
+        n = ::read(link.fd, buffer, room);
+    } while (n < 0 && errno == EINTR);
+    if (n > 0) {
+        // Each request keeps the steady-clock time its bytes were read (on
+        // a paced line: taken in).
+        const int64_t now = steadyNowNs();
+        link.lastInputNs = now;
+        if (link.wire) {
+            link.wire->arrive(buffer, static_cast<size_t>(n), now);
+            takeInFromWire(link, now);
+        } else {
+            receiveFromHost(link, buffer, static_cast<size_t>(n), now);
+        }
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    // What the host sent before it went still reaches the base.
+    if (link.wire && link.wire->incomingBytes() > 0) {
+        link.inputEnded = true;
+        return;
+    }
+    endOfInput(link);
+}
+
+void SimServer::hostClosedItsSide(Link& link) {
+    // It sends nothing more and is taken to read nothing more: what it sent
+    // is carried out without waiting for anything, and read to its end.
+    log(util::LOG_INFO, link.session->name() + ": connection closed by the host; handling what it sent");
+    link.hostGone = true;
+    link.session->release();
+    link.output.clear();
+    if (link.wire) link.wire->dropOutgoing();
 }
 
 void SimServer::endOfInput(Link& link) {
     if (!link.serial) {
-        log(util::LOG_INFO, link.session->name() + ": connection closed by the host");
-        closeTcp(link);
+        if (!link.hostGone) log(util::LOG_INFO, link.session->name() + ": connection closed by the host");
+        hostLeft(link);
     } else {
         log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
         reopenPty();
@@ -496,8 +590,12 @@ void SimServer::endOfInput(Link& link) {
 }
 
 void SimServer::receiveFromHost(Link& link, const uint8_t* data, size_t size, int64_t now) {
-    link.session->setBytesAwaitingHost(link.output.size() + (link.wire ? link.wire->outgoingBytes() : 0));
-    link.session->receive(data, size, now);
+    link.session->take(data, size, now);
+}
+
+void SimServer::work(Link& link, int64_t now) {
+    link.session->setBytesAwaitingHost(unsentOnLink(link));
+    link.session->process(now, kFramesPerTurn);
     dropUnsentIfOverflowed(link);
 }
 
@@ -531,7 +629,7 @@ void SimServer::flushLink(Link& link, int64_t now) {
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
         if (!link.serial) {
             log(util::LOG_INFO, link.session->name() + ": connection lost while answering");
-            closeTcp(link);
+            hostLeft(link);
         } else {
             log(util::LOG_WARN, link.session->name() + ": serial line failed, making a new one");
             reopenPty();
@@ -562,10 +660,16 @@ void SimServer::dropUnsentIfOverflowed(Link& link) {
                             " unsent bytes dropped");
 }
 
+void SimServer::hostLeft(Link& link) {
+    link.session->carryOutHeld(steadyNowNs());
+    closeTcp(link);
+}
+
 void SimServer::closeTcp(Link& link) {
     if (link.fd < 0) return;
     ::close(link.fd);
     link.fd = -1;
+    link.hostGone = false;
     link.output.clear();
     link.wire.reset();
     link.inputEnded = false;

@@ -28,7 +28,9 @@ namespace sim {
 // connections at once (each console run is one connection; all of them
 // talk to the one simulated robot, each with its own framing state and
 // fault counts) and/or a pseudo-terminal standing in for the serial port.
-// One thread runs every link with poll(); stop() (or destruction) ends it
+// One thread runs every link with poll(), in turns: each turn reads at most
+// one chunk from each link and handles a bounded share of its requests, so
+// that no host holds up the others, and stop() (or destruction) ends it
 // promptly.
 //
 //     SimServer sim(scenario);
@@ -116,6 +118,10 @@ private:
         bool inputEnded = false;
         // TCP only: when the host last sent anything (or connected).
         int64_t lastInputNs = 0;
+        // TCP only: the host closed its side while the base still had its
+        // frames to handle; they are handled, their answers dropped, and
+        // the rest of what it sent read up to the end.
+        bool hostGone = false;
     };
 
     void ensureRunning();
@@ -125,7 +131,22 @@ private:
     int64_t pollTimeoutNs(int64_t now) const;
     void closeIdleClients(int64_t now);
     void acceptPending();
-    void readLink(Link& link);
+    // After accept() failed with `error`: turns the waiting connection away
+    // when it failed for want of a file descriptor, or rests the listening
+    // socket for a while when the connection can be neither taken nor
+    // turned away; either way with a warning. True when accepting may go on.
+    bool acceptFailed(int error);
+    // Answer bytes handed to the link that the host has not taken yet.
+    static size_t unsentOnLink(const Link& link);
+    // Whether the link is read this turn: its frames are all handled and
+    // its paced line has room.
+    static bool mayRead(const Link& link);
+    // Reads what the host sent, or handles what woke a link that is not
+    // being read (`revents` of its poll).
+    void readLink(Link& link, short revents);
+    // The link's share of the turn: its waiting frames handled, as many as
+    // one turn allows.
+    void work(Link& link, int64_t now);
     void flushLink(Link& link, int64_t now);
     std::unique_ptr<Session> makeSession(const std::string& name, bool serial);
     void attachWire(Link& link);
@@ -133,6 +154,10 @@ private:
     void takeInFromWire(Link& link, int64_t now);
     void endOfInput(Link& link);
     void dropUnsentIfOverflowed(Link& link);
+    void hostClosedItsSide(Link& link);
+    // The host of a TCP link went away: what it sent that was still
+    // waiting is carried out, then the link is closed.
+    void hostLeft(Link& link);
     void closeTcp(Link& link);
     void logStateWhenDue(int64_t now);
     void reportLeftOutWarnings(int64_t now);
@@ -155,6 +180,8 @@ private:
     int accepted_ = 0;
     int refused_ = 0;
     int maxClients_ = kDefaultMaxClients;
+    // The listening socket is not polled before this time (steady clock).
+    int64_t listenerRestsUntilNs_ = 0;
     int64_t stateIntervalNs_ = 0;
     int64_t nextStateNs_ = -1;
     WarningLimiter warnings_;

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "drv/ControlBus.h"
-#include "net/InterchipProtocol.h"
+#include "net/Framer.h"
 #include "sim/BaseDevice.h"
 #include "sim/FrameCodec.h"
 
@@ -57,10 +57,11 @@ TEST(ProtocolDocTest, WorkedExampleDecodesWithTheProjectsDecoder) {
     // And it is what the encoder writes for that message.
     EXPECT_EQ(FrameCodec::encode(ANS_OK, frames[0].payload), answer);
 
-    zorn::net::MessagePtr sync;
-    zorn::net::InterchipProtocol().getSyncMessage(sync);
-    ASSERT_TRUE(sync);
-    EXPECT_EQ(exampleBytes(doc, "<!-- sync-payload -->"), sync->payload);
+    // The synchronisation frame's payload: after flags, length and command,
+    // before the checksum.
+    const std::vector<uint8_t>& sync = zorn::net::syncFrame();
+    ASSERT_EQ(sync.size(), 68u);
+    EXPECT_EQ(exampleBytes(doc, "<!-- sync-payload -->"), std::vector<uint8_t>(sync.begin() + 3, sync.end() - 1));
 }
 
 }  // namespace

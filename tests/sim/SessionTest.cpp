@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "drv/ControlBus.h"
-#include "net/InterchipProtocol.h"
+#include "net/Framer.h"
 #include "sim/Session.h"
 
 using namespace zorn::orbitane::sim;
@@ -14,11 +14,12 @@ constexpr int64_t kMs = 1000000;
 
 class SessionTest : public ::testing::Test {
 protected:
-    void make(const Scenario& s, bool serial = false, size_t maxUnsentBytes = 0) {
+    void make(const Scenario& s, bool serial = false, size_t maxUnsentBytes = 0, size_t holdAboveUnsentBytes = 0) {
         device.reset(new BaseDevice(s, std::make_shared<ManualClock>()));
         Session::Options options;
         options.serialLine = serial;
         options.maxUnsentBytes = maxUnsentBytes;
+        options.holdAboveUnsentBytes = holdAboveUnsentBytes;
         session.reset(new Session(*device, "test", options, [this](int, const std::string& line) {
             lines.push_back(line);
         }));
@@ -31,8 +32,10 @@ protected:
         session->receive(bytes.data(), bytes.size(), now);
     }
 
-    // Frames the session has ready at `now`.
+    // Frames the session has ready at `now`, once it handled what it is
+    // free to by then.
     std::vector<Frame> answers(int64_t now = 0) {
+        session->process(now);
         std::vector<uint8_t> bytes = session->takeDue(now);
         return hostCodec.feed(bytes.data(), bytes.size());
     }
@@ -72,14 +75,9 @@ TEST_F(SessionTest, StatusAnswerHasTheDocumentedWireBytes) {
 }
 
 TEST_F(SessionTest, SyncMessagesBadFramesAndOtherCommandsGetNoAnswer) {
-    zorn::net::MessagePtr sync;
-    zorn::net::InterchipProtocol protocol;
-    protocol.getSyncMessage(sync);
-    std::vector<uint8_t> bytes(protocol.encodedSize(sync));
-    uint32_t size = static_cast<uint32_t>(bytes.size());
-    protocol.encode(sync, bytes.data(), size);
-    session->receive(bytes.data(), size, 0);
-    session->receive(bytes.data(), size, 0);
+    const std::vector<uint8_t>& sync = zorn::net::syncFrame();
+    session->receive(sync.data(), sync.size(), 0);
+    session->receive(sync.data(), sync.size(), 0);
 
     std::vector<uint8_t> bad = FrameCodec::encode(0xF8, {0x30});
     bad.back() ^= 0x01;
@@ -310,6 +308,77 @@ TEST_F(SessionTest, DelayedAnswersKeepTheirOrder) {
     EXPECT_EQ(session->nextDueNs(), -1);
 }
 
+TEST_F(SessionTest, RequestsBehindADelayedAnswerAreCarriedOutOnceItIsOut) {
+    FaultRule delay{0x31, FaultKind::Delay};
+    delay.delayMs = 1500;
+    make(withFault(delay));
+    send({0x31}, 0);
+    send({0x40, 100, 0, 0, 0, 100, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 10 * kMs);
+    send({0x30}, 20 * kMs);
+    // Busy with the delayed answer, the base has not started the wheels.
+    EXPECT_TRUE(answers(1499 * kMs).empty());
+    EXPECT_TRUE(device->motorCommands().empty());
+    EXPECT_FALSE(session->wantsInput());
+    EXPECT_EQ(session->nextWorkNs(0), 1500 * kMs);
+    auto frames = answers(1500 * kMs);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[0].payload.size(), 9u);
+    EXPECT_EQ(frames[1].payload.size(), 0u);
+    EXPECT_EQ(frames[2].payload, (std::vector<uint8_t>{80, 3}));
+    EXPECT_EQ(device->motorCommands().size(), 1u);
+    // Each request is recorded with the time it came in.
+    auto requests = device->requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].atNs, 10 * kMs);
+    EXPECT_TRUE(session->wantsInput());
+}
+
+TEST_F(SessionTest, RequestsWaitWhileTheHostLeavesItsAnswersUnread) {
+    // Status answers are 6 bytes: two of them reach the bound of 12.
+    make(defaultScenario(), false, 0, 12);
+    for (int i = 0; i < 3; ++i) send({0x30});
+    EXPECT_EQ(device->requestCount(0x30), 2u);
+    EXPECT_FALSE(session->wantsInput());
+    EXPECT_EQ(session->nextWorkNs(0), -1);  // only the host reading frees it
+    EXPECT_EQ(session->takeDue(0).size(), 12u);
+    // Handed to the link and still unread there, they hold it up as well.
+    EXPECT_EQ(session->nextWorkNs(12), -1);
+    EXPECT_EQ(session->nextWorkNs(6), 0);
+    session->setBytesAwaitingHost(6);
+    EXPECT_EQ(session->process(0), 1u);
+    EXPECT_EQ(device->requestCount(0x30), 3u);
+    EXPECT_TRUE(session->wantsInput());
+    EXPECT_EQ(session->takeDroppedBytes(), 0u);  // nothing is lost
+}
+
+TEST_F(SessionTest, FloodNoiseIsExactlyItsSizeAndMayEndInsideAFrame) {
+    const std::vector<uint8_t> answer{0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
+    struct Case {
+        int size;
+        bool endMidFrame;
+    };
+    for (const Case& c : {Case{3000, false}, Case{1, false}, Case{2, false}, Case{3, false}, Case{4, false},
+                          Case{70000, false}, Case{3000, true}, Case{1, true}, Case{2, true}, Case{20, true}}) {
+        SCOPED_TRACE(std::to_string(c.size) + (c.endMidFrame ? " ending inside a frame" : ""));
+        FaultRule flood{0x30, FaultKind::Flood};
+        flood.size = c.size;
+        flood.endMidFrame = c.endMidFrame;
+        make(withFault(flood));
+        send({0x30});
+        const std::vector<uint8_t> bytes = session->takeDue(0);
+        ASSERT_EQ(bytes.size(), static_cast<size_t>(c.size) + answer.size());
+        EXPECT_TRUE(std::equal(answer.begin(), answer.end(), bytes.end() - answer.size()));
+        FrameCodec host;
+        for (const Frame& f : host.feed(bytes.data(), static_cast<size_t>(c.size))) EXPECT_FALSE(f.good);
+        EXPECT_EQ(host.midFrame(), c.endMidFrame);
+        // Cut short, the last noise frame takes the answer in.
+        const auto after = host.feed(bytes.data() + c.size, answer.size());
+        const bool answered =
+            !after.empty() && after.back().good && after.back().payload == std::vector<uint8_t>{80, 3};
+        EXPECT_EQ(answered, !c.endMidFrame);
+    }
+}
+
 TEST_F(SessionTest, AfterAndTimesSelectWhichRequestsAreHit) {
     FaultRule silent{0x30, FaultKind::Silent};
     silent.after = 2;
@@ -366,9 +435,7 @@ TEST_F(SessionTest, SerialLineRestartsOnANewSynchronisation) {
     once.times = 1;
     s.faults.push_back(once);
     make(s, true);
-    zorn::net::MessagePtr sync;
-    zorn::net::InterchipProtocol().getSyncMessage(sync);
-    std::vector<uint8_t> syncBytes = FrameCodec::encode(0, sync->payload);
+    const std::vector<uint8_t>& syncBytes = zorn::net::syncFrame();
 
     session->receive(syncBytes.data(), syncBytes.size(), 0);
     send({0x40, 50, 0, 0, 0, 50, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});

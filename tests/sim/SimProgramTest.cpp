@@ -11,6 +11,7 @@
 #include <poll.h>
 
 #include <fstream>
+#include <memory>
 #include <regex>
 
 #include "sim/SimServer.h"
@@ -75,6 +76,10 @@ TEST(SimProgramTest, BadScenarioFilesAndOptionValuesEndWithStatusTwo) {
         {"", {"--latency", "soon"}, "--latency expects"},
         {"", {"--bit-errors", "2"}, "--bit-errors expects"},
         {"", {"--seed", "-5"}, "--seed expects"},
+        // Input files are read within a bound, whatever they are.
+        {std::string(kMaxScenarioFileBytes + 1, ' '), {}, "refused, larger than 4 MiB"},
+        {"", {"--scenario", "/dev/zero"}, "cannot read scenario file /dev/zero: refused, larger than 4 MiB"},
+        {"", {"--replay", "/dev/zero"}, "cannot replay /dev/zero: refused, larger than 64 MiB"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -137,28 +142,93 @@ TEST(SimProgramTest, MemoryStaysFlatOverTwoHundredThousandRequests) {
     EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
 }
 
-TEST(SimProgramTest, HostsThatDoNotReadCannotPushMemoryPastTheUnsentCap) {
+// Sends `batch` over and over on every host without reading, as long as
+// the simulator takes it, up to `cap` bytes each. True once no host could
+// send more for a second: all are held back. `sent` counts each one's bytes.
+bool sendUntilHeldBack(std::vector<tests::sim::SimTestClient>& hosts, const std::vector<uint8_t>& batch, size_t cap,
+                       std::vector<size_t>& sent) {
+    sent.assign(hosts.size(), 0);
+    for (;;) {
+        std::vector<pollfd> waiting;
+        for (size_t i = 0; i < hosts.size(); ++i) {
+            while (sent[i] < cap) {
+                const ssize_t n = ::send(hosts[i].fd(), batch.data() + sent[i] % batch.size(),
+                                         batch.size() - sent[i] % batch.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+                if (n <= 0) break;
+                sent[i] += static_cast<size_t>(n);
+            }
+            if (sent[i] < cap) waiting.push_back({hosts[i].fd(), POLLOUT, 0});
+        }
+        if (waiting.empty()) return false;
+        if (::poll(waiting.data(), waiting.size(), 1000) == 0) return true;
+    }
+}
+
+TEST(SimProgramTest, HostsThatDoNotReadAreHeldBackAndTheOthersStillServed) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer's quarantine and shadow memory say nothing about the simulator's own";
 #endif
     RunningChild sim(builtProgram("orbitane_base_sim"), {"--tcp", "127.0.0.1:0", "--quiet"});
     const uint16_t port = readyPort(sim);
     ASSERT_NE(port, 0) << sim.outputSoFar();
-    // Each asks for the binary configuration tens of thousands of times in
-    // one go and reads nothing; then a status request marks the end.
-    tests::sim::SimTestClient hosts[2];
-    const std::vector<uint8_t> flood = repeatedRequest(0x21, 60000);
-    for (auto& host : hosts) ASSERT_TRUE(host.connectTcp(port) && host.sendRaw(flood) && host.sendRequest(0x30));
-    for (auto& host : hosts) {
+    // Three hosts ask for the configuration (264 bytes an answer) in
+    // batches and read nothing: the simulator stops reading them once their
+    // answers pile up, and their writes block.
+    std::vector<tests::sim::SimTestClient> hogs(3);
+    for (auto& hog : hogs) ASSERT_TRUE(hog.connectTcp(port));
+    constexpr size_t kCap = 4 << 20;  // 800,000 requests, far more answers than any buffer holds
+    std::vector<size_t> sent;
+    EXPECT_TRUE(sendUntilHeldBack(hogs, repeatedRequest(0x20, 1000), kCap, sent));
+    for (size_t bytes : sent) EXPECT_LT(bytes, kCap);
+    EXPECT_LT(memoryKiB(sim.pid(), "VmHWM"), 24 * 1024);
+    // The fourth host is served as if they were not there.
+    tests::sim::SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(port));
+    for (int i = 0; i < 20; ++i) {
         Frame answer;
-        do {
-            ASSERT_TRUE(host.readFrame(answer, 20000));
-        } while (answer.payload.size() != 2);
+        ASSERT_TRUE(host.request(0x30, {}, answer, 10000)) << "request " << i;
+        EXPECT_EQ(answer.payload.size(), 2u);
     }
-    // Two hosts with up to 8 MiB unsent each, and one answer over.
-    EXPECT_LT(memoryKiB(sim.pid(), "VmHWM"), 48 * 1024);
     sim.signal(SIGTERM);
-    EXPECT_EQ(sim.wait(milliseconds(5000)).status, 0);
+    EXPECT_EQ(sim.wait(milliseconds(10000)).status, 0);
+}
+
+TEST(SimProgramTest, ConnectionsPastTheDescriptorLimitAreTurnedAwayWithAWarning) {
+    RunningChild sim("/bin/sh", {"-c", "ulimit -n 16 && exec " + builtProgram("orbitane_base_sim") +
+                                           " --tcp 127.0.0.1:0 --quiet --max-clients 100"});
+    const uint16_t port = readyPort(sim);
+    ASSERT_NE(port, 0) << sim.outputSoFar();
+    // Served until the descriptors run out; the next host is closed at once
+    // instead of being left waiting.
+    std::vector<std::unique_ptr<tests::sim::SimTestClient>> served;
+    bool turnedAway = false;
+    while (!turnedAway && served.size() < 40) {
+        std::unique_ptr<tests::sim::SimTestClient> host(new tests::sim::SimTestClient);
+        ASSERT_TRUE(host->connectTcp(port));
+        Frame answer;
+        if (host->request(0x30, {}, answer, 10000)) {
+            served.push_back(std::move(host));
+        } else {
+            turnedAway = host->waitClosed(10000);
+        }
+    }
+    ASSERT_TRUE(turnedAway) << served.size() << " hosts served";
+    // Those served go on being served, and a host that leaves frees a place.
+    ASSERT_FALSE(served.empty());
+    Frame answer;
+    EXPECT_TRUE(served.front()->request(0x30, {}, answer, 10000));
+    served.pop_back();
+    bool again = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!again && std::chrono::steady_clock::now() < deadline) {
+        tests::sim::SimTestClient host;
+        again = host.connectTcp(port) && host.request(0x30, {}, answer, 10000);
+    }
+    EXPECT_TRUE(again);
+    sim.signal(SIGTERM);
+    const ChildResult r = sim.wait(milliseconds(10000));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("refused: no file descriptor left (Too many open files)"), std::string::npos) << r.err;
 }
 
 TEST(SimProgramTest, OutputNobodyReadsHoldsUpNeitherServingNorStopping) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <regex>
+#include <thread>
 
 #include "log/LogLevel.h"
 #include "sim/SimServer.h"
@@ -443,6 +444,57 @@ TEST(SimServerTest, RequestSentJustBeforeTheHostLeavesStillReachesTheBase) {
     ASSERT_TRUE(host.sendRequest(0x40, le32Bytes({100, 100, 0, 0})));
     host.close();
     EXPECT_TRUE(sim.waitFor([&] { return sim.device().moving() && sim.connectionsOpen() == 0; }, milliseconds(5000)));
+}
+
+TEST(SimServerTest, HostThatLeavesStillHasTheRequestsWaitingBehindADelayCarriedOut) {
+    Scenario s = defaultScenario();
+    FaultRule delay{0x31, FaultKind::Delay};
+    delay.delayMs = 60000;  // the host leaves long before
+    s.faults.push_back(delay);
+    SimServer sim(s);
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    SimTestClient host;
+    ASSERT_TRUE(host.connectTcp(sim.port()));
+    // A reading, then the wheels' command behind it.
+    ASSERT_TRUE(host.sendRequest(0x31) && host.sendRequest(0x40, le32Bytes({100, 100, 0, 0})));
+    ASSERT_TRUE(sim.waitFor([&] { return sim.device().requests().size() == 1; }, milliseconds(10000)));
+    EXPECT_FALSE(sim.device().moving());  // busy with the delayed answer
+    host.close();
+    EXPECT_TRUE(sim.waitFor([&] { return sim.device().moving() && sim.connectionsOpen() == 0; }, milliseconds(10000)));
+}
+
+TEST(SimServerTest, HostThatFloodsRequestsTakesTurnsWithTheOthers) {
+    SimServer sim;
+    ASSERT_TRUE(sim.startTcp("127.0.0.1", 0));
+    // The flooding host connects first: the loop visits it first.
+    SimTestClient flooder, other;
+    ASSERT_TRUE(flooder.connectTcp(sim.port()));
+    ASSERT_TRUE(other.connectTcp(sim.port()));
+    constexpr size_t kFlood = 200000;
+    bool sent = false, drained = false;
+    std::thread send([&] { sent = flooder.sendRaw(tests::sim::repeatedRequest(0x30, kFlood)); });
+    std::thread drain([&] {
+        int64_t lastNs = 0;
+        drained = readAll(flooder, 6 * kFlood, lastNs);
+    });
+    // Once the flood is being worked through, one request of another host.
+    const bool flooding = sim.waitFor([&] { return sim.device().requestCount(0x30) >= 1000; }, milliseconds(10000));
+    const size_t floodBefore = sim.device().requestCount(0x30);
+    Frame answer;
+    const bool answered = flooding && other.request(0x33, {}, answer, 10000);
+    send.join();
+    drain.join();
+    ASSERT_TRUE(flooding && answered && sent && drained);
+    // Taking turns, the other host's request waited for a few turns' share
+    // of the flood, not for what one host had sent (up to a whole read of
+    // 50,000 requests and more).
+    const auto requests = sim.device().requests();
+    const auto bumper =
+        std::find_if(requests.begin(), requests.end(), [](const ReceivedRequest& r) { return r.code == 0x33; });
+    ASSERT_NE(bumper, requests.end());
+    const size_t floodAhead = static_cast<size_t>(bumper - requests.begin());
+    EXPECT_LT(floodAhead - floodBefore, 20000u) << floodAhead << " flood requests before it, " << floodBefore
+                                                 << " when it was sent";
 }
 
 TEST(SimServerTest, RepeatedWarningsAreKeptToAFewASecondAndTheRestCounted) {

@@ -33,6 +33,7 @@ public:
 
     bool connectTcp(uint16_t port) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        socket_ = true;
         sockaddr_in sa;
         std::memset(&sa, 0, sizeof sa);
         sa.sin_family = AF_INET;
@@ -60,7 +61,10 @@ public:
     bool sendRaw(const std::vector<uint8_t>& bytes) {
         size_t done = 0;
         while (done < bytes.size()) {
-            ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            // A connection the base closed fails the write instead of
+            // raising SIGPIPE.
+            ssize_t n = socket_ ? ::send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                                : ::write(fd_, bytes.data() + done, bytes.size() - done);
             if (n <= 0) return false;
             done += static_cast<size_t>(n);
         }
@@ -119,6 +123,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool socket_ = false;
     bool closed_ = false;
     FrameCodec codec_;
     std::deque<Frame> frames_;
