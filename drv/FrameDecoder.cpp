@@ -1,5 +1,6 @@
 #include "drv/FrameDecoder.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -207,6 +208,42 @@ void answerDetails(Builder& b, int code, const uint8_t* p, size_t size) {
     }
 }
 
+// The size of each request's answer and what the driver does with an
+// answer of another size (drv/QuindleBaseDrv.cpp): refuses it, or reads it
+// zero-filled (too short) or cut (too long). Requests whose answer has no
+// fixed size (the binary configuration) are not listed.
+struct AnswerSize {
+    uint8_t code;
+    size_t size;
+    bool shortRead;  // a shorter answer is read zero-filled (else refused)
+    bool longRead;   // a longer answer is read cut (else refused)
+};
+
+const AnswerSize kAnswerSizes[] = {
+    {REQ_CONNECT, sizeof(base_connect_response_t), false, true},
+    {REQ_GET_CONFIG, sizeof(base_conf_response_t), false, true},
+    {REQ_GET_STATUS, sizeof(base_status_response_t), false, true},
+    {REQ_GET_MOTOR_DATA, sizeof(base_motor_status_response_t), true, true},
+    {REQ_GET_SENSOR_DATA, sizeof(base_sensor_data_response_t), true, true},
+    {REQ_GET_BUMPER_DATA, sizeof(base_bumper_data_response_t), true, false},
+    // The beacon command refuses a short answer.
+    {REQ_GET_AUTOHOME_DATA, sizeof(base_autohome_response_t), false, true},
+    {REQ_SET_MOTOR, 0, false, true},
+    {REQ_SET_VELOCITY, sizeof(base_set_velocity_response_t), true, true},
+    {REQ_POLL_COMMAND, 1, false, true},
+    {REQ_ANSWER_GET_INFO, 0, false, true},
+    {REQ_SEND_EVENT, 0, false, true},
+};
+
+const AnswerSize* answerSizeOf(int code) {
+    for (const auto& rule : kAnswerSizes) {
+        if (rule.code == code) return &rule;
+    }
+    return nullptr;
+}
+
+std::string bytesText(size_t n) { return format("%zu byte%s", n, n == 1 ? "" : "s"); }
+
 }  // namespace
 
 const char* requestName(uint8_t code) {
@@ -274,88 +311,62 @@ DecodedFrame decodeRequest(uint8_t cmd, const uint8_t* payload, size_t size) {
 }
 
 DecodedFrame decodeAnswer(uint8_t cmd, const uint8_t* payload, size_t size, int requestCode) {
-    if (cmd == net::ANS_ERROR && size == 2) {
-        const unsigned code = payload[0] | payload[1] << 8;
-        Builder b(format("error 0x%04X", code));
-        if (code == net::ANS_ERROR_NOT_SUPPORTED) b.add(" (not supported)");
-        else if (code == 0x0001) b.add(" (bad request)");
-        b.number("error", code);
-        return b.take();
+    if (cmd == net::ANS_ERROR) {
+        // The link reads the code from the first two bytes of any error answer.
+        const unsigned code = size >= 2 ? static_cast<unsigned>(payload[0] | payload[1] << 8) : 0;
+        Builder b(size >= 2 ? format("error 0x%04X", code) : "error without a code");
+        if (size >= 2) {
+            if (code == net::ANS_ERROR_NOT_SUPPORTED) b.add(" (not supported)");
+            else if (code == 0x0001) b.add(" (bad request)");
+            b.number("error", code);
+        }
+        DecodedFrame out = b.take();
+        if (size != 2) {
+            out.warning = "wrong size (an error answer has 2 bytes" +
+                          (size > 2 ? "; the other " + bytesText(size - 2) + " ignored)" : std::string(")"));
+            out.expectedSize = 2;
+            out.text += ", " + out.warning;
+        }
+        return out;
     }
     if (cmd != net::ANS_OK) {
         return Builder(format("message 0x%02X, %zu byte%s", cmd, size, size == 1 ? "" : "s")).take();
     }
     Builder b(format("ok, %zu byte%s", size, size == 1 ? "" : "s"));
-    Builder details("");
-    answerDetails(details, requestCode, payload, size);
-    DecodedFrame decoded = details.take();
+    const AnswerSize* expected = answerSizeOf(requestCode);
+    std::vector<uint8_t> record;  // the answer as the driver reads it
+    bool readable = true;
+    std::string warning;
+    if (expected != nullptr && size != expected->size) {
+        const char* name = requestName(static_cast<uint8_t>(requestCode));
+        warning = "wrong size (" + std::string(name) + " answers " + bytesText(expected->size) + "; ";
+        if (size < expected->size) {
+            readable = expected->shortRead;
+            warning += readable ? "the missing ones read as 0)" : "too short to read)";
+        } else {
+            readable = expected->longRead;
+            warning += readable ? "the other " + bytesText(size - expected->size) + " ignored)" : "too long to read)";
+        }
+        b.add(", " + warning);
+        if (readable) {
+            record.assign(expected->size, 0);
+            if (size > 0) std::memcpy(record.data(), payload, std::min(size, expected->size));
+        }
+    } else if (size > 0) {
+        record.assign(payload, payload + size);
+    }
+    DecodedFrame decoded;
+    if (readable) {
+        Builder details("");
+        answerDetails(details, requestCode, record.data(), record.size());
+        decoded = details.take();
+    }
     if (!decoded.text.empty()) b.add(": " + decoded.text);
     DecodedFrame out = b.take();
     out.fields = std::move(decoded.fields);
+    out.warning = warning;
+    if (!warning.empty()) out.expectedSize = static_cast<int>(expected->size);
     return out;
-}
-
-void FrameScanner::reset() {
-    state_ = State::Hunt;
-    skippedBytes_.clear();
-    frame_.clear();
-}
-
-size_t FrameScanner::scan(const uint8_t* data, size_t size, Event& event) {
-    event = Event();
-    for (size_t i = 0; i < size; ++i) {
-        const uint8_t b = data[i];
-        switch (state_) {
-            case State::Hunt:
-                if (b != net::FRAME_FLAGS_SHORT && b != net::FRAME_FLAGS_LONG) {
-                    skippedBytes_.push_back(b);
-                    // A line that never brings a frame start is reported in pieces.
-                    if (skippedBytes_.size() < kMaxSkippedReport) continue;
-                    event.kind = Kind::Skipped;
-                    event.skipped = skippedBytes_.size();
-                    event.bytes.swap(skippedBytes_);
-                    return i + 1;
-                }
-                if (!skippedBytes_.empty()) {
-                    event.kind = Kind::Skipped;
-                    event.skipped = skippedBytes_.size();
-                    event.bytes.swap(skippedBytes_);
-                    skippedBytes_.clear();
-                    return i;
-                }
-                frame_.assign(1, b);
-                checksum_ = b;
-                state_ = State::LengthLow;
-                continue;
-            case State::LengthLow:
-                length_ = b;
-                if (frame_[0] == net::FRAME_FLAGS_LONG) state_ = State::LengthHigh;
-                else state_ = length_ == 0 ? State::Checksum : State::Command;
-                break;
-            case State::LengthHigh:
-                length_ += static_cast<uint32_t>(b) << 8;
-                state_ = length_ == 0 ? State::Checksum : State::Command;
-                break;
-            case State::Command:
-                remaining_ = length_ - 1;
-                state_ = remaining_ == 0 ? State::Checksum : State::Payload;
-                break;
-            case State::Payload:
-                if (--remaining_ == 0) state_ = State::Checksum;
-                break;
-            case State::Checksum:
-                frame_.push_back(b);
-                event.kind = Kind::Frame;
-                event.good = b == checksum_;
-                event.bytes.swap(frame_);
-                frame_.clear();
-                state_ = State::Hunt;
-                return i + 1;
-        }
-        frame_.push_back(b);
-        checksum_ ^= b;
-    }
-    return size;
 }
 
 }  // namespace drv

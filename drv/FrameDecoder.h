@@ -24,6 +24,7 @@ struct DecodedField {
     std::string name;
     std::string unit;  // empty for a count, a bit set or a text
     bool isText = false;
+    bool isFlag = false;  // true or false, in `number` as 1 or 0
     double number = 0;
     std::string text;
 };
@@ -31,6 +32,13 @@ struct DecodedField {
 struct DecodedFrame {
     std::string text;  // the whole frame in one line
     std::vector<DecodedField> fields;
+    // An answer of another size than its request's: what is wrong with it
+    // ("wrong size (getStatus answers 2 bytes; too short to read)"), also
+    // part of the text; empty when nothing is.
+    std::string warning;
+    // The size the request's answer has, -1 when it has none (or the
+    // answer is of that size).
+    int expectedSize = -1;
 };
 
 // A frame the host sends: a control-bus request, the synchronisation
@@ -43,41 +51,11 @@ DecodedFrame decodeRequestArguments(uint8_t code, const uint8_t* args, size_t si
 
 // A frame the base sends, decoded as the answer to request `requestCode`
 // (-1 when it is not known): "ok, 2 bytes: battery 80 %, charging from
-// cable", "error 0x8000 (not supported)".
+// cable", "error 0x8000 (not supported)". An answer of another size than
+// its request's is flagged, and its record decoded as the driver reads it
+// (zero-filled or cut) where the driver reads it at all: "ok, 4 bytes,
+// wrong size (getStatus answers 2 bytes; the other 2 ignored): battery ...".
 DecodedFrame decodeAnswer(uint8_t cmd, const uint8_t* payload, size_t size, int requestCode);
-
-// Splits a byte stream into frames the way the console's receiver does: it
-// hunts for a flags byte (0x10 or 0x50), reads the length, command, payload
-// and checksum, and goes back to hunting after each frame, good or bad.
-class FrameScanner {
-public:
-    enum class Kind { None, Skipped, Frame };
-    struct Event {
-        Kind kind = Kind::None;
-        size_t skipped = 0;          // Skipped: bytes before the frame start
-        bool good = false;           // Frame: the checksum matched
-        std::vector<uint8_t> bytes;  // Frame: every byte of it, checksum included; Skipped: those bytes
-    };
-
-    // Consumes data[0..size) up to and including the byte that completes
-    // the next event, and returns how many bytes it consumed; `event` is
-    // None when the bytes ran out first. Bytes skipped are reported just
-    // before the frame start that ends them, which is not consumed then (or
-    // in pieces of kMaxSkippedReport bytes when no frame start comes).
-    size_t scan(const uint8_t* data, size_t size, Event& event);
-    void reset();
-    static constexpr size_t kMaxSkippedReport = 4096;
-    bool midFrame() const { return state_ != State::Hunt; }
-
-private:
-    enum class State { Hunt, LengthLow, LengthHigh, Command, Payload, Checksum };
-    State state_ = State::Hunt;
-    std::vector<uint8_t> skippedBytes_;
-    uint32_t length_ = 0;
-    uint32_t remaining_ = 0;
-    uint8_t checksum_ = 0;
-    std::vector<uint8_t> frame_;
-};
 
 }  // namespace drv
 }  // namespace zorn

@@ -290,19 +290,14 @@ void Session::answerFromCapture(int code, const std::string& what, int64_t nowNs
         int64_t due = nowNs + part.afterNs;
         if (due < lastDueNs_) due = lastDueNs_;
         lastDueNs_ = due;
-        drv::FrameScanner scanner;
-        drv::FrameScanner::Event event;
-        scanner.scan(part.bytes.data(), part.bytes.size(), event);
-        std::string text;
-        if (event.kind == drv::FrameScanner::Kind::Frame && event.good && event.bytes.size() == part.bytes.size()) {
-            const size_t header = part.bytes[0] == 0x50 ? 3 : 2;
-            const uint8_t* payload = part.bytes.data() + header + 1;
-            const size_t size = part.bytes.size() > header + 2 ? part.bytes.size() - header - 2 : 0;
-            text = drv::decodeAnswer(part.bytes[header], payload, size, code).text;
-        } else if (event.kind == drv::FrameScanner::Kind::Frame && !event.good) {
+        std::string text = std::to_string(part.bytes.size()) + " bytes outside a frame";
+        const std::vector<Frame> frames = FrameCodec().feed(part.bytes.data(), part.bytes.size());
+        const size_t header = !part.bytes.empty() && part.bytes[0] == zorn::net::FRAME_FLAGS_LONG ? 3 : 2;
+        if (frames.size() == 1 && frames[0].good && frames[0].length > 0 &&
+            header + frames[0].length + 1 == part.bytes.size()) {
+            text = drv::decodeAnswer(frames[0].cmd, frames[0].payload.data(), frames[0].payload.size(), code).text;
+        } else if (frames.size() == 1 && !frames[0].good) {
             text = "frame of " + std::to_string(part.bytes.size()) + " bytes with a bad checksum";
-        } else {
-            text = std::to_string(part.bytes.size()) + " bytes outside a frame";
         }
         if (part.afterNs >= 1000000) text += ", after " + std::to_string(part.afterNs / 1000000) + " ms";
         outcome += (outcome.empty() ? "" : "; ") + text;

@@ -61,7 +61,6 @@ TEST(FrameDecoder, AnswersDecodedForTheirRequest) {
         {2, {20, 4}, REQ_GET_STATUS, "ok, 2 bytes: battery 20 %, not charging, on the charging base"},
         {2, motor, REQ_GET_MOTOR_DATA, "ok, 9 bytes: odometry left 1000 mm, right -1000 mm, motor state 2"},
         {2, {80, 3}, -1, "ok, 2 bytes"},
-        {2, {80}, REQ_GET_STATUS, "ok, 1 byte"},
         {2, {}, REQ_SET_MOTOR, "ok, 0 bytes"},
         {2, {0x51}, REQ_POLL_COMMAND, "ok, 1 byte: pending command 0x51 (get info)"},
         {2, {5, 0, 0, 0}, REQ_GET_BUMPER_DATA, "ok, 4 bytes: bumper bits 0x00000005"},
@@ -69,6 +68,48 @@ TEST(FrameDecoder, AnswersDecodedForTheirRequest) {
         {3, {0x07, 0x00}, REQ_GET_STATUS, "error 0x0007"},
     };
     for (const auto& c : cases) EXPECT_EQ(answerText(c.cmd, c.payload, c.code), c.text) << c.text;
+}
+
+// An answer of another size than its request's is flagged, and its record
+// decoded as the driver reads it: zero-filled, cut, or not at all.
+TEST(FrameDecoder, AnswersOfTheWrongSizeAreFlagged) {
+    const struct {
+        uint8_t cmd;
+        std::vector<uint8_t> payload;
+        int code;
+        const char* text;
+        size_t fields;
+    } cases[] = {
+        {2, {80}, REQ_GET_STATUS, "ok, 1 byte, wrong size (getStatus answers 2 bytes; too short to read)", 0},
+        {2, {80, 3, 9, 9}, REQ_GET_STATUS,
+         "ok, 4 bytes, wrong size (getStatus answers 2 bytes; the other 2 bytes ignored): battery 80 %, charging "
+         "from cable",
+         3},
+        {2, {0xE8, 0x03, 0, 0}, REQ_GET_MOTOR_DATA,
+         "ok, 4 bytes, wrong size (getMotorData answers 9 bytes; the missing ones read as 0): odometry left 1000 mm, "
+         "right 0 mm, motor state 0",
+         3},
+        {2, {5, 0, 0, 0, 0}, REQ_GET_BUMPER_DATA,
+         "ok, 5 bytes, wrong size (getBumperData answers 4 bytes; too long to read)", 0},
+        {2, {1, 2}, REQ_GET_AUTOHOME_DATA, "ok, 2 bytes, wrong size (getAutoHomeData answers 5 bytes; too short to read)",
+         0},
+        {2, {7}, REQ_SET_MOTOR, "ok, 1 byte, wrong size (setMotor answers 0 bytes; the other 1 byte ignored)", 0},
+        {2, {}, REQ_POLL_COMMAND, "ok, 0 bytes, wrong size (pollCommand answers 1 byte; too short to read)", 0},
+        {3, {0x07, 0x00, 0x01}, REQ_GET_STATUS,
+         "error 0x0007, wrong size (an error answer has 2 bytes; the other 1 byte ignored)", 1},
+        {3, {0x07}, REQ_GET_STATUS, "error without a code, wrong size (an error answer has 2 bytes)", 0},
+        // Nothing is flagged without a request, nor for a configuration of any size.
+        {2, {80}, -1, "ok, 1 byte", 0},
+        {2, {1, 2, 3}, REQ_GET_BINARY_CONFIG, "ok, 3 bytes: binary configuration", 0},
+    };
+    for (const auto& c : cases) {
+        const DecodedFrame frame = decodeAnswer(c.cmd, c.payload.data(), c.payload.size(), c.code);
+        EXPECT_EQ(frame.text, c.text);
+        EXPECT_EQ(frame.fields.size(), c.fields) << c.text;
+        const bool flagged = frame.text.find("wrong size") != std::string::npos;
+        EXPECT_EQ(!frame.warning.empty(), flagged) << c.text;
+        EXPECT_EQ(frame.expectedSize >= 0, flagged) << c.text;
+    }
 }
 
 TEST(FrameDecoder, FieldsCarryNamesValuesAndUnits) {
@@ -91,35 +132,3 @@ TEST(FrameDecoder, FieldsCarryNamesValuesAndUnits) {
     EXPECT_NE(frame.text.find("model \"A\\x1B\""), std::string::npos) << frame.text;
 }
 
-TEST(FrameScanner, SplitsNoiseFramesAndBadFrames) {
-    const std::vector<uint8_t> good{0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
-    const std::vector<uint8_t> bad{0x10, 0x02, 0xF8, 0x30, 0xDB};
-    const std::vector<uint8_t> empty{0x50, 0x00, 0x00, 0x50};  // 2-byte length 0, checksum only
-    std::vector<uint8_t> line{0x01, 0x02, 0x03};
-    for (const auto* part : {&good, &bad, &empty}) line.insert(line.end(), part->begin(), part->end());
-
-    // Fed whole and byte by byte, the same events come out.
-    for (size_t chunk : {line.size(), size_t(1)}) {
-        FrameScanner scanner;
-        std::vector<FrameScanner::Event> events;
-        for (size_t at = 0; at < line.size(); at += chunk) {
-            const size_t end = std::min(line.size(), at + chunk);
-            for (size_t i = at; i < end;) {
-                FrameScanner::Event event;
-                i += scanner.scan(line.data() + i, end - i, event);
-                if (event.kind != FrameScanner::Kind::None) events.push_back(event);
-            }
-        }
-        ASSERT_EQ(events.size(), 4u) << "chunk " << chunk;
-        EXPECT_EQ(events[0].kind, FrameScanner::Kind::Skipped);
-        EXPECT_EQ(events[0].skipped, 3u);
-        EXPECT_EQ(events[0].bytes, (std::vector<uint8_t>{1, 2, 3}));
-        EXPECT_TRUE(events[1].good);
-        EXPECT_EQ(events[1].bytes, good);
-        EXPECT_FALSE(events[2].good);
-        EXPECT_EQ(events[2].bytes, bad);
-        EXPECT_TRUE(events[3].good);
-        EXPECT_EQ(events[3].bytes, empty);
-        EXPECT_FALSE(scanner.midFrame());
-    }
-}
