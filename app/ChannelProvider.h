@@ -22,6 +22,9 @@ public:
     // The open medium's transport, null when not connected.
     virtual zorn::net::Transport* transport() = 0;
     virtual std::string describe() = 0;
+    // The last connect failed because the host's name does not resolve (a
+    // failure of its own: the medium was never tried).
+    virtual bool hostNotFound() const { return false; }
 };
 
 // "serial:/dev/ttyUSB0", "tcp:HOST:PORT", or "[Not configured]".

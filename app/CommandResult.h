@@ -6,6 +6,7 @@
 // command that moved the base, what came of its stop.
 
 #include <cstdint>
+#include <string>
 
 #include "net/Failure.h"
 
@@ -43,6 +44,14 @@ public:
     bool hasFailure() const { return hasFailure_; }
     const zorn::net::Failure& failure() const { return failure_; }
 
+    // The command a failure belongs to when it is not the one the line
+    // ran: the reading that failed inside monitor. Empty: the line's own.
+    CommandResult& withCommand(const std::string& command) {
+        command_ = command;
+        return *this;
+    }
+    const std::string& command() const { return command_; }
+
     CommandResult& withStop(const StopReport& stop) {
         stop_ = stop;
         return *this;
@@ -54,6 +63,7 @@ private:
     zorn::net::Failure failure_;
     bool hasFailure_ = false;
     const char* kind_ = nullptr;
+    std::string command_;
     StopReport stop_;
 };
 

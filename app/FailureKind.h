@@ -23,6 +23,7 @@ constexpr const char* NOT_SUPPORTED = "not_supported";      // the base does not
 constexpr const char* USAGE = "usage";                      // arguments or options wrong; nothing was sent for them
 constexpr const char* UNKNOWN_COMMAND = "unknown_command";  // no such command
 constexpr const char* CONNECT_FAILED = "connect_failed";    // the channel could not be opened, or no connect answer
+constexpr const char* HOST_NOT_FOUND = "host_not_found";    // the host name given with --host does not resolve
 constexpr const char* INTERRUPTED = "interrupted";          // a signal ended the command
 constexpr const char* OUTPUT_LOST = "output_lost";          // standard output could not be written
 constexpr const char* INTERNAL = "internal";                // the console itself failed (status 70)

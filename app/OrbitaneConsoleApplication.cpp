@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/CsvOutput.h"
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
@@ -64,6 +65,13 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                                 "With --json: add \"time\", the UTC time it was written (ISO 8601 with "
                                 "milliseconds), to every JSON object",
                                 "", "wall-clock", false, false, "", true};
+    options_[OPT_DURATION] = {"duration",
+                              "Seconds after which monitor starts no further reading and ends with 0",
+                              "", "duration", true, false, "", true};
+    options_[OPT_CSV] = {"csv",
+                         "Write the readings of a reading command or of monitor as CSV to standard output: a "
+                         "header line, then one row per reading; log lines go to standard error",
+                         "", "csv", false, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;
@@ -104,6 +112,22 @@ bool OrbitaneConsoleApplication::parseTcpPort(const std::string& text, int& port
     return true;
 }
 
+namespace {
+
+// The word of the command line that gave `option`: its last one, since the
+// last value given holds; the long form when no word did.
+std::string typedName(const ConsoleOption& option, int argc, const char* const* argv) {
+    for (int i = argc - 1; i >= 1; --i) {
+        const std::string word = argv[i];
+        if ((!option.shortName.empty() && word == "-" + option.shortName) || word == "--" + option.longName) {
+            return word;
+        }
+    }
+    return "--" + option.longName;
+}
+
+}  // namespace
+
 void OrbitaneConsoleApplication::collectCommandOptions() {
     for (const auto& entry : commandTable_.commands()) {
         for (const ConsoleOption& declared : entry.second.options) {
@@ -128,7 +152,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
     setJsonTag(options_[OPT_TAG].isSet, options_[OPT_TAG].value);
     setJsonWallClock(options_[OPT_WALL_CLOCK].isSet);
     const ConsoleOption& channel = options_[OPT_CHANNEL];
-    badOption_ = "--channel";
+    badOption_ = typedName(channel, argc, argv);
     if (!channel.isSet) {
         logFatal(logSource_, "No channel specified");
         return false;
@@ -137,7 +161,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
         logFatal(logSource_, "Unsupported channel: %s", channel.value.c_str());
         return false;
     }
-    badOption_ = "--port";
+    badOption_ = typedName(options_[OPT_PORT], argc, argv);
     channelType_ = channel.value;
     const ConsoleOption& port = options_[OPT_PORT];
     if (channelType_ == "serial") {
@@ -159,7 +183,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
             portName_ = DEFAULT_TCP_PORT;
         }
     }
-    if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], pacing_, badOption_)) {
+    if (!readPacing(options_[OPT_INTERVAL], options_[OPT_COUNT], options_[OPT_DURATION], pacing_, badOption_)) {
         return false;
     }
     // The labels belong to the JSON objects; without them they would do
@@ -168,6 +192,19 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
         if (options_[label].isSet && !options_[OPT_JSON].isSet) {
             badOption_ = "--" + options_[label].longName;
             logFatal(logSource_, "%s needs --json: it labels the JSON objects", badOption_.c_str());
+            return false;
+        }
+    }
+    if (options_[OPT_CSV].isSet && !options_[OPT_VERSION].isSet) {
+        badOption_ = "--csv";
+        if (options_[OPT_JSON].isSet) {
+            logFatal(logSource_,
+                     "--csv and --json cannot be given together: both write the readings to standard output");
+            return false;
+        }
+        const std::string refusal = args.empty() ? std::string() : csvRefusal(args);
+        if (!refusal.empty()) {
+            logFatal(logSource_, "%s", refusal.c_str());
             return false;
         }
     }
@@ -185,7 +222,7 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
 }
 
 bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const ConsoleOption& count,
-                                            Pacing& out, std::string& badOption) {
+                                            const ConsoleOption& duration, Pacing& out, std::string& badOption) {
     if (interval.isSet && !parseInterval(interval.value, out.intervalSeconds)) {
         logFatal(logSource_, "Invalid interval %s: seconds from 0 to %.0f expected", interval.value.c_str(),
                  MAX_INTERVAL_SECONDS);
@@ -195,6 +232,12 @@ bool OrbitaneConsoleApplication::readPacing(const ConsoleOption& interval, const
     if (count.isSet && !parseCount(count.value, out.count)) {
         logFatal(logSource_, "Invalid count %s: a whole number of at least 1 expected", count.value.c_str());
         badOption = "--count";
+        return false;
+    }
+    if (duration.isSet && !parseDuration(duration.value, out.durationSeconds)) {
+        logFatal(logSource_, "Invalid duration %s: seconds above 0, at most %.0f, expected", duration.value.c_str(),
+                 MAX_DURATION_SECONDS);
+        badOption = "--duration";
         return false;
     }
     return true;
@@ -240,7 +283,8 @@ void OrbitaneConsoleApplication::emitFailure(const std::string& command, const C
 
 CommandResult OrbitaneConsoleApplication::reportOutcome(const std::vector<std::string>& args,
                                                         const CommandResult& outcome) {
-    const std::string name = args.empty() ? std::string() : args[0];
+    // A failure is the failing command's: a reading inside monitor names its own.
+    const std::string name = !outcome.command().empty() ? outcome.command() : args.empty() ? std::string() : args[0];
     const bool known = commandTable_.hasCommand(name);
     const int result = outcome.status();
     if (outcomeReported_) {
@@ -328,7 +372,10 @@ CommandResult OrbitaneConsoleApplication::executeSessionLine(const std::vector<s
                                      &badOption);
     for (size_t i = 0; !refused && i < everyOption.size(); ++i) {
         const ConsoleOption& option = *everyOption[i];
-        if (!option.isSet || &option == &lineOptions[OPT_INTERVAL] || &option == &lineOptions[OPT_COUNT]) continue;
+        if (!option.isSet || &option == &lineOptions[OPT_INTERVAL] || &option == &lineOptions[OPT_COUNT] ||
+            &option == &lineOptions[OPT_DURATION]) {
+            continue;
+        }
         // Named as typed: the first word that stands for it.
         badOption = "--" + option.longName;
         for (const std::string& word : words) {
@@ -344,7 +391,8 @@ CommandResult OrbitaneConsoleApplication::executeSessionLine(const std::vector<s
         refused = true;
     }
     Pacing linePacing = pacing_;
-    if (!refused && !readPacing(lineOptions[OPT_INTERVAL], lineOptions[OPT_COUNT], linePacing, badOption)) {
+    if (!refused && !readPacing(lineOptions[OPT_INTERVAL], lineOptions[OPT_COUNT], lineOptions[OPT_DURATION],
+                                linePacing, badOption)) {
         refused = true;
     }
     if (refused) {
@@ -390,6 +438,8 @@ int OrbitaneConsoleApplication::run(int argc, const char* const* argv) {
     appender_ = std::make_shared<ConsoleLogAppender>();
     appenderRegistration_ = LogManager::defaultManager()->attach(appender_);
     int result = runCommandLine(argc, argv);
+    // The rows a command left waiting for their header.
+    if (csvOutput()) finishCsv();
     reportLinkHealth();
     // After a signal the console has little of its 2 s left.
     if (!closeRecordings(interrupted() ? std::chrono::milliseconds(300) : std::chrono::milliseconds(1000))) {
@@ -439,6 +489,11 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         setJsonOutput(true);
         appender_->setOutputStream(stderr);
     }
+    if (csvEnabled()) {
+        // ... or only the CSV table.
+        setCsvOutput(true);
+        appender_->setOutputStream(stderr);
+    }
     if (options_[OPT_VERSION].isSet) {
         if (jsonOutput()) {
             // Standard output stays one JSON object per line.
@@ -476,8 +531,10 @@ int OrbitaneConsoleApplication::runCommandLine(int argc, const char* const* argv
         const std::string where = utils::describeProvider(provider_);
         logFatal(logSource_, "Failed to connect to %s", where.c_str());
         if (jsonOutput()) {
-            emitJsonError(commandName, "failed to connect to " + where, STATUS_NO_CONNECTION,
-                          causeNamed(failure::CONNECT_FAILED));
+            const bool unknownHost = provider_ && provider_->hostNotFound();
+            emitJsonError(commandName, unknownHost ? "host name not found: " + host_ : "failed to connect to " + where,
+                          STATUS_NO_CONNECTION,
+                          causeNamed(unknownHost ? failure::HOST_NOT_FOUND : failure::CONNECT_FAILED));
         }
         return STATUS_NO_CONNECTION;
     }

@@ -86,6 +86,12 @@ public:
         (void)args;
         return 0;
     }
+    // Why --csv cannot serve this command line (the concrete application
+    // knows which commands make readings), or "" when it can.
+    virtual std::string csvRefusal(const std::vector<std::string>& args) const {
+        (void)args;
+        return std::string();
+    }
     // Says once, after the command, what the link spoiled (on standard error).
     virtual void reportLinkHealth() {}
     // Closes what the console recorded for its user (a capture file) within
@@ -111,8 +117,9 @@ public:
     bool captureGiven() const { return options_[OPT_CAPTURE].isSet; }
     const std::string& captureFile() const { return options_[OPT_CAPTURE].value; }
     bool jsonEnabled() const { return options_[OPT_JSON].isSet; }
-    // Pacing of the command running now: --interval and --count of the
-    // command line, or of the session line that started it.
+    bool csvEnabled() const { return options_[OPT_CSV].isSet; }
+    // Pacing of the command running now: --interval, --count and
+    // --duration of the command line, or of the session line that started it.
     const Pacing& pacing() const { return pacing_; }
 
     // Runs one command: starts its clock, runs it, and reports the outcome
@@ -120,8 +127,8 @@ public:
     CommandResult executeCommandLine(const std::vector<std::string>& args);
     // Reports a command's result as executeCommandLine does.
     CommandResult reportOutcome(const std::vector<std::string>& args, const CommandResult& result);
-    // Runs one line of a session: its words may carry --interval and
-    // --count, which hold for that command only. Returns the result, or 2
+    // Runs one line of a session: its words may carry --interval, --count
+    // and --duration, which hold for that command only. Returns the result, or 2
     // for a line whose options are wrong (any other option of the console,
     // an unknown one, a bad value): that line is not run, its failure names
     // the line's command and the option, and `optionsRefused` is set.
@@ -179,13 +186,15 @@ private:
         OPT_CAPTURE,
         OPT_TAG,
         OPT_WALL_CLOCK,
+        OPT_DURATION,
+        OPT_CSV,
         OPTION_COUNT
     };
 
-    // Reads --interval and --count into `out`; false after a report, with
-    // `badOption` the option whose value is wrong.
-    bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, Pacing& out,
-                    std::string& badOption);
+    // Reads --interval, --count and --duration into `out`; false after a
+    // report, with `badOption` the option whose value is wrong.
+    bool readPacing(const ConsoleOption& interval, const ConsoleOption& count, const ConsoleOption& duration,
+                    Pacing& out, std::string& badOption);
     // Adds the options the commands of the table declared to the parser's
     // maps; an option already there (common, or declared by another
     // command) is kept as it is, and one without a long name is left out.

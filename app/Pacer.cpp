@@ -28,13 +28,31 @@ constexpr int64_t MAX_SLEEP_NS = 100 * 1000 * 1000;
 
 }  // namespace
 
-bool parseInterval(const std::string& text, double& seconds) {
+namespace {
+
+// A decimal number of seconds in 0..most over the whole text.
+bool parseSeconds(const std::string& text, double most, double& seconds) {
     if (text.empty()) {
         return false;
     }
     char* end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 || value > MAX_INTERVAL_SECONDS) {
+    if (end != text.c_str() + text.size() || !std::isfinite(value) || value < 0 || value > most) {
+        return false;
+    }
+    seconds = value;
+    return true;
+}
+
+}  // namespace
+
+bool parseInterval(const std::string& text, double& seconds) {
+    return parseSeconds(text, MAX_INTERVAL_SECONDS, seconds);
+}
+
+bool parseDuration(const std::string& text, double& seconds) {
+    double value = 0;
+    if (!parseSeconds(text, MAX_DURATION_SECONDS, value) || value <= 0) {
         return false;
     }
     seconds = value;

@@ -13,13 +13,19 @@ namespace test {
 struct Pacing {
     double intervalSeconds = 0.0;  // 0: flat out
     uint64_t count = 0;            // 0: no bound
+    double durationSeconds = 0.0;  // monitor: no reading starts this long after its start; 0: no bound
 };
 
 // Largest interval accepted: one day.
 constexpr double MAX_INTERVAL_SECONDS = 86400.0;
+// Longest duration accepted: one week.
+constexpr double MAX_DURATION_SECONDS = 604800.0;
 
 // A decimal number of seconds in 0..MAX_INTERVAL_SECONDS over the whole text.
 bool parseInterval(const std::string& text, double& seconds);
+// A decimal number of seconds above 0, at most MAX_DURATION_SECONDS, over
+// the whole text.
+bool parseDuration(const std::string& text, double& seconds);
 // A whole decimal number of at least 1 over the whole text.
 bool parseCount(const std::string& text, uint64_t& count);
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "app/CsvOutput.h"
 #include "app/JsonOutput.h"
 #include "log/Log.h"
 
@@ -12,7 +13,7 @@ namespace test {
 
 using namespace nivo::system::util;
 
-Reading::Reading(const std::string& command) : json_(jsonOutput()) {
+Reading::Reading(const std::string& command) : json_(jsonOutput() || csvOutput()) {
     if (json_) object_.reset(new Json::Value(jsonReading(command)));
 }
 
@@ -66,6 +67,10 @@ void Reading::add(int level, const char* format, va_list args) {
 void emitReading(const std::string& source, const Reading& reading) {
     if (jsonOutput()) {
         emitJson(reading.object());
+        return;
+    }
+    if (csvOutput()) {
+        emitCsv(reading.object());
         return;
     }
     for (const Reading::Line& line : reading.lines()) {

@@ -27,8 +27,9 @@ public:
     };
 
     // The object starts with "command" and "t" (see jsonReading). Only the
-    // form the output mode asks for is built: without --json the object's
-    // members go nowhere, with it the lines are not formatted.
+    // form the output mode asks for is built: without --json (or --csv, whose
+    // row is made of the object) the object's members go nowhere, with it
+    // the lines are not formatted.
     explicit Reading(const std::string& command);
 
     // A member of the JSON object, set by assignment
@@ -68,7 +69,8 @@ private:
 };
 
 // With --json, writes the reading's object to standard output (emitJson);
-// otherwise logs its lines under `source`, in the order they were added.
+// with --csv, its row (emitCsv); otherwise logs its lines under `source`, in
+// the order they were added.
 void emitReading(const std::string& source, const Reading& reading);
 
 }  // namespace test

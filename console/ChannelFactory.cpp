@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "console/HostResolver.h"
 #include "log/Log.h"
 #include "net/Socket.h"
 
@@ -46,7 +47,7 @@ void explainSerialFailure(const std::string& portName, int error) {
 }
 
 // The same for a TCP connection that could not be made.
-void explainTcpFailure(const std::string& host, int port, int error) {
+void explainTcpFailure(const std::string& hostAndPort, int error) {
     const char* why = nullptr;
     switch (error) {
         case ECONNREFUSED:
@@ -60,13 +61,13 @@ void explainTcpFailure(const std::string& host, int port, int error) {
             why = "no route to the host; check the host address and the network";
             break;
         case EDESTADDRREQ:
-            why = "not a numeric IPv4 address (host names are not resolved)";
+            why = "not an address the console can connect to";
             break;
         default:
             if (error != 0) why = std::strerror(error);
             break;
     }
-    if (why != nullptr) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s:%d: %s", host.c_str(), port, why);
+    if (why != nullptr) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", hostAndPort.c_str(), why);
 }
 
 }  // namespace
@@ -102,24 +103,67 @@ TcpChannelProvider::TcpChannelProvider(const std::string& host, int port) : host
 
 TcpChannelProvider::~TcpChannelProvider() { disconnect(); }
 
-bool TcpChannelProvider::connect() {
-    disconnect();
-    lastError_ = 0;
-    logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to tcp:%s:%d...", host_.c_str(), port_);
-    zorn::net::SocketAddress address(host_.c_str(), port_);
-    socket_.reset(zorn::net::StreamSocket::createSocket());
+std::string TcpChannelProvider::describe() { return "tcp:" + hostAndPort(); }
+
+std::string TcpChannelProvider::hostAndPort() const {
+    const bool ipv6 = host_.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host_ + "]" : host_) + ":" + std::to_string(port_);
+}
+
+bool TcpChannelProvider::connectTo(const zorn::net::SocketAddress& address) {
+    socket_.reset(zorn::net::StreamSocket::createSocket(address.getAddressType()));
     if (!socket_) {
-        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
         return false;
     }
     socket_->setNoDelay(true);
     socket_->setKeepAlive(true);
     if (socket_->connect(address) < 0) {
-        logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
         lastError_ = socket_->lastConnectError();
-        explainTcpFailure(host_, port_, lastError_);
         socket_.reset();
         return false;
+    }
+    return true;
+}
+
+bool TcpChannelProvider::connect() {
+    disconnect();
+    lastError_ = 0;
+    hostNotFound_ = false;
+    logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to %s...", describe().c_str());
+    if (isNumericIpv4(host_)) {
+        // A numeric IPv4 address is connected to as it always was.
+        if (!connectTo(zorn::net::SocketAddress(host_.c_str(), port_))) {
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+            explainTcpFailure(hostAndPort(), lastError_);
+            return false;
+        }
+    } else {
+        const ResolvedHost resolved = resolveHost(host_, static_cast<uint16_t>(port_));
+        if (resolved.addresses.empty()) {
+            hostNotFound_ = true;
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY,
+                    "%s: host name not found (%s); check the name (getent hosts %s), or give the base's address",
+                    hostAndPort().c_str(), resolved.failure.c_str(), host_.c_str());
+            return false;
+        }
+        std::string list;
+        for (const auto& address : resolved.addresses) list += (list.empty() ? "" : ", ") + addressText(address);
+        if (list != host_) logInfo(LOG_SOURCE_CHANNEL_FACTORY, "%s is %s", host_.c_str(), list.c_str());
+        // Each address in the order the system prefers, until one takes the
+        // connection; the reason given is the last one's.
+        bool connected = false;
+        for (const auto& address : resolved.addresses) {
+            if (connectTo(address)) {
+                connected = true;
+                break;
+            }
+        }
+        if (!connected) {
+            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
+            explainTcpFailure(hostAndPort(), lastError_);
+            return false;
+        }
     }
     transport_ = std::make_unique<zorn::net::SocketTransport>(socket_->handle());
     logDebug(LOG_SOURCE_CHANNEL_FACTORY, "Channel established");

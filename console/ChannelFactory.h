@@ -38,15 +38,23 @@ public:
     bool connect() override;
     void disconnect() override;
     zorn::net::Transport* transport() override { return transport_.get(); }
-    std::string describe() override { return "tcp:" + host_ + ":" + std::to_string(port_); }
+    // "tcp:HOST:PORT"; an IPv6 address in brackets ("tcp:[::1]:11331").
+    std::string describe() override;
     // The operating system's reason the last connect failed (errno), 0 when
     // it gave none.
     int lastError() const { return lastError_; }
+    bool hostNotFound() const override { return hostNotFound_; }
 
 private:
+    // Connects to one address; false (with lastError_) when it fails.
+    bool connectTo(const zorn::net::SocketAddress& address);
+    // "HOST:PORT", an IPv6 address in brackets.
+    std::string hostAndPort() const;
+
     std::string host_;
     int port_;
     int lastError_ = 0;
+    bool hostNotFound_ = false;
     // Sockets are released with dispose(), by the platform layer that made them.
     struct SocketDisposer {
         void operator()(zorn::net::StreamSocket* s) const {

@@ -98,6 +98,11 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
     InterruptScope interruptScope;
     std::string line;
     int result = 0;
+    // Keeps the first failure's status; true when the session ends at it.
+    const auto failed = [&](int status) {
+        if (result == 0) result = status;
+        return !hooks.keepGoing;
+    };
     for (;;) {
         const LineRead read = readSessionLine(input, line);
         if (interrupted()) {
@@ -110,8 +115,8 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
         }
         const std::string problem = read == LineRead::TooLong ? tooLongProblem() : sessionLineProblem(line);
         if (!problem.empty()) {
-            result = hooks.refuseLine(sessionLineEcho(line), problem);
-            if (result != 0) {
+            const int status = hooks.refuseLine(sessionLineEcho(line), problem);
+            if (status != 0 && failed(status)) {
                 break;  // like a failing command
             }
             continue;
@@ -124,14 +129,14 @@ int runScriptSession(FILE* input, const SessionHooks& hooks) {
             break;
         }
         bool skipped = false;  // refused for its options: a failure like any other here
-        result = hooks.runLine(words, skipped);
+        const int status = hooks.runLine(words, skipped);
         if (interrupted()) {
             hooks.interrupted(words);
             result = interruptStatus(interruptSignal());
             break;
         }
-        if (result != 0) {
-            break;  // like a shell script under set -e
+        if (status != 0 && (failed(status) || (hooks.stopUnconfirmed && hooks.stopUnconfirmed()))) {
+            break;  // like a shell script under set -e; never on past a base that may still move
         }
         if (nivo::system::util::StandardOutput::instance().lost(1)) {
             break;  // nobody reads the results any more

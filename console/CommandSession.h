@@ -29,6 +29,12 @@ struct SessionHooks {
     // The session ends because of a signal; `words` are those of the line
     // that was running (empty when it waited for a line).
     std::function<void(const std::vector<std::string>& words)> interrupted;
+    // Without a terminal: go on after a failing (or refused) line, and end
+    // with the first failure's status (--keep-going).
+    bool keepGoing = false;
+    // The line that just failed moved the base and could not confirm its
+    // stop: the session ends there even with keepGoing.
+    std::function<bool()> stopUnconfirmed;
 };
 
 // The words of a line: split at blanks; a word starting with '#' starts a
@@ -54,9 +60,9 @@ std::string sessionLineEcho(const std::string& line);
 
 // Reads commands from `input` until its end. Without a terminal: no prompt,
 // and the first failing command (or refused line) ends the session with its
-// result (0 when all succeed); a line skipped for its options does not end
-// it, but the session then ends with that line's result. An interrupt ends
-// the session with 128 + signal.
+// result (0 when all succeed); with keepGoing the session goes on to the
+// next line and ends, at the end of its input, with the first failure's
+// result. An interrupt ends the session with 128 + signal.
 int runScriptSession(FILE* input, const SessionHooks& hooks);
 
 // Reads commands with a prompt, line editing and history. A failing command

@@ -5,6 +5,7 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "drv/FixedPoint.h"
 #include "app/ExitStatus.h"
 #include "config/WhiteListMerge.h"
+#include "app/CsvOutput.h"
 #include "app/JsonOutput.h"
 #include "app/Reading.h"
 #include "drv/QuindleBaseDrv.h"
@@ -60,6 +62,23 @@ double decimalOf(float value) {
     return static_cast<double>(value);
 }
 
+// `shown`, a value of the configuration converted for display, without
+// noise past the single precision a base keeps its fractions in: the
+// shortest decimal that `back` turns into the same single-precision value
+// as `stored` (a yaw of 0.5235988 rad is 30 degrees, not 30.000001).
+template <class Back>
+double withoutFloatNoise(double stored, double shown, Back back) {
+    const float narrow = static_cast<float>(stored);
+    if (!std::isfinite(shown) || !std::isfinite(narrow)) return shown;
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, shown);
+        const double candidate = std::strtod(text, nullptr);
+        if (static_cast<float>(back(candidate)) == narrow) return candidate;
+    }
+    return shown;
+}
+
 std::string styledText(const Json::Value& value) {
     Json::StyledWriter writer;
     return writer.write(value);
@@ -76,13 +95,14 @@ SensorConfig legacySensor(int32_t id, SensorKind kind, const MountPose& pose) {
     return sensor;
 }
 
-// Mounting pose in millimetres and degrees.
+// Mounting pose in millimetres and degrees, as the decimals the base sent.
 Json::Value poseJson(const Pose& pose) {
+    const auto fromMm = [](double mm) { return mm / 1000; };
     Json::Value object(Json::objectValue);
-    object["x_mm"] = pose.x * 1000;
-    object["y_mm"] = pose.y * 1000;
-    object["z_mm"] = pose.z * 1000;
-    object["yaw_deg"] = degrees(pose.yaw);
+    object["x_mm"] = withoutFloatNoise(pose.x, pose.x * 1000, fromMm);
+    object["y_mm"] = withoutFloatNoise(pose.y, pose.y * 1000, fromMm);
+    object["z_mm"] = withoutFloatNoise(pose.z, pose.z * 1000, fromMm);
+    object["yaw_deg"] = withoutFloatNoise(pose.yaw, degrees(pose.yaw), radiansAsPrinted);
     return object;
 }
 
@@ -281,7 +301,9 @@ CommandResult configCommand(QuindleBaseDrv& driver) {
     SystemConfig config;
     bool legacy = false;
     Json::Value decoded;
-    const CommandResult fetched = fetchSystemConfig(config, driver, !jsonOutput(), legacy, &decoded);
+    // The decoded configuration is a member of the object (and of the row):
+    // the log shows it only in the text form.
+    const CommandResult fetched = fetchSystemConfig(config, driver, !jsonOutput() && !csvOutput(), legacy, &decoded);
     if (!fetched.ok()) return fetched;
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, configReading(config, legacy, decoded));
     return 0;

@@ -30,13 +30,16 @@ CommandResult OrbitaneBaseConsoleApplication::testCommand(const std::vector<std:
     bool firstFailureIsRequest = false;
     const char* firstKind = failure::INVALID_ANSWER;
     const CaseObserver observer = [&](const TestCase& testCase) {
-        // A case the signal cut short did not fail: it was not let finish.
-        const bool skipped = testCase.failed != 0 && interrupted();
+        // A case the signal cut short did not fail: it was not let finish
+        // (the framework counts it as skipped, and so does its object).
+        const bool skipped = testCase.skipped != 0;
         FailureCause cause;
         zorn::net::Failure request;
         const bool hasResult = testCase.failed != 0 && fixture.requestFailure(testCase.name, request);
         if (hasResult) {
             cause = causeOf(request);
+            // The request's result in words, under the assertion's line.
+            logError(LOG_SOURCE_TEST, "\t\t%s", zorn::net::describeFailure(request).c_str());
         } else if (testCase.message.rfind("uncaught exception", 0) == 0 ||
                    testCase.message.rfind("unknown uncaught exception", 0) == 0) {
             cause.kind = failure::INTERNAL;
@@ -61,10 +64,16 @@ CommandResult OrbitaneBaseConsoleApplication::testCommand(const std::vector<std:
         }
         emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     };
-    TestResult result = runFixture(fixture, observer, stopRequested);
+    size_t ran = 0;  // the cases that ran come first, in order
+    const CaseObserver counting = [&](const TestCase& testCase) {
+        ++ran;
+        observer(testCase);
+    };
+    TestResult result = runFixture(fixture, counting, stopRequested);
     // The cases a signal kept from starting, so that every case has its
     // object (the text form has no line for them).
-    for (const TestCase& testCase : fixture.cases()) {
+    for (size_t i = ran; i < fixture.cases().size(); ++i) {
+        const TestCase& testCase = fixture.cases()[i];
         if (testCase.skipped == 0) continue;
         Reading reading("test");
         reading["name"] = testCase.name;

@@ -7,6 +7,7 @@
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
 #include "console/CommandSession.h"
+#include "console/KeepGoingOption.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "log/Log.h"
 
@@ -37,13 +38,24 @@ CommandResult OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<s
         }
         return static_cast<int>(STATUS_COMMAND_USAGE);
     };
-    hooks.runLine = [this, refuse = hooks.refuseLine](const std::vector<std::string>& words, bool& skipped) {
+    bool stopUnconfirmed = false;
+    hooks.runLine = [this, refuse = hooks.refuseLine, &stopUnconfirmed](const std::vector<std::string>& words,
+                                                                         bool& skipped) {
+        stopUnconfirmed = false;
         // The view takes over the terminal and standard input the session
         // reads its lines from.
         if (!words.empty() && words[0] == "drive") {
             return refuse(words[0], "drive takes over the terminal; run it on its own");
         }
-        return executeSessionLine(words, skipped).status();
+        const CommandResult result = executeSessionLine(words, skipped);
+        stopUnconfirmed = result.stop().sent && !result.stop().confirmed;
+        return result.status();
+    };
+    hooks.stopUnconfirmed = [&stopUnconfirmed, &source] {
+        if (stopUnconfirmed) {
+            logError(source, "The base may still be moving: the session ends here, --keep-going or not");
+        }
+        return stopUnconfirmed;
     };
     hooks.interrupted = [this, &source](const std::vector<std::string>& words) {
         // A command the signal did not end (it had finished, or the session
@@ -63,7 +75,9 @@ CommandResult OrbitaneBaseConsoleApplication::sessionCommand(const std::vector<s
         std::fprintf(stderr, "%-10s %s\n", "help", "List the commands");
         std::fprintf(stderr, "%-10s %s\n", "quit", "End the session (also exit, Ctrl-D)");
         std::fprintf(stderr, "Options of a command line: --interval SECONDS, --count N\n");
+        std::fprintf(stderr, "                           --duration SECONDS (monitor)\n");
     };
+    hooks.keepGoing = commandOption(KEEP_GOING_OPTION).isSet;
     inSession_ = true;
     const bool terminal = isatty(STDIN_FILENO) == 1;
     const int result = terminal ? runInteractiveSession(hooks) : runScriptSession(stdin, hooks);

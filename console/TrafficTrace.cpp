@@ -2,10 +2,12 @@
 
 #include <json/json.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <sstream>
 
+#include "app/CsvOutput.h"
 #include "app/JsonOutput.h"
+#include "console/BinaryConfigTrace.h"
 #include "drv/ControlBus.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
@@ -101,8 +103,11 @@ void TrafficTrace::decodeReceived(const zorn::net::ReceivedFrame& frame) {
         return;
     }
     const int code = frame.request.known && frame.request.cmd == zorn::drv::CMD_CONTROL_BUS ? frame.request.code : -1;
-    const zorn::drv::DecodedFrame answer =
+    zorn::drv::DecodedFrame answer =
         zorn::drv::decodeAnswer(event.cmd, event.payload, event.payloadSize, frame.fate == Fate::Unasked ? -1 : code);
+    if (code == zorn::drv::REQ_GET_BINARY_CONFIG && frame.fate != Fate::Unasked && event.cmd == zorn::net::ANS_OK) {
+        describeBinaryConfig(answer, event.payload, event.payloadSize);
+    }
     switch (frame.fate) {
         case Fate::Answer:
             emit(at, false, "answer", answer.text, &answer, "request", code >= 0 ? requestNameOf(frame.request) : "",
@@ -132,7 +137,6 @@ void TrafficTrace::emit(zorn::net::TimePoint at, bool sent, const std::string& k
                         const zorn::drv::DecodedFrame* decoded, const std::string& extraName,
                         const std::string& extraValue, double rttMs) {
     const double ms = millisBetween(start_, at);
-    std::string line;
     if (settings_.json) {
         Json::Value object(Json::objectValue);
         object["trace"] = kind;
@@ -146,53 +150,64 @@ void TrafficTrace::emit(zorn::net::TimePoint at, bool sent, const std::string& k
             for (const zorn::drv::DecodedField& field : decoded->fields) {
                 Json::Value value(Json::objectValue);
                 if (field.isText) value["value"] = field.text;
+                else if (field.isFlag) value["value"] = field.number != 0;
                 else value["value"] = field.number;
                 if (!field.unit.empty()) value["unit"] = field.unit;
                 fields[field.name] = value;
             }
             object["fields"] = fields;
         }
-        static const std::unique_ptr<Json::StreamWriter> writer([] {
-            Json::StreamWriterBuilder builder;
-            builder["indentation"] = "";
-            builder["precision"] = 6;
-            builder["precisionType"] = "decimal";
-            return builder.newStreamWriter();
-        }());
-        std::ostringstream out;
-        writer->write(object, &out);
-        line = out.str() + "\n";
-    } else {
-        char head[64];
-        std::snprintf(head, sizeof head, "+%.3f ms  %s ", ms, sent ? "->" : "<-");
-        line = head + text;
-        if (rttMs >= 0) {
-            char rtt[48];
-            std::snprintf(rtt, sizeof rtt, "  (rtt %.3f ms)", rttMs);
-            line += rtt;
+        if (decoded != nullptr && !decoded->warning.empty()) {
+            object["warning"] = decoded->warning;
+            object["expected_bytes"] = decoded->expectedSize;
         }
-        line += '\n';
+        // On standard output with the readings, in order with them, so every
+        // line there is one JSON object; "trace" tells a trace object.
+        emitJson(object);
+        return;
     }
+    char head[64];
+    std::snprintf(head, sizeof head, "+%.3f ms  %s ", ms, sent ? "->" : "<-");
+    std::string line = head + text;
+    if (rttMs >= 0) {
+        char rtt[48];
+        std::snprintf(rtt, sizeof rtt, "  (rtt %.3f ms)", rttMs);
+        line += rtt;
+    }
+    line += '\n';
     StandardOutput::instance().write(2, line);
 }
 
 void TrafficTrace::dumpBytes(const uint8_t* data, size_t count) {
     static const char HEX[] = "0123456789abcdef";
+    // A full line of bytes: 16 times "xx ", and one more blank after every
+    // fourth byte. The text column starts after that width on every line.
+    constexpr size_t BYTES_WIDTH = 16 * 3 + 4;
     std::string text;
-    text.reserve(count * 4 + count / 16 * 2 + 2);
-    for (size_t i = 0; i < count; ++i) {
-        if (i % 16 == 0) text += '\t';
-        text += HEX[data[i] >> 4];
-        text += HEX[data[i] & 15];
-        text += ' ';
-        if (i % 4 == 3) text += ' ';
-        if (i % 16 == 15) text += '\n';
+    text.reserve(count * 5 + count / 16 * 8 + 64);
+    for (size_t line = 0; line < count; line += 16) {
+        const size_t end = std::min(count, line + 16);
+        text += '\t';
+        const size_t start = text.size();
+        for (size_t i = line; i < end; ++i) {
+            text += HEX[data[i] >> 4];
+            text += HEX[data[i] & 15];
+            text += ' ';
+            if (i % 4 == 3) text += ' ';
+        }
+        // The bytes as text, after the hex: printable ASCII as it is, any
+        // other byte as a dot.
+        text.append(BYTES_WIDTH - (text.size() - start), ' ');
+        text += '|';
+        for (size_t i = line; i < end; ++i) {
+            text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '.';
+        }
+        text += "|\n";
     }
-    if (count % 16 != 0) text += '\n';
     // In order with the log lines, and never holding the link up. With JSON
-    // Lines on, standard output carries only JSON: the dump goes with the
-    // log lines to standard error.
-    StandardOutput::instance().write(jsonOutput() ? 2 : 1, text);
+    // Lines or CSV on, standard output carries only those: the dump goes
+    // with the log lines to standard error.
+    StandardOutput::instance().write(jsonOutput() || csvOutput() ? 2 : 1, text);
 }
 
 }  // namespace test

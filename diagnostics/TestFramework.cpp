@@ -19,11 +19,22 @@ void TestFixture::addCase(const std::string& name, std::function<void()> handler
     cases_.push_back(std::move(testCase));
 }
 
-TestResult runCase(TestCase& testCase) {
+const char* const CUT_SHORT_MESSAGE = "cut short: the run was stopped";
+
+TestResult runCase(TestCase& testCase, const StopRequested& stopRequested) {
     testCase.skipped = 0;
     testCase.pass = 0;
     testCase.failed = 0;
     testCase.message.clear();
+    // A failure while the run is being stopped is the stop's doing (a
+    // request it cut short), not the case's.
+    const auto cutShort = [&] {
+        if (!stopRequested || !stopRequested()) return false;
+        logInfo(LOG_SOURCE_TEST, "\t\tskipped: %s", CUT_SHORT_MESSAGE);
+        testCase.skipped = 1;
+        testCase.message = CUT_SHORT_MESSAGE;
+        return true;
+    };
     try {
         if (!testCase.handler) {
             throw TestException("no handler");
@@ -32,17 +43,23 @@ TestResult runCase(TestCase& testCase) {
         logInfo(LOG_SOURCE_TEST, "\t\tpass");
         testCase.pass = 1;
     } catch (const TestException& e) {
-        logError(LOG_SOURCE_TEST, "\t\tfail: %s", e.message().c_str());
-        testCase.failed = 1;
-        testCase.message = e.message();
+        if (!cutShort()) {
+            logError(LOG_SOURCE_TEST, "\t\tfail: %s", e.message().c_str());
+            testCase.failed = 1;
+            testCase.message = e.message();
+        }
     } catch (const std::exception& e) {
-        logError(LOG_SOURCE_TEST, "\t\tfail: uncaught exception %s", e.what());
-        testCase.failed = 1;
-        testCase.message = std::string("uncaught exception ") + e.what();
+        if (!cutShort()) {
+            logError(LOG_SOURCE_TEST, "\t\tfail: uncaught exception %s", e.what());
+            testCase.failed = 1;
+            testCase.message = std::string("uncaught exception ") + e.what();
+        }
     } catch (...) {
-        logError(LOG_SOURCE_TEST, "\t\tfail: unknown uncaught exception");
-        testCase.failed = 1;
-        testCase.message = "unknown uncaught exception";
+        if (!cutShort()) {
+            logError(LOG_SOURCE_TEST, "\t\tfail: unknown uncaught exception");
+            testCase.failed = 1;
+            testCase.message = "unknown uncaught exception";
+        }
     }
     TestResult result;
     result.total = 1;
@@ -66,7 +83,7 @@ TestResult runFixture(TestFixture& fixture, const CaseObserver& observer, const 
             continue;
         }
         logInfo(LOG_SOURCE_TEST, "\tTesting %s...", testCase.name.c_str());
-        TestResult one = runCase(testCase);
+        TestResult one = runCase(testCase, stopRequested);
         result.skipped += one.skipped;
         result.pass += one.pass;
         result.failed += one.failed;

@@ -61,17 +61,24 @@ private:
     std::vector<TestCase> cases_;
 };
 
+typedef std::function<void(const TestCase&)> CaseObserver;
+typedef std::function<bool()> StopRequested;
+
+// The message of a case that a stop of the run cut short.
+extern const char* const CUT_SHORT_MESSAGE;
+
 // Runs one case: resets its counters, calls its handler, logs "\t\tpass" or
-// the failure, and returns its counters (total 1). Never throws.
-TestResult runCase(TestCase& testCase);
+// the failure, and returns its counters (total 1). Never throws. A case
+// that fails while `stopRequested` says yes did not fail: the stop cut it
+// short, and it is skipped ("\t\tskipped: " and CUT_SHORT_MESSAGE).
+TestResult runCase(TestCase& testCase, const StopRequested& stopRequested = StopRequested());
 
 // Runs every case in registration order, logs each and the summary line
 // (error level when any case failed, info otherwise) and returns the totals.
 // `observer`, when set, sees each case right after it ran. `stopRequested`,
 // when set, is asked before each case: once it says yes, no further case
-// runs (a case may move the base) and those left are counted as skipped.
-typedef std::function<void(const TestCase&)> CaseObserver;
-typedef std::function<bool()> StopRequested;
+// runs (a case may move the base) and those left are counted as skipped,
+// as is the case it cut short.
 TestResult runFixture(TestFixture& fixture, const CaseObserver& observer = CaseObserver(),
                       const StopRequested& stopRequested = StopRequested());
 

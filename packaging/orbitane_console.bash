@@ -11,7 +11,10 @@
 declare -gA _orbitane_console_cache
 
 # Options that take the next word as their value.
-_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel --capture --near --tag "
+_orbitane_console_valued_options=" -c --channel -p --port --host --interval --count --accel --capture --near --tag --duration "
+
+# The readings monitor takes as a comma-separated list (status,motor,bumper).
+_orbitane_console_readings="status motor sensor bumper beacon identity config"
 
 # Prints "o NAME" for every option and "c NAME" for every command that
 # `PROGRAM [base] -h` lists.
@@ -88,7 +91,7 @@ _orbitane_console()
             ((i++))
         elif [[ -z $command && $commands == *" $word "* ]]; then
             command=$word
-        elif [[ $command == monitor && -z $repeated && $commands == *" $word "* ]]; then
+        elif [[ $command == monitor && -z $repeated && ($commands == *" $word "* || $word == *,*) ]]; then
             repeated=$word
         fi
     done
@@ -128,6 +131,9 @@ _orbitane_console()
         mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_result" -- "$cur")
     elif [[ -z $command ]]; then
         mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
+    elif [[ $command == monitor && -z $repeated && $cur == *,* ]]; then
+        # The next reading of a list, after the ones already there.
+        mapfile -t COMPREPLY < <(compgen -W "$_orbitane_console_readings" -P "${cur%,*}," -- "${cur##*,}")
     elif [[ $command == monitor && -z $repeated ]]; then
         # monitor repeats any other command.
         mapfile -t COMPREPLY < <(compgen -W "$commands" -X monitor -- "$cur")

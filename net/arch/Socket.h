@@ -83,6 +83,9 @@ class StreamSocket : public SocketBase {
 public:
     // A new IPv4 stream socket, or null when the system refuses one.
     static StreamSocket* createSocket();
+    // A new stream socket for addresses of `addressType` (ADDRESS_TYPE_IPV4
+    // or ADDRESS_TYPE_IPV6), or null when the system refuses one.
+    static StreamSocket* createSocket(int32_t addressType);
 
     virtual int32_t connect(const SocketAddress& address) = 0;
     // Why the last connect failed, as an errno value (ETIMEDOUT for a host

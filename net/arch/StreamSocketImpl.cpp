@@ -260,8 +260,11 @@ int32_t StreamSocketImpl::setNoDelay(bool on) {
     return RESULT_OK;
 }
 
-StreamSocket* StreamSocket::createSocket() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+StreamSocket* StreamSocket::createSocket() { return createSocket(ADDRESS_TYPE_IPV4); }
+
+StreamSocket* StreamSocket::createSocket(int32_t addressType) {
+    if (addressType != ADDRESS_TYPE_IPV4 && addressType != ADDRESS_TYPE_IPV6) return nullptr;
+    int fd = ::socket(addressType == ADDRESS_TYPE_IPV6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return nullptr;
     return new StreamSocketImpl(fd);
 }

@@ -61,17 +61,25 @@ const char* const APPENDED_OPTIONS =
     "orbitane.lua for Wireshark)\n\n"
     "         --count count\n"
     "                 Number of readings of monitor (then it ends with 0) or steps of run and vrun\n\n"
+    "           --csv csv\n"
+    "                 Write the readings of a reading command or of monitor as CSV to standard output: a header "
+    "line, then one row per reading; log lines go to standard error\n\n"
     "        --decode decode\n"
     "                 Write one decoded line per frame sent or received (time, request or answer with its values and "
     "units) to standard error\n\n"
     "       --dry-run dry run\n"
     "                 Drive command: show the view and the velocity it would send, without sending it\n\n"
+    "      --duration duration\n"
+    "                 Seconds after which monitor starts no further reading and ends with 0\n\n"
     "      --interval interval\n"
     "                 Seconds between the starts of two readings of monitor or steps of run and vrun (default 0: "
     "as fast as the base answers)\n\n"
     "          --json json\n"
     "                 Write every reading as one JSON object per line to standard output; log lines go to standard "
     "error\n\n"
+    "    --keep-going keep going\n"
+    "                 session: go on after a failing line, from a pipe or a file too; the status is the first "
+    "failure's\n\n"
     "          --near near\n"
     "                 Drive command: a distance sensor nearer than this many metres is highlighted, and motion toward "
     "one nearer than half of it is refused (default 0.3)\n\n"
@@ -189,7 +197,9 @@ TEST(Program, FailedConnectionsSayWhy) {
     };
     for (const Case& c : {Case{"127.0.0.1", "connection refused; nothing listens on that port (is the base, or the "
                                             "simulator, running?)"},
-                          Case{"robot.local", "not a numeric IPv4 address (host names are not resolved)"}}) {
+                          // A name that does not resolve has words of its own (.invalid is never looked up).
+                          Case{"robot7.invalid", "host name not found (no such host name); check the name (getent "
+                                                 "hosts robot7.invalid), or give the base's address"}}) {
         auto started = std::chrono::steady_clock::now();
         ChildResult r = console({"base", "-c", "tcp", "--host", c.host, "-p", port, "status"});
         auto took = std::chrono::steady_clock::now() - started;
@@ -201,6 +211,28 @@ TEST(Program, FailedConnectionsSayWhy) {
                          "[zorn.orbitane.utils.ChannelFactory] [WARN] " + c.host + ":" + port + ": " + c.reason +
                              "\n" + FRAME + "[FATL] Failed to connect to " + where + "\n");
         EXPECT_LT(took, std::chrono::seconds(3));
+    }
+}
+
+// doctor's address step resolves a host name before connecting, and stops
+// at one that does not resolve.
+TEST(Program, DoctorResolvesTheHostFirst) {
+    const std::string port = std::to_string(closedPort());
+    const struct {
+        const char* host;
+        const char* address;  // the address step's line
+        const char* stopsAt;
+    } cases[] = {
+        {"localhost", "[INFO] doctor: address: ok: localhost is 127.0.0.1", "connect"},
+        {"robot7.invalid", "[ERRO] doctor: address: FAILED: robot7.invalid does not resolve: no such host name",
+         "address"},
+    };
+    for (const auto& c : cases) {
+        ChildResult r = console({"base", "-c", "tcp", "--host", c.host, "-p", port, "doctor"});
+        EXPECT_EQ(r.status, 4) << c.host;
+        const std::string base = "[zorn.orbitane.test.OrbitaneBaseConsoleApplication] ";
+        EXPECT_NE((r.out + r.err).find(base + c.address + "\n"), std::string::npos) << r.out << r.err;
+        EXPECT_NE(r.err.find(std::string("doctor: stopped at the ") + c.stopsAt + " check"), std::string::npos) << r.err;
     }
 }
 

@@ -117,8 +117,13 @@ int ConsoleRig::run(const std::vector<std::string>& command) { return run(comman
 
 int ConsoleRig::run(const std::vector<std::string>& command,
                     const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare) {
-    std::vector<std::string> words = {"orbitane_console base", "-c", "tcp", "--host", "127.0.0.1",
-                                      "-p", std::to_string(tcp.port())};
+    return run(command, tcp.port(), prepare);
+}
+
+int ConsoleRig::run(const std::vector<std::string>& command, uint16_t port,
+                    const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare) {
+    std::vector<std::string> words = {"orbitane_console base", "-c", "tcp", "--host", host,
+                                      "-p", std::to_string(port)};
     words.insert(words.end(), command.begin(), command.end());
     std::vector<const char*> argv;
     for (const std::string& word : words) {

@@ -56,12 +56,15 @@ public:
     // A healthy legacy base (see ScriptedBase::scriptHealthyBase) on loopback.
     ConsoleRig();
 
-    // Runs "orbitane_console base -c tcp --host 127.0.0.1 -p <port>" followed
+    // Runs "orbitane_console base -c tcp --host <host> -p <port>" followed
     // by `command`; returns the application's result. The console's own
     // streams are silenced while it runs; the lines are in lines().
     int run(const std::vector<std::string>& command);
     // Same, with `prepare` called on the application before it runs.
     int run(const std::vector<std::string>& command,
+            const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare);
+    // Same, on another port (a listener of the test's own on `host`).
+    int run(const std::vector<std::string>& command, uint16_t port,
             const std::function<void(zorn::orbitane::test::OrbitaneBaseConsoleApplication&)>& prepare);
 
     // Everything logged during the last run.
@@ -78,6 +81,8 @@ public:
     // Codes of commandRequests(), in order.
     std::vector<uint8_t> commandCodes() const;
 
+    // The --host of run(): the scripted base listens on 127.0.0.1.
+    std::string host = "127.0.0.1";
     ScriptedBase base;
     ScriptedTcpBase tcp{base};
 

@@ -142,3 +142,38 @@ TEST(SelfTestCommand, LegacyRadiusOfExactly2560FailsOneCaseAndThatIsTheResult) {
     EXPECT_EQ(lines.back(), "[ERRO] ControlBus: 9 total, 0 skipped, 8 pass, 1 failed");
     EXPECT_EQ(rig.frameLines().rbegin()[1], "[ERRO] Execute command failed: 00000001");  // then the words
 }
+
+// A case that failed on a request says, under the assertion's line, the
+// request's result in hex and words, as after "Execute command failed".
+TEST(SelfTestCommand, AFailedRequestIsNamedInWordsUnderItsCase) {
+    const struct {
+        uint8_t request;
+        uint16_t errorCode;
+        std::string failLine;
+        std::string words;
+    } cases[] = {
+        {REQ_SEND_EVENT, 7, "[ERRO] \t\tfail: (int)dev_->sendEvent(evt)==(int)RESULT_OK: actual -2147450879 != 0",
+         "[ERRO] \t\t80008001: operation failed: the base refused the request (error code 7)"},
+        {REQ_GET_STATUS, 0x8000,
+         "[ERRO] \t\tfail: (int)dev_->getStatus(status)==(int)RESULT_OK: actual -2147450876 != 0",
+         "[ERRO] \t\t80008004: the base does not support this request"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        ConsoleRig rig;
+        rig.base.fail(c.request, c.errorCode);
+        EXPECT_EQ(1, rig.run({"test"}) & 0xFF);
+        const Lines lines = selfTestLines(rig);
+        auto at = std::find(lines.begin(), lines.end(), c.failLine);
+        ASSERT_NE(at, lines.end());
+        ASSERT_NE(at + 1, lines.end());
+        EXPECT_EQ(at[1], c.words);
+    }
+    // A case that failed on a value the base sent has no such line.
+    ConsoleRig rig;
+    base_conf_response_t conf = ScriptedBase::healthyConfig();
+    conf.base_radius_q8 = 2560;
+    rig.base.answerRecord(REQ_GET_CONFIG, conf);
+    rig.run({"test"});
+    for (const std::string& line : selfTestLines(rig)) EXPECT_EQ(line.find("\t\t8000"), std::string::npos) << line;
+}

@@ -11,6 +11,8 @@
 
 #include "console/TrafficTrace.h"
 #include "log/StandardOutput.h"
+#include "tests/console/ConsoleRig.h"
+#include "tests/support/JsonText.h"
 #include "tests/support/LinkRig.h"
 
 using namespace zorn::orbitane::test;
@@ -54,11 +56,20 @@ std::vector<std::string> untimed(const std::string& text) {
 
 }  // namespace
 
-TEST(TraceDump, GroupsOfFourSixteenPerLine) {
-    EXPECT_EQ(dump({0x10, 0x02, 0xF8, 0x30, 0xDA}), "\t10 02 f8 30  da \n");
+// A dump line: the bytes as they always were, then, where a full line's
+// bytes end, the text column.
+std::string dumpLine(const std::string& hex, const std::string& text) {
+    return "\t" + hex + std::string(52 - hex.size(), ' ') + "|" + text + "|\n";
+}
+
+TEST(TraceDump, GroupsOfFourSixteenPerLineThenTheText) {
+    EXPECT_EQ(dump({0x10, 0x02, 0xF8, 0x30, 0xDA}), dumpLine("10 02 f8 30  da ", "...0."));
     EXPECT_EQ(dump({}), "");
-    EXPECT_EQ(dump(counting(16)), "\t00 01 02 03  04 05 06 07  08 09 0a 0b  0c 0d 0e 0f  \n");
-    EXPECT_EQ(dump(counting(17)), "\t00 01 02 03  04 05 06 07  08 09 0a 0b  0c 0d 0e 0f  \n\t10 \n");
+    const std::string full = "00 01 02 03  04 05 06 07  08 09 0a 0b  0c 0d 0e 0f  ";
+    EXPECT_EQ(dump(counting(16)), dumpLine(full, "................"));
+    EXPECT_EQ(dump(counting(17)), dumpLine(full, "................") + dumpLine("10 ", "."));
+    // Printable ASCII shows as itself; a blank, a DEL and bytes above 0x7E as a dot or a blank.
+    EXPECT_EQ(dump({'O', 'K', ' ', '~', 0x7F, 0xC3}), dumpLine("4f 4b 20 7e  7f c3 ", "OK ~.."));
     const std::string sync = dump(zorn::net::syncFrame());
     EXPECT_EQ(5, std::count(sync.begin(), sync.end(), '\n')) << "four full lines and one of four bytes";
 }
@@ -99,6 +110,76 @@ TEST(TraceDecode, SaysWhatBecameOfEveryByte) {
     EXPECT_EQ(lines[8], "<- 1 byte skipped before a frame start");
     EXPECT_EQ(lines[9], "-> synchronisation message, 64 bytes");
     EXPECT_EQ(err.substr(0, 1), "+");
+}
+
+// What the console reads in an answer is shown: the keys and values of the
+// binary configuration as config reads them, and an answer of the wrong size
+// flagged.
+TEST(TraceDecode, AnswersShowWhatTheConsoleReadsInThem) {
+    const struct {
+        const char* what;
+        uint8_t code;
+        Bytes answer;
+        std::string line;  // the answer's line, up to its round trip
+    } rows[] = {
+        {"binary configuration", zorn::drv::REQ_GET_BINARY_CONFIG,
+         tests::console::binaryConfig(
+             R"({"base": {"model_name": "ORB", "robot_size": 0.34, "low_battery_auto_homing": true,
+                          "sensors": [{"id": 1}]}})"),
+         "<- ok, 31 bytes: binary configuration: base.low_battery_auto_homing=true, base.model_name=\"ORB\", "
+         "base.robot_size=0.34, base.sensors.0.id=1"},
+        {"unreadable configuration", zorn::drv::REQ_GET_BINARY_CONFIG, Bytes{0xFF, 0x01},
+         "<- ok, 2 bytes: binary configuration, not readable as a configuration"},
+        {"status of the wrong size", zorn::drv::REQ_GET_STATUS, Bytes{80},
+         "<- ok, 1 byte, wrong size (getStatus answers 2 bytes; too short to read)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        LinkRig rig;
+        TraceSettings settings;
+        settings.hexDump = false;
+        settings.decode = true;
+        TrafficTrace trace(settings);
+        rig.link.setObserver(&trace);
+        rig.base.answer(row.code, row.answer);
+        testing::internal::CaptureStderr();
+        rig.request(row.code, tests::support::LinkRig::RequestKind{});
+        nivo::system::util::StandardOutput::instance().flush();
+        const std::vector<std::string> lines = untimed(testing::internal::GetCapturedStderr());
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1].substr(0, lines[1].find("  (rtt ")), row.line);
+    }
+}
+
+// With --json the trace objects go to standard output, one per line, with
+// the readings: the answer's fields with their types, and what is wrong
+// with an answer.
+TEST(TraceDecode, JsonObjectsGoToStandardOutput) {
+    LinkRig rig;
+    TraceSettings settings;
+    settings.hexDump = false;
+    settings.decode = true;
+    settings.json = true;
+    TrafficTrace trace(settings);
+    rig.link.setObserver(&trace);
+    rig.base.answer(zorn::drv::REQ_GET_BINARY_CONFIG,
+                    tests::console::binaryConfig(R"({"base": {"low_battery_auto_homing": true}})"));
+    rig.base.answer(zorn::drv::REQ_GET_STATUS, Bytes{80});
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    rig.request(zorn::drv::REQ_GET_BINARY_CONFIG, tests::support::LinkRig::RequestKind{});
+    rig.reading(zorn::drv::REQ_GET_STATUS, 2);
+    nivo::system::util::StandardOutput::instance().flush();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    const std::vector<std::string> lines = untimed(testing::internal::GetCapturedStdout());
+    ASSERT_EQ(lines.size(), 4u);
+    const Json::Value config = tests::support::parseJson(lines[1]);
+    EXPECT_EQ(config["trace"], "answer");
+    EXPECT_EQ(config["fields"]["base.low_battery_auto_homing"]["value"], true);
+    const Json::Value status = tests::support::parseJson(lines[3]);
+    EXPECT_EQ(status["warning"], "wrong size (getStatus answers 2 bytes; too short to read)");
+    EXPECT_EQ(status["expected_bytes"], 2);
+    EXPECT_FALSE(status.isMember("fields"));
 }
 
 // Every byte that came is in the capture once: frames, rejected frames, and

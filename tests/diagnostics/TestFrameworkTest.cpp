@@ -99,6 +99,23 @@ TEST(TestFrameworkRun, NoCaseStartsOnceAStopIsRequested) {
     EXPECT_EQ(log.lines().back().message, "Nine: 9 total, 6 skipped, 3 pass, 0 failed");
 }
 
+// A case that fails while the stop is requested was cut short by it: it is
+// skipped, in its line, its counters and the summary alike.
+TEST(TestFrameworkRun, ACaseTheStopCutsShortIsSkippedNotFailed) {
+    LogCapture log{LOG_SOURCE_TEST};
+    NineCases fixture("case3");
+    TestResult r = runFixture(fixture, CaseObserver(), [&fixture] { return fixture.calls == 3; });
+    EXPECT_EQ(counts(r), "9 total, 7 skipped, 2 pass, 0 failed");
+    EXPECT_EQ(fixture.cases()[2].skipped, 1);
+    EXPECT_EQ(fixture.cases()[2].failed, 0);
+    EXPECT_EQ(fixture.cases()[2].message, CUT_SHORT_MESSAGE);
+    const std::vector<LogLine> lines = log.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2].message, std::string("\t\tskipped: ") + CUT_SHORT_MESSAGE);
+    EXPECT_EQ(lines.back().level, LOG_INFO);
+    EXPECT_EQ(lines.back().message, "Nine: 9 total, 7 skipped, 2 pass, 0 failed");
+}
+
 TEST(TestFrameworkRun, OneFailingCaseGivesAnErrorSummaryAndTheOthersStillRun) {
     LogCapture log{LOG_SOURCE_TEST};
     NineCases fixture("case4");

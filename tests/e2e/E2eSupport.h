@@ -122,6 +122,9 @@ class SimRig {
 public:
     explicit SimRig(const zorn::orbitane::sim::Scenario& scenario = zorn::orbitane::sim::defaultScenario(),
                     Transport transport = Transport::Tcp);
+    // On a line of its own: speed, an adapter's latency, bit errors.
+    SimRig(const zorn::orbitane::sim::Scenario& scenario, Transport transport,
+           const zorn::orbitane::sim::WireSettings& wire);
 
     zorn::orbitane::sim::SimServer& sim() { return *sim_; }
     zorn::orbitane::sim::BaseDevice& device() { return sim_->device(); }
@@ -167,6 +170,9 @@ std::vector<std::string> failureLines(const std::string& failure, std::vector<st
                                       const std::vector<std::string>& after = {});
 
 bool has(const std::vector<std::string>& lines, const std::string& line);
+// A line of the -t hex dump: a tab, the bytes as "%02x " (one more blank
+// after every fourth), then at the column where 16 bytes end their text.
+std::string dumpLine(const std::string& bytes, const std::string& text);
 // Polls `condition` until it holds (true) or `limit` passes (false).
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
 // Standard output after the banner and the identity lines: what the

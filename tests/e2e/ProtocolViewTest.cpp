@@ -87,8 +87,8 @@ TEST(DecodedTrace, StatusBesideTheUnchangedHexDump) {
     SimRig rig;
     ConsoleOutcome r = rig.console({"-t", "--decode", "status"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "\t10 02 f8 30  da \n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\t10 03 02 50  03 42 \n")) << r.out;
+    EXPECT_TRUE(contains(r.out, dumpLine("10 02 f8 30  da ", "...0.") + "\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, dumpLine("10 03 02 50  03 42 ", "...P.B") + "\n")) << r.out;
     const std::vector<std::string> lines = traceLines(r);
     EXPECT_TRUE(has(lines, "-> synchronisation message, 64 bytes"));
     EXPECT_TRUE(has(lines, "-> getStatus (0x30)"));
@@ -108,17 +108,20 @@ TEST(DecodedTrace, LateAnswerNamesTheRequestItWasOwed) {
         << r.err;
 }
 
+// With --json the trace objects are on standard output with the readings:
+// every line there is one JSON object, and standard error holds none.
 TEST(DecodedTrace, JsonObjectPerFrameWithFieldsAndUnits) {
     SimRig rig;
     ConsoleOutcome r = rig.console({"--json", "--decode", "status"});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.find('{'), std::string::npos) << r.err;
     bool found = false;
-    for (const std::string& line : r.errLines()) {
-        if (line.empty() || line[0] != '{') continue;
+    for (const std::string& line : r.outLines()) {
         Json::Value object;
         std::istringstream in(line);
         ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &object, nullptr)) << line;
-        ASSERT_TRUE(object.isMember("time_ms") && object.isMember("direction")) << line;
+        if (object.isMember("command")) continue;  // the reading
+        ASSERT_TRUE(object.isMember("trace") && object.isMember("time_ms") && object.isMember("direction")) << line;
         if (object["trace"] == "answer" && object["request"] == "getStatus") {
             found = true;
             EXPECT_EQ(object["fields"]["battery"]["value"].asDouble(), 80);
@@ -127,6 +130,22 @@ TEST(DecodedTrace, JsonObjectPerFrameWithFieldsAndUnits) {
         }
     }
     EXPECT_TRUE(found) << r.err;
+}
+
+// jq reads the stream of --json --decode from its first line: the frames'
+// objects and the reading's, in order, and nothing else.
+TEST(DecodedTrace, JqReadsTheJsonStreamFromItsFirstLine) {
+    if (::access("/usr/bin/jq", X_OK) != 0) GTEST_SKIP() << "jq is not installed (scripts/bootstrap installs it)";
+    SimRig rig;
+    std::string command = tests::support::builtProgram("orbitane_console");
+    for (const std::string& word : rig.argsFor({"--json", "--decode", "status"})) command += " '" + word + "'";
+    command += " 2>/dev/null | /usr/bin/jq -s -c "
+               "'[.[0].trace, (map(select(.command == \"status\")) | length), (map(select(.trace)) | length)]'";
+    ConsoleProcess shell("/bin/sh", {"-c", command});
+    const ConsoleOutcome r = shell.wait(milliseconds(30000));
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Two synchronisation messages, the connect request and its answer, the status request and its answer.
+    EXPECT_EQ(r.out, "[\"request\",1,6]\n") << r.err;
 }
 
 TEST(Capture, TsharkShowsEveryFieldWithItsUnit) {
@@ -249,17 +268,51 @@ TEST(Replay, FaultedSessionFailsTheSameWayAgain) {
     EXPECT_FALSE(log->any("not in the capture"));
 }
 
-TEST(Replay, RequestTheCaptureDoesNotHoldIsLoggedAndUnanswered) {
+TEST(Replay, SessionThatLeavesTheCaptureIsToldSo) {
     TempDir dir;
-    const std::string file = dir.path("status.pcap");
+    const std::string file = dir.path("run.pcap");
+    const std::vector<std::string> captured{"--interval", "0.1", "--count", "3", "run", "100", "100", "1"};
     SimRig robot;
-    ASSERT_EQ(robot.console({"--capture", file, "status"}).status, 0);
-    SimRig desk;
-    auto log = std::make_shared<LogLines>();
-    desk.sim().setLogSink([log](int level, const std::string& line) { (*log)(level, line); });
-    desk.sim().setReplay(loadReplay(file));
-    EXPECT_EQ(desk.console({"motor"}).status, STATUS_TIMEOUT);
-    EXPECT_TRUE(log->any("getMotorData (0x31) -> not in the capture")) << log->lines.size();
+    std::vector<std::string> capturing{"--capture", file};
+    capturing.insert(capturing.end(), captured.begin(), captured.end());
+    ASSERT_EQ(robot.console(capturing).status, 0);
+    const struct {
+        const char* name;
+        std::vector<std::string> command;
+        int status;
+        const char* logged;  // the simulator's line for the first request off the capture, "" for none
+        bool stopAnswered;   // the stop was answered from the capture
+    } cases[] = {
+        {"the same run", captured, 0, "", true},
+        {"other wheel speeds", {"--interval", "0.1", "--count", "3", "run", "-300", "300", "1"}, STATUS_NOT_SUPPORTED,
+         "setMotor left=-300 mm/s right=300 mm/s (0x40) -> not in the capture (its arguments differ: the capture's "
+         "next one is setMotor left=100 mm/s right=100 mm/s (0x40)), answered not supported (1 request of this host "
+         "off the capture)",
+         true},
+        {"more steps than captured", {"--interval", "0.1", "--count", "5", "run", "100", "100", "1"},
+         STATUS_NOT_SUPPORTED,
+         "getMotorData (0x31) -> not in the capture (it holds no further request of this kind), answered not "
+         "supported",
+         true},
+        {"a reading never captured", {"status"}, STATUS_NOT_SUPPORTED,
+         "getStatus (0x30) -> not in the capture (it holds no request of this kind), answered not supported", false},
+    };
+    for (const auto& c : cases) {
+        SimRig desk;
+        auto log = std::make_shared<LogLines>();
+        desk.sim().setLogSink([log](int level, const std::string& line) { (*log)(level, line); });
+        desk.sim().setReplay(loadReplay(file));
+        const ConsoleOutcome r = desk.console(c.command);
+        EXPECT_EQ(r.status, c.status) << c.name << "\n" << r.err;
+        if (*c.logged == '\0') {
+            EXPECT_FALSE(log->any("not in the capture")) << c.name;
+        } else {
+            EXPECT_TRUE(log->any(c.logged)) << c.name;
+            // The console hears that the base cannot answer it, not a time-out.
+            EXPECT_TRUE(contains(r.err, "80008004: the base does not support this request")) << c.name << r.err;
+        }
+        EXPECT_EQ(contains(r.out + r.err, "Stop request answered: motors stopped"), c.stopAnswered) << c.name;
+    }
 }
 
 TEST(Replay, UnusableCaptureIsRefusedWithItsReason) {

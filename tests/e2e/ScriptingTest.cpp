@@ -8,11 +8,13 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <regex>
+#include <sstream>
 
 #include "drv/ControlBus.h"
 #include "log/TextEscape.h"
@@ -128,7 +130,8 @@ TEST(Scripting, JsonObjectsOfEveryCommandCarryTheBaseValues) {
                  EXPECT_EQ(s[i]["bit"].asInt(), triggered[i] ? 1 : 0) << "the bit as the base sent it";
              }
              EXPECT_NEAR(s[0]["pose"]["x_mm"].asDouble(), 147.0, 1e-3);
-             EXPECT_NEAR(s[1]["pose"]["yaw_deg"].asDouble(), -30.0, 1e-3);
+             // The decimal the base's fraction stands for, without float noise.
+             EXPECT_EQ(s[1]["pose"]["yaw_deg"].asDouble(), -30.0);
          }},
         {"beacon", 1,
          [](const Json::Value& o) {
@@ -251,6 +254,8 @@ TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
         const char* kind;
         int baseError;  // -1: no "base_error"
         const char* option;
+        size_t objects = 1;              // the failure is the last of them
+        const char* failing = nullptr;   // its "command"; null: the row's command word
     };
     const std::vector<Row> rows = {
         {{fault(REQ_GET_STATUS, FaultKind::Silent)}, {"status"}, STATUS_TIMEOUT, "timeout", "80008002", "timeout", -1,
@@ -267,6 +272,16 @@ TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
         {{}, {"nosuch"}, 5, "unknown command", "00000005", "unknown_command", -1, ""},
         {{}, {"--count", "0", "monitor", "status"}, 5, "invalid options", "00000005", "usage", -1, "--count"},
         {{}, {"event"}, 2, "usage error", "00000002", "usage", -1, ""},
+        // An option is named as typed.
+        {{}, {"-p", "x", "status"}, 5, "invalid options", "00000005", "usage", -1, "-p"},
+        {{}, {"--port", "x", "status"}, 5, "invalid options", "00000005", "usage", -1, "--port"},
+        {{}, {"--csv", "status"}, 5, "invalid options", "00000005", "usage", -1, "--csv", 1, "status"},
+        {{}, {"--host", "robot7.invalid", "status"}, 4, "host name not found: robot7.invalid", "00000004",
+         "host_not_found", -1, ""},
+        // A failure inside monitor is the failing reading's.
+        {{fault(zorn::drv::REQ_GET_MOTOR_DATA, FaultKind::Silent)}, {"monitor", "status,motor"}, STATUS_TIMEOUT,
+         "timeout", "80008002", "timeout", -1, "", 2, "motor"},
+        {{}, {"monitor", "status,run"}, 2, "usage error", "00000002", "usage", -1, "", 1, "monitor"},
     };
     SimRig rig;
     for (const Row& row : rows) {
@@ -275,8 +290,8 @@ TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
         ConsoleOutcome r = rig.console(withJson(row.command));
         EXPECT_EQ(r.status, row.status) << r.err;
         const std::vector<Json::Value> objects = jsonLines(r);
-        ASSERT_EQ(objects.size(), 1u) << r.out;
-        const Json::Value& o = objects[0];
+        ASSERT_EQ(objects.size(), row.objects) << r.out;
+        const Json::Value& o = objects.back();
         if (*row.error != '\0') {
             EXPECT_EQ(o["error"].asString(), row.error);
         }
@@ -286,7 +301,8 @@ TEST(Scripting, FailureIsOneJsonObjectWhoseKindSaysWhy) {
         EXPECT_EQ(o["result_hex"].asString(), row.hex);
         EXPECT_EQ(o["result"].asInt(), static_cast<int32_t>(std::stoul(row.hex, nullptr, 16)));
         EXPECT_LT(o["t"].asDouble(), 5.0);
-        EXPECT_EQ(o["command"].asString(), row.command[row.command.size() > 2 ? 2 : 0]);
+        EXPECT_EQ(o["command"].asString(),
+                  row.failing != nullptr ? row.failing : row.command[row.command.size() > 2 ? 2 : 0]);
     }
     // A serial line that goes away is the link failing, not the base closing a connection.
     SimRig serial(scenarioWith([](Scenario& s) { s.faults = {fault(REQ_GET_STATUS, FaultKind::Close)}; }),
@@ -322,6 +338,89 @@ TEST(Scripting, PacedMonitorMakesCountReadingsWithoutDrift) {
         EXPECT_GE(last, 0.95);
         EXPECT_LT(last, 1.15);
     }
+}
+
+// --keep-going never goes on past a command that moved the base and could
+// not confirm its stop: the base may still be moving.
+TEST(Scripting, KeepGoingEndsTheSessionAtAnUnconfirmedStop) {
+    FaultRule refusedStop = fault(zorn::drv::REQ_SET_MOTOR, FaultKind::Error, 1);
+    refusedStop.errorCode = 7;
+    SimRig rig(scenarioWith([&](Scenario& s) { s.faults = {refusedStop}; }));
+    ConsoleOutcome r =
+        rig.consoleWithInput(withJson({"--keep-going", "session"}), "--interval 0.1 run 100 100 0.2\nstatus\n");
+    ASSERT_FALSE(r.killed);
+    EXPECT_NE(r.status, 0);
+    const std::vector<Json::Value> objects = jsonLines(r);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_EQ(objects.back()["command"].asString(), "run") << r.out;
+    EXPECT_FALSE(objects.back()["stop_confirmed"].asBool()) << objects.back();
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_STATUS), 0u) << "the line after it ran";
+    EXPECT_NE(r.err.find("The base may still be moving: the session ends here"), std::string::npos) << r.err;
+}
+
+// --duration ends monitor with success: no round starts once it is over, so
+// a round of 0.1 s in 0.45 s makes at most five rounds. A session line may
+// carry it. Each reading of a round writes its own object.
+TEST(Scripting, DurationEndsAMonitorOfSeveralReadingsWithSuccess) {
+    SimRig rig;
+    ConsoleOutcome r =
+        rig.consoleWithInput(withJson({"session"}), "--interval 0.1 --duration 0.45 monitor status,motor\n");
+    ASSERT_FALSE(r.killed);
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<Json::Value> objects = jsonLines(r);
+    ASSERT_FALSE(objects.empty());
+    EXPECT_LE(objects.size(), 10u) << r.out;
+    ASSERT_EQ(objects.size() % 2, 0u) << r.out;
+    for (size_t i = 0; i < objects.size(); ++i) {
+        EXPECT_EQ(objects[i]["command"].asString(), i % 2 == 0 ? "status" : "motor");
+        EXPECT_FALSE(objects[i].isMember("error")) << objects[i];
+    }
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_STATUS), objects.size() / 2);
+}
+
+// --csv: a header with the JSON's names, command and t first, then one row
+// per reading with a cell for every column; for monitor of several readings
+// one header for them all. Only readings have rows.
+TEST(Scripting, CsvHasAHeaderThenOneRowPerReading) {
+    SimRig rig(distinctiveScenario());
+    const auto cells = [](const std::string& line) {
+        std::vector<std::string> out;
+        std::string cell;
+        std::istringstream in(line);
+        while (std::getline(in, cell, ',')) out.push_back(cell);
+        if (!line.empty() && line.back() == ',') out.push_back("");
+        return out;
+    };
+    ConsoleOutcome r = rig.console({"--csv", "--count", "2", "monitor", "status,sensor"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = r.outLines();
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    const std::vector<std::string> header = cells(lines[0]);
+    ASSERT_GE(header.size(), 4u);
+    EXPECT_EQ(header[0], "command");
+    EXPECT_EQ(header[1], "t");
+    const auto column = [&](const std::string& name) {
+        return static_cast<size_t>(std::find(header.begin(), header.end(), name) - header.begin());
+    };
+    ASSERT_LT(column("battery_percent"), header.size());
+    ASSERT_LT(column("sensors.1.distance_mm"), header.size());
+    for (size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string> row = cells(lines[i]);
+        ASSERT_EQ(row.size(), header.size()) << lines[i];
+        const bool status = i % 2 == 1;
+        EXPECT_EQ(row[0], status ? "status" : "sensor");
+        EXPECT_EQ(row[column("battery_percent")], status ? "57" : "");
+        EXPECT_EQ(row[column("sensors.1.distance_mm")], status ? "" : "1200.0");
+        EXPECT_EQ(row[column("sensors.1.label")], status ? "" : "Sonar #1");
+    }
+    EXPECT_NE(r.err.find("Successfully executed command"), std::string::npos) << "log lines on standard error";
+    for (const std::vector<std::string>& command : {std::vector<std::string>{"--csv", "run", "100", "100", "1"},
+                                                    std::vector<std::string>{"--csv", "monitor", "status,run"}}) {
+        const ConsoleOutcome refused = rig.console(command);
+        EXPECT_EQ(refused.status, 5) << command[1];
+        EXPECT_NE(refused.err.find("--csv writes the rows of readings"), std::string::npos) << refused.err;
+    }
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_SET_MOTOR), 0u);
 }
 
 class ScriptSession : public ::testing::TestWithParam<Transport> {};
@@ -378,6 +477,7 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         int status;
         std::string error;                  // of the last object, when it is a failure
         std::string option = "";            // "option" of the first failure
+        bool keepGoing = false;             // session --keep-going
     };
     const std::vector<Row> rows = {
         {"CRLF endings", "status\r\nmotor\r\n", {"status", "motor"}, 0, ""},
@@ -396,10 +496,15 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
         {"--json after the command", "motor --json\n", {"motor"}, 2, "invalid options", "--json"},
         {"unknown option", "status --bogus\n", {"status"}, 2, "invalid options", "--bogus"},
         {"bad count", "--count x motor\n", {"motor"}, 2, "invalid options", "--count"},
+        // Every failure reported, every line run, the first failure's status.
+        {"--keep-going past every failure", "status\nevent\n\xFF\nnosuch\nmotor\n",
+         {"status", "event", "\\xFF", "nosuch", "motor"}, 2, "", "", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ConsoleOutcome r = rig.consoleWithInput(withJson({"session"}), row.input);
+        const std::vector<std::string> session =
+            row.keepGoing ? std::vector<std::string>{"--keep-going", "session"} : std::vector<std::string>{"session"};
+        ConsoleOutcome r = rig.consoleWithInput(withJson(session), row.input);
         ASSERT_FALSE(r.killed);
         EXPECT_EQ(r.status, row.status) << r.err;
         EXPECT_TRUE(nivo::system::util::isValidUtf8(r.out)) << r.out;
@@ -418,8 +523,9 @@ TEST(Scripting, SessionLinesAreCheckedBeforeTheyRun) {
             break;
         }
     }
-    // No line after a refusal ran: a piped session stops at it.
-    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 1u);
+    // No line after a refusal ran: a piped session stops at it (the first
+    // row's motor ran, and the last line of --keep-going's).
+    EXPECT_EQ(rig.device().requestCount(zorn::drv::REQ_GET_MOTOR_DATA), 2u);
     // A name the base sent with such bytes comes out escaped the same way.
     const ConsoleOutcome identity = rig.consoleWithInput(withJson({"session"}), "identity\n");
     EXPECT_EQ(identity.status, 0);
@@ -520,8 +626,12 @@ TEST(Scripting, SelfTestCasesCarryTheFailedRequestsResultOrSkipped) {
         SCOPED_TRACE(objects[i]["name"].asString());
         EXPECT_EQ(objects[i]["passed"].asBool(), i < 2);
         EXPECT_EQ(objects[i]["skipped"].asBool(), i >= 2);
+        EXPECT_FALSE(objects[i].isMember("kind")) << "a skipped case did not fail";
     }
+    EXPECT_EQ(objects[2]["message"].asString(), "cut short: the run was stopped");
     EXPECT_EQ(objects[9]["kind"].asString(), "interrupted");
+    // The text summary tells the same story.
+    EXPECT_NE(r.err.find("[INFO] ControlBus: 9 total, 7 skipped, 2 pass, 0 failed"), std::string::npos) << r.err;
 }
 
 // A paced run follows the arc its wheels drive, whatever the interval: the

@@ -161,8 +161,22 @@ fi
 
 run_example docs/scripting.md pacing
 check_statuses docs/scripting.md pacing
-[ "$(grep -c '"command":"status"' "$work/pacing.out")" -eq 20 ] ||
-    fail "pacing: not 20 readings:$(echo; cat "$work/pacing.out")"
+# Twenty readings, then rounds of status and motor for a second (at most ten).
+motors=$(grep -c '"command":"motor"' "$work/pacing.out")
+[ "$motors" -ge 1 ] && [ "$motors" -le 10 ] &&
+    [ "$(grep -c '"command":"status"' "$work/pacing.out")" -eq $((20 + motors)) ] ||
+    fail "pacing: not 20 readings, then rounds of two:$(echo; cat "$work/pacing.out")"
+
+# --json --decode: one JSON stream that jq reads from its first line.
+run_example docs/protocol-view.md decode-jq
+check_statuses docs/protocol-view.md decode-jq
+grep -q '^{"request":"getStatus","text":"ok, 2 bytes: battery 80 %' "$work/decode-jq.out" &&
+    grep -qx '80' "$work/decode-jq.out" || fail "decode-jq:$(echo; cat "$work/decode-jq.out")"
+
+run_example docs/scripting.md csv
+check_statuses docs/scripting.md csv
+head -1 "$work/csv.out" | grep -q '^command,t,battery_percent,' &&
+    [ "$(grep -c '^status,' "$work/csv.out")" -eq 3 ] || fail "csv:$(echo; cat "$work/csv.out")"
 
 run_example docs/scripting.md plot
 check_statuses docs/scripting.md plot

@@ -69,6 +69,29 @@ Bytes readExactly(StreamSocket& s, size_t n, int ms = 3000) {
 
 }  // namespace
 
+// A socket for IPv6 addresses connects to an IPv6 listener; an address
+// type the platform does not know gives no socket.
+TEST(SocketTest, Ipv6SocketConnectsOverIpv6Loopback) {
+    SocketPtr listener(StreamSocket::createSocket(ADDRESS_TYPE_IPV6));
+    ASSERT_TRUE(listener);
+    SocketAddress loopback;
+    ASSERT_EQ(loopback.setAddress("::1", ADDRESS_TYPE_IPV6), RESULT_OK);
+    loopback.setPort(0);
+    ASSERT_EQ(listener->bind(loopback), RESULT_OK);
+    ASSERT_EQ(listener->listen(1), RESULT_OK);
+    SocketAddress local;
+    ASSERT_EQ(listener->getLocalAddress(local), RESULT_OK);
+    EXPECT_EQ(local.getAddressType(), ADDRESS_TYPE_IPV6);
+    loopback.setPort(local.getPort());
+    SocketPtr client(StreamSocket::createSocket(ADDRESS_TYPE_IPV6));
+    ASSERT_TRUE(client);
+    EXPECT_EQ(client->connect(loopback), RESULT_OK);
+    EXPECT_EQ(listener->waitForIncoming(3000), RESULT_OK);
+    SocketPtr accepted(listener->accept(nullptr));
+    EXPECT_TRUE(accepted);
+    EXPECT_EQ(StreamSocket::createSocket(7), nullptr);
+}
+
 TEST(SocketAddressTest, ParsesNumericIpv4AndKeepsPort) {
     SocketAddress a("192.0.2.7", 11331);
     EXPECT_TRUE(a.isValid());

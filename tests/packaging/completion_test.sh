@@ -50,7 +50,7 @@ expect() {
 C=_orbitane_console
 S=_orbitane_base_sim
 commands="beacon bumper config doctor event identity monitor motor poll run sensor session status test vrun"
-options="-c --channel -h --help -p --port -t --trace-comm -v --version --host --json --interval --count --decode --capture"
+options="-c --channel -h --help -p --port -t --trace-comm -v --version --host --json --interval --count --decode --capture --csv --duration --keep-going"
 
 expect exact "base"                                   $C 1 orbitane_console ""
 expect exact ""                                       $C 2 orbitane_console other ""
@@ -76,6 +76,11 @@ expect has   "$options"                               $C 4 orbitane_base_console
 expect has   "status bumper sensor"                   $C 4 orbitane_base_console -c tcp monitor ""
 expect lacks "monitor"                                $C 4 orbitane_base_console -c tcp monitor ""
 expect exact ""                                       $C 5 orbitane_base_console -c tcp monitor bumper ""
+# ... or a list of readings, completed after its last comma.
+expect exact "status,motor"                           $C 4 orbitane_base_console -c tcp monitor status,mo
+expect exact "status,beacon status,bumper"            $C 4 orbitane_base_console -c tcp monitor status,b
+expect exact ""                                       $C 5 orbitane_base_console -c tcp monitor status,motor ""
+expect exact ""                                       $C 2 orbitane_base_console --duration ""
 # A word the program does not list as a command (the value of an option the
 # completion does not know) is not taken for the command.
 expect has   "$commands"                              $C 5 orbitane_base_console -c tcp --later 5 ""

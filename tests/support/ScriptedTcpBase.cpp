@@ -42,7 +42,7 @@ bool writeAll(int fd, const Bytes& bytes, const std::atomic<bool>& stop) {
 
 }  // namespace
 
-ScriptedTcpBase::ScriptedTcpBase(ScriptedBase& base) : base_(base) {
+ScriptedTcpBase::ScriptedTcpBase(ScriptedBase& base, Loopback loopback) : base_(base) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         throw std::runtime_error("scripted TCP base: pipe failed");
@@ -50,21 +50,32 @@ ScriptedTcpBase::ScriptedTcpBase(ScriptedBase& base) : base_(base) {
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
 
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // loopback only
-    addr.sin_port = 0;
-    socklen_t addrLength = sizeof(addr);
-    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+    // Loopback only.
+    sockaddr_storage addr{};
+    socklen_t addrLength;
+    if (loopback == Loopback::V6) {
+        auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_addr = in6addr_loopback;
+        addrLength = sizeof(sockaddr_in6);
+    } else {
+        auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addrLength = sizeof(sockaddr_in);
+    }
+    listenFd_ = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), addrLength) != 0 ||
         ::listen(listenFd_, 4) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &addrLength) != 0) {
         closeFd(listenFd_);
         closeFd(wakeRead_);
         closeFd(wakeWrite_);
-        throw std::runtime_error("scripted TCP base: cannot listen on 127.0.0.1");
+        throw std::runtime_error(loopback == Loopback::V6 ? "scripted TCP base: cannot listen on ::1"
+                                                          : "scripted TCP base: cannot listen on 127.0.0.1");
     }
-    port_ = ntohs(addr.sin_port);
+    // The port sits at the same place in both families.
+    port_ = ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     thread_ = std::thread([this] { serve(); });
 }
 

@@ -4,7 +4,7 @@
 // to the base the way the console does (an in-process TCP channel, or the
 // console program run as a child process with --host 127.0.0.1 -p port()).
 //
-// Listens on 127.0.0.1 on a port chosen by the system and serves one client
+// Listens on 127.0.0.1 (or ::1) on a port chosen by the system and serves one client
 // at a time on its own thread; a new client is accepted after the previous
 // one closed. The destructor wakes and joins the thread at once.
 
@@ -22,9 +22,10 @@ namespace support {
 
 class ScriptedTcpBase {
 public:
+    enum class Loopback { V4, V6 };  // 127.0.0.1 or ::1
     // The base is not owned and must outlive this object. Throws
     // std::runtime_error when the listening socket cannot be set up.
-    explicit ScriptedTcpBase(ScriptedBase& base);
+    explicit ScriptedTcpBase(ScriptedBase& base, Loopback loopback = Loopback::V4);
     ~ScriptedTcpBase();
     ScriptedTcpBase(const ScriptedTcpBase&) = delete;
     ScriptedTcpBase& operator=(const ScriptedTcpBase&) = delete;
