@@ -72,6 +72,10 @@ OrbitaneConsoleApplication::OrbitaneConsoleApplication()
                          "Write the readings of a reading command or of monitor as CSV to standard output: a "
                          "header line, then one row per reading; log lines go to standard error",
                          "", "csv", false, false, "", true};
+    options_[OPT_TEXT_COLUMN] = {"text column",
+                                 "With -t: show each line of the hex dump as text too, after the hex (printable "
+                                 "ASCII as it is, other bytes as dots)",
+                                 "", "text-column", false, false, "", true};
     for (auto& option : options_) {
         if (!option.shortName.empty()) {
             shortOptions_[option.shortName] = &option;
@@ -194,6 +198,11 @@ bool OrbitaneConsoleApplication::parseOptions(int argc, const char* const* argv,
             logFatal(logSource_, "%s needs --json: it labels the JSON objects", badOption_.c_str());
             return false;
         }
+    }
+    if (options_[OPT_TEXT_COLUMN].isSet && !options_[OPT_TRACE].isSet) {
+        badOption_ = "--text-column";
+        logFatal(logSource_, "--text-column needs -t: it adds a column to the hex dump");
+        return false;
     }
     if (options_[OPT_CSV].isSet && !options_[OPT_VERSION].isSet) {
         badOption_ = "--csv";

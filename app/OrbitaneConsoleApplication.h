@@ -113,6 +113,8 @@ public:
     // The hex dump (-t), the decoded trace (--decode) and the capture file
     // (--capture, empty when not given).
     bool hexTraceEnabled() const { return options_[OPT_TRACE].isSet; }
+    // -t with each line's bytes shown as text after the hex (--text-column).
+    bool textColumnEnabled() const { return options_[OPT_TEXT_COLUMN].isSet; }
     bool decodeEnabled() const { return options_[OPT_DECODE].isSet; }
     bool captureGiven() const { return options_[OPT_CAPTURE].isSet; }
     const std::string& captureFile() const { return options_[OPT_CAPTURE].value; }
@@ -188,6 +190,7 @@ private:
         OPT_WALL_CLOCK,
         OPT_DURATION,
         OPT_CSV,
+        OPT_TEXT_COLUMN,
         OPTION_COUNT
     };
 

@@ -3,7 +3,8 @@
 #include "app/Interrupt.h"
 #include "console/BumperPolarityOption.h"
 #include "console/ChannelFactory.h"
-#include "console/DriveOptions.h"
+#include "console/KeepGoingOption.h"
+#include "console/drive/DriveOptions.h"
 #include "console/TrafficTrace.h"
 
 #include <cstring>
@@ -59,7 +60,7 @@ void OrbitaneBaseConsoleApplication::registerCommands() {
                      std::bind(&OrbitaneBaseConsoleApplication::identityCommand, this, _1), true);
     table.addCommand("session", "Run commands from standard input",
                      "Run one command per line of standard input over one connection (help, quit on a terminal)",
-                     std::bind(&OrbitaneBaseConsoleApplication::sessionCommand, this, _1), true);
+                     std::bind(&OrbitaneBaseConsoleApplication::sessionCommand, this, _1), true, {keepGoingOption()});
     table.addCommand("drive", "Drive with the keyboard",
                      "Live view of every reading; arrows/WASD drive, space stops, q quits",
                      std::bind(&OrbitaneBaseConsoleApplication::driveCommand, this, _1), true, driveOptions());
@@ -85,6 +86,7 @@ std::shared_ptr<utils::IChannelProvider> OrbitaneBaseConsoleApplication::createT
 std::unique_ptr<zorn::net::LinkObserver> OrbitaneBaseConsoleApplication::createTrace() {
     TraceSettings settings;
     settings.hexDump = hexTraceEnabled();
+    settings.textColumn = textColumnEnabled();
     settings.decode = decodeEnabled();
     settings.json = jsonEnabled();
     if (captureGiven()) {

@@ -45,7 +45,7 @@ TrafficTrace::TrafficTrace(TraceSettings settings)
 void TrafficTrace::onSent(const zorn::net::SentFrame& frame) {
     if (settings_.hexDump) {
         logInfo(LOG_SOURCE_INTERCEPT, "Sending %d bytes:", static_cast<int>(frame.size));
-        dumpBytes(frame.bytes, frame.size);
+        dumpBytes(frame.bytes, frame.size, settings_.textColumn);
     }
     if (settings_.capture) settings_.capture->write(zorn::drv::CAPTURE_HOST_TO_BASE, frame.bytes, frame.size);
     if (!settings_.decode) return;
@@ -61,7 +61,7 @@ void TrafficTrace::onSent(const zorn::net::SentFrame& frame) {
 void TrafficTrace::onRead(const uint8_t* bytes, size_t size, zorn::net::TimePoint) {
     if (!settings_.hexDump) return;
     logInfo(LOG_SOURCE_INTERCEPT, "%d bytes received:", static_cast<int>(size));
-    dumpBytes(bytes, size);
+    dumpBytes(bytes, size, settings_.textColumn);
 }
 
 void TrafficTrace::onReceived(const zorn::net::ReceivedFrame& frame) {
@@ -178,7 +178,7 @@ void TrafficTrace::emit(zorn::net::TimePoint at, bool sent, const std::string& k
     StandardOutput::instance().write(2, line);
 }
 
-void TrafficTrace::dumpBytes(const uint8_t* data, size_t count) {
+void TrafficTrace::dumpBytes(const uint8_t* data, size_t count, bool textColumn) {
     static const char HEX[] = "0123456789abcdef";
     // A full line of bytes: 16 times "xx ", and one more blank after every
     // fourth byte. The text column starts after that width on every line.
@@ -195,14 +195,17 @@ void TrafficTrace::dumpBytes(const uint8_t* data, size_t count) {
             text += ' ';
             if (i % 4 == 3) text += ' ';
         }
-        // The bytes as text, after the hex: printable ASCII as it is, any
-        // other byte as a dot.
-        text.append(BYTES_WIDTH - (text.size() - start), ' ');
-        text += '|';
-        for (size_t i = line; i < end; ++i) {
-            text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '.';
+        if (textColumn) {
+            // The bytes as text, after the hex: printable ASCII as it is,
+            // any other byte as a dot.
+            text.append(BYTES_WIDTH - (text.size() - start), ' ');
+            text += '|';
+            for (size_t i = line; i < end; ++i) {
+                text += data[i] >= 0x20 && data[i] < 0x7F ? static_cast<char>(data[i]) : '.';
+            }
+            text += '|';
         }
-        text += "|\n";
+        text += '\n';
     }
     // In order with the log lines, and never holding the link up. With JSON
     // Lines or CSV on, standard output carries only those: the dump goes

@@ -26,6 +26,7 @@ namespace test {
 
 struct TraceSettings {
     bool hexDump = true;
+    bool textColumn = false;  // each dump line also as text
     bool decode = false;
     bool json = false;
     std::shared_ptr<zorn::drv::CaptureWriter> capture;
@@ -40,9 +41,11 @@ public:
     void onReceived(const zorn::net::ReceivedFrame& frame) override;
 
     // Writes the hex dump of `count` bytes to standard output (standard
-    // error with --json): a tab before every 16 bytes, "%02x " per byte,
-    // one more blank after every fourth byte.
-    static void dumpBytes(const uint8_t* data, size_t count);
+    // error with --json or --csv): a tab before every 16 bytes, "%02x " per
+    // byte, one more blank after every fourth byte, a line feed after every
+    // 16th and after the last. With `textColumn` each line also shows its
+    // bytes as text, between bars after the hex.
+    static void dumpBytes(const uint8_t* data, size_t count, bool textColumn = false);
 
     const TraceSettings& settings() const { return settings_; }
 

@@ -85,6 +85,9 @@ const char* const APPENDED_OPTIONS =
     "one nearer than half of it is refused (default 0.3)\n\n"
     "           --tag tag\n"
     "                 With --json: add \"tag\": this text (a robot's name, say) to every JSON object\n\n"
+    "   --text-column text column\n"
+    "                 With -t: show each line of the hex dump as text too, after the hex (printable ASCII as it is, "
+    "other bytes as dots)\n\n"
     "    --wall-clock wall clock\n"
     "                 With --json: add \"time\", the UTC time it was written (ISO 8601 with milliseconds), to every "
     "JSON object\n\n";

@@ -28,9 +28,9 @@ std::string flushed() {
     return testing::internal::GetCapturedStdout();
 }
 
-std::string dump(const Bytes& bytes) {
+std::string dump(const Bytes& bytes, bool textColumn = false) {
     testing::internal::CaptureStdout();
-    TrafficTrace::dumpBytes(bytes.data(), bytes.size());
+    TrafficTrace::dumpBytes(bytes.data(), bytes.size(), textColumn);
     return flushed();
 }
 
@@ -56,20 +56,26 @@ std::vector<std::string> untimed(const std::string& text) {
 
 }  // namespace
 
-// A dump line: the bytes as they always were, then, where a full line's
-// bytes end, the text column.
+// A dump line with --text-column: the bytes as they always are, then, where
+// a full line's bytes end, the text column.
 std::string dumpLine(const std::string& hex, const std::string& text) {
     return "\t" + hex + std::string(52 - hex.size(), ' ') + "|" + text + "|\n";
 }
 
-TEST(TraceDump, GroupsOfFourSixteenPerLineThenTheText) {
-    EXPECT_EQ(dump({0x10, 0x02, 0xF8, 0x30, 0xDA}), dumpLine("10 02 f8 30  da ", "...0."));
+TEST(TraceDump, GroupsOfFourSixteenPerLine) {
+    EXPECT_EQ(dump({0x10, 0x02, 0xF8, 0x30, 0xDA}), "\t10 02 f8 30  da \n");
     EXPECT_EQ(dump({}), "");
     const std::string full = "00 01 02 03  04 05 06 07  08 09 0a 0b  0c 0d 0e 0f  ";
-    EXPECT_EQ(dump(counting(16)), dumpLine(full, "................"));
-    EXPECT_EQ(dump(counting(17)), dumpLine(full, "................") + dumpLine("10 ", "."));
-    // Printable ASCII shows as itself; a blank, a DEL and bytes above 0x7E as a dot or a blank.
-    EXPECT_EQ(dump({'O', 'K', ' ', '~', 0x7F, 0xC3}), dumpLine("4f 4b 20 7e  7f c3 ", "OK ~.."));
+    EXPECT_EQ(dump(counting(16)), "\t" + full + "\n");
+    EXPECT_EQ(dump(counting(17)), "\t" + full + "\n\t10 \n");
+}
+
+TEST(TraceDump, TheTextColumnFollowsTheBytes) {
+    const std::string full = "00 01 02 03  04 05 06 07  08 09 0a 0b  0c 0d 0e 0f  ";
+    EXPECT_EQ(dump({0x10, 0x02, 0xF8, 0x30, 0xDA}, true), dumpLine("10 02 f8 30  da ", "...0."));
+    EXPECT_EQ(dump(counting(17), true), dumpLine(full, "................") + dumpLine("10 ", "."));
+    // Printable ASCII shows as itself; a DEL and bytes above 0x7E as a dot.
+    EXPECT_EQ(dump({'O', 'K', ' ', '~', 0x7F, 0xC3}, true), dumpLine("4f 4b 20 7e  7f c3 ", "OK ~.."));
     const std::string sync = dump(zorn::net::syncFrame());
     EXPECT_EQ(5, std::count(sync.begin(), sync.end(), '\n')) << "four full lines and one of four bytes";
 }

@@ -433,13 +433,13 @@ TEST_P(ConsoleCommands, TraceDumpsEveryFrameBothWays) {
     auto sync = std::find(lines.begin(), lines.end(), info(TRACE, "Sending 68 bytes:"));
     ASSERT_NE(sync, lines.end());
     ASSERT_GT(lines.end() - sync, 6);
-    EXPECT_EQ(sync[1], dumpLine("10 41 00 64  aa 22 39 60  a3 16 25 3e  69 b2 2f 4f  ", ".A.d.\"9`..%>i./O"));
-    EXPECT_EQ(sync[5], dumpLine("5b 9a 06 96  ", "[..."));  // the last four bytes, the checksum last
+    EXPECT_EQ(sync[1], dumpLine("10 41 00 64  aa 22 39 60  a3 16 25 3e  69 b2 2f 4f  "));
+    EXPECT_EQ(sync[5], dumpLine("5b 9a 06 96  "));  // the last four bytes, the checksum last
     // The status request and its answer, each dumped after its header.
-    auto request = std::find(lines.begin(), lines.end(), dumpLine("10 02 f8 30  da ", "...0."));
+    auto request = std::find(lines.begin(), lines.end(), dumpLine("10 02 f8 30  da "));
     ASSERT_NE(request, lines.end()) << out.out;
     EXPECT_EQ(request[-1], info(TRACE, "Sending 5 bytes:"));
-    auto answer = std::find(lines.begin(), lines.end(), dumpLine("10 03 02 50  03 42 ", "...P.B"));
+    auto answer = std::find(lines.begin(), lines.end(), dumpLine("10 03 02 50  03 42 "));
     ASSERT_NE(answer, lines.end()) << out.out;
     EXPECT_EQ(answer[-1], info(TRACE, "6 bytes received:"));
     EXPECT_LT(request - lines.begin(), answer - lines.begin());

@@ -301,6 +301,8 @@ std::vector<std::string> failureLines(const std::string& failure, std::vector<st
     return before;
 }
 
+std::string dumpLine(const std::string& bytes) { return "\t" + bytes; }
+
 std::string dumpLine(const std::string& bytes, const std::string& text) {
     return "\t" + bytes + std::string(52 - bytes.size(), ' ') + "|" + text + "|";
 }

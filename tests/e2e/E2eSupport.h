@@ -172,6 +172,8 @@ std::vector<std::string> failureLines(const std::string& failure, std::vector<st
 bool has(const std::vector<std::string>& lines, const std::string& line);
 // A line of the -t hex dump: a tab, the bytes as "%02x " (one more blank
 // after every fourth), then at the column where 16 bytes end their text.
+// A line of -t's hex dump; with `text`, as --text-column shows it.
+std::string dumpLine(const std::string& bytes);
 std::string dumpLine(const std::string& bytes, const std::string& text);
 // Polls `condition` until it holds (true) or `limit` passes (false).
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);

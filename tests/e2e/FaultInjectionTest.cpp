@@ -57,7 +57,7 @@ TEST_P(FaultInjection, BadChecksumFrameIsDroppedAndTheRequestFailsAsInvalidData)
     EXPECT_EQ(out.status, STATUS_INVALID_DATA);
     // The answer arrived (its checksum byte 42 spoilt to bd) and was dropped.
     std::vector<std::string> lines = out.outLines();
-    auto dump = std::find(lines.begin(), lines.end(), dumpLine("10 03 02 50  03 bd ", "...P.."));
+    auto dump = std::find(lines.begin(), lines.end(), dumpLine("10 03 02 50  03 bd "));
     ASSERT_NE(dump, lines.end()) << out.out;
     EXPECT_EQ(dump[-1], info(TRACE, "6 bytes received:"));
     EXPECT_FALSE(has(lines, info(BASE, "Battery: 80%")));

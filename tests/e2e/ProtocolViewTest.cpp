@@ -11,6 +11,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -19,6 +20,7 @@
 
 #include "drv/CaptureFile.h"
 #include "drv/ControlBus.h"
+#include "net/Framer.h"
 #include "sim/Replay.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/support/ChildProcess.h"
@@ -71,21 +73,85 @@ std::string tsharkPath() {
     return "";
 }
 
-// What a user sees with the dissector: tshark's full decode of the file.
-std::string tsharkDecode(const std::string& file) {
+// tshark with the project's dissector on `file`, and `args`.
+std::string tshark(const std::string& file, const std::vector<std::string>& args) {
     const std::string dissector = sourceRoot() + "/packaging/orbitane.lua";
-    tests::support::ChildResult r =
-        runChild(tsharkPath(), {"-o", "gui.console_open:NEVER", "-X", "lua_script:" + dissector, "-r", file, "-V"},
-                 milliseconds(60000));
+    std::vector<std::string> all{"-o", "gui.console_open:NEVER", "-X", "lua_script:" + dissector, "-r", file};
+    all.insert(all.end(), args.begin(), args.end());
+    tests::support::ChildResult r = runChild(tsharkPath(), all, milliseconds(60000));
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
 }
 
+// What a user sees with the dissector: tshark's full decode of the file.
+std::string tsharkDecode(const std::string& file) { return tshark(file, {"-V"}); }
+
+// One line per frame: the fields asked for, tab-separated.
+std::vector<std::string> tsharkFields(const std::string& file, const std::vector<std::string>& fields,
+                                      const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"-T", "fields"});
+    for (const std::string& field : fields) args.insert(args.end(), {"-e", field});
+    return ConsoleOutcome::splitLines(tshark(file, args));
+}
+
+// A capture written packet by packet, at times of the test's choosing.
+struct CapturedPacket {
+    double ms;          // after the first
+    uint8_t direction;  // 0 host to base, 1 base to host
+    std::vector<uint8_t> bytes;
+};
+
+void writeCapture(const std::string& path, const std::vector<CapturedPacket>& packets) {
+    std::ofstream out(path, std::ios::binary);
+    auto put = [&out](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) out.put(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    put(0xA1B2C3D4, 4);  // microsecond time stamps
+    put(2, 2);
+    put(4, 2);
+    put(0, 4);
+    put(0, 4);
+    put(65535, 4);
+    put(zorn::drv::CAPTURE_LINK_TYPE, 4);
+    for (const CapturedPacket& packet : packets) {
+        const uint64_t us = 1700000000ull * 1000000 + static_cast<uint64_t>(packet.ms * 1000.0 + 0.5);
+        put(static_cast<uint32_t>(us / 1000000), 4);
+        put(static_cast<uint32_t>(us % 1000000), 4);
+        put(static_cast<uint32_t>(packet.bytes.size() + 1), 4);
+        put(static_cast<uint32_t>(packet.bytes.size() + 1), 4);
+        out.put(static_cast<char>(packet.direction));
+        out.write(reinterpret_cast<const char*>(packet.bytes.data()), static_cast<std::streamsize>(packet.bytes.size()));
+    }
+}
+
+CapturedPacket request(double ms, std::vector<uint8_t> payload) {
+    return CapturedPacket{ms, 0, zorn::net::encodeFrame(zorn::drv::CMD_CONTROL_BUS, payload)};
+}
+
+CapturedPacket answer(double ms, size_t size, uint8_t cmd = zorn::net::ANS_OK) {
+    return CapturedPacket{ms, 1, zorn::net::encodeFrame(cmd, std::vector<uint8_t>(size, 0))};
+}
+
+CapturedPacket damaged(double ms, size_t size) {
+    CapturedPacket packet = answer(ms, size);
+    packet.bytes.back() ^= 0xFF;
+    return packet;
+}
+
+const std::vector<uint8_t> kStatus{zorn::drv::REQ_GET_STATUS};
+const std::vector<uint8_t> kMotor{zorn::drv::REQ_GET_MOTOR_DATA};
+const std::vector<uint8_t> kSensors{zorn::drv::REQ_GET_SENSOR_DATA};
+const std::vector<uint8_t> kStop(17, 0);  // setMotor 0 0: kStop[0] is set below
+
 }  // namespace
 
-TEST(DecodedTrace, StatusBesideTheUnchangedHexDump) {
+TEST(DecodedTrace, StatusBesideTheUnchangedHexDumpAndItsTextColumn) {
     SimRig rig;
-    ConsoleOutcome r = rig.console({"-t", "--decode", "status"});
+    ConsoleOutcome plain = rig.console({"-t", "status"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_TRUE(contains(plain.out, dumpLine("10 02 f8 30  da ") + "\n")) << plain.out;
+    ConsoleOutcome r = rig.console({"-t", "--text-column", "--decode", "status"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, dumpLine("10 02 f8 30  da ", "...0.") + "\n")) << r.out;
     EXPECT_TRUE(contains(r.out, dumpLine("10 03 02 50  03 42 ", "...P.B") + "\n")) << r.out;
@@ -181,6 +247,149 @@ TEST(Capture, TsharkShowsEveryFieldWithItsUnit) {
     for (const char* part : {"Radius: 170 mm", "Distance sensors: 3", "Distance sensor 0", "yaw: "}) {
         EXPECT_TRUE(contains(shown, part)) << part << "\n" << shown.substr(0, 4000);
     }
+}
+
+// The console's answer rule, in a capture's times: each case a line's
+// traffic, and for each answer the request it goes to (its frame number,
+// 0 for none) and what the console makes of it.
+TEST(Dissector, PairsAnswersByTheConsolesRule) {
+    if (tsharkPath().empty()) GTEST_SKIP() << "tshark is not installed (scripts/bootstrap installs it)";
+    std::vector<uint8_t> stop = kStop;
+    stop[0] = zorn::drv::REQ_SET_MOTOR;
+    const std::string answered = "its request's answer", late = "a late answer, dropped",
+                      unasked = "an answer no request awaited or owed, dropped",
+                      confirms = "an earlier stop's late answer, taken as the awaited stop's";
+    const struct {
+        const char* name;
+        std::vector<CapturedPacket> packets;
+        std::vector<std::string> answers;  // "frame:request frame:taken as", one per answer
+    } cases[] = {
+        {"a late motor reading is not the sensors' answer",
+         {request(0, kMotor), request(1001, kSensors), answer(1500, 9), answer(1500.1, 64)},
+         {"3:1:" + late, "4:2:" + answered}},
+        {"an answer in time is its request's",
+         {request(0, kStatus), answer(0.2, 2), request(1, kStatus), answer(999, 2)},
+         {"2:1:" + answered, "4:3:" + answered}},
+        {"an answer past the 3 s an answer is owed is nobody's",
+         {request(0, kStatus), answer(3000.5, 2)}, {"2::" + unasked}},
+        {"the owed answer cannot have the size: it was lost",
+         {request(0, kMotor), request(1001, kStatus), answer(1001.3, 2)}, {"3:2:" + answered}},
+        {"an error answer fits every request: the oldest owed takes it",
+         {request(0, kMotor), request(1001, kStatus), answer(1001.3, 2, zorn::net::ANS_ERROR)}, {"3:1:" + late}},
+        {"a bad frame where an answer is awaited is that answer", {request(0, kStatus), damaged(0.3, 2)},
+         {"2:1:" + answered}},
+        {"an earlier stop's answer confirms the awaited stop",
+         {request(0, stop), request(1200, stop), answer(1200.2, 0), answer(1200.4, 0)},
+         {"3:1:" + confirms, "4:2:" + late}},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const std::string file = dir.path("rule.pcap");
+        writeCapture(file, c.packets);
+        std::vector<std::string> answers;
+        for (const std::string& line :
+             tsharkFields(file, {"frame.number", "orbitane.request_in", "orbitane.fate"}, {"-Y", "orbitane.direction == 1"})) {
+            std::string fields = line;
+            for (char& ch : fields) ch = ch == '\t' ? ':' : ch;
+            answers.push_back(fields);
+        }
+        EXPECT_EQ(answers, c.answers) << c.name;
+    }
+}
+
+// What the pairing shows of a real session: the fields linking the two
+// frames, the response time, the expert info and the statistics.
+TEST(Dissector, LinksPairsMarksTroubleAndCountsResponseTimes) {
+    if (tsharkPath().empty()) GTEST_SKIP() << "tshark is not installed (scripts/bootstrap installs it)";
+    TempDir dir;
+    const std::string file = dir.path("faulted.pcap");
+    FaultRule slow = fault(zorn::drv::REQ_GET_MOTOR_DATA, FaultKind::Delay, 0, 1);
+    slow.delayMs = 1500;
+    FaultRule refused = fault(zorn::drv::REQ_GET_AUTOHOME_DATA, FaultKind::Error);
+    refused.errorCode = 7;
+    SimRig robot(scenarioWith([&](Scenario& s) {
+        s.faults = {slow, refused, fault(zorn::drv::REQ_GET_BUMPER_DATA, FaultKind::BadChecksum)};
+    }));
+    ConsoleOutcome r = robot.console({"--capture", file, "test"});
+    ASSERT_NE(r.status, 0) << r.err;
+
+    // Requests (with -2, which sees answers that come later) name their
+    // answer's frame, and answers their request's, with the time between.
+    std::map<std::string, std::string> requestOf, responseOf, timeOf;
+    for (const std::string& line :
+         tsharkFields(file, {"frame.number", "orbitane.request", "orbitane.answer_to", "orbitane.request_in",
+                             "orbitane.response_in", "orbitane.response_time"}, {"-2"})) {
+        std::vector<std::string> f;
+        std::istringstream in(line);
+        for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+        f.resize(6);
+        if (!f[1].empty()) responseOf[f[1] + "@" + f[0]] = f[4];
+        if (!f[2].empty()) {
+            requestOf[f[0]] = f[3];
+            timeOf[f[2]] = f[5];
+        }
+    }
+    std::string motorRequest;
+    for (const auto& entry : responseOf) {
+        if (entry.first.rfind("0x31@", 0) == 0) motorRequest = entry.first.substr(5);
+    }
+    ASSERT_FALSE(motorRequest.empty());
+    const std::string motorAnswer = responseOf["0x31@" + motorRequest];
+    ASSERT_FALSE(motorAnswer.empty());
+    EXPECT_EQ(requestOf[motorAnswer], motorRequest);
+    // The late motor reading's time is its own, not the sensors' request's.
+    EXPECT_EQ(timeOf["0x31"].substr(0, 3), "1.5") << timeOf["0x31"];
+    EXPECT_LT(std::stod(timeOf["0x32"]), 1.0) << timeOf["0x32"];
+
+    std::vector<std::string> experts;
+    for (const std::string& line : tsharkFields(file, {"_ws.expert.message"}, {"-Y", "_ws.expert"})) {
+        experts.push_back(line);
+    }
+    EXPECT_EQ(experts, (std::vector<std::string>{"Late answer (owed to getMotorData): the console drops it",
+                                                 "Bad checksum: the frame is dropped",
+                                                 "The base refused getAutoHomeData: error code 0x0007"}));
+
+    const std::string stats = tshark(file, {"-q", "-z", "orbitane,srt"});
+    for (const char* row : {"getMotorData            1        0      1          -", "getSensorData           1        1      0"}) {
+        EXPECT_TRUE(contains(stats, row)) << row << "\n" << stats;
+    }
+}
+
+// The binary configuration, key by key, as the decoded trace (and so the
+// config command) reads it: numbers of every width and sign, texts with
+// quotes and bytes beyond ASCII, empty and nested containers, null.
+TEST(Dissector, DecodesTheBinaryConfigurationAsConfigReadsIt) {
+    if (tsharkPath().empty()) GTEST_SKIP() << "tshark is not installed (scripts/bootstrap installs it)";
+    Json::Value config;
+    std::istringstream in(R"({"base": {"model_name": "say \"hi\" \\ caf\u00e9", "model_id": -5,
+        "hardware_version": 70000, "robot_size": 1e-9, "sensors": [],
+        "features": {}, "lidar": null, "type": "sonar", "x": [1, [2, -300000, 0.5]], "low_battery_auto_homing": false}})");
+    ASSERT_TRUE(Json::parseFromStream(Json::CharReaderBuilder(), in, &config, nullptr));
+    SimRig rig(scenarioWith([&](Scenario& s) { s.binaryConfig = config; }));
+    TempDir dir;
+    const std::string file = dir.path("config.pcap");
+    const ConsoleOutcome r = rig.console({"--capture", file, "--decode", "config"});
+    std::string decoded;
+    for (const std::string& line : traceLines(r)) {
+        const size_t at = line.find("binary configuration: ");
+        if (at != std::string::npos) decoded = line.substr(at, line.find("  (rtt") - at);
+    }
+    ASSERT_FALSE(decoded.empty()) << r.err;
+    EXPECT_TRUE(contains(decoded, "base.x.1.1=-300000")) << decoded;
+    const std::string shown = tshark(file, {"-Y", "orbitane.answer_to == 0x21"});
+    EXPECT_TRUE(contains(shown, decoded)) << decoded << "\n" << shown;
+    // Each key is a field of its own, its value beside it.
+    std::string keys, values;
+    const std::string pairs = decoded.substr(std::string("binary configuration: ").size());
+    for (size_t from = 0; from < pairs.size();) {
+        const size_t end = std::min(pairs.find(", ", from), pairs.size());
+        const size_t equals = pairs.find('=', from);
+        keys += (keys.empty() ? "" : ",") + pairs.substr(from, equals - from);
+        values += (values.empty() ? "" : ",") + pairs.substr(equals + 1, end - equals - 1);
+        from = end + 2;
+    }
+    EXPECT_EQ(tsharkFields(file, {"orbitane.config.key", "orbitane.config.value"}, {"-Y", "orbitane.config.key"}),
+              std::vector<std::string>{keys + "\t" + values});
 }
 
 TEST(Capture, KilledSessionIsReadableUpToItsLastFrame) {
