@@ -1,7 +1,9 @@
 // Runs the benchmarks (their own report goes to standard error) and prints
 // the performance table on standard output: each figure, the baseline
-// measured beside it, their ratio and the target. Exits 1 when a figure
-// misses its target or could not be measured.
+// measured beside it, their ratio and the target. A figure taken in rounds
+// (the two sides in turns) shows the median of each side, the median of the
+// ratio within a round, and the lowest and highest of that ratio (spread).
+// Exits 1 when a figure misses its target or could not be measured.
 
 #include <benchmark/benchmark.h>
 
@@ -41,9 +43,9 @@ std::vector<Row> rows() {
         {"rt_tcp_any", "request round trip, TCP, any CPU (median)", "us", 1, "raw ping-pong", "-", nullptr},
         {"rt_pty", "request round trip, pty, one CPU (median)", "us", 1, "raw ping-pong", "ratio <= 1.4",
          [](double, double, double r) { return r <= 1.4; }},
-        {"monitor_tcp", "monitor status, TCP", "req/s", 0, "Python loop", "ratio >= 1.0",
+        {"monitor_tcp", "monitor status, TCP (median)", "req/s", 0, "Python loop", "ratio >= 1.0",
          [](double, double, double r) { return r >= 1.0; }},
-        {"monitor_pty", "monitor status, pty", "req/s", 0, "Python loop", "ratio >= 1.0",
+        {"monitor_pty", "monitor status, pty (median)", "req/s", 0, "Python loop", "ratio >= 1.0",
          [](double, double, double r) { return r >= 1.0; }},
         {"cost_tcp", "CPU per reading, TCP (median)", "us", 2, "plain C client", "ratio <= 1.1",
          [](double, double, double r) { return r <= 1.1; }},
@@ -51,9 +53,9 @@ std::vector<Row> rows() {
          [](double, double, double r) { return r <= 1.1; }},
         {"cost_tcp_python", "CPU per reading, TCP (median)", "us", 2, "Python loop", "-", nullptr},
         {"cost_pty_python", "CPU per reading, pty (median)", "us", 2, "Python loop", "-", nullptr},
-        {"stop_tcp", "channel stop, TCP (slowest)", "ms", 3, "2 idle threads", "< 10 ms",
+        {"stop_tcp", "request cut by a stop, TCP (slowest)", "ms", 3, "poll woken", "< 10 ms",
          [](double v, double, double) { return v < 10.0; }},
-        {"stop_serial", "channel stop, serial (slowest)", "ms", 3, "2 idle threads", "< 10 ms",
+        {"stop_serial", "request cut by a stop, pty (slowest)", "ms", 3, "poll woken", "< 10 ms",
          [](double v, double, double) { return v < 10.0; }},
         {"config", "config pipeline, 2 KB (median)", "ms", 3, "JSON text parse", "< 1 ms",
          [](double v, double, double) { return v < 1.0; }},
@@ -106,11 +108,12 @@ std::string machine() {
 }
 
 int printTable() {
+    constexpr int COLUMNS = 7;
     struct Line {
-        std::string cells[6];
+        std::string cells[COLUMNS];
     };
     std::vector<Line> lines;
-    lines.push_back({{"figure", "value", "baseline", "ratio", "target", "result"}});
+    lines.push_back({{"figure", "value", "baseline", "ratio", "spread", "target", "result"}});
     std::vector<std::string> notes;
     int measured = 0;
     bool allMet = true;
@@ -119,41 +122,58 @@ int printTable() {
         if (!f.measured && f.error.empty()) continue;  // not selected by the filter
         Line l;
         l.cells[0] = row.title;
-        l.cells[4] = row.target;
+        l.cells[5] = row.target;
+        l.cells[4] = "-";
         if (!f.measured) {
             l.cells[1] = "error";
             l.cells[2] = "-";
             l.cells[3] = "-";
-            l.cells[5] = "FAIL";
+            l.cells[6] = "FAIL";
             notes.push_back(std::string(row.title) + ": " + f.error);
             allMet = false;
         } else {
             ++measured;
-            double ratio = f.baseline > 0.0 ? f.value / f.baseline : 0.0;
+            // A figure taken in rounds is judged by the median of its
+            // rounds' ratios: a round's two sides ran moments apart under
+            // the same load, while the two medians may come from rounds
+            // that a change of load hit differently.
+            const double ratioOfMedians = f.baseline > 0.0 ? f.value / f.baseline : 0.0;
+            const double ratio = f.rounds > 0 ? f.ratioMedian : ratioOfMedians;
             l.cells[1] = fixed(f.value, row.decimals) + " " + row.unit;
             l.cells[2] = fixed(f.baseline, row.decimals) + " " + row.unit + " " + row.baselineName;
             l.cells[3] = fixed(ratio, 2);
+            if (f.rounds > 0) l.cells[4] = fixed(f.ratioLow, 2) + "-" + fixed(f.ratioHigh, 2);
             if (!row.meets) {
-                l.cells[5] = "info";
+                l.cells[6] = "info";
             } else if (row.meets(f.value, f.baseline, ratio)) {
-                l.cells[5] = "pass";
+                l.cells[6] = "pass";
             } else {
-                l.cells[5] = "FAIL";
+                l.cells[6] = "FAIL";
                 allMet = false;
             }
-            if (!f.note.empty()) notes.push_back(std::string(row.title) + ": " + f.note);
+            std::string note = f.note;
+            if (f.rounds > 0) {
+                note += std::string(note.empty() ? "" : "; ") + "medians of " + std::to_string(f.rounds) +
+                        " rounds each; over the rounds the value ran " + fixed(f.valueLow, row.decimals) + "-" +
+                        fixed(f.valueHigh, row.decimals) + " " + row.unit + ", the baseline " +
+                        fixed(f.baselineLow, row.decimals) + "-" + fixed(f.baselineHigh, row.decimals) + " " +
+                        row.unit + ", the ratio within a round " + fixed(f.ratioLow, 2) + "-" + fixed(f.ratioHigh, 2) +
+                        " (median " + fixed(f.ratioMedian, 2) + "); the ratio of the two medians is " +
+                        fixed(ratioOfMedians, 2);
+            }
+            if (!note.empty()) notes.push_back(std::string(row.title) + ": " + note);
         }
         lines.push_back(l);
     }
-    size_t width[6] = {0, 0, 0, 0, 0, 0};
+    size_t width[COLUMNS] = {0};
     for (const Line& l : lines)
-        for (int i = 0; i < 6; ++i) width[i] = std::max(width[i], l.cells[i].size() + 2);
+        for (int i = 0; i < COLUMNS; ++i) width[i] = std::max(width[i], l.cells[i].size() + 2);
 
     std::cout << "Performance on " << machine() << "\n";
     for (const Line& l : lines) {
         std::string text;
-        for (int i = 0; i < 5; ++i) text += pad(l.cells[i], width[i]);
-        text += l.cells[5];
+        for (int i = 0; i < COLUMNS - 1; ++i) text += pad(l.cells[i], width[i]);
+        text += l.cells[COLUMNS - 1];
         std::cout << text << "\n";
     }
     std::cout.flush();

@@ -8,7 +8,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/eventfd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -24,7 +23,6 @@
 #include <map>
 #include <mutex>
 
-#include "net/Message.h"
 
 extern char** environ;
 
@@ -64,6 +62,29 @@ void recordFigureError(const std::string& key, const std::string& error) {
     f.error = error;
 }
 
+void recordRounds(const std::string& key, const std::vector<double>& values, const std::vector<double>& baselines,
+                  const std::string& note) {
+    std::vector<double> ratios;
+    for (size_t i = 0; i < values.size() && i < baselines.size(); ++i) {
+        if (baselines[i] > 0.0) ratios.push_back(values[i] / baselines[i]);
+    }
+    std::lock_guard<std::mutex> g(boardMutex());
+    Figure& f = board()[key];
+    f.measured = true;
+    f.value = median(values);
+    f.baseline = median(baselines);
+    f.rounds = ratios.size();
+    f.valueLow = minimum(values);
+    f.valueHigh = maximum(values);
+    f.baselineLow = minimum(baselines);
+    f.baselineHigh = maximum(baselines);
+    f.ratioLow = minimum(ratios);
+    f.ratioMedian = median(ratios);
+    f.ratioHigh = maximum(ratios);
+    f.note = note;
+    f.error.clear();
+}
+
 Figure figure(const std::string& key) {
     std::lock_guard<std::mutex> g(boardMutex());
     auto it = board().find(key);
@@ -94,6 +115,10 @@ double percentile(std::vector<double> samples, double q) {
 
 double maximum(const std::vector<double>& samples) {
     return samples.empty() ? 0.0 : *std::max_element(samples.begin(), samples.end());
+}
+
+double minimum(const std::vector<double>& samples) {
+    return samples.empty() ? 0.0 : *std::min_element(samples.begin(), samples.end());
 }
 
 // ---------------------------------------------------------------------------
@@ -230,109 +255,10 @@ bool PtyPair::open(std::string& error) {
 }
 
 // ---------------------------------------------------------------------------
-// The in-process base
+// Status frames
 
 const uint8_t STATUS_REQUEST_FRAME[5] = {0x10, 0x02, 0xF8, 0x30, 0xDA};
 const uint8_t STATUS_ANSWER_FRAME[6] = {0x10, 0x03, 0x02, 0x50, 0x03, 0x42};
-
-AnsweringPeer::~AnsweringPeer() { stop(); }
-
-bool AnsweringPeer::start(int fd) {
-    stop();
-    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ < 0) return false;
-    fd_ = fd;
-    stopping_.store(false);
-    state_ = 0;
-    thread_ = std::thread([this] { serve(); });
-    return true;
-}
-
-void AnsweringPeer::stop() {
-    if (thread_.joinable()) {
-        stopping_.store(true);
-        uint64_t one = 1;
-        while (::write(wake_, &one, sizeof one) < 0 && errno == EINTR) {
-        }
-        thread_.join();
-    }
-    closeFd(wake_);
-    fd_ = -1;
-}
-
-void AnsweringPeer::serve() {
-    uint8_t buffer[4096];
-    pollfd fds[2];
-    while (!stopping_.load()) {
-        fds[0].fd = fd_;
-        fds[0].events = POLLIN;
-        fds[0].revents = 0;
-        fds[1].fd = wake_;
-        fds[1].events = POLLIN;
-        fds[1].revents = 0;
-        // The bound only limits how long a lost wake-up could stall the
-        // thread; stop() wakes it through the eventfd.
-        int r = ::poll(fds, 2, 2000);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            faulted_.store(true);
-            return;
-        }
-        if (r == 0) continue;
-        if (fds[1].revents) return;
-        if (fds[0].revents & POLLIN) {
-            ssize_t n = ::read(fd_, buffer, sizeof buffer);
-            if (n > 0) {
-                for (ssize_t i = 0; i < n; ++i) feed(buffer[i]);
-                continue;
-            }
-            if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-            return;  // closed by the other side
-        }
-        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return;
-    }
-}
-
-void AnsweringPeer::feed(uint8_t b) {
-    switch (state_) {
-        case 0:  // flags
-            if (b != zorn::net::FRAME_FLAGS_SHORT && b != zorn::net::FRAME_FLAGS_LONG) {
-                faulted_.store(true);
-                return;
-            }
-            flags_ = b;
-            cmd_ = 0;
-            state_ = 1;
-            return;
-        case 1:  // length, low byte
-            length_ = b;
-            if (flags_ & 0x40) {
-                state_ = 2;
-                return;
-            }
-            break;
-        case 2:  // length, high byte
-            length_ |= static_cast<uint32_t>(b) << 8;
-            break;
-        case 3:  // command and payload
-            if (left_ == length_) cmd_ = b;
-            if (--left_ == 0) state_ = 4;
-            return;
-        case 4:  // checksum: the frame is complete
-            state_ = 0;
-            if (length_ > 0 && cmd_ == 0xF8) {
-                if (!writeAll(fd_, STATUS_ANSWER_FRAME, sizeof STATUS_ANSWER_FRAME)) faulted_.store(true);
-                answered_.fetch_add(1);
-            }
-            return;
-        default:
-            state_ = 0;
-            return;
-    }
-    // After the length field.
-    left_ = length_;
-    state_ = length_ == 0 ? 4 : 3;
-}
 
 // ---------------------------------------------------------------------------
 // Child processes
@@ -345,9 +271,7 @@ std::string binDir() {
 
 namespace {
 
-double cpuMicroseconds(const rusage& usage) {
-    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e6 + usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
-}
+double microseconds(const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); }
 
 // Waits at most limitMs for the child to end; true when it ended (or when
 // the kernel offers no process descriptor, in which case the caller's wait4
@@ -400,7 +324,8 @@ ChildRun reaped(pid_t pid, Clock::time_point t0, int limitMs, const std::string&
     }
     run.wallMs = secondsBetween(t0, Clock::now()) * 1000.0;
     run.maxRssKb = usage.ru_maxrss;
-    run.cpuUs = cpuMicroseconds(usage);
+    run.userUs = microseconds(usage.ru_utime);
+    run.cpuUs = run.userUs + microseconds(usage.ru_stime);
     run.status = statusOf(st);
     run.ok = ended;
     if (!ended) run.error = what + " ran past " + std::to_string(limitMs) + " ms and was killed";
@@ -535,6 +460,54 @@ double linesPerSecond(const std::string& program, const std::vector<std::string>
     endChild(pid, SIGINT);
     ::close(out);
     return rate;
+}
+
+double lineRateOfRun(const std::string& program, const std::vector<std::string>& args, const std::string& marker,
+                     int limitMs, uint64_t& lines, std::string& error) {
+    int out = -1;
+    const pid_t pid = spawnWithOutput(program, args, out, error);
+    if (pid < 0) return -1;
+    std::string pending;
+    uint64_t seen = 0, atFirst = 0, atLast = 0;
+    Clock::time_point first, last;
+    const Clock::time_point giveUp = Clock::now() + std::chrono::milliseconds(limitMs);
+    bool ended = false;
+    while (!ended && Clock::now() < giveUp) {
+        const size_t before = pending.size();
+        ended = !readSome(out, pending, 100);
+        if (pending.size() == before) continue;
+        const Clock::time_point now = Clock::now();
+        size_t start = 0;
+        const uint64_t had = seen;
+        for (size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
+            const size_t at = pending.find(marker, start);
+            if (at != std::string::npos && at < eol) ++seen;
+        }
+        pending.erase(0, start);
+        if (seen == had) continue;
+        if (had == 0) {
+            first = now;
+            atFirst = seen;
+        }
+        last = now;
+        atLast = seen;
+    }
+    ::close(out);
+    const int status = reapChild(pid, ended ? 5000 : 0);
+    lines = atLast - atFirst;
+    if (!ended) {
+        error = program + " ran past " + std::to_string(limitMs) + " ms and was killed";
+        return -1;
+    }
+    if (status != 0) {
+        error = program + " exited with " + std::to_string(status);
+        return -1;
+    }
+    if (lines < 100 || !(last > first)) {
+        error = program + " printed " + std::to_string(seen) + " \"" + marker + "\" lines, too few in separate reads";
+        return -1;
+    }
+    return static_cast<double>(lines) / secondsBetween(first, last);
 }
 
 std::string firstLineOf(const std::string& program, const std::vector<std::string>& args, int limitMs,

@@ -1,10 +1,10 @@
 #pragma once
 
 // Shared pieces of the benchmarks: the board that collects every figure for
-// the final table, small statistics, blocking descriptor helpers, an
-// in-process base that answers status requests, and child processes.
+// the final table, small statistics, blocking descriptor helpers, the status
+// frames, child processes and the simulator. The in-process base is in
+// AnsweringPeer.h, rounds taken in turns in Rounds.h.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -30,12 +30,26 @@ struct Figure {
     bool measured = false;
     double value = 0.0;
     double baseline = 0.0;
+    // Figures taken in rounds, the value's and the baseline's in turns: how
+    // many pairs, the lowest and highest of each side, and the lowest,
+    // median and highest of the ratio within a pair (rounds is 0 for a
+    // figure taken otherwise).
+    size_t rounds = 0;
+    double valueLow = 0.0, valueHigh = 0.0;
+    double baselineLow = 0.0, baselineHigh = 0.0;
+    double ratioLow = 0.0, ratioMedian = 0.0, ratioHigh = 0.0;
     std::string note;   // how the value was taken (shown in the log)
     std::string error;  // non-empty when the benchmark could not measure
 };
 
 // Stores (or replaces) the figure under `key`.
 void recordFigure(const std::string& key, double value, double baseline, const std::string& note = "");
+// Stores the figure from rounds taken in turns (values[i] right before or
+// after baselines[i]): the median of each side, the spread of each side,
+// and the median and spread of the ratio within a round, which is the ratio
+// the table shows and judges.
+void recordRounds(const std::string& key, const std::vector<double>& values, const std::vector<double>& baselines,
+                  const std::string& note = "");
 // Marks the figure under `key` as failed to measure.
 void recordFigureError(const std::string& key, const std::string& error);
 // The figure under `key`; measured is false when nothing was recorded.
@@ -48,6 +62,7 @@ double median(std::vector<double> samples);
 // The value below which the fraction q (0..1) of the samples lie.
 double percentile(std::vector<double> samples, double q);
 double maximum(const std::vector<double>& samples);
+double minimum(const std::vector<double>& samples);
 
 // ---------------------------------------------------------------------------
 // Descriptors
@@ -82,49 +97,11 @@ struct PtyPair {
 };
 
 // ---------------------------------------------------------------------------
-// The in-process base
+// Status frames
 
 // The status request and its answer as they travel on the wire.
 extern const uint8_t STATUS_REQUEST_FRAME[5];  // 10 02 F8 30 DA
 extern const uint8_t STATUS_ANSWER_FRAME[6];   // 10 03 02 50 03 42
-
-// A thread that plays the base on one descriptor: it splits the incoming
-// bytes into frames and answers every status request (command 0xF8) with
-// STATUS_ANSWER_FRAME; other frames (the synchronisation message) are read
-// and dropped. It wakes directly on input and on stop().
-class AnsweringPeer {
-public:
-    AnsweringPeer() = default;
-    ~AnsweringPeer();
-    AnsweringPeer(const AnsweringPeer&) = delete;
-    AnsweringPeer& operator=(const AnsweringPeer&) = delete;
-
-    // Starts serving fd (not owned). False when the wake descriptor cannot
-    // be made.
-    bool start(int fd);
-    void stop();
-
-    uint64_t answered() const { return answered_.load(); }
-    // Bytes that could not start a frame, or an I/O failure.
-    bool faulted() const { return faulted_.load(); }
-
-private:
-    void serve();
-    void feed(uint8_t b);
-
-    int fd_ = -1;
-    int wake_ = -1;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
-    std::atomic<uint64_t> answered_{0};
-    std::atomic<bool> faulted_{false};
-    // Frame splitter state.
-    int state_ = 0;
-    uint8_t flags_ = 0;
-    uint32_t length_ = 0;
-    uint32_t left_ = 0;
-    uint8_t cmd_ = 0;
-};
 
 // ---------------------------------------------------------------------------
 // Child processes
@@ -139,6 +116,7 @@ struct ChildRun {
     double wallMs = 0.0;  // from spawn to reaped
     long maxRssKb = 0;    // peak resident set of the child
     double cpuUs = 0.0;   // the child's user + system CPU time
+    double userUs = 0.0;  // ... of which user time
     std::string error;
 };
 
@@ -155,6 +133,13 @@ ChildRun runForked(const std::function<int()>& body, int limitMs);
 // second; then it is interrupted (SIGINT) and reaped. -1 on failure.
 double linesPerSecond(const std::string& program, const std::vector<std::string>& args, const std::string& marker,
                       double seconds, std::string& error);
+// Runs program with args to its end (killed past limitMs): the lines
+// containing `marker` per second, from the read of its output that brought
+// the first such line to the read that brought the last, so that its start
+// and its end do not count; `lines` is how many that rate covers. -1 with
+// `error` set when it fails, exits non-zero or prints too few to tell.
+double lineRateOfRun(const std::string& program, const std::vector<std::string>& args, const std::string& marker,
+                     int limitMs, uint64_t& lines, std::string& error);
 // Runs program to its end and returns the first line it printed.
 std::string firstLineOf(const std::string& program, const std::vector<std::string>& args, int limitMs,
                         std::string& error);

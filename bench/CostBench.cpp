@@ -5,7 +5,10 @@
 // (status_loop.py). Each figure is the user + system CPU time of the process
 // (from wait4) over READINGS readings minus that over one reading, so
 // starting, connecting and the console's identity queries cancel out; the
-// console's output goes to /dev/null.
+// console's output goes to /dev/null. The clients take their rounds in
+// turns (console, plain client, Python loop, console, ...), and the medians
+// of their rounds are compared, so that a process loading the machine for a
+// while weighs on every client alike and a round it hit hard drops out.
 
 #include <benchmark/benchmark.h>
 
@@ -22,12 +25,15 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "bench/Rounds.h"
 
 namespace bench {
 namespace {
 
-constexpr int READINGS = 40001;
-constexpr int ROUNDS = 5;
+// Fixed work per round: every client makes the same number of readings,
+// however busy the machine is.
+constexpr int READINGS = 20001;
+constexpr int ROUNDS = 9;
 constexpr int LIMIT_MS = 60000;
 
 // The plain client's link, set up in the child.
@@ -84,11 +90,17 @@ const char* clientName(Client client) {
     }
 }
 
-// CPU microseconds of one run of `count` readings against a fresh simulator;
-// negative with `error` set.
-double cpuOfRun(bool pty, Client client, int count, std::string& error) {
+// What a run cost: user + system, and user alone, in microseconds.
+struct Cost {
+    double cpuUs = -1;
+    double userUs = -1;
+};
+
+// One run of `count` readings against a fresh simulator; cpuUs negative
+// with `error` set.
+Cost costOfRun(bool pty, Client client, int count, std::string& error) {
     SimProcess sim;
-    if (!sim.start(binDir() + "/orbitane_base_sim", LIMIT_MS, error, pty)) return -1;
+    if (!sim.start(binDir() + "/orbitane_base_sim", LIMIT_MS, error, pty)) return Cost();
     ChildRun run;
     if (client == Client::Python) {
         run = runChild("/usr/bin/python3",
@@ -117,50 +129,65 @@ double cpuOfRun(bool pty, Client client, int count, std::string& error) {
     if (!run.ok || run.status != 0) {
         error = run.error.empty() ? std::string(clientName(client)) + " exited with " + std::to_string(run.status)
                                   : run.error;
-        return -1;
+        return Cost();
     }
-    return run.cpuUs;
+    Cost cost;
+    cost.cpuUs = run.cpuUs;
+    cost.userUs = run.userUs;
+    return cost;
 }
 
-// CPU microseconds per reading: READINGS readings minus one.
-double cpuPerReading(bool pty, Client client, std::string& error) {
-    const double many = cpuOfRun(pty, client, READINGS, error);
-    if (many < 0) return -1;
-    const double one = cpuOfRun(pty, client, 1, error);
-    if (one < 0) return -1;
-    return (many - one) / (READINGS - 1);
-}
-
-// The console, the plain client and the Python loop in turns, ROUNDS times;
-// the console's median against each of the other two.
+// ROUNDS rounds; each runs the console, the plain client and the Python
+// loop for READINGS readings, back to back, then each for one reading. The
+// console's rounds against each of the other two's, round by round.
 void measure(benchmark::State& state, bool pty, const std::string& key) {
-    std::vector<double> console, plain, python;
-    std::string error;
-    for (auto _ : state) {
-        for (int round = 0; round < ROUNDS; ++round) {
-            const double c = cpuPerReading(pty, Client::Console, error);
-            const double p = c < 0 ? -1 : cpuPerReading(pty, Client::Plain, error);
-            const double y = p < 0 ? -1 : cpuPerReading(pty, Client::Python, error);
-            if (c < 0 || p < 0 || y < 0) {
-                recordFigureError(key, error);
-                recordFigureError(key + "_python", error);
-                state.SkipWithError(error.c_str());
-                return;
-            }
-            console.push_back(c);
-            plain.push_back(p);
-            python.push_back(y);
+    const Client clients[] = {Client::Console, Client::Plain, Client::Python};
+    std::vector<Side> sides;
+    std::vector<double> user[2][3];  // [one reading?][client], per round
+    for (int count : {READINGS, 1}) {
+        for (int c = 0; c < 3; ++c) {
+            sides.push_back([pty, count, c, &clients, &user](std::string& e) {
+                const Cost cost = costOfRun(pty, clients[c], count, e);
+                if (cost.cpuUs >= 0) user[count == 1][c].push_back(cost.userUs);
+                return cost.cpuUs;
+            });
         }
     }
-    const double c = median(console), p = median(plain), y = median(python);
-    state.counters["console_us"] = c;
-    state.counters["plain_us"] = p;
-    state.counters["python_us"] = y;
-    const std::string how = "median of " + std::to_string(console.size()) + " rounds; user+sys CPU of " +
-                            std::to_string(READINGS) + " readings minus a 1-reading run, each on a fresh simulator, "
-                            "console, plain client and Python loop in turns";
-    recordFigure(key, c, p, how);
-    recordFigure(key + "_python", c, y, how);
+    std::vector<std::vector<double>> runs;
+    std::string error;
+    for (auto _ : state) {
+        if (!takeInTurns(ROUNDS, sides, runs, error)) {
+            recordFigureError(key, error);
+            recordFigureError(key + "_python", error);
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    // Per client and round: what the readings beyond the first cost, each.
+    auto perReading = [](const std::vector<double>& many, const std::vector<double>& one) {
+        std::vector<double> out;
+        for (size_t r = 0; r < many.size() && r < one.size(); ++r) out.push_back((many[r] - one[r]) / (READINGS - 1));
+        return out;
+    };
+    const std::vector<double> console = perReading(runs[0], runs[3]);
+    const std::vector<double> plain = perReading(runs[1], runs[4]);
+    const std::vector<double> python = perReading(runs[2], runs[5]);
+    const std::vector<double> consoleUser = perReading(user[0][0], user[1][0]);
+    const std::vector<double> plainUser = perReading(user[0][1], user[1][1]);
+    const std::vector<double> pythonUser = perReading(user[0][2], user[1][2]);
+    state.counters["console_us"] = median(console);
+    state.counters["plain_us"] = median(plain);
+    state.counters["python_us"] = median(python);
+    state.counters["console_user_us"] = median(consoleUser);
+    state.counters["plain_user_us"] = median(plainUser);
+    const std::string how = std::to_string(ROUNDS) + " rounds; user+sys CPU of " + std::to_string(READINGS) +
+                            " readings minus a 1-reading run, each on a fresh simulator, console, plain client and "
+                            "Python loop in turns; user time a reading (sampled by the scheduler's tick): console " +
+                            medianAndRange(consoleUser, 2, "us") + ", plain client " +
+                            medianAndRange(plainUser, 2, "us") + ", Python loop " +
+                            medianAndRange(pythonUser, 2, "us");
+    recordRounds(key, console, plain, how);
+    recordRounds(key + "_python", console, python, how);
 }
 
 void BM_CostPerReadingTcp(benchmark::State& state) { measure(state, false, "cost_tcp"); }

@@ -9,13 +9,16 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "net/Link.h"
 
 namespace bench {
 namespace {
 
-// The two synchronisation messages the channel must send after it starts
-// are followed by pauses of 200 ms and 500 ms.
-constexpr double REQUIRED_SLEEP_MS = 700.0;
+// The two synchronisation frames the link sends when it opens are followed
+// by pauses of 200 ms and 500 ms.
+const double REQUIRED_SLEEP_MS =
+    std::chrono::duration<double, std::milli>(zorn::net::Link::SYNC_PAUSE_FIRST + zorn::net::Link::SYNC_PAUSE_SECOND)
+        .count();
 constexpr int CHILD_LIMIT_MS = 10000;
 
 void fail(benchmark::State& state, const std::string& error) {

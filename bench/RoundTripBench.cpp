@@ -1,27 +1,28 @@
-// Request round trips through the console's channel stack (endpoint,
-// caller writing and the receive thread decoding) against raw blocking ping-pong of
-// the same frames, over loopback TCP and over a pseudo-terminal; and the time
-// that stopping a running, idle channel takes.
+// Request round trips through the link (Link::transact on the caller's
+// thread, over the transport the console uses) against a raw blocking
+// ping-pong of the same frames, over loopback TCP and over a
+// pseudo-terminal; and how long a stop request takes to cut a request's
+// wait short.
 
 #include <benchmark/benchmark.h>
 
+#include <poll.h>
 #include <sched.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <cerrno>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/AnsweringPeer.h"
 #include "bench/BenchSupport.h"
-#include "net/ControlEndpoint.h"
-#include "net/InterchipProtocol.h"
-#include "net/SerialChannel.h"
+#include "net/Link.h"
 #include "net/Socket.h"
-#include "net/TCPChannel.h"
+#include "net/Transports.h"
 
 using namespace zorn::net;
 
@@ -29,78 +30,82 @@ namespace bench {
 namespace {
 
 constexpr uint8_t STATUS_COMMAND = 0xF8;
-constexpr uint8_t STATUS_REQUEST = 0x30;
+constexpr uint8_t STATUS_CODE = 0x30;
+// A control-bus code the in-process base leaves unanswered.
+constexpr uint8_t SILENT_CODE = 0x7F;
+// How the driver asks for the status: a reading with a 2-byte answer.
+const RequestKind STATUS_KIND{AnswerShape::of(2), Motion::None, REQUEST_TIMEOUT};
+// The unanswered request expects another size, so that its owed answer
+// never holds up a status request.
+const RequestKind SILENT_KIND{AnswerShape::of(7), Motion::None, REQUEST_TIMEOUT};
 
-// The console's side of the control bus on one medium: protocol, channel and
-// endpoint, with an AnsweringPeer playing the base at the far end.
-class ChannelRig {
+// The console's side of the control bus on one medium: the transport and a
+// link over it, with an AnsweringPeer playing the base at the far end.
+class LinkRig {
 public:
-    virtual ~ChannelRig() {}
+    virtual ~LinkRig() = default;
 
-    Channel* channel() { return channel_.get(); }
+    Link& link() { return *link_; }
 
-    // One status request through the endpoint, checked byte for byte.
+    // One status request through the link, checked byte for byte.
     bool roundTrip(std::string& error) {
-        MessagePtr answer;
-        int32_t r = endpoint_.request(answer, STATUS_COMMAND, &STATUS_REQUEST, 1, ControlEndpoint::REQUEST_TIMEOUT_MS);
-        if (r != RESULT_OK) {
-            error = "request failed with result " + std::to_string(r);
+        const Outcome<AnswerView> answer = link_->transact(STATUS_COMMAND, &STATUS_CODE, 1, STATUS_KIND);
+        if (!answer) {
+            error = "the request failed: " + describeFailure(answer.failure());
             return false;
         }
-        if (!answer || answer->cmd != ANS_OK || answer->payload.size() != 2 ||
-            answer->payload[0] != STATUS_ANSWER_FRAME[3] || answer->payload[1] != STATUS_ANSWER_FRAME[4]) {
-            error = "request returned a different answer";
+        if (answer->cmd != ANS_OK || answer->size != 2 || answer->payload[0] != STATUS_ANSWER_FRAME[3] ||
+            answer->payload[1] != STATUS_ANSWER_FRAME[4]) {
+            error = "the request returned a different answer";
             return false;
         }
         return true;
     }
 
-    // Starts the threads again after a stop, as an owner does.
-    bool restart() {
-        channel_->clearStopped();
-        channel_->start();
-        return channel_->isRunning();
+    // A link of its own over the same transport, synchronised as the
+    // console does it (without the pauses, which only a real base needs).
+    void renewLink() {
+        link_.reset();
+        link_ = std::make_unique<Link>(*transport_);
+        link_->setSyncPauses(Duration(0), Duration(0));
+        link_->sync();
     }
 
     bool peerFaulted() const { return peer_.faulted(); }
+    uint64_t unanswered() const { return peer_.unanswered(); }
 
 protected:
-    void bindEndpoint() { endpoint_.bindChannel(channel_.get()); }
-    void closeStack() {
-        endpoint_.unbindChannel();
-        channel_.reset();
-    }
-
-    InterchipProtocol protocol_;
-    std::unique_ptr<Channel> channel_;
-    ControlEndpoint endpoint_;
+    // Declared first: the link, which uses the transport, goes first.
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<Link> link_;
     AnsweringPeer peer_;
 };
 
 // Connected the way the TCP provider connects: a StreamSocket with no-delay
-// and keep-alive, bound to a TCPChannel (which starts and syncs it).
-class TcpRig : public ChannelRig {
+// and keep-alive, read and written by a SocketTransport.
+class TcpRig : public LinkRig {
 public:
     ~TcpRig() override {
-        closeStack();
-        if (socket_) socket_->dispose();
+        link_.reset();
+        transport_.reset();
+        if (socket_ != nullptr) socket_->dispose();
         peer_.stop();
         if (peerFd_ >= 0) ::close(peerFd_);
     }
 
     bool open(std::string& error) {
         int port = 0;
-        int listener = openLoopbackListener(port, error);
+        const int listener = openLoopbackListener(port, error);
         if (listener < 0) return false;
         socket_ = StreamSocket::createSocket();
-        if (!socket_) {
+        if (socket_ == nullptr) {
             ::close(listener);
             error = "no socket";
             return false;
         }
         socket_->setNoDelay(true);
         socket_->setKeepAlive(true);
-        SocketAddress address("127.0.0.1", static_cast<uint16_t>(port));
+        const SocketAddress address("127.0.0.1", static_cast<uint16_t>(port));
         if (socket_->connect(address) != RESULT_OK) {
             ::close(listener);
             error = "cannot connect to the in-process base";
@@ -112,13 +117,8 @@ public:
             if (error.empty()) error = "cannot start the in-process base";
             return false;
         }
-        TCPChannel* tcp = new TCPChannel(&protocol_);
-        channel_.reset(tcp);
-        if (tcp->bind(socket_) != RESULT_OK) {
-            error = "cannot bind the channel";
-            return false;
-        }
-        bindEndpoint();
+        transport_ = std::make_unique<SocketTransport>(socket_->handle());
+        renewLink();
         return true;
     }
 
@@ -127,11 +127,14 @@ private:
     int peerFd_ = -1;
 };
 
-// Opened the way the serial provider opens it: configure, open, start, sync.
-class SerialRig : public ChannelRig {
+// Opened the way the serial provider opens it: a raw_serial port at
+// 115,200 baud, read and written by a SerialTransport.
+class SerialRig : public LinkRig {
 public:
     ~SerialRig() override {
-        closeStack();
+        link_.reset();
+        transport_.reset();
+        port_.close();
         peer_.stop();
     }
 
@@ -141,22 +144,18 @@ public:
             error = "cannot start the in-process base";
             return false;
         }
-        SerialChannel* serial = new SerialChannel(&protocol_);
-        channel_.reset(serial);
-        serial->getSerial()->configure(pty_.path.c_str(), 115200, 0);
-        if (!serial->getSerial()->open()) {
-            error = "cannot open " + pty_.path + ": " + std::strerror(serial->getSerial()->lastError());
+        if (!port_.configure(pty_.path.c_str(), raw_serial::DEFAULT_BAUD, 0) || !port_.open()) {
+            error = "cannot open " + pty_.path + ": " + std::strerror(port_.lastError());
             return false;
         }
-        serial->clearStopped();
-        serial->start();
-        serial->sync();
-        bindEndpoint();
+        transport_ = std::make_unique<SerialTransport>(port_);
+        renewLink();
         return true;
     }
 
 private:
     PtyPair pty_;
+    raw_serial port_;
 };
 
 // One raw ping-pong: the request frame out, the answer frame back.
@@ -177,13 +176,13 @@ bool rawRoundTrip(int fd, std::string& error) {
 // on, for as long as the object lives. On a virtual machine a wake-up across
 // processors may cost tens of microseconds and comes and goes with the
 // placement the scheduler happens to choose; on one processor both the
-// console's path and the raw ping-pong pay only for their own system calls
+// link's path and the raw ping-pong pay only for their own system calls
 // and thread switches.
 class OneCpu {
 public:
     OneCpu() {
         saved_ = ::sched_getaffinity(0, sizeof before_, &before_) == 0;
-        int cpu = ::sched_getcpu();
+        const int cpu = ::sched_getcpu();
         if (!saved_ || cpu < 0) return;
         cpu_set_t one;
         CPU_ZERO(&one);
@@ -208,35 +207,39 @@ void fail(benchmark::State& state, const std::string& key, const std::string& er
 
 // Alternates one request through the rig and one raw ping-pong per
 // iteration, so that both see the same machine load.
-void measureRoundTrips(benchmark::State& state, ChannelRig& rig, int rawFd, const std::string& key) {
+void measureRoundTrips(benchmark::State& state, LinkRig& rig, int rawFd, const std::string& key) {
     std::string error;
     for (int i = 0; i < 100; ++i) {  // warm-up: caches, first allocations
         if (!rig.roundTrip(error) || !rawRoundTrip(rawFd, error)) return fail(state, key, error);
     }
-    std::vector<double> stackUs;
+    std::vector<double> linkUs;
     std::vector<double> rawUs;
-    stackUs.reserve(static_cast<size_t>(state.max_iterations));
+    linkUs.reserve(static_cast<size_t>(state.max_iterations));
     rawUs.reserve(static_cast<size_t>(state.max_iterations));
     for (auto _ : state) {
-        Clock::time_point t0 = Clock::now();
+        const Clock::time_point t0 = Clock::now();
         bool ok = rig.roundTrip(error);
-        Clock::time_point t1 = Clock::now();
+        const Clock::time_point t1 = Clock::now();
         ok = ok && rawRoundTrip(rawFd, error);
-        Clock::time_point t2 = Clock::now();
+        const Clock::time_point t2 = Clock::now();
         if (!ok) return fail(state, key, error);
         state.SetIterationTime(secondsBetween(t0, t1));
-        stackUs.push_back(secondsBetween(t0, t1) * 1e6);
+        linkUs.push_back(secondsBetween(t0, t1) * 1e6);
         rawUs.push_back(secondsBetween(t1, t2) * 1e6);
     }
     if (rig.peerFaulted()) return fail(state, key, "the in-process base saw a malformed frame");
-    const double stack = median(stackUs);
+    const LinkStats stats = rig.link().stats();
+    if (stats.timeouts != 0 || stats.lateAnswers != 0 || stats.unasked != 0)
+        return fail(state, key, "the link saw time-outs or answers it did not ask for");
+    const double link = median(linkUs);
     const double raw = median(rawUs);
-    state.counters["median_us"] = stack;
+    state.counters["median_us"] = link;
     state.counters["raw_median_us"] = raw;
-    state.counters["ratio"] = stack / raw;
-    state.counters["p10_us"] = percentile(stackUs, 0.10);
+    state.counters["ratio"] = link / raw;
+    state.counters["p10_us"] = percentile(linkUs, 0.10);
     state.counters["raw_p10_us"] = percentile(rawUs, 0.10);
-    recordFigure(key, stack, raw, "median of " + std::to_string(stackUs.size()) + " interleaved pairs");
+    recordFigure(key, link, raw,
+                 "median of " + std::to_string(linkUs.size()) + " interleaved pairs through Link::transact");
 }
 
 void roundTripsOverTcp(benchmark::State& state, const std::string& key) {
@@ -268,84 +271,91 @@ void BM_RoundTripPty(benchmark::State& state) {
     measureRoundTrips(state, rig, raw.slave, "rt_pty");
 }
 
-// The least a stop can cost: two threads idle in a wait, woken directly
-// and joined.
-double idleThreadsStopMs() {
-    std::mutex m;
-    std::condition_variable wake;
-    std::condition_variable ready;
-    bool stopping = false;
-    int waiting = 0;
-    auto body = [&] {
-        std::unique_lock<std::mutex> g(m);
-        ++waiting;
-        ready.notify_one();
-        wake.wait(g, [&] { return stopping; });
-    };
-    // The channel runs two threads: the transmit and the receive thread.
-    std::thread a(body), b(body);
-    {
-        std::unique_lock<std::mutex> g(m);
-        ready.wait_for(g, std::chrono::seconds(5), [&] { return waiting == 2; });
+// The least a cut can cost: a thread waiting in poll on an eventfd, woken
+// by a write to it and joined.
+double pollWakeMs(std::string& error) {
+    const int fd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd < 0) {
+        error = std::string("eventfd: ") + std::strerror(errno);
+        return -1;
     }
-    Clock::time_point t0 = Clock::now();
-    {
-        std::lock_guard<std::mutex> g(m);
-        stopping = true;
-    }
-    wake.notify_all();
-    a.join();
-    b.join();
-    return secondsBetween(t0, Clock::now()) * 1000.0;
+    std::thread waiter([fd] {
+        pollfd p{fd, POLLIN, 0};
+        while (::poll(&p, 1, 5000) < 0 && errno == EINTR) {
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));  // into its wait
+    const Clock::time_point t0 = Clock::now();
+    const uint64_t one = 1;
+    const bool written = ::write(fd, &one, sizeof one) == sizeof one;
+    waiter.join();
+    const double ms = secondsBetween(t0, Clock::now()) * 1000.0;
+    ::close(fd);
+    if (!written) error = "cannot write the eventfd";
+    return written ? ms : -1;
 }
 
-// Each iteration starts the channel, proves both threads run with one
-// request, then times stop(). The figure is the slowest stop.
-void measureStops(benchmark::State& state, ChannelRig& rig, const std::string& key) {
+// Each iteration takes a fresh link (the cut request's answer stays owed on
+// the old one), proves it with a status request, starts a request the base
+// never answers on another thread and, once the base has it, asks for the
+// stop: the figure is the time from the stop request to the thread having
+// its failure, slowest of all.
+void measureCuts(benchmark::State& state, LinkRig& rig, const std::string& key) {
     std::string error;
-    std::vector<double> stopMs;
+    std::vector<double> cutMs;
     std::vector<double> baseMs;
     for (auto _ : state) {
-        if (!rig.restart()) return fail(state, key, "the channel did not start again");
+        rig.renewLink();
         if (!rig.roundTrip(error)) return fail(state, key, error);
-        Clock::time_point t0 = Clock::now();
-        rig.channel()->stop();
-        Clock::time_point t1 = Clock::now();
-        if (rig.channel()->isRunning()) return fail(state, key, "the channel still runs after stop");
+        const uint64_t before = rig.unanswered();
+        Outcome<AnswerView> outcome{Failure::of(Cause::InvalidAnswer)};
+        Link& link = rig.link();
+        std::thread waiter([&link, &outcome] { outcome = link.transact(STATUS_COMMAND, &SILENT_CODE, 1, SILENT_KIND); });
+        const Clock::time_point giveUp = Clock::now() + std::chrono::seconds(5);
+        while (rig.unanswered() == before && Clock::now() < giveUp) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));  // into its wait
+        const Clock::time_point t0 = Clock::now();
+        link.cancelToken().requestStop();
+        waiter.join();
+        const Clock::time_point t1 = Clock::now();
+        if (rig.unanswered() == before) return fail(state, key, "the request never reached the in-process base");
+        if (outcome.ok() || outcome.failure().cause != Cause::Interrupted)
+            return fail(state, key,
+                        "the cut request ended with " +
+                            (outcome.ok() ? std::string("an answer") : describeFailure(outcome.failure())));
         state.SetIterationTime(secondsBetween(t0, t1));
-        stopMs.push_back(secondsBetween(t0, t1) * 1000.0);
-        baseMs.push_back(idleThreadsStopMs());
+        cutMs.push_back(secondsBetween(t0, t1) * 1000.0);
+        const double base = pollWakeMs(error);
+        if (base < 0) return fail(state, key, error);
+        baseMs.push_back(base);
     }
-    const uint32_t stopped = Channel::RX_STOPPED | Channel::TX_STOPPED;
-    if ((rig.channel()->getStatusBits() & stopped) != stopped)
-        return fail(state, key, "stop returned before the threads ended");
-    state.counters["max_ms"] = maximum(stopMs);
-    state.counters["median_ms"] = median(stopMs);
-    state.counters["idle_threads_max_ms"] = maximum(baseMs);
-    recordFigure(
-        key, maximum(stopMs), maximum(baseMs),
-        "slowest of " + std::to_string(stopMs.size()) + " stops (median " + std::to_string(median(stopMs)) + " ms)");
+    state.counters["max_ms"] = maximum(cutMs);
+    state.counters["median_ms"] = median(cutMs);
+    state.counters["poll_wake_max_ms"] = maximum(baseMs);
+    recordFigure(key, maximum(cutMs), maximum(baseMs),
+                 "slowest of " + std::to_string(cutMs.size()) + " requests cut by CancelToken::requestStop (median " +
+                     std::to_string(static_cast<int>(median(cutMs) * 1000.0 + 0.5)) + " us), each on a fresh link");
 }
 
-void BM_ChannelStopTcp(benchmark::State& state) {
+void BM_StopCutTcp(benchmark::State& state) {
     std::string error;
     TcpRig rig;
     if (!rig.open(error)) return fail(state, "stop_tcp", error);
-    measureStops(state, rig, "stop_tcp");
+    measureCuts(state, rig, "stop_tcp");
 }
 
-void BM_ChannelStopSerial(benchmark::State& state) {
+void BM_StopCutSerial(benchmark::State& state) {
     std::string error;
     SerialRig rig;
     if (!rig.open(error)) return fail(state, "stop_serial", error);
-    measureStops(state, rig, "stop_serial");
+    measureCuts(state, rig, "stop_serial");
 }
 
 BENCHMARK(BM_RoundTripTcp)->Iterations(4000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoundTripTcpAnyCpu)->Iterations(4000)->UseManualTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_RoundTripPty)->Iterations(4000)->UseManualTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_ChannelStopTcp)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ChannelStopSerial)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopCutTcp)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopCutSerial)->Iterations(40)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace bench

@@ -29,8 +29,8 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "net/Events.h"
-#include "net/InterchipProtocol.h"
+#include "net/Framer.h"
+#include "net/Link.h"
 
 namespace bench {
 namespace {
@@ -404,7 +404,10 @@ void BM_WireDriveLatency16(benchmark::State& state) { measureDrive(state, 16); }
 
 void BM_WireConfig(benchmark::State& state) {
     constexpr int ROUNDS = 5;
-    constexpr double SYNC_MS = 700.0;  // the channel's synchronisation pause
+    // The link's pauses after its two synchronisation frames.
+    const double SYNC_MS = std::chrono::duration<double, std::milli>(zorn::net::Link::SYNC_PAUSE_FIRST +
+                                                                      zorn::net::Link::SYNC_PAUSE_SECOND)
+                               .count();
     std::string error;
     SimProcess sim;
     std::vector<std::string> options = LINE;
@@ -443,23 +446,12 @@ void BM_WireConfig(benchmark::State& state) {
 // ---------------------------------------------------------------------------
 // The checksum's blind spot
 
-// Counts what the console's own frame decoder makes of the answers.
-class AnswerSorter {
+// Counts what the console's own framer makes of the answers.
+class AnswerSorter : private zorn::net::FramerSink {
 public:
-    AnswerSorter() {
-        good_ = protocol_.subscribe(zorn::net::EVT_MESSAGE, this, &AnswerSorter::onGood);
-        bad_ = protocol_.subscribe(zorn::net::EVT_BAD_FRAME, this, &AnswerSorter::onBad);
-    }
-    void feed(const uint8_t* data, size_t size) {
-        while (size > 0) {
-            const uint16_t n = static_cast<uint16_t>(std::min<size_t>(size, 60000));
-            protocol_.decode(data, 0, n);
-            data += n;
-            size -= n;
-        }
-    }
+    void feed(const uint8_t* data, size_t size) { framer_.push(data, size, zorn::net::Arrival{}, *this); }
     // A new connection: a frame left half-way is dropped.
-    void reset() { protocol_.reset(); }
+    void reset() { framer_.reset(); }
     uint64_t frames() const { return clean + passed + otherRequest + rejected; }
 
     uint64_t clean = 0;         // the status answer as sent
@@ -468,29 +460,29 @@ public:
     uint64_t rejected = 0;      // failed the checksum
 
 private:
-    int onGood(uint32_t, zorn::net::MessageDispatcher*, zorn::net::MessagePtr& m) {
-        if (!m) return 0;
-        const std::vector<uint8_t>& p = m->payload;
-        if (m->cmd == STATUS_ANSWER_FRAME[2] && p.size() == 2 && p[0] == STATUS_ANSWER_FRAME[3] &&
+    void onFramerEvent(const zorn::net::FramerEvent& event) override {
+        switch (event.kind) {
+            case zorn::net::FramerEvent::Kind::Skipped: return;
+            case zorn::net::FramerEvent::Kind::Rejected: ++rejected; return;
+            case zorn::net::FramerEvent::Kind::Frame: break;
+        }
+        const uint8_t* p = event.payload;
+        const size_t size = event.payloadSize;
+        if (event.hasCommand && event.cmd == STATUS_ANSWER_FRAME[2] && size == 2 && p[0] == STATUS_ANSWER_FRAME[3] &&
             p[1] == STATUS_ANSWER_FRAME[4]) {
             ++clean;
-        } else if ((m->cmd == 0x02 && p.size() != 2) ||
-                   (m->cmd == 0x03 && p.size() == 2 && ((p[0] == 0x01 && p[1] == 0) || (p[0] == 0 && p[1] == 0x80)))) {
+        } else if (event.hasCommand &&
+                   ((event.cmd == 0x02 && size != 2) ||
+                    (event.cmd == 0x03 && size == 2 && ((p[0] == 0x01 && p[1] == 0) || (p[0] == 0 && p[1] == 0x80))))) {
             // The answer of another request, or the refusal of a request
             // the base could not take: the request was damaged into it.
             ++otherRequest;
         } else {
             ++passed;
         }
-        return 0;
-    }
-    int onBad(uint32_t, zorn::net::MessageDispatcher*, zorn::net::MessagePtr&) {
-        ++rejected;
-        return 0;
     }
 
-    zorn::net::InterchipProtocol protocol_;
-    zorn::net::MessageRegistration good_, bad_;
+    zorn::net::Framer framer_;
 };
 
 // Share of damaged 6-byte frames whose every bit column holds an even number
@@ -557,7 +549,7 @@ void measureBlindSpot(benchmark::State& state, const std::string& key, const cha
     const long long lost = static_cast<long long>(hit) - static_cast<long long>(sorter.rejected + sorter.passed);
     recordFigure(key, perThousand, estimate,
                  std::to_string(sent) + " status requests; the simulator damaged " + std::to_string(hit) +
-                     " answers; the console's decoder rejected " + std::to_string(sorter.rejected) + " frames and passed " +
+                     " answers; the console's framer rejected " + std::to_string(sorter.rejected) + " frames and passed " +
                      std::to_string(sorter.passed) + " damaged ones (" + std::to_string(sorter.clean) +
                      " clean status answers, " + std::to_string(sorter.otherRequest) +
                      " sound answers to requests damaged on the way in); " + std::to_string(lost) +

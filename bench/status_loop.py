@@ -2,12 +2,13 @@
 """The plain script a user would write to poll the base's status: send the
 5-byte status request, read whatever the link has and split it into frames
 until the answer is complete, again and again. Prints the requests per
-second it reached. Standard library only. With --count it makes that many
-exchanges instead, with no warm-up, and prints nothing: the benchmark takes
-its CPU time.
+second it reached. Standard library only. With --timed it makes that many
+exchanges after the warm-up, instead of running for a time, and prints their
+rate. With --count it makes that many exchanges, with no warm-up, and prints
+nothing: the benchmark takes its CPU time.
 
-    status_loop.py --tcp 127.0.0.1:PORT [--seconds S | --count N]
-    status_loop.py --pty /dev/pts/N [--seconds S | --count N]
+    status_loop.py --tcp 127.0.0.1:PORT [--seconds S | --timed N | --count N]
+    status_loop.py --pty /dev/pts/N [--seconds S | --timed N | --count N]
 """
 import argparse
 import os
@@ -37,6 +38,7 @@ def main():
     parser.add_argument("--tcp")
     parser.add_argument("--pty")
     parser.add_argument("--seconds", type=float, default=2.0)
+    parser.add_argument("--timed", type=int)
     parser.add_argument("--count", type=int)
     args = parser.parse_args()
 
@@ -72,6 +74,12 @@ def main():
 
     for _ in range(100):  # warm up
         exchange()
+    if args.timed is not None:
+        start = time.monotonic()
+        for _ in range(args.timed):
+            exchange()
+        print("%.1f" % (args.timed / (time.monotonic() - start)))
+        return
     count = 0
     start = time.monotonic()
     end = start + args.seconds
