@@ -98,17 +98,33 @@ void ConsoleLogAppender::append(const std::string& source, int lvl, const std::s
         toError = stream == err_;
         colour = useColour(stream);
     }
-    std::string line;
-    line.reserve(source.size() + message.size() + 32);
-    if (colour) line += levelColour(lvl);
+    // The line is built in a buffer of the thread's, reused from line to
+    // line, behind a prefix (colour, source, tag) kept from the last line:
+    // a command logs line after line under the same source and level.
+    struct Prefix {
+        std::string source;
+        int level = -1;
+        bool colour = false;
+        std::string text;
+    };
+    thread_local Prefix prefix;
+    thread_local std::string line;
+    if (prefix.level != lvl || prefix.colour != colour || prefix.source != source) {
+        prefix.source = source;
+        prefix.level = lvl;
+        prefix.colour = colour;
+        prefix.text.clear();
+        if (colour) prefix.text += levelColour(lvl);
+        prefix.text += '[';
+        appendEscaped(prefix.text, source, KeepLayout::No);
+        prefix.text += "] [";
+        prefix.text += levelTag(lvl);
+        prefix.text += "] ";
+    }
+    line.assign(prefix.text);
     // A message may quote what came from outside (a session line, a name
     // the base sent): control characters in it must not act on the
     // terminal, and bytes that are not UTF-8 must not reach it raw.
-    line += '[';
-    appendEscaped(line, source, KeepLayout::No);
-    line += "] [";
-    line += levelTag(lvl);
-    line += "] ";
     appendEscaped(line, message, KeepLayout::TabAndNewline);
     if (colour) line += "\033[0m";
     line += '\n';

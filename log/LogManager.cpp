@@ -127,7 +127,24 @@ bool LogManager::shouldDrop(const std::string& source, int level) {
 }
 
 void LogManager::dispatch(const std::string& source, int level, const std::string& message) {
-    if (!shouldDrop(source, level)) dispatchAccepted(source, level, message);
+    // One look at the manager's state filters and delivers: this runs for
+    // every reading a monitor logs. A held line is kept only if some
+    // appender would take it.
+    std::shared_ptr<const Appenders> appenders;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (level < level_ || logSourceExcluded(excludeLogSources_, source)) return;
+        if (holds_ > 0 || replaying_) {
+            bool accepted = false;
+            for (const auto& appender : *appenders_) accepted = accepted || appender->accepts(source, level);
+            if (!accepted) return;
+            if (held_.size() < HOLD_LIMIT) held_.push_back(HeldLine{source, level, message});
+            else ++droppedHeld_;
+            return;
+        }
+        appenders = appenders_;
+    }
+    deliver(*appenders, source, level, message);
 }
 
 void LogManager::dispatchAccepted(const std::string& source, int level, const std::string& message) {
@@ -191,11 +208,10 @@ void logMessage(const std::string& source, int level, const char* format, va_lis
 }
 
 void logText(const std::string& source, int level, const std::string& text) {
-    if (manager().shouldDrop(source, level)) return;
     if (text.size() <= LOG_MESSAGE_MAX) {
-        manager().dispatchAccepted(source, level, text);
+        manager().dispatch(source, level, text);
     } else {
-        manager().dispatchAccepted(source, level, text.substr(0, LOG_MESSAGE_MAX));
+        manager().dispatch(source, level, text.substr(0, LOG_MESSAGE_MAX));
     }
 }
 
