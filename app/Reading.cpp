@@ -41,6 +41,12 @@ void Reading::warn(const char* format, ...) {
     va_end(args);
 }
 
+void Reading::infoText(std::string text) {
+    if (json_) return;
+    if (lines_.empty()) lines_.reserve(4);
+    lines_.push_back(Line{LOG_INFO, std::move(text)});
+}
+
 void Reading::add(int level, const char* format, va_list args) {
     if (json_) {
         return;  // the object stands for the reading

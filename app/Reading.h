@@ -56,6 +56,11 @@ public:
     // warning level.
     void info(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void warn(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // A line with nothing to expand, at the info level: the reading a
+    // monitor repeats thousands of times a second builds its lines this
+    // way rather than through the printf machinery.
+    void infoText(std::string text);
+    bool wantsText() const { return !json_; }
     const std::vector<Line>& lines() const { return lines_; }
 
 private:

@@ -1,6 +1,7 @@
 // The read commands: status, motor, beacon and identity.
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "app/Reading.h"
 
@@ -45,13 +46,23 @@ Reading statusReading(const Status& status) {
     reading["charging_flags"] = flags;
     reading["charging_text"] =
         flags == CHARGING_FLAG_CHARGING ? "Charging" : OrbitaneBaseConsoleApplication::chargingStatusText(flags);
-    reading.info("Battery: %d%%", status.batteryPercent);
+    if (!reading.wantsText()) return reading;
+    // Built in place: the battery line fits the string's own storage, the
+    // charging line takes one allocation.
+    std::string battery = "Battery: ";
+    battery += std::to_string(status.batteryPercent);
+    battery += '%';
+    reading.infoText(std::move(battery));
     if (flags == CHARGING_FLAG_CHARGING) {
         reading.warn(
             "Charging Status: Charging (you are using legacy protocol, please specify DcConnected or "
             "OnChargingBase bit field");
     } else {
-        reading.info("Charging Status: %s", OrbitaneBaseConsoleApplication::chargingStatusText(flags));
+        std::string charging;
+        charging.reserve(64);
+        charging += "Charging Status: ";
+        charging += OrbitaneBaseConsoleApplication::chargingStatusText(flags);
+        reading.infoText(std::move(charging));
     }
     return reading;
 }
