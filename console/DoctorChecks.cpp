@@ -5,11 +5,13 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -82,7 +84,51 @@ int masterIndex(const std::string& fdinfo) {
     return -1;
 }
 
+// A driver or subsystem name of a terminal device: tty, ttyS, ttyUSB, ttyACM,
+// pts, the pseudo-terminal masters, ...
+bool terminalDriver(const std::string& name) {
+    return name.find("tty") != std::string::npos || name.find("pts") != std::string::npos ||
+           name.find("ptm") != std::string::npos || name.find("serial") != std::string::npos ||
+           name.find("console") != std::string::npos || name.compare(0, 7, "/dev/vc") == 0;
+}
+
+// The names /proc/devices gives the character devices of `major` (one
+// major may serve several drivers), none when it lists none.
+std::vector<std::string> characterDrivers(unsigned major) {
+    std::vector<std::string> names;
+    std::ifstream in("/proc/devices");
+    std::string line;
+    bool characters = false;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (line.back() == ':') {
+            characters = line == "Character devices:";
+            continue;
+        }
+        if (!characters) continue;
+        char name[64];
+        unsigned number = 0;
+        if (std::sscanf(line.c_str(), "%u %63s", &number, name) == 2 && number == major) names.emplace_back(name);
+    }
+    return names;
+}
+
 }  // namespace
+
+std::string nonSerialDriver(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return "";
+    const unsigned major = ::major(st.st_rdev), minor = ::minor(st.st_rdev);
+    const std::string subsystem =
+        readLink("/sys/dev/char/" + std::to_string(major) + ":" + std::to_string(minor) + "/subsystem");
+    if (!subsystem.empty()) {
+        const std::string name = subsystem.substr(subsystem.rfind('/') + 1);
+        return terminalDriver(name) ? std::string() : name;
+    }
+    const std::vector<std::string> names = characterDrivers(major);
+    if (names.empty() || std::any_of(names.begin(), names.end(), terminalDriver)) return "";
+    return names.front();
+}
 
 std::vector<std::string> serialDeviceCandidates() {
     std::vector<std::string> found;

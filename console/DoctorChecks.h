@@ -17,6 +17,12 @@ namespace test {
 // names), /dev/ttyUSB* and /dev/ttyACM*.
 std::vector<std::string> serialDeviceCandidates();
 
+// What kind of device `path` is when it is known to be no serial device
+// (the subsystem or driver that owns it: "mem" for /dev/null), or "" when it
+// is a terminal device or cannot be told. Read from /sys/dev/char and
+// /proc/devices, without opening the device.
+std::string nonSerialDriver(const std::string& path);
+
 // Why the current user may not open `path` for reading and writing, and
 // what to do; both empty when the user may.
 struct AccessProblem {

@@ -1,30 +1,36 @@
 // The doctor command: checks the link to the base step by step, stops at the
 // first step that fails and says what to do about it.
 //
-// Serial: the device exists, the user may open it, no other process holds
-// it, it opens at 115,200 8N1. TCP: the host is a numeric IPv4 address, the
-// connection is made. Then, for both: bytes come back, frames carry valid
-// checksums, the base answers the connect request with its identity, and a
-// run of status requests shows the round trip, the loss and the checksum
-// failures.
-#include <arpa/inet.h>
+// Serial: the device exists and is a serial device, the user may open it,
+// no other process holds it, it opens at 115,200 8N1. TCP: the host is a
+// numeric IPv4 address or a name that resolves, the connection is made.
+// Then, for both: bytes come back, they are the base's (not the console's
+// own frames read back, not text), few answers are corrupted, the base
+// answers the connect request with its identity, and a run of status
+// requests shows the round trip, the loss and late answers. The verdicts
+// past the link's opening are in DoctorVerdicts.*, the report in
+// DoctorReport.*.
+#include <limits.h>
+#include <stdlib.h>
+#include <json/json.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
-#include "app/JsonOutput.h"
-#include "app/Reading.h"
 #include "console/ChannelFactory.h"
+#include "console/HostResolver.h"
 #include "console/DoctorChecks.h"
+#include "console/DoctorReport.h"
+#include "console/DoctorVerdicts.h"
+#include "console/DoctorWatch.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
@@ -39,83 +45,34 @@ using namespace nivo::system::util;
 
 namespace {
 
-// Statuses of the steps past opening the link (those before give
-// STATUS_NO_CONNECTION, as every command does when it cannot connect).
-constexpr int STATUS_BAD_CHECKSUMS = 3;
-constexpr int STATUS_STATUS_LOSS = 7;
-
-constexpr uint64_t DEFAULT_STATUS_REQUESTS = 100;
+constexpr uint64_t DEFAULT_STATUS_REQUESTS = 200;
+// Connect requests tried before doctor judges a line that brings nothing
+// back, and at most on a line whose answers come damaged.
 constexpr int CONNECT_ATTEMPTS = 3;
+constexpr int NOISY_CONNECT_ATTEMPTS = 10;
 // Status requests that time out in a row before the run is given up: a
 // base that stopped answering (or a decoder lost in a frame whose length a
 // noisy line garbled) would otherwise cost a second a request.
 constexpr uint64_t SILENT_IN_A_ROW = 3;
-// Shares of checksum failures and of lost status requests a healthy link
-// stays under.
-constexpr double BAD_FRAME_LIMIT = 0.01;
-constexpr double LOSS_LIMIT = 0.01;
-// A status exchange is a 5-byte request and a 6-byte answer, 10 bits a
-// byte with 8N1 framing.
-constexpr double STATUS_EXCHANGE_BITS = (5 + 6) * 10;
-constexpr double SERIAL_BAUD = 115200;
 
-// Writes each step's outcome: a log line (and one with the advice after a
-// failure), and with --json one object per step.
-class DoctorReport {
-public:
-    CommandResult pass(const char* step, const std::string& detail,
-                       Json::Value extra = Json::Value(Json::objectValue)) {
-        logInfo(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: ok: %s", step, detail.c_str());
-        emit(step, true, detail, "", 0, extra);
-        return 0;
-    }
-    CommandResult fail(const char* step, int status, const std::string& detail, const std::string& advice,
-                       Json::Value extra = Json::Value(Json::objectValue)) {
-        logError(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: FAILED: %s", step, detail.c_str());
-        if (!advice.empty()) logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: %s: what to do: %s", step, advice.c_str());
-        emit(step, false, detail, advice, status, extra);
-        logError(LOG_SOURCE_BASE_CONSOLE_APP, "doctor: stopped at the %s check (exit status %d)", step, status);
-        // The statuses are doctor's own: its failure object says what they mean.
-        return CommandResult(status, status == STATUS_STATUS_LOSS     ? failure::TIMEOUT
-                                     : status == STATUS_BAD_CHECKSUMS ? failure::INVALID_ANSWER
-                                                                      : failure::CONNECT_FAILED);
-    }
-
-private:
-    static void emit(const char* step, bool ok, const std::string& detail, const std::string& advice, int status,
-                     Json::Value& extra) {
-        // The step's log lines are written above in either mode, so its
-        // reading has only the JSON object.
-        Reading reading("doctor");
-        reading["step"] = step;
-        reading["ok"] = ok;
-        reading["detail"] = detail;
-        if (!ok) {
-            reading["advice"] = advice;
-            reading["status"] = status;
-        }
-        for (const std::string& name : extra.getMemberNames()) reading[name.c_str()] = extra[name];
-        emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
-    }
+// The line-error counters of the port when the link was made, before its
+// first frame.
+struct LineErrorBaseline {
+    bool known = false;
+    uint64_t count = 0;
 };
 
-std::string percent(double share) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f%%", share * 100.0);
-    return text;
+// The device's own name when it is a USB serial adapter's (ttyUSB0), whose
+// latency timer the advice names; "" otherwise.
+std::string adapterName(const std::string& port) {
+    char resolved[PATH_MAX];
+    const std::string path = ::realpath(port.c_str(), resolved) != nullptr ? resolved : port;
+    const std::string name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    return name.compare(0, 6, "ttyUSB") == 0 ? name : std::string();
 }
 
-std::string millis(double ms) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f ms", ms);
-    return text;
-}
-
-// Nearest-rank percentile of sorted values.
-double percentile(const std::vector<double>& sorted, double p) {
-    if (sorted.empty()) return 0;
-    size_t rank = static_cast<size_t>(std::ceil(p * static_cast<double>(sorted.size())));
-    return sorted[std::min(sorted.size(), std::max<size_t>(rank, 1)) - 1];
+bool retryable(const zorn::net::Failure& failure) {
+    return failure.cause == zorn::net::Cause::Timeout || failure.cause == zorn::net::Cause::Corrupted;
 }
 
 std::string joined(const std::vector<std::string>& items) {
@@ -210,6 +167,14 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
             return report.fail("device", STATUS_NO_CONNECTION, port + " is not a device",
                                "give the base's serial device (for example /dev/ttyUSB0)");
         }
+        const std::string driver = nonSerialDriver(port);
+        if (!driver.empty()) {
+            Json::Value extra;
+            extra["driver"] = driver;
+            return report.fail("device", STATUS_NO_CONNECTION,
+                               port + " is not a serial device (it belongs to the " + driver + " driver)",
+                               "give the base's serial device (for example /dev/ttyUSB0)", extra);
+        }
         report.pass("device", port + " exists");
 
         const AccessProblem access = checkDeviceAccess(port);
@@ -244,13 +209,22 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
         }
         report.pass("holders", "no other process holds " + port);
     } else {
-        in_addr address;
-        if (::inet_pton(AF_INET, host().c_str(), &address) != 1) {
-            return report.fail("address", STATUS_NO_CONNECTION, host() + " is not a numeric IPv4 address",
-                               "host names are not resolved: give the base's address as A.B.C.D (getent hosts " +
-                                   host() + " prints it)");
+        if (utils::isNumericIpv4(host())) {
+            report.pass("address", host() + " is a numeric IPv4 address");
+        } else {
+            const utils::ResolvedHost resolved = utils::resolveHost(host(), 0);
+            if (resolved.addresses.empty()) {
+                return report.fail("address", STATUS_NO_CONNECTION,
+                                   host() + " does not resolve: " + resolved.failure,
+                                   "check the name (getent hosts " + host() +
+                                       " prints its addresses), or give the base's address");
+            }
+            std::string list;
+            for (const auto& address : resolved.addresses) {
+                list += (list.empty() ? "" : ", ") + utils::addressText(address);
+            }
+            report.pass("address", host() + " is " + list);
         }
-        report.pass("address", host() + " is a numeric IPv4 address");
     }
 
     // Whatever happens from here on, the driver and the link go and the
@@ -263,6 +237,16 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
             app->disconnectChannel();
         }
     } disconnect{this};
+
+    // doctor's watcher goes on the link before its first frame, in front of
+    // the console's own (-t, --decode, --capture), with the port's
+    // line-error counters as they were then.
+    auto watch = std::make_shared<DoctorWatch>(trace());
+    auto baseline = std::make_shared<LineErrorBaseline>();
+    whenLinked([watch, baseline](zorn::net::Link& link) {
+        link.setObserver(watch.get());
+        baseline->known = link.transport().lineErrors(baseline->count);
+    });
 
     if (!connectChannel()) {
         int error = 0;
@@ -291,163 +275,98 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
     setInterruptToken(&link()->cancelToken());
     driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(*link());
     connectionConfig_ = ConnectionConfig();
-    // What the line brought back, as the link counted it.
-    struct Counter {
-        zorn::net::Link& link;
-        uint64_t bytes() const { return link.stats().bytesIn; }
-        uint64_t goodFrames() const { return link.stats().goodFrames; }
-        uint64_t badFrames() const { return link.stats().corrupted; }
-    } counter{*link()};
+    zorn::net::Link& line = *link();
+    const std::string adapter = serial ? adapterName(port) : std::string();
+    // What the line brought back so far, as the link and the watcher saw it.
+    auto evidence = [&]() {
+        const zorn::net::LinkStats stats = line.stats();
+        LineEvidence e;
+        e.serial = serial;
+        e.port = port;
+        e.device = adapter;
+        e.bytesIn = stats.bytesIn;
+        e.goodFrames = stats.goodFrames;
+        e.badFrames = stats.corrupted;
+        e.answerFrames = stats.goodFrames - std::min(stats.goodFrames, stats.messages);
+        e.echoes = watch->echoes();
+        e.sample = watch->sample();
+        uint64_t now = 0;
+        e.lineErrorsKnown = baseline->known && line.transport().lineErrors(now);
+        e.lineErrors = e.lineErrorsKnown ? now - std::min(now, baseline->count) : stats.lineErrors;
+        return e;
+    };
+    // One request, sorted into `tally` by how it ended.
+    auto tallied = [&line](RequestTally& tally, auto request) {
+        const zorn::net::LinkStats before = line.stats();
+        const auto start = std::chrono::steady_clock::now();
+        auto outcome = request();
+        const auto end = std::chrono::steady_clock::now();
+        tally.note(outcome ? nullptr : &outcome.failure(), before, line.stats(),
+                   std::chrono::duration<double, std::milli>(end - start).count());
+        return outcome;
+    };
 
-    // The connect request, retried: one frame lost to noise should not hide
-    // what the steps after it can tell.
+    // The connect request, tried again while it times out or comes
+    // damaged: one frame lost to noise should not hide what the steps after
+    // it can tell. Past the first few tries only while answers come at all.
+    RequestTally connectTally;
     zorn::net::Outcome<zorn::drv::Identity> connected = zorn::net::Failure::of(zorn::net::Cause::NotWritten);
     int attempts = 0;
-    while (attempts < CONNECT_ATTEMPTS && !connected && !interrupted()) {
+    while (attempts < NOISY_CONNECT_ATTEMPTS && !interrupted()) {
         ++attempts;
-        connected = driver_->connect();
+        connected = tallied(connectTally, [this]() { return driver_->connect(); });
+        if (connected || !retryable(connected.failure()) || line.broken()) break;
+        const LineEvidence seen = evidence();
+        // The console's own frames, or text: another try tells no more.
+        if (seen.answerFrames == 0 && !peerVerdict(seen).ok) break;
+        const zorn::net::LinkStats stats = line.stats();
+        const bool answersCome = stats.answers > 0 || stats.corrupted > 0 || stats.abandonedStarts > 0;
+        if (attempts >= CONNECT_ATTEMPTS && !answersCome) break;
     }
     if (interrupted()) return interruptStatus(interruptSignal());
 
-    if (counter.bytes() == 0) {
-        return report.fail(
-            "bytes", STATUS_NO_CONNECTION,
-            "nothing came back to " + std::to_string(attempts) + " connect requests",
-            serial ? "check that the base is powered, that " + port +
-                         " is the base's port and not another device's, and the wiring (TX to RX, RX to TX, "
-                         "ground to ground)"
-                   : "the connection is made but nothing answers: is port " + port +
-                         " the base's (it serves 11331), and is the base up?");
-    }
-    Json::Value bytesExtra;
-    bytesExtra["bytes"] = static_cast<Json::UInt64>(counter.bytes());
-    report.pass("bytes", std::to_string(counter.bytes()) + " bytes came back", bytesExtra);
-
-    const std::string checksumAdvice =
-        serial ? "a wrong line speed or a noisy line: the base talks at 115,200 baud 8N1; use a shorter or "
-                 "shielded cable, away from the motor wires, with a sound ground"
-               : "the bytes are garbled on the way: a serial-to-network bridge between may run at the wrong speed";
-    auto checksumExtra = [&counter]() {
-        Json::Value extra;
-        extra["frames"] = static_cast<Json::UInt64>(counter.goodFrames() + counter.badFrames());
-        extra["bad_frames"] = static_cast<Json::UInt64>(counter.badFrames());
-        return extra;
-    };
+    LineEvidence seen = evidence();
+    CommandResult result = report.judge("bytes", bytesVerdict(seen, attempts));
+    if (!result.ok()) return result;
+    result = report.judge("peer", peerVerdict(seen));
+    if (!result.ok()) return result;
     if (!connected) {
-        if (counter.goodFrames() == 0 && counter.badFrames() == 0) {
-            return report.fail("checksums", STATUS_BAD_CHECKSUMS,
-                               std::to_string(counter.bytes()) + " bytes came back but none formed a frame",
-                               checksumAdvice, checksumExtra());
-        }
-        if (counter.goodFrames() == 0) {
-            return report.fail("checksums", STATUS_BAD_CHECKSUMS,
-                               "every frame that came back (" + std::to_string(counter.badFrames()) +
-                                   ") failed its checksum",
-                               checksumAdvice, checksumExtra());
-        }
-        report.pass("checksums", "frames carry valid checksums", checksumExtra());
-        return report.fail("identity", STATUS_NO_CONNECTION,
-                           "the base did not accept the connect request: " +
-                               std::string(zorn::net::errorTextOf(connected.failure().cause)),
-                           "the device answers but not as the base does: is it the base? Restart the base");
+        result = report.judge("checksums", checksumVerdict(seen, connectTally, static_cast<uint64_t>(attempts)));
+        if (!result.ok()) return result;
+        return report.judge("identity", identityVerdict(nullptr, connected.failure(), connectTally));
     }
 
-    // The status run.
+    // The status run. It ends early once the line shows itself noisy: the
+    // checksums' verdict is certain then.
     const uint64_t requests = pacing().count > 0 ? pacing().count : DEFAULT_STATUS_REQUESTS;
-    const uint64_t badBefore = counter.badFrames();
-    std::vector<double> rtts;
-    uint64_t sent = 0, lost = 0, refused = 0, silentInARow = 0;
-    while (sent < requests && !interrupted()) {
-        const auto start = std::chrono::steady_clock::now();
-        const auto status = driver_->getStatus();
-        const auto end = std::chrono::steady_clock::now();
-        ++sent;
-        const bool timedOut = !status && status.failure().cause == zorn::net::Cause::Timeout;
-        silentInARow = timedOut ? silentInARow + 1 : 0;
-        if (status) {
-            rtts.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-        } else if (timedOut) {
-            ++lost;
-        } else {
-            ++refused;
+    const uint64_t planned = static_cast<uint64_t>(attempts) + requests;
+    RequestTally run;
+    uint64_t silentInARow = 0;
+    bool cutShort = false;
+    while (run.sent < requests && !interrupted()) {
+        const uint64_t lostBefore = run.lost;
+        tallied(run, [this]() { return driver_->getStatus(); });
+        silentInARow = run.lost > lostBefore ? silentInARow + 1 : 0;
+        if (silentInARow >= SILENT_IN_A_ROW || line.broken()) {
+            cutShort = true;
+            break;
         }
-        if (silentInARow >= SILENT_IN_A_ROW) break;
+        RequestTally sofar = connectTally;
+        sofar += run;
+        if (noisyLine(sofar, planned)) break;
     }
     if (interrupted()) return interruptStatus(interruptSignal());
-    const uint64_t badDuringRun = counter.badFrames() - badBefore;
 
-    const uint64_t frames = counter.goodFrames() + counter.badFrames();
-    const double badShare = frames > 0 ? static_cast<double>(counter.badFrames()) / static_cast<double>(frames) : 0;
-    if (badShare > BAD_FRAME_LIMIT) {
-        return report.fail("checksums", STATUS_BAD_CHECKSUMS,
-                           std::to_string(counter.badFrames()) + " of " + std::to_string(frames) + " frames (" +
-                               percent(badShare) + ") failed their checksum",
-                           checksumAdvice, checksumExtra());
-    }
-    report.pass("checksums",
-                std::to_string(counter.badFrames()) + " of " + std::to_string(frames) + " frames failed their checksum",
-                checksumExtra());
-
-    const zorn::drv::Identity& info = *connected;
-    const std::string serialNumber = info.serialText();
-    const std::string model = info.model();
-    Json::Value identity;
-    identity["model"] = model;
-    identity["firmware_version"] = info.firmwareText();
-    identity["hardware_version"] = info.hardwareText();
-    identity["serial_number"] = serialNumber;
-    identity["connect_attempts"] = attempts;
-    report.pass("identity",
-                model + ", firmware " + info.firmwareText() + ", hardware " + info.hardwareText() + ", serial " +
-                    serialNumber +
-                    (attempts > 1 ? " (connect answered at attempt " + std::to_string(attempts) + ")" : ""),
-                identity);
-
-    std::sort(rtts.begin(), rtts.end());
-    const double loss = static_cast<double>(lost + refused) / static_cast<double>(sent);
-    const uint64_t answerFrames = rtts.size() + refused + badDuringRun;
-    const double badRunShare =
-        answerFrames > 0 ? static_cast<double>(badDuringRun) / static_cast<double>(answerFrames) : 0;
-    Json::Value run;
-    run["requests"] = static_cast<Json::UInt64>(sent);
-    run["answered"] = static_cast<Json::UInt64>(rtts.size());
-    run["lost"] = static_cast<Json::UInt64>(lost);
-    run["refused"] = static_cast<Json::UInt64>(refused);
-    run["loss"] = loss;
-    run["bad_frames"] = static_cast<Json::UInt64>(badDuringRun);
-    run["checksum_failure_rate"] = badRunShare;
-    std::string detail = std::to_string(sent) + " requests, " + std::to_string(rtts.size()) + " answered, loss " +
-                         percent(loss) + ", checksum failures " + percent(badRunShare);
-    if (!rtts.empty()) {
-        const double p50 = percentile(rtts, 0.50), p95 = percentile(rtts, 0.95), max = rtts.back();
-        run["p50_ms"] = p50;
-        run["p95_ms"] = p95;
-        run["max_ms"] = max;
-        detail += "; round trip p50 " + millis(p50) + ", p95 " + millis(p95) + ", max " + millis(max);
-        if (serial) {
-            const double wireMs = STATUS_EXCHANGE_BITS / SERIAL_BAUD * 1000.0;
-            run["wire_ms"] = wireMs;
-            run["wire_share"] = wireMs / p50;
-            detail += "; the 110 bits of an exchange take " + millis(wireMs) + " at 115,200 baud, " +
-                      percent(wireMs / p50) + " of the median round trip";
-            if (wireMs > p50) detail += " (shorter than the wire time: not a 115,200-baud line, a pseudo-terminal?)";
-        }
-    }
-    if (loss > LOSS_LIMIT) {
-        return report.fail("status", STATUS_STATUS_LOSS, detail,
-                           rtts.empty() ? "the base answers the connect request but no status request: it may be "
-                                          "busy or its firmware stuck; restart the base"
-                           : silentInARow >= SILENT_IN_A_ROW
-                               ? "the base stopped answering after " + std::to_string(rtts.size()) +
-                                     " answers: check the cable or the network and the base's power, then run "
-                                     "doctor again"
-                               : "answers are lost: a loaded base or a flaky link; run doctor again, and check the "
-                                 "cable or the network",
-                           run);
-    }
-    report.pass("status", detail, run);
-    logInfo(source, "doctor: every check passed");
-    return 0;
+    RequestTally all = connectTally;
+    all += run;
+    seen = evidence();
+    result = report.judge("checksums", checksumVerdict(seen, all, planned));
+    if (!result.ok()) return result;
+    result = report.judge("identity", identityVerdict(&*connected, zorn::net::Failure(), connectTally));
+    if (!result.ok()) return result;
+    result = report.judge("status", statusVerdict(seen, run, cutShort));
+    if (!result.ok()) return result;
+    return report.passedAll();
 }
 
 }  // namespace test

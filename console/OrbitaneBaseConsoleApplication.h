@@ -53,6 +53,8 @@ public:
     // doctor opens the channel itself, so that it can say why it fails.
     bool handlesConnection(const std::string& command) const override;
     int checkBeforeConnect(const std::vector<std::string>& args) override;
+    // --csv writes readings only: a reading command, or monitor of them.
+    std::string csvRefusal(const std::vector<std::string>& args) const override;
     void reportLinkHealth() override;
     bool closeRecordings(std::chrono::milliseconds bound) override;
 

@@ -61,8 +61,9 @@ public:
     Done setWheelSpeeds(double leftMetresPerSecond, double rightMetresPerSecond);
     // Body velocity in m/s, m/s and rad/s (each truncated to the 16.16
     // field); all zero is the stop. The displacement answer is zero-filled
-    // or cut to 13 bytes.
-    Outcome<Displacement> setVelocity(double vx, double vy, double omega);
+    // or cut to 13 bytes. A caller with a period of its own (drive) gives a
+    // shorter time-out, so that the next period's request is never late.
+    Outcome<Displacement> setVelocity(double vx, double vy, double omega, Duration timeout = REQUEST_TIMEOUT);
     // The base's pending command; an empty answer is invalid.
     Outcome<uint8_t> pollCommand();
     // The host's information, for a BASE_CMD_GET_INFO; the answer is not read.

@@ -90,6 +90,7 @@ ReplayScript ReplayScript::fromRecords(const std::vector<drv::CaptureRecord>& re
             list.emplace_back();
             current = &list.back();
             current->request = drv::decodeRequest(drv::CMD_CONTROL_BUS, payload.data(), payload.size()).text;
+            current->args.assign(payload.begin() + 1, payload.end());
             requestNs = record.timeNs;
             ++script.requests_;
         } else if (current != nullptr) {
@@ -106,12 +107,28 @@ const std::vector<ReplayExchange>* ReplayScript::exchanges(uint8_t code) const {
     return it == byCode_.end() ? nullptr : &it->second;
 }
 
-const ReplayExchange* ReplayCursor::next(uint8_t code) {
+const ReplayExchange* ReplayCursor::next(uint8_t code, const std::vector<uint8_t>& args, std::string& why) {
     if (script_ == nullptr) return nullptr;
     const std::vector<ReplayExchange>* list = script_->exchanges(code);
+    if (list == nullptr) {
+        why = "it holds no request of this kind";
+        return nullptr;
+    }
     size_t& used = used_[code];
-    if (list == nullptr || used >= list->size()) return nullptr;
-    return &(*list)[used++];
+    if (used >= list->size()) {
+        why = "it holds no further request of this kind";
+        return nullptr;
+    }
+    // The host's information describes the host, whichever it is.
+    const bool anyArguments = code == drv::REQ_ANSWER_GET_INFO;
+    for (size_t i = used; i < list->size(); ++i) {
+        if (anyArguments || (*list)[i].args == args) {
+            used = i + 1;
+            return &(*list)[i];
+        }
+    }
+    why = "its arguments differ: the capture's next one is " + (*list)[used].request;
+    return nullptr;
 }
 
 }  // namespace sim

@@ -21,6 +21,7 @@ struct ReplayExchange {
         std::vector<uint8_t> bytes;
     };
     std::string request;  // the request as the log describes it
+    std::vector<uint8_t> args;  // its argument bytes (after the request code)
     std::vector<Part> parts;
 };
 
@@ -46,14 +47,20 @@ private:
     size_t requests_ = 0;
 };
 
-// One host's way through a script: each request takes the next exchange
-// recorded for its code.
+// One host's way through a script. A request takes the first exchange,
+// after the last one it took of its kind, whose request has the same code
+// and the same argument bytes (the host-information answer, whose
+// arguments describe the host, matches by its code alone); the exchanges it
+// passes over are not taken later. A request that finds none has left the
+// capture.
 class ReplayCursor {
 public:
     explicit ReplayCursor(const ReplayScript* script = nullptr) : script_(script) {}
     bool active() const { return script_ != nullptr; }
-    // The next exchange for `code`, or null when the capture holds no more.
-    const ReplayExchange* next(uint8_t code);
+    // The exchange for a request of `code` with `args`, or null when the
+    // capture holds none; `why` then says so ("it holds no further
+    // request of this kind", "its next one is setMotor left=100 ...").
+    const ReplayExchange* next(uint8_t code, const std::vector<uint8_t>& args, std::string& why);
     // Back to the start (a new host session on the serial line).
     void restart() { used_.clear(); }
 

@@ -146,6 +146,7 @@ void Session::restart(int64_t nowNs) {
     plan_.reset();
     replay_.restart();
     handled_ = 0;
+    offCapture_ = 0;
     floods_ = 0;
     closeScheduled_ = false;
     (void)nowNs;
@@ -185,7 +186,7 @@ void Session::handleRequest(const Frame& f, int64_t atNs, int64_t nowNs) {
     ++handled_;
     if (replay_.active()) {
         device_.noteReceived(received);
-        answerFromCapture(received.code, what, nowNs);
+        answerFromCapture(received.code, received.args, what, nowNs);
         return;
     }
 
@@ -278,10 +279,22 @@ void Session::handleRequest(const Frame& f, int64_t atNs, int64_t nowNs) {
     }
 }
 
-void Session::answerFromCapture(int code, const std::string& what, int64_t nowNs) {
-    const ReplayExchange* exchange = code < 0 ? nullptr : replay_.next(static_cast<uint8_t>(code));
+void Session::answerFromCapture(int code, const std::vector<uint8_t>& args, const std::string& what, int64_t nowNs) {
+    std::string why = "it holds no request of this kind";
+    const ReplayExchange* exchange = code < 0 ? nullptr : replay_.next(static_cast<uint8_t>(code), args, why);
     if (exchange == nullptr) {
-        log(util::LOG_WARN, what + " -> not in the capture (it holds no further request of this kind), no answer");
+        // The host has left the capture: it hears so at once, rather than
+        // waiting out a time-out for an answer that will not come.
+        ++offCapture_;
+        const Answer refusal = Answer::error(ERR_NOT_SUPPORTED);
+        const std::vector<uint8_t> bytes = FrameCodec::encode(refusal.cmd, refusal.payload);
+        const int64_t due = nowNs < lastDueNs_ ? lastDueNs_ : nowNs;
+        lastDueNs_ = due;
+        queuedBytes_ += bytes.size();
+        queue_.push_back(Pending{due, bytes});
+        log(util::LOG_WARN, what + " -> not in the capture (" + why + "), answered not supported (" +
+                                std::to_string(offCapture_) +
+                                (offCapture_ == 1 ? " request" : " requests") + " of this host off the capture)");
         return;
     }
     std::string outcome;

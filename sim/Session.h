@@ -119,6 +119,8 @@ public:
 
     const std::string& name() const { return name_; }
     int requestsHandled() const { return handled_; }
+    // Replaying: the requests of this host the capture did not hold.
+    int requestsOffCapture() const { return offCapture_; }
 
 private:
     struct Pending {
@@ -137,8 +139,10 @@ private:
     void onFrame(const Frame& frame, int64_t atNs, int64_t nowNs);
     void onRequest(const Frame& frame, int64_t atNs, int64_t nowNs);
     void handleRequest(const Frame& frame, int64_t atNs, int64_t nowNs);
-    // Queues what the capture recorded after the next request of this code.
-    void answerFromCapture(int code, const std::string& what, int64_t nowNs);
+    // Queues what the capture recorded after the request's match (see
+    // ReplayCursor); a request the capture does not hold is answered "not
+    // supported" and counted.
+    void answerFromCapture(int code, const std::vector<uint8_t>& args, const std::string& what, int64_t nowNs);
     void restart(int64_t nowNs);
     void log(int level, const std::string& line) const;
     void warn(const std::string& kind, int64_t nowNs, const std::string& line);
@@ -160,6 +164,7 @@ private:
     int64_t lastDueNs_ = 0;
     int64_t lastByteNs_ = 0;
     int handled_ = 0;
+    int offCapture_ = 0;
     uint32_t floods_ = 0;
     bool closeScheduled_ = false;
     bool stalled_ = false;

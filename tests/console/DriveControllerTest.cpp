@@ -1,8 +1,8 @@
 // The drive logic against a clock that moves only when told.
 #include <gtest/gtest.h>
 
-#include "console/DriveController.h"
-#include "console/DriveView.h"
+#include "console/drive/DriveController.h"
+#include "console/drive/DriveView.h"
 
 namespace zorn {
 namespace orbitane {
@@ -77,13 +77,13 @@ TEST(DriveController, RampIsBoundedUpAndBrakesFourTimesFaster) {
     EXPECT_NEAR(rig.drive->commanded().vx, -0.025, 1e-9);
 }
 
-TEST(DriveController, DeadManDropsTargetHalfASecondAfterTheLastKey) {
+TEST(DriveController, DeadManDropsTargetTheHoldTimeAfterTheLastKey) {
     Rig rig;
     rig.hold(DriveKey::Forward, 10);
     ASSERT_GT(rig.drive->commanded().vx, 0);
-    rig.tick(450);  // 450 ms after the last key: still held
+    rig.tick(350);  // 400 ms after the last key: still held
     EXPECT_GT(rig.drive->target().vx, 0);
-    rig.tick(100);  // 550 ms: released
+    rig.tick(50);  // 450 ms: released
     EXPECT_TRUE(rig.drive->target().isZero());
     rig.tick();
     rig.tick();
@@ -109,8 +109,8 @@ TEST(DriveController, MovingResendsEveryPeriodAndAnUnansweredZeroIsRepeated) {
 }
 
 // The repeat holds 20 Hz when a tick comes a little early, and velocity
-// requests the base refuses lose the link although readings succeed in
-// between, also after q.
+// requests that keep failing for a second lose the link although readings
+// succeed in between, also after q.
 TEST(DriveController, RepeatAndRefusedVelocities) {
     Rig rig;
     rig.hold(DriveKey::Forward, 6);
@@ -123,24 +123,34 @@ TEST(DriveController, RepeatAndRefusedVelocities) {
         Rig refused;
         refused.hold(DriveKey::Forward, 3);
         if (quit) refused.drive->onKey(DriveKey::Quit);
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 4; ++i) {
             refused.drive->onKey(DriveKey::Forward);
-            ASSERT_TRUE(refused.tick(50, false));
+            ASSERT_TRUE(refused.tick(400, false));
             refused.drive->onRequestResult(true);  // a reading answered in between
+            if (i == 2) {
+                EXPECT_FALSE(refused.drive->linkLost()) << "three within a second";
+            }
         }
         EXPECT_TRUE(refused.drive->linkLost());
         EXPECT_EQ(refused.drive->exitReason(), quit ? DriveExit::Quit : DriveExit::LinkLost);
     }
 }
 
-TEST(DriveController, ThreeFailedRequestsInARowLoseTheLink) {
+// Requests wait no longer than a period, so a host's hiccup can fail a few
+// in a row: the row loses the link once it has lasted a second.
+TEST(DriveController, ThreeFailedRequestsInARowOverASecondLoseTheLink) {
     Rig rig;
     rig.hold(DriveKey::Left, 3);
     rig.drive->onRequestResult(false);
     rig.drive->onRequestResult(true);  // a success breaks the row
     rig.drive->onRequestResult(false);
     rig.drive->onRequestResult(false);
+    rig.drive->onRequestResult(false);
+    EXPECT_FALSE(rig.drive->linkLost()) << "three, but within a moment";
+    rig.now += 999 * MS;
+    rig.drive->onRequestResult(false);
     EXPECT_FALSE(rig.drive->linkLost());
+    rig.now += 1 * MS;
     rig.drive->onRequestResult(false);
     EXPECT_TRUE(rig.drive->linkLost());
     EXPECT_TRUE(rig.drive->commanded().isZero());
@@ -156,8 +166,11 @@ TEST(DriveController, RequestsCutByASignalDoNotLoseTheLink) {
     Rig rig;
     rig.hold(DriveKey::Forward, 3);
     rig.drive->stop(DriveExit::Signal);
-    for (int i = 0; i < 3; ++i) rig.drive->onRequestResult(false);
-    for (int i = 0; i < 3; ++i) rig.drive->onVelocitySent(BodyVelocity(), false);
+    for (int i = 0; i < 3; ++i) {
+        rig.now += 600 * MS;
+        rig.drive->onRequestResult(false);
+        rig.drive->onVelocitySent(BodyVelocity(), false);
+    }
     EXPECT_FALSE(rig.drive->linkLost());
     EXPECT_EQ(rig.drive->exitReason(), DriveExit::Signal);
 }
@@ -270,6 +283,7 @@ TEST(DriveController, SpeedStepsComeFromTheConfigurationCappedByTheLineSpeed) {
     EXPECT_NEAR(rig.drive->commanded().vx, 0.35, 1e-6);
     rig.drive->onKey(DriveKey::Step1);  // a held direction continues at the new step
     EXPECT_NEAR(rig.drive->target().vx, 0.2, 1e-6);
+    rig.tick(1000);  // released: the next turn key turns in place
     rig.drive->onKey(DriveKey::Left);
     EXPECT_NEAR(rig.drive->target().omega, 1.0, 1e-6);  // 0.2 / 0.2 rad/s, within the turn cap
     rig.drive->onKey(DriveKey::Step3);
@@ -310,8 +324,8 @@ TEST(DriveControllerKeys, FirstPressRepeatAndTheEmergencyLatch) {
         {"a single press holds past the initial repeat delay",
          {{0, true, false, true}, {650, false, false, true}, {750, false, false, false}}},
         {"repeats fall back to the dead man",
-         {{0, true, false, true}, {600, true, false, true}, {633, true, false, true}, {1100, false, false, true},
-          {1150, false, false, false}}},
+         {{0, true, false, true}, {600, true, false, true}, {633, true, false, true}, {1070, false, false, true},
+          {1083, false, false, false}}},
         {"the emergency stop latches while keys still repeat",
          {{0, true, false, true}, {33, true, false, true}, {66, false, true, false}, {99, true, false, false},
           {400, true, false, false}, {1000, false, false, false}, {1001, true, false, true}}},
@@ -391,3 +405,236 @@ TEST(DriveControllerKeys, EverySensorTriggeredAtStartRefusesMotion) {
     drive.tick(sent);
     EXPECT_LT(drive.commanded().vx, 0.0);
 }
+
+namespace zorn {
+namespace orbitane {
+namespace test {
+namespace {
+
+// The loop as drive runs it: a tick every period and at the controller's
+// deadlines, and a key every 33 ms while one is held.
+struct Drive {
+    int64_t now = 0;
+    DriveSettings settings;
+    std::unique_ptr<DriveController> drive;
+    int64_t nextPeriod = 0;
+    std::vector<std::pair<int64_t, BodyVelocity>> sent;  // when, what
+
+    explicit Drive(const DriveSettings& s = DriveSettings()) : settings(s) {
+        drive.reset(new DriveController(settings, [this] { return now; }, {}));
+    }
+    // Runs until `endMs`, with `key` repeating until `releaseMs`.
+    void run(int64_t endMs, DriveKey key = DriveKey::Forward, int64_t releaseMs = -1) {
+        int64_t nextKey = now;
+        while (now < endMs * MS) {
+            if (releaseMs >= 0 && now >= nextKey && nextKey <= releaseMs * MS) {
+                drive->onKey(key);
+                nextKey += 33 * MS;
+            }
+            if (now >= nextPeriod || now >= drive->deadline() || drive->urgent()) {
+                if (now >= nextPeriod) nextPeriod += 45 * MS;
+                BodyVelocity v;
+                if (drive->tick(v)) {
+                    sent.emplace_back(now, v);
+                    drive->onVelocitySent(v, true);
+                }
+            }
+            int64_t next = std::min(nextPeriod, drive->deadline());
+            if (releaseMs >= 0 && nextKey <= releaseMs * MS) next = std::min(next, nextKey);
+            now = std::max(now + 1, std::min(next, endMs * MS));
+        }
+    }
+    // The first zero sent after `afterNs`, -1 when none.
+    int64_t firstZeroAfter(int64_t afterNs) const {
+        for (const auto& s : sent) {
+            if (s.first > afterNs && s.second.isZero()) return s.first;
+        }
+        return -1;
+    }
+};
+
+// Released at any speed, the zero goes out within 0.55 s of the last key:
+// the dead man at 0.45 s, then the brake ramp, cut short at 0.55 s.
+TEST(DriveControllerStops, TheZeroFollowsTheLastKeyWithin550Milliseconds) {
+    for (double speed : {0.1, 0.2, 0.3, 1.0}) {
+        SCOPED_TRACE(speed);
+        DriveSettings settings;
+        settings.stepSpeeds[0] = speed;
+        Drive d(settings);
+        d.run(3000, DriveKey::Forward, 2000);
+        ASSERT_NEAR(d.drive->commanded().vx, 0.0, 1e-12);
+        const int64_t lastKey = 2000 / 33 * 33 * MS;
+        const int64_t zero = d.firstZeroAfter(lastKey);
+        ASSERT_GE(zero, 0);
+        EXPECT_LE(zero - lastKey, 550 * MS);
+        EXPECT_GT(zero - lastKey, 400 * MS) << "not before the dead man";
+    }
+}
+
+// Every way out sends the zero, also when the base had already answered
+// one; a base never moved gets none.
+TEST(DriveControllerStops, QuitSendsTheZeroAgainOnceTheBaseWasMoved) {
+    for (bool moved : {true, false}) {
+        SCOPED_TRACE(moved ? "moved" : "never moved");
+        Drive d;
+        d.run(2000, DriveKey::Forward, moved ? 500 : -1);
+        ASSERT_TRUE(d.drive->stopAcknowledged());
+        const size_t before = d.sent.size();
+        d.drive->onKey(DriveKey::Quit);
+        d.run(2100);
+        ASSERT_EQ(d.sent.size(), before + (moved ? 1u : 0u));
+        if (moved) {
+            EXPECT_TRUE(d.sent.back().second.isZero());
+        }
+    }
+}
+
+// A turn key while a forward or backward motion is held bends it into an
+// arc for as long as it repeats; from rest it turns in place.
+TEST(DriveControllerArcs, ATurnKeyBendsTheHeldMotion) {
+    const struct {
+        const char* what;
+        DriveKey first;  // held first (Quit: nothing)
+        DriveKey turn;
+        int vxSign, omegaSign;
+        double omegaShare;  // of the step's turn rate in place
+    } rows[] = {
+        {"forward, then left", DriveKey::Forward, DriveKey::Left, 1, 1, 0.5},
+        {"forward, then right", DriveKey::Forward, DriveKey::Right, 1, -1, 0.5},
+        {"backward, then left", DriveKey::Backward, DriveKey::Left, -1, 1, 0.5},
+        {"left from rest", DriveKey::Quit, DriveKey::Left, 0, 1, 1.0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Drive d;
+        if (row.first != DriveKey::Quit) d.run(1000, row.first, 1000);
+        d.run(2000, row.turn, 2000);
+        const BodyVelocity& target = d.drive->target();
+        EXPECT_EQ((target.vx > 0) - (target.vx < 0), row.vxSign);
+        EXPECT_NEAR(target.omega, row.omegaSign * row.omegaShare * d.drive->stepTurnRate(), 1e-9);
+        EXPECT_EQ(d.drive->arc(), row.vxSign != 0);
+        // The commanded velocity follows: both wheels on an arc at once.
+        EXPECT_EQ(d.drive->commanded().vx != 0 && d.drive->commanded().omega != 0, row.vxSign != 0);
+        // The turn key stops repeating: the dead man stops the arc too.
+        d.run(3000);
+        EXPECT_TRUE(d.drive->commanded().isZero());
+    }
+}
+
+// + and - change the step by 10 % of it, up to the configured limit and
+// down to a tenth; a step key starts from the step again.
+TEST(DriveControllerFineSpeed, PlusAndMinusMoveTheStepByATenthWithinTheLimit) {
+    DriveSettings settings;
+    settings.stepSpeeds[0] = 0.2;
+    settings.stepSpeeds[1] = 0.3;
+    settings.stepSpeeds[2] = 0.3;
+    settings.lineSpeed = 0.25;
+    const struct {
+        std::vector<DriveKey> keys;
+        double speed;
+        int percent;
+    } rows[] = {
+        {{DriveKey::Faster}, 0.22, 10},
+        {{DriveKey::Faster, DriveKey::Faster}, 0.24, 20},
+        {{DriveKey::Faster, DriveKey::Faster, DriveKey::Faster, DriveKey::Faster}, 0.25, 25},  // the limit
+        {{DriveKey::Slower}, 0.18, -10},
+        {std::vector<DriveKey>(12, DriveKey::Slower), 0.02, -90},
+        {{DriveKey::Faster, DriveKey::Step1}, 0.2, 0},
+        {{DriveKey::Faster, DriveKey::Step2, DriveKey::Faster}, 0.3, 0},  // capped steps stay at their own
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.speed);
+        int64_t now = 0;
+        DriveController drive(settings, [&now] { return now; }, {});
+        for (DriveKey key : row.keys) drive.onKey(key);
+        EXPECT_NEAR(drive.stepSpeed(), row.speed, 1e-9);
+        EXPECT_EQ(drive.finePercent(), row.percent);
+    }
+    // A held direction goes on at the new speed.
+    int64_t now = 0;
+    DriveController drive(settings, [&now] { return now; }, {});
+    drive.onKey(DriveKey::Forward);
+    drive.onKey(DriveKey::Faster);
+    EXPECT_NEAR(drive.target().vx, 0.22, 1e-9);
+}
+
+// The emergency latch shows on the motion line, and keys that could not be
+// taken (a window too small) still count as held: a key held through the
+// stop never starts the base again.
+TEST(DriveControllerStops, TheLatchShowsAndHeldKeysKeepIt) {
+    Drive d;
+    d.run(1000, DriveKey::Forward, 1000);
+    d.drive->onKey(DriveKey::EmergencyStop);
+    EXPECT_STREQ(d.drive->motionState(), "E-STOP");
+    for (int i = 0; i < 30; ++i) {
+        d.now += 33 * MS;
+        d.drive->onKeySeen();
+    }
+    d.drive->onKey(DriveKey::Forward);
+    EXPECT_TRUE(d.drive->target().isZero()) << "held all along";
+    d.now += 500 * MS;
+    d.drive->onKey(DriveKey::Forward);
+    EXPECT_FALSE(d.drive->target().isZero()) << "released, then a fresh press";
+    BodyVelocity v;
+    d.drive->tick(v);
+    EXPECT_STREQ(d.drive->motionState(), "MOVING");
+}
+
+// After a reconnect the base is driven again only after a fresh press; a
+// stop never confirmed before the loss is sent at once.
+TEST(DriveControllerStops, AReconnectStartsFromRestAndResendsAnUnconfirmedStop) {
+    Drive d;
+    d.run(500, DriveKey::Forward, 500);
+    d.drive->onLinkGone();
+    ASSERT_TRUE(d.drive->linkLost());
+    ASSERT_FALSE(d.drive->stopAcknowledged());
+    d.drive->onReconnected();
+    EXPECT_EQ(d.drive->exitReason(), DriveExit::None);
+    EXPECT_FALSE(d.drive->linkLost());
+    EXPECT_TRUE(d.drive->urgent());
+    BodyVelocity v;
+    ASSERT_TRUE(d.drive->tick(v));
+    EXPECT_TRUE(v.isZero());
+    d.drive->onVelocitySent(v, true);
+    d.drive->onKey(DriveKey::Forward);  // still repeating from before the loss
+    EXPECT_TRUE(d.drive->target().isZero());
+    d.now += 600 * MS;
+    d.drive->onKey(DriveKey::Forward);
+    EXPECT_FALSE(d.drive->target().isZero());
+}
+
+TEST(DriveControllerSteps, TheViewSaysWhereTheStepsCameFromAndWhichAreCapped) {
+    BaseConfig base;
+    base.low_moving_speed = 0.2f;
+    base.medium_moving_speed = 0.3f;
+    base.high_moving_speed = 0.4f;
+    base.robot_line_speed = 0.3f;
+    const struct {
+        StepOrigin origin;
+        bool lineFromBase;
+        bool configRead;
+        const char* steps;
+        const char* caps;
+    } rows[] = {
+        {StepOrigin::Defaults, false, true, "0.20 0.30 0.30 m/s: configuration defaults, the base sets none",
+         "step 3 capped at 0.30 m/s: robot_line_speed, console default"},
+        {StepOrigin::Base, true, true, "0.20 0.30 0.30 m/s: from the base's configuration",
+         "step 3 capped at 0.30 m/s: robot_line_speed, the base's"},
+    };
+    for (const auto& row : rows) {
+        DriveSettings settings;
+        applyConfigSpeeds(base, settings, row.origin, row.lineFromBase);
+        EXPECT_EQ(stepsNote(settings, row.configRead), row.steps);
+        EXPECT_EQ(capNote(settings), row.caps);
+    }
+    DriveSettings none;
+    EXPECT_EQ(stepsNote(none, false), "0.10 0.20 0.30 m/s: drive's own, configuration unreadable");
+    EXPECT_EQ(capNote(none), "");
+    applyConfigSpeeds(BaseConfig(), none, StepOrigin::Defaults);
+    EXPECT_EQ(stepsNote(none, true), "0.10 0.20 0.30 m/s: drive's own, the configuration has none");
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "console/DriveController.h"
+#include "console/drive/DriveController.h"
 
 struct screen;  // the curses screen
 
@@ -49,6 +49,9 @@ struct DriveSnapshot {
     double leftMm = 0.0, rightMm = 0.0;
     double x = 0.0, y = 0.0, headingDeg = 0.0;
     double measuredVx = 0.0, measuredOmega = 0.0;
+    // The measured speed's source: the velocity answers while driving, the
+    // odometers otherwise.
+    ReadingAge measuredAge;
 
     ReadingAge sensorAge;
     std::vector<SonarBar> sonars;
@@ -62,15 +65,22 @@ struct DriveSnapshot {
     std::vector<uint8_t> probes;
 
     int step = 1;
+    double stepSpeed = 0.0;  // with the fine adjustment
+    int finePercent = 0;     // +10, -20, ...: the fine adjustment of the step
     double stepSpeeds[3] = {0, 0, 0};
     bool stepCapped[3] = {false, false, false};
     bool speedsFromConfig = false;
+    std::string stepsNote;  // the steps and where they came from
+    std::string capNote;    // which steps robot_line_speed capped, empty when none
     BodyVelocity target, commanded;
+    bool arc = false;  // a turn key bends the forward or backward motion
     std::string guardReason;
     std::string dryRunLine;  // what would have been sent
 
     double requestsPerSecond = 0.0;
     double heldBackPerSecond = 0.0;  // readings left out to keep the velocity requests' period
+    // Velocity requests not sent while an earlier one's answer was owed.
+    double velocitiesHeldBackPerSecond = 0.0;
     double bytesPerSecond = 0.0;  // both ways, frames as sent
     uint64_t corruptedFrames = 0;  // frames the checksum rejected
     long failures = 0;
@@ -81,7 +91,8 @@ struct DriveSnapshot {
     bool linkLost = false;
     bool alarm = false;   // the message is an alarm (highlighted)
     bool configRead = false;  // the base's configuration was read (it may still set no speeds)
-    // STOPPED, MOVING, BRAKING, STOP NOT CONFIRMED, LINK LOST or DRY RUN.
+    // STOPPED, MOVING, BRAKING, E-STOP, STOP NOT CONFIRMED, STOP REFUSED,
+    // LINK LOST or DRY RUN.
     std::string motionState;
 };
 
@@ -110,11 +121,11 @@ private:
     ::screen* screen_ = nullptr;  // the curses screen on standard input and output
 };
 
-// Maps a curses key code to a drive key; false for any other key.
 // `value` as printed with `decimals` decimals, without a sign on zero.
 double shown(double value, int decimals);
 // A heading in degrees within (-180, 180].
 double headingInRange(double degrees);
+// Maps a curses key code to a drive key; false for any other key.
 bool driveKeyFor(int code, DriveKey& key);
 
 }  // namespace test

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "console/DriveView.h"
+#include "console/drive/DriveView.h"
 
 namespace zorn {
 namespace orbitane {

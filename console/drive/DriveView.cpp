@@ -1,4 +1,4 @@
-#include "console/DriveView.h"
+#include "console/drive/DriveView.h"
 
 #include <curses.h>
 
@@ -253,6 +253,9 @@ bool driveKeyFor(int code, DriveKey& key) {
         case '2': key = DriveKey::Step2; return true;
         case '3': key = DriveKey::Step3; return true;
         case ' ': key = DriveKey::EmergencyStop; return true;
+        case '+': case '=': key = DriveKey::Faster; return true;
+        case '-': case '_': key = DriveKey::Slower; return true;
+        case 'r': case 'R': key = DriveKey::Reconnect; return true;
         case 'q': case 'Q': case KEY_ESCAPE: case KEY_CTRL_C: key = DriveKey::Quit; return true;
         default: return false;
     }
@@ -276,7 +279,7 @@ void DriveView::draw(const DriveSnapshot& s) {
     ++row;
     // What the base is doing, always in view: the first thing to look at.
     if (!s.motionState.empty()) {
-        const bool calm = s.motionState == "STOPPED";
+        const bool calm = s.motionState == "STOPPED" || s.motionState == "E-STOP";
         put(row, 0, A_BOLD, "Motion");
         put(row, 16, calm ? goodAttr() : alertAttr(), " %s ", s.motionState.c_str());
     }
@@ -296,12 +299,20 @@ void DriveView::draw(const DriveSnapshot& s) {
     put(row++, 16, motorAttr, "x %8.3f m   y %8.3f m   heading %7.1f deg", shown(s.x, 3), shown(s.y, 3),
         shown(headingInRange(s.headingDeg), 1));
     put(row, 0, A_BOLD, "Speed");
+    char fine[16] = "";
+    if (s.finePercent != 0) std::snprintf(fine, sizeof fine, " %+d%%", s.finePercent);
     put(row++, 16, A_NORMAL, "target   %6.3f m/s %6.3f rad/s   step %d: %.2f m/s%s%s", shown(s.target.vx, 3),
-        shown(s.target.omega, 3), s.step, s.stepSpeeds[s.step - 1], s.stepCapped[s.step - 1] ? " (capped)" : "",
-        s.speedsFromConfig ? "" : (s.configRead ? " (defaults: none configured)" : " (defaults: no config)"));
-    put(row++, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s",
+        shown(s.target.omega, 3), s.step, s.stepSpeed, fine, s.stepCapped[s.step - 1] ? " (capped)" : "");
+    put(row, 16, s.commanded.isZero() ? A_NORMAL : A_BOLD, "command  %6.3f m/s %6.3f rad/s",
         shown(s.commanded.vx, 3), shown(s.commanded.omega, 3));
-    put(row++, 16, motorAttr, "measured %6.3f m/s %6.3f rad/s", shown(s.measuredVx, 3), shown(s.measuredOmega, 3));
+    if (s.arc) put(row, 52, A_BOLD, "arc %s", s.target.omega > 0 ? "left" : "right");
+    ++row;
+    put(row++, 16, readingAttr(s.measuredAge), "measured %6.3f m/s %6.3f rad/s", shown(s.measuredVx, 3),
+        shown(s.measuredOmega, 3));
+    // Where the steps came from, and why two may be equal.
+    put(row, 0, A_BOLD, "Steps");
+    put(row++, 16, A_NORMAL, "%s", s.stepsNote.c_str());
+    if (!s.capNote.empty()) put(row++, 16, A_NORMAL, "%s", s.capNote.c_str());
     if (!s.guardReason.empty()) {
         put(row, 0, alertAttr(), "Guard: %s", s.guardReason.c_str());
     } else if (!s.dryRunLine.empty()) {
@@ -313,11 +324,13 @@ void DriveView::draw(const DriveSnapshot& s) {
     // the others leave (the help and message lines keep the bottom), then
     // the marks, beacons and link follow them, at any window size.
     const int helpRow = LINES - 1;
-    const int messageRow = LINES - 2;
+    const int keysRow = LINES - 2;
+    const int messageRow = LINES - 3;
     const int marks = markRows(s);
     // One reading left out is a scheduling hiccup; more say the link is short.
     const bool slowLink = s.heldBackPerSecond >= 2;
-    const bool linkNote = s.corruptedFrames > 0 || slowLink;
+    const bool heldVelocity = s.velocitiesHeldBackPerSecond > 0;
+    const bool linkNote = s.corruptedFrames > 0 || slowLink || heldVelocity;
     drawSonars(s, row, messageRow - 2 - marks - (linkNote ? 1 : 0));
     drawMarks(s, row);  // advances past its rows
     drawBeacons(s, row++);
@@ -343,20 +356,26 @@ void DriveView::draw(const DriveSnapshot& s) {
     if (linkNote) {
         // The link cannot carry every reading at the velocity requests' 20 Hz:
         // readings give way, and the operator sees how many.
-        char slow[64] = "";
+        std::string note;
+        if (s.corruptedFrames > 0) note += std::to_string(s.corruptedFrames) + " corrupted frames dropped";
         if (slowLink) {
+            char slow[64];
             std::snprintf(slow, sizeof slow, "too slow for 20 Hz: %.0f readings/s left out", s.heldBackPerSecond);
+            note += (note.empty() ? "" : "   ") + std::string(slow);
         }
-        if (s.corruptedFrames > 0) {
-            put(linkRow + 1, 16, alertAttr(), "%llu corrupted frames dropped%s%s",
-                static_cast<unsigned long long>(s.corruptedFrames), slow[0] != 0 ? "   " : "", slow);
-        } else {
-            put(linkRow + 1, 16, A_BOLD, "%s", slow);
+        if (heldVelocity) {
+            char held[64];
+            std::snprintf(held, sizeof held, "%.0f velocity/s held back: answer owed", s.velocitiesHeldBackPerSecond);
+            note += (note.empty() ? "" : "   ") + std::string(held);
         }
+        put(linkRow + 1, 16, s.corruptedFrames > 0 || heldVelocity ? alertAttr() : A_BOLD, "%s", note.c_str());
     }
     if (!s.message.empty()) {
         put(messageRow, 0, s.linkLost || s.alarm ? alertAttr() : A_BOLD, "%s", s.message.c_str());
     }
+    put(keysRow, 0, A_REVERSE, "%-*s", COLS - 1,
+        s.linkLost ? " r reconnect: open the link again, sync, read the configuration"
+                   : " +/- step 10%   turn key while driving: arc   r reconnect (after a lost link)");
     put(helpRow, 0, A_REVERSE, "%-*s", COLS - 1,
         s.linkLost ? " the link is lost: no driving   q/Esc/Ctrl-C quit"
                    : " arrows/WASD drive   1/2/3 speed step   space emergency stop   q/Esc/Ctrl-C quit");

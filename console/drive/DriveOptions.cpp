@@ -1,4 +1,4 @@
-#include "console/DriveOptions.h"
+#include "console/drive/DriveOptions.h"
 
 #include "console/BumperPolarityOption.h"
 

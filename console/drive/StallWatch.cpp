@@ -1,4 +1,4 @@
-#include "console/StallWatch.h"
+#include "console/drive/StallWatch.h"
 
 #include "log/SignalFreeThread.h"
 

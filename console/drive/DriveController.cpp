@@ -1,6 +1,7 @@
-#include "console/DriveController.h"
+#include "console/drive/DriveController.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -86,7 +87,16 @@ std::vector<GuardSensor> sonarGuardsOf(const BaseConfig& base) {
     return guards;
 }
 
-void DriveController::onSonarDistances(const std::vector<double>& mm) { sonarMm_ = mm; }
+void DriveController::onSonarDistances(const std::vector<double>& mm) {
+    sonarMm_ = mm;
+    stopTowardGuards();
+}
+
+void DriveController::stopTowardGuards() {
+    // Motion already under way toward a sensor that has just triggered
+    // stops at once, not at the next period.
+    if (exit_ == DriveExit::None && !sameVelocity(guarded(commanded_, nullptr), commanded_)) urgent_ = true;
+}
 
 void DriveController::onBumperBits(uint32_t bits) {
     bool allTriggered = !guards_.empty();
@@ -95,11 +105,21 @@ void DriveController::onBumperBits(uint32_t bits) {
     if (!allTriggered) polaritySuspect_ = false;
     bitsSeen_ = true;
     bits_ = bits;
+    stopTowardGuards();
 }
 
-void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
+double DriveSettings::speedLimit() const {
+    if (lineSpeed > 0.0) return lineSpeed;
+    return std::max(stepSpeeds[0], std::max(stepSpeeds[1], stepSpeeds[2]));
+}
+
+void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings, StepOrigin origin, bool lineSpeedFromBase) {
     const float wanted[3] = {base.low_moving_speed, base.medium_moving_speed, base.high_moving_speed};
     const bool capped = usableSpeed(base.robot_line_speed);
+    if (capped) {
+        settings.lineSpeed = base.robot_line_speed;
+        settings.lineSpeedFromBase = lineSpeedFromBase;
+    }
     bool any = false;
     for (int i = 0; i < 3; ++i) {
         if (!usableSpeed(wanted[i])) {
@@ -110,9 +130,40 @@ void applyConfigSpeeds(const BaseConfig& base, DriveSettings& settings) {
         any = true;
     }
     settings.speedsFromConfig = any;
+    settings.stepOrigin = any ? origin : StepOrigin::Builtin;
     if (std::isfinite(base.robot_size) && base.robot_size > 0.0) {
         settings.halfTrack = base.robot_size / 2.0;
     }
+}
+
+std::string stepsNote(const DriveSettings& settings, bool configRead) {
+    const char* origin = "";
+    switch (settings.stepOrigin) {
+        case StepOrigin::Base: origin = "from the base's configuration"; break;
+        case StepOrigin::Defaults: origin = "configuration defaults, the base sets none"; break;
+        case StepOrigin::Builtin:
+            origin = configRead ? "drive's own, the configuration has none" : "drive's own, configuration unreadable";
+            break;
+    }
+    char text[128];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f m/s: %s", settings.stepSpeeds[0], settings.stepSpeeds[1],
+                  settings.stepSpeeds[2], origin);
+    return text;
+}
+
+std::string capNote(const DriveSettings& settings) {
+    std::string steps;
+    int count = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (!settings.stepCapped[i]) continue;
+        steps += (count++ == 0 ? "" : ", ") + std::to_string(i + 1);
+    }
+    if (count == 0) return std::string();
+    const std::string which = count == 3 ? "all steps" : (count == 1 ? "step " : "steps ") + steps;
+    char text[128];
+    std::snprintf(text, sizeof text, "%s capped at %.2f m/s: robot_line_speed, %s", which.c_str(), settings.lineSpeed,
+                  settings.lineSpeedFromBase ? "the base's" : "console default");
+    return text;
 }
 
 const char* driveExitText(DriveExit reason) {
@@ -130,6 +181,15 @@ const char* driveExitText(DriveExit reason) {
 DriveController::DriveController(const DriveSettings& settings, Clock clock, std::vector<GuardSensor> guards)
     : settings_(settings), clock_(std::move(clock)), guards_(std::move(guards)) {}
 
+double DriveController::stepSpeed() const {
+    const double own = baseStepSpeed();
+    return std::min(own * (1.0 + settings_.fineShare * fine_), std::max(own, settings_.speedLimit()));
+}
+
+int DriveController::finePercent() const {
+    return static_cast<int>(std::lround((stepSpeed() / baseStepSpeed() - 1.0) * 100.0));
+}
+
 double DriveController::stepTurnRate() const {
     return std::min(stepSpeed() / settings_.halfTrack, settings_.maxTurnRate);
 }
@@ -146,10 +206,26 @@ BodyVelocity DriveController::stepVelocity(DriveKey key) const {
     return v;
 }
 
+void DriveController::rescaleTarget(double previousSpeed) {
+    const bool bent = arc();
+    // A held direction keeps going at the new speed.
+    target_.vx *= stepSpeed() / previousSpeed;
+    target_.omega = signOf(target_.omega) * stepTurnRate() * (bent ? settings_.arcTurnShare : 1.0);
+}
+
+int64_t DriveController::holdEnd() const {
+    return lastDriveKeyNs_ + (repeating_ ? settings_.deadManNs : settings_.firstPressHoldNs);
+}
+
+void DriveController::onKeySeen() { lastKeySeenNs_ = clock_(); }
+
 void DriveController::onKey(DriveKey key) {
     if (key == DriveKey::Quit) {
         stop(DriveExit::Quit);
         return;
+    }
+    if (key == DriveKey::Reconnect) {
+        return;  // the command's business: the link, not the motion
     }
     const int64_t now = clock_();
     if (key == DriveKey::EmergencyStop) {
@@ -164,12 +240,22 @@ void DriveController::onKey(DriveKey key) {
         return;
     }
     if (key == DriveKey::Step1 || key == DriveKey::Step2 || key == DriveKey::Step3) {
-        const int previous = step_;
+        const double previous = stepSpeed();
         step_ = key == DriveKey::Step1 ? 1 : (key == DriveKey::Step2 ? 2 : 3);
-        // A held direction keeps going at the new step.
-        const double speedScale = settings_.stepSpeeds[step_ - 1] / settings_.stepSpeeds[previous - 1];
-        target_.vx *= speedScale;
-        target_.omega = signOf(target_.omega) * stepTurnRate();
+        fine_ = 0;
+        rescaleTarget(previous);
+        return;
+    }
+    if (key == DriveKey::Faster || key == DriveKey::Slower) {
+        const double previous = stepSpeed();
+        if (key == DriveKey::Faster) {
+            ++fine_;
+            // Past the limit nothing changes: the step stays at the limit.
+            if (stepSpeed() <= previous) --fine_;
+        } else if (1.0 + settings_.fineShare * (fine_ - 1) > settings_.fineShare / 2) {
+            --fine_;  // down to one share of the step, never to a standstill
+        }
+        rescaleTarget(previous);
         return;
     }
     bool newPress = key != heldKey_ || now - lastKeySeenNs_ > settings_.firstPressHoldNs;
@@ -180,16 +266,25 @@ void DriveController::onKey(DriveKey key) {
         latched_ = false;
         newPress = true;
     }
+    // A turn key while a forward or backward motion is held bends it into
+    // an arc for as long as the turn key repeats: a terminal reports only
+    // the last key held, so the two keys can never be seen together.
+    const bool turn = key == DriveKey::Left || key == DriveKey::Right;
+    const double heldVx = target_.vx;
     repeating_ = !newPress;
     heldKey_ = key;
     lastKeySeenNs_ = now;
     target_ = stepVelocity(key);
+    if (turn && heldVx != 0.0) {
+        target_.vx = heldVx;
+        target_.omega *= settings_.arcTurnShare;
+    }
     lastDriveKeyNs_ = now;
 }
 
 const char* DriveController::motionState() const {
     if (linkLost_) return "LINK LOST";
-    if (commanded_.isZero()) return "STOPPED";
+    if (commanded_.isZero()) return latched_ ? "E-STOP" : "STOPPED";
     const bool slowing = std::fabs(target_.vx) < std::fabs(commanded_.vx) ||
                          std::fabs(target_.omega) < std::fabs(commanded_.omega);
     return slowing ? "BRAKING" : "MOVING";
@@ -198,6 +293,9 @@ const char* DriveController::motionState() const {
 void DriveController::stop(DriveExit reason) {
     if (exit_ == DriveExit::None) {
         exit_ = reason;
+        // Every way out sends the zero once the base has been moved, also
+        // when the base had already answered one.
+        if (everMoved_ && reason != DriveExit::LinkLost) stopAcknowledged_ = false;
     }
     if (reason == DriveExit::LinkLost) {
         linkLost_ = true;
@@ -205,6 +303,29 @@ void DriveController::stop(DriveExit reason) {
     target_ = BodyVelocity();
     commanded_ = BodyVelocity();
     urgent_ = true;
+}
+
+void DriveController::onReconnected() {
+    linkLost_ = false;
+    if (exit_ == DriveExit::LinkLost) exit_ = DriveExit::None;
+    failuresInRow_ = 0;
+    velocityFailuresInRow_ = 0;
+    target_ = BodyVelocity();
+    commanded_ = BodyVelocity();
+    lastSent_ = BodyVelocity();
+    resendNow_ = false;
+    // Nothing moves until a fresh press: keys still repeating from before
+    // the loss (they count as seen while it lasts) keep the latch, as after
+    // an emergency stop.
+    latched_ = true;
+    urgent_ = !stopAcknowledged_;  // a stop never confirmed goes out at once
+}
+
+int64_t DriveController::deadline() const {
+    if (exit_ != DriveExit::None || linkLost_) return NEVER;
+    if (!target_.isZero()) return holdEnd();
+    if (!commanded_.isZero()) return holdEnd() + settings_.brakeWithinNs;
+    return NEVER;
 }
 
 BodyVelocity DriveController::guarded(BodyVelocity wanted, std::string* reason) const {
@@ -254,14 +375,19 @@ bool DriveController::tick(BodyVelocity& toSend) {
 
     blockReason_.clear();
     if (exit_ == DriveExit::None) {
-        if (now - lastDriveKeyNs_ > (repeating_ ? settings_.deadManNs : settings_.firstPressHoldNs)) {
-            target_ = BodyVelocity();
+        if (!target_.isZero() && now >= holdEnd()) {
+            target_ = BodyVelocity();  // the dead man: no key for the hold time
         }
         const BodyVelocity allowed = guarded(target_, &blockReason_);
         const double angularAccel = settings_.accel / settings_.halfTrack;
         const double brake = settings_.brakeFactor;
         commanded_.vx = approach(commanded_.vx, allowed.vx, settings_.accel, settings_.accel * brake, seconds);
         commanded_.omega = approach(commanded_.omega, allowed.omega, angularAccel, angularAccel * brake, seconds);
+        // The ramp had its time after a release: the rest of it is skipped,
+        // so the zero reaches the base in time whatever the speed.
+        if (target_.isZero() && !commanded_.isZero() && now >= holdEnd() + settings_.brakeWithinNs) {
+            commanded_ = BodyVelocity();
+        }
         // Motion toward a sensor that has just triggered stops at once.
         commanded_ = guarded(commanded_, nullptr);
     }
@@ -269,15 +395,17 @@ bool DriveController::tick(BodyVelocity& toSend) {
         return false;  // nothing more goes out on a lost link
     }
 
-    bool due = false;
+    bool due = resendNow_;
+    resendNow_ = false;
     if (!sameVelocity(commanded_, lastSent_)) {
         due = true;
     } else if (!commanded_.isZero()) {
-        // A tick that comes a little early (the last send was late in its
-        // own tick) still repeats: waiting for the next would double the gap.
-        due = now - lastSentNs_ >= settings_.resendNs - settings_.resendNs / 4;
+        // A tick that comes early (the last send was late in its own period,
+        // or went out between periods) still repeats: waiting for the next
+        // would stretch the gap at the base far past the period.
+        due = due || now - lastSentNs_ >= settings_.resendNs / 2;
     } else {
-        due = !stopAcknowledged_;  // repeat the zero until the base answers it
+        due = due || !stopAcknowledged_;  // repeat the zero until the base answers it
     }
     if (!due) {
         return false;
@@ -292,6 +420,8 @@ bool DriveController::tick(BodyVelocity& toSend) {
     return true;
 }
 
+void DriveController::onVelocityHeldBack() { resendNow_ = true; }
+
 void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
     if (sent.isZero() && answered) {
         stopAcknowledged_ = true;
@@ -299,8 +429,12 @@ void DriveController::onVelocitySent(const BodyVelocity& sent, bool answered) {
     // After a signal the cancel token cuts every request but the stop: those
     // failures are the signal's, not the link's.
     if (!answered && exit_ == DriveExit::Signal) return;
-    velocityFailuresInRow_ = answered ? 0 : velocityFailuresInRow_ + 1;
-    if (velocityFailuresInRow_ >= settings_.failuresForLinkLoss) {
+    if (answered) {
+        velocityFailuresInRow_ = 0;
+    } else if (velocityFailuresInRow_++ == 0) {
+        velocityFailingSinceNs_ = clock_();
+    }
+    if (rowLosesTheLink(velocityFailuresInRow_, velocityFailingSinceNs_)) {
         stop(DriveExit::LinkLost);
     }
     onRequestResult(answered);
@@ -317,10 +451,19 @@ void DriveController::onRequestResult(bool answered) {
         return;
     }
     if (exit_ == DriveExit::Signal) return;  // cut by the signal's cancel token
-    if (++failuresInRow_ >= settings_.failuresForLinkLoss) {
+    if (failuresInRow_++ == 0) failingSinceNs_ = clock_();
+    if (rowLosesTheLink(failuresInRow_, failingSinceNs_)) {
         stop(DriveExit::LinkLost);
     }
 }
+
+bool DriveController::rowLosesTheLink(int failures, int64_t sinceNs) const {
+    // Requests wait no longer than a period, so a few in a row can fail in
+    // a host's hiccup: the row must also have lasted a while.
+    return failures >= settings_.failuresForLinkLoss && clock_() - sinceNs >= settings_.lossAfterNs;
+}
+
+void DriveController::onLinkGone() { stop(DriveExit::LinkLost); }
 
 }  // namespace test
 }  // namespace orbitane
