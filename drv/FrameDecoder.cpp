@@ -350,7 +350,8 @@ DecodedFrame decodeAnswer(uint8_t cmd, const uint8_t* payload, size_t size, int 
         b.add(", " + warning);
         if (readable) {
             record.assign(expected->size, 0);
-            if (size > 0) std::memcpy(record.data(), payload, std::min(size, expected->size));
+            const size_t kept = std::min(size, expected->size);
+            if (kept > 0) std::memcpy(record.data(), payload, kept);
         }
     } else if (size > 0) {
         record.assign(payload, payload + size);

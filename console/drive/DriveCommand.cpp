@@ -317,11 +317,7 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
         snapshot.step = controller.step();
         snapshot.stepSpeed = controller.stepSpeed();
         snapshot.finePercent = controller.finePercent();
-        for (int i = 0; i < 3; ++i) {
-            snapshot.stepSpeeds[i] = controller.settings().stepSpeeds[i];
-            snapshot.stepCapped[i] = controller.settings().stepCapped[i];
-        }
-        snapshot.speedsFromConfig = controller.settings().speedsFromConfig;
+        for (int i = 0; i < 3; ++i) snapshot.stepCapped[i] = controller.settings().stepCapped[i];
         snapshot.stepsNote = stepsText;
         snapshot.capNote = capText;
         snapshot.target = controller.target();
@@ -346,7 +342,6 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
         }
         snapshot.alarm = run.stopInDoubt;
         snapshot.linkLost = lost;
-        snapshot.configRead = haveConfig;
         snapshot.corruptedFrames = link() != nullptr ? link()->stats().corrupted : 0;
         snapshot.motionState = run.dryRun         ? "DRY RUN"
                                : doubt && run.refused ? "STOP REFUSED"

@@ -77,10 +77,10 @@ struct DriveSettings {
     double maxTurnRate = 1.0;      // rad/s
     double accel = 0.5;            // m/s^2 while speeding up
     double brakeFactor = 4.0;      // slowing down is this much quicker than speeding up
-    int64_t deadManNs = 450000000;     // target falls to zero without a drive key for this long
+    int64_t deadManNs = 400000000;     // target falls to zero without a drive key for this long
     // After the target fell to zero, the ramp has this long to brake; then
     // the command drops to zero, so that the zero reaches the base within
-    // deadManNs + brakeWithinNs (0.55 s) of the last repeat of a key.
+    // deadManNs + brakeWithinNs (0.5 s) of the last repeat of a key.
     int64_t brakeWithinNs = 100000000;
     // A first press (before the terminal's auto-repeat starts) holds this
     // long, bridging the usual initial repeat delay of 0.5 to 0.66 s.

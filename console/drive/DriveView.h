@@ -67,9 +67,7 @@ struct DriveSnapshot {
     int step = 1;
     double stepSpeed = 0.0;  // with the fine adjustment
     int finePercent = 0;     // +10, -20, ...: the fine adjustment of the step
-    double stepSpeeds[3] = {0, 0, 0};
     bool stepCapped[3] = {false, false, false};
-    bool speedsFromConfig = false;
     std::string stepsNote;  // the steps and where they came from
     std::string capNote;    // which steps robot_line_speed capped, empty when none
     BodyVelocity target, commanded;
@@ -90,7 +88,6 @@ struct DriveSnapshot {
     std::string message;  // latest event (emergency stop, link lost, ...)
     bool linkLost = false;
     bool alarm = false;   // the message is an alarm (highlighted)
-    bool configRead = false;  // the base's configuration was read (it may still set no speeds)
     // STOPPED, MOVING, BRAKING, E-STOP, STOP NOT CONFIRMED, STOP REFUSED,
     // LINK LOST or DRY RUN.
     std::string motionState;

@@ -252,7 +252,7 @@ TEST(DriveSchedule, AnUnansweredVelocityNeverDelaysTheZero) {
             }
         }
         ASSERT_GE(zero, 0);
-        EXPECT_LE(zero - lastKey, 550.01);
+        EXPECT_LE(zero - lastKey, 500.01);
         EXPECT_EQ(rig.controller->linkLost(), row.linkLost);
         // Whatever waits for an answer gives up before the next period.
         const std::vector<Sent> all = rig.sent();

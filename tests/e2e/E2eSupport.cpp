@@ -222,11 +222,7 @@ int ConsoleProcess::openDescriptors() const {
 const char* transportName(Transport t) { return t == Transport::Tcp ? "Tcp" : "Serial"; }
 
 SimRig::SimRig(const sim::Scenario& scenario, Transport transport)
-    : SimRig(scenario, transport, sim::WireSettings()) {}
-
-SimRig::SimRig(const sim::Scenario& scenario, Transport transport, const sim::WireSettings& wire)
     : transport_(transport), sim_(new sim::SimServer(scenario)) {
-    sim_->setWire(wire);  // before the links are made: the pseudo-terminal's is made at once
     std::string error;
     bool started = transport == Transport::Tcp ? sim_->startTcp("127.0.0.1", 0, &error) : sim_->startPty("", &error);
     if (!started) throw std::runtime_error("simulator did not start: " + error);

@@ -122,9 +122,6 @@ class SimRig {
 public:
     explicit SimRig(const zorn::orbitane::sim::Scenario& scenario = zorn::orbitane::sim::defaultScenario(),
                     Transport transport = Transport::Tcp);
-    // On a line of its own: speed, an adapter's latency, bit errors.
-    SimRig(const zorn::orbitane::sim::Scenario& scenario, Transport transport,
-           const zorn::orbitane::sim::WireSettings& wire);
 
     zorn::orbitane::sim::SimServer& sim() { return *sim_; }
     zorn::orbitane::sim::BaseDevice& device() { return sim_->device(); }
