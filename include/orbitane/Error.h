@@ -1,0 +1,70 @@
+#pragma once
+
+// Every failure of the library is an orbitane::Error. It carries the same
+// three things a failure object of the console's JSON carries: the kind (a
+// word from a fixed list), the result code, and the code of the base's
+// error answer where the base refused the request.
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "orbitane/Export.h"
+
+namespace orbitane {
+
+// The kinds, as the console's JSON "kind" names them (docs/scripting.md).
+// The library raises the first ten; the last three are the console's own
+// and are listed so that a program can map every kind.
+namespace kind {
+constexpr const char* TIMEOUT = "timeout";                  // no answer within 1000 ms, or a write that did not go out in time
+constexpr const char* BASE_ERROR = "base_error";            // the base refused the request with an error answer
+constexpr const char* NOT_SUPPORTED = "not_supported";      // the base does not support the request
+constexpr const char* INVALID_ANSWER = "invalid_answer";    // an answer was malformed, corrupted or unusable
+constexpr const char* LINK_CLOSED = "link_closed";          // the base closed the TCP connection
+constexpr const char* LINK_FAILED = "link_failed";          // the serial line went away, or a request could not be written
+constexpr const char* CONNECT_FAILED = "connect_failed";    // the channel could not be opened, or no answer to the connect request
+constexpr const char* HOST_NOT_FOUND = "host_not_found";    // the host name does not resolve
+constexpr const char* USAGE = "usage";                      // a bad URI or argument, or a call the state refuses; nothing was sent
+constexpr const char* INTERRUPTED = "interrupted";          // Base::interrupt() (a signal) cut the call short
+constexpr const char* UNKNOWN_COMMAND = "unknown_command";  // the console's: no such command (the Python monitor of an unknown reading)
+constexpr const char* OUTPUT_LOST = "output_lost";          // the console's: standard output could not be written
+constexpr const char* INTERNAL = "internal";                // the console's: a fault of the program itself
+}  // namespace kind
+
+// The result codes of the request core, and the ones the console uses for
+// a failed connection and a usage error.
+namespace result {
+constexpr int32_t OK = 0;
+constexpr int32_t INVALID_DATA = static_cast<int32_t>(0x80008000u);
+constexpr int32_t OPERATION_FAIL = static_cast<int32_t>(0x80008001u);
+constexpr int32_t TIMEOUT = static_cast<int32_t>(0x80008002u);
+constexpr int32_t NOT_SUPPORTED = static_cast<int32_t>(0x80008004u);
+constexpr int32_t USAGE = 2;
+constexpr int32_t NO_CONNECTION = 4;
+}  // namespace result
+
+class ORBITANE_API Error : public std::runtime_error {
+public:
+    Error(const std::string& kind, int32_t result, const std::string& message,
+          std::optional<int> baseError = std::nullopt);
+
+    // One of the words of orbitane::kind.
+    const std::string& kind() const noexcept { return kind_; }
+    // The result code: negative for a failed request (80008002 for a
+    // time-out), 2 for a usage error, 4 for a failed connection.
+    int32_t result() const noexcept { return result_; }
+    // "80008002": the result in 8 hex digits, as the console's log shows it.
+    std::string resultHex() const;
+    // The 16-bit code of the base's error answer (base_error,
+    // not_supported), when it carried one.
+    std::optional<int> baseError() const noexcept { return baseError_; }
+
+private:
+    std::string kind_;
+    int32_t result_;
+    std::optional<int> baseError_;
+};
+
+}  // namespace orbitane

@@ -1,0 +1,231 @@
+// The public Base and Motion: each call one request through the session.
+#include <cmath>
+
+#include "drv/QuindleBaseDrv.h"
+#include "lib/Readings.h"
+#include "lib/Session.h"
+#include "lib/SystemConfigFetch.h"
+#include "orbitane/Base.h"
+
+#ifndef ORBITANE_VERSION
+#error "ORBITANE_VERSION is set by the build (CMakeLists.txt at the top)"
+#endif
+
+namespace orbitane {
+
+using detail::errorOf;
+using detail::Session;
+using detail::usageError;
+using zorn::drv::MotionGuard;
+
+namespace {
+
+Session& opened(const std::shared_ptr<Session>& session) {
+    if (!session) throw usageError("this Base was moved from: it holds no link");
+    return *session;
+}
+
+// A value of the outcome, or the Error of its failure.
+template <class T>
+const T& valueOf(const zorn::net::Outcome<T>& outcome, const char* what) {
+    if (!outcome) throw errorOf(outcome.failure(), what);
+    return *outcome;
+}
+
+void check(const zorn::net::Done& done, const char* what) {
+    if (!done) throw errorOf(done.failure(), what);
+}
+
+}  // namespace
+
+const char* version() { return ORBITANE_VERSION; }
+
+Base::Base(std::shared_ptr<Session> session) : session_(std::move(session)) {}
+
+Base Base::open(const std::string& uri, const OpenOptions& options) { return open(Endpoint::parse(uri), options); }
+
+Base Base::open(const Endpoint& endpoint, const OpenOptions& options) {
+    return Base(std::make_shared<Session>(endpoint, options));
+}
+
+Base::Base(Base&& other) noexcept = default;
+
+Base& Base::operator=(Base&& other) noexcept {
+    if (this != &other) {
+        close();
+        session_ = std::move(other.session_);
+    }
+    return *this;
+}
+
+Base::~Base() { close(); }
+
+void Base::close() noexcept {
+    if (session_) session_->close();
+}
+
+bool Base::isOpen() const noexcept { return session_ && session_->isOpen(); }
+
+const Endpoint& Base::endpoint() const { return opened(session_).endpoint(); }
+
+Identity Base::identity() const { return opened(session_).call([&] { return session_->identity(); }); }
+
+Status Base::status() {
+    Session& s = opened(session_);
+    return s.call([&] { return detail::statusOf(valueOf(s.driver().getStatus(), "status")); });
+}
+
+Motor Base::motor() {
+    Session& s = opened(session_);
+    return s.call([&] { return detail::motorOf(valueOf(s.driver().getMotorData(), "motor")); });
+}
+
+SensorReading Base::sensor() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const auto& config = s.systemConfig();
+        return detail::sensorOf(config, valueOf(s.driver().getSensorData(), "sensor"));
+    });
+}
+
+BumperReading Base::bumper(bool activeLow) {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const auto& config = s.systemConfig();
+        return detail::bumperOf(config, valueOf(s.driver().getBumperData(), "bumper"), activeLow);
+    });
+}
+
+BeaconReading Base::beacon() {
+    Session& s = opened(session_);
+    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(), "beacon")); });
+}
+
+Config Base::config() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const detail::FetchedConfig fetched = detail::fetchSystemConfig(s.driver());
+        s.keepConfig(fetched.config);
+        return detail::configOf(fetched);
+    });
+}
+
+PollReading Base::poll() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        PollReading out;
+        out.pending_command = valueOf(s.driver().pollCommand(), "poll");
+        out.get_info_requested = out.pending_command == zorn::drv::BASE_CMD_GET_INFO;
+        if (out.get_info_requested) {
+            const zorn::drv::base_get_info_answer_t answer = detail::hostInfoAnswer();
+            check(s.driver().answerGetInfo(answer), "poll: answering get-info");
+            out.answered = true;
+            out.answered_get_info = detail::hostInfoOf(answer);
+        }
+        return out;
+    });
+}
+
+int Base::event(int code) {
+    if (code < 0 || code > 255) {
+        throw usageError("event: the code " + std::to_string(code) + " is not one from 0 to 255");
+    }
+    Session& s = opened(session_);
+    return s.call([&] {
+        check(s.driver().sendEvent(static_cast<uint8_t>(code)), "event");
+        return code;
+    });
+}
+
+Motion Base::motion() {
+    Session& s = opened(session_);
+    const uint64_t scope = s.call([&] { return s.openScope(); });
+    return Motion(session_, scope);
+}
+
+std::optional<StopOutcome> Base::lastStop() const { return opened(session_).lastStop(); }
+
+LinkCounts Base::linkCounts() const {
+    const zorn::net::LinkStats stats = opened(session_).linkStats();
+    LinkCounts out;
+    out.bytes_in = stats.bytesIn;
+    out.good_frames = stats.goodFrames;
+    out.requests = stats.requests;
+    out.answers = stats.answers;
+    out.timeouts = stats.timeouts;
+    out.late_answers = stats.lateAnswers;
+    out.unasked = stats.unasked;
+    out.lost_answers = stats.lostAnswers;
+    out.corrupted = stats.corrupted;
+    out.messages = stats.messages;
+    out.skipped_bytes = stats.skippedBytes;
+    out.abandoned_starts = stats.abandonedStarts;
+    out.line_errors = stats.lineErrors;
+    return out;
+}
+
+void Base::interrupt() noexcept {
+    if (session_) session_->interrupt();
+}
+
+void Base::resetInterrupt() noexcept {
+    if (session_) session_->resetInterrupt();
+}
+
+bool Base::interrupted() const noexcept { return session_ && session_->interrupted(); }
+
+// ---------------------------------------------------------------------------
+
+Motion::Motion(std::shared_ptr<Session> session, uint64_t scope) : session_(std::move(session)), scope_(scope) {}
+
+Motion::Motion(Motion&& other) noexcept : session_(std::move(other.session_)), scope_(other.scope_) {
+    other.scope_ = 0;
+}
+
+Motion::~Motion() {
+    if (session_) session_->leaveScope(scope_);
+}
+
+void Motion::wheels(double left, double right) {
+    // Whole mm/s in a signed 32-bit word.
+    const double limit = 2147483.647;
+    if (!std::isfinite(left) || !std::isfinite(right) || std::fabs(left) > limit || std::fabs(right) > limit) {
+        throw usageError("wheels: the speeds are finite numbers of m/s, at most 2147483.647 in magnitude");
+    }
+    Session& s = opened(session_);
+    s.call([&] {
+        s.armFor(scope_, MotionGuard::Stop::Wheels);
+        check(s.driver().setWheelSpeeds(left, right), "wheels");
+    });
+}
+
+Displacement Motion::velocity(double vx, double vy, double omega) {
+    for (double v : {vx, vy, omega}) {
+        if (!std::isfinite(v) || !zorn::drv::velocityFits(v)) {
+            throw usageError("velocity: vx, vy and omega are finite numbers below 32768 in magnitude (m/s, rad/s)");
+        }
+    }
+    Session& s = opened(session_);
+    return s.call([&] {
+        s.armFor(scope_, MotionGuard::Stop::Body);
+        return detail::displacementOf(valueOf(s.driver().setVelocity(vx, vy, omega), "velocity"));
+    });
+}
+
+StopOutcome Motion::stop() {
+    Session& s = opened(session_);
+    if (s.scopeEnded(scope_)) {
+        const std::optional<StopOutcome> outcome = s.scopeOutcome(scope_);
+        return outcome ? *outcome : StopOutcome();
+    }
+    return s.call([&] { return s.endScope(scope_); });
+}
+
+bool Motion::ended() const { return !session_ || session_->scopeEnded(scope_); }
+
+std::optional<StopOutcome> Motion::outcome() const {
+    if (!session_) return std::nullopt;
+    return session_->scopeOutcome(scope_);
+}
+
+}  // namespace orbitane

@@ -1,0 +1,104 @@
+#include "lib/Channel.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "lib/HostResolver.h"
+#include "orbitane/Error.h"
+
+namespace orbitane {
+namespace detail {
+
+namespace {
+
+constexpr uint32_t SERIAL_BAUD_RATE = 115200;
+
+Error connectFailed(const std::string& where, const std::string& why) {
+    return Error(kind::CONNECT_FAILED, result::NO_CONNECTION,
+                 "failed to connect to " + where + (why.empty() ? "" : ": " + why));
+}
+
+}  // namespace
+
+std::string serialFailureWords(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO: return "no such device; check the device path (for example /dev/ttyUSB0)";
+        case EACCES:
+        case EPERM: return "permission denied; add your user to the dialout group and log in again";
+        case EBUSY:
+        case EWOULDBLOCK: return "device busy; another program is using the port";
+        default: return error != 0 ? std::strerror(error) : std::string();
+    }
+}
+
+std::string tcpFailureWords(int error) {
+    switch (error) {
+        case ECONNREFUSED:
+            return "connection refused; nothing listens on that port (is the base, or the simulator, running?)";
+        case ETIMEDOUT: return "no answer in time; check the host address and the network";
+        case ENETUNREACH:
+        case EHOSTUNREACH: return "no route to the host; check the host address and the network";
+        case EDESTADDRREQ: return "not an address the console can connect to";
+        default: return error != 0 ? std::strerror(error) : std::string();
+    }
+}
+
+Channel::Channel(const Endpoint& endpoint) {
+    if (endpoint.channel == Endpoint::Channel::Serial) {
+        openSerial(endpoint);
+    } else {
+        openTcp(endpoint);
+    }
+}
+
+Channel::~Channel() {
+    transport_.reset();
+    socket_.reset();
+    port_.reset();
+}
+
+void Channel::openSerial(const Endpoint& endpoint) {
+    auto port = std::make_unique<zorn::net::raw_serial>();
+    if (!port->configure(endpoint.device.c_str(), SERIAL_BAUD_RATE, 0) || !port->open()) {
+        throw connectFailed(endpoint.describe(), serialFailureWords(port->lastError()));
+    }
+    port_ = std::move(port);
+    transport_ = std::make_unique<zorn::net::SerialTransport>(*port_);
+}
+
+void Channel::openTcp(const Endpoint& endpoint) {
+    if (endpoint.port < 1 || endpoint.port > 65535) {
+        throw Error(kind::USAGE, result::USAGE, "the TCP port " + std::to_string(endpoint.port) +
+                                                    " is not one to connect to (1 to 65535)");
+    }
+    const ResolvedHost resolved = resolveHost(endpoint.host, static_cast<uint16_t>(endpoint.port));
+    if (resolved.addresses.empty()) {
+        throw Error(kind::HOST_NOT_FOUND, result::NO_CONNECTION,
+                    "host name not found: " + endpoint.host + " (" + resolved.failure + "); check the name (getent hosts " +
+                        endpoint.host + "), or give the base's address");
+    }
+    // Each address in the order the system prefers, until one takes the
+    // connection; the reason given is the last one's.
+    int lastError = 0;
+    for (const zorn::net::SocketAddress& address : resolved.addresses) {
+        socket_.reset(zorn::net::StreamSocket::createSocket(address.getAddressType()));
+        if (!socket_) {
+            lastError = errno;
+            continue;
+        }
+        socket_->setNoDelay(true);
+        socket_->setKeepAlive(true);
+        if (socket_->connect(address) >= 0) {
+            transport_ = std::make_unique<zorn::net::SocketTransport>(socket_->handle());
+            return;
+        }
+        lastError = socket_->lastConnectError();
+        socket_.reset();
+    }
+    throw connectFailed(endpoint.describe(), tcpFailureWords(lastError));
+}
+
+}  // namespace detail
+}  // namespace orbitane

@@ -1,0 +1,107 @@
+#pragma once
+
+// What a Base and its motion scopes share: the medium, the link, the
+// driver, the base's identity and configuration, and the motion guard of
+// the scope that is open. One lock serialises the calls; interrupt() alone
+// goes around it, through the link's cancel token.
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <type_traits>
+
+#include "config/SystemConfig.h"
+#include "drv/MotionGuard.h"
+#include "drv/QuindleBaseDrv.h"
+#include "lib/Channel.h"
+#include "lib/Failures.h"
+#include "net/Link.h"
+#include "orbitane/Base.h"
+
+namespace orbitane {
+namespace detail {
+
+class Session {
+public:
+    // Opens the channel, synchronises the link and reads the identity;
+    // Error saying why not.
+    Session(const Endpoint& endpoint, const OpenOptions& options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Runs `body` as one call of the API: one at a time, on an open link;
+    // afterwards, an interrupted Base stops its moving scope.
+    template <class Body>
+    auto call(Body&& body) -> decltype(body()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requireOpen();
+        struct After {
+            Session& session;
+            ~After() { session.afterCall(); }
+        } after{*this};
+        return body();
+    }
+
+    void close() noexcept;
+    bool isOpen() const;
+    const Endpoint& endpoint() const { return endpoint_; }
+    const Identity& identity() const { return identity_; }
+
+    // Inside call().
+    zorn::drv::QuindleBaseDrv& driver() { return *driver_; }
+    zorn::net::Link& link() { return *link_; }
+    // The configuration, read once per link.
+    const nivo::system::config::SystemConfig& systemConfig();
+    void keepConfig(const nivo::system::config::SystemConfig& config) { config_ = config; }
+
+    // The motion scopes, inside call(). A new scope; Error (usage) while
+    // one is open.
+    uint64_t openScope();
+    // Error (usage) unless `scope` is the open one; arms the guard for a
+    // moving request of the way `how`, which must be the scope's.
+    void armFor(uint64_t scope, zorn::drv::MotionGuard::Stop how);
+    // Sends the scope's stop (when it moved) and ends it; the outcome.
+    StopOutcome endScope(uint64_t scope);
+    bool scopeEnded(uint64_t scope) const;
+    std::optional<StopOutcome> scopeOutcome(uint64_t scope) const;
+    std::optional<StopOutcome> lastStop() const;
+
+    // endScope() from a destructor: takes the lock, never throws.
+    void leaveScope(uint64_t scope) noexcept;
+
+    zorn::net::LinkStats linkStats() const;
+    void interrupt() noexcept;
+    void resetInterrupt() noexcept;
+    bool interrupted() const noexcept;
+
+private:
+    void requireOpen() const;
+    void afterCall() noexcept;
+    // The open scope's stop, under the lock.
+    void stopScope() noexcept;
+
+    Endpoint endpoint_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<Channel> channel_;
+    std::unique_ptr<zorn::net::Link> link_;
+    std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
+    // The link's token while the link lives: what interrupt() sets.
+    std::atomic<zorn::net::CancelToken*> token_{nullptr};
+    Identity identity_;
+    std::optional<nivo::system::config::SystemConfig> config_;
+
+    // The open scope (0: none) and its guard, made at its first moving
+    // request, the way it drives.
+    uint64_t scope_ = 0;
+    uint64_t lastScope_ = 0;
+    std::optional<zorn::drv::MotionGuard> guard_;
+    std::optional<zorn::drv::MotionGuard::Stop> how_;
+    // The last scope that ended, and its stop.
+    uint64_t endedScope_ = 0;
+    std::optional<StopOutcome> lastStop_;
+};
+
+}  // namespace detail
+}  // namespace orbitane
