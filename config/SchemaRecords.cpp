@@ -71,6 +71,20 @@ const char* sensorKindText(SensorKind kind) {
     return "Unknown";
 }
 
+const char* sensorKindKey(SensorKind kind) {
+    switch (kind) {
+        case SensorKind::Bumper: return "bumper";
+        case SensorKind::Cliff: return "cliff";
+        case SensorKind::Sonar: return "sonar";
+        case SensorKind::DepthCamera: return "depth_camera";
+    }
+    return "unknown";
+}
+
+std::string sensorLabel(const SensorConfig& sensor) {
+    return std::string(sensorKindText(sensor.type)) + " #" + std::to_string(sensor.id);
+}
+
 bool readPose(const Json::Value& node, Pose& out) {
     return readChildOr(node, "x", out.x, 0.0) && readChildOr(node, "y", out.y, 0.0) &&
            readChildOr(node, "z", out.z, 0.0) && readChildOr(node, "yaw", out.yaw, 0.0) &&

@@ -248,6 +248,10 @@ bool readBumpStrategy(const Json::Value& node, BumpStrategy& out);
 // Display text of a sensor kind ("Bumper", "Cliff", "Sonar", "Depth Camera",
 // "Unknown" for any other value).
 const char* sensorKindText(SensorKind kind);
+// Its key in the JSON objects ("bumper", "cliff", "sonar", "depth_camera").
+const char* sensorKindKey(SensorKind kind);
+// "Sonar #2": the kind and the sensor's id, as the configuration lists it.
+std::string sensorLabel(const SensorConfig& sensor);
 
 }  // namespace config
 }  // namespace system

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "console/HostResolver.h"
 #include "log/Log.h"
 #include "net/Socket.h"
 
@@ -130,7 +129,7 @@ bool TcpChannelProvider::connect() {
     lastError_ = 0;
     hostNotFound_ = false;
     logInfo(LOG_SOURCE_CHANNEL_FACTORY, "Connecting to %s...", describe().c_str());
-    if (isNumericIpv4(host_)) {
+    if (zorn::net::isNumericIpv4(host_)) {
         // A numeric IPv4 address is connected to as it always was.
         if (!connectTo(zorn::net::SocketAddress(host_.c_str(), port_))) {
             logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
@@ -138,7 +137,7 @@ bool TcpChannelProvider::connect() {
             return false;
         }
     } else {
-        const ResolvedHost resolved = resolveHost(host_, static_cast<uint16_t>(port_));
+        const zorn::net::ResolvedHost resolved = zorn::net::resolveHost(host_, static_cast<uint16_t>(port_));
         if (resolved.addresses.empty()) {
             hostNotFound_ = true;
             logWarn(LOG_SOURCE_CHANNEL_FACTORY, "Failed to connect to tcp server");
@@ -148,7 +147,7 @@ bool TcpChannelProvider::connect() {
             return false;
         }
         std::string list;
-        for (const auto& address : resolved.addresses) list += (list.empty() ? "" : ", ") + addressText(address);
+        for (const auto& address : resolved.addresses) list += (list.empty() ? "" : ", ") + zorn::net::addressText(address);
         if (list != host_) logInfo(LOG_SOURCE_CHANNEL_FACTORY, "%s is %s", host_.c_str(), list.c_str());
         // Each address in the order the system prefers, until one takes the
         // connection; the reason given is the last one's.

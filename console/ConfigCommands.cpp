@@ -62,23 +62,6 @@ double decimalOf(float value) {
     return static_cast<double>(value);
 }
 
-// `shown`, a value of the configuration converted for display, without
-// noise past the single precision a base keeps its fractions in: the
-// shortest decimal that `back` turns into the same single-precision value
-// as `stored` (a yaw of 0.5235988 rad is 30 degrees, not 30.000001).
-template <class Back>
-double withoutFloatNoise(double stored, double shown, Back back) {
-    const float narrow = static_cast<float>(stored);
-    if (!std::isfinite(shown) || !std::isfinite(narrow)) return shown;
-    char text[32];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, shown);
-        const double candidate = std::strtod(text, nullptr);
-        if (static_cast<float>(back(candidate)) == narrow) return candidate;
-    }
-    return shown;
-}
-
 std::string styledText(const Json::Value& value) {
     Json::StyledWriter writer;
     return writer.write(value);
@@ -97,29 +80,12 @@ SensorConfig legacySensor(int32_t id, SensorKind kind, const MountPose& pose) {
 
 // Mounting pose in millimetres and degrees, as the decimals the base sent.
 Json::Value poseJson(const Pose& pose) {
-    const auto fromMm = [](double mm) { return mm / 1000; };
     Json::Value object(Json::objectValue);
-    object["x_mm"] = withoutFloatNoise(pose.x, pose.x * 1000, fromMm);
-    object["y_mm"] = withoutFloatNoise(pose.y, pose.y * 1000, fromMm);
-    object["z_mm"] = withoutFloatNoise(pose.z, pose.z * 1000, fromMm);
-    object["yaw_deg"] = withoutFloatNoise(pose.yaw, degrees(pose.yaw), radiansAsPrinted);
+    object["x_mm"] = poseMillimetresShown(pose.x);
+    object["y_mm"] = poseMillimetresShown(pose.y);
+    object["z_mm"] = poseMillimetresShown(pose.z);
+    object["yaw_deg"] = poseDegreesShown(pose.yaw);
     return object;
-}
-
-// "sonar", "bumper", "cliff", "depth_camera".
-const char* sensorKindKey(SensorKind kind) {
-    switch (kind) {
-        case SensorKind::Bumper: return "bumper";
-        case SensorKind::Cliff: return "cliff";
-        case SensorKind::Sonar: return "sonar";
-        case SensorKind::DepthCamera: return "depth_camera";
-    }
-    return "unknown";
-}
-
-// "Sonar #2": the kind and the sensor's id, as the configuration lists it.
-std::string sensorLabel(const SensorConfig& sensor) {
-    return std::string(sensorKindText(sensor.type)) + " #" + std::to_string(sensor.id);
 }
 
 // The configuration as the config command shows it: its lines and its

@@ -26,7 +26,6 @@
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
 #include "console/ChannelFactory.h"
-#include "console/HostResolver.h"
 #include "console/DoctorChecks.h"
 #include "console/DoctorReport.h"
 #include "console/DoctorVerdicts.h"
@@ -36,6 +35,7 @@
 #include "log/Log.h"
 #include "net/Link.h"
 #include "net/Result.h"
+#include "net/Socket.h"
 
 namespace zorn {
 namespace orbitane {
@@ -209,10 +209,10 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
         }
         report.pass("holders", "no other process holds " + port);
     } else {
-        if (utils::isNumericIpv4(host())) {
+        if (zorn::net::isNumericIpv4(host())) {
             report.pass("address", host() + " is a numeric IPv4 address");
         } else {
-            const utils::ResolvedHost resolved = utils::resolveHost(host(), 0);
+            const zorn::net::ResolvedHost resolved = zorn::net::resolveHost(host(), 0);
             if (resolved.addresses.empty()) {
                 return report.fail("address", STATUS_NO_CONNECTION,
                                    host() + " does not resolve: " + resolved.failure,
@@ -221,7 +221,7 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
             }
             std::string list;
             for (const auto& address : resolved.addresses) {
-                list += (list.empty() ? "" : ", ") + utils::addressText(address);
+                list += (list.empty() ? "" : ", ") + zorn::net::addressText(address);
             }
             report.pass("address", host() + " is " + list);
         }

@@ -5,7 +5,7 @@
 #include "app/ExitStatus.h"
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
-#include "console/HostInfo.h"
+#include "drv/HostInfo.h"
 #include "app/Reading.h"
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"

@@ -41,6 +41,14 @@ constexpr double PI_AS_PRINTED = 3.14159265;
 inline double degreesAsPrinted(double radians) { return radians * 180.0 / PI_AS_PRINTED; }
 inline double radiansAsPrinted(double degrees) { return degrees * PI_AS_PRINTED / 180.0; }
 
+// A mounting pose's coordinate (metres) in millimetres, and its yaw
+// (radians) in degrees as printed, without noise past the single precision
+// a base keeps them in: the shortest decimal that converts back to the same
+// single-precision value (a yaw of 0.5235988 rad is 30 degrees, not
+// 30.000001).
+double poseMillimetresShown(double metres);
+double poseDegreesShown(double radians);
+
 // Exact conversions, for the simulated base and the live view.
 constexpr double PI = 3.14159265358979323846;
 inline double toDegrees(double radians) { return radians * 180.0 / PI; }

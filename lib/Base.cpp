@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "drv/QuindleBaseDrv.h"
+#include "drv/HostInfo.h"
 #include "lib/Readings.h"
 #include "lib/Session.h"
 #include "lib/SystemConfigFetch.h"
@@ -117,7 +118,7 @@ PollReading Base::poll() {
         out.pending_command = valueOf(s.driver().pollCommand(), "poll");
         out.get_info_requested = out.pending_command == zorn::drv::BASE_CMD_GET_INFO;
         if (out.get_info_requested) {
-            const zorn::drv::base_get_info_answer_t answer = detail::hostInfoAnswer();
+            const zorn::drv::base_get_info_answer_t answer = zorn::drv::hostInfoAnswer();
             check(s.driver().answerGetInfo(answer), "poll: answering get-info");
             out.answered = true;
             out.answered_get_info = detail::hostInfoOf(answer);

@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "lib/HostResolver.h"
 #include "orbitane/Error.h"
 
 namespace orbitane {
@@ -73,7 +72,7 @@ void Channel::openTcp(const Endpoint& endpoint) {
         throw Error(kind::USAGE, result::USAGE, "the TCP port " + std::to_string(endpoint.port) +
                                                     " is not one to connect to (1 to 65535)");
     }
-    const ResolvedHost resolved = resolveHost(endpoint.host, static_cast<uint16_t>(endpoint.port));
+    const zorn::net::ResolvedHost resolved = zorn::net::resolveHost(endpoint.host, static_cast<uint16_t>(endpoint.port));
     if (resolved.addresses.empty()) {
         throw Error(kind::HOST_NOT_FOUND, result::NO_CONNECTION,
                     "host name not found: " + endpoint.host + " (" + resolved.failure + "); check the name (getent hosts " +

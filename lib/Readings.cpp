@@ -38,22 +38,6 @@ const char* chargingText(uint8_t flags) {
     return "Not connected, discharging";
 }
 
-// "sonar", "bumper", "cliff", "depth_camera".
-const char* sensorKindKey(SensorKind kind) {
-    switch (kind) {
-        case SensorKind::Bumper: return "bumper";
-        case SensorKind::Cliff: return "cliff";
-        case SensorKind::Sonar: return "sonar";
-        case SensorKind::DepthCamera: return "depth_camera";
-    }
-    return "unknown";
-}
-
-// "Sonar #2": the kind and the sensor's id, as the configuration lists it.
-std::string sensorLabel(const SensorConfig& sensor) {
-    return std::string(sensorKindText(sensor.type)) + " #" + std::to_string(sensor.id);
-}
-
 orbitane::MountPose poseOf(const Pose& pose) {
     orbitane::MountPose out;
     out.x_m = pose.x;
@@ -219,21 +203,6 @@ Displacement displacementOf(const zorn::drv::Displacement& moved) {
     return out;
 }
 
-base_get_info_answer_t hostInfoAnswer() {
-    base_get_info_answer_t answer;
-    std::memset(&answer, 0, sizeof answer);
-    std::strncpy(answer.model, "Q7N3", sizeof answer.model);
-    answer.firmware_version = 1;
-    answer.hardware_version = 1;
-    answer.serial_number[0] = 1;
-    answer.serial_number[1] = 2;
-    answer.serial_number[2] = 3;
-    answer.info_flag = 1;
-    std::strncpy(answer.device_name, "ORBITANE-XXXXXX", sizeof answer.device_name);
-    std::strncpy(answer.host_address, "192.168.11.100", sizeof answer.host_address);
-    return answer;
-}
-
 HostInfo hostInfoOf(const base_get_info_answer_t& answer) {
     HostInfo out;
     out.model = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
@@ -244,33 +213,12 @@ HostInfo hostInfoOf(const base_get_info_answer_t& answer) {
 
 }  // namespace detail
 
-namespace {
-
-// `shown`, a value of the configuration converted for display, without
-// noise past the single precision a base keeps its fractions in: the
-// shortest decimal that `back` turns into the same single-precision value
-// as `stored` (a yaw of 0.5235988 rad is 30 degrees, not 30.000001).
-template <class Back>
-double withoutFloatNoise(double stored, double shown, Back back) {
-    const float narrow = static_cast<float>(stored);
-    if (!std::isfinite(shown) || !std::isfinite(narrow)) return shown;
-    char text[32];
-    for (int digits = 1; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, shown);
-        const double candidate = std::strtod(text, nullptr);
-        if (static_cast<float>(back(candidate)) == narrow) return candidate;
-    }
-    return shown;
-}
-
-}  // namespace
-
 double jsonPoseMillimetres(double metres) {
-    return withoutFloatNoise(metres, metres * 1000, [](double mm) { return mm / 1000; });
+    return zorn::drv::poseMillimetresShown(metres);
 }
 
 double jsonPoseDegrees(double radians) {
-    return withoutFloatNoise(radians, zorn::drv::degreesAsPrinted(radians), zorn::drv::radiansAsPrinted);
+    return zorn::drv::poseDegreesShown(radians);
 }
 
 }  // namespace orbitane

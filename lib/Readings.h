@@ -28,10 +28,6 @@ BeaconReading beaconOf(const zorn::drv::Beacons& beacons);
 Config configOf(const FetchedConfig& fetched);
 Displacement displacementOf(const zorn::drv::Displacement& moved);
 
-// The host's identity the console answers a base's get-info request with:
-// model "Q7N3", versions 1 and 1, serial 1-2-3, info flag 1,
-// "ORBITANE-XXXXXX", the host's usual address on the robot's network.
-zorn::drv::base_get_info_answer_t hostInfoAnswer();
 HostInfo hostInfoOf(const zorn::drv::base_get_info_answer_t& answer);
 
 }  // namespace detail

@@ -2,6 +2,7 @@
 
 // The socket interface the platform layer implements, under the names the
 // rest of the code uses.
+#include "net/arch/HostResolver.h"
 #include "net/arch/Socket.h"
 
 namespace zorn {
@@ -16,5 +17,9 @@ using ::zorn::arch::net::SHUTDOWN_SEND;
 using ::zorn::arch::net::SHUTDOWN_BOTH;
 using ::zorn::arch::net::SOCKET_TIMEOUT_RECEIVE;
 using ::zorn::arch::net::SOCKET_TIMEOUT_SEND;
+using ::zorn::arch::net::ResolvedHost;
+using ::zorn::arch::net::isNumericIpv4;
+using ::zorn::arch::net::resolveHost;
+using ::zorn::arch::net::addressText;
 }  // namespace net
 }  // namespace zorn

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "console/HostInfo.h"
+#include "drv/HostInfo.h"
 #include "drv/ControlBus.h"
 #include "net/Result.h"
 #include "tests/console/ConsoleRig.h"
@@ -33,7 +33,7 @@ Bytes expectedHostInfo() {
     const uint8_t numbers[] = {1, 0, 1, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 1};
     bytes.insert(bytes.end(), std::begin(numbers), std::end(numbers));
     appendText(bytes, "ORBITANE-XXXXXX", 40);
-    appendText(bytes, zorn::orbitane::test::HOST_INFO_ADDRESS, 20);
+    appendText(bytes, zorn::drv::HOST_INFO_ADDRESS, 20);
     return bytes;
 }
 
@@ -60,7 +60,7 @@ TEST_F(PollEvent, GetInfoRequestIsAnsweredWithTheFixedHostIdentity) {
     ASSERT_EQ(requests[1].args.size(), 89u);
     EXPECT_EQ(requests[1].args, expectedHostInfo());
 
-    const std::string address = zorn::orbitane::test::HOST_INFO_ADDRESS;
+    const std::string address = zorn::drv::HOST_INFO_ADDRESS;
     EXPECT_LT(address.size(), 20u) << "the address keeps at least one NUL in its 20 bytes";
     EXPECT_TRUE(isPrivateIpv4(address)) << address;
 }

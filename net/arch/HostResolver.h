@@ -3,22 +3,21 @@
 // The --host text as the addresses to connect to: a numeric IPv4 address as
 // it is, anything else (a name, an IPv6 address) through getaddrinfo, IPv4
 // and IPv6 alike, in the order the system prefers. SocketAddress itself
-// stays numeric: names are resolved here, once, before the connect. The
-// console resolves its --host the same way (console/HostResolver.*) until it
-// opens its links through the library.
+// stays numeric: names are resolved here, once, before the connect.
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "net/Socket.h"
+#include "net/arch/Socket.h"
 
-namespace orbitane {
-namespace detail {
+namespace zorn {
+namespace arch {
+namespace net {
 
 struct ResolvedHost {
     // The addresses, with the port set; empty when the name did not resolve.
-    std::vector<zorn::net::SocketAddress> addresses;
+    std::vector<SocketAddress> addresses;
     // Why not, in words ("no such host name"); empty when it resolved.
     std::string failure;
 };
@@ -31,7 +30,8 @@ bool isNumericIpv4(const std::string& host);
 ResolvedHost resolveHost(const std::string& host, uint16_t port);
 
 // "192.168.11.7", "::1": an address as text, without its port.
-std::string addressText(const zorn::net::SocketAddress& address);
+std::string addressText(const SocketAddress& address);
 
-}  // namespace detail
-}  // namespace orbitane
+}  // namespace net
+}  // namespace arch
+}  // namespace zorn

@@ -1,15 +1,14 @@
-#include "console/HostInfo.h"
+#include "drv/HostInfo.h"
 
 #include <cstring>
 
 namespace zorn {
-namespace orbitane {
-namespace test {
+namespace drv {
 
 const char* const HOST_INFO_ADDRESS = "192.168.11.100";
 
-zorn::drv::base_get_info_answer_t hostInfoAnswer() {
-    zorn::drv::base_get_info_answer_t answer;
+base_get_info_answer_t hostInfoAnswer() {
+    base_get_info_answer_t answer;
     std::memset(&answer, 0, sizeof answer);
     std::strncpy(answer.model, "Q7N3", sizeof answer.model);
     answer.firmware_version = 1;
@@ -23,6 +22,5 @@ zorn::drv::base_get_info_answer_t hostInfoAnswer() {
     return answer;
 }
 
-}  // namespace test
-}  // namespace orbitane
+}  // namespace drv
 }  // namespace zorn

@@ -1,4 +1,4 @@
-#include "lib/HostResolver.h"
+#include "net/arch/HostResolver.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -9,10 +9,11 @@
 #include <cctype>
 #include <cstring>
 
-#include "net/Result.h"
+#include "net/arch/Result.h"
 
-namespace orbitane {
-namespace detail {
+namespace zorn {
+namespace arch {
+namespace net {
 
 namespace {
 
@@ -75,11 +76,11 @@ ResolvedHost resolveHost(const std::string& host, uint16_t port) {
         if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) || a->ai_addrlen > sizeof(sockaddr_storage)) {
             continue;
         }
-        zorn::net::SocketAddress address;
+        SocketAddress address;
         std::memcpy(address.raw(), a->ai_addr, a->ai_addrlen);
         address.setPort(port);
         // The system may list one address once per protocol.
-        const auto same = [&](const zorn::net::SocketAddress& b) {
+        const auto same = [&](const SocketAddress& b) {
             return b.rawLength() == address.rawLength() && std::memcmp(b.raw(), address.raw(), b.rawLength()) == 0;
         };
         const bool seen = std::any_of(out.addresses.begin(), out.addresses.end(), same);
@@ -90,11 +91,12 @@ ResolvedHost resolveHost(const std::string& host, uint16_t port) {
     return out;
 }
 
-std::string addressText(const zorn::net::SocketAddress& address) {
+std::string addressText(const SocketAddress& address) {
     char text[64];
-    if (address.getAddress(text, sizeof text) != zorn::net::RESULT_OK) return "?";
+    if (address.getAddress(text, sizeof text) != RESULT_OK) return "?";
     return text;
 }
 
-}  // namespace detail
-}  // namespace orbitane
+}  // namespace net
+}  // namespace arch
+}  // namespace zorn
