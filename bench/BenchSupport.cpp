@@ -583,14 +583,32 @@ bool parseTiming(const std::string& line, RequestTime& out) {
     return true;
 }
 
+// Where the first line that begins with `marker` begins in `text`; npos
+// when none does (the ready lines are printed bare, log lines begin with
+// the simulator's seconds).
+size_t lineStarting(const std::string& text, const std::string& marker) {
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text.compare(at, marker.size(), marker) == 0) return at;
+        at = text.find('\n', at);
+        if (at == std::string::npos) break;
+    }
+    return std::string::npos;
+}
+
 }  // namespace
+
+double RequestTime::number(const char* name) const {
+    const size_t at = text.find(name);
+    return at == std::string::npos ? 0.0 : std::atof(text.c_str() + at + std::strlen(name));
+}
 
 SimProcess::~SimProcess() { stop(); }
 
 bool SimProcess::start(const std::string& program, int limitMs, std::string& error, bool pty,
-                       const std::vector<std::string>& extra, bool watch) {
-    std::vector<std::string> args = pty ? std::vector<std::string>{"--pty", "--quiet"}
-                                        : std::vector<std::string>{"--tcp", "127.0.0.1:0", "--quiet"};
+                       const std::vector<std::string>& extra, bool watch, bool logRequests) {
+    std::vector<std::string> args = pty ? std::vector<std::string>{"--pty"}
+                                        : std::vector<std::string>{"--tcp", "127.0.0.1:0"};
+    if (!logRequests) args.push_back("--quiet");
     args.insert(args.end(), extra.begin(), extra.end());
     int out = -1;
     pid_t pid = spawnWithOutput(program, args, out, error);
@@ -602,7 +620,7 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
     std::string text;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
-        size_t at = text.find(marker);
+        size_t at = lineStarting(text, marker);
         size_t eol = at == std::string::npos ? std::string::npos : text.find('\n', at);
         if (eol != std::string::npos) {
             std::string line = text.substr(at + marker.size(), eol - at - marker.size());
@@ -644,6 +662,8 @@ bool SimProcess::start(const std::string& program, int limitMs, std::string& err
 
 void SimProcess::watchOutput(std::string pending) {
     char chunk[65536];
+    // The simulator logs a request's line right before its timing line.
+    std::string previous;
     for (;;) {
         size_t start = 0;
         {
@@ -651,11 +671,19 @@ void SimProcess::watchOutput(std::string pending) {
             for (size_t eol; (eol = pending.find('\n', start)) != std::string::npos; start = eol + 1) {
                 std::string line = pending.substr(start, eol - start);
                 RequestTime t;
-                if (parseTiming(line, t)) {
-                    times_.push_back(t);
-                } else {
+                if (!parseTiming(line, t)) {
                     lines_.push_back(line);
+                    previous = std::move(line);
+                    continue;
                 }
+                char code[8];
+                std::snprintf(code, sizeof code, "(0x%02X)", static_cast<unsigned>(t.code));
+                if (previous.find(t.link + ": ") != std::string::npos && previous.find(code) != std::string::npos) {
+                    t.text = std::move(previous);
+                    t.seconds = std::atof(t.text.c_str());
+                }
+                previous.clear();
+                times_.push_back(std::move(t));
             }
         }
         linesChanged_.notify_all();

@@ -160,6 +160,14 @@ struct RequestTime {
     size_t bytes = 0;   // the request's frame
     int64_t atNs = 0;
     size_t answerBytes = 0;
+    // When the simulator logs every request: its line for this one, the
+    // decoded request and what was answered ("setVelocity (0x41) vx=0.200
+    // m/s ... -> ok ..."), and the simulator's seconds since its start when
+    // it logged it (the clock of a scenario's timeline); "" and -1 otherwise.
+    std::string text;
+    double seconds = -1;
+    // The number after `name` ("vx=") in text, 0 when it is not there.
+    double number(const char* name) const;
 };
 
 // The steady clock in the simulator's units.
@@ -177,9 +185,10 @@ public:
     // with `pty` for the line that names its pseudo-terminal. `extra`
     // options follow --quiet; with `watch` a thread keeps reading its
     // output (the simulator drops lines nobody reads) for the accessors
-    // below.
+    // below. With `logRequests` it runs without --quiet, logging every
+    // request, and each timing line carries that request's line (text).
     bool start(const std::string& program, int limitMs, std::string& error, bool pty = false,
-               const std::vector<std::string>& extra = {}, bool watch = false);
+               const std::vector<std::string>& extra = {}, bool watch = false, bool logRequests = false);
     int port() const { return port_; }
     const std::string& path() const { return path_; }
     void stop();
