@@ -50,18 +50,6 @@ bool parseBuiltinJson(const char* text, Json::Value& out) {
     return reader->parse(text, text + length, &out, &errors);
 }
 
-// The decimal a float field was written as: the shortest one that reads
-// back as the same float (0.15f is 0.15, not 0.150000006), so values scaled
-// from it print without the float's rounding artefacts.
-double decimalOf(float value) {
-    char text[32];
-    for (int digits = 1; digits <= 9; ++digits) {  // nine digits always read back
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
-    }
-    return static_cast<double>(value);
-}
-
 std::string styledText(const Json::Value& value) {
     Json::StyledWriter writer;
     return writer.write(value);

@@ -24,6 +24,15 @@ double withoutFloatNoise(double stored, double shown, Back back) {
 
 }  // namespace
 
+double decimalOf(float value) {
+    char text[32];
+    for (int digits = 1; digits <= 9; ++digits) {  // nine digits always read back
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
+    }
+    return static_cast<double>(value);
+}
+
 double poseMillimetresShown(double metres) {
     return withoutFloatNoise(metres, metres * 1000, [](double mm) { return mm / 1000; });
 }

@@ -49,6 +49,11 @@ inline double radiansAsPrinted(double degrees) { return degrees * PI_AS_PRINTED 
 double poseMillimetresShown(double metres);
 double poseDegreesShown(double radians);
 
+// The decimal a float field was written as: the shortest one that reads
+// back as the same float (0.15f is 0.15, not 0.150000006), so values scaled
+// from it print without the float's rounding artefacts.
+double decimalOf(float value);
+
 // Exact conversions, for the simulated base and the live view.
 constexpr double PI = 3.14159265358979323846;
 inline double toDegrees(double radians) { return radians * 180.0 / PI; }

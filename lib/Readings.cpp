@@ -47,17 +47,6 @@ orbitane::MountPose poseOf(const Pose& pose) {
     return out;
 }
 
-// The decimal a float field was written as: the shortest one that reads
-// back as the same float (0.15f is 0.15, not 0.150000006).
-double decimalOf(float value) {
-    char text[32];
-    for (int digits = 1; digits <= 9; ++digits) {  // nine digits always read back
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) return std::strtod(text, nullptr);
-    }
-    return static_cast<double>(value);
-}
-
 std::string compactJson(const Json::Value& value) {
     Json::StreamWriterBuilder builder;
     builder["indentation"] = "";
