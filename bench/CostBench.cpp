@@ -165,9 +165,7 @@ void measure(benchmark::State& state, bool pty, const std::string& key) {
     }
     // Per client and round: what the readings beyond the first cost, each.
     auto perReading = [](const std::vector<double>& many, const std::vector<double>& one) {
-        std::vector<double> out;
-        for (size_t r = 0; r < many.size() && r < one.size(); ++r) out.push_back((many[r] - one[r]) / (READINGS - 1));
-        return out;
+        return perUnitBeyondFirst(many, one, READINGS);
     };
     const std::vector<double> console = perReading(runs[0], runs[3]);
     const std::vector<double> plain = perReading(runs[1], runs[4]);

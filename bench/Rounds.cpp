@@ -26,4 +26,10 @@ std::string medianAndRange(const std::vector<double>& samples, int decimals, con
     return text;
 }
 
+std::vector<double> perUnitBeyondFirst(const std::vector<double>& many, const std::vector<double>& one, int units) {
+    std::vector<double> out;
+    for (size_t r = 0; r < many.size() && r < one.size(); ++r) out.push_back((many[r] - one[r]) / (units - 1));
+    return out;
+}
+
 }  // namespace bench

@@ -23,4 +23,8 @@ bool takeInTurns(int rounds, const std::vector<Side>& sides, std::vector<std::ve
 // "median 11.32 us (10.95-12.40)", the low and high over the rounds.
 std::string medianAndRange(const std::vector<double>& samples, int decimals, const std::string& unit);
 
+// Round by round, what each of the units beyond the first cost: a run of
+// `units` units less a run of one, so that starting up cancels out.
+std::vector<double> perUnitBeyondFirst(const std::vector<double>& many, const std::vector<double>& one, int units);
+
 }  // namespace bench
