@@ -93,6 +93,7 @@ OrbitaneConsoleApplication::~OrbitaneConsoleApplication() {
 }
 
 void OrbitaneConsoleApplication::disconnectChannel() {
+    if (link_) beforeUnlink();
     link_.reset();
     if (provider_) {
         provider_->disconnect();
@@ -420,6 +421,7 @@ CommandResult OrbitaneConsoleApplication::executeSessionLine(const std::vector<s
 }
 
 bool OrbitaneConsoleApplication::connectChannel() {
+    if (link_) beforeUnlink();
     link_.reset();
     if (!provider_ || !provider_->connect() || provider_->transport() == nullptr) {
         return false;

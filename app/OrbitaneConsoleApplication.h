@@ -68,6 +68,9 @@ public:
     // Opens the channel, puts the link on it and sends the synchronisation
     // frames; false when the medium could not be opened.
     bool connectChannel();
+    // Called before the link goes (a new connection, the end): what the
+    // concrete application made over the link must let go of it.
+    virtual void beforeUnlink() {}
     // Runs `setup` (after those given before) on every link made from now
     // on, before its first frame (tests reach the link's seams through it).
     void whenLinked(std::function<void(zorn::net::Link&)> setup) { linkSetups_.push_back(std::move(setup)); }

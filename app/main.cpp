@@ -5,7 +5,9 @@
 
 #include "app/ExitStatus.h"
 #include "app/Interrupt.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "lib/BaseOverLink.h"
 
 #ifdef ORBITANE_HAVE_LIBUSB
 #include <libusb.h>
@@ -45,8 +47,14 @@ void printComponentUsage() {
     std::fprintf(stderr, "base    Control bus debug tool\n");
 }
 
+// The console's commands reach the base through the library's Base, over
+// the link the console opened (it traces and records that medium itself).
+orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel) {
+    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+}
+
 int runBaseConsole(int argc, const char* const* argv) {
-    zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+    zorn::orbitane::test::OrbitaneBaseConsoleApplication application(baseOverConsoleLink);
     return application.run(argc, argv);
 }
 

@@ -21,14 +21,23 @@ using namespace nivo::system::util;
 using namespace zorn::drv;
 using std::placeholders::_1;
 
-OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication() { registerCommands(); }
+OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication(BaseMaker makeBase) : makeBase_(std::move(makeBase)) {
+    registerCommands();
+}
 
 OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
-    // No signal may reach the link's token once the link is gone; the
-    // driver goes before the link it uses.
+    // No signal may reach the link's token once the link is gone; the base
+    // and the driver go before the link they use.
     setInterruptToken(nullptr);
+    base_.reset();
     driver_.reset();
     disconnectChannel();
+}
+
+void OrbitaneBaseConsoleApplication::beforeUnlink() {
+    // A scope still open stops the base while the link is there to carry it.
+    base_.reset();
+    driver_.reset();
 }
 
 void OrbitaneBaseConsoleApplication::registerCommands() {
@@ -132,29 +141,23 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     // A signal during a command cuts the request in progress short and holds
     // back every request but the stop, so the stop request goes out at once.
     setInterruptToken(&link()->cancelToken());
+    base_.reset();
     driver_ = std::make_unique<QuindleBaseDrv>(*link());
     connectionConfig_ = ConnectionConfig();
-    const auto connected = driver_->connect();
-    if (!connected) {
+    const std::string channel = utils::describeProvider(provider());
+    try {
+        base_.emplace(makeBase_(*link(), channel));
+    } catch (const api::Error&) {
         return false;
     }
-    identity_ = *connected;
-    const base_connect_response_t& info = identity_.record;
+    identity_ = base_->identity();
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    logInfo(source, "Connected to Control Bus Device at %s",
-            utils::describeProvider(provider()).c_str());
-    char model[sizeof info.model + 1];
-    std::memcpy(model, info.model, sizeof info.model);
-    model[sizeof info.model] = '\0';
-    logInfo(source, "Model: %s", model);
-    logInfo(source, "Firmware Version: %d.%d", info.firmware_version >> 8, info.firmware_version & 0xFF);
-    logInfo(source, "Hardware version: %d.%d", info.hardware_version >> 8, info.hardware_version & 0xFF);
-    char serial[3 * 8 + 1];
-    std::snprintf(serial, sizeof serial, "%08X%08X%08X", info.serial_number[0], info.serial_number[1],
-                  info.serial_number[2]);
-    logInfo(source, "Serial Number: %s", serial);
-    identityLine_ = std::string(model) + "  firmware " + std::to_string(info.firmware_version >> 8) + "." +
-                    std::to_string(info.firmware_version & 0xFF) + "  serial " + serial;
+    logInfo(source, "Connected to Control Bus Device at %s", channel.c_str());
+    logInfo(source, "Model: %s", identity_.model.c_str());
+    logInfo(source, "Firmware Version: %s", identity_.firmware_version.c_str());
+    logInfo(source, "Hardware version: %s", identity_.hardware_version.c_str());
+    logInfo(source, "Serial Number: %s", identity_.serial_number.c_str());
+    identityLine_ = identity_.model + "  firmware " + identity_.firmware_version + "  serial " + identity_.serial_number;
     return true;
 }
 

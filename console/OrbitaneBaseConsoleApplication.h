@@ -1,10 +1,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/OrbitaneConsoleApplication.h"
+#include "console/ApiClient.h"
 #include "console/ConfigCommands.h"
 #include "drv/BaseValues.h"
 #include "drv/ControlBus.h"
@@ -24,10 +26,12 @@ struct DriveSettings;
 // the identity lines printed once connected, and every command.
 class OrbitaneBaseConsoleApplication : public OrbitaneConsoleApplication {
 public:
-    OrbitaneBaseConsoleApplication();
+    // `makeBase` gives the Base the commands make their requests through.
+    explicit OrbitaneBaseConsoleApplication(BaseMaker makeBase);
     ~OrbitaneBaseConsoleApplication() override;
 
     bool onConnected() override;
+    void beforeUnlink() override;
     std::shared_ptr<utils::IChannelProvider> createSerialProvider(const std::string& portName) override;
     std::shared_ptr<utils::IChannelProvider> createTcpProvider(const std::string& host, int port) override;
     std::unique_ptr<zorn::net::LinkObserver> createTrace() override;
@@ -60,19 +64,20 @@ public:
 
     // The driver every request goes through, null before a connection.
     zorn::drv::QuindleBaseDrv* driver() const { return driver_.get(); }
-
-    // Text of the charging flags (the legacy value 1 is handled by status).
-    static const char* chargingStatusText(uint8_t flags);
+    // The base the commands read and move through; valid once connected.
+    api::Base& base() { return *base_; }
 
 private:
     void registerCommands();
     // drive's options and terminal, checked; 0, or 2 after saying why.
     int readDriveSettings(DriveSettings& settings);
 
+    BaseMaker makeBase_;
+    std::optional<api::Base> base_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
     // The base's configuration, fetched by the first reading that needs it.
     ConnectionConfig connectionConfig_;
-    zorn::drv::Identity identity_;  // the base's answer to the connect request
+    api::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view
     std::shared_ptr<zorn::drv::CaptureWriter> capture_;  // --capture, shared with the trace

@@ -5,9 +5,7 @@
 #include "app/ExitStatus.h"
 #include "console/DriveArguments.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
-#include "drv/HostInfo.h"
 #include "app/Reading.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 
 namespace zorn {
@@ -15,36 +13,37 @@ namespace orbitane {
 namespace test {
 
 using namespace nivo::system::util;
-using namespace zorn::drv;
 
 CommandResult OrbitaneBaseConsoleApplication::pollCommand(const std::vector<std::string>&) {
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const auto polled = driver_->pollCommand();
-    if (!polled) {
+    api::PollReading polled;
+    try {
+        polled = base().poll(false);
+    } catch (const api::Error& error) {
         logFatal(source, "Poll base cmd fail.");
-        return polled.failure();
+        return resultOf(error);
     }
-    const uint8_t pending = *polled;
-    logInfo(source, "Base cmd pending: %x ", pending);
+    logInfo(source, "Base cmd pending: %x ", static_cast<unsigned>(polled.pending_command));
     // The log line above is the text form; the reading adds only its JSON.
     Reading reading("poll");
-    reading["pending_command"] = pending;
-    reading["get_info_requested"] = pending == BASE_CMD_GET_INFO;
-    if (pending != BASE_CMD_GET_INFO) {
+    reading["pending_command"] = polled.pending_command;
+    reading["get_info_requested"] = polled.get_info_requested;
+    if (!polled.get_info_requested) {
         emitReading(source, reading);
         return 0;
     }
-    const base_get_info_answer_t answer = hostInfoAnswer();
-    const Done answered = driver_->answerGetInfo(answer);
-    if (!answered) {
+    api::HostInfo sent;
+    try {
+        sent = base().answerGetInfo();
+    } catch (const api::Error& error) {
         logFatal(source, "Ans poll get info cmd failed.");
-        return answered.failure();
+        return resultOf(error);
     }
-    Json::Value sent(Json::objectValue);
-    sent["model"] = std::string(answer.model, strnlen(answer.model, sizeof answer.model));
-    sent["device_name"] = std::string(answer.device_name, strnlen(answer.device_name, sizeof answer.device_name));
-    sent["host_address"] = std::string(answer.host_address, strnlen(answer.host_address, sizeof answer.host_address));
-    reading["answered_get_info"] = sent;
+    Json::Value object(Json::objectValue);
+    object["model"] = sent.model;
+    object["device_name"] = sent.device_name;
+    object["host_address"] = sent.host_address;
+    reading["answered_get_info"] = object;
     emitReading(source, reading);
     return 0;
 }
@@ -61,11 +60,12 @@ CommandResult OrbitaneBaseConsoleApplication::eventCommand(const std::vector<std
         logFatal(source, "Failed to parse parameter code");
         return STATUS_COMMAND_USAGE;
     }
-    const uint8_t event = static_cast<uint8_t>(code & 0xFF);
-    const Done sent = driver_->sendEvent(event);
-    if (!sent) {
+    const int event = code & 0xFF;
+    try {
+        base().event(event);
+    } catch (const api::Error& error) {
         logFatal(source, "Cannot send event.");
-        return sent.failure();
+        return resultOf(error);
     }
     // No line in the text form: only the JSON says what was sent.
     Reading reading("event");

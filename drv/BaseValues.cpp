@@ -29,6 +29,23 @@ std::string Identity::serialText() const {
     return text;
 }
 
+const char* Status::chargingSource() const {
+    if (legacyCharging()) return "legacy";
+    if (!charging()) return "none";
+    if (cableConnected()) return "cable";
+    if (onDock()) return "dock";
+    return "none";
+}
+
+const char* Status::chargingText() const {
+    if (legacyCharging()) return "Charging";
+    if (cableConnected() && charging()) return "Charging from cable";
+    if (onDock() && charging()) return "Charging from base";
+    if (cableConnected()) return "Cable connected but not charging";
+    if (onDock()) return "On charging dock but not charging";
+    return "Not connected, discharging";
+}
+
 double LegacyConfig::radiusMm() const { return fromQ8(static_cast<uint32_t>(record.base_radius_q8)); }
 
 MountPose LegacyConfig::poseOf(const base_sensor_entry_t& entry) {

@@ -36,6 +36,11 @@ struct Status {
     bool onDock() const { return (chargingFlags & CHARGING_FLAG_ON_CHARGING_BASE) != 0; }
     // Exactly "charging" and no source: what older bases send.
     bool legacyCharging() const { return chargingFlags == CHARGING_FLAG_CHARGING; }
+    // "cable", "dock", "none", or "legacy" for a base that only says "charging".
+    const char* chargingSource() const;
+    // The words of the charging line: "Charging from cable", ...; "Charging"
+    // for a base that only says so.
+    const char* chargingText() const;
 };
 
 // The wheels' cumulative odometers.

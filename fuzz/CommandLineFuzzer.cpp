@@ -18,7 +18,9 @@
 
 #include "FuzzCheck.h"
 #include "app/OptionParser.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "lib/BaseOverLink.h"
 
 using zorn::orbitane::test::OrbitaneBaseConsoleApplication;
 using zorn::orbitane::test::OrbitaneConsoleApplication;
@@ -51,7 +53,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     argv.push_back(nullptr);
     const int argc = static_cast<int>(words.size());
 
-    OrbitaneBaseConsoleApplication application;
+    OrbitaneBaseConsoleApplication application(
+        [](zorn::net::Link& link, const std::string& channel) {
+            return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+        });
     std::vector<std::string> args;
     const bool valid = application.parseOptions(argc, argv.data(), args);
 

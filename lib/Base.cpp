@@ -37,6 +37,12 @@ void check(const zorn::net::Done& done, const char* what) {
     if (!done) throw errorOf(done.failure(), what);
 }
 
+HostInfo answerGetInfoCall(Session& s) {
+    const zorn::drv::base_get_info_answer_t answer = zorn::drv::hostInfoAnswer();
+    check(s.driver().answerGetInfo(answer), "poll: answering get-info");
+    return detail::hostInfoOf(answer);
+}
+
 }  // namespace
 
 const char* version() { return ORBITANE_VERSION; }
@@ -97,9 +103,9 @@ BumperReading Base::bumper(bool activeLow) {
     });
 }
 
-BeaconReading Base::beacon() {
+BeaconReading Base::beacon(bool checked) {
     Session& s = opened(session_);
-    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(), "beacon")); });
+    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(), "beacon"), checked); });
 }
 
 Config Base::config() {
@@ -111,20 +117,28 @@ Config Base::config() {
     });
 }
 
-PollReading Base::poll() {
+double Base::radius() {
+    Session& s = opened(session_);
+    return s.call([&] { return valueOf(s.driver().getConfig(), "radius").radiusMm() / 1000.0; });
+}
+
+PollReading Base::poll(bool answer) {
     Session& s = opened(session_);
     return s.call([&] {
         PollReading out;
         out.pending_command = valueOf(s.driver().pollCommand(), "poll");
         out.get_info_requested = out.pending_command == zorn::drv::BASE_CMD_GET_INFO;
-        if (out.get_info_requested) {
-            const zorn::drv::base_get_info_answer_t answer = zorn::drv::hostInfoAnswer();
-            check(s.driver().answerGetInfo(answer), "poll: answering get-info");
+        if (out.get_info_requested && answer) {
+            out.answered_get_info = answerGetInfoCall(s);
             out.answered = true;
-            out.answered_get_info = detail::hostInfoOf(answer);
         }
         return out;
     });
+}
+
+HostInfo Base::answerGetInfo() {
+    Session& s = opened(session_);
+    return s.call([&] { return answerGetInfoCall(s); });
 }
 
 int Base::event(int code) {

@@ -20,24 +20,6 @@ using namespace zorn::drv;
 
 namespace {
 
-// "cable", "dock", "none", or "legacy" for a base that only says "charging".
-const char* chargingSource(uint8_t flags) {
-    if (flags == CHARGING_FLAG_CHARGING) return "legacy";
-    if (!(flags & CHARGING_FLAG_CHARGING)) return "none";
-    if (flags & CHARGING_FLAG_DC_CONNECTED) return "cable";
-    if (flags & CHARGING_FLAG_ON_CHARGING_BASE) return "dock";
-    return "none";
-}
-
-const char* chargingText(uint8_t flags) {
-    if (flags == CHARGING_FLAG_CHARGING) return "Charging";
-    if ((flags & CHARGING_FLAG_DC_CONNECTED) && (flags & CHARGING_FLAG_CHARGING)) return "Charging from cable";
-    if ((flags & CHARGING_FLAG_ON_CHARGING_BASE) && (flags & CHARGING_FLAG_CHARGING)) return "Charging from base";
-    if (flags & CHARGING_FLAG_DC_CONNECTED) return "Cable connected but not charging";
-    if (flags & CHARGING_FLAG_ON_CHARGING_BASE) return "On charging dock but not charging";
-    return "Not connected, discharging";
-}
-
 orbitane::MountPose poseOf(const Pose& pose) {
     orbitane::MountPose out;
     out.x_m = pose.x;
@@ -72,11 +54,11 @@ Status statusOf(const zorn::drv::Status& status) {
     const uint8_t flags = status.chargingFlags;
     Status out;
     out.battery_percent = status.batteryPercent;
-    out.charging = chargingSource(flags);
+    out.charging = status.chargingSource();
     out.cable_connected = (flags & CHARGING_FLAG_DC_CONNECTED) != 0;
     out.on_dock = (flags & CHARGING_FLAG_ON_CHARGING_BASE) != 0;
     out.charging_flags = flags;
-    out.charging_text = chargingText(flags);
+    out.charging_text = status.chargingText();
     return out;
 }
 
@@ -126,11 +108,11 @@ BumperReading bumperOf(const SystemConfig& config, const Bumpers& bumpers, bool 
     return out;
 }
 
-BeaconReading beaconOf(const Beacons& beacons) {
+BeaconReading beaconOf(const Beacons& beacons, bool checked) {
     if (beacons.answerSize != sizeof(base_autohome_response_t)) {
         throw errorOf(zorn::net::Failure::of(zorn::net::Cause::InvalidAnswer, true), "beacon");
     }
-    if (beacons.probeCount > BASE_MAX_PROBES) {
+    if (checked && beacons.probeCount > BASE_MAX_PROBES) {
         throw Error(kind::INVALID_ANSWER, result::INVALID_DATA,
                     "beacon: the base reports " + std::to_string(beacons.probeCount) + " probes; at most " +
                         std::to_string(BASE_MAX_PROBES) + " are supported");
@@ -138,7 +120,7 @@ BeaconReading beaconOf(const Beacons& beacons) {
     BeaconReading out;
     out.beacon_count = beacons.beaconCount;
     out.probe_count = beacons.probeCount;
-    for (int p = 0; p < beacons.probeCount; ++p) {
+    for (int p = 0; p < beacons.probeCount && p < BASE_MAX_PROBES; ++p) {
         Probe probe;
         probe.index = p;
         probe.bits = beacons.probes[p];

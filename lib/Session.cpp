@@ -16,7 +16,12 @@ StopOutcome outcomeOf(const zorn::drv::StopOutcome& stop) {
     out.confirmed = stop.confirmed;
     out.attempts = stop.attempts;
     out.result = stop.result();
-    if (stop.sent && !stop.confirmed) out.kind = zorn::net::kindOf(stop.failure.cause);
+    if (stop.sent && !stop.confirmed) {
+        out.kind = zorn::net::kindOf(stop.failure.cause);
+        out.cause = zorn::net::causeWordOf(stop.failure.cause);
+        out.written = stop.failure.written;
+        if (stop.failure.baseCode != zorn::net::NO_BASE_CODE) out.base_error = stop.failure.baseCode;
+    }
     return out;
 }
 
@@ -37,10 +42,15 @@ Session::Session(const Endpoint& endpoint, const OpenOptions& options) : endpoin
     checkPause(options.syncPauseFirst);
     checkPause(options.syncPauseSecond);
     channel_ = std::make_unique<Channel>(endpoint_);
-    link_ = std::make_unique<zorn::net::Link>(channel_->transport());
+    ownedLink_ = std::make_unique<zorn::net::Link>(channel_->transport());
+    link_ = ownedLink_.get();
     link_->setSyncPauses(options.syncPauseFirst, options.syncPauseSecond);
     token_.store(&link_->cancelToken());
     link_->sync();
+    connect();
+}
+
+void Session::connect() {
     driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(*link_);
     const auto connected = driver_->connect();
     if (!connected) {
@@ -54,6 +64,14 @@ Session::Session(const Endpoint& endpoint, const OpenOptions& options) : endpoin
     identity_ = identityOf(*connected, endpoint_.describe());
 }
 
+Session::Session(zorn::net::Link& link, const Endpoint& endpoint, const std::string& channel,
+                 const MotionGuard::Hooks& hooks)
+    : endpoint_(endpoint), link_(&link), hooks_(hooks) {
+    token_.store(&link_->cancelToken());
+    connect();
+    identity_.channel = channel;
+}
+
 Session::~Session() { close(); }
 
 void Session::close() noexcept {
@@ -65,7 +83,8 @@ void Session::close() noexcept {
     token_.store(nullptr);
     guard_.reset();
     driver_.reset();
-    link_.reset();
+    link_ = nullptr;
+    ownedLink_.reset();
     channel_.reset();
 }
 
@@ -107,7 +126,7 @@ void Session::armFor(uint64_t scope, MotionGuard::Stop how) {
                              : "this motion scope drives a velocity: wheel speeds need a scope of its own");
     }
     if (!guard_) {
-        guard_.emplace(*driver_, how, MotionGuard::Hooks());
+        guard_.emplace(*driver_, how, hooks_);
         how_ = how;
     }
     guard_->arm();

@@ -27,6 +27,13 @@ public:
     // Opens the channel, synchronises the link and reads the identity;
     // Error saying why not.
     Session(const Endpoint& endpoint, const OpenOptions& options);
+    // Over a link opened and synchronised by its owner (the console, which
+    // traces and records its medium itself): sends the connect request.
+    // `channel` names the link in the identity. The link must outlive the
+    // session; closing the session stops a moving scope and leaves the link
+    // open. `hooks` name the signal in the motion guard's line.
+    Session(zorn::net::Link& link, const Endpoint& endpoint, const std::string& channel,
+            const zorn::drv::MotionGuard::Hooks& hooks);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -77,6 +84,8 @@ public:
     bool interrupted() const noexcept;
 
 private:
+    // The connect request, whose answer is the identity; Error when none.
+    void connect();
     void requireOpen() const;
     void afterCall() noexcept;
     // The open scope's stop, under the lock.
@@ -85,7 +94,9 @@ private:
     Endpoint endpoint_;
     mutable std::mutex mutex_;
     std::unique_ptr<Channel> channel_;
-    std::unique_ptr<zorn::net::Link> link_;
+    std::unique_ptr<zorn::net::Link> ownedLink_;
+    zorn::net::Link* link_ = nullptr;  // the owned link, or the one lent
+    zorn::drv::MotionGuard::Hooks hooks_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
     // The link's token while the link lives: what interrupt() sets.
     std::atomic<zorn::net::CancelToken*> token_{nullptr};

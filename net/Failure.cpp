@@ -9,6 +9,7 @@ namespace {
 
 struct CauseRow {
     Cause cause;
+    const char* word;
     int32_t result;
     const char* kind;
     const char* error;
@@ -16,23 +17,23 @@ struct CauseRow {
 };
 
 const CauseRow CAUSES[] = {
-    {Cause::Timeout, RESULT_OPERATION_TIMEOUT, "timeout", "timeout",
+    {Cause::Timeout, "timeout", RESULT_OPERATION_TIMEOUT, "timeout", "timeout",
      "time-out: the base did not answer within 1000 ms"},
-    {Cause::Refused, RESULT_OPERATION_FAIL, "base_error", "operation failed",
+    {Cause::Refused, "refused", RESULT_OPERATION_FAIL, "base_error", "operation failed",
      "operation failed: the base refused the request"},
-    {Cause::NotSupported, RESULT_OPERATION_NOT_SUPPORT, "not_supported", "not supported",
+    {Cause::NotSupported, "not_supported", RESULT_OPERATION_NOT_SUPPORT, "not_supported", "not supported",
      "the base does not support this request"},
-    {Cause::Corrupted, RESULT_INVALID_DATA, "invalid_answer", "invalid data",
+    {Cause::Corrupted, "corrupted", RESULT_INVALID_DATA, "invalid_answer", "invalid data",
      "invalid data: the answer failed its checksum (a noisy line?)"},
-    {Cause::InvalidAnswer, RESULT_INVALID_DATA, "invalid_answer", "invalid data",
+    {Cause::InvalidAnswer, "invalid_answer", RESULT_INVALID_DATA, "invalid_answer", "invalid data",
      "invalid data: the base's answer was malformed or did not match the request"},
-    {Cause::LinkClosed, RESULT_OPERATION_FAIL, "link_closed", "operation failed",
+    {Cause::LinkClosed, "link_closed", RESULT_OPERATION_FAIL, "link_closed", "operation failed",
      "operation failed: the base closed the connection"},
-    {Cause::LinkFailed, RESULT_OPERATION_FAIL, "link_failed", "operation failed",
+    {Cause::LinkFailed, "link_failed", RESULT_OPERATION_FAIL, "link_failed", "operation failed",
      "operation failed: the link to the base broke"},
-    {Cause::Interrupted, RESULT_OPERATION_FAIL, "interrupted", "operation failed",
+    {Cause::Interrupted, "interrupted", RESULT_OPERATION_FAIL, "interrupted", "operation failed",
      "operation failed: a signal cut the request short"},
-    {Cause::NotWritten, RESULT_OPERATION_FAIL, "link_failed", "operation failed",
+    {Cause::NotWritten, "not_written", RESULT_OPERATION_FAIL, "link_failed", "operation failed",
      "operation failed: the request could not be sent"},
 };
 
@@ -50,6 +51,18 @@ int32_t resultOf(Cause cause) { return rowOf(cause).result; }
 const char* kindOf(Cause cause) { return rowOf(cause).kind; }
 
 const char* errorTextOf(Cause cause) { return rowOf(cause).error; }
+
+const char* causeWordOf(Cause cause) { return rowOf(cause).word; }
+
+bool causeOfWord(const std::string& word, Cause& cause) {
+    for (const CauseRow& row : CAUSES) {
+        if (word == row.word) {
+            cause = row.cause;
+            return true;
+        }
+    }
+    return false;
+}
 
 std::string failureWords(const Failure& failure) {
     std::string words = rowOf(failure.cause).words;

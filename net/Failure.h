@@ -56,6 +56,12 @@ struct Failure {
 int32_t resultOf(Cause cause);
 const char* kindOf(Cause cause);
 const char* errorTextOf(Cause cause);
+// The cause's own word ("timeout", "refused", "not_supported", "corrupted",
+// "invalid_answer", "link_closed", "link_failed", "interrupted",
+// "not_written"): finer than the kind, which two pairs of causes share.
+const char* causeWordOf(Cause cause);
+// The cause of a word of causeWordOf; false for any other text.
+bool causeOfWord(const std::string& word, Cause& cause);
 // "80008002: time-out: the base did not answer within 1000 ms", with the
 // base's error code where there is one.
 std::string describeFailure(const Failure& failure);

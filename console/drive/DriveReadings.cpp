@@ -358,10 +358,7 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     const int64_t now = nowNs();
     s.statusAge = status_.at(now);
     s.batteryPercent = statusValue_.batteryPercent;
-    s.charging = !status_.have ? ""
-                 : statusValue_.legacyCharging()
-                     ? "Charging"
-                     : OrbitaneBaseConsoleApplication::chargingStatusText(statusValue_.chargingFlags);
+    s.charging = !status_.have ? "" : statusValue_.chargingText();
 
     s.motorAge = motor_.at(now);
     s.leftMm = motorValue_.leftMm;

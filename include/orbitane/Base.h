@@ -40,6 +40,7 @@ namespace orbitane {
 
 namespace detail {
 class Session;
+struct BaseAccess;
 }
 
 class Motion;
@@ -86,14 +87,25 @@ public:
     // `activeLow`: a clear bit is a triggered sensor (a base whose switches
     // pull the bit low).
     BumperReading bumper(bool activeLow = false);
-    BeaconReading beacon();
+    // Error (invalid_answer) when the base reports more probes than its
+    // answer holds (three), unless `checked` is false: then probe_count is
+    // the base's count and `probes` the three the answer holds.
+    BeaconReading beacon(bool checked = true);
     // Read afresh each time: binary, falling back to the legacy record for
     // a base that does not support it.
     Config config();
+    // The base's radius in metres, from its own short record (the legacy
+    // configuration request, which every base answers): half the track
+    // the wheels' travels are integrated over. 0 when the base reports
+    // none.
+    double radius();
 
     // Asks the base what it wants; when it asks for the host's identity,
-    // sends the console's (model "Q7N3", device "ORBITANE-XXXXXX").
-    PollReading poll();
+    // sends the console's (model "Q7N3", device "ORBITANE-XXXXXX"), unless
+    // `answer` is false: then answerGetInfo() sends it.
+    PollReading poll(bool answer = true);
+    // Sends the host's identity, the answer to a get-info poll; what was sent.
+    HostInfo answerGetInfo();
     // Sends an event (0 to 255) and returns the code sent.
     int event(int code);
 
@@ -119,6 +131,7 @@ public:
     bool interrupted() const noexcept;
 
 private:
+    friend struct detail::BaseAccess;
     explicit Base(std::shared_ptr<detail::Session> session);
     std::shared_ptr<detail::Session> session_;
 };

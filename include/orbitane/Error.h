@@ -45,10 +45,27 @@ constexpr int32_t USAGE = 2;
 constexpr int32_t NO_CONNECTION = 4;
 }  // namespace result
 
+// Where a request's failure came from, finer than its kind: the kinds
+// invalid_answer and link_failed each stand for two causes.
+struct RequestFailure {
+    // "timeout", "refused", "not_supported", "corrupted" (a bad checksum),
+    // "invalid_answer" (malformed, or not what the request asked for),
+    // "link_closed", "link_failed", "interrupted", "not_written" (the
+    // request could not be sent).
+    std::string cause;
+    // The request reached the line, so the base may have acted on it.
+    bool written = false;
+    // errno of the medium (link_failed, not_written), 0 when none.
+    int systemError = 0;
+};
+
 class ORBITANE_API Error : public std::runtime_error {
 public:
     Error(const std::string& kind, int32_t result, const std::string& message,
           std::optional<int> baseError = std::nullopt);
+    // The failure of a request.
+    Error(const std::string& kind, int32_t result, const std::string& message, std::optional<int> baseError,
+          const RequestFailure& request);
 
     // One of the words of orbitane::kind.
     const std::string& kind() const noexcept { return kind_; }
@@ -60,11 +77,16 @@ public:
     // The 16-bit code of the base's error answer (base_error,
     // not_supported), when it carried one.
     std::optional<int> baseError() const noexcept { return baseError_; }
+    // Set when a request failed (every kind but usage, connect_failed,
+    // host_not_found and the console's own); empty for a failure of the
+    // library's own judgement, an unusable configuration for one.
+    const std::optional<RequestFailure>& request() const noexcept { return request_; }
 
 private:
     std::string kind_;
     int32_t result_;
     std::optional<int> baseError_;
+    std::optional<RequestFailure> request_;
 };
 
 }  // namespace orbitane

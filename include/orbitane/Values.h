@@ -161,6 +161,12 @@ struct StopOutcome {
     int attempts = 0;        // stop requests sent (at most 3)
     int32_t result = 0;      // 0 when confirmed, else the last attempt's result code
     std::string kind;        // empty when confirmed, else the last attempt's failure kind
+    // The last attempt's failure, when not confirmed: its cause (a word of
+    // RequestFailure::cause, orbitane/Error.h), whether it reached the
+    // line, and the base's error code of a refused stop (-1: none).
+    std::string cause;
+    bool written = false;
+    int base_error = -1;
 };
 
 // The link's accounting since it was opened: every byte and frame read,

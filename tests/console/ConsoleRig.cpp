@@ -12,7 +12,9 @@
 
 #include "app/Interrupt.h"
 #include "config/BinaryConfig.h"
+#include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
+#include "lib/BaseOverLink.h"
 #include "tests/support/JsonText.h"
 
 namespace tests {
@@ -21,6 +23,11 @@ namespace console {
 using namespace nivo::system::util;
 
 namespace {
+
+// As the program makes it: the library's Base over the console's link.
+orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel) {
+    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+}
 
 // Points standard output and error at /dev/null while alive: every in-process
 // run adds one more console appender to the process-wide log manager, and
@@ -135,7 +142,7 @@ int ConsoleRig::run(const std::vector<std::string>& command, uint16_t port,
     int result;
     {
         QuietStreams quiet;
-        zorn::orbitane::test::OrbitaneBaseConsoleApplication application;
+        zorn::orbitane::test::OrbitaneBaseConsoleApplication application(baseOverConsoleLink);
         // The scripted base needs no time to settle after the synchronisation.
         application.whenLinked([](zorn::net::Link& link) { link.setSyncPauses({}, {}); });
         if (prepare) prepare(application);

@@ -1,0 +1,41 @@
+#pragma once
+
+// The console as a client of the library: its commands reach the base
+// through an orbitane::Base, and what the library throws or reports comes
+// back here as the console's own results, with the request's cause intact
+// (the result code, the JSON kind and the words are read off it as for
+// every other failure).
+
+#include <functional>
+#include <string>
+
+#include "app/CommandResult.h"
+#include "orbitane/Base.h"
+#include "orbitane/Error.h"
+
+namespace zorn {
+namespace net {
+class Link;
+}
+
+namespace orbitane {
+namespace test {
+
+namespace api = ::orbitane;
+
+// Makes the Base the console's commands use over the link the console
+// opened (it traces and records that medium itself): sends the connect
+// request, and throws api::Error when it is not answered. `channel` names
+// the link ("tcp:127.0.0.1:11331"). Given by the program's composition
+// root, so that the console knows only the public API.
+using BaseMaker = std::function<api::Base(zorn::net::Link& link, const std::string& channel)>;
+
+// The command's result for a failure the library threw.
+CommandResult resultOf(const api::Error& error);
+// The failure of a stop that was sent and not confirmed.
+zorn::net::Failure failureOf(const api::StopOutcome& stop);
+StopReport stopReportOf(const api::StopOutcome& stop);
+
+}  // namespace test
+}  // namespace orbitane
+}  // namespace zorn
