@@ -49,8 +49,9 @@ void printComponentUsage() {
 
 // The console's commands reach the base through the library's Base, over
 // the link the console opened (it traces and records that medium itself).
-orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel) {
-    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel, bool showDecodedConfig) {
+    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks(),
+                                          showDecodedConfig);
 }
 
 int runBaseConsole(int argc, const char* const* argv) {

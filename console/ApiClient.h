@@ -26,9 +26,12 @@ namespace api = ::orbitane;
 // Makes the Base the console's commands use over the link the console
 // opened (it traces and records that medium itself): sends the connect
 // request, and throws api::Error when it is not answered. `channel` names
-// the link ("tcp:127.0.0.1:11331"). Given by the program's composition
-// root, so that the console knows only the public API.
-using BaseMaker = std::function<api::Base(zorn::net::Link& link, const std::string& channel)>;
+// the link ("tcp:127.0.0.1:11331"); with `showDecodedConfig` the config
+// reading also logs the binary configuration as decoded. Given by the
+// program's composition root, so that the console knows only the public
+// API.
+using BaseMaker =
+    std::function<api::Base(zorn::net::Link& link, const std::string& channel, bool showDecodedConfig)>;
 
 // The command's result for a failure the library threw.
 CommandResult resultOf(const api::Error& error);

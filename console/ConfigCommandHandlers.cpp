@@ -8,15 +8,15 @@ namespace orbitane {
 namespace test {
 
 CommandResult OrbitaneBaseConsoleApplication::configCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::configCommand(*driver_);
+    return ::zorn::orbitane::test::configCommand(base());
 }
 
 CommandResult OrbitaneBaseConsoleApplication::sensorCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::sensorCommand(*driver_, &connectionConfig_);
+    return ::zorn::orbitane::test::sensorCommand(base());
 }
 
 CommandResult OrbitaneBaseConsoleApplication::bumperCommand(const std::vector<std::string>&) {
-    return ::zorn::orbitane::test::bumperCommand(*driver_, &connectionConfig_, commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet);
+    return ::zorn::orbitane::test::bumperCommand(base(), commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet);
 }
 
 }  // namespace test

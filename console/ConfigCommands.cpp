@@ -25,6 +25,7 @@
 #include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Result.h"
+#include "orbitane/Units.h"
 
 namespace zorn {
 namespace orbitane {
@@ -36,10 +37,6 @@ using namespace zorn::drv;
 using namespace zorn::net;
 
 namespace {
-
-// Degrees per radian as the summaries print it (eight decimals of pi).
-
-double degrees(double radians) { return degreesAsPrinted(radians); }
 
 bool parseBuiltinJson(const char* text, Json::Value& out) {
     Json::CharReaderBuilder builder;
@@ -64,90 +61,6 @@ SensorConfig legacySensor(int32_t id, SensorKind kind, const MountPose& pose) {
     sensor.installation_pose.z = pose.z;
     sensor.installation_pose.yaw = pose.yaw;
     return sensor;
-}
-
-// Mounting pose in millimetres and degrees, as the decimals the base sent.
-Json::Value poseJson(const Pose& pose) {
-    Json::Value object(Json::objectValue);
-    object["x_mm"] = poseMillimetresShown(pose.x);
-    object["y_mm"] = poseMillimetresShown(pose.y);
-    object["z_mm"] = poseMillimetresShown(pose.z);
-    object["yaw_deg"] = poseDegreesShown(pose.yaw);
-    return object;
-}
-
-// The configuration as the config command shows it: its lines and its
-// JSON object.
-Reading configReading(const SystemConfig& config, bool legacy, const Json::Value& decoded) {
-    const BaseConfig& base = config.base;
-    Reading reading("config");
-    reading["legacy"] = legacy;
-    reading["manufacture_name"] = base.manufacture_name;
-    reading["manufacture_id"] = base.manufacture_id;
-    reading["model_name"] = base.model_name;
-    reading["model_id"] = base.model_id;
-    reading["hardware_version"] = base.hardware_version;
-    reading["robot_diameter_mm"] = base.robot_size * 1000;
-    Json::Value sensors(Json::arrayValue);
-    for (const SensorConfig& sensor : base.sensors) {
-        Json::Value entry(Json::objectValue);
-        entry["id"] = sensor.id;
-        entry["kind"] = sensorKindKey(sensor.type);
-        entry["label"] = sensorLabel(sensor);
-        entry["pose"] = poseJson(sensor.installation_pose);
-        sensors.append(entry);
-    }
-    reading["sensors"] = sensors;
-    if (!legacy) {
-        reading["lidar_pose"] = poseJson(config.lidar.installation_pose);
-        reading["side_margin_mm"] = decimalOf(config.motion_plan.side_margin) * 1000.0;
-        reading["bumper_policy"] = config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default";
-        reading["has_ir_tower"] = config.features.has_ir_docking_tower;
-        reading["auto_home_on_low_battery"] = base.low_battery_auto_homing;
-        reading["battery_percent_to_go_home"] = decimalOf(base.low_battery_percentage_for_charging) * 100.0;
-        reading["battery_percent_to_resume"] = decimalOf(base.high_battery_percentage_for_resume) * 100.0;
-        reading["decoded"] = decoded;
-    }
-
-    reading.info("Base Info");
-    reading.info("    Manufacture: %s (%04X)", base.manufacture_name.c_str(),
-                 static_cast<unsigned>(base.manufacture_id));
-    reading.info("    Model: %s (%04X)", base.model_name.c_str(), static_cast<unsigned>(base.model_id));
-    reading.info("    Hardware Version: %d", base.hardware_version);
-    reading.info("    Robot Diameter: %4.1f cm", base.robot_size * 100);
-
-    if (!legacy) {
-        const Pose& lidarPose = config.lidar.installation_pose;
-        reading.info("Lidar");
-        reading.info("    Installation Pose: %4.1f cm, %4.1f cm, %4.1f deg", lidarPose.x * 100,
-                     lidarPose.y * 100, degrees(lidarPose.yaw));
-    }
-
-    reading.info("Sensors: %d sensors", static_cast<int>(base.sensors.size()));
-    for (const SensorConfig& sensor : base.sensors) {
-        const Pose& pose = sensor.installation_pose;
-        reading.info("    Sensor #%d: %s at (%4.1f cm, %4.1f cm, %4.1f deg)", sensor.id,
-                     sensorKindText(sensor.type), pose.x * 100, pose.y * 100, degrees(pose.yaw));
-    }
-
-    if (!legacy) {
-        reading.info("Motion Planning");
-        reading.info("    Side Margin: %4.1f cm", config.motion_plan.side_margin * 100);
-        reading.info("    Bumper Policy: %s",
-                     config.motion_plan.bump_handle_strategy != BumpStrategy::Default ? "stop" : "default");
-        reading.info("Features");
-        const bool hasTower = config.features.has_ir_docking_tower;
-        reading.info("    Has IR Tower: %s", hasTower ? "Yes" : "No");
-        if (hasTower) {
-            reading.info("    Auto Home on Low Battery: %s", base.low_battery_auto_homing ? "Enabled" : "Disabled");
-            if (base.low_battery_auto_homing) {
-                reading.info("    Battery Level To Go Home: %4.1f%%",
-                             base.low_battery_percentage_for_charging * 100);
-                reading.info("    Battery Level To Resume: %4.1f%%", base.high_battery_percentage_for_resume * 100);
-            }
-        }
-    }
-    return reading;
 }
 
 // A configuration the console cannot read: the code it has always
@@ -236,65 +149,136 @@ CommandResult fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool 
     return loadLegacyConfig(out, driver);
 }
 
-CommandResult connectionSystemConfig(ConnectionConfig* cache, SystemConfig& out, QuindleBaseDrv& driver, bool& legacy) {
-    if (cache != nullptr && cache->loaded) {
-        out = cache->config;
-        legacy = cache->legacy;
-        return 0;
-    }
-    const CommandResult result = fetchSystemConfig(out, driver, false, legacy);
-    if (result.ok() && cache != nullptr) {
-        cache->config = out;
-        cache->legacy = legacy;
-        cache->loaded = true;
-    }
-    return result;
+namespace {
+
+// Mounting pose in millimetres and degrees, as the decimals the base sent.
+Json::Value poseJson(const api::MountPose& pose) {
+    Json::Value object(Json::objectValue);
+    object["x_mm"] = api::jsonPoseMillimetres(pose.x_m);
+    object["y_mm"] = api::jsonPoseMillimetres(pose.y_m);
+    object["z_mm"] = api::jsonPoseMillimetres(pose.z_m);
+    object["yaw_deg"] = api::jsonPoseDegrees(pose.yaw_rad);
+    return object;
 }
 
-CommandResult configCommand(QuindleBaseDrv& driver) {
-    SystemConfig config;
-    bool legacy = false;
-    Json::Value decoded;
-    // The decoded configuration is a member of the object (and of the row):
-    // the log shows it only in the text form.
-    const CommandResult fetched = fetchSystemConfig(config, driver, !jsonOutput() && !csvOutput(), legacy, &decoded);
-    if (!fetched.ok()) return fetched;
-    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, configReading(config, legacy, decoded));
+// "Sonar" of the label "Sonar #2": the kind's display text.
+std::string kindText(const std::string& label) { return label.substr(0, label.rfind(" #")); }
+
+// The decoded configuration, from its JSON text.
+Json::Value parsedJson(const std::string& text) {
+    Json::Value value;
+    if (!text.empty()) parseBuiltinJson(text.c_str(), value);
+    return value;
+}
+
+// The configuration as the config command shows it: its lines and its
+// JSON object.
+Reading configReading(const api::Config& config) {
+    const bool legacy = config.legacy;
+    Reading reading("config");
+    reading["legacy"] = legacy;
+    reading["manufacture_name"] = config.manufacture_name;
+    reading["manufacture_id"] = config.manufacture_id;
+    reading["model_name"] = config.model_name;
+    reading["model_id"] = config.model_id;
+    reading["hardware_version"] = config.hardware_version;
+    reading["robot_diameter_mm"] = api::jsonMillimetres(config.robot_diameter_m);
+    Json::Value sensors(Json::arrayValue);
+    for (const api::ConfigSensor& sensor : config.sensors) {
+        Json::Value entry(Json::objectValue);
+        entry["id"] = sensor.id;
+        entry["kind"] = sensor.kind;
+        entry["label"] = sensor.label;
+        entry["pose"] = poseJson(sensor.pose);
+        sensors.append(entry);
+    }
+    reading["sensors"] = sensors;
+    if (!legacy) {
+        reading["lidar_pose"] = poseJson(config.lidar_pose);
+        reading["side_margin_mm"] = api::jsonMillimetres(config.side_margin_m);
+        reading["bumper_policy"] = config.bumper_policy;
+        reading["has_ir_tower"] = config.has_ir_tower;
+        reading["auto_home_on_low_battery"] = config.auto_home_on_low_battery;
+        reading["battery_percent_to_go_home"] = config.battery_percent_to_go_home;
+        reading["battery_percent_to_resume"] = config.battery_percent_to_resume;
+        reading["decoded"] = parsedJson(config.decoded);
+    }
+
+    reading.info("Base Info");
+    reading.info("    Manufacture: %s (%04X)", config.manufacture_name.c_str(),
+                 static_cast<unsigned>(config.manufacture_id));
+    reading.info("    Model: %s (%04X)", config.model_name.c_str(), static_cast<unsigned>(config.model_id));
+    reading.info("    Hardware Version: %d", config.hardware_version);
+    reading.info("    Robot Diameter: %4.1f cm", config.robot_diameter_m * 100);
+
+    if (!legacy) {
+        const api::MountPose& lidarPose = config.lidar_pose;
+        reading.info("Lidar");
+        reading.info("    Installation Pose: %4.1f cm, %4.1f cm, %4.1f deg", lidarPose.x_m * 100,
+                     lidarPose.y_m * 100, api::jsonDegrees(lidarPose.yaw_rad));
+    }
+
+    reading.info("Sensors: %d sensors", static_cast<int>(config.sensors.size()));
+    for (const api::ConfigSensor& sensor : config.sensors) {
+        const api::MountPose& pose = sensor.pose;
+        reading.info("    Sensor #%d: %s at (%4.1f cm, %4.1f cm, %4.1f deg)", sensor.id,
+                     kindText(sensor.label).c_str(), pose.x_m * 100, pose.y_m * 100,
+                     api::jsonDegrees(pose.yaw_rad));
+    }
+
+    if (!legacy) {
+        reading.info("Motion Planning");
+        reading.info("    Side Margin: %4.1f cm", config.side_margin_m * 100);
+        reading.info("    Bumper Policy: %s", config.bumper_policy.c_str());
+        reading.info("Features");
+        const bool hasTower = config.has_ir_tower;
+        reading.info("    Has IR Tower: %s", hasTower ? "Yes" : "No");
+        if (hasTower) {
+            reading.info("    Auto Home on Low Battery: %s", config.auto_home_on_low_battery ? "Enabled" : "Disabled");
+            if (config.auto_home_on_low_battery) {
+                reading.info("    Battery Level To Go Home: %4.1f%%", config.battery_percent_to_go_home);
+                reading.info("    Battery Level To Resume: %4.1f%%", config.battery_percent_to_resume);
+            }
+        }
+    }
+    return reading;
+}
+
+}  // namespace
+
+CommandResult configCommand(api::Base& base) {
+    api::Config config;
+    try {
+        config = base.config();
+    } catch (const api::Error& error) {
+        return resultOf(error);
+    }
+    emitReading(LOG_SOURCE_BASE_CONSOLE_APP, configReading(config));
     return 0;
 }
 
-CommandResult sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
-    SystemConfig config;
-    bool legacy = false;
-    const CommandResult fetched = connectionSystemConfig(cache, config, driver, legacy);
-    if (!fetched.ok()) return fetched;
-    const auto data = driver.getSensorData();
-    if (!data) return data.failure();
-
+CommandResult sensorCommand(api::Base& base) {
+    api::SensorReading data;
+    try {
+        data = base.sensor();
+    } catch (const api::Error& error) {
+        return resultOf(error);
+    }
     Reading reading("sensor");
     Json::Value list(Json::arrayValue);
     reading.info("Sensor Values:");
-    int cursor = 0;
-    for (const SensorConfig& sensor : config.base.sensors) {
-        if (sensor.type != SensorKind::Sonar) {
-            continue;
-        }
-        // The answer carries 16 values; sonars past the sixteenth have none
-        // and are not listed.
-        if (cursor >= BASE_SENSOR_VALUES) {
-            break;
-        }
-        const double mm = data->metres[cursor++] * 1000.0;
+    for (const api::DistanceSensor& sensor : data.sensors) {
+        const double mm = api::jsonMillimetres(sensor.distance_m);
         Json::Value entry(Json::objectValue);
-        entry["index"] = sensor.id;
-        entry["label"] = sensorLabel(sensor);
+        entry["index"] = sensor.index;
+        entry["label"] = sensor.label;
         entry["distance_mm"] = mm;
         list.append(entry);
         // The line keeps its established "%-02d": the '0' flag is ignored
         // beside '-', which the compiler rightly points out.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-        reading.info("\t%-02d: %-5.1fmm", sensor.id, mm);
+        reading.info("\t%-02d: %-5.1fmm", sensor.index, mm);
 #pragma GCC diagnostic pop
     }
     reading["sensors"] = list;
@@ -302,40 +286,31 @@ CommandResult sensorCommand(QuindleBaseDrv& driver, ConnectionConfig* cache) {
     return 0;
 }
 
-CommandResult bumperCommand(QuindleBaseDrv& driver, ConnectionConfig* cache, bool activeLow) {
-    SystemConfig config;
-    bool legacy = false;
-    const CommandResult fetched = connectionSystemConfig(cache, config, driver, legacy);
-    if (!fetched.ok()) return fetched;
-    const auto data = driver.getBumperData();
-    if (!data) return data.failure();
-
+CommandResult bumperCommand(api::Base& base, bool activeLow) {
+    api::BumperReading data;
+    try {
+        data = base.bumper(activeLow);
+    } catch (const api::Error& error) {
+        return resultOf(error);
+    }
     Reading reading("bumper");
     Json::Value list(Json::arrayValue);
     reading.info("Bumper/Cliff Values:");
-    uint32_t bits = data->bits;
-    const std::vector<SensorConfig>& sensors = config.base.sensors;
-    for (size_t i = 0; i < sensors.size(); ++i) {
-        const SensorConfig& sensor = sensors[i];
-        if (sensor.type != SensorKind::Bumper && sensor.type != SensorKind::Cliff) {
-            continue;
-        }
-        const bool set = (bits & 1u) != 0;
-        bits >>= 1;
-        const Pose& pose = sensor.installation_pose;
+    for (const api::Bumper& sensor : data.sensors) {
+        const api::MountPose& pose = sensor.pose;
         Json::Value entry(Json::objectValue);
-        entry["index"] = static_cast<int>(i);
-        entry["kind"] = sensorKindKey(sensor.type);
-        entry["label"] = sensorLabel(sensor);
-        entry["bit"] = set ? 1 : 0;  // as the base sent it
-        entry["triggered"] = set != activeLow;
+        entry["index"] = sensor.index;
+        entry["kind"] = sensor.kind;
+        entry["label"] = sensor.label;
+        entry["bit"] = sensor.bit;  // as the base sent it
+        entry["triggered"] = sensor.triggered;
         entry["pose"] = poseJson(pose);
         list.append(entry);
-        reading.info("\t[%c] #%-3d X:%-5.1fcm Y:%-5.1fcm Z:%-5.1fcm Yaw:%-3.1fdeg", set ? ' ' : 'X',
-                     static_cast<int>(i), pose.x * 100, pose.y * 100, pose.z * 100, degrees(pose.yaw));
+        reading.info("\t[%c] #%-3d X:%-5.1fcm Y:%-5.1fcm Z:%-5.1fcm Yaw:%-3.1fdeg", sensor.bit != 0 ? ' ' : 'X',
+                     sensor.index, pose.x_m * 100, pose.y_m * 100, pose.z_m * 100, api::jsonDegrees(pose.yaw_rad));
     }
     reading["sensors"] = list;
-    reading["bumper_bits"] = data->bits;
+    reading["bumper_bits"] = data.bumper_bits;
     emitReading(LOG_SOURCE_BASE_CONSOLE_APP, reading);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "app/CommandResult.h"
 #include "config/SystemConfig.h"
+#include "console/ApiClient.h"
 
 namespace zorn {
 namespace drv {
@@ -39,27 +40,14 @@ CommandResult loadLegacyConfig(nivo::system::config::SystemConfig& out, drv::Qui
 CommandResult fetchSystemConfig(nivo::system::config::SystemConfig& out, drv::QuindleBaseDrv& driver, bool printJson,
                           bool& legacy, Json::Value* decoded = nullptr);
 
-// The configuration of the connected base, fetched once per connection: a
-// base does not change its configuration while it is connected, and on a
-// serial line the binary configuration costs tens of milliseconds of wire
-// time. Only a successful fetch is kept.
-struct ConnectionConfig {
-    bool loaded = false;
-    bool legacy = false;
-    nivo::system::config::SystemConfig config;
-};
-
-// fetchSystemConfig through the connection's cache (none when null).
-CommandResult connectionSystemConfig(ConnectionConfig* cache, nivo::system::config::SystemConfig& out,
-                               drv::QuindleBaseDrv& driver, bool& legacy);
-
-// The command bodies. The sensor and bumper readings label their values
-// with the connection's configuration.
-CommandResult configCommand(drv::QuindleBaseDrv& driver);
-CommandResult sensorCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr);
+// The command bodies, on the library's Base. The sensor and bumper readings
+// label their values with the connection's configuration, which the Base
+// reads once per link.
+CommandResult configCommand(api::Base& base);
+CommandResult sensorCommand(api::Base& base);
 // `activeLow`: a clear bit is a triggered sensor (the JSON's "triggered";
 // the listing always marks a clear bit with X).
-CommandResult bumperCommand(drv::QuindleBaseDrv& driver, ConnectionConfig* cache = nullptr, bool activeLow = false);
+CommandResult bumperCommand(api::Base& base, bool activeLow = false);
 
 }  // namespace test
 }  // namespace orbitane

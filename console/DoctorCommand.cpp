@@ -274,7 +274,6 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
 
     setInterruptToken(&link()->cancelToken());
     driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(*link());
-    connectionConfig_ = ConnectionConfig();
     zorn::net::Link& line = *link();
     const std::string adapter = serial ? adapterName(port) : std::string();
     // What the line brought back so far, as the link and the watcher saw it.

@@ -1,5 +1,8 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 
+#include "app/CsvOutput.h"
+#include "app/JsonOutput.h"
+
 #include "app/Interrupt.h"
 #include "console/BumperPolarityOption.h"
 #include "console/ChannelFactory.h"
@@ -143,10 +146,11 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     setInterruptToken(&link()->cancelToken());
     base_.reset();
     driver_ = std::make_unique<QuindleBaseDrv>(*link());
-    connectionConfig_ = ConnectionConfig();
     const std::string channel = utils::describeProvider(provider());
     try {
-        base_.emplace(makeBase_(*link(), channel));
+        // The decoded configuration is a member of the config reading's
+        // object (and row): only the text form shows it in the log.
+        base_.emplace(makeBase_(*link(), channel, !jsonOutput() && !csvOutput()));
     } catch (const api::Error&) {
         return false;
     }

@@ -75,8 +75,6 @@ private:
     BaseMaker makeBase_;
     std::optional<api::Base> base_;
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
-    // The base's configuration, fetched by the first reading that needs it.
-    ConnectionConfig connectionConfig_;
     api::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view

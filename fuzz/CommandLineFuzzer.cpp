@@ -54,8 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int argc = static_cast<int>(words.size());
 
     OrbitaneBaseConsoleApplication application(
-        [](zorn::net::Link& link, const std::string& channel) {
-            return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+        [](zorn::net::Link& link, const std::string& channel, bool showDecodedConfig) {
+            return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks(),
+                                                  showDecodedConfig);
         });
     std::vector<std::string> args;
     const bool valid = application.parseOptions(argc, argv.data(), args);

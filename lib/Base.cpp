@@ -111,7 +111,7 @@ BeaconReading Base::beacon(bool checked) {
 Config Base::config() {
     Session& s = opened(session_);
     return s.call([&] {
-        const detail::FetchedConfig fetched = detail::fetchSystemConfig(s.driver());
+        const detail::FetchedConfig fetched = detail::fetchSystemConfig(s.driver(), s.showsDecodedConfig());
         s.keepConfig(fetched.config);
         return detail::configOf(fetched);
     });

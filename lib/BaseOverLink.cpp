@@ -5,14 +5,17 @@
 namespace orbitane {
 namespace detail {
 
-Base baseOverLink(zorn::net::Link& link, const std::string& channel, const zorn::drv::MotionGuard::Hooks& hooks) {
+Base baseOverLink(zorn::net::Link& link, const std::string& channel, const zorn::drv::MotionGuard::Hooks& hooks,
+                  bool showDecodedConfig) {
     Endpoint endpoint;
     try {
         endpoint = Endpoint::parse(channel);
     } catch (const Error&) {
         // Only the words of errors use it; the channel was checked when it opened.
     }
-    return BaseAccess::make(std::make_shared<Session>(link, endpoint, channel, hooks));
+    auto session = std::make_shared<Session>(link, endpoint, channel, hooks);
+    session->showDecodedConfig(showDecodedConfig);
+    return BaseAccess::make(std::move(session));
 }
 
 }  // namespace detail

@@ -22,8 +22,10 @@ struct BaseAccess {
 // connect_failed or interrupted, when it is not answered); `channel` names
 // the link in errors and in the identity ("tcp:127.0.0.1:11331"). The
 // link must outlive the Base; closing the Base stops a scope that may
-// still move the base and leaves the link open.
-Base baseOverLink(zorn::net::Link& link, const std::string& channel, const zorn::drv::MotionGuard::Hooks& hooks);
+// still move the base and leaves the link open. With `showDecodedConfig`,
+// Base::config() logs the binary configuration as decoded.
+Base baseOverLink(zorn::net::Link& link, const std::string& channel, const zorn::drv::MotionGuard::Hooks& hooks,
+                  bool showDecodedConfig);
 
 }  // namespace detail
 }  // namespace orbitane

@@ -62,6 +62,10 @@ public:
     // The configuration, read once per link.
     const nivo::system::config::SystemConfig& systemConfig();
     void keepConfig(const nivo::system::config::SystemConfig& config) { config_ = config; }
+    // config() logs the binary configuration as decoded (sensor and
+    // bumper, which read it for their labels, never do).
+    void showDecodedConfig(bool show) { showDecodedConfig_ = show; }
+    bool showsDecodedConfig() const { return showDecodedConfig_; }
 
     // The motion scopes, inside call(). A new scope; Error (usage) while
     // one is open.
@@ -102,6 +106,7 @@ private:
     std::atomic<zorn::net::CancelToken*> token_{nullptr};
     Identity identity_;
     std::optional<nivo::system::config::SystemConfig> config_;
+    bool showDecodedConfig_ = false;
 
     // The open scope (0: none) and its guard, made at its first moving
     // request, the way it drives.

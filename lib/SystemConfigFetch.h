@@ -1,7 +1,7 @@
 #pragma once
 
 // Reading the robot's system configuration from the base, as the console's
-// config command does (console/ConfigCommands.cpp): the binary
+// config command shows it: the binary
 // configuration merged with the reference under the white list, or, from a
 // base that does not support the binary request, the legacy record.
 
@@ -20,8 +20,9 @@ struct FetchedConfig {
 };
 
 // Throws Error: the request's failure, or invalid_answer for a
-// configuration that cannot be read.
-FetchedConfig fetchSystemConfig(zorn::drv::QuindleBaseDrv& driver);
+// configuration that cannot be read. Says in the log why it falls back or
+// fails; with `showDecoded`, also the binary configuration as decoded.
+FetchedConfig fetchSystemConfig(zorn::drv::QuindleBaseDrv& driver, bool showDecoded = false);
 
 }  // namespace detail
 }  // namespace orbitane

@@ -25,8 +25,9 @@ using namespace nivo::system::util;
 namespace {
 
 // As the program makes it: the library's Base over the console's link.
-orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel) {
-    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks());
+orbitane::Base baseOverConsoleLink(zorn::net::Link& link, const std::string& channel, bool showDecodedConfig) {
+    return orbitane::detail::baseOverLink(link, channel, zorn::orbitane::test::consoleMotionHooks(),
+                                          showDecodedConfig);
 }
 
 // Points standard output and error at /dev/null while alive: every in-process
