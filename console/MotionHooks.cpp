@@ -1,6 +1,7 @@
 #include "console/MotionHooks.h"
 
 #include "app/Interrupt.h"
+#include "console/ApiClient.h"
 
 namespace zorn {
 namespace orbitane {
@@ -30,6 +31,16 @@ CommandResult motionResult(const zorn::drv::MotionGuard& guard, const CommandRes
         result = CommandResult(guard.outcome().failure);
     }
     return result.withStop(stop);
+}
+
+CommandResult motionResult(const ::orbitane::StopOutcome& stop, const CommandResult& own) {
+    CommandResult result = own;
+    if (interrupted()) {
+        result = CommandResult(interruptStatus(interruptSignal()));
+    } else if (stop.sent && !stop.confirmed) {
+        result = CommandResult(failureOf(stop));
+    }
+    return result.withStop(stopReportOf(stop));
 }
 
 }  // namespace test

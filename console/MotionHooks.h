@@ -5,6 +5,7 @@
 
 #include "app/CommandResult.h"
 #include "drv/MotionGuard.h"
+#include "orbitane/Values.h"
 
 namespace zorn {
 namespace orbitane {
@@ -18,6 +19,8 @@ StopReport stopReportOf(const zorn::drv::StopOutcome& outcome);
 // interrupt wins (128 + the signal), then a stop the base did not confirm
 // (its failure says why), then the command's own result.
 CommandResult motionResult(const zorn::drv::MotionGuard& guard, const CommandResult& own);
+// The same for a motion scope of the library, from its stop's outcome.
+CommandResult motionResult(const ::orbitane::StopOutcome& stop, const CommandResult& own);
 
 }  // namespace test
 }  // namespace orbitane

@@ -14,12 +14,11 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
 #include "console/RunReport.h"
+#include "drv/BaseValues.h"
 #include "drv/FixedPoint.h"
-#include "drv/MotionGuard.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
-#include "net/Result.h"
+#include "orbitane/Units.h"
 
 namespace zorn {
 namespace orbitane {
@@ -38,6 +37,18 @@ double arcChord(double length, double turn) {
     const double half = turn * 0.5;
     if (std::fabs(half) < 1e-9) return length;
     return length * std::sin(half) / half;
+}
+
+// The wheels' odometers, whole millimetres as the base counts them.
+CommandResult readOdometry(api::Base& base, Odometry& out) {
+    try {
+        const api::Motor motor = base.motor();
+        out.leftMm = static_cast<int32_t>(std::lround(api::jsonMillimetres(motor.left_odometer_m)));
+        out.rightMm = static_cast<int32_t>(std::lround(api::jsonMillimetres(motor.right_odometer_m)));
+    } catch (const api::Error& error) {
+        return resultOf(error);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -65,38 +76,44 @@ CommandResult OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::
     }
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
-    MotionGuard guard(*driver_, MotionGuard::Stop::Wheels, consoleMotionHooks());
-    const auto conf = driver_->getConfig();
+    api::Motion motion = base().motion();
+    double radius = 0;  // metres
+    CommandResult radiusRead = 0;
+    try {
+        radius = base().radius();
+    } catch (const api::Error& error) {
+        radiusRead = resultOf(error);
+    }
     // Also when the configuration came in as the signal did: nothing has
     // moved yet, and nothing may start after the user asked to stop.
     if (interrupted()) {
         logWarn(source, "Interrupted by %s before the wheels were started", interruptSignalName());
         return interruptStatus(interruptSignal());
     }
-    if (!conf) {
+    if (!radiusRead.ok()) {
         logFatal(source, "Failed to get base config");
-        return conf.failure();
+        return radiusRead;
     }
-    const double track = 2.0 * conf->radiusMm();
+    const double track = 2.0 * api::jsonMillimetres(radius);
     if (!(track > 0) || !std::isfinite(track)) {
         logFatal(source, "The base reports no usable radius (base_radius_q8 = %u): cannot integrate the pose",
-                 static_cast<unsigned>(conf->record.base_radius_q8));
+                 static_cast<unsigned>(std::lround(api::jsonMillimetres(radius) * 256)));
         return Failure::of(Cause::InvalidAnswer, true);
     }
-    guard.arm();
-    const Done started = driver_->setWheelSpeeds(leftSpeed / 1000.0, rightSpeed / 1000.0);
-    if (!started) {
+    try {
+        motion.wheels(leftSpeed / 1000.0, rightSpeed / 1000.0);
+    } catch (const api::Error& error) {
         // Held back when a signal came just before it was written.
         if (!interrupted()) logFatal(source, "Cannot set motor data.");
         // The base may have acted on a request whose answer was lost.
-        guard.stop();
-        return motionResult(guard, started.failure());
+        return motionResult(motion.stop(), resultOf(error));
     }
 
     // Zero odometers when the first reading fails, so the first step is
     // measured from a defined origin.
     Odometry previous;
-    if (const auto first = driver_->getMotorData()) previous = *first;
+    Odometry current;
+    readOdometry(base(), previous);
     double x = 0, y = 0, theta = 0;
     const int64_t begin = monotonicNanoseconds();
     const int64_t end = deadlineAfter(begin, seconds);
@@ -113,14 +130,13 @@ CommandResult OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::
             break;
         }
         lastStep = pace.intervalSeconds > 0 && monotonicNanoseconds() >= end;
-        const auto read = driver_->getMotorData();
+        const CommandResult read = readOdometry(base(), current);
         if (interrupted()) break;
-        if (!read) {
+        if (!read.ok()) {
             logFatal(source, "Failed to get motor data");
-            result = read.failure();
+            result = read;
             break;
         }
-        const Odometry& current = *read;
         const double dl = current.leftSinceMm(previous);
         const double dr = current.rightSinceMm(previous);
         const double d = (dl + dr) * 0.5;
@@ -154,9 +170,9 @@ CommandResult OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::
         }
     }
     report.stopping();
-    guard.stop();
-    report.finish(stopReportOf(guard.outcome()));
-    return motionResult(guard, result);
+    const api::StopOutcome stop = motion.stop();
+    report.finish(stopReportOf(stop));
+    return motionResult(stop, result);
 }
 
 CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std::string>& args) {
@@ -187,7 +203,7 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
     const double vx = values[0], vy = values[1], omega = values[2];
     InterruptScope interruptScope(true);
     nivo::system::util::StandardOutput::DeadlineScope outputNeverDelaysTheStop;
-    MotionGuard guard(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
+    api::Motion motion = base().motion();
 
     double x = 0, y = 0, theta = 0;
     const int64_t start = monotonicNanoseconds();
@@ -200,8 +216,10 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
     bool first = true;
     int driveRequests = 0;
     int driveAcknowledged = 0;
-    Failure lastFailure;
-    guard.arm();
+    // The stop goes out at the end whatever happened before: a vrun of no
+    // time is a stop.
+    motion.assumeMoving(true);
+    CommandResult lastFailure = 0;
     while (monotonicNanoseconds() < finalEnd) {
         if (interrupted()) {
             break;
@@ -210,12 +228,21 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
             break;
         }
         const bool driving = monotonicNanoseconds() < driveEnd;
-        const auto answered = driving ? driver_->setVelocity(vx, vy, omega) : driver_->setVelocity(0, 0, 0);
+        api::Displacement moved;
+        bool answered = true;
+        try {
+            moved = driving ? motion.velocity(vx, vy, omega) : motion.velocity(0, 0, 0);
+        } catch (const api::Error& error) {
+            answered = false;
+            lastFailure = resultOf(error);
+        }
         if (driving) {
             ++driveRequests;
             if (answered) ++driveAcknowledged;
         }
-        if (!answered) lastFailure = answered.failure();
+        // A signal during the request stopped the base as the call ended:
+        // the run ends with that stop's line.
+        if (interrupted()) break;
         if (first) {
             first = false;  // the first answer covers the time before the run
             continue;
@@ -223,9 +250,9 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
         if (!answered) {
             continue;  // no answer, no known motion: integrate nothing
         }
-        const double dx = answered->dx;
-        const double dy = answered->dy;
-        const double dtheta = answered->dtheta;
+        const double dx = moved.dx_m;
+        const double dy = moved.dy_m;
+        const double dtheta = moved.dheading_rad;
         const double nx = x + std::cos(theta) * dx - std::sin(theta) * dy;
         const double ny = y + std::sin(theta) * dx + std::cos(theta) * dy;
         const double ntheta = theta + dtheta;
@@ -242,14 +269,14 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
         }
     }
     report.stopping();
-    guard.stop();
-    report.finish(stopReportOf(guard.outcome()));
+    const api::StopOutcome stop = motion.stop();
+    report.finish(stopReportOf(stop));
     CommandResult result = 0;
     if (driveRequests > 0 && driveAcknowledged == 0) {
         logFatal(source, "The base acknowledged none of the %d velocity requests", driveRequests);
         result = lastFailure;
     }
-    return motionResult(guard, result);
+    return motionResult(stop, result);
 }
 
 }  // namespace test

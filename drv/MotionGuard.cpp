@@ -14,8 +14,7 @@ MotionGuard::MotionGuard(QuindleBaseDrv& driver, Stop how, const Hooks& hooks)
 MotionGuard::~MotionGuard() {
     if (!armed_ || outcome_.sent) return;
     try {
-        leftEarly_ = true;
-        stop();
+        stopLeftEarly();
     } catch (...) {
         // Possibly leaving by an exception already; a second one would terminate.
     }

@@ -65,6 +65,12 @@ public:
     // logs its outcome and returns it. Once only: later calls return the
     // same outcome.
     const StopOutcome& stop();
+    // stop() for a command that leaves without stopping the base on its
+    // own path (an exception, a program that ends): its line is a warning.
+    const StopOutcome& stopLeftEarly() {
+        leftEarly_ = true;
+        return stop();
+    }
     bool stopped() const { return outcome_.sent; }
     const StopOutcome& outcome() const { return outcome_; }
 

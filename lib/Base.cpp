@@ -227,6 +227,11 @@ Displacement Motion::velocity(double vx, double vy, double omega) {
     });
 }
 
+void Motion::assumeMoving(bool velocity) {
+    Session& s = opened(session_);
+    s.call([&] { s.assumeMoving(scope_, velocity ? MotionGuard::Stop::Body : MotionGuard::Stop::Wheels); });
+}
+
 StopOutcome Motion::stop() {
     Session& s = opened(session_);
     if (s.scopeEnded(scope_)) {

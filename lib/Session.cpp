@@ -78,7 +78,7 @@ void Session::close() noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!link_) return;
     // The base is stopped before the link goes.
-    stopScope();
+    stopScope(true);
     scope_ = 0;
     token_.store(nullptr);
     guard_.reset();
@@ -116,6 +116,10 @@ uint64_t Session::openScope() {
 }
 
 void Session::armFor(uint64_t scope, MotionGuard::Stop how) {
+    assumeMoving(scope, how);
+}
+
+void Session::assumeMoving(uint64_t scope, MotionGuard::Stop how) {
     if (scope != scope_ || scope == 0) {
         throw usageError(scope == endedScope_ ? "this motion scope has ended: its stop was sent"
                                               : "this motion scope has ended");
@@ -132,10 +136,10 @@ void Session::armFor(uint64_t scope, MotionGuard::Stop how) {
     guard_->arm();
 }
 
-void Session::stopScope() noexcept {
+void Session::stopScope(bool leftEarly) noexcept {
     if (scope_ == 0 || !guard_ || !guard_->armed()) return;
     try {
-        lastStop_ = outcomeOf(guard_->stop());
+        lastStop_ = outcomeOf(leftEarly ? guard_->stopLeftEarly() : guard_->stop());
         endedScope_ = scope_;
         scope_ = 0;
     } catch (...) {
@@ -163,6 +167,10 @@ StopOutcome Session::endScope(uint64_t scope) {
 void Session::leaveScope(uint64_t scope) noexcept {
     std::lock_guard<std::mutex> lock(mutex_);
     if (scope != scope_ || scope == 0) return;
+    if (guard_ && guard_->armed()) {
+        stopScope(true);
+        return;
+    }
     try {
         endScope(scope);
     } catch (...) {

@@ -73,6 +73,8 @@ public:
     // Error (usage) unless `scope` is the open one; arms the guard for a
     // moving request of the way `how`, which must be the scope's.
     void armFor(uint64_t scope, zorn::drv::MotionGuard::Stop how);
+    // Arms the guard without a moving request: the base may be moving.
+    void assumeMoving(uint64_t scope, zorn::drv::MotionGuard::Stop how);
     // Sends the scope's stop (when it moved) and ends it; the outcome.
     StopOutcome endScope(uint64_t scope);
     bool scopeEnded(uint64_t scope) const;
@@ -92,8 +94,9 @@ private:
     void connect();
     void requireOpen() const;
     void afterCall() noexcept;
-    // The open scope's stop, under the lock.
-    void stopScope() noexcept;
+    // The open scope's stop, under the lock; `leftEarly` when the program
+    // left the scope without stopping it (its line is then a warning).
+    void stopScope(bool leftEarly = false) noexcept;
 
     Endpoint endpoint_;
     mutable std::mutex mutex_;

@@ -168,6 +168,13 @@ public:
     // the base reports since its previous velocity answer.
     Displacement velocity(double vx, double vy = 0.0, double omega = 0.0);
 
+    // Takes the base as moving without sending anything, for a base a
+    // previous program may have left moving: the scope's end then sends
+    // its stop (a zero velocity when `velocity`, else zero wheel speeds)
+    // even when the scope itself never moved it. Sets the scope's way as
+    // its first moving call would.
+    void assumeMoving(bool velocity);
+
     // Sends the stop now (once: later calls return the same outcome) and
     // ends the scope; without a moving request before it, nothing is sent
     // (sent is false). Never throws for the stop's own failure: the outcome
