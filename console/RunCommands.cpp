@@ -14,8 +14,6 @@
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "console/RunClock.h"
 #include "console/RunReport.h"
-#include "drv/BaseValues.h"
-#include "drv/FixedPoint.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
 #include "orbitane/Units.h"
@@ -25,7 +23,6 @@ namespace orbitane {
 namespace test {
 
 using namespace nivo::system::util;
-using namespace zorn::drv;
 using zorn::net::Cause;
 using zorn::net::Failure;
 
@@ -39,7 +36,19 @@ double arcChord(double length, double turn) {
     return length * std::sin(half) / half;
 }
 
-// The wheels' odometers, whole millimetres as the base counts them.
+// The wheels' odometers, whole millimetres as the base counts them: 32-bit
+// counters that wrap around.
+struct Odometry {
+    int32_t leftMm = 0;
+    int32_t rightMm = 0;
+
+    static int32_t since(int32_t now, int32_t earlier) {
+        return static_cast<int32_t>(static_cast<uint32_t>(now) - static_cast<uint32_t>(earlier));
+    }
+    int32_t leftSinceMm(const Odometry& earlier) const { return since(leftMm, earlier.leftMm); }
+    int32_t rightSinceMm(const Odometry& earlier) const { return since(rightMm, earlier.rightMm); }
+};
+
 CommandResult readOdometry(api::Base& base, Odometry& out) {
     try {
         const api::Motor motor = base.motor();
@@ -159,8 +168,8 @@ CommandResult OrbitaneBaseConsoleApplication::runCommand(const std::vector<std::
         }
         Reading step = report.newStep();
         step.info("dl=%8.5f dr=%8.5f pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dl, dr, x, y,
-                  degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
-        report.wheelStep(step, dl, dr, nx, ny, degreesAsPrinted(ntheta));
+                  api::jsonDegrees(theta), nx, ny, api::jsonDegrees(ntheta));
+        report.wheelStep(step, dl, dr, nx, ny, api::jsonDegrees(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
@@ -258,9 +267,9 @@ CommandResult OrbitaneBaseConsoleApplication::vrunCommand(const std::vector<std:
         const double ntheta = theta + dtheta;
         Reading step = report.newStep();
         step.info("dx=%8.5f dy=%8.5f dtheta=%5.1fdeg pose:(%8.5f, %8.5f, %5.1fdeg)->(%8.5f, %8.5f, %5.1fdeg)", dx, dy,
-                  degreesAsPrinted(dtheta), x, y, degreesAsPrinted(theta), nx, ny, degreesAsPrinted(ntheta));
-        report.bodyStep(step, dx * 1000, dy * 1000, degreesAsPrinted(dtheta), nx * 1000, ny * 1000,
-                        degreesAsPrinted(ntheta));
+                  api::jsonDegrees(dtheta), x, y, api::jsonDegrees(theta), nx, ny, api::jsonDegrees(ntheta));
+        report.bodyStep(step, dx * 1000, dy * 1000, api::jsonDegrees(dtheta), nx * 1000, ny * 1000,
+                        api::jsonDegrees(ntheta));
         x = nx;
         y = ny;
         theta = ntheta;
