@@ -288,6 +288,47 @@ TEST_F(MotionTest, AScopeDrivesOneWayAndOneAtATime) {
     const orbitane::StopOutcome stop = still.stop();
     EXPECT_FALSE(stop.sent);
     EXPECT_EQ(sim_->device().requestsReceived(), sent);
+    // A scope that takes a base as moving stops it without having moved it.
+    orbitane::Motion takeOver = base.motion();
+    takeOver.assumeMoving(false);
+    EXPECT_EQ(errorOf([&] { takeOver.velocity(0.1); }).kind(), orbitane::kind::USAGE);  // its way is wheels
+    EXPECT_TRUE(takeOver.stop().confirmed);
+    EXPECT_EQ(sim_->device().requestsReceived(), sent + 1);
+    EXPECT_TRUE(lastWheelsAreZero());
+}
+
+// What the library throws for a failed request keeps its cause, finer than
+// the kind, and whether the base may have acted on it.
+TEST_F(MotionTest, AFailedRequestSaysItsCause) {
+    struct Case {
+        const char* fault;
+        const char* kind;
+        const char* cause;
+        std::optional<int> baseError;
+    };
+    const Case cases[] = {
+        {"bad_checksum", orbitane::kind::INVALID_ANSWER, "corrupted", std::nullopt},
+        {"short", orbitane::kind::INVALID_ANSWER, "invalid_answer", std::nullopt},
+        {"error", orbitane::kind::BASE_ERROR, "refused", 7},
+        {"unsupported", orbitane::kind::NOT_SUPPORTED, "not_supported", 0x8000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const std::string scenario =
+            std::string(R"({"faults": [{"request": "getStatus", "error_code": 7, "kind": ")") + c.fault + R"("}]})";
+        start(scenario.c_str());
+        const orbitane::Error e = errorOf([&] { base_->status(); });
+        EXPECT_EQ(e.kind(), c.kind);
+        ASSERT_TRUE(e.request().has_value());
+        EXPECT_EQ(e.request()->cause, c.cause);
+        EXPECT_TRUE(e.request()->written);
+        EXPECT_EQ(e.baseError(), c.baseError);
+        base_.reset();
+        sim_.reset();
+    }
+    // A usage error is no request's failure.
+    start();
+    EXPECT_FALSE(errorOf([&] { base_->event(300); }).request().has_value());
 }
 
 TEST_F(MotionTest, AStopTheBaseRefusesIsTriedThreeTimesAndReportedAsSuch) {
@@ -300,6 +341,8 @@ TEST_F(MotionTest, AStopTheBaseRefusesIsTriedThreeTimesAndReportedAsSuch) {
     EXPECT_FALSE(stop.confirmed);
     EXPECT_EQ(stop.attempts, 3);
     EXPECT_EQ(stop.kind, orbitane::kind::BASE_ERROR);
+    EXPECT_EQ(stop.cause, "refused");
+    EXPECT_EQ(stop.base_error, 7);
     EXPECT_EQ(stop.result, orbitane::result::OPERATION_FAIL);
     EXPECT_EQ(sim_->device().requestCount(zorn::drv::REQ_SET_VELOCITY), 4u);
 }
