@@ -2,9 +2,9 @@
 run and vrun (--interval, --count, --duration)."""
 
 import math
-import time
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Union
+from typing import Any, Iterator, List, Optional, Sequence, Tuple, Union
 
+from . import _orbitane
 from ._errors import UnknownCommand, UsageError
 
 # The readings monitor can repeat, as the console's monitor lists them.
@@ -35,45 +35,22 @@ def _count(value: Any) -> Optional[int]:
 def paced(interval: float = 0.0, count: Optional[int] = None,
           duration: Optional[float] = None) -> Iterator[int]:
     """Yields 0, 1, 2, ... at the starts of the grid start + k * interval
-    (time.monotonic): a late step never shifts the ones after it, and one
-    that overran grid points is followed by the next at once. Ends after
-    `count` steps, or once `duration` seconds have passed since the start
-    (no step starts after that), whichever comes first; without either it
-    goes on until the loop ends. The waits are time.sleep, so Ctrl-C ends
-    them."""
-    interval = _seconds("interval", interval, 0.0, MAX_INTERVAL_S)
-    count = _count(count)
+    (time.monotonic's clock; the start is the first step's): a late step
+    never shifts the ones after it, and one that overran grid points is
+    followed by the next at once. Ends after `count` steps, or once
+    `duration` seconds have passed since the start (no step starts after
+    that), whichever comes first; without either it goes on until the loop
+    ends. The waits end for Ctrl-C as time.sleep's do (KeyboardInterrupt).
+    The iterator is the C++ core's, so a step costs no Python code."""
+    return _orbitane.paced(*_pacing(interval, count, duration))
+
+
+def _pacing(interval: Any, count: Any, duration: Any) -> Tuple[float, Optional[int], Optional[float]]:
+    seconds = _seconds("interval", interval, 0.0, MAX_INTERVAL_S)
+    steps = _count(count)
     if duration is not None:
         duration = _seconds("duration", duration, 0.0, MAX_DURATION_S, above_low=True)
-    return _paced(interval, count, duration)
-
-
-def _paced(interval: float, count: Optional[int], duration: Optional[float]) -> Iterator[int]:
-    start = time.monotonic()
-    end = start + duration if duration is not None else math.inf
-    period = 0
-    step = 0
-    while count is None or step < count:
-        if step > 0:
-            now = time.monotonic()
-            if now >= end:
-                return
-            if interval > 0:
-                period += 1
-                elapsed = int((now - start) / interval)
-                if elapsed >= period:
-                    period = elapsed  # late: now, and back on the grid after it
-                else:
-                    due = min(start + period * interval, end)
-                    while True:
-                        left = due - time.monotonic()
-                        if left <= 0:
-                            break
-                        time.sleep(left)
-                    if time.monotonic() >= end:
-                        return
-        yield step
-        step += 1
+    return seconds, steps, duration
 
 
 def monitor(base: Any, what: Union[str, Sequence[str]], interval: float = 0.0, count: Optional[int] = None,
@@ -81,7 +58,8 @@ def monitor(base: Any, what: Union[str, Sequence[str]], interval: float = 0.0, c
     """Repeats readings: `what` is one reading ("status") or several
     ("status,motor" or ["status", "motor"]), made in that order in each
     round. The rounds are paced as paced() paces its steps. A failing
-    reading raises its error and ends the iteration."""
+    reading raises its error and ends the iteration. Each reading is the
+    one the Base's method of its name makes (bumper: active high)."""
     names: List[str] = what.split(",") if isinstance(what, str) else list(what)
     if not names or any(not isinstance(name, str) or not name for name in names):
         raise UsageError("monitor: name one or more readings: %s" % ", ".join(READINGS), kind="usage", result=2)
@@ -89,25 +67,4 @@ def monitor(base: Any, what: Union[str, Sequence[str]], interval: float = 0.0, c
         if name not in READINGS:
             raise UnknownCommand("monitor: %r is not a reading; the readings are %s" % (name, ", ".join(READINGS)),
                                  kind="unknown_command", result=5)
-    readers: List[Callable[[], Any]] = [getattr(base, name) for name in names]
-    steps = paced(interval, count, duration)
-    if len(readers) == 1 and interval == 0 and duration is None and count is not None:
-        return _flat_out(readers[0], _count(count) or 0)
-    return _rounds(readers, steps)
-
-
-def _flat_out(read: Callable[[], Any], count: int) -> Iterator[Any]:
-    # Unpaced and counted: nothing to wait for between the readings.
-    for _ in range(count):
-        yield read()
-
-
-def _rounds(readers: List[Callable[[], Any]], steps: Iterator[int]) -> Iterator[Any]:
-    if len(readers) == 1:
-        read = readers[0]
-        for _ in steps:
-            yield read()
-        return
-    for _ in steps:
-        for read in readers:
-            yield read()
+    return _orbitane.monitor(base, names, *_pacing(interval, count, duration))

@@ -75,7 +75,8 @@ def test_a_scope_refuses_what_it_cannot_send(base):
 
 
 # The child drives, then blocks until the test sends SIGINT: in a status
-# request the base never answers ("request") or in time.sleep ("python").
+# request the base never answers ("request"), in time.sleep ("python") or
+# in a monitor's wait for its second round ("monitor").
 CHILD = textwrap.dedent("""
     import sys, time, orbitane
     uri, where = sys.argv[1], sys.argv[2]
@@ -83,10 +84,13 @@ CHILD = textwrap.dedent("""
         try:
             with base.motion() as m:
                 m.velocity(0.2)
+                if where == "monitor":
+                    for _ in base.monitor("motor", interval=60):
+                        print("moving", flush=True)
                 print("moving", flush=True)
                 if where == "request":
                     base.status()
-                else:
+                elif where == "python":
                     time.sleep(60)
             print("not interrupted", flush=True)
         except KeyboardInterrupt:
@@ -108,6 +112,7 @@ CHILD = textwrap.dedent("""
 # signal: the truth is that the base may still be moving.
 SAID = {
     "python": ["stopped True True 1 None", "timeouts 0", "motor True"],
+    "monitor": ["stopped True True 1 None", "timeouts 0", "motor True"],
     "request": ["stopped True False 1 timeout", "timeouts 1", "motor True"],
 }
 

@@ -3,6 +3,7 @@ same reading: the same members, the same values (to the six decimals the
 JSON keeps)."""
 
 import math
+import time
 
 import pytest
 
@@ -103,6 +104,56 @@ def test_monitor_repeats_and_paces_readings(base):
                                  ("status", {"interval": "soon"}, orbitane.UsageError)]:
         with pytest.raises(error):
             base.monitor(what, **options)
+
+
+# The readings a script repeats are the C++ core's light objects: each
+# (method, class, command) behaves as the other readings do.
+LIGHT_READINGS = [("identity", orbitane.Identity, "identity"), ("status", orbitane.Status, "status"),
+                  ("motor", orbitane.Motor, "motor")]
+
+
+@pytest.mark.parametrize("method,cls,command", LIGHT_READINGS, ids=[row[0] for row in LIGHT_READINGS])
+def test_a_light_reading_is_a_reading_like_the_others(base, method, cls, command):
+    reading, again = getattr(base, method)(), getattr(base, method)()
+    assert type(reading) is cls and reading.command == cls.command == command
+    members = reading.to_dict()
+    assert repr(reading) == "%s(%s)" % (cls.__name__, ", ".join("%s=%r" % item for item in members.items()))
+    assert reading == again and not reading != again and reading != base.sensor() and reading != members
+    with pytest.raises(TypeError):
+        hash(reading)
+    for name in (next(iter(members)), "extra"):
+        with pytest.raises(AttributeError):
+            setattr(reading, name, 1)
+    with pytest.raises(TypeError):
+        cls()
+
+
+def test_a_monitor_ends_for_good_at_a_failed_reading():
+    # The first status is answered, the ones after it refused.
+    scenario = {"faults": [{"request": "getStatus", "kind": "error", "error_code": 7, "after": 1}]}
+    with simulator(scenario) as sim, sim.connect() as base:
+        readings = base.monitor("motor,status", count=3)
+        assert [type(next(readings)) for _ in range(3)] == [orbitane.Motor, orbitane.Status, orbitane.Motor]
+        with pytest.raises(orbitane.BaseError):
+            next(readings)
+        assert list(readings) == []
+        # A count beyond any whole number of the machine's is no end either.
+        assert next(base.monitor("motor", count=10 ** 30)).motor_state == 0
+
+
+def test_paced_steps_stay_on_the_grid_after_a_late_one():
+    interval = 0.4
+    start, times = None, []
+    for step in orbitane.paced(interval=interval, count=4):
+        now = time.monotonic()
+        start = now if start is None else start
+        times.append(now - start)
+        if step == 1:  # overrun grid point 2, to 2.5 intervals
+            time.sleep(2.5 * interval - times[1])
+    # Step 2 follows the late step 1 at once, before grid point 3; step 3 is
+    # on grid point 3, where a pacing shifted by the late step would put it
+    # an interval after step 2 (each bound leaves half an interval).
+    assert interval <= times[1] and 2.5 * interval <= times[2] < 3 * interval <= times[3] < 3.5 * interval
 
 
 def test_a_link_opens_from_the_consoles_options_and_closes_with_its_block(simulator):

@@ -58,3 +58,16 @@ def test_a_waiting_call_holds_up_no_other_thread_and_can_be_cut():
             assert waiting.link_counts().timeouts == 0  # cut, not timed out
             waiting.reset_interrupt()
             assert waiting.motor().motor_state == 0
+
+
+def test_a_monitor_waiting_in_one_thread_refuses_another():
+    with simulator(SILENT_STATUS, quiet=False) as sim, sim.connect() as base:
+        readings = base.monitor("status")
+        outcome = []
+        thread = threading.Thread(target=lambda: outcome.append(pytest.raises(orbitane.Timeout, next, readings)))
+        thread.start()
+        sim.wait_for_line(r"getStatus \(0x30\) -> no answer")
+        with pytest.raises(ValueError, match="already"):
+            next(readings)
+        thread.join(30)
+        assert len(outcome) == 1 and list(readings) == []
