@@ -211,7 +211,14 @@ void raiseError(const orbitane::Error& e) {
         return;
     }
     py::object baseError = e.baseError() ? py::object(py::int_(*e.baseError())) : py::object(py::none());
-    py::object exc = cls(e.what(), "kind"_a = e.kind(), "result"_a = e.result(), "base_error"_a = baseError);
+    py::object cause = py::none();
+    py::object written = py::none();
+    if (const auto& request = e.request()) {
+        cause = py::str(request->cause);
+        written = py::bool_(request->written);
+    }
+    py::object exc = cls(e.what(), "kind"_a = e.kind(), "result"_a = e.result(), "base_error"_a = baseError,
+                         "cause"_a = cause, "written"_a = written);
     PyErr_SetObject(cls.ptr(), exc.ptr());
 }
 

@@ -10,17 +10,25 @@ class Error(Exception):
     kind: the JSON kind ("timeout", "base_error", ...); result: the result
     code (negative for a failed request, 2 for a usage error, 4 for a
     failed connection); base_error: the code of the base's error answer,
-    when it refused the request with one."""
+    when it refused the request with one. For a failed request, cause is
+    finer than the kind ("timeout", "refused", "not_supported",
+    "corrupted", "invalid_answer", "link_closed", "link_failed",
+    "interrupted", "not_written") and written says whether the request
+    reached the line, so the base may have acted on it; both are None for
+    a failure that is no request's."""
 
     kind = ""
 
     def __init__(self, message: str, kind: Optional[str] = None, result: int = 0,
-                 base_error: Optional[int] = None) -> None:
+                 base_error: Optional[int] = None, cause: Optional[str] = None,
+                 written: Optional[bool] = None) -> None:
         super().__init__(message)
         if kind is not None:
             self.kind = kind
         self.result = result
         self.base_error = base_error
+        self.cause = cause
+        self.written = written
 
     @property
     def result_hex(self) -> str:

@@ -16,14 +16,14 @@ def fault(kind, **more):
     return {"faults": [dict({"request": "getStatus", "kind": kind}, **more)]}
 
 
-# fault of the status request, class, kind, result, base_error
+# fault of the status request, class, kind, result, base_error, cause
 REQUEST_FAILURES = [
-    (fault("silent"), orbitane.Timeout, "timeout", TIMEOUT, None),
-    (fault("error", error_code=7), orbitane.BaseError, "base_error", FAIL, 7),
-    (fault("unsupported"), orbitane.NotSupported, "not_supported", NOT_SUPPORTED, 32768),
-    (fault("bad_checksum"), orbitane.InvalidAnswer, "invalid_answer", INVALID, None),
-    (fault("short", size=1), orbitane.InvalidAnswer, "invalid_answer", INVALID, None),
-    (fault("close"), orbitane.LinkClosed, "link_closed", FAIL, None),
+    (fault("silent"), orbitane.Timeout, "timeout", TIMEOUT, None, "timeout"),
+    (fault("error", error_code=7), orbitane.BaseError, "base_error", FAIL, 7, "refused"),
+    (fault("unsupported"), orbitane.NotSupported, "not_supported", NOT_SUPPORTED, 32768, "not_supported"),
+    (fault("bad_checksum"), orbitane.InvalidAnswer, "invalid_answer", INVALID, None, "corrupted"),
+    (fault("short", size=1), orbitane.InvalidAnswer, "invalid_answer", INVALID, None, "invalid_answer"),
+    (fault("close"), orbitane.LinkClosed, "link_closed", FAIL, None, "link_closed"),
 ]
 
 
@@ -36,13 +36,14 @@ def check(error, cls, kind, result, base_error):
     assert str(error)
 
 
-@pytest.mark.parametrize("scenario,cls,kind,result,base_error", REQUEST_FAILURES,
+@pytest.mark.parametrize("scenario,cls,kind,result,base_error,cause", REQUEST_FAILURES,
                          ids=[row[2] + ":" + row[0]["faults"][0]["kind"] for row in REQUEST_FAILURES])
-def test_a_failed_request_raises_its_kind(scenario, cls, kind, result, base_error):
+def test_a_failed_request_raises_its_kind(scenario, cls, kind, result, base_error, cause):
     with simulator(scenario) as sim, sim.connect() as base:
         with pytest.raises(cls) as raised:
             base.status()
         check(raised.value, cls, kind, result, base_error)
+        assert (raised.value.cause, raised.value.written) == (cause, True)
         assert raised.value.args[0].startswith("status: %08X: " % (result & 0xFFFFFFFF))
 
 
