@@ -20,20 +20,15 @@ public:
     Io read(uint8_t* buffer, size_t capacity, TimePoint deadline) override;
     std::chrono::nanoseconds writeBound(size_t) const override { return WRITE_BOUND; }
 
-    // The longest a read waits in one receive: a wake-up from another
-    // thread ends a read within this.
-    static constexpr std::chrono::microseconds WAKE_SLICE{10000};
-
 private:
     // One read of what waits; TimedOut when nothing does.
     Io readNow(uint8_t* buffer, size_t capacity);
-    // The wake-up descriptor is readable.
-    bool woken() const;
-    // SO_RCVTIMEO, set only when it changes.
-    bool setReceiveTimeout(std::chrono::microseconds timeout);
 
     int fd_;
-    std::chrono::microseconds receiveTimeout_{-1};  // as last set; -1: not yet
+    // Whether the answer tends to be in by the time the request is written
+    // (loopback): then the first read comes before any wait, sparing it.
+    bool lookFirst_ = true;
+    unsigned sinceLook_ = 0;
 };
 
 }  // namespace net
