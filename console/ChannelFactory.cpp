@@ -1,9 +1,7 @@
 #include "console/ChannelFactory.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "log/Log.h"
+#include "net/OpenFailure.h"
 #include "net/Socket.h"
 
 namespace zorn {
@@ -19,54 +17,14 @@ constexpr uint32_t SERIAL_BAUD_RATE = 115200;
 // One more warning line when the operating system said why a serial port
 // could not be opened, with what the user can do about it.
 void explainSerialFailure(const std::string& portName, int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: no such device; check the device path (for example /dev/ttyUSB0)",
-                    portName.c_str());
-            break;
-        case EACCES:
-        case EPERM:
-            logWarn(LOG_SOURCE_CHANNEL_FACTORY,
-                    "%s: permission denied; add your user to the dialout group and log in again",
-                    portName.c_str());
-            break;
-        case EBUSY:
-        case EWOULDBLOCK:
-            logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: device busy; another program is using the port",
-                    portName.c_str());
-            break;
-        default:
-            if (error != 0) {
-                logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", portName.c_str(), std::strerror(error));
-            }
-            break;
-    }
+    const std::string why = zorn::net::serialOpenFailureWords(error);
+    if (!why.empty()) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", portName.c_str(), why.c_str());
 }
 
 // The same for a TCP connection that could not be made.
 void explainTcpFailure(const std::string& hostAndPort, int error) {
-    const char* why = nullptr;
-    switch (error) {
-        case ECONNREFUSED:
-            why = "connection refused; nothing listens on that port (is the base, or the simulator, running?)";
-            break;
-        case ETIMEDOUT:
-            why = "no answer in time; check the host address and the network";
-            break;
-        case ENETUNREACH:
-        case EHOSTUNREACH:
-            why = "no route to the host; check the host address and the network";
-            break;
-        case EDESTADDRREQ:
-            why = "not an address the console can connect to";
-            break;
-        default:
-            if (error != 0) why = std::strerror(error);
-            break;
-    }
-    if (why != nullptr) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", hostAndPort.c_str(), why);
+    const std::string why = zorn::net::tcpConnectFailureWords(error);
+    if (!why.empty()) logWarn(LOG_SOURCE_CHANNEL_FACTORY, "%s: %s", hostAndPort.c_str(), why.c_str());
 }
 
 }  // namespace

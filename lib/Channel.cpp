@@ -1,8 +1,8 @@
 #include "lib/Channel.h"
 
 #include <cerrno>
-#include <cstring>
 
+#include "net/OpenFailure.h"
 #include "orbitane/Error.h"
 
 namespace orbitane {
@@ -18,31 +18,6 @@ Error connectFailed(const std::string& where, const std::string& why) {
 }
 
 }  // namespace
-
-std::string serialFailureWords(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO: return "no such device; check the device path (for example /dev/ttyUSB0)";
-        case EACCES:
-        case EPERM: return "permission denied; add your user to the dialout group and log in again";
-        case EBUSY:
-        case EWOULDBLOCK: return "device busy; another program is using the port";
-        default: return error != 0 ? std::strerror(error) : std::string();
-    }
-}
-
-std::string tcpFailureWords(int error) {
-    switch (error) {
-        case ECONNREFUSED:
-            return "connection refused; nothing listens on that port (is the base, or the simulator, running?)";
-        case ETIMEDOUT: return "no answer in time; check the host address and the network";
-        case ENETUNREACH:
-        case EHOSTUNREACH: return "no route to the host; check the host address and the network";
-        case EDESTADDRREQ: return "not an address the console can connect to";
-        default: return error != 0 ? std::strerror(error) : std::string();
-    }
-}
 
 Channel::Channel(const Endpoint& endpoint) {
     if (endpoint.channel == Endpoint::Channel::Serial) {
@@ -61,7 +36,7 @@ Channel::~Channel() {
 void Channel::openSerial(const Endpoint& endpoint) {
     auto port = std::make_unique<zorn::net::raw_serial>();
     if (!port->configure(endpoint.device.c_str(), SERIAL_BAUD_RATE, 0) || !port->open()) {
-        throw connectFailed(endpoint.describe(), serialFailureWords(port->lastError()));
+        throw connectFailed(endpoint.describe(), zorn::net::serialOpenFailureWords(port->lastError()));
     }
     port_ = std::move(port);
     transport_ = std::make_unique<zorn::net::SerialTransport>(*port_);
@@ -96,7 +71,7 @@ void Channel::openTcp(const Endpoint& endpoint) {
         lastError = socket_->lastConnectError();
         socket_.reset();
     }
-    throw connectFailed(endpoint.describe(), tcpFailureWords(lastError));
+    throw connectFailed(endpoint.describe(), zorn::net::tcpConnectFailureWords(lastError));
 }
 
 }  // namespace detail

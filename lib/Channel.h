@@ -39,11 +39,5 @@ private:
     std::unique_ptr<zorn::net::Transport> transport_;
 };
 
-// What the operating system's reason for a failed open means, and what to
-// do about it, in the console's words ("connection refused; nothing listens
-// on that port (is the base, or the simulator, running?)").
-std::string serialFailureWords(int error);
-std::string tcpFailureWords(int error);
-
 }  // namespace detail
 }  // namespace orbitane
