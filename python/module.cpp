@@ -478,9 +478,9 @@ public:
             {Py_tp_methods, g_recordMethods},
             {0, nullptr},
         };
-        PyType_Spec spec{qualified, static_cast<int>(MEMBERS_AT + (members->size() - 1) * sizeof(PyObject*)), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-        auto type = py::reinterpret_steal<py::object>(PyType_FromSpec(&spec));
+        PyType_Spec typeShape{qualified, static_cast<int>(MEMBERS_AT + (members->size() - 1) * sizeof(PyObject*)), 0,
+                              Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+        auto type = py::reinterpret_steal<py::object>(PyType_FromSpec(&typeShape));
         if (!type) throw py::error_already_set();
         if (command != nullptr) type.attr("command") = command;
         type_ = reinterpret_cast<PyTypeObject*>(type.ptr());
@@ -866,9 +866,9 @@ PyTypeObject* iteratorType(const char* qualified, const char* doc, iternextfunc 
         {Py_tp_iternext, reinterpret_cast<void*>(next)},
         {0, nullptr},
     };
-    PyType_Spec spec{qualified, static_cast<int>(sizeof(IteratorObject<State>)), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-    PyObject* type = PyType_FromSpec(&spec);
+    PyType_Spec typeShape{qualified, static_cast<int>(sizeof(IteratorObject<State>)), 0,
+                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    PyObject* type = PyType_FromSpec(&typeShape);
     if (type == nullptr) throw py::error_already_set();
     return reinterpret_cast<PyTypeObject*>(type);  // kept for the module's life
 }
