@@ -36,12 +36,16 @@ const char* kindConstant(const std::string& kind) {
 }  // namespace
 
 CommandResult resultOf(const api::Error& error) {
-    if (const auto& request = error.request()) {
-        return failureOfWord(request->cause, request->written,
-                             error.baseError() ? *error.baseError() : zorn::net::NO_BASE_CODE, request->systemError);
-    }
+    if (error.request()) return failureOf(error);
     if (error.kind() == api::kind::USAGE) return STATUS_COMMAND_USAGE;
     return CommandResult(error.result(), kindConstant(error.kind()));
+}
+
+zorn::net::Failure failureOf(const api::Error& error) {
+    const auto& request = error.request();
+    if (!request) return zorn::net::Failure::of(zorn::net::Cause::NotWritten);
+    return failureOfWord(request->cause, request->written,
+                         error.baseError() ? *error.baseError() : zorn::net::NO_BASE_CODE, request->systemError);
 }
 
 zorn::net::Failure failureOf(const api::StopOutcome& stop) {

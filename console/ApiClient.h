@@ -35,6 +35,9 @@ using BaseMaker =
 
 // The command's result for a failure the library threw.
 CommandResult resultOf(const api::Error& error);
+// The request's failure an Error carries; a call the library refused
+// before sending anything is a request not written.
+zorn::net::Failure failureOf(const api::Error& error);
 // The failure of a stop that was sent and not confirmed.
 zorn::net::Failure failureOf(const api::StopOutcome& stop);
 StopReport stopReportOf(const api::StopOutcome& stop);

@@ -1,5 +1,5 @@
-// Fetching the system configuration from the base and the config, sensor
-// and bumper commands built on it.
+// The config, sensor and bumper commands, on the configuration the
+// library reads.
 #include "console/ConfigCommands.h"
 
 #include <json/json.h>
@@ -14,17 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "config/BinaryConfig.h"
-#include "config/BuiltinConfig.h"
-#include "drv/FixedPoint.h"
 #include "app/ExitStatus.h"
-#include "config/WhiteListMerge.h"
 #include "app/CsvOutput.h"
 #include "app/JsonOutput.h"
 #include "app/Reading.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
-#include "net/Result.h"
 #include "orbitane/Units.h"
 
 namespace zorn {
@@ -33,8 +27,6 @@ namespace test {
 
 using namespace nivo::system::util;
 using namespace nivo::system::config;
-using namespace zorn::drv;
-using namespace zorn::net;
 
 namespace {
 
@@ -43,113 +35,8 @@ bool parseBuiltinJson(const char* text, Json::Value& out) {
     builder["collectComments"] = false;
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     std::string errors;
-    const size_t length = std::strlen(text);
-    return reader->parse(text, text + length, &out, &errors);
+    return reader->parse(text, text + std::strlen(text), &out, &errors);
 }
-
-std::string styledText(const Json::Value& value) {
-    Json::StyledWriter writer;
-    return writer.write(value);
-}
-
-SensorConfig legacySensor(int32_t id, SensorKind kind, const MountPose& pose) {
-    SensorConfig sensor;
-    sensor.id = id;
-    sensor.type = kind;
-    sensor.installation_pose.x = pose.x;
-    sensor.installation_pose.y = pose.y;
-    sensor.installation_pose.z = pose.z;
-    sensor.installation_pose.yaw = pose.yaw;
-    return sensor;
-}
-
-// A configuration the console cannot read: the code it has always
-// reported for one (kind invalid_answer).
-CommandResult unusableConfig() { return CommandResult(RESULT_OPERATION_FAIL); }
-
-}  // namespace
-
-CommandResult loadBinaryConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, Json::Value* decoded) {
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const auto stream = driver.getBinaryConfig(BINARY_CONFIG_CAPACITY);
-    if (!stream) {
-        logFatal(source, "Failed to get binary config from base");
-        return stream.failure();
-    }
-    const std::vector<uint8_t>& buffer = *stream;
-
-    Json::Value binary;
-    if (!parseBinaryConfig(static_cast<uint32_t>(buffer.size()), buffer.data(), binary)) {
-        logFatal(source, "Failed to parse binary config");
-        return unusableConfig();
-    }
-    if (printJson) {
-        logInfo(source, "Parsed JSON:\n%s", styledText(binary).c_str());
-    }
-    if (decoded != nullptr) {
-        *decoded = binary;
-    }
-
-    Json::Value reference;
-    if (!parseBuiltinJson(REFERENCE_CONFIG, reference)) {
-        logFatal(source, "Internal error: failed to parse reference config");
-    }
-    Json::Value whiteList;
-    if (!parseBuiltinJson(WHITE_LIST, whiteList)) {
-        logFatal(source, "Internal error: failed to parse white list");
-    }
-
-    Json::Value target;
-    mergeWithWhiteList(std::vector<std::string>(), whiteList, target, reference, binary);
-    if (!readSystemConfig(target, out)) {
-        logFatal(source, "Failed to parse to target config");
-        return unusableConfig();
-    }
-    return 0;
-}
-
-CommandResult loadLegacyConfig(SystemConfig& out, QuindleBaseDrv& driver) {
-    const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
-    const auto answer = driver.getConfig();
-    if (!answer) return answer.failure();
-    const LegacyConfig& conf = *answer;
-
-    out.base.robot_size = 2.0 * conf.radiusMm() / 1000.0;
-
-    int32_t nextId = 0;
-    if (conf.bumperCount() > BASE_MAX_BUMPERS) {
-        logWarn(source, "Bumpers/Cliff Sensors: %d sensors (too many sensors, only 8 supported)", conf.bumperCount());
-    }
-    const int bumpers = std::min<int>(conf.bumperCount(), BASE_MAX_BUMPERS);
-    for (int i = 0; i < bumpers; ++i) {
-        const SensorKind kind = conf.isCliff(i) ? SensorKind::Cliff : SensorKind::Bumper;
-        out.base.sensors.push_back(legacySensor(nextId++, kind, conf.bumperPose(i)));
-    }
-
-    if (conf.distanceSensorCount() > BASE_MAX_SENSORS) {
-        logWarn(source, "Distance Sensors: %d sensors (too many distance sensors, only 8 supported)",
-                conf.distanceSensorCount());
-    }
-    const int sensors = std::min<int>(conf.distanceSensorCount(), BASE_MAX_SENSORS);
-    for (int i = 0; i < sensors; ++i) {
-        out.base.sensors.push_back(legacySensor(nextId++, SensorKind::Sonar, conf.distanceSensorPose(i)));
-    }
-    return 0;
-}
-
-CommandResult fetchSystemConfig(SystemConfig& out, QuindleBaseDrv& driver, bool printJson, bool& legacy,
-                       Json::Value* decoded) {
-    legacy = false;
-    const CommandResult binary = loadBinaryConfig(out, driver, printJson, decoded);
-    if (!binary.hasFailure() || binary.failure().cause != zorn::net::Cause::NotSupported) {
-        return binary;
-    }
-    logWarn(LOG_SOURCE_BASE_CONSOLE_APP, "The base doesn't support binary config, using legacy config interface");
-    legacy = true;
-    return loadLegacyConfig(out, driver);
-}
-
-namespace {
 
 // Mounting pose in millimetres and degrees, as the decimals the base sent.
 Json::Value poseJson(const api::MountPose& pose) {

@@ -79,19 +79,19 @@ Identity Base::identity() const { return opened(session_).call([&] { return sess
 
 Status Base::status() {
     Session& s = opened(session_);
-    return s.call([&] { return detail::statusOf(valueOf(s.driver().getStatus(), "status")); });
+    return s.call([&] { return detail::statusOf(valueOf(s.driver().getStatus(s.answerTimeout()), "status")); });
 }
 
 Motor Base::motor() {
     Session& s = opened(session_);
-    return s.call([&] { return detail::motorOf(valueOf(s.driver().getMotorData(), "motor")); });
+    return s.call([&] { return detail::motorOf(valueOf(s.driver().getMotorData(s.answerTimeout()), "motor")); });
 }
 
 SensorReading Base::sensor() {
     Session& s = opened(session_);
     return s.call([&] {
         const auto& config = s.systemConfig();
-        return detail::sensorOf(config, valueOf(s.driver().getSensorData(), "sensor"));
+        return detail::sensorOf(config, valueOf(s.driver().getSensorData(s.answerTimeout()), "sensor"));
     });
 }
 
@@ -99,13 +99,26 @@ BumperReading Base::bumper(bool activeLow) {
     Session& s = opened(session_);
     return s.call([&] {
         const auto& config = s.systemConfig();
-        return detail::bumperOf(config, valueOf(s.driver().getBumperData(), "bumper"), activeLow);
+        return detail::bumperOf(config, valueOf(s.driver().getBumperData(s.answerTimeout()), "bumper"), activeLow);
     });
 }
 
 BeaconReading Base::beacon(bool checked) {
     Session& s = opened(session_);
-    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(), "beacon"), checked); });
+    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(s.answerTimeout()), "beacon"), checked); });
+}
+
+std::vector<double> Base::distances() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const auto& read = valueOf(s.driver().getSensorData(s.answerTimeout()), "distances");
+        return std::vector<double>(read.metres.begin(), read.metres.end());
+    });
+}
+
+uint32_t Base::bumperBits() {
+    Session& s = opened(session_);
+    return s.call([&] { return valueOf(s.driver().getBumperData(s.answerTimeout()), "bumper").bits; });
 }
 
 Config Base::config() {
@@ -179,6 +192,33 @@ LinkCounts Base::linkCounts() const {
     return out;
 }
 
+void Base::setAnswerTimeout(std::chrono::nanoseconds limit) { opened(session_).setAnswerTimeout(limit); }
+
+std::chrono::nanoseconds Base::answerTimeout() const { return opened(session_).answerTimeout(); }
+
+bool Base::wouldWait(Request request) const {
+    using zorn::net::AnswerShape;
+    using zorn::net::RequestKind;
+    // The link tells answers apart by their size.
+    auto reading = [](size_t bytes) { return RequestKind{AnswerShape::of(static_cast<uint32_t>(bytes))}; };
+    RequestKind kind;
+    switch (request) {
+        case Request::Status: kind = reading(sizeof(zorn::drv::base_status_response_t)); break;
+        case Request::Motor: kind = reading(sizeof(zorn::drv::base_motor_status_response_t)); break;
+        case Request::Sensor: kind = reading(sizeof(zorn::drv::base_sensor_data_response_t)); break;
+        case Request::Bumper: kind = reading(sizeof(zorn::drv::base_bumper_data_response_t)); break;
+        case Request::Beacon: kind = reading(sizeof(zorn::drv::base_autohome_response_t)); break;
+        case Request::Velocity:
+            kind = RequestKind{AnswerShape::of(sizeof(zorn::drv::base_set_velocity_response_t)),
+                               zorn::net::Motion::Moves};
+            break;
+        case Request::Wheels: kind = RequestKind{AnswerShape::of(0), zorn::net::Motion::Moves}; break;
+    }
+    return opened(session_).wouldWait(kind);
+}
+
+bool Base::linkLost() const { return opened(session_).linkLost(); }
+
 void Base::interrupt() noexcept {
     if (session_) session_->interrupt();
 }
@@ -211,6 +251,7 @@ void Motion::wheels(double left, double right) {
     s.call([&] {
         s.armFor(scope_, MotionGuard::Stop::Wheels);
         check(s.driver().setWheelSpeeds(left, right), "wheels");
+        s.noteAnswered(scope_, zorn::drv::wheelSpeedWord(left) == 0 && zorn::drv::wheelSpeedWord(right) == 0);
     });
 }
 
@@ -223,7 +264,11 @@ Displacement Motion::velocity(double vx, double vy, double omega) {
     Session& s = opened(session_);
     return s.call([&] {
         s.armFor(scope_, MotionGuard::Stop::Body);
-        return detail::displacementOf(valueOf(s.driver().setVelocity(vx, vy, omega), "velocity"));
+        const Displacement moved =
+            detail::displacementOf(valueOf(s.driver().setVelocity(vx, vy, omega, s.answerTimeout()), "velocity"));
+        using zorn::drv::velocityWord;
+        s.noteAnswered(scope_, velocityWord(vx) == 0 && velocityWord(vy) == 0 && velocityWord(omega) == 0);
+        return moved;
     });
 }
 
@@ -240,6 +285,17 @@ StopOutcome Motion::stop() {
     }
     return s.call([&] { return s.endScope(scope_); });
 }
+
+StopOutcome Motion::finish() {
+    Session& s = opened(session_);
+    if (s.scopeEnded(scope_)) {
+        const std::optional<StopOutcome> outcome = s.scopeOutcome(scope_);
+        return outcome ? *outcome : StopOutcome();
+    }
+    return s.call([&] { return s.finishScope(scope_); });
+}
+
+bool Motion::atRest() const { return session_ && session_->atRest(scope_); }
 
 bool Motion::ended() const { return !session_ || session_->scopeEnded(scope_); }
 

@@ -150,8 +150,13 @@ Config configOf(const FetchedConfig& fetched) {
         entry.kind = sensorKindKey(sensor.type);
         entry.label = sensorLabel(sensor);
         entry.pose = poseOf(sensor.installation_pose);
+        entry.max_distance_m = sensor.max_distance;
         out.sensors.push_back(entry);
     }
+    out.robot_line_speed = base.robot_line_speed;
+    out.low_moving_speed = base.low_moving_speed;
+    out.medium_moving_speed = base.medium_moving_speed;
+    out.high_moving_speed = base.high_moving_speed;
     if (!fetched.legacy) {
         out.lidar_pose = poseOf(config.lidar.installation_pose);
         out.side_margin_m = decimalOf(config.motion_plan.side_margin);

@@ -134,6 +134,48 @@ void Session::assumeMoving(uint64_t scope, MotionGuard::Stop how) {
         how_ = how;
     }
     guard_->arm();
+    atRest_ = false;
+}
+
+void Session::noteAnswered(uint64_t scope, bool stop) {
+    if (scope == scope_ && scope != 0) atRest_ = stop;
+}
+
+bool Session::atRest(uint64_t scope) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return scope == scope_ && scope != 0 && atRest_;
+}
+
+StopOutcome Session::finishScope(uint64_t scope) {
+    if (scope != scope_ || scope == 0 || !atRest_ || !guard_) return endScope(scope);
+    guard_->disarm();
+    StopOutcome rest;
+    rest.sent = true;
+    rest.confirmed = true;
+    rest.attempts = 1;
+    lastStop_ = rest;
+    endedScope_ = scope_;
+    scope_ = 0;
+    return rest;
+}
+
+void Session::setAnswerTimeout(zorn::net::Duration limit) {
+    if (limit.count() == 0) limit = zorn::net::REQUEST_TIMEOUT;
+    if (limit < std::chrono::milliseconds(1) || limit > zorn::net::REQUEST_TIMEOUT) {
+        throw usageError("an answer time-out of " + std::to_string(limit.count()) +
+                         " ns: it is from 1 ms to 1000 ms, or 0 for 1000 ms");
+    }
+    answerTimeoutNs_.store(std::chrono::nanoseconds(limit).count());
+}
+
+bool Session::wouldWait(const zorn::net::RequestKind& kind) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return link_ == nullptr || link_->wouldWait(kind);
+}
+
+bool Session::linkLost() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return link_ == nullptr || link_->broken();
 }
 
 void Session::stopScope(bool leftEarly) noexcept {

@@ -84,6 +84,19 @@ public:
     // endScope() from a destructor: takes the lock, never throws.
     void leaveScope(uint64_t scope) noexcept;
 
+    // The time limit of the calls' requests (setAnswerTimeout()).
+    zorn::net::Duration answerTimeout() const { return zorn::net::Duration(answerTimeoutNs_.load()); }
+    void setAnswerTimeout(zorn::net::Duration limit);
+    bool wouldWait(const zorn::net::RequestKind& kind) const;
+    bool linkLost() const;
+    // After a motion request of `scope` the base answered: whether it was
+    // a stop request (an answered stop leaves the base at rest).
+    void noteAnswered(uint64_t scope, bool stop);
+    bool atRest(uint64_t scope) const;
+    // Ends `scope` at rest without a request when the base answered its
+    // last stop request; otherwise endScope().
+    StopOutcome finishScope(uint64_t scope);
+
     zorn::net::LinkStats linkStats() const;
     void interrupt() noexcept;
     void resetInterrupt() noexcept;
@@ -117,6 +130,8 @@ private:
     uint64_t lastScope_ = 0;
     std::optional<zorn::drv::MotionGuard> guard_;
     std::optional<zorn::drv::MotionGuard::Stop> how_;
+    bool atRest_ = false;  // the open scope's last request was an answered stop
+    std::atomic<int64_t> answerTimeoutNs_{std::chrono::nanoseconds(zorn::net::REQUEST_TIMEOUT).count()};
     // The last scope that ended, and its stop.
     uint64_t endedScope_ = 0;
     std::optional<StopOutcome> lastStop_;

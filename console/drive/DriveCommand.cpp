@@ -15,8 +15,8 @@
 #include "app/Interrupt.h"
 #include "config/BuiltinConfig.h"
 #include "config/SystemConfig.h"
+#include "console/ApiClient.h"
 #include "console/BumperPolarityOption.h"
-#include "console/ConfigCommands.h"
 #include "console/DriveArguments.h"
 #include "console/MotionHooks.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
@@ -26,11 +26,8 @@
 #include "console/drive/DriveReadings.h"
 #include "console/drive/DriveView.h"
 #include "console/drive/StallWatch.h"
-#include "drv/MotionGuard.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "log/StandardOutput.h"
-#include "net/Link.h"
 #include "net/Result.h"
 
 namespace zorn {
@@ -39,7 +36,6 @@ namespace test {
 
 using namespace nivo::system::util;
 using namespace nivo::system::config;
-using namespace zorn::drv;
 
 namespace {
 
@@ -143,6 +139,54 @@ SpeedOrigins speedOrigins(const Json::Value& decoded, bool legacy) {
     return origins;
 }
 
+// The configuration the library read, as the guards and speed steps take
+// it: the sensors in order with their poses, the speeds and the size.
+SensorKind sensorKindOf(const std::string& key) {
+    for (SensorKind kind : {SensorKind::Bumper, SensorKind::Cliff, SensorKind::Sonar, SensorKind::DepthCamera}) {
+        if (key == sensorKindKey(kind)) return kind;
+    }
+    return SensorKind::DepthCamera;  // neither guards nor shows as a sonar
+}
+
+SystemConfig systemConfigOf(const api::Config& read) {
+    SystemConfig config;
+    BaseConfig& base = config.base;
+    base.robot_size = read.robot_diameter_m;
+    base.robot_line_speed = static_cast<float>(read.robot_line_speed);
+    base.low_moving_speed = static_cast<float>(read.low_moving_speed);
+    base.medium_moving_speed = static_cast<float>(read.medium_moving_speed);
+    base.high_moving_speed = static_cast<float>(read.high_moving_speed);
+    for (const api::ConfigSensor& entry : read.sensors) {
+        SensorConfig sensor;
+        sensor.id = entry.id;
+        sensor.type = sensorKindOf(entry.kind);
+        sensor.installation_pose.x = entry.pose.x_m;
+        sensor.installation_pose.y = entry.pose.y_m;
+        sensor.installation_pose.z = entry.pose.z_m;
+        sensor.installation_pose.yaw = entry.pose.yaw_rad;
+        sensor.max_distance = static_cast<float>(entry.max_distance_m);
+        base.sensors.push_back(sensor);
+    }
+    return config;
+}
+
+// The configuration through the library (its log lines say why it cannot
+// be read); false when it cannot.
+bool readConfig(api::Base& base, SystemConfig& config, SpeedOrigins* origins) {
+    try {
+        const api::Config read = base.config();
+        config = systemConfigOf(read);
+        if (origins != nullptr) {
+            Json::Value decoded;
+            if (!read.legacy) parsedBuiltin(read.decoded.c_str(), decoded);
+            *origins = speedOrigins(decoded, read.legacy);
+        }
+        return true;
+    } catch (const api::Error&) {
+        return false;
+    }
+}
+
 // The base's answer to a refused request, as the view says it.
 std::string refusalCode(const zorn::net::Failure& failure) {
     if (failure.baseCode == zorn::net::NO_BASE_CODE) return "no error code";
@@ -215,11 +259,9 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     if (unusable != 0) return unusable;
 
     SystemConfig config;
-    bool legacy = false;
-    Json::Value decoded;
-    bool haveConfig = fetchSystemConfig(config, *driver_, false, legacy, &decoded).ok();
+    SpeedOrigins origins;
+    bool haveConfig = readConfig(base(), config, &origins);
     if (haveConfig) {
-        const SpeedOrigins origins = speedOrigins(decoded, legacy);
         applyConfigSpeeds(config.base, settings, origins.steps, origins.lineSpeedFromBase);
     } else {
         logWarn(source, "Configuration unreadable: default speed steps, every bumper/cliff bit stops all motion");
@@ -227,14 +269,11 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     zorn::net::Clock& time = clock();
     const auto nowNs = [&time] { return zorn::net::nanos(time.now().time_since_epoch()); };
     DriveController controller(settings, nowNs, haveConfig ? guardSensorsOf(config.base) : guardEverything());
-    DriveReadings readings(driver_.get(), haveConfig ? &config : nullptr, settings.halfTrack * 2.0, time);
+    DriveReadings readings(&base(), haveConfig ? &config : nullptr, settings.halfTrack * 2.0, time);
     if (haveConfig) controller.setSonarGuards(sonarGuardsOf(config.base));
     const bool dryRun = commandOption(DRY_RUN_OPTION).isSet;
     const std::string stepsText = stepsNote(controller.settings(), haveConfig);
     const std::string capText = capNote(controller.settings());
-
-    // The stop policy of the link in use; a new one with every reconnect.
-    auto guard = std::make_unique<MotionGuard>(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
 
     DriveView* view = nullptr;  // while the view shows
     Note note;
@@ -248,8 +287,8 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     auto terminalScope = std::make_unique<TerminalRestoreScope>();
     // The loop sends nothing while it is stuck writing the view: the watch
     // sends zero in its place (a dry run has nothing to stop).
-    StallWatch outputWatch(OUTPUT_STALL, std::chrono::nanoseconds(TICK_NS), [this, dryRun] {
-        if (!dryRun && driver_) driver_->setVelocity(0, 0, 0);
+    StallWatch outputWatch(OUTPUT_STALL, std::chrono::nanoseconds(TICK_NS), [&readings, dryRun] {
+        if (!dryRun) readings.zeroFromWatch();
     });
 
     // The keys that came, between any two requests: a stop key never waits
@@ -293,7 +332,6 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     hooks.readInput = readKeys;
     hooks.interrupted = [] { return interrupted(); };
     DriveLoop loop(controller, readings, hooks);
-    loop.setGuard(guard.get());
     loop.setDryRun(dryRun);
     loop.setActiveLow(commandOption(BUMPER_ACTIVE_LOW_OPTION).isSet);
     DriveRunState& run = loop.state();
@@ -342,7 +380,7 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
         }
         snapshot.alarm = run.stopInDoubt;
         snapshot.linkLost = lost;
-        snapshot.corruptedFrames = link() != nullptr ? link()->stats().corrupted : 0;
+        snapshot.corruptedFrames = readings.hasDriver() ? base().linkCounts().corrupted : 0;
         snapshot.motionState = run.dryRun         ? "DRY RUN"
                                : doubt && run.refused ? "STOP REFUSED"
                                : doubt             ? "STOP NOT CONFIRMED"
@@ -365,32 +403,27 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     auto reconnect = [&]() {
         note.set("Reconnecting to " + utils::describeProvider(provider()) + " ...", false);
         draw();
-        loop.setGuard(nullptr);
-        guard->disarm();  // nothing more goes out on the old link
-        guard.reset();
-        readings.setDriver(nullptr, nullptr);
+        // The old link's scope ends first: its stop, when the base may be
+        // moving by it (on a link that failed, it fails at once).
+        readings.setBase(nullptr, nullptr);
         setInterruptToken(nullptr);
-        driver_.reset();
         const bool connected = connectChannel() && onConnected();
         if (!connected) {
-            driver_.reset();
             note.set("Reconnect failed: no answer from " + utils::describeProvider(provider()) +
                          "; r tries again, q leaves",
                      false);
             return;
         }
         SystemConfig fresh;
-        bool freshLegacy = false;
-        if (fetchSystemConfig(fresh, *driver_, false, freshLegacy).ok()) {
+        if (readConfig(base(), fresh, nullptr)) {
             config = fresh;
             haveConfig = true;
             controller.setGuards(guardSensorsOf(config.base));
             controller.setSonarGuards(sonarGuardsOf(config.base));
         }
-        readings.setDriver(driver_.get(), haveConfig ? &config : nullptr);
-        guard = std::make_unique<MotionGuard>(*driver_, MotionGuard::Stop::Body, consoleMotionHooks());
-        if (controller.everMoved() && !controller.stopAcknowledged()) guard->arm();
-        loop.setGuard(guard.get());
+        readings.setBase(&base(), haveConfig ? &config : nullptr);
+        // A stop the base never confirmed: the new link's scope takes it as moving.
+        if (controller.everMoved() && !controller.stopAcknowledged()) readings.motion().assumeMoving(true);
         loop.restart();
         controller.onReconnected();
         lostShown = false;
@@ -482,29 +515,37 @@ CommandResult OrbitaneBaseConsoleApplication::driveCommand(const std::vector<std
     // Leaving must be prompt, so the stop is asked for as under a signal (no
     // request but the stop goes out, and the attempts end within 2 s).
     const int sig = interruptSignal();
-    StopOutcome stopOutcome;
+    // An interrupt that came while the base might be moving ended the
+    // scope with its stop, and its line was written then.
+    const bool libraryStopped = readings.stoppedByTheLibrary();
+    api::StopOutcome stopOutcome;
     if (!run.dryRun && controller.everMoved() && !controller.stopAcknowledged()) {
-        if (guard && link() != nullptr) {
-            link()->cancelToken().requestStop();
-            guard->arm();
-            stopOutcome = guard->stop();
+        if (readings.hasDriver()) {
+            if (!base().interrupted()) base().interrupt();
+            if (!readings.motion().ended()) readings.motion().assumeMoving(true);
+            stopOutcome = readings.finish();
             run.zeroAttempted = true;
             run.zeroAnswered = stopOutcome.confirmed;
-            run.zeroFailure = stopOutcome.failure;
+            run.zeroFailure = stopOutcome.confirmed ? net::Failure() : failureOf(stopOutcome);
             if (stopOutcome.confirmed) controller.onVelocitySent(BodyVelocity(), true);
         }
-    } else if (!run.dryRun && controller.everMoved() && sig != 0) {
-        // The zero sent on leaving was answered: say so in the guard's words.
-        logWarn(source, "Interrupted by %s, base stopped", interruptSignalName());
-        stopOutcome.sent = true;
-        stopOutcome.confirmed = true;
-    } else if (sig != 0) {
-        logWarn(source, "Interrupted by %s", interruptSignalName());
+    } else {
+        const api::StopOutcome ended = readings.hasDriver() ? readings.finish() : api::StopOutcome();
+        if (libraryStopped) {
+            stopOutcome = ended;
+        } else if (!run.dryRun && controller.everMoved() && sig != 0) {
+            // The zero sent on leaving was answered: say so in the guard's words.
+            logWarn(source, "Interrupted by %s, base stopped", interruptSignalName());
+            stopOutcome.sent = true;
+            stopOutcome.confirmed = true;
+        } else if (sig != 0) {
+            logWarn(source, "Interrupted by %s", interruptSignalName());
+        }
     }
     if (run.zeroAttempted && !stopOutcome.sent) {
         stopOutcome.sent = true;
         stopOutcome.confirmed = run.zeroAnswered;
-        stopOutcome.failure = run.zeroFailure;
+        stopOutcome.result = run.zeroAnswered ? 0 : run.zeroFailure.result();
     }
 
     const DriveExit reason = controller.exitReason();

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "drv/MotionGuard.h"
-
 namespace zorn {
 namespace orbitane {
 namespace test {
@@ -106,7 +104,6 @@ void DriveLoop::sendVelocity(const BodyVelocity& v) {
         return;
     }
     heldBack_ = false;
-    if (!v.isZero() && guard_ != nullptr) guard_->arm();
     if (v.isZero()) lastStopNs_ = readings_.nowNs();
     const zorn::net::Done result = readings_.sendVelocity(v, velocityTimeout(readings_.nowNs(), v.isZero()));
     if (!result && interrupted()) controller_.stop(DriveExit::Signal);  // cut by the signal, not lost
@@ -119,7 +116,6 @@ void DriveLoop::sendVelocity(const BodyVelocity& v) {
         controller_.onVelocitySent(v, result.ok());
         if (result) state_.refused = false;
     }
-    if (controller_.stopAcknowledged() && guard_ != nullptr) guard_->disarm();
     // The base keeps the last velocity it took: a request it did not take
     // while it may be moving is an alarm, until one is taken.
     state_.stopInDoubt = !result && controller_.everMoved() && !controller_.stopAcknowledged();
@@ -139,7 +135,6 @@ void DriveLoop::lastZero() {
     lastStopNs_ = readings_.nowNs();
     const zorn::net::Done result = readings_.sendVelocity(zero, velocityTimeout(readings_.nowNs(), true));
     controller_.onVelocitySent(zero, result.ok());
-    if (controller_.stopAcknowledged() && guard_ != nullptr) guard_->disarm();
     state_.zeroAttempted = true;
     state_.zeroAnswered = result.ok();
     state_.zeroFailure = result ? zorn::net::Failure() : result.failure();

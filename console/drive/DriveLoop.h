@@ -27,10 +27,6 @@
 #include "net/Failure.h"
 
 namespace zorn {
-namespace drv {
-class MotionGuard;
-}
-
 namespace orbitane {
 namespace test {
 
@@ -65,8 +61,6 @@ public:
 
     DriveLoop(DriveController& controller, DriveReadings& readings, Hooks hooks);
 
-    // The stop policy to arm before a moving request (null: none).
-    void setGuard(drv::MotionGuard* guard) { guard_ = guard; }
     void setDryRun(bool dryRun) { state_.dryRun = dryRun; }
     // A clear bit is the triggered sensor.
     void setActiveLow(bool activeLow) { activeLow_ = activeLow; }
@@ -105,7 +99,6 @@ private:
     DriveController& controller_;
     DriveReadings& readings_;
     Hooks hooks_;
-    drv::MotionGuard* guard_ = nullptr;
     bool activeLow_ = false;
     DriveRunState state_;
     int64_t nextPeriod_;

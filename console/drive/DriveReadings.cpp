@@ -4,18 +4,14 @@
 #include <cmath>
 #include <cstring>
 
-#include "console/OrbitaneBaseConsoleApplication.h"
-#include "drv/FixedPoint.h"
-#include "drv/QuindleBaseDrv.h"
-#include "net/Link.h"
 #include "net/Result.h"
+#include "orbitane/Units.h"
 
 namespace zorn {
 namespace orbitane {
 namespace test {
 
 using namespace nivo::system::config;
-using namespace zorn::drv;
 
 namespace {
 
@@ -29,28 +25,54 @@ constexpr int64_t STALE_AFTER_NS = SECOND_NS;
 // The velocity answers measure the speed only while they come this close
 // together (while driving); otherwise the odometers do.
 constexpr int64_t MEASURE_WITHIN_NS = SECOND_NS / 2;
+constexpr double PI = 3.14159265358979323846;
+// The distance values a sensor answer carries.
+constexpr int DISTANCE_VALUES = 16;
 
-// Bytes a request and its answer put on the wire: each frame is its flags,
-// length, command and checksum around the payload (the request's payload is
-// its code and its arguments).
-int exchangeBytes(size_t argumentBytes, size_t answerBytes) {
-    return static_cast<int>(4 + 1 + argumentBytes + 4 + answerBytes);
-}
-
-// The size of each request's answer, as the link tells answers apart.
-uint32_t answerSize(DriveRequest request) {
+// Bytes a request and its answer put on the wire, for the view's rate:
+// each frame is its flags, length, command and checksum around the payload
+// (the request's payload is its code and its arguments; the velocity's
+// three 4-byte words, the beacons' one byte).
+int exchangeBytes(DriveRequest request) {
+    int arguments = 0, answer = 0;
     switch (request) {
-        case DriveRequest::Velocity: return sizeof(base_set_velocity_response_t);
-        case DriveRequest::Bumper: return sizeof(base_bumper_data_response_t);
-        case DriveRequest::Motor: return sizeof(base_motor_status_response_t);
-        case DriveRequest::Sensors: return sizeof(base_sensor_data_response_t);
-        case DriveRequest::Status: return sizeof(base_status_response_t);
-        case DriveRequest::Beacons: return sizeof(base_autohome_response_t);
+        case DriveRequest::Velocity: arguments = 12, answer = 13; break;
+        case DriveRequest::Bumper: answer = 4; break;
+        case DriveRequest::Motor: answer = 9; break;
+        case DriveRequest::Sensors: answer = 64; break;
+        case DriveRequest::Status: answer = 2; break;
+        case DriveRequest::Beacons: arguments = 1, answer = 5; break;
     }
-    return 0;
+    return 4 + 1 + arguments + 4 + answer;
 }
 
-std::chrono::nanoseconds asDuration(int64_t ns) { return std::chrono::nanoseconds(std::max<int64_t>(ns, MS_NS)); }
+api::Request apiRequest(DriveRequest request) {
+    switch (request) {
+        case DriveRequest::Velocity: return api::Request::Velocity;
+        case DriveRequest::Bumper: return api::Request::Bumper;
+        case DriveRequest::Motor: return api::Request::Motor;
+        case DriveRequest::Sensors: return api::Request::Sensor;
+        case DriveRequest::Status: return api::Request::Status;
+        case DriveRequest::Beacons: return api::Request::Beacon;
+    }
+    return api::Request::Status;
+}
+
+// One call through the Base, as the outcome of its request.
+template <typename Call>
+auto attempt(Call call) -> zorn::net::Outcome<decltype(call())> {
+    try {
+        return call();
+    } catch (const api::Error& error) {
+        return failureOf(error);
+    }
+}
+
+// The odometers are 32-bit counters of millimetres that wrap.
+int32_t counterDelta(int32_t current, int32_t previous) {
+    return static_cast<int32_t>(static_cast<uint32_t>(current) - static_cast<uint32_t>(previous));
+}
+int32_t wholeMillimetres(double metres) { return static_cast<int32_t>(std::llround(metres * 1000.0)); }
 
 }  // namespace
 
@@ -115,12 +137,16 @@ ReadingAge DriveReadings::Freshness::at(int64_t now) const {
     return age;
 }
 
-DriveReadings::DriveReadings(QuindleBaseDrv* driver, const SystemConfig* config, double track,
-                             zorn::net::Clock& clock)
-    : driver_(driver), config_(config), track_(track), clock_(clock) {}
+DriveReadings::DriveReadings(api::Base* base, const SystemConfig* config, double track, zorn::net::Clock& clock)
+    : base_(nullptr), config_(config), track_(track), clock_(clock) {
+    setBase(base, config);
+}
 
-void DriveReadings::setDriver(QuindleBaseDrv* driver, const SystemConfig* config) {
-    driver_ = driver;
+void DriveReadings::setBase(api::Base* base, const SystemConfig* config) {
+    motion_.reset();
+    finished_ = false;
+    base_ = base;
+    if (base_ != nullptr) motion_.emplace(base_->motion());
     config_ = config;
     for (RoundTrips& trips : roundTrips_) trips.clear();
     haveOdometry_ = false;
@@ -128,7 +154,28 @@ void DriveReadings::setDriver(QuindleBaseDrv* driver, const SystemConfig* config
     for (Freshness* f : {&status_, &motor_, &sensor_, &bumper_, &beacon_}) f->retryAtNs = 0;
 }
 
-bool DriveReadings::linkBroken() const { return driver_ != nullptr && driver_->link().broken(); }
+bool DriveReadings::linkBroken() const { return base_ != nullptr && base_->linkLost(); }
+
+api::StopOutcome DriveReadings::finish() {
+    if (!motion_) return api::StopOutcome();
+    const bool already = motion_->ended();
+    const api::StopOutcome outcome = motion_->finish();
+    if (!already) finished_ = true;
+    return outcome;
+}
+
+void DriveReadings::zeroFromWatch() {
+    if (!motion_) return;
+    try {
+        motion_->velocity(0, 0, 0);
+    } catch (const api::Error&) {
+        // The loop's own requests find out what became of the link.
+    }
+}
+
+void DriveReadings::limit(int64_t timeoutNs) {
+    base_->setAnswerTimeout(std::chrono::nanoseconds(std::min<int64_t>(std::max<int64_t>(timeoutNs, MS_NS), SECOND_NS)));
+}
 
 int64_t DriveReadings::nowNs() const { return zorn::net::nanos(clock_.now().time_since_epoch()); }
 
@@ -171,11 +218,7 @@ bool DriveReadings::mayFit(DriveRequest request, int64_t horizonNs) const {
 }
 
 bool DriveReadings::wouldWait(DriveRequest request) const {
-    if (driver_ == nullptr) return true;
-    const zorn::net::Motion motion =
-        request == DriveRequest::Velocity ? zorn::net::Motion::Moves : zorn::net::Motion::None;
-    return driver_->link().wouldWait(
-        zorn::net::RequestKind{zorn::net::AnswerShape::of(answerSize(request)), motion});
+    return base_ == nullptr || base_->wouldWait(apiRequest(request));
 }
 
 bool DriveReadings::resting(DriveRequest request, int64_t nowNs) const {
@@ -209,7 +252,8 @@ void DriveReadings::noteVelocityHeldBack() {
 }
 
 template <typename Request>
-auto DriveReadings::timed(DriveRequest kind, int wireBytes, Request request) -> decltype(request()) {
+auto DriveReadings::timed(DriveRequest kind, Request request) -> decltype(request()) {
+    const int wireBytes = exchangeBytes(kind);
     Freshness* freshness = freshnessOf(kind);
     ++made_[static_cast<int>(kind)];
     const int64_t start = nowNs();
@@ -250,36 +294,35 @@ auto DriveReadings::timed(DriveRequest kind, int wireBytes, Request request) -> 
 }
 
 PollOutcome DriveReadings::poll(DriveRequest request, int64_t timeoutNs) {
-    if (driver_ == nullptr) return PollOutcome::NotPolled;
-    const zorn::net::Duration timeout = asDuration(timeoutNs);
+    if (base_ == nullptr || request == DriveRequest::Velocity) return PollOutcome::NotPolled;
+    limit(timeoutNs);
     switch (request) {
-        case DriveRequest::Bumper: return pollBumper(timeout);
-        case DriveRequest::Motor: return pollMotor(timeout);
-        case DriveRequest::Sensors: return pollSensors(timeout);
-        case DriveRequest::Status: return pollStatus(timeout);
-        case DriveRequest::Beacons: return pollBeacons(timeout);
+        case DriveRequest::Bumper: return pollBumper();
+        case DriveRequest::Motor: return pollMotor();
+        case DriveRequest::Sensors: return pollSensors();
+        case DriveRequest::Status: return pollStatus();
+        case DriveRequest::Beacons: return pollBeacons();
         case DriveRequest::Velocity: break;
     }
     return PollOutcome::NotPolled;
 }
 
-PollOutcome DriveReadings::pollBumper(zorn::net::Duration timeout) {
-    const auto data = timed(DriveRequest::Bumper, exchangeBytes(0, sizeof(base_bumper_data_response_t)),
-                            [&] { return driver_->getBumperData(timeout); });
-    if (data) bumperBits_ = data->bits;
-    return outcome(data);
+PollOutcome DriveReadings::pollBumper() {
+    const auto bits = timed(DriveRequest::Bumper, [&] { return attempt([&] { return base_->bumperBits(); }); });
+    if (bits) bumperBits_ = *bits;
+    return outcome(bits);
 }
 
-PollOutcome DriveReadings::pollMotor(zorn::net::Duration timeout) {
-    const auto answer = timed(DriveRequest::Motor, exchangeBytes(0, sizeof(base_motor_status_response_t)),
-                              [&] { return driver_->getMotorData(timeout); });
+PollOutcome DriveReadings::pollMotor() {
+    const auto answer = timed(DriveRequest::Motor, [&] { return attempt([&] { return base_->motor(); }); });
     if (!answer) return outcome(answer);
-    const Odometry& data = *answer;
+    const int32_t leftMm = wholeMillimetres(answer->left_odometer_m);
+    const int32_t rightMm = wholeMillimetres(answer->right_odometer_m);
     const int64_t now = nowNs();
     if (haveOdometry_) {
         // Pose since the view started, from the wheel odometers (mm).
-        const double dl = data.leftSinceMm(motorValue_) / 1000.0;
-        const double dr = data.rightSinceMm(motorValue_) / 1000.0;
+        const double dl = counterDelta(leftMm, leftMm_) / 1000.0;
+        const double dr = counterDelta(rightMm, rightMm_) / 1000.0;
         const double d = (dl + dr) / 2.0;
         const double dtheta = (dr - dl) / track_;
         x_ += d * std::cos(theta_ + dtheta / 2.0);
@@ -294,44 +337,46 @@ PollOutcome DriveReadings::pollMotor(zorn::net::Duration timeout) {
         }
     }
     haveOdometry_ = true;
-    motorValue_ = data;
+    leftMm_ = leftMm;
+    rightMm_ = rightMm;
     motorReadNs_ = now;
     return PollOutcome::Answered;
 }
 
-PollOutcome DriveReadings::pollSensors(zorn::net::Duration timeout) {
-    const auto answer = timed(DriveRequest::Sensors, exchangeBytes(0, sizeof(base_sensor_data_response_t)),
-                              [&] { return driver_->getSensorData(timeout); });
+PollOutcome DriveReadings::pollSensors() {
+    const auto answer = timed(DriveRequest::Sensors, [&] { return attempt([&] { return base_->distances(); }); });
     if (answer) sensorValue_ = *answer;
     return outcome(answer);
 }
 
-PollOutcome DriveReadings::pollStatus(zorn::net::Duration timeout) {
-    const auto answer = timed(DriveRequest::Status, exchangeBytes(0, sizeof(base_status_response_t)),
-                              [&] { return driver_->getStatus(timeout); });
+PollOutcome DriveReadings::pollStatus() {
+    const auto answer = timed(DriveRequest::Status, [&] { return attempt([&] { return base_->status(); }); });
     if (answer) statusValue_ = *answer;
     return outcome(answer);
 }
 
-PollOutcome DriveReadings::pollBeacons(zorn::net::Duration timeout) {
-    const auto answer = timed(DriveRequest::Beacons, exchangeBytes(1, sizeof(base_autohome_response_t)),
-                              [&]() -> net::Outcome<Beacons> {
-                                  const auto beacons = driver_->getAutoHomeData(timeout);
-                                  if (beacons && beacons->answerSize != sizeof(base_autohome_response_t)) {
-                                      return net::Failure::of(net::Cause::InvalidAnswer, true);
-                                  }
-                                  return beacons;
-                              });
+PollOutcome DriveReadings::pollBeacons() {
+    // Unchecked: a base that reports more probes than its answer holds
+    // shows the ones it holds.
+    const auto answer = timed(DriveRequest::Beacons, [&] { return attempt([&] { return base_->beacon(false); }); });
     if (answer) beaconValue_ = *answer;
     return outcome(answer);
 }
 
 net::Done DriveReadings::sendVelocity(const BodyVelocity& velocity, int64_t timeoutNs) {
-    if (driver_ == nullptr) return net::Failure::of(net::Cause::NotWritten);
-    const auto answer =
-        timed(DriveRequest::Velocity,
-              exchangeBytes(sizeof(base_set_velocity_request_t), sizeof(base_set_velocity_response_t)),
-              [&] { return driver_->setVelocity(velocity.vx, 0, velocity.omega, asDuration(timeoutNs)); });
+    if (base_ == nullptr) return net::Failure::of(net::Cause::NotWritten);
+    if (motion_->ended()) {
+        // An interrupt ended the scope with its stop: that stop is this
+        // zero's answer, and nothing moves the base any more.
+        if (!velocity.isZero()) return net::Failure::of(net::Cause::Interrupted);
+        const std::optional<api::StopOutcome> stop = motion_->outcome();
+        if (stop && stop->confirmed) return {};
+        return stop && stop->sent ? failureOf(*stop) : net::Failure::of(net::Cause::Interrupted);
+    }
+    limit(timeoutNs);
+    const auto answer = timed(DriveRequest::Velocity, [&] {
+        return attempt([&] { return motion_->velocity(velocity.vx, 0, velocity.omega); });
+    });
     if (!answer) return answer.failure();
     // Each answer is the motion since the one before: while driving they
     // come every period, and measure the speed where the odometers, on a
@@ -339,8 +384,8 @@ net::Done DriveReadings::sendVelocity(const BodyVelocity& velocity, int64_t time
     const int64_t now = nowNs();
     if (lastVelocityAnswerNs_ != 0 && now - lastVelocityAnswerNs_ <= MEASURE_WITHIN_NS) {
         const double seconds = static_cast<double>(now - lastVelocityAnswerNs_) / 1e9;
-        measuredVx_ = answer->dx / seconds;
-        measuredOmega_ = answer->dtheta / seconds;
+        measuredVx_ = answer->dx_m / seconds;
+        measuredOmega_ = answer->dheading_rad / seconds;
         measuredNs_ = now;
     }
     lastVelocityAnswerNs_ = now;
@@ -350,22 +395,22 @@ net::Done DriveReadings::sendVelocity(const BodyVelocity& velocity, int64_t time
 bool DriveReadings::sonarDistances(std::vector<double>& mm) const {
     if (!sensor_.have) return false;
     mm.clear();
-    for (int i = 0; i < BASE_SENSOR_VALUES; ++i) mm.push_back(sensorValue_.metres[i] * 1000.0);
+    for (double metres : sensorValue_) mm.push_back(metres * 1000.0);
     return true;
 }
 
 void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     const int64_t now = nowNs();
     s.statusAge = status_.at(now);
-    s.batteryPercent = statusValue_.batteryPercent;
-    s.charging = !status_.have ? "" : statusValue_.chargingText();
+    s.charging = !status_.have ? "" : statusValue_.charging_text;
+    s.batteryPercent = statusValue_.battery_percent;
 
     s.motorAge = motor_.at(now);
-    s.leftMm = motorValue_.leftMm;
-    s.rightMm = motorValue_.rightMm;
+    s.leftMm = leftMm_;
+    s.rightMm = rightMm_;
     s.x = x_;
     s.y = y_;
-    s.headingDeg = zorn::drv::toDegrees(theta_);
+    s.headingDeg = theta_ * 180.0 / PI;
     s.measuredVx = measuredVx_;
     s.measuredOmega = measuredOmega_;
     Freshness measured;
@@ -380,12 +425,13 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
     } else {
         int cursor = 0;
         for (const SensorConfig& sensor : config_->base.sensors) {
-            if (sensor.type != SensorKind::Sonar || cursor >= BASE_SENSOR_VALUES) {
+            if (sensor.type != SensorKind::Sonar || cursor >= DISTANCE_VALUES) {
                 continue;
             }
             SonarBar bar;
             bar.label = "sonar #" + std::to_string(sensor.id);
-            bar.mm = sensorValue_.metres[cursor++] * 1000.0;
+            const size_t at = static_cast<size_t>(cursor++);
+            bar.mm = at < sensorValue_.size() ? sensorValue_[at] * 1000.0 : 0.0;
             bar.read = sensor_.have;
             bar.near = bar.read && bar.mm > 0.0 && bar.mm < nearMm;
             bar.fullScaleMm = sensor.max_distance > 0 ? sensor.max_distance * 1000.0 : DEFAULT_SONAR_RANGE_MM;
@@ -396,9 +442,9 @@ void DriveReadings::fill(DriveSnapshot& s, double nearMm) const {
 
     s.bumperAge = bumper_.at(now);
     s.beaconAge = beacon_.at(now);
-    s.beaconCount = beaconValue_.beaconCount;
-    s.probes.assign(beaconValue_.probes.begin(),
-                    beaconValue_.probes.begin() + std::min<int>(beaconValue_.probeCount, BASE_MAX_PROBES));
+    s.beaconCount = beaconValue_.beacon_count;
+    s.probes.clear();
+    for (const api::Probe& probe : beaconValue_.probes) s.probes.push_back(static_cast<uint8_t>(probe.bits));
 
     size_t recent = 0, bytes = 0;
     for (const auto& request : recentRequests_) {

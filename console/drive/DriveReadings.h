@@ -2,28 +2,26 @@
 
 // The drive command's side of the connection: the readings and what is
 // known of them, the velocity requests, each kind of request's round trip
-// as measured, and the link statistics the view shows, all over the one
-// driver. Time comes from an injected clock (the link's), so that the
-// schedule built on it can be run in fake time.
+// as measured, and the link statistics the view shows, all through the
+// one Base and the motion scope it keeps open while driving. Time comes
+// from an injected clock (the link's), so that the schedule built on it
+// can be run in fake time.
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "config/SystemConfig.h"
+#include "console/ApiClient.h"
 #include "console/drive/DriveController.h"
 #include "console/drive/DriveView.h"
-#include "drv/BaseValues.h"
-#include "drv/ControlBus.h"
 #include "net/Clock.h"
 #include "net/Failure.h"
+#include "orbitane/Base.h"
 
 namespace zorn {
-namespace drv {
-class QuindleBaseDrv;
-}
-
 namespace orbitane {
 namespace test {
 
@@ -77,14 +75,26 @@ public:
     static constexpr int64_t UNKNOWN_ROUND_TRIP_NS = 22500000;
 
     // `config` is null when the base's configuration could not be read;
-    // `driver` null while there is no link.
-    DriveReadings(drv::QuindleBaseDrv* driver, const nivo::system::config::SystemConfig* config, double track,
+    // `base` null while there is no link. Opens the motion scope the
+    // velocities go through.
+    DriveReadings(api::Base* base, const nivo::system::config::SystemConfig* config, double track,
                   zorn::net::Clock& clock);
 
     // A new link (after a reconnect): its round trips are learnt again,
-    // and the pose goes on from the next odometer reading.
-    void setDriver(drv::QuindleBaseDrv* driver, const nivo::system::config::SystemConfig* config);
-    bool hasDriver() const { return driver_ != nullptr; }
+    // and the pose goes on from the next odometer reading. The old link's
+    // scope ends first (its stop, when the base may be moving by it).
+    void setBase(api::Base* base, const nivo::system::config::SystemConfig* config);
+    bool hasDriver() const { return base_ != nullptr; }
+    // The motion scope the velocities go through; valid while hasDriver().
+    api::Motion& motion() { return *motion_; }
+    // The library ended the scope with its stop (an interrupt came while
+    // the base might be moving): its outcome, with its log line written.
+    bool stoppedByTheLibrary() const { return motion_ && motion_->ended() && !finished_; }
+    // Ends the scope: nothing is sent when the base answered the last stop
+    // request, else the stop under the attempts rule.
+    api::StopOutcome finish();
+    // The watch's zero, from its own thread while the loop is stuck.
+    void zeroFromWatch();
     // The connection is gone: every request fails at once from now on.
     bool linkBroken() const;
 
@@ -150,19 +160,23 @@ private:
     // Times one request, counts it, and marks its freshness; the request's
     // outcome.
     template <typename Request>
-    auto timed(DriveRequest kind, int wireBytes, Request request) -> decltype(request());
+    auto timed(DriveRequest kind, Request request) -> decltype(request());
     template <typename Answer>
     static PollOutcome outcome(const Answer& answer) {
         if (answer) return PollOutcome::Answered;
         return refusedByTheBase(answer.failure()) ? PollOutcome::Refused : PollOutcome::Failed;
     }
-    PollOutcome pollMotor(zorn::net::Duration timeout);
-    PollOutcome pollSensors(zorn::net::Duration timeout);
-    PollOutcome pollStatus(zorn::net::Duration timeout);
-    PollOutcome pollBeacons(zorn::net::Duration timeout);
-    PollOutcome pollBumper(zorn::net::Duration timeout);
+    PollOutcome pollMotor();
+    PollOutcome pollSensors();
+    PollOutcome pollStatus();
+    PollOutcome pollBeacons();
+    PollOutcome pollBumper();
+    // Sets the time limit of the next call.
+    void limit(int64_t timeoutNs);
 
-    drv::QuindleBaseDrv* driver_;
+    api::Base* base_;
+    std::optional<api::Motion> motion_;
+    bool finished_ = false;
     const nivo::system::config::SystemConfig* config_;
     double track_;
     zorn::net::Clock& clock_;
@@ -171,16 +185,16 @@ private:
     long made_[DRIVE_REQUEST_KINDS] = {};
     int64_t leftOutMarkNs_[DRIVE_REQUEST_KINDS] = {};
     Freshness status_, motor_, sensor_, bumper_, beacon_;
-    drv::Status statusValue_;
-    drv::Odometry motorValue_;
+    api::Status statusValue_;
+    int32_t leftMm_ = 0, rightMm_ = 0;  // the odometers' last reading
     bool haveOdometry_ = false;
     int64_t motorReadNs_ = 0;
     double x_ = 0, y_ = 0, theta_ = 0, measuredVx_ = 0, measuredOmega_ = 0;
     int64_t measuredNs_ = 0;  // when the measured speed was last worked out
     int64_t lastVelocityAnswerNs_ = 0;
-    drv::Distances sensorValue_;
+    std::vector<double> sensorValue_;  // metres, in the answer's order
     uint32_t bumperBits_ = 0;
-    drv::Beacons beaconValue_;
+    api::BeaconReading beaconValue_;
 
     std::deque<std::pair<int64_t, int>> recentRequests_;  // when each ended, and its bytes on the wire
     std::deque<int64_t> leftOutTimes_;                    // when a due reading was left out

@@ -30,6 +30,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "orbitane/Endpoint.h"
 #include "orbitane/Error.h"
@@ -44,6 +45,9 @@ struct BaseAccess;
 }
 
 class Motion;
+
+// The requests a call makes, as wouldWait() tells them apart.
+enum class Request { Status, Motor, Sensor, Bumper, Beacon, Velocity, Wheels };
 
 struct OpenOptions {
     // The pauses after the first and the second synchronisation frame sent
@@ -117,6 +121,29 @@ public:
 
     LinkCounts linkCounts() const;
 
+    // For a control loop that keeps a period (docs/library.md, "A control
+    // loop"):
+    //
+    // The longest each later call waits for its answer, from 1 ms to the
+    // request core's own 1000 ms; zero gives that back. A motion scope's
+    // stop keeps its own. Error (usage) outside those bounds.
+    void setAnswerTimeout(std::chrono::nanoseconds limit);
+    std::chrono::nanoseconds answerTimeout() const;
+    // Whether a call making `request` would now first wait: an earlier
+    // request's answer of the same size is owed (late), and until it comes
+    // or lapses a new answer could not be told from it. A loop leaves such
+    // a request for later instead of waiting. A stop never waits.
+    bool wouldWait(Request request) const;
+    // The connection is gone (closed by the base, or the medium failed):
+    // every request fails at once from now on.
+    bool linkLost() const;
+    // The readings without the configuration: no labels, and nothing read
+    // but the one request. The 16 distance values in metres, in the
+    // answer's order (configured sonars first); the bumper and cliff bits
+    // as the base sent them.
+    std::vector<double> distances();
+    uint32_t bumperBits();
+
     // Asks the call in progress to stop, from another thread or a signal
     // handler (async-signal-safe): its wait ends at once, and from now on
     // no request but the motion scope's stop is written, each call failing
@@ -180,6 +207,14 @@ public:
     // (sent is false). Never throws for the stop's own failure: the outcome
     // says it.
     StopOutcome stop();
+    // Ends the scope like stop(), except when the last request it sent was
+    // a stop request the base answered (an all-zero velocity or wheel
+    // speeds): the base is at rest by its own answer, so nothing more is
+    // sent, and the outcome is that request's (sent, confirmed, one
+    // attempt), without a log line. For a loop that stops the base itself.
+    StopOutcome finish();
+    // The last request the scope sent was a stop request the base answered.
+    bool atRest() const;
     // The stop was sent (by stop(), by an interrupted call or by closing).
     bool ended() const;
     std::optional<StopOutcome> outcome() const;

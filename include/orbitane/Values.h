@@ -104,6 +104,7 @@ struct ConfigSensor {
     std::string kind;   // "sonar", "bumper", "cliff", "depth_camera"
     std::string label;  // "Sonar #0"
     MountPose pose;
+    double max_distance_m = 0;  // a sonar's range, metres; 0: none given
 };
 
 // The configuration, as the console's config command reads it: the binary
@@ -118,6 +119,10 @@ struct Config {
     int hardware_version = 0;
     double robot_diameter_m = 0;  // metres
     std::vector<ConfigSensor> sensors;
+    // The speeds the robot's software drives at, m/s (0: none given):
+    // robot_line_speed caps them all.
+    double robot_line_speed = 0;
+    double low_moving_speed = 0, medium_moving_speed = 0, high_moving_speed = 0;
     // From a binary configuration only; a legacy record leaves them as
     // they are here (the JSON leaves them out).
     MountPose lidar_pose;

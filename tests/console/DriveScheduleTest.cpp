@@ -10,11 +10,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "console/drive/DriveController.h"
 #include "console/drive/DriveLoop.h"
 #include "console/drive/DriveReadings.h"
 #include "drv/MotionGuard.h"
+#include "lib/BaseOverLink.h"
 #include "tests/support/ScriptedDriverRig.h"
 
 namespace zorn {
@@ -51,7 +53,7 @@ struct DriveRig : ScriptedDriverRig {
     DriveSettings settings;
     std::unique_ptr<DriveController> controller;
     std::unique_ptr<DriveReadings> readings;
-    std::unique_ptr<MotionGuard> guard;
+    std::optional<::orbitane::Base> client;  // the library's Base over the rig's link
     std::unique_ptr<DriveLoop> loop;
     std::multimap<int64_t, DriveKey> keys;  // when (ns on the clock), which
     // The bumper bits the base reports at a time (ms since the start).
@@ -63,20 +65,18 @@ struct DriveRig : ScriptedDriverRig {
     std::vector<std::pair<double, uint32_t>> bitsSeen;
 
     explicit DriveRig(Millis roundTrip) {
+        client.emplace(::orbitane::detail::baseOverLink(link, "tcp:127.0.0.1:11331", MotionGuard::Hooks(), false));
         line.latency(roundTrip);
         nivo::system::config::Pose front;
         front.x = 0.15;
         controller.reset(new DriveController(settings, [this] { return clockNs(); },
                                              {guardFor("bumper #0", 0, front)}));
-        readings.reset(new DriveReadings(&driver, nullptr, 0.34, clock));
-        guard.reset(new MotionGuard(driver, MotionGuard::Stop::Body, MotionGuard::Hooks()));
+        readings.reset(new DriveReadings(&*client, nullptr, 0.34, clock));
         DriveLoop::Hooks hooks;
         hooks.readInput = [this] { between(); };
         loop.reset(new DriveLoop(*controller, *readings, hooks));
-        loop->setGuard(guard.get());
         scriptBumper();
     }
-    ~DriveRig() { guard->disarm(); }
 
     int64_t clockNs() const { return zorn::net::nanos(clock.now().time_since_epoch()); }
     int64_t at(double ms) const {
