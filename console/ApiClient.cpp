@@ -11,8 +11,10 @@ namespace test {
 
 namespace {
 
-zorn::net::Failure failureOfWord(const std::string& cause, bool written, int32_t baseCode, int sysError) {
+zorn::net::Failure failureOfWord(const std::string& cause, bool written, int32_t baseCode, int sysError,
+                                 int64_t waitedMs = 0) {
     zorn::net::Failure failure;
+    failure.waitedMs = waitedMs;
     if (!zorn::net::causeOfWord(cause, failure.cause)) failure.cause = zorn::net::Cause::InvalidAnswer;
     failure.written = written;
     failure.baseCode = baseCode;
@@ -45,7 +47,8 @@ zorn::net::Failure failureOf(const api::Error& error) {
     const auto& request = error.request();
     if (!request) return zorn::net::Failure::of(zorn::net::Cause::NotWritten);
     return failureOfWord(request->cause, request->written,
-                         error.baseError() ? *error.baseError() : zorn::net::NO_BASE_CODE, request->systemError);
+                         error.baseError() ? *error.baseError() : zorn::net::NO_BASE_CODE, request->systemError,
+                         request->waitedMs);
 }
 
 zorn::net::Failure failureOf(const api::StopOutcome& stop) {

@@ -145,7 +145,6 @@ bool OrbitaneBaseConsoleApplication::onConnected() {
     // back every request but the stop, so the stop request goes out at once.
     setInterruptToken(&link()->cancelToken());
     base_.reset();
-    driver_ = std::make_unique<QuindleBaseDrv>(*link());
     const std::string channel = utils::describeProvider(provider());
     try {
         // The decoded configuration is a member of the config reading's

@@ -62,8 +62,6 @@ public:
     void reportLinkHealth() override;
     bool closeRecordings(std::chrono::milliseconds bound) override;
 
-    // The driver every request goes through, null before a connection.
-    zorn::drv::QuindleBaseDrv* driver() const { return driver_.get(); }
     // The base the commands read and move through; valid once connected.
     api::Base& base() { return *base_; }
 
@@ -74,6 +72,8 @@ private:
 
     BaseMaker makeBase_;
     std::optional<api::Base> base_;
+    // doctor's own driver: it tallies each request against the medium's
+    // counters (every other command goes through base_).
     std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
     api::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;

@@ -90,6 +90,10 @@ CommandResult OrbitaneBaseConsoleApplication::beaconCommand(const std::vector<st
     } catch (const api::Error& error) {
         return resultOf(error);
     }
+    // Only a whole answer is a reading.
+    if (response.answer_bytes != api::BeaconReading::WHOLE_ANSWER_BYTES) {
+        return CommandResult(zorn::net::Failure::of(zorn::net::Cause::InvalidAnswer, true));
+    }
     const std::string& source = LOG_SOURCE_BASE_CONSOLE_APP;
     const int beacons = response.beacon_count;
     const int probes = response.probe_count;

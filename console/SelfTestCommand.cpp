@@ -4,7 +4,7 @@
 #include "app/Interrupt.h"
 #include "app/JsonOutput.h"
 #include "app/Reading.h"
-#include "console/MotionHooks.h"
+#include "console/ApiClient.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
 #include "diagnostics/ControlBusTestFixture.h"
 #include "log/Log.h"
@@ -19,8 +19,7 @@ CommandResult OrbitaneBaseConsoleApplication::testCommand(const std::vector<std:
     // The fixture drives the wheels for a moment: a signal must not leave
     // them turning, so it only ends the run once the stop was sent.
     InterruptScope interruptScope(true);
-    ControlBusTestFixture fixture(driver_.get());
-    fixture.setMotionHooks(consoleMotionHooks());
+    ControlBusTestFixture fixture(base_ ? &*base_ : nullptr);
     // After a signal no case starts (the wheels must not be set turning once
     // the user asked the command to stop).
     const StopRequested stopRequested = [] { return interrupted(); };
@@ -34,8 +33,9 @@ CommandResult OrbitaneBaseConsoleApplication::testCommand(const std::vector<std:
         // (the framework counts it as skipped, and so does its object).
         const bool skipped = testCase.skipped != 0;
         FailureCause cause;
-        zorn::net::Failure request;
-        const bool hasResult = testCase.failed != 0 && fixture.requestFailure(testCase.name, request);
+        api::Error error(api::kind::INTERNAL, 0, "");
+        const bool hasResult = testCase.failed != 0 && fixture.requestFailure(testCase.name, error);
+        const zorn::net::Failure request = hasResult ? failureOf(error) : zorn::net::Failure();
         if (hasResult) {
             cause = causeOf(request);
             // The request's result in words, under the assertion's line.

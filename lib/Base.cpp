@@ -77,6 +77,15 @@ const Endpoint& Base::endpoint() const { return opened(session_).endpoint(); }
 
 Identity Base::identity() const { return opened(session_).call([&] { return session_->identity(); }); }
 
+Identity Base::readIdentity() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const Identity identity = detail::identityOf(valueOf(s.driver().connect(), "connect"), s.identity().channel);
+        s.keepIdentity(identity);
+        return identity;
+    });
+}
+
 Status Base::status() {
     Session& s = opened(session_);
     return s.call([&] { return detail::statusOf(valueOf(s.driver().getStatus(s.answerTimeout()), "status")); });
@@ -133,6 +142,20 @@ Config Base::config() {
 double Base::radius() {
     Session& s = opened(session_);
     return s.call([&] { return valueOf(s.driver().getConfig(), "radius").radiusMm() / 1000.0; });
+}
+
+ShortRecord Base::shortRecord() {
+    Session& s = opened(session_);
+    return s.call([&] {
+        const zorn::drv::base_conf_response_t& record = valueOf(s.driver().getConfig(), "short record").record;
+        ShortRecord out;
+        out.base_type = record.base_type;
+        out.motor_type = record.base_motor_type;
+        out.radius_q8 = static_cast<int>(record.base_radius_q8);
+        out.sensor_count = record.base_sensor_num;
+        out.bumper_count = record.base_bumper_num;
+        return out;
+    });
 }
 
 PollReading Base::poll(bool answer) {

@@ -28,6 +28,7 @@ Error errorOf(const zorn::net::Failure& failure, const std::string& what) {
     request.cause = zorn::net::causeWordOf(failure.cause);
     request.written = failure.written;
     request.systemError = failure.sysError;
+    request.waitedMs = failure.waitedMs;
     return Error(zorn::net::kindOf(failure.cause), failure.result(), what + ": " + zorn::net::describeFailure(failure),
                  baseError, request);
 }

@@ -109,7 +109,7 @@ BumperReading bumperOf(const SystemConfig& config, const Bumpers& bumpers, bool 
 }
 
 BeaconReading beaconOf(const Beacons& beacons, bool checked) {
-    if (beacons.answerSize != sizeof(base_autohome_response_t)) {
+    if (checked && beacons.answerSize != sizeof(base_autohome_response_t)) {
         throw errorOf(zorn::net::Failure::of(zorn::net::Cause::InvalidAnswer, true), "beacon");
     }
     if (checked && beacons.probeCount > BASE_MAX_PROBES) {
@@ -118,6 +118,7 @@ BeaconReading beaconOf(const Beacons& beacons, bool checked) {
                         std::to_string(BASE_MAX_PROBES) + " are supported");
     }
     BeaconReading out;
+    out.answer_bytes = static_cast<int>(beacons.answerSize);
     out.beacon_count = beacons.beaconCount;
     out.probe_count = beacons.probeCount;
     for (int p = 0; p < beacons.probeCount && p < BASE_MAX_PROBES; ++p) {

@@ -22,8 +22,8 @@ Motor motorOf(const zorn::drv::Odometry& odometry);
 SensorReading sensorOf(const nivo::system::config::SystemConfig& config, const zorn::drv::Distances& distances);
 BumperReading bumperOf(const nivo::system::config::SystemConfig& config, const zorn::drv::Bumpers& bumpers,
                        bool activeLow);
-// Throws Error (invalid_answer) for an answer of the wrong size or, when
-// `checked`, with more probes than the answer holds.
+// When `checked`, throws Error (invalid_answer) for an answer of the wrong
+// size or with more probes than the answer holds.
 BeaconReading beaconOf(const zorn::drv::Beacons& beacons, bool checked);
 Config configOf(const FetchedConfig& fetched);
 Displacement displacementOf(const zorn::drv::Displacement& moved);

@@ -55,6 +55,7 @@ public:
     bool isOpen() const;
     const Endpoint& endpoint() const { return endpoint_; }
     const Identity& identity() const { return identity_; }
+    void keepIdentity(const Identity& identity) { identity_ = identity; }
 
     // Inside call().
     zorn::drv::QuindleBaseDrv& driver() { return *driver_; }

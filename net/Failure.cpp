@@ -68,6 +68,8 @@ std::string failureWords(const Failure& failure) {
     std::string words = rowOf(failure.cause).words;
     if (failure.cause == Cause::Timeout && !failure.written) {
         words = "time-out: the request could not be written in time (the link is stuck)";
+    } else if (failure.cause == Cause::Timeout && failure.waitedMs > 0 && failure.waitedMs != 1000) {
+        words = "time-out: the base did not answer within " + std::to_string(failure.waitedMs) + " ms";
     }
     if (failure.cause == Cause::Refused && failure.baseCode != NO_BASE_CODE) {
         words += " (error code " + std::to_string(failure.baseCode) + ")";

@@ -39,6 +39,8 @@ struct Failure {
     int sysError = 0;
     // The request reached the medium, so the base may have acted on it.
     bool written = false;
+    // A time-out's wait for the answer, ms; 0: the request core's 1000.
+    int64_t waitedMs = 0;
 
     static Failure of(Cause cause, bool written = false) {
         Failure f;

@@ -362,7 +362,9 @@ Outcome<AnswerView> Link::transact(uint8_t cmd, const uint8_t* payload, size_t s
     if (entry != pending_.end()) entry->owed = true;
     if (w == Wait::Cut) return Failure::of(Cause::Interrupted, true);
     ++stats_.timeouts;
-    return Failure::of(Cause::Timeout, true);
+    Failure timedOut = Failure::of(Cause::Timeout, true);
+    timedOut.waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(kind.timeout).count();
+    return timedOut;
 }
 
 void Link::sync() {

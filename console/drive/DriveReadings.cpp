@@ -356,9 +356,13 @@ PollOutcome DriveReadings::pollStatus() {
 }
 
 PollOutcome DriveReadings::pollBeacons() {
-    // Unchecked: a base that reports more probes than its answer holds
-    // shows the ones it holds.
-    const auto answer = timed(DriveRequest::Beacons, [&] { return attempt([&] { return base_->beacon(false); }); });
+    // A base that reports more probes than its answer holds shows the ones
+    // it holds; only a whole answer is a reading.
+    const auto answer = timed(DriveRequest::Beacons, [&]() -> net::Outcome<api::BeaconReading> {
+        const auto read = attempt([&] { return base_->beacon(false); });
+        if (read && read->answer_bytes != api::BeaconReading::WHOLE_ANSWER_BYTES) return net::Failure::of(net::Cause::InvalidAnswer, true);
+        return read;
+    });
     if (answer) beaconValue_ = *answer;
     return outcome(answer);
 }

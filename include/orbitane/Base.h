@@ -85,14 +85,18 @@ public:
     // The readings, each a request (sensor and bumper also read the
     // configuration once per link, for the labels and poses).
     Identity identity() const;  // from the connect request; no request
+    // Sends the connect request again: the identity the base answers now
+    // (identity() gives it from then on).
+    Identity readIdentity();
     Status status();
     Motor motor();
     SensorReading sensor();
     // `activeLow`: a clear bit is a triggered sensor (a base whose switches
     // pull the bit low).
     BumperReading bumper(bool activeLow = false);
-    // Error (invalid_answer) when the base reports more probes than its
-    // answer holds (three), unless `checked` is false: then probe_count is
+    // Error (invalid_answer) when the answer is not 5 bytes or the base
+    // reports more probes than its answer holds (three), unless `checked`
+    // is false: then answer_bytes says the answer's size, probe_count is
     // the base's count and `probes` the three the answer holds.
     BeaconReading beacon(bool checked = true);
     // Read afresh each time: binary, falling back to the legacy record for
@@ -103,6 +107,8 @@ public:
     // the wheels' travels are integrated over. 0 when the base reports
     // none.
     double radius();
+    // That short record's fields as the base sent them.
+    ShortRecord shortRecord();
 
     // Asks the base what it wants; when it asks for the host's identity,
     // sends the console's (model "Q7N3", device "ORBITANE-XXXXXX"), unless

@@ -57,6 +57,9 @@ struct RequestFailure {
     bool written = false;
     // errno of the medium (link_failed, not_written), 0 when none.
     int systemError = 0;
+    // How long a timeout waited for the answer, ms (the call's answer
+    // time-out); 0 for other causes.
+    int64_t waitedMs = 0;
 };
 
 class ORBITANE_API Error : public std::runtime_error {

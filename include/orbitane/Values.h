@@ -93,9 +93,25 @@ struct Probe {
 
 // The beacon reading.
 struct BeaconReading {
+    static constexpr int WHOLE_ANSWER_BYTES = 5;
     int beacon_count = 0;
     int probe_count = 0;
     std::vector<Probe> probes;
+    // The size of the base's answer: 5 for a whole one. An unchecked
+    // reading of a shorter one reads the bytes it lacks as zero.
+    int answer_bytes = 5;
+};
+
+// The base's own short record (the legacy configuration request), its
+// fields as the base sent them, for a program that checks the base itself.
+struct ShortRecord {
+    static constexpr int CIRCLE = 0;     // base_type of a round base
+    static constexpr int TWO_WHEEL = 0;  // motor_type of two driven wheels
+    int base_type = 0;
+    int motor_type = 0;
+    int radius_q8 = 0;     // the radius in mm times 256 (24.8 fixed point), as a signed word
+    int sensor_count = 0;  // distance sensors the base describes (the record holds 8)
+    int bumper_count = 0;  // bumper and cliff sensors it describes (the record holds 8)
 };
 
 // One sensor of the configuration.

@@ -347,6 +347,71 @@ TEST_F(MotionTest, AStopTheBaseRefusesIsTriedThreeTimesAndReportedAsSuch) {
     EXPECT_EQ(sim_->device().requestCount(zorn::drv::REQ_SET_VELOCITY), 4u);
 }
 
+// A loop that keeps a period bounds each wait, leaves alone a request
+// whose late answer is still owed, and ends a scope it stopped itself
+// without a further request.
+TEST_F(MotionTest, AControlLoopBoundsItsWaitsAndEndsAtRestWithoutAnotherStop) {
+    start(R"({"faults": [{"request": "getStatus", "kind": "delay", "delay_ms": 400, "times": 1}]})");
+    orbitane::Base& base = *base_;
+    for (const std::chrono::nanoseconds bad : {std::chrono::nanoseconds(-1), std::chrono::nanoseconds(999999),
+                                                std::chrono::nanoseconds(milliseconds(1001))}) {
+        EXPECT_EQ(errorOf([&] { base.setAnswerTimeout(bad); }).kind(), orbitane::kind::USAGE) << bad.count();
+    }
+    base.setAnswerTimeout(milliseconds(50));
+    const auto asked = std::chrono::steady_clock::now();
+    const orbitane::Error late = errorOf([&] { base.status(); });
+    EXPECT_EQ(late.kind(), orbitane::kind::TIMEOUT);
+    EXPECT_EQ(late.request()->waitedMs, 50);
+    EXPECT_NE(std::string(late.what()).find("did not answer within 50 ms"), std::string::npos) << late.what();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, milliseconds(390)) << "waited past its own limit";
+    // The late status answer is owed: only a request with an answer of its size would wait.
+    EXPECT_TRUE(base.wouldWait(orbitane::Request::Status));
+    EXPECT_FALSE(base.wouldWait(orbitane::Request::Bumper));
+    EXPECT_FALSE(base.wouldWait(orbitane::Request::Velocity));
+    const auto giveUp = std::chrono::steady_clock::now() + milliseconds(5000);
+    while (base.wouldWait(orbitane::Request::Status) && std::chrono::steady_clock::now() < giveUp) {
+        try {
+            base.bumperBits();  // a request reads the late answer in
+        } catch (const orbitane::Error&) {
+            // the base answers in order: the bumper comes after the late status
+        }
+    }
+    EXPECT_FALSE(base.wouldWait(orbitane::Request::Status));
+    base.setAnswerTimeout(std::chrono::nanoseconds(0));
+    EXPECT_EQ(base.answerTimeout(), milliseconds(1000));
+    EXPECT_NO_THROW(base.status());
+
+    orbitane::Motion motion = base.motion();
+    motion.velocity(0.2);
+    EXPECT_FALSE(motion.atRest());
+    motion.velocity(0);
+    EXPECT_TRUE(motion.atRest());
+    const size_t sent = sim_->device().velocityCommands().size();
+    const orbitane::StopOutcome rest = motion.finish();
+    EXPECT_TRUE(rest.sent && rest.confirmed);
+    EXPECT_EQ(sim_->device().velocityCommands().size(), sent) << "the loop's own zero was the stop";
+    // Moving again: finish() is the stop.
+    orbitane::Motion moving = base.motion();
+    moving.velocity(0.2);
+    EXPECT_TRUE(moving.finish().confirmed);
+    EXPECT_EQ(sim_->device().velocityCommands().size(), sent + 2);
+    EXPECT_TRUE(lastVelocityIsZero());
+}
+
+// A base whose configuration cannot be read still gives its raw readings
+// and its short record as sent.
+TEST_F(MotionTest, RawReadingsNeedNoConfiguration) {
+    start(R"({"faults": [{"request": "getBinaryConfig", "kind": "error", "error_code": 3}]})");
+    orbitane::Base& base = *base_;
+    EXPECT_EQ(errorOf([&] { base.sensor(); }).kind(), orbitane::kind::BASE_ERROR);
+    EXPECT_EQ(base.distances().size(), 16u);
+    EXPECT_NO_THROW(base.bumperBits());
+    const orbitane::ShortRecord record = base.shortRecord();
+    EXPECT_EQ(record.base_type, orbitane::ShortRecord::CIRCLE);
+    EXPECT_NEAR(record.radius_q8 / 256.0 / 1000.0, base.radius(), 1e-9);
+    EXPECT_EQ(base.readIdentity().serial_number, base.identity().serial_number);
+}
+
 TEST_F(MotionTest, SeveralThreadsAtOnceOnOneBaseAndOnBasesOfTheirOwn) {
     start();
     orbitane::Base& shared = *base_;
