@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/CommandResult.h"
+#include "net/Result.h"
 #include "orbitane/Base.h"
 #include "orbitane/Error.h"
 
@@ -38,6 +39,16 @@ CommandResult resultOf(const api::Error& error);
 // The request's failure an Error carries; a call the library refused
 // before sending anything is a request not written.
 zorn::net::Failure failureOf(const api::Error& error);
+// One call through the Base as the outcome of its request: its value, or
+// the failure the library threw.
+template <typename Call>
+auto outcomeOf(Call call) -> zorn::net::Outcome<decltype(call())> {
+    try {
+        return call();
+    } catch (const api::Error& error) {
+        return failureOf(error);
+    }
+}
 // The failure of a stop that was sent and not confirmed.
 zorn::net::Failure failureOf(const api::StopOutcome& stop);
 StopReport stopReportOf(const api::StopOutcome& stop);

@@ -31,7 +31,6 @@
 #include "console/DoctorVerdicts.h"
 #include "console/DoctorWatch.h"
 #include "console/OrbitaneBaseConsoleApplication.h"
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Link.h"
 #include "net/Result.h"
@@ -233,7 +232,7 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
         OrbitaneBaseConsoleApplication* app;
         ~Disconnect() {
             setInterruptToken(nullptr);
-            app->driver_.reset();
+            app->base_.reset();
             app->disconnectChannel();
         }
     } disconnect{this};
@@ -273,8 +272,8 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
     }
 
     setInterruptToken(&link()->cancelToken());
-    driver_ = std::make_unique<zorn::drv::QuindleBaseDrv>(*link());
     zorn::net::Link& line = *link();
+    const std::string channel = utils::describeProvider(provider());
     const std::string adapter = serial ? adapterName(port) : std::string();
     // What the line brought back so far, as the link and the watcher saw it.
     auto evidence = [&]() {
@@ -308,12 +307,20 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
     // The connect request, tried again while it times out or comes
     // damaged: one frame lost to noise should not hide what the steps after
     // it can tell. Past the first few tries only while answers come at all.
+    // Each try is a Base made over the link, which sends the connect request.
+    auto connectOnce = [&]() -> zorn::net::Outcome<api::Identity> {
+        base_.reset();
+        return outcomeOf([&] {
+            base_.emplace(makeBase_(line, channel, false));
+            return base_->identity();
+        });
+    };
     RequestTally connectTally;
-    zorn::net::Outcome<zorn::drv::Identity> connected = zorn::net::Failure::of(zorn::net::Cause::NotWritten);
+    zorn::net::Outcome<api::Identity> connected = zorn::net::Failure::of(zorn::net::Cause::NotWritten);
     int attempts = 0;
     while (attempts < NOISY_CONNECT_ATTEMPTS && !interrupted()) {
         ++attempts;
-        connected = tallied(connectTally, [this]() { return driver_->connect(); });
+        connected = tallied(connectTally, connectOnce);
         if (connected || !retryable(connected.failure()) || line.broken()) break;
         const LineEvidence seen = evidence();
         // The console's own frames, or text: another try tells no more.
@@ -344,7 +351,7 @@ CommandResult OrbitaneBaseConsoleApplication::doctorCommand(const std::vector<st
     bool cutShort = false;
     while (run.sent < requests && !interrupted()) {
         const uint64_t lostBefore = run.lost;
-        tallied(run, [this]() { return driver_->getStatus(); });
+        tallied(run, [this]() { return outcomeOf([this] { return base_->status(); }); });
         silentInARow = run.lost > lostBefore ? silentInARow + 1 : 0;
         if (silentInARow >= SILENT_IN_A_ROW || line.broken()) {
             cutShort = true;

@@ -219,7 +219,7 @@ StepVerdict checksumVerdict(const LineEvidence& line, const RequestTally& all, u
     return v;
 }
 
-StepVerdict identityVerdict(const zorn::drv::Identity* identity, const zorn::net::Failure& failure,
+StepVerdict identityVerdict(const ::orbitane::Identity* identity, const zorn::net::Failure& failure,
                             const RequestTally& connects) {
     using zorn::net::Cause;
     const int attempts = static_cast<int>(connects.sent);
@@ -243,19 +243,19 @@ StepVerdict identityVerdict(const zorn::drv::Identity* identity, const zorn::net
                       "the device answers but not as the base does: is it the base? Restart the base");
     }
     StepVerdict v;
-    const std::string serialNumber = identity->serialText();
-    const std::string model = identity->model();
+    const std::string serialNumber = identity->serial_number;
+    const std::string model = identity->model;
     v.extra["model"] = model;
-    v.extra["firmware_version"] = identity->firmwareText();
-    v.extra["hardware_version"] = identity->hardwareText();
+    v.extra["firmware_version"] = identity->firmware_version;
+    v.extra["hardware_version"] = identity->hardware_version;
     v.extra["serial_number"] = serialNumber;
     v.extra["connect_attempts"] = attempts;
-    v.detail = (model.empty() ? std::string("(no model)") : model) + ", firmware " + identity->firmwareText() + ", hardware " + identity->hardwareText() +
+    v.detail = (model.empty() ? std::string("(no model)") : model) + ", firmware " + identity->firmware_version + ", hardware " + identity->hardware_version +
                ", serial " + serialNumber +
                (attempts > 1 ? " (connect answered at attempt " + std::to_string(attempts) + ")" : "");
     std::vector<std::string> blank;
     if (model.empty()) blank.push_back("an empty model");
-    if (identity->firmwareText() == "0.0") blank.push_back("firmware 0.0");
+    if (identity->firmware_version == "0.0") blank.push_back("firmware 0.0");
     if (serialNumber.find_first_not_of('0') == std::string::npos) blank.push_back("serial number 0");
     if (!blank.empty()) {
         std::string list;

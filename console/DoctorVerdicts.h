@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "console/DoctorEvidence.h"
-#include "drv/BaseValues.h"
+#include "orbitane/Values.h"
 #include "net/Failure.h"
 
 namespace zorn {
@@ -69,7 +69,7 @@ StepVerdict checksumVerdict(const LineEvidence& line, const RequestTally& all, u
 // identity: the base answered the connect request (`identity` null when it
 // did not, `failure` then says why, and `connects` how the tries ended),
 // and its identity is not blank.
-StepVerdict identityVerdict(const zorn::drv::Identity* identity, const zorn::net::Failure& failure,
+StepVerdict identityVerdict(const ::orbitane::Identity* identity, const zorn::net::Failure& failure,
                             const RequestTally& connects);
 // status: the loss of the status run, its round trips, late answers.
 StepVerdict statusVerdict(const LineEvidence& line, const RequestTally& run, bool cutShort);

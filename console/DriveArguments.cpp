@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drv/QuindleBaseDrv.h"
+#include "console/ApiClient.h"
 
 namespace zorn {
 namespace orbitane {
@@ -86,7 +86,7 @@ bool parseFixed16(const std::string& text, double& value) {
     double parsed = 0;
     value = 0;
     if (!parseDecimal(text, parsed)) return false;
-    if (!zorn::drv::velocityFits(parsed)) return false;
+    if (!api::velocityFits(parsed)) return false;
     value = parsed;
     return true;
 }

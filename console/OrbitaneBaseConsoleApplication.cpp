@@ -12,7 +12,6 @@
 
 #include <cstring>
 
-#include "drv/QuindleBaseDrv.h"
 #include "log/Log.h"
 #include "net/Link.h"
 
@@ -30,17 +29,15 @@ OrbitaneBaseConsoleApplication::OrbitaneBaseConsoleApplication(BaseMaker makeBas
 
 OrbitaneBaseConsoleApplication::~OrbitaneBaseConsoleApplication() {
     // No signal may reach the link's token once the link is gone; the base
-    // and the driver go before the link they use.
+    // goes before the link it uses.
     setInterruptToken(nullptr);
     base_.reset();
-    driver_.reset();
     disconnectChannel();
 }
 
 void OrbitaneBaseConsoleApplication::beforeUnlink() {
     // A scope still open stops the base while the link is there to carry it.
     base_.reset();
-    driver_.reset();
 }
 
 void OrbitaneBaseConsoleApplication::registerCommands() {

@@ -8,13 +8,10 @@
 #include "app/OrbitaneConsoleApplication.h"
 #include "console/ApiClient.h"
 #include "console/ConfigCommands.h"
-#include "drv/BaseValues.h"
-#include "drv/ControlBus.h"
 
 namespace zorn {
 namespace drv {
 class CaptureWriter;
-class QuindleBaseDrv;
 }
 
 namespace orbitane {
@@ -72,9 +69,6 @@ private:
 
     BaseMaker makeBase_;
     std::optional<api::Base> base_;
-    // doctor's own driver: it tallies each request against the medium's
-    // counters (every other command goes through base_).
-    std::unique_ptr<zorn::drv::QuindleBaseDrv> driver_;
     api::Identity identity_;  // the base's answer to the connect request
     bool inSession_ = false;
     std::string identityLine_;  // model, firmware and serial number, for the drive view

@@ -47,6 +47,8 @@ HostInfo answerGetInfoCall(Session& s) {
 
 const char* version() { return ORBITANE_VERSION; }
 
+bool velocityFits(double value) { return std::isfinite(value) && zorn::drv::velocityFits(value); }
+
 Base::Base(std::shared_ptr<Session> session) : session_(std::move(session)) {}
 
 Base Base::open(const std::string& uri, const OpenOptions& options) { return open(Endpoint::parse(uri), options); }
@@ -120,7 +122,8 @@ BeaconReading Base::beacon(bool checked) {
 std::vector<double> Base::distances() {
     Session& s = opened(session_);
     return s.call([&] {
-        const auto& read = valueOf(s.driver().getSensorData(s.answerTimeout()), "distances");
+        const auto answer = s.driver().getSensorData(s.answerTimeout());
+        const auto& read = valueOf(answer, "distances");
         return std::vector<double>(read.metres.begin(), read.metres.end());
     });
 }
@@ -147,7 +150,8 @@ double Base::radius() {
 ShortRecord Base::shortRecord() {
     Session& s = opened(session_);
     return s.call([&] {
-        const zorn::drv::base_conf_response_t& record = valueOf(s.driver().getConfig(), "short record").record;
+        const auto answer = s.driver().getConfig();
+        const zorn::drv::base_conf_response_t& record = valueOf(answer, "short record").record;
         ShortRecord out;
         out.base_type = record.base_type;
         out.motor_type = record.base_motor_type;
@@ -280,7 +284,7 @@ void Motion::wheels(double left, double right) {
 
 Displacement Motion::velocity(double vx, double vy, double omega) {
     for (double v : {vx, vy, omega}) {
-        if (!std::isfinite(v) || !zorn::drv::velocityFits(v)) {
+        if (!orbitane::velocityFits(v)) {
             throw usageError("velocity: vx, vy and omega are finite numbers below 32768 in magnitude (m/s, rad/s)");
         }
     }

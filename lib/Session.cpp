@@ -56,10 +56,13 @@ void Session::connect() {
     if (!connected) {
         const zorn::net::Failure& failure = connected.failure();
         close();
-        if (failure.cause == zorn::net::Cause::Interrupted) throw errorOf(failure, "connect");
+        const Error request = errorOf(failure, "connect");
+        if (failure.cause == zorn::net::Cause::Interrupted) throw request;
+        // A connection that never came: its kind, with the connect request's cause.
         throw Error(kind::CONNECT_FAILED, result::NO_CONNECTION,
                     "failed to communicate with device at " + endpoint_.describe() + ": " +
-                        zorn::net::describeFailure(failure));
+                        zorn::net::describeFailure(failure),
+                    request.baseError(), *request.request());
     }
     identity_ = identityOf(*connected, endpoint_.describe());
 }

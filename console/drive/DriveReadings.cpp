@@ -58,16 +58,6 @@ api::Request apiRequest(DriveRequest request) {
     return api::Request::Status;
 }
 
-// One call through the Base, as the outcome of its request.
-template <typename Call>
-auto attempt(Call call) -> zorn::net::Outcome<decltype(call())> {
-    try {
-        return call();
-    } catch (const api::Error& error) {
-        return failureOf(error);
-    }
-}
-
 // The odometers are 32-bit counters of millimetres that wrap.
 int32_t counterDelta(int32_t current, int32_t previous) {
     return static_cast<int32_t>(static_cast<uint32_t>(current) - static_cast<uint32_t>(previous));
@@ -308,13 +298,13 @@ PollOutcome DriveReadings::poll(DriveRequest request, int64_t timeoutNs) {
 }
 
 PollOutcome DriveReadings::pollBumper() {
-    const auto bits = timed(DriveRequest::Bumper, [&] { return attempt([&] { return base_->bumperBits(); }); });
+    const auto bits = timed(DriveRequest::Bumper, [&] { return outcomeOf([&] { return base_->bumperBits(); }); });
     if (bits) bumperBits_ = *bits;
     return outcome(bits);
 }
 
 PollOutcome DriveReadings::pollMotor() {
-    const auto answer = timed(DriveRequest::Motor, [&] { return attempt([&] { return base_->motor(); }); });
+    const auto answer = timed(DriveRequest::Motor, [&] { return outcomeOf([&] { return base_->motor(); }); });
     if (!answer) return outcome(answer);
     const int32_t leftMm = wholeMillimetres(answer->left_odometer_m);
     const int32_t rightMm = wholeMillimetres(answer->right_odometer_m);
@@ -344,13 +334,13 @@ PollOutcome DriveReadings::pollMotor() {
 }
 
 PollOutcome DriveReadings::pollSensors() {
-    const auto answer = timed(DriveRequest::Sensors, [&] { return attempt([&] { return base_->distances(); }); });
+    const auto answer = timed(DriveRequest::Sensors, [&] { return outcomeOf([&] { return base_->distances(); }); });
     if (answer) sensorValue_ = *answer;
     return outcome(answer);
 }
 
 PollOutcome DriveReadings::pollStatus() {
-    const auto answer = timed(DriveRequest::Status, [&] { return attempt([&] { return base_->status(); }); });
+    const auto answer = timed(DriveRequest::Status, [&] { return outcomeOf([&] { return base_->status(); }); });
     if (answer) statusValue_ = *answer;
     return outcome(answer);
 }
@@ -359,7 +349,7 @@ PollOutcome DriveReadings::pollBeacons() {
     // A base that reports more probes than its answer holds shows the ones
     // it holds; only a whole answer is a reading.
     const auto answer = timed(DriveRequest::Beacons, [&]() -> net::Outcome<api::BeaconReading> {
-        const auto read = attempt([&] { return base_->beacon(false); });
+        const auto read = outcomeOf([&] { return base_->beacon(false); });
         if (read && read->answer_bytes != api::BeaconReading::WHOLE_ANSWER_BYTES) return net::Failure::of(net::Cause::InvalidAnswer, true);
         return read;
     });
@@ -379,7 +369,7 @@ net::Done DriveReadings::sendVelocity(const BodyVelocity& velocity, int64_t time
     }
     limit(timeoutNs);
     const auto answer = timed(DriveRequest::Velocity, [&] {
-        return attempt([&] { return motion_->velocity(velocity.vx, 0, velocity.omega); });
+        return outcomeOf([&] { return motion_->velocity(velocity.vx, 0, velocity.omega); });
     });
     if (!answer) return answer.failure();
     // Each answer is the motion since the one before: while driving they

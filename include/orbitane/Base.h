@@ -232,6 +232,10 @@ private:
     uint64_t scope_ = 0;  // which of the Base's scopes this is
 };
 
+// Whether Motion::velocity() takes `value` (m/s or rad/s): a finite number
+// whose 16.16 fixed-point word fits in 32 bits (below 32768 in magnitude).
+ORBITANE_API bool velocityFits(double value);
+
 // "2.0.0_dev": the version of the library, the console's own.
 ORBITANE_API const char* version();
 

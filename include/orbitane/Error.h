@@ -80,9 +80,10 @@ public:
     // The 16-bit code of the base's error answer (base_error,
     // not_supported), when it carried one.
     std::optional<int> baseError() const noexcept { return baseError_; }
-    // Set when a request failed (every kind but usage, connect_failed,
-    // host_not_found and the console's own); empty for a failure of the
-    // library's own judgement, an unusable configuration for one.
+    // Set when a request failed (every kind but usage, host_not_found and
+    // the console's own; connect_failed when the connect request failed,
+    // not the channel); empty for a failure of the library's own
+    // judgement, an unusable configuration for one.
     const std::optional<RequestFailure>& request() const noexcept { return request_; }
 
 private:

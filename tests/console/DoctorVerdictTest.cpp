@@ -56,12 +56,12 @@ RequestTally tally(uint64_t sent, uint64_t corrupted, uint64_t lost = 0, double 
     return t;
 }
 
-zorn::drv::Identity identity(const char* model, uint16_t firmware, uint32_t serial) {
-    zorn::drv::Identity id;
-    std::strncpy(id.record.model, model, sizeof id.record.model);
-    id.record.firmware_version = firmware;
-    id.record.hardware_version = 0x0300;
-    id.record.serial_number[2] = serial;
+orbitane::Identity identity(const char* model, const char* firmware, const char* serial) {
+    orbitane::Identity id;
+    id.model = model;
+    id.firmware_version = firmware;
+    id.hardware_version = "3.0";
+    id.serial_number = serial;
     return id;
 }
 
@@ -168,7 +168,7 @@ const VerdictCase kCases[] = {
      3, "2 of 3 answers corrupted (66.7 %)", nullptr, nullptr},
     {"BlankIdentity",
      [] {
-         const zorn::drv::Identity id = identity("", 0, 0);
+         const orbitane::Identity id = identity("", "0.0", "000000000000000000000000");
          return identityVerdict(&id, zorn::net::Failure(), tally(1, 0));
      },
      0, "(no model), firmware 0.0, hardware 3.0, serial 000000000000000000000000", "blank_identity", nullptr},
