@@ -1,12 +1,14 @@
-# orbitane_library(<name> DEPS <targets...> MAY_INCLUDE <folders...>)
+# orbitane_library(<name> DEPS <targets...> MAY_INCLUDE <folders...> [FORBID <headers...>])
 # Builds the static library orb_<name> from every .cpp of the calling
 # folder (and its arch/ subfolder when present). The project root is the
 # include root, so headers are included as "net/Message.h". The folder may
 # include its own headers and those of the MAY_INCLUDE folders, nothing else
-# (see orbitane_check_includes below).
+# (see orbitane_check_includes below); FORBID names headers of those
+# folders it may still not include.
 function(orbitane_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;MAY_INCLUDE" ${ARGN})
-  orbitane_check_includes(${name} ${CMAKE_CURRENT_SOURCE_DIR} ALLOWED ${name} ${ARG_MAY_INCLUDE})
+  cmake_parse_arguments(ARG "" "" "DEPS;MAY_INCLUDE;FORBID" ${ARGN})
+  orbitane_check_includes(${name} ${CMAKE_CURRENT_SOURCE_DIR} ALLOWED ${name} ${ARG_MAY_INCLUDE}
+                          FORBID ${ARG_FORBID})
   file(GLOB sources CONFIGURE_DEPENDS
        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/arch/*.cpp)
   add_library(orb_${name} STATIC ${sources})
@@ -28,14 +30,15 @@ function(orbitane_test name)
     PROPERTIES LABELS "${name}" ENVIRONMENT "ORBITANE_BIN_DIR=${PROJECT_BINARY_DIR}")
 endfunction()
 
-# orbitane_check_includes(<layer> <folder> ALLOWED <prefixes...> [EXCEPT <files...>])
+# orbitane_check_includes(<layer> <folder> ALLOWED <prefixes...> [EXCEPT <files...>] [FORBID <headers...>])
 # Fails the configuration when a source or header of <folder> (not its
 # subfolders) includes a project header outside the allowed folders, so an
 # include that runs back up a layer never builds. A prefix names a folder
 # ("net") or a subfolder ("net/arch"); "net" admits net/ but not net/arch/
-# unless both are listed.
+# unless both are listed. A header listed in FORBID ("drv/QuindleBaseDrv.h")
+# is refused whatever its folder.
 function(orbitane_check_includes layer folder)
-  cmake_parse_arguments(ARG "" "" "ALLOWED;EXCEPT" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "ALLOWED;EXCEPT;FORBID" ${ARGN})
   file(GLOB files ${folder}/*.h ${folder}/*.cpp)
   foreach(file ${files})
     get_filename_component(name ${file} NAME)
@@ -44,6 +47,11 @@ function(orbitane_check_includes layer folder)
     endif()
     file(STRINGS ${file} lines REGEX "^#include \"[a-z]+/")
     foreach(line ${lines})
+      string(REGEX MATCH "\"([^\"]+)\"" quoted "${line}")
+      if(CMAKE_MATCH_1 IN_LIST ARG_FORBID)
+        file(RELATIVE_PATH shown ${PROJECT_SOURCE_DIR} ${file})
+        message(FATAL_ERROR "${shown}: ${line}: the ${layer} layer makes its requests through the library, not ${CMAKE_MATCH_1}")
+      endif()
       string(REGEX MATCH "\"([a-z]+)/([A-Za-z_]+/)?" match "${line}")
       set(top "${CMAKE_MATCH_1}")
       set(sub "${CMAKE_MATCH_2}")

@@ -8,7 +8,7 @@
 #include "app/JsonPaths.h"
 #include "config/BinaryConfig.h"
 #include "console/ConfigCommands.h"
-#include "drv/QuindleBaseDrv.h"
+#include "drv/ControlBus.h"
 
 namespace zorn {
 namespace orbitane {
@@ -37,7 +37,7 @@ std::string quoted(const std::string& text) {
 
 void describeBinaryConfig(zorn::drv::DecodedFrame& answer, const uint8_t* payload, size_t size) {
     Json::Value config;
-    const size_t read = std::min<size_t>(size, drv::QuindleBaseDrv::BINARY_CONFIG_CAPACITY);
+    const size_t read = std::min<size_t>(size, drv::BINARY_CONFIG_CAPACITY);
     if (!nivo::system::config::parseBinaryConfig(read, payload, config)) {
         answer.text += size > read ? ", not readable: config reads its first " + std::to_string(read) + " bytes only"
                                    : ", not readable as a configuration";

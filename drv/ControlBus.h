@@ -31,6 +31,8 @@ constexpr uint8_t CMD_CONTROL_BUS = 0xF8;
 constexpr uint8_t REQ_CONNECT = 0x10;
 constexpr uint8_t REQ_GET_CONFIG = 0x20;
 constexpr uint8_t REQ_GET_BINARY_CONFIG = 0x21;
+// Bytes of the binary configuration a reader takes at most.
+constexpr size_t BINARY_CONFIG_CAPACITY = 2048;
 constexpr uint8_t REQ_GET_STATUS = 0x30;
 constexpr uint8_t REQ_GET_MOTOR_DATA = 0x31;
 constexpr uint8_t REQ_GET_SENSOR_DATA = 0x32;

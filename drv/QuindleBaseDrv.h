@@ -31,7 +31,7 @@ class QuindleBaseDrv {
 public:
     static constexpr auto REQUEST_TIMEOUT = net::REQUEST_TIMEOUT;
     // Bytes of the binary configuration the console reads at most.
-    static constexpr size_t BINARY_CONFIG_CAPACITY = 2048;
+    static constexpr size_t BINARY_CONFIG_CAPACITY = drv::BINARY_CONFIG_CAPACITY;
 
     // The link is not owned and must outlive the driver.
     explicit QuindleBaseDrv(net::Link& link) : link_(link) {}
