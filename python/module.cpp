@@ -1069,6 +1069,12 @@ PYBIND11_MODULE(_orbitane, m) {
              },
              "vx"_a, "vy"_a = 0.0, "omega"_a = 0.0)
         .def("stop", [](PyMotion& self) { return blocking(*self.base, [&] { return self.motion.stop(); }); })
+        .def("finish", [](PyMotion& self) { return blocking(*self.base, [&] { return self.motion.finish(); }); })
+        .def_property_readonly("at_rest",
+                               [](const PyMotion& self) {
+                                   py::gil_scoped_release release;
+                                   return self.motion.atRest();
+                               })
         .def_property_readonly("ended",
                                [](const PyMotion& self) {
                                    py::gil_scoped_release release;
@@ -1123,6 +1129,45 @@ PYBIND11_MODULE(_orbitane, m) {
                                    return self.lastStop();
                                })
         .def("link_counts", &orbitane::Base::linkCounts, released)
+        // For a loop that keeps a period.
+        .def_property(
+            "answer_timeout",
+            [](const orbitane::Base& self) {
+                return std::chrono::duration<double>(self.answerTimeout()).count();
+            },
+            [](orbitane::Base& self, double seconds) {
+                if (!std::isfinite(seconds)) throw usage("answer_timeout: a number of seconds from 0.001 to 1, or 0");
+                self.setAnswerTimeout(std::chrono::nanoseconds(std::llround(seconds * 1e9)));
+            })
+        .def("would_wait",
+             [](const orbitane::Base& self, const std::string& request) {
+                 static const std::pair<const char*, orbitane::Request> NAMES[] = {
+                     {"status", orbitane::Request::Status},   {"motor", orbitane::Request::Motor},
+                     {"sensor", orbitane::Request::Sensor},   {"bumper", orbitane::Request::Bumper},
+                     {"beacon", orbitane::Request::Beacon},   {"velocity", orbitane::Request::Velocity},
+                     {"wheels", orbitane::Request::Wheels}};
+                 for (const auto& name : NAMES) {
+                     if (request == name.first) {
+                         py::gil_scoped_release release;
+                         return self.wouldWait(name.second);
+                     }
+                 }
+                 throw usage("would_wait: \"" + request +
+                             "\" is none of status, motor, sensor, bumper, beacon, velocity, wheels");
+             },
+             "request"_a)
+        .def_property_readonly("link_lost",
+                               [](const orbitane::Base& self) {
+                                   py::gil_scoped_release release;
+                                   return self.linkLost();
+                               })
+        .def("distances_mm",
+             [](orbitane::Base& self) {
+                 std::vector<double> mm = blocking(self, [&] { return self.distances(); });
+                 for (double& d : mm) d = orbitane::jsonMillimetres(d);
+                 return mm;
+             })
+        .def("bumper_bits", [](orbitane::Base& self) { return blocking(self, [&] { return self.bumperBits(); }); })
         .def("interrupt", &orbitane::Base::interrupt)
         .def("reset_interrupt", &orbitane::Base::resetInterrupt)
         .def_property_readonly("interrupted", &orbitane::Base::interrupted)

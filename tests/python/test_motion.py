@@ -137,3 +137,29 @@ def test_ctrl_c_stops_the_base_then_raises_keyboard_interrupt(where):
         assert out.splitlines() == SAID[where], err
         sim.wait_for_line(STOP)
         assert last_velocity_is_the_stop(sim)
+
+
+def test_a_control_loop_bounds_its_waits_and_ends_at_rest_without_another_stop():
+    scenario = {"faults": [{"request": "getStatus", "kind": "delay", "delay_ms": 400, "times": 1}]}
+    with simulator(scenario, quiet=False) as sim, sim.connect() as base:
+        with pytest.raises(orbitane.UsageError):
+            base.answer_timeout = 2.0
+        base.answer_timeout = 0.05
+        with pytest.raises(orbitane.Timeout):
+            base.status()
+        # Its late answer is owed: only a request with an answer of its size would wait.
+        assert (base.would_wait("status"), base.would_wait("bumper"), base.would_wait("velocity")) == \
+            (True, False, False)
+        with pytest.raises(orbitane.UsageError):
+            base.would_wait("stauts")
+        base.answer_timeout = 0
+        assert base.answer_timeout == 1.0
+        assert len(base.distances_mm()) == 16 and isinstance(base.bumper_bits(), int)
+        assert not base.link_lost
+        with base.motion() as m:
+            m.velocity(0.2)
+            m.velocity(0.0)
+            assert m.at_rest
+            stops = len([line for line in sim.log() if "setVelocity" in line])
+            assert m.finish().confirmed
+        assert len([line for line in sim.log() if "setVelocity" in line]) == stops
