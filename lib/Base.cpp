@@ -304,23 +304,23 @@ void Motion::assumeMoving(bool velocity) {
     s.call([&] { s.assumeMoving(scope_, velocity ? MotionGuard::Stop::Body : MotionGuard::Stop::Wheels); });
 }
 
-StopOutcome Motion::stop() {
-    Session& s = opened(session_);
-    if (s.scopeEnded(scope_)) {
-        const std::optional<StopOutcome> outcome = s.scopeOutcome(scope_);
+namespace {
+
+// Ends `scope` the way `end` does, once: a scope already ended gives the
+// outcome it ended with.
+StopOutcome endScopeBy(Session& s, uint64_t scope, StopOutcome (Session::*end)(uint64_t)) {
+    if (s.scopeEnded(scope)) {
+        const std::optional<StopOutcome> outcome = s.scopeOutcome(scope);
         return outcome ? *outcome : StopOutcome();
     }
-    return s.call([&] { return s.endScope(scope_); });
+    return s.call([&] { return (s.*end)(scope); });
 }
 
-StopOutcome Motion::finish() {
-    Session& s = opened(session_);
-    if (s.scopeEnded(scope_)) {
-        const std::optional<StopOutcome> outcome = s.scopeOutcome(scope_);
-        return outcome ? *outcome : StopOutcome();
-    }
-    return s.call([&] { return s.finishScope(scope_); });
-}
+}  // namespace
+
+StopOutcome Motion::stop() { return endScopeBy(opened(session_), scope_, &Session::endScope); }
+
+StopOutcome Motion::finish() { return endScopeBy(opened(session_), scope_, &Session::finishScope); }
 
 bool Motion::atRest() const { return session_ && session_->atRest(scope_); }
 

@@ -297,10 +297,15 @@ PollOutcome DriveReadings::poll(DriveRequest request, int64_t timeoutNs) {
     return PollOutcome::NotPolled;
 }
 
+template <typename Call, typename Value>
+PollOutcome DriveReadings::readInto(DriveRequest kind, Call call, Value& into) {
+    const auto answer = timed(kind, [&] { return outcomeOf(call); });
+    if (answer) into = *answer;
+    return outcome(answer);
+}
+
 PollOutcome DriveReadings::pollBumper() {
-    const auto bits = timed(DriveRequest::Bumper, [&] { return outcomeOf([&] { return base_->bumperBits(); }); });
-    if (bits) bumperBits_ = *bits;
-    return outcome(bits);
+    return readInto(DriveRequest::Bumper, [&] { return base_->bumperBits(); }, bumperBits_);
 }
 
 PollOutcome DriveReadings::pollMotor() {
@@ -334,15 +339,11 @@ PollOutcome DriveReadings::pollMotor() {
 }
 
 PollOutcome DriveReadings::pollSensors() {
-    const auto answer = timed(DriveRequest::Sensors, [&] { return outcomeOf([&] { return base_->distances(); }); });
-    if (answer) sensorValue_ = *answer;
-    return outcome(answer);
+    return readInto(DriveRequest::Sensors, [&] { return base_->distances(); }, sensorValue_);
 }
 
 PollOutcome DriveReadings::pollStatus() {
-    const auto answer = timed(DriveRequest::Status, [&] { return outcomeOf([&] { return base_->status(); }); });
-    if (answer) statusValue_ = *answer;
-    return outcome(answer);
+    return readInto(DriveRequest::Status, [&] { return base_->status(); }, statusValue_);
 }
 
 PollOutcome DriveReadings::pollBeacons() {

@@ -166,6 +166,10 @@ private:
         if (answer) return PollOutcome::Answered;
         return refusedByTheBase(answer.failure()) ? PollOutcome::Refused : PollOutcome::Failed;
     }
+    // One reading through the Base, timed and counted; its value into
+    // `into` when it came.
+    template <typename Call, typename Value>
+    PollOutcome readInto(DriveRequest kind, Call call, Value& into);
     PollOutcome pollMotor();
     PollOutcome pollSensors();
     PollOutcome pollStatus();
