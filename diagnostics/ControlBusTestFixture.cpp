@@ -9,7 +9,6 @@ namespace api = ::orbitane;
 namespace {
 
 constexpr int RESULT_OK = 0;
-constexpr int BASE_MAX_PROBES = 3;  // the probes a beacon answer holds
 
 }  // namespace
 
@@ -118,7 +117,7 @@ void ControlBusTestFixture::testGetAutoHomeData() {
     assertEqual("(int)dev_->getAutoHomeData(req, (uint8_t*)&response, &responseSize)==(int)RESULT_OK", result,
                 (int)RESULT_OK);
     assertLessOrEqual("(int)response.probe_count<=(int)sizeof(response.probe_data)", response.probe_count,
-                      BASE_MAX_PROBES);
+                      api::BeaconReading::MAX_PROBES);
     assertLessOrEqual("(int)response.beacon_count<=(int)8", response.beacon_count, (int)8);
 }
 

@@ -116,7 +116,9 @@ BumperReading Base::bumper(bool activeLow) {
 
 BeaconReading Base::beacon(bool checked) {
     Session& s = opened(session_);
-    return s.call([&] { return detail::beaconOf(valueOf(s.driver().getAutoHomeData(s.answerTimeout()), "beacon"), checked); });
+    return s.call([&] {
+        return detail::beaconOf(valueOf(s.driver().getAutoHomeData(s.answerTimeout()), "beacon"), checked);
+    });
 }
 
 std::vector<double> Base::distances() {

@@ -108,6 +108,9 @@ BumperReading bumperOf(const SystemConfig& config, const Bumpers& bumpers, bool 
     return out;
 }
 
+static_assert(BeaconReading::MAX_PROBES == BASE_MAX_PROBES, "the public probe count is the answer's");
+static_assert(BeaconReading::WHOLE_ANSWER_BYTES == sizeof(base_autohome_response_t), "a whole beacon answer");
+
 BeaconReading beaconOf(const Beacons& beacons, bool checked) {
     if (checked && beacons.answerSize != sizeof(base_autohome_response_t)) {
         throw errorOf(zorn::net::Failure::of(zorn::net::Cause::InvalidAnswer, true), "beacon");

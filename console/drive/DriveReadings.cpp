@@ -164,7 +164,8 @@ void DriveReadings::zeroFromWatch() {
 }
 
 void DriveReadings::limit(int64_t timeoutNs) {
-    base_->setAnswerTimeout(std::chrono::nanoseconds(std::min<int64_t>(std::max<int64_t>(timeoutNs, MS_NS), SECOND_NS)));
+    const int64_t bounded = std::min<int64_t>(std::max<int64_t>(timeoutNs, MS_NS), SECOND_NS);
+    base_->setAnswerTimeout(std::chrono::nanoseconds(bounded));
 }
 
 int64_t DriveReadings::nowNs() const { return zorn::net::nanos(clock_.now().time_since_epoch()); }
@@ -351,7 +352,9 @@ PollOutcome DriveReadings::pollBeacons() {
     // it holds; only a whole answer is a reading.
     const auto answer = timed(DriveRequest::Beacons, [&]() -> net::Outcome<api::BeaconReading> {
         const auto read = outcomeOf([&] { return base_->beacon(false); });
-        if (read && read->answer_bytes != api::BeaconReading::WHOLE_ANSWER_BYTES) return net::Failure::of(net::Cause::InvalidAnswer, true);
+        if (read && read->answer_bytes != api::BeaconReading::WHOLE_ANSWER_BYTES) {
+            return net::Failure::of(net::Cause::InvalidAnswer, true);
+        }
         return read;
     });
     if (answer) beaconValue_ = *answer;

@@ -94,6 +94,7 @@ struct Probe {
 // The beacon reading.
 struct BeaconReading {
     static constexpr int WHOLE_ANSWER_BYTES = 5;
+    static constexpr int MAX_PROBES = 3;  // the probes a whole answer holds
     int beacon_count = 0;
     int probe_count = 0;
     std::vector<Probe> probes;
