@@ -250,7 +250,8 @@ StepVerdict identityVerdict(const ::orbitane::Identity* identity, const zorn::ne
     v.extra["hardware_version"] = identity->hardware_version;
     v.extra["serial_number"] = serialNumber;
     v.extra["connect_attempts"] = attempts;
-    v.detail = (model.empty() ? std::string("(no model)") : model) + ", firmware " + identity->firmware_version + ", hardware " + identity->hardware_version +
+    v.detail = (model.empty() ? std::string("(no model)") : model) + ", firmware " + identity->firmware_version +
+               ", hardware " + identity->hardware_version +
                ", serial " + serialNumber +
                (attempts > 1 ? " (connect answered at attempt " + std::to_string(attempts) + ")" : "");
     std::vector<std::string> blank;

@@ -1136,7 +1136,10 @@ PYBIND11_MODULE(_orbitane, m) {
                 return std::chrono::duration<double>(self.answerTimeout()).count();
             },
             [](orbitane::Base& self, double seconds) {
-                if (!std::isfinite(seconds)) throw usage("answer_timeout: a number of seconds from 0.001 to 1, or 0");
+                // Bounded before the conversion, which a huge number would overflow.
+                if (!std::isfinite(seconds) || seconds < 0 || seconds > 1) {
+                    throw usage("answer_timeout: a number of seconds from 0.001 to 1, or 0");
+                }
                 self.setAnswerTimeout(std::chrono::nanoseconds(std::llround(seconds * 1e9)));
             })
         .def("would_wait",

@@ -142,8 +142,9 @@ def test_ctrl_c_stops_the_base_then_raises_keyboard_interrupt(where):
 def test_a_control_loop_bounds_its_waits_and_ends_at_rest_without_another_stop():
     scenario = {"faults": [{"request": "getStatus", "kind": "delay", "delay_ms": 400, "times": 1}]}
     with simulator(scenario, quiet=False) as sim, sim.connect() as base:
-        with pytest.raises(orbitane.UsageError):
-            base.answer_timeout = 2.0
+        for unusable in (2.0, 1e300, -0.5, 0.0001, float("nan")):
+            with pytest.raises(orbitane.UsageError):
+                base.answer_timeout = unusable
         base.answer_timeout = 0.05
         with pytest.raises(orbitane.Timeout):
             base.status()
